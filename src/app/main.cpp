@@ -1,0 +1,32 @@
+// wendrel-desktop: the desktop mail client's entry point. Parses the command line, then runs
+// either the application or one of the command-line tools.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/CommandLine.h"
+#include "autodiscover/DiscoverCli.h"
+#include "shell/Application.h"
+#include "wd/Version.h"
+
+int main(int argc, char** argv) {
+  wd::CommandLine cl = wd::CommandLine::parse(argc, argv);
+  switch (cl.action) {
+    case wd::CommandLine::Action::Version:
+      std::printf("%s %s\n", wd::build::kAppName, wd::build::kVersion);
+      return 0;
+    case wd::CommandLine::Action::Help:
+      std::fputs(wd::CommandLine::helpText().c_str(), stdout);
+      return 0;
+    case wd::CommandLine::Action::UsageError:
+      std::fprintf(stderr, "%s: %s\n%s", wd::build::kExecutable, cl.error.c_str(),
+                   "Try 'wendrel-desktop --help'.\n");
+      return 64;
+    case wd::CommandLine::Action::Discover:
+      return wd::runDiscoverCommand(cl.discover);
+    case wd::CommandLine::Action::Run:
+      break;
+  }
+  return wd::runApplication(cl.app);
+}
