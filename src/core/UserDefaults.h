@@ -46,6 +46,16 @@ class UserDefaults {
   void setDouble(const std::string& key, double value);
   void setBool(const std::string& key, bool value);
   void removeObjectForKey(const std::string& key);
+  // Several writes and removals (null values) in one save; one notification per key. Nothing
+  // is written and false is returned when any value cannot be stored.
+  bool setValuesForKeys(const Json& dictionary);
+
+  // True when `value` can be stored: booleans, numbers, strings without NUL characters, and
+  // arrays and objects of those (no null inside). Writes of anything else are refused (logged).
+  static bool isPropertyList(const Json& value);
+  // The dictionary held by an XML (or binary) property-list file, none when the file is
+  // missing, unreadable or holds anything else. Reads only; never moves the file.
+  static std::optional<Json> readDictionaryFile(const std::filesystem::path& file);
 
   // Registered values (not persisted) answer reads of keys that have no stored value.
   void registerDefaults(const Json& dictionary);
