@@ -53,7 +53,7 @@ void setup(std::optional<std::filesystem::path> directory, bool withSyslog) {
   // System log: warnings and errors only (the system log adds its own time stamp and level).
   if (withSyslog) {
     auto system = std::make_shared<spdlog::sinks::syslog_sink_mt>("wendrel-desktop", LOG_PID,
-                                                                   LOG_USER, false);
+                                                                  LOG_USER, false);
     system->set_level(spdlog::level::warn);
     sinks.push_back(std::move(system));
   }

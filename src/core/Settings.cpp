@@ -26,13 +26,17 @@ bool Settings::registerDefaults() {
   return registerDefaults(UserDefaultsController::shared(), Bundle::main());
 }
 
-std::string Settings::bind(const std::string& key) { return "values." + key; }
+std::string Settings::bind(const std::string& key) {
+  return "values." + key;
+}
 
 void Settings::initializeUserDefaults(UserDefaults& defaults) {
   defaults.setBool(kRunAnyway, false);
   defaults.synchronize();
 }
 
-void Settings::initializeUserDefaults() { initializeUserDefaults(UserDefaults::standard()); }
+void Settings::initializeUserDefaults() {
+  initializeUserDefaults(UserDefaults::standard());
+}
 
 }  // namespace wd

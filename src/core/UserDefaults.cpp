@@ -367,7 +367,9 @@ UserDefaults& UserDefaults::standard() {
   return defaults;
 }
 
-UserDefaults::~UserDefaults() { delete impl_; }
+UserDefaults::~UserDefaults() {
+  delete impl_;
+}
 
 namespace {
 
@@ -414,10 +416,13 @@ void UserDefaults::reload() {
     if (auto it = before.find(key); it == before.end() || *it != value) changed.push_back(key);
   for (const auto& [key, value] : before.items())
     if (!impl_->stored.contains(key)) changed.push_back(key);
-  for (const auto& key : changed) NotificationCenter::defaultCenter().post(kDidChangeNotification, key);
+  for (const auto& key : changed)
+    NotificationCenter::defaultCenter().post(kDidChangeNotification, key);
 }
 
-bool UserDefaults::isPropertyList(const Json& value) { return representable(value, 0); }
+bool UserDefaults::isPropertyList(const Json& value) {
+  return representable(value, 0);
+}
 
 std::optional<Json> UserDefaults::readDictionaryFile(const fs::path& file) {
   Json values;
@@ -560,11 +565,17 @@ void UserDefaults::setInteger(const std::string& key, long long value) {
   setObject(key, Json(value));
 }
 
-void UserDefaults::setDouble(const std::string& key, double value) { setObject(key, Json(value)); }
+void UserDefaults::setDouble(const std::string& key, double value) {
+  setObject(key, Json(value));
+}
 
-void UserDefaults::setBool(const std::string& key, bool value) { setObject(key, Json(value)); }
+void UserDefaults::setBool(const std::string& key, bool value) {
+  setObject(key, Json(value));
+}
 
-void UserDefaults::removeObjectForKey(const std::string& key) { setObject(key, nullptr); }
+void UserDefaults::removeObjectForKey(const std::string& key) {
+  setObject(key, nullptr);
+}
 
 void UserDefaults::registerDefaults(const Json& dictionary) {
   if (!dictionary.is_object()) {
@@ -582,7 +593,8 @@ void UserDefaults::registerDefaults(const Json& dictionary) {
     impl_->registered[key] = value;
     if (!impl_->stored.contains(key)) changed.push_back(key);
   }
-  for (const auto& key : changed) NotificationCenter::defaultCenter().post(kDidChangeNotification, key);
+  for (const auto& key : changed)
+    NotificationCenter::defaultCenter().post(kDidChangeNotification, key);
 }
 
 Json UserDefaults::dictionaryRepresentation() const {

@@ -31,7 +31,8 @@ UserDefaultsController::UserDefaultsController(UserDefaults& defaults) : default
 UserDefaultsController::~UserDefaultsController() = default;
 
 std::optional<std::string> UserDefaultsController::keyOfKeyPath(const std::string& keyPath) {
-  if (keyPath.size() <= kValuesPrefix.size() || keyPath.compare(0, kValuesPrefix.size(), kValuesPrefix) != 0)
+  if (keyPath.size() <= kValuesPrefix.size() ||
+      keyPath.compare(0, kValuesPrefix.size(), kValuesPrefix) != 0)
     return std::nullopt;
   return keyPath.substr(kValuesPrefix.size());
 }

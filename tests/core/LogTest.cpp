@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <thread>
+
+#include <spdlog/sinks/sink.h>
+#include "core/Log.h"
+#include "core/LogFormatter.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string format(spdlog::level::level_enum level, const std::string& text, const char* function,
+                   spdlog::log_clock::time_point when) {
+  spdlog::details::log_msg msg(when, spdlog::source_loc{"file.cpp", 7, function}, "wendrel-desktop",
+                               level, text);
+  wd::LogFormatter formatter;
+  spdlog::memory_buf_t out;
+  formatter.format(msg, out);
+  return {out.data(), out.size()};
+}
+
+// 2024-03-02 09:05:03.042 in local time.
+spdlog::log_clock::time_point march2() {
+  std::tm tm{};
+  tm.tm_year = 2024 - 1900;
+  tm.tm_mon = 2;
+  tm.tm_mday = 2;
+  tm.tm_hour = 9;
+  tm.tm_min = 5;
+  tm.tm_sec = 3;
+  tm.tm_isdst = -1;
+  return spdlog::log_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(42);
+}
+
+const std::regex kLine(
+    R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[(ERROR|WARN |INFO |DEBUG)\] .* \[[^\]]*\]\n)");
+
+// Puts back spdlog's default logger after a test that installs the application's.
+class LogSetupTest : public ::testing::Test {
+ protected:
+  LogSetupTest() : saved_(spdlog::default_logger()) {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ = fs::path(std::getenv("HOME")) / "logs" / info->name();
+    fs::remove_all(dir_);
+  }
+  ~LogSetupTest() override { spdlog::set_default_logger(saved_); }
+
+  std::shared_ptr<spdlog::logger> saved_;
+  fs::path dir_;
+};
+
+}  // namespace
+
+TEST(LogFormatterTest, WarningLineIsExact) {
+  EXPECT_EQ(format(spdlog::level::warn, "message", "function", march2()),
+            "2024-03-02 09:05:03.042 [WARN ] message [function]\n");
+}
+
+TEST(LogFormatterTest, LevelWordsFillFiveCharacters) {
+  const auto when = march2();
+  EXPECT_EQ(format(spdlog::level::err, "m", "f", when), "2024-03-02 09:05:03.042 [ERROR] m [f]\n");
+  EXPECT_EQ(format(spdlog::level::critical, "m", "f", when),
+            "2024-03-02 09:05:03.042 [ERROR] m [f]\n");
+  EXPECT_EQ(format(spdlog::level::info, "m", "f", when), "2024-03-02 09:05:03.042 [INFO ] m [f]\n");
+  EXPECT_EQ(format(spdlog::level::debug, "m", "f", when),
+            "2024-03-02 09:05:03.042 [DEBUG] m [f]\n");
+  EXPECT_EQ(format(spdlog::level::trace, "m", "f", when),
+            "2024-03-02 09:05:03.042 [DEBUG] m [f]\n");
+  EXPECT_EQ(format(spdlog::level::off, "m", "f", when), "2024-03-02 09:05:03.042 [DEBUG] m [f]\n");
+}
+
+TEST(LogFormatterTest, MillisecondsAndMissingFunction) {
+  const auto base = march2() - std::chrono::milliseconds(42);
+  EXPECT_EQ(format(spdlog::level::info, "", nullptr, base),
+            "2024-03-02 09:05:03.000 [INFO ]  []\n");
+  EXPECT_EQ(format(spdlog::level::info, "x", "f", base + std::chrono::microseconds(999999)),
+            "2024-03-02 09:05:03.999 [INFO ] x [f]\n");
+  // The next second on the same thread is not served from the cache of the previous one.
+  EXPECT_EQ(format(spdlog::level::info, "x", "f", base + std::chrono::seconds(1)),
+            "2024-03-02 09:05:04.000 [INFO ] x [f]\n");
+}
+
+TEST(LogFormatterTest, HugeMessageIsCutToOneFileAtACharacterBoundary) {
+  std::string text;
+  while (text.size() < 2 * wd::LogFormatter::kMaxLineBytes) text += "\xC3\xA9";  // "é"
+  const std::string line = format(spdlog::level::warn, text, "function", march2());
+  EXPECT_LE(line.size(), wd::LogFormatter::kMaxLineBytes);
+  EXPECT_GT(line.size(), wd::LogFormatter::kMaxLineBytes - 8);
+  EXPECT_EQ(line.substr(line.size() - 14), "é [function]\n");
+}
+
+TEST(LogFormatterTest, FormatsFromManyThreadsAtOnce) {
+  const auto when = march2();
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        const auto at = when + std::chrono::seconds((i + t) % 3);
+        const std::string line = format(spdlog::level::warn, "m", "f", at);
+        const std::string expected = std::string("2024-03-02 09:05:0") +
+                                     static_cast<char>('3' + (i + t) % 3) + ".042 [WARN ] m [f]\n";
+        if (line != expected) ++wrong;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST_F(LogSetupTest, FileGetsEveryLevelInTheLineFormatAndSyslogOnlyWarnings) {
+  wd::logging::setup(dir_, true);
+  auto logger = spdlog::default_logger();
+  ASSERT_EQ(logger->sinks().size(), 2u);
+  EXPECT_EQ(logger->sinks()[1]->level(), spdlog::level::warn);
+  WD_LOG_DEBUG("debug {}", 1);
+  WD_LOG_INFO("info");
+  WD_LOG_WARN("warning {}", "two");
+  WD_LOG_ERROR("error");
+  logger->flush();
+  std::ifstream in(wd::logging::logFilePath(dir_));
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l + "\n");
+  ASSERT_EQ(lines.size(), 4u);
+  for (const auto& l : lines) EXPECT_TRUE(std::regex_match(l, kLine)) << l;
+  EXPECT_NE(lines[0].find("[DEBUG] debug 1 [TestBody]"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[2].find("[WARN ] warning two [TestBody]"), std::string::npos) << lines[2];
+  EXPECT_NE(lines[3].find("[ERROR] error ["), std::string::npos) << lines[3];
+}
+
+TEST_F(LogSetupTest, RotationKeepsAtMostFiveFilesOfOneMebibyte) {
+  wd::logging::setup(dir_, false);
+  const std::string chunk(1000, 'x');
+  for (int i = 0; i < 7000; ++i) WD_LOG_DEBUG("{} {}", i, chunk);  // about 7 MiB
+  spdlog::default_logger()->flush();
+  std::size_t files = 0, total = 0;
+  for (const auto& e : fs::directory_iterator(dir_)) {
+    ++files;
+    EXPECT_LE(e.file_size(), wd::logging::kMaxFileSize) << e.path();
+    total += e.file_size();
+  }
+  EXPECT_EQ(files, wd::logging::kMaxFiles);
+  EXPECT_GT(total, 4 * wd::logging::kMaxFileSize);  // rotated, not truncated
+  // The newest lines are in the current file.
+  std::ifstream in(wd::logging::logFilePath(dir_));
+  std::string last, l;
+  while (std::getline(in, l)) last = l;
+  EXPECT_NE(last.find("[DEBUG] 6999 x"), std::string::npos);
+}
+
+TEST_F(LogSetupTest, LogDirectoryThatCannotBeMadeDoesNotStopLogging) {
+  fs::create_directories(dir_.parent_path());
+  std::ofstream(dir_) << "a file where the directory should be";
+  EXPECT_NO_THROW(wd::logging::setup(dir_ / "logs", false));
+  EXPECT_NO_THROW(WD_LOG_WARN("still fine"));
+  EXPECT_FALSE(fs::exists(dir_ / "logs"));
+  fs::remove(dir_);
+}

@@ -1,0 +1,304 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "core/NotificationCenter.h"
+#include "core/Paths.h"
+#include "core/UserDefaults.h"
+
+namespace fs = std::filesystem;
+using wd::Json;
+using wd::UserDefaults;
+
+namespace {
+
+// A fresh directory for one test below the test process's private HOME.
+fs::path freshDir() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  fs::path dir = fs::path(std::getenv("HOME")) / "ud" /
+                 (std::string(info->test_suite_name()) + "." + info->name());
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  return dir;
+}
+
+void writeText(const fs::path& file, const std::string& text) {
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+std::string readText(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<fs::path> asideFiles(const fs::path& dir) {
+  std::vector<fs::path> out;
+  for (const auto& e : fs::directory_iterator(dir))
+    if (e.path().filename().string().find(".corrupt-") != std::string::npos)
+      out.push_back(e.path());
+  return out;
+}
+
+}  // namespace
+
+TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
+  UserDefaults d(freshDir() / "s.plist");
+  d.setInteger("int", 12);
+  d.setDouble("real", 2.5);
+  d.setDouble("whole", 3.0);
+  d.setBool("yes", true);
+  d.setString("twelve", "12");
+  d.setString("abc", "abc");
+  d.setString("spaced", "  -42xyz");
+  d.setString("fraction", "1.9");
+  d.setString("huge", "99999999999999999999999");
+  d.setObject("list", Json::array({1, "a"}));
+  d.setObject("dict", Json{{"k", "v"}});
+
+  EXPECT_EQ(d.stringForKey("int"), "12");
+  EXPECT_EQ(d.stringForKey("real"), "2.5");
+  EXPECT_EQ(d.stringForKey("whole"), "3");  // no ".0"
+  EXPECT_EQ(d.stringForKey("yes"), "1");    // booleans are numbers on the platform
+  EXPECT_EQ(d.stringForKey("list"), std::nullopt);
+  EXPECT_EQ(d.stringForKey("missing"), std::nullopt);
+
+  EXPECT_EQ(d.integerForKey("twelve"), 12);
+  EXPECT_EQ(d.integerForKey("abc"), 0);
+  EXPECT_EQ(d.integerForKey("spaced"), -42);
+  EXPECT_EQ(d.integerForKey("fraction"), 1);
+  EXPECT_EQ(d.integerForKey("huge"), LLONG_MAX);
+  EXPECT_EQ(d.integerForKey("yes"), 1);
+  EXPECT_EQ(d.integerForKey("real"), 2);
+  EXPECT_EQ(d.integerForKey("dict"), 0);
+  EXPECT_EQ(d.integerForKey("missing"), 0);
+
+  EXPECT_DOUBLE_EQ(d.doubleForKey("fraction"), 1.9);
+  EXPECT_DOUBLE_EQ(d.doubleForKey("int"), 12.0);
+  EXPECT_DOUBLE_EQ(d.doubleForKey("abc"), 0.0);
+
+  EXPECT_TRUE(d.boolForKey("int"));
+  EXPECT_FALSE(d.boolForKey("missing"));
+  EXPECT_FALSE(d.boolForKey("abc"));
+  for (const char* text : {"YES", "yes", "true", "1", " 007", "+3"}) {
+    d.setString("b", text);
+    EXPECT_TRUE(d.boolForKey("b")) << text;
+  }
+  for (const char* text : {"NO", "false", "0", "", "  ", "-0", "x1"}) {
+    d.setString("b", text);
+    EXPECT_FALSE(d.boolForKey("b")) << text;
+  }
+
+  EXPECT_EQ(d.arrayForKey("list"), Json::array({1, "a"}));
+  EXPECT_EQ(d.arrayForKey("dict"), std::nullopt);
+  EXPECT_EQ(d.dictionaryForKey("dict"), (Json{{"k", "v"}}));
+  EXPECT_EQ(d.dictionaryForKey("list"), std::nullopt);
+}
+
+TEST(UserDefaultsTest, ValuesSurviveReopeningTheStore) {
+  const fs::path file = freshDir() / "s.plist";
+  const std::string awkward = "a<b>&\"c' ]]> \t\r\n\x01 é \xF0\x9F\x98\x80";
+  {
+    UserDefaults d(file);
+    d.setString("MacGap_server", "mail.example.com");
+    d.setInteger("MacGap_port", -443);
+    d.setInteger("big", LLONG_MAX);
+    d.setDouble("real", 0.1);
+    d.setBool("flag", false);
+    d.setString(awkward, awkward);
+    d.setObject("nested", Json{{"list", {1, 2.5, true, "x"}}, {"empty", Json::object()}});
+    d.setString("gone", "soon");
+    d.removeObjectForKey("gone");
+  }
+  UserDefaults again(file);
+  EXPECT_EQ(again.stringForKey("MacGap_server"), "mail.example.com");
+  EXPECT_EQ(again.integerForKey("MacGap_port"), -443);
+  EXPECT_EQ(again.integerForKey("big"), LLONG_MAX);
+  EXPECT_DOUBLE_EQ(again.doubleForKey("real"), 0.1);
+  EXPECT_EQ(again.objectForKey("flag"), Json(false));
+  EXPECT_EQ(again.stringForKey(awkward), awkward);
+  EXPECT_EQ(again.objectForKey("nested"),
+            (Json{{"list", {1, 2.5, true, "x"}}, {"empty", Json::object()}}));
+  EXPECT_EQ(again.objectForKey("gone"), std::nullopt);
+  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
+  // Nothing but the settings file is left in the directory.
+  EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+}
+
+TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
+  const fs::path file = freshDir() / "s.plist";
+  UserDefaults d(file);
+  d.setString("keep", "old");
+  d.setObject("keep", Json::array({1, nullptr}));
+  d.setObject("keep", Json{{"a", nullptr}});
+  d.setString("keep", std::string("nul\0inside", 10));
+  EXPECT_EQ(d.stringForKey("keep"), "old");
+  // A batch with one bad value writes nothing.
+  EXPECT_FALSE(d.setValuesForKeys(Json{{"keep", "new"}, {"bad", Json::array({nullptr})}}));
+  EXPECT_EQ(d.stringForKey("keep"), "old");
+  EXPECT_TRUE(d.setValuesForKeys(Json{{"keep", nullptr}, {"other", 5}}));
+  EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"other", 5}}));
+}
+
+TEST(UserDefaultsTest, EveryWriteAndRemovalPostsTheKey) {
+  UserDefaults d(freshDir() / "s.plist");
+  std::vector<Json> keys;
+  auto token = wd::NotificationCenter::defaultCenter().addObserver(
+      UserDefaults::kDidChangeNotification, [&](const wd::Notification& n) {
+        keys.push_back(n.object);
+        // Observers see the new value already.
+        if (n.object == "a") {
+          EXPECT_EQ(d.integerForKey("a"), 1);
+        }
+      });
+  d.setInteger("a", 1);
+  d.setString("b", "x");
+  d.removeObjectForKey("b");
+  d.setValuesForKeys(Json{{"c", true}, {"d", nullptr}});
+  EXPECT_EQ(keys, (std::vector<Json>{"a", "b", "b", "c", "d"}));
+}
+
+TEST(UserDefaultsTest, RegisteredValuesAnswerOnlyForKeysWithoutStoredValues) {
+  const fs::path file = freshDir() / "s.plist";
+  UserDefaults d(file);
+  d.setInteger("MacGap_port", 8443);
+  d.registerDefaults(Json{{"MacGap_port", 443}, {"MacGap_updateChannel", "beta"}});
+  EXPECT_EQ(d.integerForKey("MacGap_port"), 8443);
+  EXPECT_EQ(d.stringForKey("MacGap_updateChannel"), "beta");
+  EXPECT_EQ(d.dictionaryRepresentation(),
+            (Json{{"MacGap_port", 8443}, {"MacGap_updateChannel", "beta"}}));
+  d.removeObjectForKey("MacGap_port");
+  EXPECT_EQ(d.integerForKey("MacGap_port"), 443);
+  // Registered values are not persisted.
+  EXPECT_EQ(UserDefaults(file).objectForKey("MacGap_updateChannel"), std::nullopt);
+}
+
+TEST(UserDefaultsTest, ReloadPicksUpOtherWritersAndAnnouncesChangedKeys) {
+  const fs::path file = freshDir() / "s.plist";
+  UserDefaults mine(file), theirs(file);
+  mine.setString("same", "1");
+  mine.setString("dropped", "x");
+  theirs.reload();
+  theirs.setString("added", "y");
+  theirs.removeObjectForKey("dropped");
+  std::vector<Json> keys;
+  auto token = wd::NotificationCenter::defaultCenter().addObserver(
+      UserDefaults::kDidChangeNotification,
+      [&](const wd::Notification& n) { keys.push_back(n.object); });
+  mine.reload();
+  std::sort(keys.begin(), keys.end());
+  EXPECT_EQ(keys, (std::vector<Json>{"added", "dropped"}));
+  EXPECT_EQ(mine.dictionaryRepresentation(), (Json{{"same", "1"}, {"added", "y"}}));
+}
+
+TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
+  const std::vector<std::string> damaged = {
+      "",
+      "not a property list",
+      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><string>x</string>",
+      "<plist version=\"1.0\"><array><integer>1</integer></array></plist>",
+      "<plist version=\"1.0\"><string>just text</string></plist>",
+  };
+  for (const auto& text : damaged) {
+    const fs::path file = freshDir() / "s.plist";
+    writeText(file, text);
+    UserDefaults d(file);
+    EXPECT_EQ(d.dictionaryRepresentation(), Json::object()) << text;
+    auto aside = asideFiles(file.parent_path());
+    ASSERT_EQ(aside.size(), 1u) << text;
+    EXPECT_EQ(readText(aside[0]), text);  // kept as it was
+    EXPECT_FALSE(fs::exists(file));
+    // The store works on: the next write makes a good file.
+    d.setString("a", "b");
+    EXPECT_EQ(UserDefaults(file).stringForKey("a"), "b");
+    EXPECT_EQ(asideFiles(file.parent_path()).size(), 1u);
+  }
+}
+
+TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
+  const fs::path dir = freshDir();
+  fs::create_directories(dir / "s.plist" / "inside");  // a directory where the file should be
+  UserDefaults d(dir / "s.plist");
+  EXPECT_EQ(d.dictionaryRepresentation(), Json::object());
+  ASSERT_EQ(asideFiles(dir).size(), 1u);
+  EXPECT_TRUE(fs::exists(asideFiles(dir)[0] / "inside"));
+  d.setBool("x", true);
+  EXPECT_TRUE(UserDefaults(dir / "s.plist").boolForKey("x"));
+}
+
+TEST(UserDefaultsTest, DamagedFileThatCannotBeMovedIsNeverOverwritten) {
+  if (::geteuid() == 0) GTEST_SKIP() << "directory permissions do not bind root";
+  const fs::path dir = freshDir();
+  writeText(dir / "s.plist", "garbage");
+  ::chmod(dir.c_str(), 0500);
+  {
+    UserDefaults d(dir / "s.plist");
+    d.setString("a", "b");
+    EXPECT_FALSE(d.synchronize());
+    EXPECT_EQ(d.stringForKey("a"), "b");
+  }
+  ::chmod(dir.c_str(), 0700);
+  EXPECT_EQ(readText(dir / "s.plist"), "garbage");
+}
+
+TEST(UserDefaultsTest, FailedSaveKeepsTheValueInMemoryAndReportsIt) {
+  const fs::path dir = freshDir();
+  writeText(dir / "blocker", "a file, so no directory can be made below it");
+  UserDefaults d(dir / "blocker" / "s.plist");
+  d.setString("a", "b");
+  EXPECT_EQ(d.stringForKey("a"), "b");
+  EXPECT_FALSE(d.synchronize());
+}
+
+TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
+  const fs::path dir = freshDir();
+  fs::create_directories(dir / "dotfiles");
+  writeText(dir / "dotfiles" / "real.plist",
+            "<plist version=\"1.0\"><dict><key>k</key><integer>1</integer></dict></plist>");
+  fs::create_symlink(dir / "dotfiles" / "real.plist", dir / "s.plist");
+  UserDefaults d(dir / "s.plist");
+  EXPECT_EQ(d.integerForKey("k"), 1);
+  d.setInteger("k", 2);
+  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
+  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "real.plist").integerForKey("k"), 2);
+}
+
+TEST(UserDefaultsTest, StandardStoreLivesInTheConfigDirectory) {
+  EXPECT_EQ(UserDefaults::standard().file(), wd::paths::settingsFile());
+}
+
+// A save killed at any moment leaves a file that parses and holds either the old or the new
+// contents. A child process saves two alternating large values in a loop and is killed with
+// SIGKILL after a random delay, many times over.
+TEST(UserDefaultsCrashTest, SaveKilledAtAnyMomentLeavesOldOrNewFile) {
+  const fs::path file = freshDir() / "s.plist";
+  const std::string a(300000, 'a'), b(300000, 'b');
+  UserDefaults(file).setString("payload", a);
+  const unsigned seed = std::random_device{}();
+  std::mt19937 rng(seed);
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  for (int round = 0; round < 40; ++round) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      UserDefaults d(file);
+      for (unsigned n = 0;; ++n) d.setString("payload", n % 2 ? a : b);
+    }
+    ::usleep(static_cast<useconds_t>(rng() % 30000));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    auto values = UserDefaults::readDictionaryFile(file);
+    ASSERT_TRUE(values.has_value()) << "round " << round;
+    ASSERT_EQ(values->size(), 1u);
+    const auto& payload = (*values)["payload"];
+    ASSERT_TRUE(payload == a || payload == b) << "round " << round;
+  }
+  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
+}
