@@ -1,12 +1,58 @@
 #include "autodiscover/DiscoverCli.h"
 
+#include <glib.h>
+
 #include <cstdio>
+#include <iostream>
+
+#include "autodiscover/AutodiscoverWebController.h"
+#include "core/CertificateExceptions.h"
+#include "core/NotificationCenter.h"
 
 namespace wd {
 
 int runDiscoverCommand(const DiscoverOptions& options) {
-  (void)options;
-  std::fputs("autodiscovery is not available yet\n", stderr);
+  const auto at = options.address.rfind('@');
+  if (at == std::string::npos || at + 1 >= options.address.size()) {
+    std::fputs("wendrel-desktop: --discover needs an e-mail address with a domain after '@'\n",
+               stderr);
+    return 64;
+  }
+  const std::string domain = options.address.substr(at + 1);
+
+  // The password: one line of standard input, without its line end.
+  std::string password;
+  std::getline(std::cin, password);
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+
+  for (const auto& host : options.trustedHosts)
+    CertificateExceptions::shared().setAllowsAnyCertificate(true, host);
+
+  GMainLoop* loop = g_main_loop_new(nullptr, FALSE);
+  Json outcome;
+  bool finished = false;
+  auto token = NotificationCenter::defaultCenter().addObserver(kAccountWebDiscoveryNotification,
+                                                               [&](const Notification& note) {
+                                                                 outcome = note.object;
+                                                                 finished = true;
+                                                                 g_main_loop_quit(loop);
+                                                               });
+  auto controller = AutodiscoverWebController::create(options.address, password, domain);
+  controller->startWithTimeout(options.timeoutSeconds);
+  if (!finished) g_main_loop_run(loop);
+  controller.reset();
+  token.reset();
+  g_main_loop_unref(loop);
+
+  if (!outcome.is_object()) outcome = Json{{"result", "autodiscoverFailed"}};
+  const std::string line = outcome.dump(-1, ' ', false, Json::error_handler_t::replace);
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+
+  const std::string result = outcome.value("result", std::string());
+  if (result == "success") return 0;
+  if (result == "invalidCredentials") return 2;
   return 3;
 }
 
