@@ -269,6 +269,21 @@ TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
   EXPECT_EQ(UserDefaults(dir / "dotfiles" / "real.plist").integerForKey("k"), 2);
 }
 
+TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
+  const fs::path dir = freshDir();
+  for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-BBBBBB", "s.plist.tmp-toolong",
+                           "other.plist.tmp-CCCCCC"})
+    writeText(dir / name, "partial");
+  const auto old = fs::file_time_type::clock::now() - std::chrono::hours(2);
+  for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-toolong", "other.plist.tmp-CCCCCC"})
+    fs::last_write_time(dir / name, old);
+  UserDefaults d(dir / "s.plist");
+  EXPECT_FALSE(fs::exists(dir / "s.plist.tmp-AAAAAA"));
+  EXPECT_TRUE(fs::exists(dir / "s.plist.tmp-BBBBBB"));  // may be another process's save
+  EXPECT_TRUE(fs::exists(dir / "s.plist.tmp-toolong"));
+  EXPECT_TRUE(fs::exists(dir / "other.plist.tmp-CCCCCC"));
+}
+
 TEST(UserDefaultsTest, StandardStoreLivesInTheConfigDirectory) {
   EXPECT_EQ(UserDefaults::standard().file(), wd::paths::settingsFile());
 }
