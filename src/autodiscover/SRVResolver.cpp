@@ -210,6 +210,12 @@ void SRVResolver::handleResponse(int status, const std::vector<uint8_t>& respons
     if (answer.type != wireType() || answer.rrclass != dns::kClassIN) continue;
     processRecord(answer.rdata);
     if (generation_ != generation) return;  // stopped (and maybe restarted) from the report
+    if (self.use_count() == 1) {
+      // Every owner dropped the resolver from inside the report: it is as good as destroyed,
+      // and destroying a resolver stops it without telling anyone.
+      stop();
+      return;
+    }
   }
   stopWithError(std::nullopt);
 }

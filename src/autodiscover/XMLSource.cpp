@@ -22,8 +22,16 @@ XMLSource::XMLSource(std::string endPoint, std::weak_ptr<XMLSourceDelegate> dele
     : endPoint_(std::move(endPoint)), delegate_(std::move(delegate)) {
   session_ = soup_session_new();
   cancellable_ = g_cancellable_new();
-  // soup_message_new answers null for text that is not an absolute http(s) URL.
-  message_ = soup_message_new(SOUP_METHOD_GET, endPoint_.c_str());
+  // Only an absolute http(s) URL with a host makes a request; anything else fails the load.
+  if (GUri* uri =
+          g_uri_parse(endPoint_.c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr)) {
+    const char* scheme = g_uri_get_scheme(uri);
+    const char* host = g_uri_get_host(uri);
+    if ((g_strcmp0(scheme, "https") == 0 || g_strcmp0(scheme, "http") == 0) && host != nullptr &&
+        *host != '\0')
+      message_ = soup_message_new_from_uri(SOUP_METHOD_GET, uri);
+    g_uri_unref(uri);
+  }
   if (message_ != nullptr) {
     g_signal_connect(message_, "authenticate", G_CALLBACK(&XMLSource::authenticate), this);
     g_signal_connect(message_, "accept-certificate", G_CALLBACK(&XMLSource::acceptCertificate),
