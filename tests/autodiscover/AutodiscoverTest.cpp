@@ -1,0 +1,251 @@
+// The three-attempt search against real dnsmasq records and the libsoup HTTPS test servers
+// (network sandbox). Time-outs use a total of 3 seconds (1 second per attempt).
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "Loop.h"
+#include "NetworkSandbox.h"
+#include "TestHttpsServer.h"
+#include "autodiscover/Autodiscover.h"
+#include "autodiscover/AutodiscoverWebController.h"
+#include "core/CertificateExceptions.h"
+#include "core/NotificationCenter.h"
+
+namespace wd {
+namespace {
+
+using test::autodiscoverDocument;
+using test::Behaviour;
+using test::runLoopFor;
+using test::runLoopUntil;
+
+class SearchDelegate : public AutodiscoverDelegate {
+ public:
+  std::optional<Credential> credentials() override { return credential; }
+  void autodiscoverFinished(Autodiscover& search, const EndPoint& endPoint) override {
+    outcomes.push_back(endPoint);
+    if (onFinished) onFinished(search);
+  }
+  Credential credential{"user@example.test", "secret"};
+  std::vector<EndPoint> outcomes;
+  std::function<void(Autodiscover&)> onFinished;
+};
+
+class AutodiscoverNet : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WD_REQUIRE_NETWORK_SANDBOX();
+    auto& sandbox = test::NetworkSandbox::shared();
+    server = std::make_unique<test::TestHttpsServer>(sandbox.certificateFile(), sandbox.keyFile(),
+                                                     std::vector<int>{443, 8443});
+    ASSERT_TRUE(server->ok()) << server->error();
+    untrusted = std::make_unique<test::TestHttpsServer>(
+        sandbox.untrustedCertificateFile(), sandbox.untrustedKeyFile(), std::vector<int>{9443});
+    ASSERT_TRUE(untrusted->ok()) << untrusted->error();
+    token = NotificationCenter::defaultCenter().addObserver(
+        kAccountWebDiscoveryNotification,
+        [this](const Notification& note) { posted.push_back(note.object); });
+  }
+  void TearDown() override { CertificateExceptions::shared().clear(); }
+
+  // Runs a search through the web controller and answers the posted dictionary.
+  Json discover(const std::string& domain, int total = 30,
+                const std::string& user = "user@example.test",
+                const std::string& password = "secret") {
+    auto controller = AutodiscoverWebController::create(user, password, domain);
+    controller->startWithTimeout(total);
+    EXPECT_TRUE(runLoopUntil([&] { return !posted.empty(); }, total + 30));
+    return posted.empty() ? Json() : posted.back();
+  }
+  // Runs an Autodiscover directly and answers its outcome.
+  EndPoint search(const std::string& domain, int total = 30) {
+    auto s = Autodiscover::createWithSRV(domain);
+    s->resolveWithTimeout(total, delegate);
+    EXPECT_TRUE(runLoopUntil([&] { return !delegate->outcomes.empty(); }, total + 30));
+    EXPECT_FALSE(s->isRunning());
+    return delegate->outcomes.empty() ? EndPoint(-1) : delegate->outcomes.back();
+  }
+  static Json success(const std::string& host, const std::string& port) {
+    return Json{{"result", "success"}, {"server", host}, {"port", port}};
+  }
+
+  std::unique_ptr<test::TestHttpsServer> server;
+  std::unique_ptr<test::TestHttpsServer> untrusted;
+  std::shared_ptr<SearchDelegate> delegate = std::make_shared<SearchDelegate>();
+  NotificationCenter::Token token;
+  std::vector<Json> posted;
+};
+
+TEST_F(AutodiscoverNet, SrvRecordLeadsToTheServerNamedByHostAndPort) {
+  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
+  EXPECT_EQ(discover("srv.test"), success("s.srv.test", "443"));
+  EXPECT_EQ(server->requests().size(), 1u);
+  EXPECT_EQ(posted.size(), 1u);
+  EXPECT_FALSE(test::NetworkSandbox::shared().dnsQueried("MX", "srv.test"));
+}
+
+TEST_F(AutodiscoverNet, SrvPortZeroIsRequestedOn443) {
+  server->route("h.srv0.test", 443, Behaviour::document(autodiscoverDocument("s.srv0.test:8443")));
+  EXPECT_EQ(discover("srv0.test"), success("s.srv0.test", "8443"));
+  ASSERT_EQ(server->requests().size(), 1u);
+  EXPECT_EQ(server->requests()[0].port, 443);
+}
+
+TEST_F(AutodiscoverNet, OnlyTheFirstDeliveredSrvAnswerIsUsed) {
+  // dnsmasq delivers the two answers in varying order; whichever comes first is used, whatever
+  // its priority, and the other one is never asked.
+  server->route("a.two.test", 8443, Behaviour::document(autodiscoverDocument("a-server.test")));
+  server->route("b.two.test", 8443, Behaviour::document(autodiscoverDocument("b-server.test")));
+  const Json outcome = discover("two.test");
+  ASSERT_EQ(server->requests().size(), 1u);
+  const std::string asked = server->requests()[0].host;
+  EXPECT_EQ(outcome, success(asked == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
+}
+
+TEST_F(AutodiscoverNet, WithoutSrvTheMxHostIsAskedOn443) {
+  server->route("m.mx.test", 443, Behaviour::document(autodiscoverDocument("s.mx.test:9999")));
+  EXPECT_EQ(discover("mx.test"), success("s.mx.test", "9999"));
+  ASSERT_EQ(server->requests().size(), 1u);
+  EXPECT_EQ(server->requests()[0].host, "m.mx.test");
+  EXPECT_EQ(server->requests()[0].port, 443);
+}
+
+TEST_F(AutodiscoverNet, NeitherRecordAndNothingListeningFails) {
+  EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
+  EXPECT_TRUE(server->requests().empty());
+  EXPECT_EQ(discover("none.test"), (Json{{"result", "autodiscoverFailed"}}));
+}
+
+TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
+  server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
+  // Were the other attempts made, they would succeed.
+  server->route("m.auth.test", 443, Behaviour::document(autodiscoverDocument("mx.auth.test")));
+  server->route("auth.test", 443, Behaviour::document(autodiscoverDocument("direct.auth.test")));
+  EXPECT_EQ(discover("auth.test", 30, "user@auth.test", "wrong"),
+            (Json{{"result", "invalidCredentials"}}));
+  EXPECT_EQ(server->requestCount("h.auth.test"), 2u);  // challenge, one answer
+  EXPECT_EQ(server->requestCount("m.auth.test"), 0u);
+  EXPECT_EQ(server->requestCount("auth.test"), 0u);
+  runLoopFor(0.5);
+  EXPECT_EQ(posted.size(), 1u);
+  EXPECT_FALSE(test::NetworkSandbox::shared().dnsQueried("MX", "auth.test"));
+}
+
+TEST_F(AutodiscoverNet, CredentialsAnswerTheChallengeOnly) {
+  server->route(
+      "h.authok.test", 8443,
+      Behaviour::challenge("user@authok.test", "pw", autodiscoverDocument("s.authok.test")));
+  EXPECT_EQ(discover("authok.test", 30, "user@authok.test", "pw"), success("s.authok.test", "443"));
+  ASSERT_EQ(server->requests().size(), 2u);
+  EXPECT_EQ(server->requests()[0].authorization, "");
+}
+
+TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
+  server->route("h.fall.test", 8443, Behaviour::document("this is not XML"));
+  server->route("m.fall.test", 443, Behaviour::document(""));
+  server->route("fall.test", 443, Behaviour::document(autodiscoverDocument("s.fall.test")));
+  EXPECT_EQ(discover("fall.test"), success("s.fall.test", "443"));
+  EXPECT_EQ(server->requestCount("h.fall.test"), 1u);
+  EXPECT_EQ(server->requestCount("m.fall.test"), 1u);
+}
+
+TEST_F(AutodiscoverNet, ErrorStatusesAreWaitedOutByTheAttemptTimer) {
+  server->route("h.fall.test", 8443, Behaviour::statusCode(500));
+  server->route("m.fall.test", 443, Behaviour::statusCode(404));
+  server->route("fall.test", 443, Behaviour::document(autodiscoverDocument("s.fall.test")));
+  EXPECT_EQ(discover("fall.test", 3), success("s.fall.test", "443"));
+}
+
+TEST_F(AutodiscoverNet, ServersThatNeverAnswerTimeOutPerAttempt) {
+  for (auto host : {"h.hang.test", "m.hang.test", "hang.test"})
+    server->route(host, std::string(host) == "h.hang.test" ? 8443 : 443, Behaviour::hang());
+  EXPECT_EQ(search("hang.test", 3), EndPoint::endPointWithError(EndPointErrorTimeout));
+  ASSERT_EQ(server->requests().size(), 3u);
+  EXPECT_EQ(server->requests()[0].host, "h.hang.test");
+  EXPECT_EQ(server->requests()[1].host, "m.hang.test");
+  EXPECT_EQ(server->requests()[2].host, "hang.test");
+}
+
+TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
+  server->route("h.hang.test", 8443, Behaviour::hang());
+  server->route("m.hang.test", 443, Behaviour::hang());
+  auto s = Autodiscover::createWithSRV("hang.test");
+  s->resolveWithTimeout(3, delegate);
+  EXPECT_EQ(s->timeout(), 1);
+  ASSERT_TRUE(runLoopUntil([&] { return server->requests().size() == 1; }));
+  s->stop();
+  EXPECT_FALSE(s->isRunning());
+  runLoopFor(2.5);  // longer than the attempt's time
+  EXPECT_TRUE(delegate->outcomes.empty());
+  EXPECT_EQ(server->requests().size(), 1u);
+
+  // The same through the web controller: nothing is posted.
+  auto controller = AutodiscoverWebController::create("u", "p", "hang.test");
+  controller->startWithTimeout(3);
+  ASSERT_TRUE(runLoopUntil([&] { return server->requests().size() == 2; }));
+  controller.reset();
+  runLoopFor(1.5);
+  EXPECT_TRUE(posted.empty());
+  EXPECT_EQ(server->requests().size(), 2u);
+}
+
+TEST_F(AutodiscoverNet, PerAttemptTimeIsTheTotalDividedByThreeRoundedDown) {
+  for (auto [total, each] : {std::pair{31, 10.0}, std::pair{30, 10.0}, std::pair{5, 1.0}}) {
+    auto s = Autodiscover::createWithSRV("srv.test");
+    s->resolveWithTimeout(total, delegate);
+    EXPECT_EQ(s->timeout(), each) << total;
+    EXPECT_EQ(s->attempts().size(), 2u);
+    s->stop();
+  }
+}
+
+TEST_F(AutodiscoverNet, UntrustedCertificateFailsUnlessTheHostIsExcepted) {
+  untrusted->route("untrusted.test", 9443,
+                   Behaviour::document(autodiscoverDocument("s.untrusted.test")));
+  EXPECT_EQ(discover("untrusted.test", 3), (Json{{"result", "autodiscoverFailed"}}));
+  posted.clear();
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "untrusted.test");
+  EXPECT_EQ(discover("untrusted.test"), success("s.untrusted.test", "443"));
+}
+
+TEST_F(AutodiscoverNet, DelegateMayStopAndDropTheSearchInsideItsReport) {
+  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
+  auto s = Autodiscover::createWithSRV("srv.test");
+  delegate->onFinished = [&s](Autodiscover& search) {
+    search.stop();
+    s.reset();
+  };
+  s->resolveWithTimeout(30, delegate);
+  ASSERT_TRUE(runLoopUntil([&] { return !delegate->outcomes.empty(); }));
+  EXPECT_FALSE(s);
+  EXPECT_EQ(delegate->outcomes[0], EndPoint("s.srv.test", 443));
+  runLoopFor(0.3);
+  EXPECT_EQ(delegate->outcomes.size(), 1u);
+}
+
+TEST_F(AutodiscoverNet, ObserverMayDropTheControllerInsideTheNotification) {
+  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
+  auto controller = AutodiscoverWebController::create("u", "p", "srv.test");
+  auto drop = NotificationCenter::defaultCenter().addObserver(
+      kAccountWebDiscoveryNotification, [&controller](const Notification&) { controller.reset(); });
+  controller->startWithTimeout(30);
+  ASSERT_TRUE(runLoopUntil([&] { return !posted.empty(); }));
+  EXPECT_FALSE(controller);
+  EXPECT_EQ(posted[0], success("s.srv.test", "443"));
+}
+
+TEST_F(AutodiscoverNet, AGoneDelegateGetsNothingAndTheSearchStillEnds) {
+  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
+  auto s = Autodiscover::createWithSRV("srv.test");
+  {
+    auto gone = std::make_shared<SearchDelegate>();
+    s->resolveWithTimeout(30, gone);
+  }
+  ASSERT_TRUE(runLoopUntil([&] { return !s->isRunning(); }));
+  EXPECT_EQ(server->requests().size(), 1u);
+}
+
+}  // namespace
+}  // namespace wd
