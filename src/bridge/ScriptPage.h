@@ -25,4 +25,7 @@ class ScriptPage {
   virtual void callFunction(const std::string& name, std::vector<Value> args) = 0;
 };
 
+// The page whose script is calling into native code right now (nullptr outside such a call).
+ScriptPage* callingPage();
+
 }  // namespace wd::bridge

@@ -35,6 +35,7 @@ class Dictionary {
   // The value under `key`, or undefined.
   const Value& get(const std::string& key) const;
   bool contains(const std::string& key) const { return find(key) != nullptr; }
+  bool operator==(const Dictionary& other) const;
   // Sets (replaces in place, or appends).
   void set(const std::string& key, Value value);
   bool empty() const;

@@ -1,0 +1,303 @@
+#include "bridge/BridgeHost.h"
+
+#include <gio/gio.h>
+#include <glib-unix.h>
+#include <glib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "bridge/HostEndpoint.h"
+#include "bridge/SocketConnection.h"
+#include "core/Bundle.h"
+#include "core/Log.h"
+#include "core/UserDefaults.h"
+#include "wd/Version.h"
+
+namespace wd::bridge {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kModuleFile = "libwendrel-webext.so";
+
+class ViewPage : public ScriptPage {
+ public:
+  explicit ViewPage(std::uint64_t pageId) : pageId_(pageId) {}
+  void evaluateScript(const std::string& script) override {
+    if (auto ep = endpoint()) ep->evaluate(pageId_, script);
+  }
+  void callFunction(const std::string& name, std::vector<Value> args) override {
+    if (auto ep = endpoint()) ep->callGlobal(pageId_, name, std::move(args));
+  }
+  std::shared_ptr<HostEndpoint> endpoint() const { return attached_ ? endpoint_.lock() : nullptr; }
+  void bind(const std::shared_ptr<HostEndpoint>& ep) { endpoint_ = ep; }
+  void detach() { attached_ = false; }
+
+ private:
+  std::uint64_t pageId_;
+  std::weak_ptr<HostEndpoint> endpoint_;
+  bool attached_ = true;
+};
+
+std::string randomToken() {
+  std::string token;
+  for (int i = 0; i < 4; ++i) {
+    char part[16];
+    std::snprintf(part, sizeof part, "%08x", g_random_int());
+    token += part;
+  }
+  return token;
+}
+
+// Lower-cased host and effective port of an https URL or of a server setting ("host",
+// "host:port" or an https URL).
+bool httpsAuthority(const std::string& text, std::string& host, int& port) {
+  GUri* uri = g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr);
+  if (!uri) return false;
+  const char* scheme = g_uri_get_scheme(uri);
+  const char* h = g_uri_get_host(uri);
+  const bool ok = scheme && g_ascii_strcasecmp(scheme, "https") == 0 && h && *h;
+  if (ok) {
+    char* lower = g_ascii_strdown(h, -1);
+    host = lower;
+    g_free(lower);
+    port = g_uri_get_port(uri);
+    if (port < 0) port = 443;
+  }
+  g_uri_unref(uri);
+  return ok;
+}
+
+bool isInside(const fs::path& child, const fs::path& parent) {
+  auto c = child.begin();
+  for (auto p = parent.begin(); p != parent.end(); ++p, ++c) {
+    if (p->empty()) continue;  // trailing separator
+    if (c == child.end() || *c != *p) return false;
+  }
+  return c != child.end();
+}
+
+}  // namespace
+
+struct BridgeHost::Impl : HostEndpoint::Delegate {
+  struct Record {
+    WebKitWebView* view = nullptr;
+    Installer installer;
+    FrameLoadedHandler frameLoaded;
+    std::shared_ptr<ViewPage> page;
+  };
+
+  std::string dir;
+  std::string path;
+  std::string token;
+  int listenFd = -1;
+  guint listenSource = 0;
+  std::vector<std::shared_ptr<SocketConnection>> connections;
+  std::unordered_map<std::uint64_t, Record> pages;
+
+  bool listen() {
+    if (listenFd >= 0) return true;
+    GError* error = nullptr;
+    gchar* tmp = g_dir_make_tmp("wendrel-bridge-XXXXXX", &error);  // mode 0700
+    if (!tmp) {
+      WD_LOG_DEBUG("bridge socket directory: {}", error ? error->message : "");
+      g_clear_error(&error);
+      return false;
+    }
+    dir = tmp;
+    g_free(tmp);
+    path = dir + "/bridge.sock";
+    token = randomToken();
+    sockaddr_un addr{};
+    if (path.size() >= sizeof(addr.sun_path)) return false;
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return false;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
+        ::listen(fd, 16) != 0) {
+      ::close(fd);
+      return false;
+    }
+    listenFd = fd;
+    listenSource = g_unix_fd_add(fd, G_IO_IN, &Impl::onAccept, this);
+    return true;
+  }
+
+  static gboolean onAccept(gint fd, GIOCondition, gpointer data) {
+    auto* self = static_cast<Impl*>(data);
+    for (;;) {
+      const int client = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) break;
+      self->adopt(client);
+    }
+    return G_SOURCE_CONTINUE;
+  }
+
+  void adopt(int fd) {
+    auto conn = std::make_shared<SocketConnection>(fd);
+    std::weak_ptr<SocketConnection> weak = conn;
+    auto endpoint = std::make_shared<HostEndpoint>(
+        [weak](std::string frame) {
+          if (auto c = weak.lock()) c->write(std::move(frame));
+        },
+        this, token);
+    endpoint->setOnClose([weak] {
+      if (auto c = weak.lock()) c->close();
+    });
+    conn->setEndpoint(endpoint);
+    conn->setOnClosed([this, weak] {
+      // Removed on the next loop iteration: the connection may be on the stack.
+      g_idle_add(
+          [](gpointer d) -> gboolean {
+            auto* impl = static_cast<Impl*>(d);
+            auto& c = impl->connections;
+            c.erase(std::remove_if(c.begin(), c.end(), [](auto& x) { return !x->isOpen(); }),
+                    c.end());
+            return G_SOURCE_REMOVE;
+          },
+          this);
+      (void)weak;
+    });
+    connections.push_back(conn);
+    conn->start();
+  }
+
+  Record* record(std::uint64_t pageId) {
+    auto it = pages.find(pageId);
+    return it == pages.end() ? nullptr : &it->second;
+  }
+
+  std::optional<InstallSet> contextCreated(HostEndpoint& ep, std::uint64_t pageId,
+                                           const std::string& url) override {
+    Record* rec = record(pageId);
+    if (!rec) return std::nullopt;
+    rec->page->bind(ep.shared_from_this());
+    if (!isAllowedDocument(url)) return std::nullopt;
+    Installer installer = rec->installer;  // the installer may detach the view
+    return installer ? installer(url) : std::nullopt;
+  }
+
+  void frameLoaded(HostEndpoint& ep, std::uint64_t pageId, bool mainFrame,
+                   const std::string& url) override {
+    Record* rec = record(pageId);
+    if (!rec) return;
+    rec->page->bind(ep.shared_from_this());
+    FrameLoadedHandler handler = rec->frameLoaded;
+    if (handler) handler(mainFrame, url);
+  }
+
+  ScriptPage* page(std::uint64_t pageId) override {
+    Record* rec = record(pageId);
+    return rec ? rec->page.get() : nullptr;
+  }
+};
+
+BridgeHost& BridgeHost::shared() {
+  static BridgeHost* host = new BridgeHost();  // lives for the process
+  return *host;
+}
+
+BridgeHost::BridgeHost() : impl_(std::make_unique<Impl>()) {}
+
+BridgeHost::~BridgeHost() {
+  if (impl_->listenSource) g_source_remove(impl_->listenSource);
+  if (impl_->listenFd >= 0) ::close(impl_->listenFd);
+  auto conns = std::move(impl_->connections);
+  for (auto& c : conns) {
+    c->setOnClosed(nullptr);
+    c->close();
+  }
+  if (!impl_->path.empty()) ::unlink(impl_->path.c_str());
+  if (!impl_->dir.empty()) ::rmdir(impl_->dir.c_str());
+}
+
+void BridgeHost::attach(WebKitWebContext* context) {
+  if (!impl_->listen()) WD_LOG_DEBUG("the script bridge could not listen");
+  const fs::path extDir = extensionDirectory();
+  webkit_web_context_set_web_extensions_directory(context, extDir.c_str());
+  webkit_web_context_set_web_extensions_initialization_user_data(
+      context, g_variant_new("(ss)", impl_->path.c_str(), impl_->token.c_str()));
+}
+
+std::shared_ptr<ScriptPage> BridgeHost::attachWebView(WebKitWebView* view, Installer installer,
+                                                      FrameLoadedHandler frameLoaded) {
+  const std::uint64_t pageId = webkit_web_view_get_page_id(view);
+  Impl::Record& rec = impl_->pages[pageId];
+  if (rec.page) rec.page->detach();
+  rec.view = view;
+  rec.installer = std::move(installer);
+  rec.frameLoaded = std::move(frameLoaded);
+  rec.page = std::make_shared<ViewPage>(pageId);
+  return rec.page;
+}
+
+void BridgeHost::detachWebView(WebKitWebView* view) {
+  for (auto it = impl_->pages.begin(); it != impl_->pages.end(); ++it) {
+    if (it->second.view == view) {
+      it->second.page->detach();
+      impl_->pages.erase(it);
+      return;
+    }
+  }
+}
+
+std::shared_ptr<ScriptPage> BridgeHost::pageForWebView(WebKitWebView* view) const {
+  for (auto& [id, rec] : impl_->pages)
+    if (rec.view == view) return rec.page;
+  return nullptr;
+}
+
+std::string BridgeHost::socketPath() const {
+  return impl_->path;
+}
+
+fs::path BridgeHost::extensionDirectory() {
+  if (const char* env = std::getenv("WENDREL_WEBEXT_DIR"); env && *env) return env;
+  std::error_code ec;
+  const fs::path build = build::kWebExtBuildDir;
+  if (fs::exists(build / kModuleFile, ec)) return build;
+  return build::kWebExtInstallDir;
+}
+
+bool BridgeHost::isAllowedDocument(const std::string& url) {
+  std::string server;
+  if (auto s = UserDefaults::standard().stringForKey("MacGap_server")) server = *s;
+  return isAllowedDocument(url, Bundle::main().resourcePath(), server);
+}
+
+bool BridgeHost::isAllowedDocument(const std::string& url, const fs::path& resourceDir,
+                                   const std::string& serverSetting) {
+  if (url.rfind("file:", 0) == 0) {
+    // Query and fragment do not change the document's file.
+    std::string bare = url.substr(0, url.find_first_of("?#"));
+    gchar* file = g_filename_from_uri(bare.c_str(), nullptr, nullptr);
+    if (!file) return false;
+    std::error_code ec;
+    const fs::path doc = fs::weakly_canonical(fs::path(file), ec);
+    g_free(file);
+    if (ec) return false;
+    const fs::path publicDir = fs::weakly_canonical(resourceDir / "public", ec);
+    if (ec || resourceDir.empty()) return false;
+    return isInside(doc, publicDir);
+  }
+  std::string host, serverHost;
+  int port = 0, serverPort = 0;
+  if (!httpsAuthority(url, host, port)) return false;
+  std::string setting = serverSetting;
+  setting.erase(0, setting.find_first_not_of(" \t\r\n"));
+  setting.erase(setting.find_last_not_of(" \t\r\n") + 1);
+  if (setting.empty()) return false;
+  if (setting.find("://") == std::string::npos) setting = "https://" + setting;
+  if (!httpsAuthority(setting, serverHost, serverPort)) return false;
+  return host == serverHost && port == serverPort;
+}
+
+}  // namespace wd::bridge

@@ -1,0 +1,111 @@
+// The web process extension: the only project code in WebKitGTK's web process. It connects to
+// the UI process's bridge socket (path and token from the initialization data), installs MacGap
+// into every main-frame script context the UI process allows, reports every frame's `load`
+// event, and serves the UI process's requests when the page is idle.
+#include <glib-unix.h>
+#include <webkit2/webkit-web-extension.h>
+
+#include <memory>
+#include <string>
+
+#include "bridge/wire/PageBridge.h"
+#include "bridge/wire/PageSocket.h"
+
+namespace {
+
+using wd::bridge::wire::PageBridge;
+using wd::bridge::wire::PageSocket;
+
+struct Extension {
+  std::unique_ptr<PageSocket> socket;
+  std::unique_ptr<PageBridge> bridge;
+  guint drainSource = 0;
+  guint flushSource = 0;
+};
+
+Extension* gExt = nullptr;
+
+// Handles every complete frame available now; stops watching when the connection is lost.
+gboolean drain() {
+  std::string payload;
+  bool lost = false;
+  while (gExt->bridge->connected() && gExt->socket->poll(payload, lost))
+    gExt->bridge->handleMessage(payload);
+  if (lost) gExt->bridge->disconnect();
+  return gExt->bridge->connected() ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+}
+
+gboolean onReadable(gint, GIOCondition, gpointer) {
+  return drain();
+}
+
+void scheduleDrain() {
+  if (gExt->drainSource || !gExt->socket->hasBufferedFrame()) return;
+  gExt->drainSource = g_idle_add(
+      [](gpointer) -> gboolean {
+        gExt->drainSource = 0;
+        drain();
+        return G_SOURCE_REMOVE;
+      },
+      nullptr);
+}
+
+void scheduleFlush() {
+  if (gExt->flushSource) return;
+  gExt->flushSource = g_idle_add(
+      [](gpointer) -> gboolean {
+        gExt->flushSource = 0;
+        if (!gExt->bridge->waiting()) gExt->bridge->flushReleases();
+        return G_SOURCE_REMOVE;
+      },
+      nullptr);
+}
+
+void onWindowObjectCleared(WebKitScriptWorld*, WebKitWebPage* page, WebKitFrame* frame, gpointer) {
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  JSGlobalContextRef ctx = webkit_frame_get_javascript_global_context(frame);
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  if (!ctx) return;
+  const guint64 pageId = webkit_web_page_get_id(page);
+  const bool main = webkit_frame_is_main_frame(frame);
+  if (main) {
+    const char* uri = webkit_frame_get_uri(frame);
+    gExt->bridge->mainContextCreated(pageId, ctx, uri ? uri : "");
+  }
+  gExt->bridge->watchFrameLoad(pageId, ctx, main);
+}
+
+void onPageGone(gpointer data, GObject*) {
+  if (gExt) gExt->bridge->pageClosed(GPOINTER_TO_SIZE(data));
+}
+
+void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
+  const guint64 pageId = webkit_web_page_get_id(page);
+  g_object_weak_ref(G_OBJECT(page), onPageGone, GSIZE_TO_POINTER(pageId));
+}
+
+}  // namespace
+
+extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
+    WebKitWebExtension* extension, const GVariant* userData) {
+  const gchar* path = "";
+  const gchar* token = "";
+  if (userData && g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(ss)")))
+    g_variant_get(const_cast<GVariant*>(userData), "(&s&s)", &path, &token);
+
+  gExt = new Extension();  // lives as long as the web process
+  const int fd = PageSocket::connectTo(path);
+  gExt->socket = std::make_unique<PageSocket>(fd);
+  gExt->socket->onWaitEnded = scheduleDrain;
+  gExt->socket->onReleasesPending = scheduleFlush;
+  gExt->bridge = std::make_unique<PageBridge>(*gExt->socket);
+  if (fd < 0 || !gExt->bridge->hello(token)) {
+    gExt->bridge->disconnect();  // every member answers undefined
+  } else {
+    g_unix_fd_add(fd, static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR), onReadable,
+                  nullptr);
+  }
+  g_signal_connect(webkit_script_world_get_default(), "window-object-cleared",
+                   G_CALLBACK(onWindowObjectCleared), nullptr);
+  g_signal_connect(extension, "page-created", G_CALLBACK(onPageCreated), nullptr);
+}

@@ -1,0 +1,308 @@
+// The bridge from real JavaScript: a JavaScriptCore context driven through the same marshaller
+// and wire encoding as the web process.
+#include <gtest/gtest.h>
+
+#include "TestObjects.h"
+#include "bridge/Event.h"
+#include "bridge/testing/JscHarness.h"
+
+namespace wd::bridge::test {
+namespace {
+
+using testing::JscHarness;
+
+class BridgeHarness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = std::make_shared<Root>();
+    probe = std::make_shared<Probe>();
+    probe->name = "main";
+    page.install({root, {{"Probe", probe}}});
+  }
+  Json eval(const std::string& js) {
+    auto r = page.evaluate(js);
+    EXPECT_FALSE(page.lastException()) << js << ": " << *page.lastException();
+    return r.value_or(Json("<undefined>"));
+  }
+
+  JscHarness page;
+  std::shared_ptr<Root> root;
+  std::shared_ptr<Probe> probe;
+};
+
+TEST_F(BridgeHarness, InstallsRootAndMembersAndClassMembers) {
+  EXPECT_EQ(eval("MacGap.version"), "1.0");
+  EXPECT_EQ(eval("typeof MacGap.Probe.echo"), "function");
+  EXPECT_EQ(eval("String(MacGap.Probe)"), "[object Probe]");
+  // Renamed and multi-piece selectors are reachable only under their script names.
+  EXPECT_EQ(eval("MacGap.Probe.get('a', 'b')"), "a/b");
+  EXPECT_EQ(eval("typeof MacGap.Probe.getOfType"), "undefined");
+  EXPECT_EQ(eval("typeof MacGap.Probe.showNotificationIdCallback"), "function");
+  EXPECT_EQ(eval("typeof MacGap.Probe.showNotification"), "undefined");
+  // Property accessors are not exported again as functions.
+  EXPECT_EQ(eval("typeof MacGap.Probe.setTitle"), "undefined");
+  // Class-level members live on the constructor, not on the object.
+  EXPECT_EQ(eval("MacGap.Probe.constructor.getKeyFromString('cmd+shift+N')"), "N");
+  EXPECT_EQ(eval("typeof MacGap.Probe.getKeyFromString"), "undefined");
+  // Methods behave as functions of the page.
+  EXPECT_EQ(eval("MacGap.Probe.echo.call(MacGap.Probe, 7)"), 7);
+}
+
+TEST_F(BridgeHarness, LaterMemberOfTheSameNameReplacesEarlier) {
+  auto second = std::make_shared<Probe>();
+  second->name = "second";
+  page.install({root, {{"Probe", probe}, {"Probe", second}}});
+  EXPECT_EQ(eval("MacGap.Probe.takeObject(MacGap.Probe)"), "probe:second");
+}
+
+TEST_F(BridgeHarness, StringParameters) {
+  EXPECT_EQ(eval("MacGap.Probe.takeString('abc')"), "string:abc");
+  EXPECT_EQ(eval("MacGap.Probe.takeString(5)"), "string:5");
+  EXPECT_EQ(eval("MacGap.Probe.takeString(undefined)"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeString(null)"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeString()"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeString('é€😀')"), "string:é€😀");
+}
+
+TEST_F(BridgeHarness, NumberAndBooleanParameters) {
+  EXPECT_EQ(eval("MacGap.Probe.takeNumber(1.5)"), "number:1.500000");
+  EXPECT_EQ(eval("MacGap.Probe.takeNumber('12')"), "number:12.000000");
+  EXPECT_EQ(eval("MacGap.Probe.takeNumber()"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeInt(3.9)"), 3);
+  EXPECT_EQ(eval("MacGap.Probe.takeInt(-1e20)"), std::numeric_limits<int>::lowest());
+  EXPECT_EQ(eval("MacGap.Probe.takeInt('x')"), 0);
+  EXPECT_EQ(eval("MacGap.Probe.takeBool(0)"), false);
+  EXPECT_EQ(eval("MacGap.Probe.takeBool('x')"), true);
+  EXPECT_EQ(eval("MacGap.Probe.takeBool()"), false);
+  EXPECT_EQ(eval("MacGap.Probe.echo(0.25)"), 0.25);
+}
+
+TEST_F(BridgeHarness, AnyParameterFollowsTheConversionTable) {
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(null)"), "null");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(undefined)"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny()"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(true)"), "true");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny([1, 'a', null, undefined, [2]])"),
+            "[1,'a',null,null,[2]]");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny({a: 1, b: {c: null}, d: undefined})"),
+            "{a:1,b:{c:null}}");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(function () {})"), "script");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny({onClick: function () {}})"), "{onClick:script}");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(MacGap.Probe.child)"), "object:Probe");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(Symbol('s'))"), "none");
+}
+
+TEST_F(BridgeHarness, TypedContainerAndObjectParameters) {
+  EXPECT_EQ(eval("MacGap.Probe.takeDictionary({x: 'y'})"), "{x:'y'}");
+  EXPECT_EQ(eval("MacGap.Probe.takeDictionary([1])"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeDictionary(null)"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeDictionary('text')"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeArray([1, {a: [true]}])"), "[1,{a:[true]}]");
+  EXPECT_EQ(eval("MacGap.Probe.takeArray({length: 2})"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeObject(MacGap.Probe.child)"), "probe:main.child");
+  EXPECT_EQ(eval("MacGap.Probe.takeObject({})"), "none");
+  EXPECT_EQ(eval("MacGap.Probe.takeObject(MacGap)"), "none");  // another class
+}
+
+TEST_F(BridgeHarness, ResultsBecomeScriptValues) {
+  EXPECT_EQ(eval("MacGap.Probe.echo({a: [1, 'x', null], b: false})"),
+            Json::parse(R"({"a":[1,"x",null],"b":false})"));
+  EXPECT_EQ(eval("MacGap.Probe.echo(null) === null"), true);
+  EXPECT_EQ(eval("MacGap.Probe.echo() === undefined"), true);
+  // A "__proto__" key stays an own data property; it never replaces the prototype.
+  EXPECT_EQ(eval("var p = MacGap.Probe.echo(JSON.parse('{\"__proto__\": {\"x\": 1}}'));"
+                 "p.x === undefined && Object.getPrototypeOf(p) === Object.prototype && "
+                 "Object.keys(p).join() === '__proto__'"),
+            true);
+  // A returned native object is a wrapper with its own members.
+  EXPECT_EQ(eval("MacGap.Probe.makeChild('kid').takeString('z')"), "string:z");
+  EXPECT_EQ(eval("MacGap.Probe.children().length"), 2);
+}
+
+TEST_F(BridgeHarness, SameWrapperForTheSameNativeObject) {
+  EXPECT_EQ(eval("MacGap.Probe.child === MacGap.Probe.child"), true);
+  EXPECT_EQ(eval("var c = MacGap.Probe.children(); c[0] === c[1] && c[0] === MacGap.Probe.child"),
+            true);
+  EXPECT_EQ(eval("MacGap.Probe.echo(MacGap.Probe) === MacGap.Probe"), true);
+  EXPECT_EQ(eval("MacGap.Probe.makeChild('a') === MacGap.Probe.makeChild('a')"), false);
+}
+
+TEST_F(BridgeHarness, StringsSurviveNulAndLoneSurrogates) {
+  EXPECT_EQ(eval("var s = 'a\\u0000b\\ud800c\\udc00'; MacGap.Probe.echo(s) === s"), true);
+  EXPECT_EQ(eval("MacGap.Probe.stringLength('a\\u0000b')"), 3);
+  EXPECT_EQ(eval("var k = {}; k['x\\u0000y'] = 'v\\udfff'; "
+                 "var r = MacGap.Probe.echo(k); r['x\\u0000y'] === 'v\\udfff'"),
+            true);
+}
+
+TEST_F(BridgeHarness, PropertiesReadWriteAndReadOnly) {
+  EXPECT_EQ(eval("MacGap.Probe.title === undefined"), true);
+  eval("MacGap.Probe.title = 'hello'");
+  EXPECT_EQ(probe->title(), "hello");
+  EXPECT_EQ(eval("MacGap.Probe.title"), "hello");
+  // Writing a read-only property is ignored, also in strict mode, and never throws.
+  probe->counter = 4;
+  eval("'use strict'; MacGap.Probe.count = 99;");
+  EXPECT_EQ(eval("MacGap.Probe.count"), 4);
+  EXPECT_EQ(eval("Object.keys(MacGap.Probe).sort().join()"), "callback,child,count,title");
+  EXPECT_EQ(eval("'title' in MacGap.Probe"), true);
+  // Other properties of a wrapper stay ordinary page properties.
+  EXPECT_EQ(eval("MacGap.Probe.extra = 3; MacGap.Probe.extra"), 3);
+}
+
+TEST_F(BridgeHarness, CallbackHandleCalledLaterWithArguments) {
+  eval("window.got = []; MacGap.Probe.setCallback(function (x) { window.got.push(x); })");
+  ASSERT_TRUE(probe->callback);
+  probe->fire(Value(Dictionary{{"n", 1}, {"who", probe}}));
+  probe->callback.call({Value("second"), Value(2)});
+  EXPECT_EQ(eval("window.got.length"), 2);
+  EXPECT_EQ(eval("window.got[0].n"), 1);
+  EXPECT_EQ(eval("window.got[0].who === MacGap.Probe"), true);
+  EXPECT_EQ(eval("window.got[1]"), "second");
+  // The callback property hands the same page function back.
+  EXPECT_EQ(eval("var f = function () {}; MacGap.Probe.callback = f; MacGap.Probe.callback === f"),
+            true);
+}
+
+TEST_F(BridgeHarness, CallingAScriptValueThatIsNotAFunctionDoesNothing) {
+  eval("MacGap.Probe.setCallback(42)");
+  EXPECT_TRUE(probe->callback);
+  probe->fire(Value(1));
+  EXPECT_FALSE(page.lastException());
+  eval("MacGap.Probe.setCallback(undefined)");
+  EXPECT_FALSE(probe->callback);
+  probe->fire(Value(1));  // empty handle
+  // An exception thrown by the callback stays in the page.
+  eval("MacGap.Probe.setCallback(function () { throw new Error('page error'); })");
+  probe->fire(Value(1));
+  EXPECT_EQ(eval("1"), 1);
+}
+
+TEST_F(BridgeHarness, HandlesAreReleasedWhenNativeCodeDropsThem) {
+  const auto before = page.heldHandleCount();
+  eval("MacGap.Probe.setCallback(function () {})");
+  EXPECT_EQ(page.heldHandleCount(), before + 1);
+  ScriptValue copy = probe->callback;
+  probe->callback = ScriptValue();
+  EXPECT_EQ(page.heldHandleCount(), before + 1);  // a copy still holds it
+  copy = ScriptValue();
+  EXPECT_EQ(page.heldHandleCount(), before);
+}
+
+TEST_F(BridgeHarness, NativeObjectLivesWhileThePageHoldsItsWrapper) {
+  std::weak_ptr<Probe> made;
+  eval("window.kept = MacGap.Probe.makeChild('kept'); MacGap.Probe.makeChild('dropped'); 0");
+  ASSERT_EQ(probe->made.size(), 2u);
+  made = probe->made[1];
+  std::weak_ptr<Probe> kept = probe->made[0];
+  probe->made.clear();  // only the page holds them now
+  EXPECT_FALSE(made.expired());
+  for (int i = 0; i < 5 && !made.expired(); ++i) page.collectGarbage();
+  EXPECT_TRUE(made.expired()) << "the page's wrapper was collected but the object lives";
+  EXPECT_FALSE(kept.expired());
+  EXPECT_EQ(eval("window.kept.takeString('still')"), "string:still");
+}
+
+TEST_F(BridgeHarness, EventDispatchedWhileThePageIsBlockedInACall) {
+  eval(
+      "window.order = [];"
+      "document.addEventListener('ping', function (e) { window.order.push('event ' + e.data.n); });"
+      "MacGap.Probe.trigger('ping'); window.order.push('returned');");
+  EXPECT_EQ(eval("window.order"), Json::parse(R"(["event 1","returned"])"));
+  // Nested: the event's listener calls native code again while the first call waits.
+  eval(
+      "window.order = [];"
+      "document.addEventListener('outer', function (e) {"
+      "  window.order.push('outer'); MacGap.Probe.trigger('inner'); window.order.push('back'); });"
+      "document.addEventListener('inner', function (e) { window.order.push('inner ' + e.data.n); "
+      "});"
+      "MacGap.Probe.trigger('outer'); window.order.push('returned');");
+  EXPECT_EQ(eval("window.order"), Json::parse(R"(["outer","inner 3","back","returned"])"));
+}
+
+TEST_F(BridgeHarness, ReloadKeepsTheSameNativeObjects) {
+  eval("MacGap.Probe.title = 'before'; MacGap.Probe.setCallback(function () { window.hit = 1; })");
+  ASSERT_TRUE(probe->callback);
+  page.reload();
+  EXPECT_EQ(eval("typeof window.hit"), "undefined");
+  EXPECT_EQ(eval("MacGap.Probe.title"), "before");
+  EXPECT_EQ(eval("MacGap.version"), "1.0");
+  EXPECT_EQ(eval("MacGap.Probe.child === MacGap.Probe.child"), true);
+  // The old page's function is gone with its page: calling it does nothing.
+  probe->fire(Value(1));
+  EXPECT_EQ(eval("typeof window.hit"), "undefined");
+}
+
+TEST_F(BridgeHarness, NothingInstalledWhenTheInstallerDeclines) {
+  JscHarness other([](const std::string&) { return std::optional<InstallSet>(); });
+  EXPECT_EQ(other.evaluate("typeof MacGap"), Json("undefined"));
+}
+
+TEST_F(BridgeHarness, BadArgumentsGiveUndefinedAndNeverThrow) {
+  const char* cases[] = {
+      // cyclic
+      "var a = {}; a.self = a; MacGap.Probe.describeAny(a)",
+      "var l = []; l.push(l); MacGap.Probe.takeArray(l)",
+      // deep
+      "var d = {}; for (var i = 0; i < 5000; i++) d = {d: d}; MacGap.Probe.describeAny(d)",
+      // a getter that throws
+      "MacGap.Probe.describeAny({get x() { throw new Error('boom'); }})",
+      "MacGap.Probe.takeString({toString: function () { throw new Error('boom'); }})",
+      "MacGap.Probe.takeNumber({valueOf: function () { throw new Error('boom'); }})",
+      // proxies with throwing traps
+      "MacGap.Probe.describeAny(new Proxy({a: 1}, {get: function () { throw 1; }}))",
+      // absurd array length
+      "var s = []; s.length = 4294967295; MacGap.Probe.takeArray(s)",
+      // wrong receiver
+      "MacGap.Probe.echo.call({}, 1)",
+      "MacGap.Probe.echo.call(MacGap, 1)",
+      "var f = MacGap.Probe.echo; f(1)",
+      // a native failure
+      "MacGap.Probe.fail()",
+  };
+  for (const char* js : cases) {
+    auto r = page.evaluate(js);
+    EXPECT_FALSE(page.lastException()) << js << ": " << page.lastException().value_or("");
+    EXPECT_FALSE(r.has_value()) << js << " gave " << r->dump();
+  }
+  // Extra arguments are ignored.
+  EXPECT_EQ(eval("MacGap.Probe.takeString('a', 'b', 'c')"), "string:a");
+  // The bridge still works after all of that.
+  EXPECT_EQ(eval("MacGap.Probe.echo('ok')"), "ok");
+}
+
+TEST_F(BridgeHarness, HugeStringIsRefusedWithoutCrashing) {
+  auto r = page.evaluate("MacGap.Probe.takeString('x'.repeat(65 * 1024 * 1024))");
+  EXPECT_FALSE(page.lastException());
+  EXPECT_FALSE(r.has_value());
+  EXPECT_EQ(eval("MacGap.Probe.stringLength('y'.repeat(1 << 20))"), 1 << 20);
+}
+
+TEST_F(BridgeHarness, LostConnectionAnswersUndefined) {
+  page.disconnect();
+  auto r = page.evaluate("MacGap.Probe.echo('x')");
+  EXPECT_FALSE(page.lastException());
+  EXPECT_FALSE(r.has_value());
+  EXPECT_EQ(eval("MacGap.Probe.title === undefined"), true);
+  eval("MacGap.Probe.title = 'lost'");
+  EXPECT_FALSE(probe->title());
+}
+
+TEST_F(BridgeHarness, CallFunctionCallsAPageGlobal) {
+  eval("function callbackWrapper(x) { window.wrapped = x; }");
+  page.callFunction("callbackWrapper", {Value("id-1")});
+  EXPECT_EQ(eval("window.wrapped"), "id-1");
+  page.callFunction("notAFunction", {});
+  page.callFunction("missing", {Value(probe)});
+  EXPECT_EQ(eval("1"), 1);
+}
+
+TEST(BridgeHarnessCommand, ExportNameAndWeakWindow) {
+  auto desktop = std::make_shared<DesktopCommand>(std::weak_ptr<WindowHandle>());
+  EXPECT_EQ(desktop->exportName(), "DesktopCommand");
+  EXPECT_EQ(desktop->webView(), nullptr);
+  EXPECT_EQ(desktop->windowController(), nullptr);
+}
+
+}  // namespace
+}  // namespace wd::bridge::test

@@ -1,0 +1,159 @@
+// Naming rule, native values, UTF-16 conversion and the wire codec.
+#include <gtest/gtest.h>
+
+#include "TestObjects.h"
+#include "bridge/Exports.h"
+#include "bridge/ScriptObjectRegistry.h"
+#include "bridge/wire/Utf.h"
+#include "bridge/wire/Wire.h"
+
+namespace wd::bridge {
+namespace {
+
+TEST(NamingRule, ExamplesFromTheExportsProtocols) {
+  EXPECT_EQ(scriptNameForSelector("addBadge:"), "addBadge");
+  EXPECT_EQ(scriptNameForSelector("showNotification:id:callback:"), "showNotificationIdCallback");
+  EXPECT_EQ(scriptNameForSelector("autodiscovery:password:server:"), "autodiscoveryPasswordServer");
+  EXPECT_EQ(scriptNameForSelector("get:ofType:__JS_EXPORT_AS__get:"), "get");
+  EXPECT_EQ(scriptNameForSelector("setCustomUserAgent:__JS_EXPORT_AS__setUserAgent:"),
+            "setUserAgent");
+  EXPECT_EQ(scriptNameForSelector("defaultLineHeightForFont:ofSize:__JS_EXPORT_AS__getLineHeight:"),
+            "getLineHeight");
+  EXPECT_EQ(scriptNameForSelector("createTask:withCallback:__JS_EXPORT_AS__create:"), "create");
+  EXPECT_EQ(scriptNameForSelector("launch"), "launch");
+  EXPECT_EQ(nativeSelector("get:ofType:__JS_EXPORT_AS__get:"), "get:ofType:");
+  EXPECT_EQ(selectorArity("get:ofType:__JS_EXPORT_AS__get:"), 2u);
+  EXPECT_EQ(selectorArity("launch"), 0u);
+}
+
+TEST(NamingRule, ClassTablesUseTheRule) {
+  const ClassInfo& cls = test::Probe().scriptClass();
+  EXPECT_NE(cls.instanceMember("showNotificationIdCallback"), nullptr);
+  EXPECT_EQ(cls.instanceMember("showNotification"), nullptr);
+  const MemberInfo* get = cls.instanceMember("get");
+  ASSERT_NE(get, nullptr);
+  EXPECT_EQ(get->selector, "get:ofType:");
+  EXPECT_EQ(get->params, (std::vector<ParamType>{ParamType::String, ParamType::String}));
+  const MemberInfo* title = cls.instanceMember("title");
+  ASSERT_NE(title, nullptr);
+  EXPECT_FALSE(title->readOnly);
+  EXPECT_TRUE(cls.instanceMember("count")->readOnly);
+  EXPECT_NE(cls.classMember("getKeyFromString"), nullptr);
+  EXPECT_EQ(cls.instanceMember("getKeyFromString"), nullptr);
+  EXPECT_EQ(ClassInfo::byId(cls.id()), &cls);
+}
+
+TEST(Values, JsonConversions) {
+  Value v = Value::fromJson(Json::parse(R"({"a":[1,null,"x"],"b":{"c":true}})"));
+  EXPECT_EQ(v["a"].asArray()->size(), 3u);
+  EXPECT_TRUE(v["b"]["c"].asBool().value());
+  EXPECT_TRUE(v["missing"].isUndefined());
+  Dictionary d{{"keep", 1}, {"gone", Value()}, {"obj", std::make_shared<test::Root>()}};
+  d.set("list", ValueArray{Value(), Value("s")});
+  EXPECT_EQ(Value(d).toJson(), Json::parse(R"({"keep":1,"obj":null,"list":[null,"s"]})"));
+  EXPECT_FALSE(Value().toJson());
+  EXPECT_EQ(Value(nullptr).toJson(), Json());
+  EXPECT_TRUE(Value(std::shared_ptr<test::Root>()).isUndefined());
+  EXPECT_TRUE(Value(ScriptValue()).isUndefined());
+}
+
+TEST(Registry, MakesConfiguredClassesByName) {
+  auto& registry = ScriptObjectRegistry::shared();
+  registry.registerClass<test::DesktopCommand>("DesktopCommand");
+  auto obj = registry.create("DesktopCommand", nullptr);
+  ASSERT_TRUE(obj);
+  EXPECT_EQ(std::dynamic_pointer_cast<Command>(obj)->exportName(), "DesktopCommand");
+  EXPECT_EQ(registry.create("NoSuchClass", nullptr), nullptr);
+  registry.registerClass("Broken",
+                         [](std::shared_ptr<WindowHandle>) -> std::shared_ptr<ScriptObject> {
+                           throw std::runtime_error("cannot");
+                         });
+  EXPECT_EQ(registry.create("Broken", nullptr), nullptr);
+  registry.unregisterClass("Broken");
+  registry.unregisterClass("DesktopCommand");
+}
+
+TEST(Utf, LengthSafeRoundTrip) {
+  const std::u16string text = {u'a', 0, 0xD800, u'b', 0xDC00, 0xD83D, 0xDE00, 0xFFFF};
+  const std::string utf8 = wire::utf16ToUtf8(text.data(), text.size());
+  EXPECT_EQ(utf8.size(), 1u + 1 + 3 + 1 + 3 + 4 + 3);
+  EXPECT_EQ(wire::utf8ToUtf16(utf8), text);
+  // Invalid UTF-8 becomes replacement characters, never a crash or a lost tail.
+  EXPECT_EQ(wire::utf8ToUtf16("a\xff"
+                              "b\xe2\x82"),
+            (std::u16string{u'a', 0xFFFD, u'b', 0xFFFD, 0xFFFD}));
+  EXPECT_EQ(wire::utf8ToUtf16("\xc0\xaf"), (std::u16string{0xFFFD, 0xFFFD}));
+}
+
+wire::Message roundTrip(const wire::Message& m) {
+  const std::string frame = wire::encodeFrame(m);
+  EXPECT_EQ(wire::frameLength(frame.data()), frame.size() - 4);
+  wire::Message out;
+  EXPECT_TRUE(wire::decodeMessage(std::string_view(frame).substr(4), out));
+  return out;
+}
+
+TEST(WireCodec, RoundTripsEveryValueKind) {
+  wire::Message m;
+  m.type = wire::MsgType::Call;
+  m.callId = 7;
+  m.pageId = 1ull << 40;
+  m.objectId = 3;
+  m.classId = 9;
+  m.member = 2;
+  m.op = wire::CallOp::Set;
+  wire::WValue obj{wire::Tag::Object};
+  obj.entries.emplace_back(std::string("k\0ey", 4), wire::WValue::str(std::string("v\0", 2)));
+  obj.entries.emplace_back("r", wire::WValue::ref(5, 6));
+  wire::WValue arr{wire::Tag::Array};
+  arr.items = {wire::WValue::null(), wire::WValue::boolean(true), wire::WValue::num(-0.5),
+               wire::WValue::handle(11), obj};
+  m.values = {wire::WValue{}, arr};
+  wire::Message out = roundTrip(m);
+  EXPECT_EQ(out.callId, 7u);
+  EXPECT_EQ(out.pageId, 1ull << 40);
+  EXPECT_EQ(out.op, wire::CallOp::Set);
+  ASSERT_EQ(out.values.size(), 2u);
+  const auto& a = out.values[1].items;
+  ASSERT_EQ(a.size(), 5u);
+  EXPECT_EQ(a[2].number, -0.5);
+  EXPECT_EQ(a[3].id, 11u);
+  EXPECT_EQ(a[4].entries[0].first, std::string("k\0ey", 4));
+  EXPECT_EQ(a[4].entries[0].second.text, std::string("v\0", 2));
+  EXPECT_EQ(a[4].entries[1].second.classId, 6u);
+
+  wire::Message cls;
+  cls.type = wire::MsgType::ClassDef;
+  cls.cls.id = 4;
+  cls.cls.name = "Menu";
+  cls.cls.members.push_back({2, "getKeyFromString", true, {0}});
+  wire::Message c2 = roundTrip(cls);
+  EXPECT_EQ(c2.cls.members[0].name, "getKeyFromString");
+  EXPECT_EQ(c2.cls.members[0].kind, 2);
+}
+
+TEST(WireCodec, RefusesMalformedInput) {
+  wire::Message m;
+  m.type = wire::MsgType::Reply;
+  m.callId = 1;
+  m.values = {wire::WValue::str("hello")};
+  const std::string frame = wire::encodeFrame(m);
+  const std::string_view payload = std::string_view(frame).substr(4);
+  wire::Message out;
+  for (std::size_t n = 0; n < payload.size(); ++n)
+    EXPECT_FALSE(wire::decodeMessage(payload.substr(0, n), out)) << n;
+  EXPECT_FALSE(wire::decodeMessage(std::string(payload) + "x", out));  // trailing bytes
+  // A forged element count larger than the input is refused before allocating.
+  std::string forged("\x15\x01\0\0\0\0\0\0\0\xff\xff\xff\xff", 13);
+  EXPECT_FALSE(wire::decodeMessage(forged, out));
+  // Nesting beyond the limit is refused.
+  std::string deep("\x15\x01\0\0\0\0\0\0\0\x01\0\0\0", 13);
+  for (int i = 0; i < 200; ++i) deep += std::string("\x06\x01\0\0\0", 5);
+  deep += '\0';
+  EXPECT_FALSE(wire::decodeMessage(deep, out));
+  EXPECT_FALSE(wire::decodeMessage(std::string("\x63", 1), out));  // unknown type
+  EXPECT_FALSE(wire::decodeMessage({}, out));
+}
+
+}  // namespace
+}  // namespace wd::bridge
