@@ -1,0 +1,13 @@
+// libFuzzer target: the autodiscover response parser on arbitrary documents.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "autodiscover/XMLParser.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const wd::XMLParser parser;
+  const auto endPoint = parser.parse(std::string_view(reinterpret_cast<const char*>(data), size));
+  (void)endPoint;
+  return 0;
+}
