@@ -325,7 +325,14 @@ bool NetworkSandbox::startDnsmasq() {
     // dnsmasq dies with the test process, even when the test process is killed.
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::getppid() != parent) ::_exit(127);
-    ::execl(binary, "dnsmasq", "--keep-in-foreground", "--port=53", "--listen-address=127.0.0.1",
+    // --no-daemon keeps dnsmasq from changing its user and group, which fails inside a user
+    // namespace; it also copies the log to stderr, which is silenced (the log file has it all).
+    const int devnull = ::open("/dev/null", O_RDWR);
+    if (devnull >= 0) {
+      ::dup2(devnull, 1);
+      ::dup2(devnull, 2);
+    }
+    ::execl(binary, "dnsmasq", "--no-daemon", "--port=53", "--listen-address=127.0.0.1",
             "--bind-interfaces", "--no-resolv", "--no-hosts", "--user=root",
             "--pid-file=", "--log-queries", log.c_str(), conf.c_str(), static_cast<char*>(nullptr));
     ::_exit(127);
@@ -336,7 +343,9 @@ bool NetworkSandbox::startDnsmasq() {
     int status = 0;
     if (::waitpid(pid, &status, WNOHANG) == pid) {
       dnsmasqPid_ = -1;
-      reason_ = "dnsmasq exited at start";
+      reason_ = "dnsmasq exited at start:";
+      std::ifstream in(dir_ + "/dnsmasq.log");
+      for (std::string line; std::getline(in, line);) reason_ += " " + line;
       return false;
     }
   }

@@ -7,4 +7,6 @@
 // crashes ("Tracer caught signal 11 ... DTLS"). Without the interception LSan scans no dynamic
 // TLS, which only such system libraries use (they are in tests/lsan.supp).
 extern "C" const char* __asan_default_options();
-extern "C" const char* __asan_default_options() { return "intercept_tls_get_addr=0"; }
+extern "C" const char* __asan_default_options() {
+  return "intercept_tls_get_addr=0";
+}

@@ -1,0 +1,95 @@
+// `wendrel-desktop --discover` as users and support staff run it: the real executable as a
+// child process inside the network sandbox (it inherits the namespaces, resolver files and CA).
+#include <gio/gio.h>
+
+#include <vector>
+
+#include "CliFixture.h"
+#include "Loop.h"
+
+namespace wd {
+namespace {
+
+// The real executable, as users and support staff run it.
+class DiscoverExecutable : public DiscoverCli {
+ protected:
+  CliResult run(const std::vector<std::string>& args, const std::string& input) {
+    std::vector<const char*> argv{WD_DESKTOP_EXECUTABLE};
+    for (const auto& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    GError* error = nullptr;
+    GSubprocess* child =
+        g_subprocess_newv(argv.data(),
+                          static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
+                                                        G_SUBPROCESS_FLAGS_STDOUT_PIPE),
+                          &error);
+    CliResult r;
+    if (child == nullptr) {
+      ADD_FAILURE() << error->message;
+      g_clear_error(&error);
+      return r;
+    }
+    // The test's HTTPS servers run on this loop: communicate asynchronously.
+    struct Done {
+      bool done = false;
+      GBytes* out = nullptr;
+    } done;
+    GBytes* stdinBytes = g_bytes_new(input.data(), input.size());
+    g_subprocess_communicate_async(
+        child, stdinBytes, nullptr,
+        [](GObject* o, GAsyncResult* res, gpointer data) {
+          auto* d = static_cast<Done*>(data);
+          g_subprocess_communicate_finish(G_SUBPROCESS(o), res, &d->out, nullptr, nullptr);
+          d->done = true;
+        },
+        &done);
+    g_bytes_unref(stdinBytes);
+    EXPECT_TRUE(test::runLoopUntil([&] { return done.done; }, 90));
+    if (!done.done) g_subprocess_force_exit(child);
+    test::runLoopUntil([&] { return done.done; }, 10);
+    if (g_subprocess_get_if_exited(child)) r.status = g_subprocess_get_exit_status(child);
+    if (done.out) {
+      gsize size = 0;
+      const auto* data = static_cast<const char*>(g_bytes_get_data(done.out, &size));
+      r.out.assign(data, size);
+      g_bytes_unref(done.out);
+    }
+    g_object_unref(child);
+    return r;
+  }
+};
+
+TEST_F(DiscoverExecutable, OutcomesAndExitStatuses) {
+  auto ok = run({"--discover", "user@cli.test"}, "pass word\n");
+  EXPECT_EQ(ok.status, 0);
+  EXPECT_EQ(parseLine(ok.out),
+            (Json{{"result", "success"}, {"server", "s.cli.test"}, {"port", "8443"}}));
+
+  auto refused = run({"--discover=user@cli.test", "--timeout", "20"}, "nope\n");
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_EQ(parseLine(refused.out), (Json{{"result", "invalidCredentials"}}));
+
+  auto failed = run({"--discover", "user@none.test", "--timeout=3"}, "");
+  EXPECT_EQ(failed.status, 3);
+  EXPECT_EQ(parseLine(failed.out), (Json{{"result", "autodiscoverFailed"}}));
+}
+
+TEST_F(DiscoverExecutable, TrustHostAndUsageErrors) {
+  auto trusted =
+      run({"--discover", "user@untrusted.test", "--trust-host", "untrusted.test"}, "x\n");
+  EXPECT_EQ(trusted.status, 0);
+  EXPECT_EQ(parseLine(trusted.out),
+            (Json{{"result", "success"}, {"server", "s.untrusted.test"}, {"port", "443"}}));
+  for (const auto& args :
+       std::vector<std::vector<std::string>>{{"--discover", "no-at-sign"},
+                                             {"--discover"},
+                                             {"--discover", "a@b.test", "--timeout", "x"},
+                                             {"--discover", "user@"}}) {
+    auto r = run(args, "");
+    EXPECT_EQ(r.status, 64) << args.back();
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+}  // namespace
+}  // namespace wd
