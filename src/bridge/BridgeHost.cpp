@@ -223,6 +223,8 @@ void BridgeHost::attach(WebKitWebContext* context) {
   if (!impl_->listen()) WD_LOG_DEBUG("the script bridge could not listen");
   const fs::path extDir = extensionDirectory();
   webkit_web_context_set_web_extensions_directory(context, extDir.c_str());
+  if (!impl_->dir.empty())
+    webkit_web_context_add_path_to_sandbox(context, impl_->dir.c_str(), FALSE);
   webkit_web_context_set_web_extensions_initialization_user_data(
       context, g_variant_new("(ss)", impl_->path.c_str(), impl_->token.c_str()));
 }
@@ -278,8 +280,14 @@ bool BridgeHost::isAllowedDocument(const std::string& url, const fs::path& resou
   if (url.rfind("file:", 0) == 0) {
     // Query and fragment do not change the document's file.
     std::string bare = url.substr(0, url.find_first_of("?#"));
-    gchar* file = g_filename_from_uri(bare.c_str(), nullptr, nullptr);
-    if (!file) return false;
+    gchar* host = nullptr;
+    gchar* file = g_filename_from_uri(bare.c_str(), &host, nullptr);
+    const bool local = !host || !*host || g_ascii_strcasecmp(host, "localhost") == 0;
+    g_free(host);
+    if (!file || !local) {
+      g_free(file);
+      return false;
+    }
     std::error_code ec;
     const fs::path doc = fs::weakly_canonical(fs::path(file), ec);
     g_free(file);

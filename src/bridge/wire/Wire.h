@@ -29,40 +29,72 @@ enum class Tag : std::uint8_t {
   Handle = 9,  // a page value held in the web process for the host
 };
 
+struct WEntry;
+
 struct WValue {
   Tag tag = Tag::Undefined;
   double number = 0;
-  std::uint64_t id = 0;                                 // Ref, Handle
-  std::uint32_t classId = 0;                            // Ref
-  std::string text;                                     // String (UTF-8 / WTF-8)
-  std::vector<WValue> items;                            // Array
-  std::vector<std::pair<std::string, WValue>> entries;  // Object
+  std::uint64_t id = 0;         // Ref, Handle
+  std::uint32_t classId = 0;    // Ref
+  std::string text;             // String (UTF-8 / WTF-8)
+  std::vector<WValue> items;    // Array
+  std::vector<WEntry> entries;  // Object
 
-  static WValue undefined() { return {}; }
-  static WValue null() { return WValue{Tag::Null}; }
-  static WValue boolean(bool b) { return WValue{b ? Tag::True : Tag::False}; }
-  static WValue num(double d) {
-    WValue v{Tag::Number};
-    v.number = d;
-    return v;
-  }
-  static WValue str(std::string s) {
-    WValue v{Tag::String};
-    v.text = std::move(s);
-    return v;
-  }
-  static WValue ref(std::uint64_t id, std::uint32_t classId) {
-    WValue v{Tag::Ref};
-    v.id = id;
-    v.classId = classId;
-    return v;
-  }
-  static WValue handle(std::uint64_t id) {
-    WValue v{Tag::Handle};
-    v.id = id;
-    return v;
-  }
+  static WValue undefined();
+  static WValue null();
+  static WValue boolean(bool b);
+  static WValue num(double d);
+  static WValue str(std::string s);
+  static WValue ref(std::uint64_t id, std::uint32_t classId);
+  static WValue handle(std::uint64_t id);
 };
+
+// One key and value of an Object.
+struct WEntry {
+  WEntry() = default;
+  WEntry(std::string key, WValue value) : first(std::move(key)), second(std::move(value)) {}
+  std::string first;
+  WValue second;
+};
+
+inline WValue WValue::undefined() {
+  return WValue();
+}
+inline WValue WValue::null() {
+  WValue v;
+  v.tag = Tag::Null;
+  return v;
+}
+inline WValue WValue::boolean(bool b) {
+  WValue v;
+  v.tag = b ? Tag::True : Tag::False;
+  return v;
+}
+inline WValue WValue::num(double d) {
+  WValue v;
+  v.tag = Tag::Number;
+  v.number = d;
+  return v;
+}
+inline WValue WValue::str(std::string s) {
+  WValue v;
+  v.tag = Tag::String;
+  v.text = std::move(s);
+  return v;
+}
+inline WValue WValue::ref(std::uint64_t id, std::uint32_t classId) {
+  WValue v;
+  v.tag = Tag::Ref;
+  v.id = id;
+  v.classId = classId;
+  return v;
+}
+inline WValue WValue::handle(std::uint64_t id) {
+  WValue v;
+  v.tag = Tag::Handle;
+  v.id = id;
+  return v;
+}
 
 enum class MsgType : std::uint8_t {
   // page -> host

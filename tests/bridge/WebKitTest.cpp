@@ -1,0 +1,207 @@
+// End to end through real WebKitGTK: the web process loads the extension, the page calls native
+// members synchronously over the socket, receives events (also while blocked in a call), inner
+// frames and foreign documents get no MacGap, and a reload keeps the native objects.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include "bridge/BridgeHost.h"
+#include "bridge/Command.h"
+#include "bridge/Event.h"
+#include "bridge/Exports.h"
+#include "core/Bundle.h"
+
+namespace wd::bridge {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Recorder : public ScriptObject {
+ public:
+  void record(std::string entry) { log.push_back(std::move(entry)); }
+  std::string echo(std::string s) { return s; }
+  void trigger(std::string name) { Event::triggerEvent(name, Json{{"n", ++count}}, callingPage()); }
+  const ClassInfo& scriptClass() const override {
+    static const ClassInfo& info = ClassBuilder<Recorder>("Recorder")
+                                       .method("record:", &Recorder::record)
+                                       .method("echo:", &Recorder::echo)
+                                       .method("trigger:", &Recorder::trigger)
+                                       .build();
+    return info;
+  }
+  bool has(const std::string& entry) const {
+    return std::find(log.begin(), log.end(), entry) != log.end();
+  }
+  std::vector<std::string> log;
+  int count = 0;
+};
+
+bool waitFor(const std::function<bool()>& condition, int seconds = 90) {
+  const gint64 deadline = g_get_monotonic_time() + seconds * G_USEC_PER_SEC;
+  const guint tick = g_timeout_add(
+      20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  bool ok = true;
+  while (!condition()) {
+    if (g_get_monotonic_time() > deadline) {
+      ok = false;
+      break;
+    }
+    g_main_context_iteration(nullptr, TRUE);
+  }
+  g_source_remove(tick);
+  return ok;
+}
+
+void writeFile(const fs::path& p, const std::string& text) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p) << text;
+}
+
+class WebKitBridge : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+      GTEST_SKIP() << "needs a display (run under scripts/test-session)";
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    dir = fs::path(std::getenv("HOME")) / "webkit-bridge";
+    fs::remove_all(dir);
+    writeFile(dir / "public/index.html", R"(<!doctype html><html><body><script>
+      document.addEventListener('pong', function (e) { MacGap.Recorder.record('event ' + e.data.n); });
+      MacGap.Recorder.record('call ' + MacGap.Recorder.echo('hello'));
+      MacGap.Recorder.trigger('pong');
+      MacGap.Recorder.record('after trigger');
+      window.addEventListener('load', function () {
+        var inner = document.getElementById('inner').contentWindow;
+        MacGap.Recorder.record('inner ' + typeof inner.MacGap);
+        MacGap.Recorder.record('loaded');
+      });
+    </script><iframe id="inner" src="inner.html"></iframe></body></html>)");
+    writeFile(dir / "public/inner.html", "<!doctype html><p>inner</p>");
+    writeFile(dir / "outside.html",
+              "<!doctype html><script>document.title = 'outside ' + typeof MacGap;</script>");
+    savedResources = Bundle::main().resourcePath();
+    Bundle::main().setResourcePath(dir);
+
+    context = webkit_web_context_new();
+    BridgeHost::shared().attach(context);
+    view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
+    WebKitSettings* settings = webkit_web_view_get_settings(view);
+    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+    webkit_settings_set_allow_universal_access_from_file_urls(settings, TRUE);
+    window = gtk_offscreen_window_new();
+    gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+    gtk_widget_show_all(window);
+
+    recorder = std::make_shared<Recorder>();
+    root = std::make_shared<Recorder>();
+    page = BridgeHost::shared().attachWebView(
+        view,
+        [this](const std::string& url) {
+          installs.push_back(url);
+          return std::optional<InstallSet>(InstallSet{root, {{"Recorder", recorder}}});
+        },
+        [this](bool mainFrame, const std::string& url) { loads.emplace_back(mainFrame, url); });
+  }
+
+  void TearDown() override {
+    if (view) BridgeHost::shared().detachWebView(view);
+    if (window) gtk_widget_destroy(window);
+    if (context) g_object_unref(context);
+    if (!savedResources.empty()) Bundle::main().setResourcePath(savedResources);
+  }
+
+  std::string title() {
+    const char* t = webkit_web_view_get_title(view);
+    return t ? t : "";
+  }
+
+  fs::path dir;
+  fs::path savedResources;
+  WebKitWebContext* context = nullptr;
+  WebKitWebView* view = nullptr;
+  GtkWidget* window = nullptr;
+  std::shared_ptr<Recorder> recorder;
+  std::shared_ptr<Recorder> root;
+  std::shared_ptr<ScriptPage> page;
+  std::vector<std::string> installs;
+  std::vector<std::pair<bool, std::string>> loads;
+};
+
+TEST_F(WebKitBridge, PageCallsNativeCodeAndReceivesEvents) {
+  const std::string url = "file://" + (dir / "public/index.html").string();
+  webkit_web_view_load_uri(view, url.c_str());
+  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }))
+      << ::testing::PrintToString(recorder->log);
+  EXPECT_EQ(recorder->log, (std::vector<std::string>{"call hello", "event 1", "after trigger",
+                                                     "inner undefined", "loaded"}));
+  ASSERT_EQ(installs.size(), 1u);
+  EXPECT_EQ(installs[0], url);
+
+  // Every frame's load is reported, the inner frame's too.
+  ASSERT_TRUE(waitFor([&] { return loads.size() >= 2; }));
+  EXPECT_TRUE(std::count_if(loads.begin(), loads.end(), [](auto& l) { return l.first; }) >= 1);
+  EXPECT_TRUE(std::count_if(loads.begin(), loads.end(), [](auto& l) { return !l.first; }) >= 1);
+
+  // Native code reaches the idle page over the socket.
+  Event::triggerEvent("pong", Json::object(), page.get());
+  page->evaluateScript("MacGap.Recorder.record('evaluated')");
+  ASSERT_TRUE(waitFor([&] { return recorder->has("evaluated"); }));
+  EXPECT_TRUE(recorder->has("event undefined"));
+
+  // A reload installs the same native objects again.
+  recorder->log.clear();
+  webkit_web_view_reload(view);
+  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }));
+  EXPECT_EQ(installs.size(), 2u);
+  EXPECT_TRUE(recorder->has("event 2"));
+
+  // A document outside the application's public folder gets nothing.
+  const std::string outside = "file://" + (dir / "outside.html").string();
+  webkit_web_view_load_uri(view, outside.c_str());
+  ASSERT_TRUE(waitFor([&] { return title().rfind("outside", 0) == 0; }));
+  EXPECT_EQ(title(), "outside undefined");
+  EXPECT_EQ(installs.size(), 2u);
+}
+
+TEST(BridgeHostPolicy, AllowedDocuments) {
+  const fs::path res = "/opt/app/share/wendrel-desktop";
+  EXPECT_TRUE(BridgeHost::isAllowedDocument(
+      "file:///opt/app/share/wendrel-desktop/public/index.html", res, ""));
+  EXPECT_TRUE(BridgeHost::isAllowedDocument(
+      "file:///opt/app/share/wendrel-desktop/public/a/b.html?x#y", res, ""));
+  EXPECT_FALSE(
+      BridgeHost::isAllowedDocument("file:///opt/app/share/wendrel-desktop/public", res, ""));
+  EXPECT_FALSE(
+      BridgeHost::isAllowedDocument("file:///opt/app/share/wendrel-desktop/other.html", res, ""));
+  EXPECT_FALSE(BridgeHost::isAllowedDocument(
+      "file:///opt/app/share/wendrel-desktop/public/../secret.html", res, ""));
+  EXPECT_FALSE(BridgeHost::isAllowedDocument(
+      "file:///opt/app/share/wendrel-desktop/public/%2e%2e/secret.html", res, ""));
+  EXPECT_FALSE(BridgeHost::isAllowedDocument(
+      "file:///opt/app/share/wendrel-desktop/publicity/x.html", res, ""));
+  EXPECT_FALSE(BridgeHost::isAllowedDocument(
+      "file://otherhost/opt/app/share/wendrel-desktop/public/i.html", res, ""));
+  EXPECT_TRUE(
+      BridgeHost::isAllowedDocument("https://mail.example.com/webmail/", res, "mail.example.com"));
+  EXPECT_TRUE(
+      BridgeHost::isAllowedDocument("https://MAIL.example.com:443/x", res, "mail.example.com"));
+  EXPECT_FALSE(BridgeHost::isAllowedDocument("http://mail.example.com/", res, "mail.example.com"));
+  EXPECT_FALSE(
+      BridgeHost::isAllowedDocument("https://mail.example.com:8443/", res, "mail.example.com"));
+  EXPECT_TRUE(BridgeHost::isAllowedDocument("https://mail.example.com:8443/", res,
+                                            "mail.example.com:8443"));
+  EXPECT_FALSE(
+      BridgeHost::isAllowedDocument("https://evil.com/?mail.example.com", res, "mail.example.com"));
+  EXPECT_FALSE(
+      BridgeHost::isAllowedDocument("https://mail.example.com.evil.com/", res, "mail.example.com"));
+  EXPECT_FALSE(BridgeHost::isAllowedDocument("https://mail.example.com/", res, ""));
+  EXPECT_FALSE(BridgeHost::isAllowedDocument("about:blank", res, "mail.example.com"));
+  EXPECT_FALSE(BridgeHost::isAllowedDocument("", res, "mail.example.com"));
+}
+
+}  // namespace
+}  // namespace wd::bridge
