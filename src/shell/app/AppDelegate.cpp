@@ -1,0 +1,271 @@
+#include "shell/app/AppDelegate.h"
+
+#include <gtk/gtk.h>
+
+#include <algorithm>
+
+#include "bridge/ScriptPage.h"
+#include "core/Bundle.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include "core/UserDefaults.h"
+#include "shell/preferences/PreferencesWindowController.h"
+
+namespace wd {
+
+namespace {
+AppDelegate* gShared = nullptr;
+
+// A JSON string literal of `text` that is safe to place in a script.
+std::string scriptStringLiteral(const std::string& text) {
+  return Json(text).dump(-1, ' ', true, Json::error_handler_t::replace);
+}
+}  // namespace
+
+AppDelegate::AppDelegate(WindowFactory& windows, ApplicationControl& application,
+                         NotificationService& notifications, Workspace& workspace)
+    : windows_(windows),
+      application_(application),
+      notifications_(notifications),
+      workspace_(workspace) {
+  gShared = this;
+}
+
+AppDelegate::~AppDelegate() {
+  if (gShared == this) gShared = nullptr;
+  notifications_.setActivationHandler(nullptr);
+}
+
+AppDelegate* AppDelegate::shared() {
+  return gShared;
+}
+
+void AppDelegate::applicationWillFinishLaunching() {
+  childWindowControllers_.clear();
+  // Logging is set up by the caller before anything else runs (it must precede every message).
+  initializeUserDefaults();
+  mainWindowController_ = std::make_unique<MainWindowController>(
+      windows_.makeMainWindow("public/index.html"),
+      [this](const UserNotification& n) { didActivateNotification(n); });
+  if (auto& window = mainWindowController_->windowController()) window->setWindowParams();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  Settings::registerDefaults();
+  notifications_.setActivationHandler([this](const UserNotification& n) {
+    if (mainWindowController_) mainWindowController_->handleUserNotification(n);
+  });
+  showMainWindow(false);
+}
+
+bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows) {
+  if (hasVisibleWindows) return true;
+  if (mainWindowController_) {
+    showMainWindow(false);
+    return false;
+  }
+  WD_LOG_WARN("Reopening application failed, no main window controller found");
+  return true;
+}
+
+void AppDelegate::openFiles(const std::vector<std::string>& paths) {
+  if (mainWindowController_) mainWindowController_->handleFilesEvent(paths);
+}
+
+void AppDelegate::handleGetURLEvent(const std::string& url) {
+  if (mainWindowController_) mainWindowController_->handleMailtoEvent(url);
+}
+
+void AppDelegate::didActivateNotification(const UserNotification& notification) {
+  std::optional<std::string> callback;
+  if (notification.userInfo.is_object()) {
+    auto it = notification.userInfo.find("callback");
+    if (it != notification.userInfo.end() && it->is_string()) callback = it->get<std::string>();
+  }
+  WebWindow* main =
+      mainWindowController_ ? mainWindowController_->windowController().get() : nullptr;
+  if (main) main->makeKeyAndOrderFront();
+  if (main && callback && notification.identifier) {
+    if (bridge::ScriptPage* page = main->scriptPage()) {
+      page->evaluateScript("var callbackWrapper = " + *callback);
+      page->evaluateScript("callbackWrapper(" + scriptStringLiteral(*notification.identifier) +
+                           ");");
+    }
+  }
+  notifications_.removeDeliveredNotification(notification.key);
+}
+
+void AppDelegate::showMainWindow(bool withSender) {
+  if (!mainWindowController_) return;
+  auto& window = mainWindowController_->windowController();
+  if (!window) return;
+  if (withSender) {
+    window->makeKeyAndOrderFront();
+    application_.activate();
+  } else {
+    window->showWindow();
+  }
+}
+
+bool AppDelegate::isMainWindow(const WebWindow* controller) const {
+  return controller && mainWindowController_ &&
+         mainWindowController_->windowController().get() == controller;
+}
+
+void AppDelegate::registerChildController(std::shared_ptr<WebWindow> controller) {
+  if (!controller || isMainWindow(controller.get())) return;
+  childWindowControllers_.push_back(std::move(controller));
+}
+
+void AppDelegate::unregisterChildController(const WebWindow* controller) {
+  if (isMainWindow(controller)) return;
+  // Drop the reference outside the list first: the controller may go away with it.
+  std::shared_ptr<WebWindow> keep;
+  auto it = std::find_if(childWindowControllers_.begin(), childWindowControllers_.end(),
+                         [controller](const auto& c) { return c.get() == controller; });
+  if (it == childWindowControllers_.end()) return;
+  keep = std::move(*it);
+  childWindowControllers_.erase(it);
+}
+
+std::shared_ptr<WebWindow> AppDelegate::newWindowWithRequest(const std::string& url) {
+  auto controller = windows_.makeWindow(url);
+  if (!controller) return nullptr;
+  registerChildController(controller);
+  controller->makeKeyAndOrderFront();
+  return controller;
+}
+
+void AppDelegate::closeWindow(const WebWindow* controller) {
+  unregisterChildController(controller);
+}
+
+void AppDelegate::messageAction(const std::string& title) {
+  showMainWindow(false);
+  if (mainWindowController_) mainWindowController_->handleMessageAction(title);
+}
+
+void AppDelegate::gotoModule(const std::string& title) {
+  showMainWindow(false);
+  if (mainWindowController_) mainWindowController_->handleGotoModule(title);
+}
+
+void AppDelegate::newItem(const std::string& title) {
+  showMainWindow(false);
+  if (mainWindowController_) mainWindowController_->handleNewItem(title);
+}
+
+void AppDelegate::fulltextSearch() {
+  showMainWindow(false);
+  if (mainWindowController_) mainWindowController_->handleFulltextSearch();
+}
+
+void AppDelegate::setOutOfOffice(bool itemStateOn) {
+  if (mainWindowController_)
+    mainWindowController_->handleOutOfOffice(itemStateOn ? "false" : "true");
+}
+
+void AppDelegate::openShowFeedback(const std::string& /*title*/) {
+  if (mainWindowController_) mainWindowController_->handleShowFeedback();
+}
+
+void AppDelegate::openKnowledgebaseUrl() {
+  workspace_.openURL(kKnowledgebaseURL);
+}
+
+void AppDelegate::openSupportUrl() {
+  workspace_.openURL(kSupportURL);
+}
+
+void AppDelegate::openAboutWindow() {
+  // The application's own About window arrives later; until then the toolkit's dialog.
+  GtkWindow* parent = nullptr;
+  if (mainWindowController_ && mainWindowController_->windowController())
+    parent = mainWindowController_->windowController()->gtkWindow();
+  if (!gdk_display_get_default()) return;
+  GtkWidget* about = gtk_about_dialog_new();
+  gtk_about_dialog_set_program_name(GTK_ABOUT_DIALOG(about), Bundle::main().name().c_str());
+  gtk_about_dialog_set_version(GTK_ABOUT_DIALOG(about), Bundle::main().version().c_str());
+  gtk_about_dialog_set_logo_icon_name(GTK_ABOUT_DIALOG(about), Bundle::main().identifier().c_str());
+  gtk_about_dialog_set_comments(GTK_ABOUT_DIALOG(about),
+                                "The desktop client of Wendrel mail and groupware.");
+  if (parent) gtk_window_set_transient_for(GTK_WINDOW(about), parent);
+  g_signal_connect(about, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
+  gtk_widget_show(about);
+}
+
+void AppDelegate::openUpdateWindow() {
+  // The update checker comes with a later change: without one nothing happens.
+  if (!updateChecker_) return;
+  WD_LOG_INFO("Update check requested for {}", updateChecker_->server);
+}
+
+WebWindow* AppDelegate::frontWindow() {
+  if (!mainWindowController_) return nullptr;
+  GtkWindow* active = nullptr;
+  if (GApplication* app = g_application_get_default(); app && GTK_IS_APPLICATION(app))
+    active = gtk_application_get_active_window(GTK_APPLICATION(app));
+  for (auto& child : childWindowControllers_)
+    if (active && child->gtkWindow() == active) return child.get();
+  auto& main = mainWindowController_->windowController();
+  if (main && (!active || main->gtkWindow() == active)) return main.get();
+  return nullptr;
+}
+
+void AppDelegate::printContent() {
+  if (WebWindow* front = frontWindow()) front->printContent();
+}
+
+void AppDelegate::editCommand(const std::string& command) {
+  if (WebWindow* front = frontWindow()) front->executeEditingCommand(command);
+}
+
+void AppDelegate::closeFrontWindow() {
+  if (WebWindow* front = frontWindow()) front->performClose();
+}
+
+void AppDelegate::openPreferences() {
+  preferencesWindowController().showWindow();
+}
+
+void AppDelegate::terminate() {
+  application_.terminate();
+}
+
+PreferencesWindowController& AppDelegate::preferencesWindowController() {
+  if (!preferencesWindowController_) {
+    preferencesWindowController_ = std::make_unique<PreferencesWindowController>("Preferences");
+    preferencesWindowController_->addViewController(
+        PreferencesWindowController::placeholderPane("General", "General", "preferences-system"));
+  }
+  return *preferencesWindowController_;
+}
+
+void AppDelegate::openPreferencesOn(const std::string& identifier) {
+  auto& prefs = preferencesWindowController();
+  prefs.showWindow();
+  prefs.selectControllerWithIdentifier(identifier);
+}
+
+void AppDelegate::initializeUserDefaults() {
+  Settings::initializeUserDefaults();
+}
+
+void AppDelegate::startUpdateCheckerWith(const std::string& server) {
+  auto& defaults = UserDefaults::standard();
+  auto url = defaults.stringForKey(Settings::kUpdateServiceURL);
+  long long period = defaults.integerForKey(Settings::kUpdatePeriod);
+  if (!url) {
+    url = kBuiltInUpdateServiceURL;
+    defaults.setString(Settings::kUpdateServiceURL, *url);
+  }
+  if (period == 0) {
+    period = kDefaultUpdatePeriod;
+    defaults.setInteger(Settings::kUpdatePeriod, period);
+  }
+  defaults.synchronize();
+  updateChecker_.reset();
+  if (period > 0) updateChecker_ = UpdateCheckerSettings{*url, server, period};
+}
+
+}  // namespace wd

@@ -1,0 +1,129 @@
+#pragma once
+// The application's delegate: start-up in its fixed order, the operating system's events
+// (URLs, files, reopen, notification clicks), the main menu's commands, the registry of
+// secondary web windows, the Preferences window and the update settings.
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "shell/app/ApplicationControl.h"
+#include "shell/app/MainWindowController.h"
+#include "shell/notifications/NotificationService.h"
+#include "shell/system/Workspace.h"
+#include "shell/window/WebWindow.h"
+
+namespace wd {
+
+class MainMenu;
+class PreferencesWindowController;
+
+// Makes web windows. The real factory builds `WindowController`s; tests give doubles.
+class WindowFactory {
+ public:
+  virtual ~WindowFactory() = default;
+  // The main window on the page at `resourcePath` (relative to the web client folder).
+  virtual std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath) = 0;
+  // A secondary window that loads `url` (nothing loads when it is empty).
+  virtual std::shared_ptr<WebWindow> makeWindow(const std::string& url) = 0;
+};
+
+// The settings a periodic update checker runs with (the checker itself comes later).
+struct UpdateCheckerSettings {
+  std::string serviceURL;
+  std::string server;
+  long long period = 0;  // seconds
+};
+
+class AppDelegate {
+ public:
+  static constexpr const char* kBuiltInUpdateServiceURL =
+      "https://updates.tovik.com/v1/wendrel/client/latest";
+  static constexpr const char* kKnowledgebaseURL = "https://www.tovik.com/wendrel/help";
+  static constexpr const char* kSupportURL = "https://www.tovik.com/wendrel/support";
+  static constexpr long long kDefaultUpdatePeriod = 14400;
+
+  AppDelegate(WindowFactory& windows, ApplicationControl& application,
+              NotificationService& notifications, Workspace& workspace);
+  ~AppDelegate();
+  AppDelegate(const AppDelegate&) = delete;
+  AppDelegate& operator=(const AppDelegate&) = delete;
+
+  // The delegate of the running application (none before construction and after destruction).
+  static AppDelegate* shared();
+
+  // Start-up, before and after the application has launched.
+  void applicationWillFinishLaunching();
+  void applicationDidFinishLaunching();
+  // The user activates the application again (a second launch without arguments, the
+  // launcher). Returns whether the default handling (front window forward) should follow.
+  bool applicationShouldHandleReopen(bool hasVisibleWindows);
+  static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return false; }
+  void openFiles(const std::vector<std::string>& paths);
+  void handleGetURLEvent(const std::string& url);
+  // A delivered notification was clicked: runs its callback in the main page.
+  void didActivateNotification(const UserNotification& notification);
+
+  MainWindowController* mainWindowController() { return mainWindowController_.get(); }
+
+  // Window registry.
+  void showMainWindow(bool withSender);
+  bool isMainWindow(const WebWindow* controller) const;
+  void registerChildController(std::shared_ptr<WebWindow> controller);
+  void unregisterChildController(const WebWindow* controller);
+  std::shared_ptr<WebWindow> newWindowWithRequest(const std::string& url);
+  void closeWindow(const WebWindow* controller);
+  const std::vector<std::shared_ptr<WebWindow>>& childWindowControllers() const {
+    return childWindowControllers_;
+  }
+
+  // Main menu commands; `title` is the chosen item's title.
+  void messageAction(const std::string& title);
+  void gotoModule(const std::string& title);
+  void newItem(const std::string& title);
+  void fulltextSearch();
+  // `itemStateOn`: the Out of Office item's current state; the page is asked for the opposite.
+  void setOutOfOffice(bool itemStateOn);
+  void openShowFeedback(const std::string& title);
+  void openKnowledgebaseUrl();
+  void openSupportUrl();
+  void openAboutWindow();
+  void openUpdateWindow();
+  void printContent();
+  void openPreferences();
+  void terminate();
+  // Edit menu: runs the editing command in the front window's page.
+  void editCommand(const std::string& command);
+  // File menu's Close Window: closes the front window (the main window only hides).
+  void closeFrontWindow();
+  // The window in front: the focused one, else the main window.
+  WebWindow* frontWindow();
+
+  // The application's main menu (none in tests without one).
+  void setMainMenu(MainMenu* menu) { mainMenu_ = menu; }
+  MainMenu* mainMenu() const { return mainMenu_; }
+
+  // Preferences window, made on first use.
+  PreferencesWindowController& preferencesWindowController();
+  void openPreferencesOn(const std::string& identifier);
+
+  // Launch reset of the settings.
+  void initializeUserDefaults();
+  // (Re)starts the periodic update check for `server` with the stored settings, storing the
+  // built-in values when none are stored; a negative period switches checking off.
+  void startUpdateCheckerWith(const std::string& server);
+  const std::optional<UpdateCheckerSettings>& updateChecker() const { return updateChecker_; }
+
+ private:
+  WindowFactory& windows_;
+  ApplicationControl& application_;
+  NotificationService& notifications_;
+  Workspace& workspace_;
+  std::unique_ptr<MainWindowController> mainWindowController_;
+  std::vector<std::shared_ptr<WebWindow>> childWindowControllers_;
+  std::unique_ptr<PreferencesWindowController> preferencesWindowController_;
+  std::optional<UpdateCheckerSettings> updateChecker_;
+  MainMenu* mainMenu_ = nullptr;
+};
+
+}  // namespace wd

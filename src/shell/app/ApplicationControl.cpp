@@ -1,0 +1,115 @@
+#include "shell/app/ApplicationControl.h"
+
+#include <gtk/gtk.h>
+
+#include <vector>
+
+namespace wd {
+
+namespace {
+
+// Without an application (tests of script objects) every operation does nothing.
+class NullApplicationControl : public ApplicationControl {
+ public:
+  void terminate() override {}
+  void activate() override {}
+  void hide() override {}
+  void unhide() override {}
+  void beep() override {}
+  void requestUserAttention() override {}
+  bool hasVisibleWindows() const override { return false; }
+};
+
+ApplicationControl* gShared = nullptr;
+
+}  // namespace
+
+ApplicationControl& ApplicationControl::shared() {
+  static NullApplicationControl null;
+  return gShared ? *gShared : null;
+}
+
+void ApplicationControl::setShared(ApplicationControl* control) {
+  gShared = control;
+}
+
+struct GtkApplicationControl::Hidden {
+  std::vector<GtkWindow*> windows;  // weak pointers, cleared when a window goes
+  static void forget(gpointer data, GObject* gone) {
+    auto* self = static_cast<Hidden*>(data);
+    std::erase(self->windows, reinterpret_cast<GtkWindow*>(gone));
+  }
+  void clear() {
+    for (GtkWindow* w : windows) g_object_weak_unref(G_OBJECT(w), forget, this);
+    windows.clear();
+  }
+};
+
+GtkApplicationControl::GtkApplicationControl(GtkApplication* app)
+    : app_(app), hidden_(new Hidden) {}
+
+GtkApplicationControl::~GtkApplicationControl() {
+  hidden_->clear();
+  delete hidden_;
+  if (gShared == this) gShared = nullptr;
+}
+
+void GtkApplicationControl::terminate() {
+  g_application_quit(G_APPLICATION(app_));
+}
+
+void GtkApplicationControl::activate() {
+  if (!hidden_->windows.empty()) unhide();
+  // The list is ordered by last focus: the first visible window is the front one.
+  for (GList* l = gtk_application_get_windows(app_); l; l = l->next) {
+    GtkWindow* w = GTK_WINDOW(l->data);
+    if (gtk_widget_get_visible(GTK_WIDGET(w))) {
+      gtk_window_present(w);
+      gtk_window_set_urgency_hint(w, FALSE);
+      return;
+    }
+  }
+  if (mainWindow_) {
+    gtk_window_present(mainWindow_);
+    gtk_window_set_urgency_hint(mainWindow_, FALSE);
+  }
+}
+
+void GtkApplicationControl::hide() {
+  for (GList* l = gtk_application_get_windows(app_); l; l = l->next) {
+    GtkWindow* w = GTK_WINDOW(l->data);
+    if (!gtk_widget_get_visible(GTK_WIDGET(w))) continue;
+    gtk_widget_hide(GTK_WIDGET(w));
+    g_object_weak_ref(G_OBJECT(w), Hidden::forget, hidden_);
+    hidden_->windows.push_back(w);
+  }
+}
+
+void GtkApplicationControl::unhide() {
+  auto windows = hidden_->windows;
+  hidden_->clear();
+  for (GtkWindow* w : windows) gtk_widget_show(GTK_WIDGET(w));
+}
+
+void GtkApplicationControl::beep() {
+  if (GdkDisplay* display = gdk_display_get_default()) gdk_display_beep(display);
+}
+
+void GtkApplicationControl::requestUserAttention() {
+  GtkWindow* target = mainWindow_;
+  if (!target) {
+    GList* windows = gtk_application_get_windows(app_);
+    if (windows) target = GTK_WINDOW(windows->data);
+  }
+  // The hint stays until a window of the application is focused (cleared in activate and by
+  // the focus handler the application installs).
+  if (target && !gtk_window_is_active(target)) gtk_window_set_urgency_hint(target, TRUE);
+}
+
+bool GtkApplicationControl::hasVisibleWindows() const {
+  for (GList* l = gtk_application_get_windows(app_); l; l = l->next)
+    if (gtk_widget_get_visible(GTK_WIDGET(l->data))) return true;
+  return false;
+}
+
+}  // namespace wd

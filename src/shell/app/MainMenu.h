@@ -1,0 +1,57 @@
+#pragma once
+// The application's main menu: one menu model (from the "MainMenu" layout) owned by the
+// application and shown as every window's menu bar, and the actions its items call. Items of
+// the actions that pass a title (newItem, messageAction, gotoModule, openShowFeedback) carry
+// their own label as target, so the page receives the item's title.
+#include <functional>
+#include <optional>
+#include <string>
+
+typedef struct _GMenu GMenu;
+typedef struct _GMenuModel GMenuModel;
+typedef struct _GActionMap GActionMap;
+typedef struct _GSimpleAction GSimpleAction;
+
+namespace wd {
+
+class AppDelegate;
+
+class MainMenu {
+ public:
+  // Actions are added to `actions` (the GtkApplication, or any action map in tests) and call
+  // the delegate that `delegate` returns at the time (none: nothing happens).
+  MainMenu(GActionMap* actions, std::function<AppDelegate*()> delegate);
+  ~MainMenu();
+  MainMenu(const MainMenu&) = delete;
+  MainMenu& operator=(const MainMenu&) = delete;
+
+  // Loads the menu bar from a GtkBuilder file (the object "menubar"); false when it cannot be
+  // read, leaving an empty menu.
+  bool load(const std::string& uiFile);
+  GMenuModel* model() const;
+
+  // The "Out of Office" item's state (a check item). Choosing the item does not change it.
+  void setOutOfOfficeState(bool on);
+  bool outOfOfficeState() const;
+
+  struct Item {
+    std::string label;
+    std::string action;                 // "app.newItem"
+    std::optional<std::string> target;  // string target, when any
+  };
+  // The first item with this label (depth first), or none.
+  std::optional<Item> findItem(const std::string& label) const;
+  // Activates the item with this label as a click on it does; false when there is none.
+  bool activateItem(const std::string& label);
+  // The title-taking actions.
+  static bool passesTitle(const std::string& actionName);
+
+ private:
+  void addActions();
+  GActionMap* actions_;
+  std::function<AppDelegate*()> delegate_;
+  GMenu* menubar_ = nullptr;
+  GSimpleAction* outOfOffice_ = nullptr;
+};
+
+}  // namespace wd

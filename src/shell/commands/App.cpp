@@ -1,0 +1,271 @@
+#include "shell/commands/App.h"
+
+#include <glib.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <filesystem>
+
+#include "bridge/Event.h"
+#include "bridge/Exports.h"
+#include "core/Bundle.h"
+#include "shell/app/AppDelegate.h"
+#include "shell/app/ApplicationControl.h"
+#include "shell/notifications/NotificationService.h"
+#include "shell/system/SystemEvents.h"
+#include "shell/system/Workspace.h"
+#include "shell/window/WebContext.h"
+
+namespace wd {
+
+namespace {
+
+std::string executablePath() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  return ec ? std::string() : exe.string();
+}
+
+std::string documentsDirectory() {
+  if (const char* dir = g_get_user_special_dir(G_USER_DIRECTORY_DOCUMENTS)) return dir;
+  return (std::filesystem::path(g_get_home_dir()) / "Documents").string();
+}
+
+// The user's data directory, read from the environment each time (XDG_DATA_HOME).
+std::string libraryDirectory() {
+  if (const char* v = g_getenv("XDG_DATA_HOME"); v && g_path_is_absolute(v)) return v;
+  return (std::filesystem::path(g_get_home_dir()) / ".local" / "share").string();
+}
+
+std::string homeDirectory() {
+  if (const char* v = g_getenv("HOME"); v && *v) return v;
+  return g_get_home_dir();
+}
+
+std::optional<std::string> stringOption(const bridge::Dictionary& options, const char* key) {
+  const bridge::Value& v = options.get(key);
+  if (const std::string* s = v.asString()) return *s;
+  if (auto n = v.asNumber()) {
+    auto json = v.toJson();
+    return json ? json->dump() : std::to_string(*n);
+  }
+  if (auto b = v.asBool()) return *b ? "true" : "false";
+  return std::nullopt;
+}
+
+}  // namespace
+
+App::App(std::weak_ptr<bridge::WindowHandle> window)
+    : bridge::Command(std::move(window)),
+      applicationPath_(executablePath()),
+      resourcePath_(Bundle::main().resourcePath().string()),
+      documentsPath_(documentsDirectory()),
+      libraryPath_(libraryDirectory()),
+      homePath_(homeDirectory()),
+      tempPath_(g_get_tmp_dir()) {
+  records_.reserve(2);
+  auto& center = NotificationCenter::defaultCenter();
+  observations_.push_back(center.addObserver(
+      SystemEvents::kWillSleep, [this](const Notification&) { raise("sleep", Json::object()); }));
+  observations_.push_back(center.addObserver(
+      SystemEvents::kDidWake, [this](const Notification&) { raise("wake", Json::object()); }));
+  observations_.push_back(
+      center.addObserver(SystemEvents::kDidActivateApplication, [this](const Notification& n) {
+        if (n.object.is_object()) raise("appActivated", n.object);
+      }));
+}
+
+App::~App() = default;
+
+const bridge::ClassInfo& App::scriptClass() const {
+  static const bridge::ClassInfo& info =
+      bridge::ClassBuilder<App>("App")
+          .method("terminate", &App::terminate)
+          .method("activate", &App::activate)
+          .method("hide", &App::hide)
+          .method("unhide", &App::unhide)
+          .method("beep", &App::beep)
+          .method("bounce", &App::bounce)
+          .method("notify:", &App::notify)
+          .method("closeNotification:", &App::closeNotification)
+          .method("setCustomUserAgent:__JS_EXPORT_AS__setUserAgent:", &App::setCustomUserAgent)
+          .method("openURL:", &App::openURL)
+          .method("launch:", &App::launch)
+          .property("applicationPath", &App::applicationPath)
+          .property("resourcePath", &App::resourcePath)
+          .property("documentsPath", &App::documentsPath)
+          .property("libraryPath", &App::libraryPath)
+          .property("homePath", &App::homePath)
+          .property("tempPath", &App::tempPath)
+          .property("droppedFiles", &App::droppedFiles)
+          .property("notifications", &App::notifications)
+          .property("idleTime", &App::idleTime)
+          .build();
+  return info;
+}
+
+void App::raise(const std::string& event, const Json& data) {
+  if (bridge::ScriptPage* page = webView()) bridge::Event::triggerEvent(event, data, page);
+}
+
+void App::terminate() {
+  ApplicationControl::shared().terminate();
+}
+void App::activate() {
+  ApplicationControl::shared().activate();
+}
+void App::hide() {
+  ApplicationControl::shared().hide();
+}
+void App::unhide() {
+  ApplicationControl::shared().unhide();
+}
+void App::beep() {
+  ApplicationControl::shared().beep();
+}
+void App::bounce() {
+  ApplicationControl::shared().requestUserAttention();
+}
+
+bool App::truthValue(const bridge::Value& v) {
+  if (auto b = v.asBool()) return *b;
+  if (auto n = v.asNumber()) return *n != 0 && *n == *n;
+  if (const std::string* s = v.asString()) {
+    std::size_t i = 0;
+    while (i < s->size() && ((*s)[i] == ' ' || (*s)[i] == '\t' || (*s)[i] == '\n')) ++i;
+    if (i < s->size() && ((*s)[i] == '+' || (*s)[i] == '-')) ++i;
+    while (i < s->size() && (*s)[i] == '0') ++i;
+    if (i >= s->size()) return false;
+    char c = (*s)[i];
+    return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+  }
+  return !v.isNone();
+}
+
+std::string App::makeUUID() {
+  gchar* uuid = g_uuid_string_random();
+  std::string out = uuid;
+  g_free(uuid);
+  for (char& c : out) c = static_cast<char>(g_ascii_toupper(c));
+  return out;
+}
+
+void App::notify(std::optional<bridge::Dictionary> options) {
+  if (!options) options.emplace();
+  const auto type = stringOption(*options, "type");
+  const auto title = stringOption(*options, "title");
+  const auto content = stringOption(*options, "content");
+  if (type && *type == "sheet") {
+    AppDelegate* delegate = AppDelegate::shared();
+    auto* main = delegate && delegate->mainWindowController()
+                     ? delegate->mainWindowController()->windowController().get()
+                     : nullptr;
+    GtkWindow* parent = main ? main->gtkWindow() : nullptr;
+    if (!parent) return;
+    GtkWidget* alert =
+        gtk_message_dialog_new(parent, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_INFO,
+                               GTK_BUTTONS_OK, "%s", title.value_or("").c_str());
+    if (content && !content->empty())
+      gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(alert), "%s", content->c_str());
+    gtk_window_set_modal(GTK_WINDOW(alert), TRUE);
+    g_signal_connect(alert, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
+    gtk_widget_show(alert);
+    return;
+  }
+  // The id: the page's (a string, or a number's text), else a fresh UUID.
+  bridge::Value id = options->get("id");
+  std::string idText;
+  if (const std::string* s = id.asString()) {
+    idText = *s;
+  } else if (auto text = stringOption(*options, "id"); text && id.isNumber()) {
+    idText = *text;
+    id = bridge::Value(idText);
+  } else {
+    idText = makeUUID();
+    id = bridge::Value(idText);
+  }
+  UserNotification n;
+  n.title = title.value_or("");
+  n.informativeText = content.value_or("");
+  n.subtitle = stringOption(*options, "subtitle").value_or("");
+  const bridge::Value& sound = options->get("sound");
+  n.sound = sound.isNone() || truthValue(sound);
+  n.userInfo = Json{{"id", idText}};
+  NotificationService::shared().deliver(std::move(n));
+  records_.push_back({id, title, std::chrono::system_clock::now()});
+}
+
+void App::closeNotification(std::optional<std::string> id) {
+  if (!id) return;
+  auto& service = NotificationService::shared();
+  for (const auto& n : service.deliveredNotifications()) {
+    bool match = *id == "*";
+    if (!match && n.userInfo.is_object()) {
+      auto it = n.userInfo.find("id");
+      match = it != n.userInfo.end() && it->is_string() && it->get<std::string>() == *id;
+    }
+    if (!match) continue;
+    service.removeDeliveredNotification(n.key);
+    for (auto r = records_.begin(); r != records_.end(); ++r) {
+      const std::string* recordId = r->id.asString();
+      if (recordId && *recordId == *id) {
+        records_.erase(r);
+        break;
+      }
+    }
+  }
+}
+
+void App::setCustomUserAgent(std::optional<std::string> agent) {
+  auto window = windowController();
+  WebKitWebView* view = window ? window->webKitWebView() : nullptr;
+  if (!view) return;
+  WebKitSettings* settings = webkit_web_view_get_settings(view);
+  if (agent && !agent->empty() && agent->find('\0') == std::string::npos &&
+      g_utf8_validate(agent->c_str(), static_cast<gssize>(agent->size()), nullptr)) {
+    webkit_settings_set_user_agent(settings, agent->c_str());
+  } else {
+    webkit_settings_set_user_agent_with_application_details(settings, "TovikWendrelDesktop",
+                                                            Bundle::main().version().c_str());
+  }
+}
+
+void App::openURL(std::optional<std::string> url) {
+  if (url) Workspace::shared().openURL(*url);
+}
+
+void App::launch(std::optional<std::string> name) {
+  if (name) Workspace::shared().launchApplication(*name);
+}
+
+bridge::Value App::droppedFiles() const {
+  if (!droppedFiles_) return {};
+  bridge::ValueArray out;
+  for (const auto& p : *droppedFiles_) out.emplace_back(p);
+  return bridge::Value(std::move(out));
+}
+
+bridge::Value App::notifications() const {
+  bridge::ValueArray out;
+  for (const auto& r : records_) {
+    bridge::Dictionary d;
+    d.set("id", r.id);
+    if (r.title) d.set("title", *r.title);
+    // Milliseconds since the epoch: what a page Date is made from (new Date(sentOn)).
+    d.set("sentOn", static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                            r.sentOn.time_since_epoch())
+                                            .count()));
+    out.emplace_back(std::move(d));
+  }
+  return bridge::Value(std::move(out));
+}
+
+void App::addFiles(std::vector<std::string> paths) {
+  droppedFiles_ = std::move(paths);
+}
+
+std::optional<double> App::systemIdleTime() {
+  return std::nullopt;
+}
+
+}  // namespace wd

@@ -1,0 +1,313 @@
+#include "shell/window/WebViewDelegate.h"
+
+#include <gtk/gtk.h>
+#include <gtk/gtkunixprint.h>
+#include <webkit2/webkit2.h>
+
+#include "bridge/BridgeHost.h"
+#include "bridge/Event.h"
+#include "bridge/ScriptObjectRegistry.h"
+#include "core/Log.h"
+#include "shell/app/AppDelegate.h"
+#include "shell/commands/App.h"
+#include "shell/window/ContextMenuFilter.h"
+#include "shell/window/WindowController.h"
+
+namespace wd {
+
+namespace {
+
+using Alive = std::shared_ptr<WebViewDelegate*>;
+
+// The print settings shared by every print of the process (the last ones chosen).
+GtkPrintSettings*& sharedPrintSettings() {
+  static GtkPrintSettings* settings = nullptr;
+  return settings;
+}
+GtkPageSetup*& sharedPageSetup() {
+  static GtkPageSetup* setup = nullptr;
+  return setup;
+}
+
+GtkWindow* toplevelOf(WebKitWebView* view) {
+  GtkWidget* top = view ? gtk_widget_get_toplevel(GTK_WIDGET(view)) : nullptr;
+  return top && GTK_IS_WINDOW(top) ? GTK_WINDOW(top) : nullptr;
+}
+
+// --- alert and confirm, answered without blocking the main loop ---------------------------
+
+struct DialogContext {
+  WebKitScriptDialog* dialog;
+};
+
+gboolean onScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointer) {
+  const auto type = webkit_script_dialog_get_dialog_type(dialog);
+  if (type != WEBKIT_SCRIPT_DIALOG_ALERT && type != WEBKIT_SCRIPT_DIALOG_CONFIRM) return FALSE;
+  GtkWidget* alert =
+      gtk_message_dialog_new(toplevelOf(view), GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_WARNING,
+                             GTK_BUTTONS_NONE, "%s", webkit_script_dialog_get_message(dialog));
+  if (type == WEBKIT_SCRIPT_DIALOG_ALERT) {
+    gtk_dialog_add_button(GTK_DIALOG(alert), "OK", GTK_RESPONSE_OK);
+    gtk_dialog_set_default_response(GTK_DIALOG(alert), GTK_RESPONSE_OK);
+  } else {
+    gtk_dialog_add_button(GTK_DIALOG(alert), "Yes", GTK_RESPONSE_YES);
+    gtk_dialog_add_button(GTK_DIALOG(alert), "No", GTK_RESPONSE_NO);
+    gtk_dialog_set_default_response(GTK_DIALOG(alert), GTK_RESPONSE_YES);
+  }
+  gtk_window_set_modal(GTK_WINDOW(alert), TRUE);
+  gtk_widget_set_name(alert, "wd-script-dialog");
+  auto* ctx = new DialogContext{webkit_script_dialog_ref(dialog)};
+  g_signal_connect_data(
+      alert, "response", G_CALLBACK(+[](GtkDialog* d, gint response, gpointer data) {
+        auto* c = static_cast<DialogContext*>(data);
+        if (c->dialog) {
+          if (webkit_script_dialog_get_dialog_type(c->dialog) == WEBKIT_SCRIPT_DIALOG_CONFIRM)
+            webkit_script_dialog_confirm_set_confirmed(c->dialog, response == GTK_RESPONSE_YES);
+          webkit_script_dialog_close(c->dialog);
+          webkit_script_dialog_unref(c->dialog);
+          c->dialog = nullptr;
+        }
+        gtk_widget_destroy(GTK_WIDGET(d));
+      }),
+      ctx,
+      +[](gpointer data, GClosure*) {
+        auto* c = static_cast<DialogContext*>(data);
+        if (c->dialog) {
+          // Closed without an answer (window gone): a confirm answers false.
+          webkit_script_dialog_close(c->dialog);
+          webkit_script_dialog_unref(c->dialog);
+        }
+        delete c;
+      },
+      GConnectFlags(0));
+  gtk_widget_show(alert);
+  return TRUE;
+}
+
+// --- file input: one file, chosen without blocking ------------------------------------------
+
+void onFileChosen(GtkNativeDialog* d, gint response, gpointer data) {
+  auto* req = static_cast<WebKitFileChooserRequest*>(data);
+  gchar* file = nullptr;
+  if (response == GTK_RESPONSE_ACCEPT) file = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(d));
+  if (file) {
+    const gchar* files[] = {file, nullptr};
+    webkit_file_chooser_request_select_files(req, files);
+    g_free(file);
+  } else {
+    webkit_file_chooser_request_cancel(req);
+  }
+  g_object_unref(req);
+  g_object_unref(d);
+}
+
+gboolean onFileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, gpointer) {
+  GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
+      nullptr, toplevelOf(view), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
+  gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), FALSE);
+  gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
+  g_object_ref(request);
+  g_signal_connect(chooser, "response", G_CALLBACK(onFileChosen), request);
+  gtk_native_dialog_show(GTK_NATIVE_DIALOG(chooser));
+  return TRUE;
+}
+
+gboolean onContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
+                       gpointer) {
+  filterContextMenu(menu);
+  return FALSE;
+}
+
+// --- files dropped on the page -------------------------------------------------------------
+
+void onDragDataReceived(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data, guint,
+                        guint, gpointer self) {
+  gchar** uris = data ? gtk_selection_data_get_uris(data) : nullptr;
+  if (!uris) return;
+  std::vector<std::string> paths;
+  for (gchar** u = uris; *u; ++u) {
+    gchar* path = g_filename_from_uri(*u, nullptr, nullptr);
+    if (path) paths.emplace_back(path);
+    g_free(path);
+  }
+  g_strfreev(uris);
+  auto* alive = static_cast<Alive*>(self);
+  if (!paths.empty() && **alive) (**alive)->filesDropped(paths);
+}
+
+}  // namespace
+
+WebViewDelegate::WebViewDelegate(std::weak_ptr<WindowController> windowController,
+                                 WebKitWebView* webView)
+    : windowController_(std::move(windowController)),
+      webView_(webView),
+      alive_(std::make_shared<WebViewDelegate*>(this)) {
+  std::weak_ptr<WebViewDelegate*> weak = alive_;
+  page_ = bridge::BridgeHost::shared().attachWebView(
+      webView_,
+      [weak](const std::string& url) -> std::optional<bridge::InstallSet> {
+        auto self = weak.lock();
+        if (!self || !*self) return std::nullopt;
+        return (*self)->installSet(url);
+      },
+      [weak](bool, const std::string&) {
+        auto self = weak.lock();
+        if (!self || !*self) return;
+        bridge::Event::triggerEvent("MacGap.load.complete", (*self)->page_.get());
+      });
+  connectSignals();
+}
+
+WebViewDelegate::~WebViewDelegate() {
+  detach();
+}
+
+std::optional<bridge::InstallSet> WebViewDelegate::installSet(const std::string&) {
+  auto window = windowController_.lock();
+  if (!app_) app_ = std::make_shared<App>(window);
+  if (!pluginsMade_ && window) {
+    pluginsMade_ = true;
+    auto& registry = bridge::ScriptObjectRegistry::shared();
+    for (const auto& name : window->pluginNames()) {
+      auto object = registry.create(name, window);
+      if (object) plugins_.emplace_back(name, std::move(object));
+    }
+  }
+  bridge::InstallSet set;
+  set.root = app_;
+  for (const auto& [name, object] : plugins_) set.members.emplace_back(name, object);
+  return set;
+}
+
+void WebViewDelegate::filesDropped(const std::vector<std::string>& paths) {
+  if (!app_) app_ = std::make_shared<App>(windowController_.lock());
+  app_->addFiles(paths);
+}
+
+void WebViewDelegate::connectSignals() {
+  auto* alive = new Alive(alive_);
+  auto add = [this](unsigned long id) { handlers_.push_back(id); };
+  add(g_signal_connect(webView_, "script-dialog", G_CALLBACK(onScriptDialog), nullptr));
+  add(g_signal_connect(webView_, "run-file-chooser", G_CALLBACK(onFileChooser), nullptr));
+  add(g_signal_connect(webView_, "context-menu", G_CALLBACK(onContextMenu), nullptr));
+  add(g_signal_connect_data(
+      webView_, "drag-data-received", G_CALLBACK(onDragDataReceived), alive,
+      +[](gpointer data, GClosure*) { delete static_cast<Alive*>(data); }, GConnectFlags(0)));
+  // window.print(): the page's print dialog.
+  add(g_signal_connect(webView_, "print",
+                       G_CALLBACK(+[](WebKitWebView*, WebKitPrintOperation* op, gpointer self) {
+                         static_cast<WebViewDelegate*>(self)->print(op);
+                         return TRUE;
+                       }),
+                       this));
+  // window.open(): a secondary window whose view is related to this one.
+  add(g_signal_connect(
+      webView_, "create",
+      G_CALLBACK(+[](WebKitWebView* view, WebKitNavigationAction*, gpointer) -> GtkWidget* {
+        AppDelegate* app = AppDelegate::shared();
+        if (!app) return nullptr;
+        auto child = WindowController::initWithRelatedView(view);
+        app->registerChildController(child);
+        return GTK_WIDGET(child->webView());
+      }),
+      nullptr));
+  // The page's new window is ready: show it, with the size the page asked for.
+  add(g_signal_connect(webView_, "ready-to-show",
+                       G_CALLBACK(+[](WebKitWebView* view, gpointer self) {
+                         auto* me = static_cast<WebViewDelegate*>(self);
+                         auto controller = me->windowController_.lock();
+                         if (!controller) return;
+                         GdkRectangle geometry{};
+                         webkit_window_properties_get_geometry(
+                             webkit_web_view_get_window_properties(view), &geometry);
+                         if (GtkWindow* w = controller->gtkWindow()) {
+                           if (geometry.width > 0 && geometry.height > 0)
+                             gtk_window_resize(w, geometry.width, geometry.height);
+                           if (geometry.x > 0 || geometry.y > 0)
+                             gtk_window_move(w, geometry.x, geometry.y);
+                         }
+                         controller->makeKeyAndOrderFront();
+                       }),
+                       this));
+  // window.close() of a secondary window's page closes that window.
+  add(g_signal_connect(webView_, "close", G_CALLBACK(+[](WebKitWebView*, gpointer self) {
+                         auto* me = static_cast<WebViewDelegate*>(self);
+                         auto controller = me->windowController_.lock();
+                         AppDelegate* app = AppDelegate::shared();
+                         if (!controller || (app && app->isMainWindow(controller.get()))) return;
+                         controller->performClose();
+                       }),
+                       this));
+}
+
+void WebViewDelegate::detach() {
+  if (!webView_) return;
+  for (unsigned long id : handlers_)
+    if (g_signal_handler_is_connected(webView_, id)) g_signal_handler_disconnect(webView_, id);
+  handlers_.clear();
+  bridge::BridgeHost::shared().detachWebView(webView_);
+  *alive_ = nullptr;
+  webView_ = nullptr;
+}
+
+void WebViewDelegate::printContent() {
+  if (printing_ || !webView_) return;
+  WebKitPrintOperation* op = webkit_print_operation_new(webView_);
+  print(op);
+  g_object_unref(op);
+}
+
+void WebViewDelegate::print(WebKitPrintOperation* operation) {
+  if (!webView_) return;
+  GtkWidget* dialog = gtk_print_unix_dialog_new(nullptr, toplevelOf(webView_));
+  gtk_print_unix_dialog_set_embed_page_setup(GTK_PRINT_UNIX_DIALOG(dialog), TRUE);
+  gtk_print_unix_dialog_set_manual_capabilities(
+      GTK_PRINT_UNIX_DIALOG(dialog),
+      GtkPrintCapabilities(GTK_PRINT_CAPABILITY_PAGE_SET | GTK_PRINT_CAPABILITY_COPIES |
+                           GTK_PRINT_CAPABILITY_COLLATE | GTK_PRINT_CAPABILITY_REVERSE |
+                           GTK_PRINT_CAPABILITY_SCALE | GTK_PRINT_CAPABILITY_NUMBER_UP));
+  if (sharedPrintSettings())
+    gtk_print_unix_dialog_set_settings(GTK_PRINT_UNIX_DIALOG(dialog), sharedPrintSettings());
+  if (sharedPageSetup())
+    gtk_print_unix_dialog_set_page_setup(GTK_PRINT_UNIX_DIALOG(dialog), sharedPageSetup());
+  gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
+  struct PrintContext {
+    std::weak_ptr<WebViewDelegate*> delegate;
+    WebKitPrintOperation* operation;
+  };
+  auto* ctx = new PrintContext{alive_, WEBKIT_PRINT_OPERATION(g_object_ref(operation))};
+  g_signal_connect_data(
+      dialog, "response", G_CALLBACK(+[](GtkDialog* d, gint response, gpointer data) {
+        auto* c = static_cast<PrintContext*>(data);
+        auto alive = c->delegate.lock();
+        if (alive && *alive) (*alive)->printing_ = false;
+        if (response == GTK_RESPONSE_OK && alive && *alive) {
+          GtkPrintSettings* settings = gtk_print_unix_dialog_get_settings(GTK_PRINT_UNIX_DIALOG(d));
+          if (GtkPrinter* printer =
+                  gtk_print_unix_dialog_get_selected_printer(GTK_PRINT_UNIX_DIALOG(d)))
+            gtk_print_settings_set_printer(settings, gtk_printer_get_name(printer));
+          GtkPageSetup* setup = gtk_print_unix_dialog_get_page_setup(GTK_PRINT_UNIX_DIALOG(d));
+          g_clear_object(&sharedPrintSettings());
+          sharedPrintSettings() = settings;  // owned
+          g_clear_object(&sharedPageSetup());
+          sharedPageSetup() = GTK_PAGE_SETUP(g_object_ref(setup));
+          webkit_print_operation_set_print_settings(c->operation, settings);
+          webkit_print_operation_set_page_setup(c->operation, setup);
+          webkit_print_operation_print(c->operation);
+        }
+        gtk_widget_destroy(GTK_WIDGET(d));
+      }),
+      ctx,
+      +[](gpointer data, GClosure*) {
+        auto* c = static_cast<PrintContext*>(data);
+        auto alive = c->delegate.lock();
+        if (alive && *alive) (*alive)->printing_ = false;
+        g_object_unref(c->operation);
+        delete c;
+      },
+      GConnectFlags(0));
+  printing_ = true;
+  gtk_widget_show(dialog);
+}
+
+}  // namespace wd

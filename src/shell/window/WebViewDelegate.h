@@ -1,0 +1,64 @@
+#pragma once
+// The web view's delegate for one window: installs MacGap (App and the configured objects) into
+// every main-frame script context, announces finished frame loads ("MacGap.load.complete"),
+// shows the page's alert, confirm and file dialogs, filters the context menu, hands dropped
+// files to App, prints, and makes the windows the page opens.
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bridge/Install.h"
+#include "bridge/ScriptPage.h"
+
+typedef struct _WebKitWebView WebKitWebView;
+typedef struct _WebKitPrintOperation WebKitPrintOperation;
+
+namespace wd {
+
+class App;
+class WindowController;
+
+class WebViewDelegate {
+ public:
+  WebViewDelegate(std::weak_ptr<WindowController> windowController, WebKitWebView* webView);
+  ~WebViewDelegate();
+  WebViewDelegate(const WebViewDelegate&) = delete;
+  WebViewDelegate& operator=(const WebViewDelegate&) = delete;
+
+  // The page of the view's main frame.
+  bridge::ScriptPage* scriptPage() const { return page_.get(); }
+  // What goes into a new main-frame context (made on first use, the same objects afterwards).
+  std::optional<bridge::InstallSet> installSet(const std::string& documentUrl);
+  const std::shared_ptr<App>& app() const { return app_; }
+  const std::vector<std::pair<std::string, std::shared_ptr<bridge::ScriptObject>>>&
+  userSelectedPlugins() const {
+    return plugins_;
+  }
+
+  // The application's Print command: prints unless a print dialog of this window is open.
+  void printContent();
+  bool printing() const { return printing_; }
+  // Files dropped on the page.
+  void filesDropped(const std::vector<std::string>& paths);
+
+  // Stops every signal and the bridge (the window is being torn down).
+  void detach();
+
+ private:
+  void connectSignals();
+  void print(WebKitPrintOperation* operation);
+
+  std::weak_ptr<WindowController> windowController_;
+  WebKitWebView* webView_;
+  std::shared_ptr<bridge::ScriptPage> page_;
+  std::shared_ptr<App> app_;
+  bool pluginsMade_ = false;
+  std::vector<std::pair<std::string, std::shared_ptr<bridge::ScriptObject>>> plugins_;
+  bool printing_ = false;
+  std::vector<unsigned long> handlers_;
+  // Shared with asynchronous dialogs so they can tell that the delegate is gone.
+  std::shared_ptr<WebViewDelegate*> alive_;
+};
+
+}  // namespace wd

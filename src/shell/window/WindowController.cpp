@@ -1,0 +1,208 @@
+#include "shell/window/WindowController.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include "core/Bundle.h"
+#include "core/Log.h"
+#include "shell/app/AppDelegate.h"
+#include "shell/window/WebClient.h"
+#include "shell/window/WebContext.h"
+#include "shell/window/WebViewDelegate.h"
+#include "shell/window/WindowFrame.h"
+
+namespace wd {
+
+std::shared_ptr<WindowController> WindowController::initWithURL(const std::string& resourcePath) {
+  std::shared_ptr<WindowController> c(new WindowController);
+  c->url_ = webclient::fileURL(resourcePath);
+  c->autosaveName_ = kFrameAutosaveName;
+  c->awakeFromNib(nullptr);
+  if (auto frame = WindowFrame::load(c->autosaveName_)) frame->applyTo(c->window_);
+  c->windowDidLoad();
+  return c;
+}
+
+std::shared_ptr<WindowController> WindowController::initWithRequest(const std::string& url) {
+  std::shared_ptr<WindowController> c(new WindowController);
+  c->url_ = url;
+  c->awakeFromNib(nullptr);
+  c->windowDidLoad();
+  return c;
+}
+
+std::shared_ptr<WindowController> WindowController::initWithRelatedView(WebKitWebView* opener) {
+  std::shared_ptr<WindowController> c(new WindowController);
+  c->awakeFromNib(opener);
+  return c;
+}
+
+WindowController::~WindowController() {
+  teardown();
+}
+
+void WindowController::awakeFromNib(WebKitWebView* related) {
+  GtkBuilder* builder = nullptr;
+  if (auto layout = Bundle::main().pathForResource("MainWindow", "ui", "ui")) {
+    builder = gtk_builder_new();
+    GError* error = nullptr;
+    if (!gtk_builder_add_from_file(builder, layout->c_str(), &error)) {
+      WD_LOG_WARN("The window layout {} cannot be read: {}", *layout,
+                  error ? error->message : "unknown error");
+      g_clear_error(&error);
+      g_clear_object(&builder);
+    }
+  }
+  if (builder) {
+    window_ = GTK_WINDOW(gtk_builder_get_object(builder, "window"));
+    content_ = GTK_WIDGET(gtk_builder_get_object(builder, "content"));
+  }
+  if (!window_ || !content_ || !GTK_IS_CONTAINER(content_)) {
+    // Without its layout the window is still usable: a plain window holding the web view.
+    if (window_) gtk_widget_destroy(GTK_WIDGET(window_));
+    window_ = GTK_WINDOW(gtk_application_window_new(nullptr));
+    gtk_window_set_default_size(window_, 1180, 780);
+    content_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(window_), content_);
+    gtk_widget_show(content_);
+  }
+  g_object_ref(window_);
+  if (builder) g_object_unref(builder);
+  gtk_window_set_title(window_, Bundle::main().name().c_str());
+  if (GApplication* app = g_application_get_default(); app && GTK_IS_APPLICATION(app))
+    gtk_window_set_application(window_, GTK_APPLICATION(app));
+
+  config_ = webclient::configuration();
+
+  WebKitSettings* settings = webcontext::newSettings();
+  if (related) {
+    webView_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(related));
+    webkit_web_view_set_settings(webView_, settings);
+  } else {
+    webView_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
+                                            webcontext::shared(), "settings", settings, nullptr));
+  }
+  g_object_unref(settings);
+  g_object_ref_sink(webView_);
+  gtk_box_pack_start(GTK_BOX(content_), GTK_WIDGET(webView_), TRUE, TRUE, 0);
+  gtk_widget_show(GTK_WIDGET(webView_));
+
+  delegate_ = std::make_unique<WebViewDelegate>(weak_from_this(), webView_);
+
+  deleteHandler_ = g_signal_connect(
+      window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+        static_cast<WindowController*>(self)->windowWillClose();
+        return TRUE;  // the controller hides or destroys the window itself
+      }),
+      this);
+}
+
+void WindowController::windowDidLoad() {
+  if (webView_ && !url_.empty()) webkit_web_view_load_uri(webView_, url_.c_str());
+}
+
+bridge::ScriptPage* WindowController::scriptPage() {
+  return delegate_ ? delegate_->scriptPage() : nullptr;
+}
+
+void WindowController::showWindow() {
+  if (window_) gtk_widget_show(GTK_WIDGET(window_));
+}
+
+void WindowController::makeKeyAndOrderFront() {
+  if (!window_) return;
+  gtk_window_present(window_);
+  gtk_window_set_urgency_hint(window_, FALSE);
+}
+
+bool WindowController::isVisible() const {
+  return window_ && gtk_widget_get_visible(GTK_WIDGET(window_));
+}
+
+void WindowController::setWindowParams() {
+  if (!window_) return;
+  const Json& settings = config_.settings;
+  if (!settings.is_object()) return;
+  auto it = settings.find("window");
+  if (it == settings.end() || !it->is_object()) return;
+  const Json& params = *it;
+  auto number = [&params](const char* key) -> std::optional<int> {
+    auto v = params.find(key);
+    if (v == params.end() || !v->is_number()) return std::nullopt;
+    double d = v->get<double>();
+    if (!(d >= 0) || d > 100000) return std::nullopt;
+    return static_cast<int>(d);
+  };
+  GdkGeometry geometry{};
+  int mask = 0;
+  auto minW = number("min_width"), minH = number("min_height");
+  if (minW && minH) {
+    geometry.min_width = *minW;
+    geometry.min_height = *minH;
+    mask |= GDK_HINT_MIN_SIZE;
+  }
+  auto maxW = number("max_width"), maxH = number("max_height");
+  if (maxW && maxH) {
+    geometry.max_width = *maxW;
+    geometry.max_height = *maxH;
+    mask |= GDK_HINT_MAX_SIZE;
+  }
+  if (mask) gtk_window_set_geometry_hints(window_, nullptr, &geometry, GdkWindowHints(mask));
+  auto title = params.find("title");
+  if (title != params.end() && title->is_string())
+    gtk_window_set_title(window_, title->get<std::string>().c_str());
+}
+
+void WindowController::printContent() {
+  if (delegate_) delegate_->printContent();
+}
+
+void WindowController::performClose() {
+  if (window_) gtk_window_close(window_);
+}
+
+void WindowController::executeEditingCommand(const std::string& command) {
+  if (webView_) webkit_web_view_execute_editing_command(webView_, command.c_str());
+}
+
+void WindowController::saveFrame() {
+  if (autosaveName_.empty() || !window_ || !gtk_widget_get_visible(GTK_WIDGET(window_))) return;
+  WindowFrame::of(window_).save(autosaveName_);
+}
+
+void WindowController::windowWillClose() {
+  auto self = shared_from_this();  // the registry may drop its reference below
+  AppDelegate* app = AppDelegate::shared();
+  const bool isMain = app ? app->isMainWindow(this) : !autosaveName_.empty();
+  if (isMain) {
+    saveFrame();
+    if (window_) gtk_widget_hide(GTK_WIDGET(window_));
+  } else {
+    teardown();
+  }
+  if (app) app->closeWindow(this);
+}
+
+void WindowController::teardown() {
+  if (delegate_) delegate_->detach();
+  if (webView_) {
+    webkit_web_view_stop_loading(webView_);
+    if (GtkWidget* parent = gtk_widget_get_parent(GTK_WIDGET(webView_)))
+      gtk_container_remove(GTK_CONTAINER(parent), GTK_WIDGET(webView_));
+  }
+  delegate_.reset();
+  if (webView_) {
+    g_object_unref(webView_);
+    webView_ = nullptr;
+  }
+  if (window_) {
+    if (deleteHandler_) g_signal_handler_disconnect(window_, deleteHandler_);
+    deleteHandler_ = 0;
+    gtk_widget_destroy(GTK_WIDGET(window_));
+    g_object_unref(window_);
+    window_ = nullptr;
+    content_ = nullptr;
+  }
+}
+
+}  // namespace wd

@@ -1,0 +1,79 @@
+#pragma once
+// One web window: a window from the "MainWindow" layout with a web view, the configuration's
+// limits and title, and the web view's delegate (script bridge, dialogs, context menu, drops,
+// printing, windows opened by the page). The main window only hides when closed and keeps its
+// frame under "MacGapWindow"; a secondary window is torn down when closed.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/Json.h"
+#include "core/LocalConfiguration.h"
+#include "shell/window/WebWindow.h"
+
+typedef struct _WebKitWebView WebKitWebView;
+typedef struct _GtkWidget GtkWidget;
+
+namespace wd {
+
+class WebViewDelegate;
+
+class WindowController : public WebWindow, public std::enable_shared_from_this<WindowController> {
+ public:
+  static constexpr const char* kFrameAutosaveName = "MacGapWindow";
+
+  // The main window, loading `resourcePath` of the web client folder.
+  static std::shared_ptr<WindowController> initWithURL(const std::string& resourcePath);
+  // A secondary window loading `url` (nothing when empty).
+  static std::shared_ptr<WindowController> initWithRequest(const std::string& url);
+  // A secondary window for a page's window.open(): its web view is related to `opener` (same
+  // web process; the opener scripts it) and it is shown when the page is ready to show it.
+  static std::shared_ptr<WindowController> initWithRelatedView(WebKitWebView* opener);
+
+  ~WindowController() override;
+  WindowController(const WindowController&) = delete;
+  WindowController& operator=(const WindowController&) = delete;
+
+  // WebWindow
+  bridge::ScriptPage* scriptPage() override;
+  GtkWindow* gtkWindow() override { return window_; }
+  void showWindow() override;
+  void makeKeyAndOrderFront() override;
+  bool isVisible() const override;
+  void setWindowParams() override;
+  void printContent() override;
+  void performClose() override;
+  void executeEditingCommand(const std::string& command) override;
+  WebKitWebView* webKitWebView() override { return webView_; }
+
+  WebKitWebView* webView() const { return webView_; }
+  WebViewDelegate* webViewDelegate() const { return delegate_.get(); }
+  const std::string& url() const { return url_; }
+  const Json& settings() const { return config_.settings; }
+  const Json& pluginsMap() const { return config_.pluginsMap; }
+  const std::vector<std::string>& pluginNames() const { return config_.pluginNames(); }
+  bool isTornDown() const { return webView_ == nullptr; }
+
+  // The window is closing (its close button, the menu, the page's window.close()): the main
+  // window hides; a secondary window is torn down and leaves the registry.
+  void windowWillClose();
+  // Saves the main window's frame under the autosave name.
+  void saveFrame();
+
+ private:
+  WindowController() = default;
+  void awakeFromNib(WebKitWebView* related);
+  void windowDidLoad();
+  void teardown();
+
+  GtkWindow* window_ = nullptr;
+  GtkWidget* content_ = nullptr;
+  WebKitWebView* webView_ = nullptr;
+  std::unique_ptr<WebViewDelegate> delegate_;
+  std::string url_;
+  std::string autosaveName_;
+  LocalConfiguration config_;
+  unsigned long deleteHandler_ = 0;
+};
+
+}  // namespace wd
