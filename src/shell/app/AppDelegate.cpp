@@ -87,9 +87,10 @@ void AppDelegate::didActivateNotification(const UserNotification& notification) 
   if (main) main->makeKeyAndOrderFront();
   if (main && callback && notification.identifier) {
     if (bridge::ScriptPage* page = main->scriptPage()) {
-      page->evaluateScript("var callbackWrapper = " + *callback);
-      page->evaluateScript("callbackWrapper(" + scriptStringLiteral(*notification.identifier) +
-                           ");");
+      // One script: when the callback text does not parse, nothing runs (an earlier
+      // callbackWrapper of the page is not called with this notification's id).
+      page->evaluateScript("var callbackWrapper = " + *callback + "\n;callbackWrapper(" +
+                           scriptStringLiteral(*notification.identifier) + ");");
     }
   }
   notifications_.removeDeliveredNotification(notification.key);

@@ -1,0 +1,186 @@
+// MacGap itself (App) driven from real JavaScript in the headless page: paths, dropped files,
+// notifications and their records, closeNotification, application control, URLs, events.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "core/Bundle.h"
+#include "core/NotificationCenter.h"
+#include "shell/ShellFakes.h"
+#include "shell/commands/App.h"
+#include "shell/system/SystemEvents.h"
+
+namespace wd::test {
+namespace {
+
+class AppObject : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    notifications = std::make_shared<FakeNotificationService>();
+    NotificationService::setShared(notifications);
+    workspace = std::make_shared<FakeWorkspace>();
+    Workspace::setShared(workspace);
+    ApplicationControl::setShared(&control);
+    window = std::make_shared<FakeWindow>();
+    app = std::make_shared<App>(window);
+    window->page.install({app, {}});
+  }
+  void TearDown() override {
+    NotificationService::setShared(nullptr);
+    Workspace::setShared(nullptr);
+    ApplicationControl::setShared(nullptr);
+  }
+  Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
+
+  std::shared_ptr<FakeNotificationService> notifications;
+  std::shared_ptr<FakeWorkspace> workspace;
+  FakeApplicationControl control;
+  std::shared_ptr<FakeWindow> window;
+  std::shared_ptr<App> app;
+};
+
+TEST_F(AppObject, PathsAreTheApplicationsAndTheUsersDirectories) {
+  EXPECT_EQ(js("MacGap.resourcePath"), Json(Bundle::main().resourcePath().string()));
+  EXPECT_EQ(js("MacGap.homePath"), Json(std::string(getenv("HOME"))));
+  EXPECT_EQ(js("MacGap.libraryPath"), Json(std::string(getenv("XDG_DATA_HOME"))));
+  EXPECT_EQ(js("typeof MacGap.documentsPath"), Json("string"));
+  EXPECT_EQ(js("MacGap.tempPath.length > 0"), Json(true));
+  EXPECT_EQ(js("MacGap.applicationPath.length > 0"), Json(true));
+  // Read-only: the page cannot change them.
+  js("try { MacGap.homePath = '/elsewhere'; } catch (e) {}");
+  EXPECT_EQ(js("MacGap.homePath"), Json(std::string(getenv("HOME"))));
+}
+
+TEST_F(AppObject, DroppedFilesAreUndefinedUntilADropThenTheLastList) {
+  EXPECT_EQ(js("typeof MacGap.droppedFiles"), Json("undefined"));
+  app->addFiles({"/tmp/one.txt"});
+  app->addFiles({"/tmp/two.txt", "/tmp/three 3.txt"});
+  EXPECT_EQ(js("MacGap.droppedFiles"), Json({"/tmp/two.txt", "/tmp/three 3.txt"}));
+  window->page.reload();  // the same object survives a reload
+  EXPECT_EQ(js("MacGap.droppedFiles.length"), Json(2));
+}
+
+TEST_F(AppObject, NotifyWithOnlyATitlePostsWithAFreshUUIDAndRecordsIt) {
+  double before = js("Date.now()").get<double>();
+  js("MacGap.notify({title: 'Hello'})");
+  ASSERT_EQ(notifications->posted.size(), 1u);
+  const auto& n = notifications->posted[0];
+  EXPECT_EQ(n.title, "Hello");
+  EXPECT_TRUE(n.sound);
+  std::string id = n.userInfo.at("id").get<std::string>();
+  EXPECT_TRUE(std::regex_match(
+      id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
+      << id;
+  Json records = js("MacGap.notifications");
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0]["id"], Json(id));
+  EXPECT_EQ(records[0]["title"], Json("Hello"));
+  double sentOn = records[0]["sentOn"].get<double>();
+  EXPECT_GE(sentOn, before - 1000);
+  EXPECT_EQ(js("new Date(MacGap.notifications[0].sentOn).getFullYear() > 2000"), Json(true));
+}
+
+TEST_F(AppObject, NotifyFieldsSoundAndSheet) {
+  js("MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: false})");
+  js("MacGap.notify({id: 'b', sound: true})");
+  js("MacGap.notify({id: 'c', sound: 0})");
+  js("MacGap.notify({id: 'd', sound: 'no'})");
+  js("MacGap.notify({id: 'e', sound: null})");
+  ASSERT_EQ(notifications->posted.size(), 5u);
+  EXPECT_EQ(notifications->posted[0].subtitle, "S");
+  EXPECT_EQ(notifications->posted[0].informativeText, "C");
+  EXPECT_FALSE(notifications->posted[0].sound);
+  EXPECT_TRUE(notifications->posted[1].sound);
+  EXPECT_FALSE(notifications->posted[2].sound);
+  EXPECT_FALSE(notifications->posted[3].sound);
+  EXPECT_TRUE(notifications->posted[4].sound);
+  Json records = js("MacGap.notifications");
+  EXPECT_EQ(records[1].contains("title"), false);  // no title given: no title entry
+
+  // A sheet posts nothing and records nothing (there is no main window here: nothing shows).
+  js("MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'})");
+  EXPECT_EQ(notifications->posted.size(), 5u);
+  EXPECT_EQ(js("MacGap.notifications.length"), Json(5));
+  // Bad arguments never throw into the page.
+  EXPECT_EQ(js("try { MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); 'ok' } "
+               "catch (e) { String(e) }"),
+            Json("ok"));
+}
+
+TEST_F(AppObject, CloseNotificationByIdWithdrawsEveryMatchAndOneRecordEach) {
+  js("MacGap.notify({id: 'same', title: '1'}); MacGap.notify({id: 'same', title: '2'});"
+     "MacGap.notify({id: 'other', title: '3'});");
+  js("MacGap.closeNotification('same')");
+  EXPECT_EQ(notifications->delivered.size(), 1u);
+  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"), Json({"other"}));
+  js("MacGap.closeNotification('nothing'); MacGap.closeNotification(); "
+     "MacGap.closeNotification(null)");
+  EXPECT_EQ(notifications->delivered.size(), 1u);
+  EXPECT_EQ(js("MacGap.notifications.length"), Json(1));
+}
+
+TEST_F(AppObject, CloseAllWithdrawsEverythingButKeepsTheRecords) {
+  js("MacGap.notify({id: 'a'}); MacGap.notify({id: 'b'});");
+  UserNotification other;  // a notification of another poster (no "id" entry)
+  notifications->deliver(other);
+  js("MacGap.closeNotification('*')");
+  EXPECT_TRUE(notifications->delivered.empty());
+  EXPECT_EQ(js("MacGap.notifications.length"), Json(2));
+}
+
+TEST_F(AppObject, ANotificationNoLongerDeliveredKeepsItsRecord) {
+  js("MacGap.notify({id: 'gone'})");
+  notifications->delivered.clear();  // the user dismissed it
+  js("MacGap.closeNotification('gone')");
+  EXPECT_EQ(js("MacGap.notifications.length"), Json(1));
+}
+
+TEST_F(AppObject, ApplicationControlAndWorkspace) {
+  js("MacGap.terminate(); MacGap.activate(); MacGap.hide(); MacGap.unhide(); MacGap.beep();"
+     "MacGap.bounce();");
+  EXPECT_EQ(control.calls, (std::vector<std::string>{"terminate", "activate", "hide", "unhide",
+                                                     "beep", "requestUserAttention"}));
+  js("MacGap.openURL('https://example.com/a?b=c'); MacGap.openURL(); MacGap.launch('Firefox');"
+     "MacGap.launch(null)");
+  EXPECT_EQ(workspace->opened, std::vector<std::string>{"https://example.com/a?b=c"});
+  EXPECT_EQ(workspace->launched, std::vector<std::string>{"Firefox"});
+  // No web view behind this window: setting the user agent does nothing and does not fail.
+  EXPECT_EQ(js("MacGap.setUserAgent('X/1'); typeof MacGap.setCustomUserAgent"), Json("undefined"));
+  EXPECT_EQ(js("typeof MacGap.idleTime"), Json("undefined"));
+}
+
+TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
+  js("window.seen = []; ['sleep','wake','appActivated'].forEach(function (n) {"
+     "  document.addEventListener(n, function (e) { seen.push([n, e.data]); }); });");
+  auto& center = NotificationCenter::defaultCenter();
+  center.post(SystemEvents::kWillSleep);
+  center.post(SystemEvents::kDidWake);
+  center.post(SystemEvents::kDidActivateApplication,
+              Json{{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/applications/x"}});
+  center.post(SystemEvents::kDidActivateApplication);  // no application: no event
+  EXPECT_EQ(
+      js("seen"),
+      Json::array({Json::array({"sleep", Json::object()}), Json::array({"wake", Json::object()}),
+                   Json::array({"appActivated",
+                                {{"localizedName", "Files"},
+                                 {"bundleURL", "file:///usr/share/applications/x"}}})}));
+  // Once the window is gone nothing is raised (and nothing fails).
+  window.reset();
+  center.post(SystemEvents::kWillSleep);
+}
+
+TEST(AppTruthValue, FollowsThePlatformsReading) {
+  using bridge::Value;
+  EXPECT_TRUE(App::truthValue(Value(true)));
+  EXPECT_FALSE(App::truthValue(Value(0)));
+  EXPECT_TRUE(App::truthValue(Value(2.5)));
+  EXPECT_TRUE(App::truthValue(Value("yes")));
+  EXPECT_TRUE(App::truthValue(Value(" true")));
+  EXPECT_FALSE(App::truthValue(Value("false")));
+  EXPECT_FALSE(App::truthValue(Value("")));
+  EXPECT_FALSE(App::truthValue(Value("0")));
+  EXPECT_TRUE(App::truthValue(Value("007")));
+}
+
+}  // namespace
+}  // namespace wd::test

@@ -1,0 +1,142 @@
+// The main window controller's event cache: what the page receives before and after it
+// reports ready, and in which order.
+#include <gtest/gtest.h>
+
+#include "bridge/Event.h"
+#include "core/NotificationCenter.h"
+#include "shell/ShellFakes.h"
+#include "shell/commands/DesktopCommand.h"
+
+namespace wd::test {
+namespace {
+
+Json event(const std::string& name, Json data) {
+  return Json{{"name", name}, {"data", data}};
+}
+
+class EventCache : public ::testing::Test {
+ protected:
+  LaunchedApp app;
+  void ready() { NotificationCenter::defaultCenter().post("appReady"); }
+};
+
+TEST_F(EventCache, TwoMailtoLinksBeforeReadyGiveOneEventWithTheSecond) {
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  app.delegate->handleGetURLEvent("mailto:bob@example.com?subject=Hello%20there&body=Hi");
+  EXPECT_EQ(app.main().log(), Json::array());
+  ready();
+  EXPECT_EQ(app.main().log(),
+            Json::array({event("newEmailRequest",
+                               {{"url", "bob@example.com?subject=Hello%20there&body=Hi"}})}));
+}
+
+TEST_F(EventCache, MailtoSchemeIsComparedExactlyAndOtherURLsAreIgnored) {
+  ready();
+  for (const char* url : {"MAILTO:ann@example.com", "Mailto:ann@example.com", "http://example.com",
+                          "mailto:%zz", "not a url", "", "mailto"})
+    app.delegate->handleGetURLEvent(url);
+  EXPECT_EQ(app.main().log(), Json::array());
+  app.delegate->handleGetURLEvent("mailto:");
+  EXPECT_EQ(app.main().log(), Json::array({event("newEmailRequest", {{"url", ""}})}));
+}
+
+TEST_F(EventCache, FulltextSearchBeforeReadyArrivesWithNull) {
+  app.delegate->fulltextSearch();
+  EXPECT_TRUE(app.controller().eventCache().contains("fulltextSearch"));
+  ready();
+  EXPECT_EQ(app.main().log(), Json::array({event("fulltextSearch", nullptr)}));
+}
+
+TEST_F(EventCache, FilesBeforeReadyArriveAsTheLastList) {
+  app.delegate->openFiles({"/tmp/a.txt"});
+  app.delegate->openFiles({});
+  app.delegate->openFiles({"/tmp/b.txt", "/tmp/c d.pdf"});
+  ready();
+  EXPECT_EQ(app.main().log(),
+            Json::array({event("shareFileRequest", {{"files", {"/tmp/b.txt", "/tmp/c d.pdf"}}})}));
+}
+
+TEST_F(EventCache, OneEntryPerNameAllDeliveredOnceThenImmediateDispatch) {
+  app.delegate->newItem("New Event");
+  app.delegate->gotoModule("Mail");
+  app.delegate->newItem("New Message");
+  app.delegate->setOutOfOffice(false);
+  EXPECT_EQ(app.controller().eventCache().size(), 3u);
+  ready();
+  Json log = app.main().log();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_NE(std::find(log.begin(), log.end(), event("newItem", {{"item", "New Message"}})),
+            log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), event("gotoModule", {{"module", "Mail"}})),
+            log.end());
+  EXPECT_NE(std::find(log.begin(), log.end(), event("setOutOfOffice", {{"enabled", "true"}})),
+            log.end());
+  EXPECT_TRUE(app.controller().eventCache().empty());
+  EXPECT_TRUE(app.controller().appInitialized());
+
+  // A second "appReady" (the page reloaded) delivers nothing again.
+  ready();
+  EXPECT_EQ(app.main().log().size(), 3u);
+  // Afterwards events go out at once.
+  app.delegate->messageAction("Reply");
+  EXPECT_EQ(app.main().log().back(), event("messageAction", {{"action", "Reply"}}));
+}
+
+TEST_F(EventCache, ClickedNotificationBeforeReadyRunsAfterTheCachedEventsExactlyOnce) {
+  UserNotification n;
+  n.identifier = "n-1";
+  n.userInfo = {{"identifier", "n-1"},
+                {"callback", "function (id) { window.log.push({name: 'callback', data: id}); }"}};
+  auto key = app.notifications.deliver(n);
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  app.notifications.click(key);
+  EXPECT_TRUE(app.controller().userNotification().has_value());
+  EXPECT_EQ(app.main().log(), Json::array());
+  ready();
+  EXPECT_EQ(app.main().log(), Json::array({event("newEmailRequest", {{"url", "ann@example.com"}}),
+                                           event("callback", "n-1")}));
+  EXPECT_FALSE(app.controller().userNotification().has_value());
+  EXPECT_TRUE(app.notifications.delivered.empty());  // withdrawn after the click
+  ready();
+  EXPECT_EQ(app.main().log().size(), 2u);
+}
+
+TEST_F(EventCache, OnlyTheLastClickedNotificationIsHeld) {
+  UserNotification a, b;
+  a.identifier = "a";
+  a.userInfo = {{"callback", "function (id) { window.log.push(id); }"}};
+  b = a;
+  b.identifier = "b";
+  auto ka = app.notifications.deliver(a);
+  auto kb = app.notifications.deliver(b);
+  app.notifications.click(ka);
+  app.notifications.click(kb);
+  ready();
+  EXPECT_EQ(app.main().log(), Json::array({"b"}));
+}
+
+TEST_F(EventCache, PublishAppReadyFromThePageReleasesTheEvents) {
+  // The page's own call, through DesktopCommand installed as MacGap.DesktopCommand.
+  auto command = std::make_shared<DesktopCommand>(std::weak_ptr<bridge::WindowHandle>());
+  app.main().page.install({command, {{"DesktopCommand", command}}});
+  if (app.main().page.evaluate("typeof window.log") != Json("object"))
+    app.main().page.evaluate(FakeWindow::kLogScript);
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  EXPECT_EQ(app.main().page.evaluate("typeof MacGap.DesktopCommand.publishAppReady"),
+            Json("function"));
+  app.main().page.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  EXPECT_EQ(app.main().log(),
+            Json::array({event("newEmailRequest", {{"url", "ann@example.com"}})}));
+  EXPECT_EQ(command->exportName(), "DesktopCommand");
+}
+
+TEST(MailtoSpecifier, KeepsEverythingAfterTheScheme) {
+  EXPECT_EQ(MainWindowController::mailtoResourceSpecifier("mailto:a@b.c?subject=x&cc=d@e.f"),
+            "a@b.c?subject=x&cc=d@e.f");
+  EXPECT_EQ(MainWindowController::mailtoResourceSpecifier("mailto:?to=a@b.c"), "?to=a@b.c");
+  EXPECT_FALSE(MainWindowController::mailtoResourceSpecifier("mailto :a@b.c"));
+  EXPECT_FALSE(MainWindowController::mailtoResourceSpecifier(std::string("mailto:a\0b", 10)));
+}
+
+}  // namespace
+}  // namespace wd::test

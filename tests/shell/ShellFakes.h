@@ -1,0 +1,148 @@
+#pragma once
+// Doubles of the shell's platform interfaces for tests without windows: a web window whose page
+// is the headless JavaScriptCore harness, a window factory, a notification service that keeps
+// its delivered list in memory, an application control and a workspace that record calls.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bridge/testing/JscHarness.h"
+#include "shell/app/AppDelegate.h"
+#include "shell/app/ApplicationControl.h"
+#include "shell/notifications/NotificationService.h"
+#include "shell/system/Workspace.h"
+#include "shell/window/WebWindow.h"
+
+namespace wd::test {
+
+class FakeWindow : public WebWindow {
+ public:
+  explicit FakeWindow(std::string pageUrl = {}) : url(std::move(pageUrl)) {
+    // Every page of the harness logs the events it receives into window.log.
+    page.evaluate(kLogScript);
+  }
+  static constexpr const char* kLogScript = R"(
+    window.log = [];
+    ['newEmailRequest','shareFileRequest','messageAction','gotoModule','newItem',
+     'fulltextSearch','showFeedback','setWebAssist','setOutOfOffice','sleep','wake',
+     'appActivated'].forEach(function (n) {
+      document.addEventListener(n, function (e) { window.log.push({name: n, data: e.data}); });
+    });)";
+
+  bridge::ScriptPage* scriptPage() override { return torn ? nullptr : &page; }
+  GtkWindow* gtkWindow() override { return nullptr; }
+  void showWindow() override {
+    visible = true;
+    ++shows;
+  }
+  void makeKeyAndOrderFront() override {
+    visible = true;
+    ++fronts;
+  }
+  bool isVisible() const override { return visible; }
+  void setWindowParams() override { ++params; }
+  void printContent() override { ++prints; }
+  void performClose() override { ++closes; }
+
+  Json log() { return page.evaluate("window.log").value_or(Json()); }
+
+  bridge::testing::JscHarness page;
+  std::string url;
+  bool visible = false;
+  bool torn = false;
+  int shows = 0, fronts = 0, params = 0, prints = 0, closes = 0;
+};
+
+class FakeWindowFactory : public WindowFactory {
+ public:
+  std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath) override {
+    mainPath = resourcePath;
+    main = std::make_shared<FakeWindow>(resourcePath);
+    return main;
+  }
+  std::shared_ptr<WebWindow> makeWindow(const std::string& url) override {
+    auto w = std::make_shared<FakeWindow>(url);
+    made.push_back(w);
+    return w;
+  }
+  std::string mainPath;
+  std::shared_ptr<FakeWindow> main;
+  std::vector<std::weak_ptr<FakeWindow>> made;
+};
+
+class FakeNotificationService : public NotificationService {
+ public:
+  std::uint64_t deliver(UserNotification n) override {
+    n.key = next++;
+    delivered.push_back(n);
+    posted.push_back(n);
+    return n.key;
+  }
+  std::vector<UserNotification> deliveredNotifications() const override { return delivered; }
+  void removeDeliveredNotification(std::uint64_t key) override {
+    removed.push_back(key);
+    std::erase_if(delivered, [key](const UserNotification& n) { return n.key == key; });
+  }
+  // The user clicks the delivered notification with this key.
+  void click(std::uint64_t key) {
+    for (auto& n : delivered)
+      if (n.key == key) {
+        activated(n);
+        return;
+      }
+  }
+  std::vector<UserNotification> delivered, posted;
+  std::vector<std::uint64_t> removed;
+  std::uint64_t next = 1;
+};
+
+class FakeApplicationControl : public ApplicationControl {
+ public:
+  void terminate() override { calls.push_back("terminate"); }
+  void activate() override { calls.push_back("activate"); }
+  void hide() override { calls.push_back("hide"); }
+  void unhide() override { calls.push_back("unhide"); }
+  void beep() override { calls.push_back("beep"); }
+  void requestUserAttention() override { calls.push_back("requestUserAttention"); }
+  bool hasVisibleWindows() const override { return visibleWindows; }
+  std::vector<std::string> calls;
+  bool visibleWindows = false;
+};
+
+class FakeWorkspace : public Workspace {
+ public:
+  bool openURL(const std::string& url) override {
+    opened.push_back(url);
+    return true;
+  }
+  bool openFile(const std::string& path) override {
+    files.push_back(path);
+    return true;
+  }
+  bool launchApplication(const std::string& name) override {
+    launched.push_back(name);
+    return true;
+  }
+  std::vector<std::string> opened, files, launched;
+};
+
+// An application delegate over doubles, launched as the application does at start-up.
+struct LaunchedApp {
+  FakeWindowFactory windows;
+  FakeApplicationControl control;
+  FakeNotificationService notifications;
+  FakeWorkspace workspace;
+  std::unique_ptr<AppDelegate> delegate;
+
+  explicit LaunchedApp(bool launch = true) {
+    delegate = std::make_unique<AppDelegate>(windows, control, notifications, workspace);
+    if (launch) {
+      delegate->applicationWillFinishLaunching();
+      delegate->applicationDidFinishLaunching();
+    }
+  }
+  FakeWindow& main() { return *windows.main; }
+  MainWindowController& controller() { return *delegate->mainWindowController(); }
+};
+
+}  // namespace wd::test
