@@ -14,7 +14,8 @@ constexpr const char* kObjectPath = "/org/freedesktop/Notifications";
 constexpr const char* kInterface = "org.freedesktop.Notifications";
 }  // namespace
 
-struct DesktopNotificationService::State {
+struct DesktopNotificationService::State
+    : std::enable_shared_from_this<DesktopNotificationService::State> {
   struct Entry {
     UserNotification notification;
     guint32 serverId = 0;    // 0 until the server answered Notify
@@ -42,6 +43,16 @@ struct DesktopNotificationService::State {
     entries.erase(std::remove_if(entries.begin(), entries.end(),
                                  [key](const Entry& e) { return e.notification.key == key; }),
                   entries.end());
+  }
+  bool capabilitiesKnown = false;
+  std::vector<std::uint64_t> queued;  // delivered before the capabilities were known
+
+  void send(std::uint64_t key);
+  void sendQueued() {
+    capabilitiesKnown = true;
+    auto keys = std::move(queued);
+    queued.clear();
+    for (auto key : keys) send(key);
   }
   void closeOnServer(guint32 serverId) {
     if (!connection || serverId == 0) return;
@@ -92,7 +103,10 @@ void onCapabilities(GObject* source, GAsyncResult* result, gpointer userData) {
   std::unique_ptr<std::weak_ptr<State>> weak(static_cast<std::weak_ptr<State>*>(userData));
   GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
   auto state = weak->lock();
-  if (!reply) return;
+  if (!reply) {
+    if (state) state->sendQueued();
+    return;
+  }
   if (state && g_variant_is_of_type(reply, G_VARIANT_TYPE("(as)"))) {
     GVariantIter* iter = nullptr;
     const gchar* cap = nullptr;
@@ -102,6 +116,7 @@ void onCapabilities(GObject* source, GAsyncResult* result, gpointer userData) {
     g_variant_iter_free(iter);
   }
   g_variant_unref(reply);
+  if (state) state->sendQueued();
 }
 
 void onNotifyReply(GObject* source, GAsyncResult* result, gpointer userData) {
@@ -130,6 +145,45 @@ void onNotifyReply(GObject* source, GAsyncResult* result, gpointer userData) {
 }
 
 }  // namespace
+
+void DesktopNotificationService::State::send(std::uint64_t key) {
+  Entry* e = byKey(key);
+  if (!e || !connection) return;
+  if (e->withdrawn) {
+    erase(key);
+    return;
+  }
+  const UserNotification& n = e->notification;
+  // Text must be valid UTF-8 for D-Bus; anything else is replaced.
+  auto valid = [](const std::string& text) {
+    gchar* v = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
+    std::string out = v;
+    g_free(v);
+    return out;
+  };
+  const std::string summary = valid(n.title);
+  const std::string body = valid(bodyText(n, serverReadsMarkup));
+  GVariantBuilder actions;
+  g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
+  g_variant_builder_add(&actions, "s", "default");
+  g_variant_builder_add(&actions, "s", "Open");
+  GVariantBuilder hints;
+  g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&hints, "{sv}", "desktop-entry",
+                        g_variant_new_string(Bundle::main().identifier().c_str()));
+  if (n.sound)
+    g_variant_builder_add(&hints, "{sv}", "sound-name",
+                          g_variant_new_string("message-new-instant"));
+  else
+    g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
+  const std::string appName = Bundle::main().name();
+  const std::string icon = Bundle::main().identifier();
+  g_dbus_connection_call(connection, kBusName, kObjectPath, kInterface, "Notify",
+                         g_variant_new("(susssasa{sv}i)", appName.c_str(), 0u, icon.c_str(),
+                                       summary.c_str(), body.c_str(), &actions, &hints, -1),
+                         G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, onNotifyReply,
+                         new CallContext{shared_from_this(), key});
+}
 
 DesktopNotificationService::DesktopNotificationService(GDBusConnection* connection)
     : state_(std::make_shared<State>()) {
@@ -187,36 +241,12 @@ std::uint64_t DesktopNotificationService::deliver(UserNotification n) {
   n.key = state_->nextKey++;
   const std::uint64_t key = n.key;
   if (!state_->connection) return key;
-  // Text must be valid UTF-8 for D-Bus; replace anything else.
-  auto valid = [](const std::string& s) {
-    gchar* v = g_utf8_make_valid(s.c_str(), static_cast<gssize>(s.size()));
-    std::string out = v;
-    g_free(v);
-    return out;
-  };
-  const std::string summary = valid(n.title);
-  const std::string body = valid(bodyText(n, state_->serverReadsMarkup));
-  GVariantBuilder actions;
-  g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
-  g_variant_builder_add(&actions, "s", "default");
-  g_variant_builder_add(&actions, "s", "Open");
-  GVariantBuilder hints;
-  g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
-  g_variant_builder_add(&hints, "{sv}", "desktop-entry",
-                        g_variant_new_string(Bundle::main().identifier().c_str()));
-  if (n.sound)
-    g_variant_builder_add(&hints, "{sv}", "sound-name",
-                          g_variant_new_string("message-new-instant"));
-  else
-    g_variant_builder_add(&hints, "{sv}", "suppress-sound", g_variant_new_boolean(TRUE));
-  const std::string appName = Bundle::main().name();
-  const std::string icon = Bundle::main().identifier();
   state_->entries.push_back({std::move(n), 0, false});
-  g_dbus_connection_call(state_->connection, kBusName, kObjectPath, kInterface, "Notify",
-                         g_variant_new("(susssasa{sv}i)", appName.c_str(), 0u, icon.c_str(),
-                                       summary.c_str(), body.c_str(), &actions, &hints, -1),
-                         G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, onNotifyReply,
-                         new CallContext{state_, key});
+  // The body is escaped or not by what the server reads: wait for its capabilities first.
+  if (state_->capabilitiesKnown)
+    state_->send(key);
+  else
+    state_->queued.push_back(key);
   return key;
 }
 

@@ -1,0 +1,123 @@
+#include "shell/NotificationDaemon.h"
+
+namespace wd::test {
+
+namespace {
+constexpr const char* kXml = R"(
+<node>
+  <interface name="org.freedesktop.Notifications">
+    <method name="Notify">
+      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
+      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
+      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
+      <arg type="u" direction="out"/>
+    </method>
+    <method name="CloseNotification"><arg type="u" direction="in"/></method>
+    <method name="GetCapabilities"><arg type="as" direction="out"/></method>
+    <method name="GetServerInformation">
+      <arg type="s" direction="out"/><arg type="s" direction="out"/>
+      <arg type="s" direction="out"/><arg type="s" direction="out"/>
+    </method>
+    <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
+    <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
+  </interface>
+</node>)";
+}  // namespace
+
+void NotificationDaemon::onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                  const gchar* method, GVariant* params,
+                                  GDBusMethodInvocation* invocation, gpointer data) {
+  auto* self = static_cast<NotificationDaemon*>(data);
+  if (g_strcmp0(method, "Notify") == 0) {
+    const gchar *app, *icon, *summary, *body;
+    guint32 replaces = 0;
+    GVariantIter* actions = nullptr;
+    GVariantIter* hints = nullptr;
+    gint32 timeout = 0;
+    g_variant_get(params, "(&su&s&s&sasa{sv}i)", &app, &replaces, &icon, &summary, &body, &actions,
+                  &hints, &timeout);
+    Notify n;
+    n.id = self->nextId_++;
+    n.appName = app;
+    n.icon = icon;
+    n.summary = summary;
+    n.body = body;
+    const gchar* action = nullptr;
+    while (g_variant_iter_next(actions, "&s", &action)) n.actions.emplace_back(action);
+    const gchar* key = nullptr;
+    GVariant* value = nullptr;
+    while (g_variant_iter_next(hints, "{&sv}", &key, &value)) {
+      gchar* text = g_variant_print(value, FALSE);
+      n.hints[key] = text;
+      g_free(text);
+      g_variant_unref(value);
+    }
+    g_variant_iter_free(actions);
+    g_variant_iter_free(hints);
+    self->notified.push_back(n);
+    g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", n.id));
+  } else if (g_strcmp0(method, "CloseNotification") == 0) {
+    guint32 id = 0;
+    g_variant_get(params, "(u)", &id);
+    self->closeCalls.push_back(id);
+    g_dbus_method_invocation_return_value(invocation, nullptr);
+    self->close(id, 3);
+  } else if (g_strcmp0(method, "GetCapabilities") == 0) {
+    const gchar* caps[] = {"actions", "body", "body-markup", nullptr};
+    g_dbus_method_invocation_return_value(invocation,
+                                          g_variant_new("(^as)", const_cast<gchar**>(caps)));
+  } else {
+    g_dbus_method_invocation_return_value(
+        invocation, g_variant_new("(ssss)", "test-double", "wendrel", "1", "1.2"));
+  }
+}
+
+NotificationDaemon::NotificationDaemon() {
+  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (!address) return;
+  connection_ = g_dbus_connection_new_for_address_sync(
+      address,
+      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, nullptr);
+  g_free(address);
+  if (!connection_) return;
+  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kXml, nullptr);
+  static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {}};
+  registration_ =
+      g_dbus_connection_register_object(connection_, "/org/freedesktop/Notifications",
+                                        node->interfaces[0], &vtable, this, nullptr, nullptr);
+  g_dbus_node_info_unref(node);
+  owner_ = g_bus_own_name_on_connection(
+      connection_, "org.freedesktop.Notifications", G_BUS_NAME_OWNER_FLAGS_REPLACE,
+      +[](GDBusConnection*, const gchar*, gpointer d) {
+        static_cast<NotificationDaemon*>(d)->owned_ = true;
+      },
+      nullptr, this, nullptr);
+  waitFor([this] { return owned_; }, 10);
+}
+
+NotificationDaemon::~NotificationDaemon() {
+  if (!connection_) return;
+  if (owner_) g_bus_unown_name(owner_);
+  if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+  g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
+  g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+  g_object_unref(connection_);
+}
+
+void NotificationDaemon::click(std::uint32_t id) {
+  g_dbus_connection_emit_signal(connection_, nullptr, "/org/freedesktop/Notifications",
+                                "org.freedesktop.Notifications", "ActionInvoked",
+                                g_variant_new("(us)", id, "default"), nullptr);
+  close(id, 2);
+}
+
+void NotificationDaemon::close(std::uint32_t id, std::uint32_t reason) {
+  g_dbus_connection_emit_signal(connection_, nullptr, "/org/freedesktop/Notifications",
+                                "org.freedesktop.Notifications", "NotificationClosed",
+                                g_variant_new("(uu)", id, reason), nullptr);
+  g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
+}
+
+}  // namespace wd::test

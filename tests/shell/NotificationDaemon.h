@@ -1,0 +1,61 @@
+#pragma once
+// A test double of the desktop's notification server: owns org.freedesktop.Notifications on
+// the session bus (its own connection), records Notify and CloseNotification calls, and emits
+// ActionInvoked and NotificationClosed on request. Runs on the thread's default main context.
+#include <gio/gio.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace wd::test {
+
+class NotificationDaemon {
+ public:
+  struct Notify {
+    std::uint32_t id = 0;
+    std::string appName, icon, summary, body;
+    std::vector<std::string> actions;
+    std::map<std::string, std::string> hints;  // printed values
+  };
+
+  NotificationDaemon();
+  ~NotificationDaemon();
+  NotificationDaemon(const NotificationDaemon&) = delete;
+  NotificationDaemon& operator=(const NotificationDaemon&) = delete;
+
+  // True once the name is owned.
+  bool ready() const { return owned_; }
+  // The user clicks the notification: ActionInvoked(id, "default"), then NotificationClosed.
+  void click(std::uint32_t id);
+  // The notification goes away (reason 1 expired, 2 dismissed, 3 closed by call).
+  void close(std::uint32_t id, std::uint32_t reason);
+
+  std::vector<Notify> notified;
+  std::vector<std::uint32_t> closeCalls;
+
+  static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                       GVariant*, GDBusMethodInvocation*, gpointer);
+
+ private:
+  GDBusConnection* connection_ = nullptr;
+  guint registration_ = 0;
+  guint owner_ = 0;
+  bool owned_ = false;
+  std::uint32_t nextId_ = 1;
+};
+
+// Iterates the default main context until `condition` holds or `seconds` pass.
+template <class F>
+bool waitFor(F condition, double seconds = 30) {
+  gint64 end = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
+  while (!condition()) {
+    if (g_get_monotonic_time() > end) return false;
+    g_main_context_iteration(nullptr, FALSE);
+    g_usleep(2000);
+  }
+  return true;
+}
+
+}  // namespace wd::test
