@@ -1,0 +1,305 @@
+// The real wendrel-desktop under the test session (Xvfb, private D-Bus session bus) on a test
+// bundle: single instance hand-over of mailto: links before and after the page reports ready,
+// closing and reopening the main window, secondary windows, reloads, inner frames, notification
+// clicks and Quit. The page reports what it sees in its title, read through the application's
+// test hook (WD_TEST_HOOKS=1).
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "core/Json.h"
+#include "shell/NotificationDaemon.h"
+
+namespace wd::test {
+namespace {
+namespace fs = std::filesystem;
+
+constexpr const char* kBusName = "com.tovik.WendrelDesktop";
+constexpr const char* kHookPath = "/com/tovik/WendrelDesktop/Test";
+constexpr const char* kHookInterface = "com.tovik.WendrelDesktop.Test";
+
+fs::path makeBundle() {
+  const fs::path source(std::getenv("WD_SOURCE_DIR"));
+  const fs::path bundle = fs::path(std::getenv("HOME")) / "bundle";
+  fs::remove_all(bundle);
+  fs::create_directories(bundle);
+  fs::copy(source / "resources" / "ui", bundle / "ui", fs::copy_options::recursive);
+  fs::copy(source / "tests" / "shell" / "e2e" / "public", bundle / "public",
+           fs::copy_options::recursive);
+  return bundle;
+}
+
+class RunningApp {
+ public:
+  explicit RunningApp(std::vector<std::string> args = {}) {
+    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    bundle_ = makeBundle();
+    process_ = spawn(args);
+  }
+  ~RunningApp() {
+    if (process_) {
+      quit();
+      if (!waitForExit(20)) g_subprocess_force_exit(process_);
+      waitForExit(10);
+      g_object_unref(process_);
+    }
+    if (bus_) g_object_unref(bus_);
+  }
+
+  GSubprocess* spawn(const std::vector<std::string>& args) {
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
+    g_subprocess_launcher_setenv(launcher, "WENDREL_RESOURCE_DIR", bundle_.c_str(), TRUE);
+    g_subprocess_launcher_setenv(launcher, "WD_TEST_HOOKS", "1", TRUE);
+    std::vector<const char*> argv{WD_APP_EXE};
+    for (auto& a : args) argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    GError* error = nullptr;
+    GSubprocess* p = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
+    g_object_unref(launcher);
+    if (!p) ADD_FAILURE() << error->message;
+    g_clear_error(&error);
+    return p;
+  }
+
+  // A second launch: hands its arguments to this instance and ends; its exit status.
+  int launchAgain(const std::vector<std::string>& args) {
+    GSubprocess* p = spawn(args);
+    if (!p) return -1;
+    GError* error = nullptr;
+    g_subprocess_wait(p, nullptr, &error);  // a short-lived process; the page is not waited on
+    g_clear_error(&error);
+    int status = g_subprocess_get_if_exited(p) ? g_subprocess_get_exit_status(p) : -1;
+    g_object_unref(p);
+    return status;
+  }
+
+  std::optional<Json> state() {
+    if (!bus_) return std::nullopt;
+    GVariant* reply = g_dbus_connection_call_sync(bus_, kBusName, kHookPath, kHookInterface,
+                                                  "State", nullptr, G_VARIANT_TYPE("(a{sv})"),
+                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    if (!reply) return std::nullopt;
+    Json out = Json::object();
+    GVariantIter* iter = nullptr;
+    g_variant_get(reply, "(a{sv})", &iter);
+    const gchar* key = nullptr;
+    GVariant* value = nullptr;
+    while (g_variant_iter_next(iter, "{&sv}", &key, &value)) {
+      if (g_variant_is_of_type(value, G_VARIANT_TYPE_BOOLEAN))
+        out[key] = static_cast<bool>(g_variant_get_boolean(value));
+      else if (g_variant_is_of_type(value, G_VARIANT_TYPE_INT32))
+        out[key] = g_variant_get_int32(value);
+      else if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING))
+        out[key] = g_variant_get_string(value, nullptr);
+      else if (g_variant_is_of_type(value, G_VARIANT_TYPE_STRING_ARRAY)) {
+        Json list = Json::array();
+        gsize n = 0;
+        const gchar** strv = g_variant_get_strv(value, &n);
+        for (gsize i = 0; i < n; ++i) list.push_back(strv[i]);
+        g_free(strv);
+        out[key] = list;
+      }
+      g_variant_unref(value);
+    }
+    g_variant_iter_free(iter);
+    g_variant_unref(reply);
+    return out;
+  }
+
+  // What the main page reports (its title as JSON), none before it has rendered.
+  std::optional<Json> page() {
+    auto s = state();
+    if (!s) return std::nullopt;
+    auto parsed = JSONObject((*s)["mainTitle"].get<std::string>());
+    return parsed;
+  }
+
+  template <class F>
+  bool waitForPage(F condition, double seconds = 60) {
+    return waitFor(
+        [&] {
+          auto p = page();
+          if (p && condition(*p)) return true;
+          g_usleep(20000);
+          return false;
+        },
+        seconds);
+  }
+  template <class F>
+  bool waitForState(F condition, double seconds = 60) {
+    return waitFor(
+        [&] {
+          auto s = state();
+          if (s && condition(*s)) return true;
+          g_usleep(20000);
+          return false;
+        },
+        seconds);
+  }
+
+  void call(const char* method, GVariant* params = nullptr) {
+    GVariant* r =
+        g_dbus_connection_call_sync(bus_, kBusName, kHookPath, kHookInterface, method, params,
+                                    nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    if (r) g_variant_unref(r);
+  }
+  void evaluate(const std::string& script) {
+    call("EvaluateScript", g_variant_new("(s)", script.c_str()));
+  }
+  // Activates an application action as the menu does (org.gtk.Actions).
+  void activateAction(const char* name) {
+    GVariant* r =
+        g_dbus_connection_call_sync(bus_, kBusName, "/com/tovik/WendrelDesktop", "org.gtk.Actions",
+                                    "Activate", g_variant_new("(sava{sv})", name, nullptr, nullptr),
+                                    nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+    if (r) g_variant_unref(r);
+  }
+  void quit() { activateAction("quit"); }
+  bool waitForExit(double seconds) {
+    return waitFor([this] { return g_subprocess_get_identifier(process_) == nullptr; }, seconds);
+  }
+  GSubprocess* process() { return process_; }
+
+ private:
+  GDBusConnection* bus_ = nullptr;
+  fs::path bundle_;
+  GSubprocess* process_ = nullptr;
+};
+
+bool pageLoaded(const Json& p) {
+  return p.value("macgap", "") == "object" && p.value("loadComplete", 0) >= 1;
+}
+
+Json eventsNamed(const Json& p, const std::string& name) {
+  Json out = Json::array();
+  for (const auto& e : p["events"])
+    if (e["name"] == name) out.push_back(e["data"]);
+  return out;
+}
+
+TEST(EndToEnd, MailtoLinksFromLaunchesBeforeAndAfterTheReadySignal) {
+  RunningApp app({"mailto:first@example.com"});
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  // Before the page reports ready: held, the later link replaces the earlier one.
+  EXPECT_EQ(app.launchAgain({"mailto:second@example.com?subject=Hi%20there"}), 0);
+  EXPECT_EQ(app.launchAgain({"MAILTO:ignored@example.com"}), 0);
+  auto before = app.page();
+  ASSERT_TRUE(before);
+  EXPECT_EQ((*before)["events"], Json::array());
+
+  app.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return !p["events"].empty(); }));
+  auto ready = app.page();
+  EXPECT_EQ(eventsNamed(*ready, "newEmailRequest"),
+            Json::array({{{"url", "second@example.com?subject=Hi%20there"}}}));
+
+  // After ready: at once.
+  EXPECT_EQ(app.launchAgain({"mailto:third@example.com"}), 0);
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["events"].size() == 2; }));
+  EXPECT_EQ(eventsNamed(*app.page(), "newEmailRequest")[1], Json({{"url", "third@example.com"}}));
+  // Only one main window exists through all of this.
+  EXPECT_EQ((*app.state())["windows"], Json(1));
+}
+
+TEST(EndToEnd, FilesFromASecondLaunchBecomeOneShareRequest) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  app.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  const fs::path a = fs::path(std::getenv("HOME")) / "a file.txt";
+  const fs::path b = fs::path(std::getenv("HOME")) / "b.pdf";
+  EXPECT_EQ(app.launchAgain({a.string(), b.string()}), 0);
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return !p["events"].empty(); }));
+  EXPECT_EQ(eventsNamed(*app.page(), "shareFileRequest"),
+            Json::array({{{"files", {a.string(), b.string()}}}}));
+}
+
+TEST(EndToEnd, ClosingTheMainWindowHidesItAndReopeningShowsTheSamePage) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  auto first = app.page();
+  app.call("CloseMainWindow");
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == false; }));
+  // Still running, the window kept (hidden), the page still there.
+  auto hidden = app.state();
+  ASSERT_TRUE(hidden);
+  EXPECT_EQ((*hidden)["windows"], Json(1));
+  EXPECT_EQ(app.launchAgain({}), 0);  // the launcher's "reopen"
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == true; }));
+  auto shown = app.state();
+  EXPECT_EQ((*shown)["windows"], Json(1));
+  EXPECT_EQ((*app.page())["loads"], (*first)["loads"]);  // not reloaded
+}
+
+TEST(EndToEnd, SecondaryWindowsFromThePageOpenScriptableAndCloseForGood) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  app.evaluate("window.childWindow = window.open('child.html', '_blank')");
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["children"] == 1; }));
+  // The child loaded and reached its opener, which holds a usable window object.
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["child"].is_string(); }));
+  EXPECT_EQ((*app.page())["child"], Json("Child object"));
+  app.evaluate("state.childTitle = window.childWindow.document.title; render();");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("childTitle"); }));
+  EXPECT_EQ((*app.page())["childTitle"], Json("Child object"));
+  EXPECT_EQ((*app.state())["windows"], Json(2));
+
+  app.call("CloseChild", g_variant_new("(i)", 0));
+  ASSERT_TRUE(
+      app.waitForState([](const Json& s) { return s["children"] == 0 && s["windows"] == 1; }));
+
+  // window.close() in the child's own page closes it too.
+  app.evaluate("window.childWindow = window.open('child.html', '_blank')");
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["children"] == 1; }));
+  app.call("EvaluateScriptInChild", g_variant_new("(is)", 0, "window.close()"));
+  ASSERT_TRUE(
+      app.waitForState([](const Json& s) { return s["children"] == 0 && s["windows"] == 1; }));
+  EXPECT_EQ((*app.state())["mainVisible"], Json(true));
+}
+
+TEST(EndToEnd, AReloadKeepsTheMacGapObjectsAndInnerFramesGetNone) {
+  RunningApp app;
+  ASSERT_TRUE(
+      app.waitForPage([](const Json& p) { return pageLoaded(p) && p["inner"].is_string(); }));
+  EXPECT_EQ((*app.page())["inner"], Json("undefined"));
+  app.evaluate("MacGap.notify({id: 'kept', title: 'Kept', sound: false}); refresh();");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["records"] == 1; }));
+  app.evaluate("location.reload()");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["loads"] == 2 && pageLoaded(p); }));
+  // The same App object: the notification record made before the reload is still there.
+  EXPECT_EQ((*app.page())["records"], Json(1));
+  EXPECT_EQ((*app.page())["macgap"], Json("object"));
+}
+
+TEST(EndToEnd, ClickingANotificationBringsTheMainWindowBackAndWithdrawsIt) {
+  NotificationDaemon daemon;
+  ASSERT_TRUE(daemon.ready());
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  app.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  app.evaluate("MacGap.notify({id: 'n1', title: 'Hello', content: 'World'})");
+  ASSERT_TRUE(waitFor([&] { return daemon.notified.size() == 1; }, 60));
+  EXPECT_EQ(daemon.notified[0].summary, "Hello");
+  EXPECT_EQ(daemon.notified[0].body, "World");
+  EXPECT_EQ(daemon.notified[0].actions[0], "default");
+
+  app.call("CloseMainWindow");
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == false; }));
+  daemon.click(daemon.notified[0].id);
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == true; }));
+  ASSERT_TRUE(waitFor([&] { return !daemon.closeCalls.empty(); }, 60));
+  EXPECT_EQ(daemon.closeCalls[0], daemon.notified[0].id);
+}
+
+TEST(EndToEnd, QuitFromTheMenuEndsTheApplication) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  app.activateAction("quit");
+  ASSERT_TRUE(app.waitForExit(30));
+  EXPECT_TRUE(g_subprocess_get_if_exited(app.process()));
+  EXPECT_EQ(g_subprocess_get_exit_status(app.process()), 0);
+}
+
+}  // namespace
+}  // namespace wd::test
