@@ -18,11 +18,15 @@ class DiscoverExecutable : public DiscoverCli {
     for (const auto& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     GError* error = nullptr;
-    GSubprocess* child =
-        g_subprocess_newv(argv.data(),
-                          static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
-                                                        G_SUBPROCESS_FLAGS_STDOUT_PIPE),
-                          &error);
+    GSubprocessLauncher* launcher = g_subprocess_launcher_new(static_cast<GSubprocessFlags>(
+        G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE));
+    // In sanitizer builds the child needs the same runtime default as this binary
+    // (SanitizerOptions.cpp); the executable itself sets none.
+    std::string asan = g_getenv("ASAN_OPTIONS") ? g_getenv("ASAN_OPTIONS") : "";
+    asan += std::string(asan.empty() ? "" : ":") + "intercept_tls_get_addr=0";
+    g_subprocess_launcher_setenv(launcher, "ASAN_OPTIONS", asan.c_str(), TRUE);
+    GSubprocess* child = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
+    g_object_unref(launcher);
     CliResult r;
     if (child == nullptr) {
       ADD_FAILURE() << error->message;
