@@ -114,12 +114,10 @@ void enterNamespaces() {
   }
   const uid_t uid = ::getuid();
   const gid_t gid = ::getgid();
-  if (uid == 0) {
-    if (::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
-      e.reason = errnoText("unshare(CLONE_NEWNET|CLONE_NEWNS)");
-      return;
-    }
-  } else {
+  // As root, new network and mount namespaces directly; otherwise (or where root lacks the
+  // capability, as in some containers) inside a new user namespace that maps the user to root.
+  bool entered = uid == 0 && ::unshare(CLONE_NEWNET | CLONE_NEWNS) == 0;
+  if (!entered) {
     if (::unshare(CLONE_NEWUSER | CLONE_NEWNET | CLONE_NEWNS) != 0) {
       e.reason = errnoText("unshare(CLONE_NEWUSER|CLONE_NEWNET|CLONE_NEWNS)");
       return;
