@@ -1,6 +1,8 @@
 #include "autodiscover/DiscoverCli.h"
 
 #include <glib.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <iostream>
@@ -20,9 +22,22 @@ int runDiscoverCommand(const DiscoverOptions& options) {
   }
   const std::string domain = options.address.substr(at + 1);
 
-  // The password: one line of standard input, without its line end.
+  // The password: one line of standard input, without its line end. On a terminal it is asked
+  // for on standard error and not echoed.
   std::string password;
+  termios saved{};
+  const bool terminal = ::isatty(STDIN_FILENO) == 1 && ::tcgetattr(STDIN_FILENO, &saved) == 0;
+  if (terminal) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    std::fputs("Password: ", stderr);
+  }
   std::getline(std::cin, password);
+  if (terminal) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::fputc('\n', stderr);
+  }
   if (!password.empty() && password.back() == '\r') password.pop_back();
 
   for (const auto& host : options.trustedHosts)
