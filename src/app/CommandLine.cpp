@@ -20,7 +20,7 @@ std::string CommandLine::helpText() {
          "                          outcome as JSON; the password is read as one line from\n"
          "                          standard input. Exit status: 0 success, 2 invalid\n"
          "                          credentials, 3 not found, 64 usage error\n"
-         "  --timeout SECONDS       total time for --discover (default 30)\n"
+         "  --timeout SECONDS       total time for --discover, at least 3 (default 30)\n"
          "  --trust-host HOST       with --discover: accept HOST's certificate even when it does\n"
          "                          not validate (repeatable)\n";
 }
@@ -63,8 +63,10 @@ CommandLine CommandLine::parse(int argc, char** argv) {
       errno = 0;
       char* end = nullptr;
       long seconds = std::strtol(text.c_str(), &end, 10);
-      if (errno != 0 || end == text.c_str() || *end != '\0' || seconds <= 0 || seconds > 86400)
-        return fail("--timeout needs a whole number of seconds between 1 and 86400");
+      // The total is shared by three attempts in whole seconds, so less than 3 would leave an
+      // attempt no time at all.
+      if (errno != 0 || end == text.c_str() || *end != '\0' || seconds < 3 || seconds > 86400)
+        return fail("--timeout needs a whole number of seconds between 3 and 86400");
       cl.discover.timeoutSeconds = static_cast<int>(seconds);
     } else if (is("--trust-host")) {
       std::string host;

@@ -108,6 +108,11 @@ TEST(CommandLineParsing, DiscoverOptions) {
             wd::CommandLine::Action::UsageError);
   EXPECT_EQ(parse({"--discover", "a@b", "--timeout", "12x"}).action,
             wd::CommandLine::Action::UsageError);
+  // Three attempts share the total in whole seconds: below 3 no attempt would get any time.
+  EXPECT_EQ(parse({"--discover", "a@b", "--timeout", "2"}).action,
+            wd::CommandLine::Action::UsageError);
+  EXPECT_EQ(parse({"--discover", "a@b", "--timeout", "3"}).action,
+            wd::CommandLine::Action::Discover);
 }
 
 TEST(CommandLineParsing, RunTargetsAndInfo) {
