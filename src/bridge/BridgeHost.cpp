@@ -269,10 +269,26 @@ fs::path BridgeHost::extensionDirectory() {
   return build::kWebExtInstallDir;
 }
 
+namespace {
+fs::path& pageDirectoryOverride() {
+  static fs::path dir;
+  return dir;
+}
+}  // namespace
+
+void BridgeHost::setPageDirectory(fs::path dir) {
+  pageDirectoryOverride() = std::move(dir);
+}
+
+fs::path BridgeHost::pageDirectory() {
+  const fs::path& dir = pageDirectoryOverride();
+  return dir.empty() ? Bundle::main().resourcePath() : dir;
+}
+
 bool BridgeHost::isAllowedDocument(const std::string& url) {
   std::string server;
   if (auto s = UserDefaults::standard().stringForKey("MacGap_server")) server = *s;
-  return isAllowedDocument(url, Bundle::main().resourcePath(), server);
+  return isAllowedDocument(url, pageDirectory(), server);
 }
 
 bool BridgeHost::isAllowedDocument(const std::string& url, const fs::path& resourceDir,

@@ -53,7 +53,12 @@ class BridgeHost {
   // webext directory when it holds the module, else the install directory.
   static std::filesystem::path extensionDirectory();
 
-  // The document may receive MacGap: a file:// URL inside <resource dir>/public/, or an https
+  // The folder whose public/ holds the application's own page: the bundle's resource directory
+  // unless another web client folder is in use (empty: back to the resource directory).
+  static void setPageDirectory(std::filesystem::path dir);
+  static std::filesystem::path pageDirectory();
+
+  // The document may receive MacGap: a file:// URL inside <page directory>/public/, or an https
   // URL of the host (and port) in the setting MacGap_server.
   static bool isAllowedDocument(const std::string& url);
   // The same rule with explicit inputs (tests).

@@ -292,6 +292,22 @@ TEST(EndToEnd, ClickingANotificationBringsTheMainWindowBackAndWithdrawsIt) {
   EXPECT_EQ(daemon.closeCalls[0], daemon.notified[0].id);
 }
 
+TEST(EndToEnd, AnotherWebClientFolderGetsTheBridgeAndTheBundledPageIsNotUsed) {
+  // A web client folder outside the bundle: its page is the one shown, and it gets MacGap.
+  const fs::path source(std::getenv("WD_SOURCE_DIR"));
+  const fs::path client = fs::path(std::getenv("HOME")) / "other-client";
+  fs::remove_all(client);
+  fs::create_directories(client);
+  fs::copy(source / "tests" / "shell" / "e2e" / "public", client / "public",
+           fs::copy_options::recursive);
+  RunningApp app({"--web-client", client.string()});
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  EXPECT_EQ((*app.page())["macgap"], Json("object"));
+  app.evaluate("state.href = location.href; render();");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("href"); }));
+  EXPECT_EQ((*app.page())["href"].get<std::string>().rfind("file://" + client.string(), 0), 0u);
+}
+
 TEST(EndToEnd, QuitFromTheMenuEndsTheApplication) {
   RunningApp app;
   ASSERT_TRUE(app.waitForPage(pageLoaded));

@@ -323,8 +323,13 @@ WValue PageBridge::roundTrip(Message& message) {
   flushReleases();
   message.callId = ++nextCallId_;
   if (!sendMessage(message)) return {};
-  const std::uint64_t id = message.callId;
-  WValue result;
+  return waitForReply(message.callId).value_or(WValue{});
+}
+
+std::optional<WValue> PageBridge::waitForReply(std::uint64_t id) {
+  // Serves the UI process's requests (nested calls included) until the reply arrives or the
+  // connection is lost.
+  std::optional<WValue> result;
   ++waitDepth_;
   while (connected_) {
     if (auto it = replies_.find(id); it != replies_.end()) {
@@ -362,26 +367,8 @@ bool PageBridge::ping() {
   Message m;
   m.type = MsgType::Ping;
   m.callId = ++nextCallId_;
-  const std::uint64_t id = m.callId;
   if (!sendMessage(m)) return false;
-  ++waitDepth_;
-  bool ok = false;
-  while (connected_) {
-    if (auto it = replies_.find(id); it != replies_.end()) {
-      replies_.erase(it);
-      ok = true;
-      break;
-    }
-    std::string payload;
-    if (!transport_.receive(payload)) {
-      disconnect();
-      break;
-    }
-    handleMessage(payload);
-  }
-  --waitDepth_;
-  if (waitDepth_ == 0) transport_.waitEnded();
-  return ok;
+  return waitForReply(m.callId).has_value();
 }
 
 void PageBridge::queueRelease(std::uint64_t objectId, std::uint32_t count) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -94,6 +95,7 @@ class PageBridge {
   };
 
   WValue roundTrip(Message& message);
+  std::optional<WValue> waitForReply(std::uint64_t id);
   bool sendMessage(const Message& message);
   void retire(const std::shared_ptr<ContextState>& st);
   PageClass* pageClass(std::uint32_t id);

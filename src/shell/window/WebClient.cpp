@@ -1,5 +1,7 @@
 #include "shell/window/WebClient.h"
 
+#include "bridge/BridgeHost.h"
+
 #include <glib.h>
 
 #include <fstream>
@@ -30,7 +32,9 @@ void setDirectory(fs::path dir) {
     auto absolute = fs::absolute(dir, ec);
     if (!ec) dir = absolute.lexically_normal();
   }
-  override() = std::move(dir);
+  override() = dir;
+  // The bridge installs MacGap only into the page of the folder in use.
+  bridge::BridgeHost::setPageDirectory(std::move(dir));
 }
 
 bool isWebClientDirectory(const fs::path& dir) {
