@@ -264,9 +264,23 @@ std::string BridgeHost::socketPath() const {
 fs::path BridgeHost::extensionDirectory() {
   if (const char* env = std::getenv("WENDREL_WEBEXT_DIR"); env && *env) return env;
   std::error_code ec;
+  const fs::path exeDir = fs::read_symlink("/proc/self/exe", ec).parent_path();
   const fs::path build = build::kWebExtBuildDir;
-  if (fs::exists(build / kModuleFile, ec)) return build;
-  return build::kWebExtInstallDir;
+  // Run from the build tree: the module built beside it.
+  const auto rel = exeDir.lexically_relative(build::kBinaryDir);
+  const bool inBuildTree = !ec && !rel.empty() && *rel.begin() != "..";
+  if (inBuildTree && fs::exists(build / kModuleFile, ec)) return build;
+  // Installed: <prefix>/bin/wendrel-desktop next to <prefix>/lib*/wendrel-desktop/web-extensions,
+  // wherever the prefix was chosen at install time.
+  if (!exeDir.empty()) {
+    const fs::path installed =
+        exeDir.parent_path() /
+        fs::path(build::kWebExtInstallDir).lexically_relative(build::kInstallPrefix);
+    if (fs::exists(installed / kModuleFile, ec)) return installed;
+  }
+  if (fs::exists(build::kWebExtInstallDir / fs::path(kModuleFile), ec))
+    return build::kWebExtInstallDir;
+  return build;
 }
 
 namespace {
