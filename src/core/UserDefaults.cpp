@@ -41,10 +41,28 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
+// Valid UTF-8 text for a string of the file: a file written by another program may hold byte
+// sequences that are not UTF-8; they become U+FFFD so that every value read is proper text
+// (JSON serialisation of the settings refuses anything else).
+std::string validText(const char* text) {
+  if (text == nullptr) return {};
+  const gssize length = static_cast<gssize>(std::strlen(text));
+  if (g_utf8_validate(text, length, nullptr)) return text;
+  gchar* repaired = g_utf8_make_valid(text, length);
+  std::string out = repaired;
+  g_free(repaired);
+  return out;
+}
+
 std::string takeString(char* text) {
-  std::string out = text != nullptr ? text : "";
+  std::string out = validText(text);
   std::free(text);
   return out;
+}
+
+bool isValidText(const std::string& text) {
+  return text.find('\0') == std::string::npos &&
+         g_utf8_validate(text.data(), static_cast<gssize>(text.size()), nullptr);
 }
 
 std::string dateString(plist_t node) {
@@ -148,17 +166,20 @@ bool representable(const Json& value, int depth) {
     case Json::value_t::boolean:
     case Json::value_t::number_integer:
     case Json::value_t::number_unsigned:
-    case Json::value_t::number_float:
       return true;
+    case Json::value_t::number_float:
+      // Not-a-number and infinities have no JSON form: the settings could no longer be handed
+      // to the page as JSON.
+      return std::isfinite(value.get<double>());
     case Json::value_t::string:
-      return value.get_ref<const std::string&>().find('\0') == std::string::npos;
+      return isValidText(value.get_ref<const std::string&>());
     case Json::value_t::array:
       for (const auto& item : value)
         if (!representable(item, depth + 1)) return false;
       return true;
     case Json::value_t::object:
       for (const auto& [key, item] : value.items())
-        if (key.find('\0') != std::string::npos || !representable(item, depth + 1)) return false;
+        if (!isValidText(key) || !representable(item, depth + 1)) return false;
       return true;
     default:
       return false;

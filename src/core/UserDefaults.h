@@ -50,8 +50,10 @@ class UserDefaults {
   // is written and false is returned when any value cannot be stored.
   bool setValuesForKeys(const Json& dictionary);
 
-  // True when `value` can be stored: booleans, numbers, strings without NUL characters, and
-  // arrays and objects of those (no null inside). Writes of anything else are refused (logged).
+  // True when `value` can be stored: booleans, finite numbers, UTF-8 strings without NUL
+  // characters, and arrays and objects of those (no null inside, keys UTF-8 without NUL).
+  // Writes of anything else are refused (logged). Strings read from a file that are not UTF-8
+  // are repaired (U+FFFD for each bad sequence).
   static bool isPropertyList(const Json& value);
   // The dictionary held by an XML (or binary) property-list file, none when the file is
   // missing, unreadable or holds anything else. Reads only; never moves the file.

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "HttpsServersFixture.h"
 #include "Loop.h"
 #include "NetworkSandbox.h"
 #include "TestHttpsServer.h"
@@ -34,22 +35,15 @@ class SearchDelegate : public AutodiscoverDelegate {
   std::function<void(Autodiscover&)> onFinished;
 };
 
-class AutodiscoverNet : public ::testing::Test {
+class AutodiscoverNet : public test::HttpsServersTest {
  protected:
   void SetUp() override {
-    WD_REQUIRE_NETWORK_SANDBOX();
-    auto& sandbox = test::NetworkSandbox::shared();
-    server = std::make_unique<test::TestHttpsServer>(sandbox.certificateFile(), sandbox.keyFile(),
-                                                     std::vector<int>{443, 8443});
-    ASSERT_TRUE(server->ok()) << server->error();
-    untrusted = std::make_unique<test::TestHttpsServer>(
-        sandbox.untrustedCertificateFile(), sandbox.untrustedKeyFile(), std::vector<int>{9443});
-    ASSERT_TRUE(untrusted->ok()) << untrusted->error();
+    HttpsServersTest::SetUp();
+    if (!serversReady()) return;
     token = NotificationCenter::defaultCenter().addObserver(
         kAccountWebDiscoveryNotification,
         [this](const Notification& note) { posted.push_back(note.object); });
   }
-  void TearDown() override { CertificateExceptions::shared().clear(); }
 
   // Runs a search through the web controller and answers the posted dictionary.
   Json discover(const std::string& domain, int total = 30,
@@ -72,8 +66,6 @@ class AutodiscoverNet : public ::testing::Test {
     return Json{{"result", "success"}, {"server", host}, {"port", port}};
   }
 
-  std::unique_ptr<test::TestHttpsServer> server;
-  std::unique_ptr<test::TestHttpsServer> untrusted;
   std::shared_ptr<SearchDelegate> delegate = std::make_shared<SearchDelegate>();
   NotificationCenter::Token token;
   std::vector<Json> posted;

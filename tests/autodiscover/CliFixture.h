@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "HttpsServersFixture.h"
 #include "NetworkSandbox.h"
 #include "TestHttpsServer.h"
 #include "autodiscover/DiscoverCli.h"
@@ -23,17 +24,11 @@ struct CliResult {
   std::string out;
 };
 
-class DiscoverCli : public ::testing::Test {
+class DiscoverCli : public test::HttpsServersTest {
  protected:
   void SetUp() override {
-    WD_REQUIRE_NETWORK_SANDBOX();
-    auto& sandbox = test::NetworkSandbox::shared();
-    server = std::make_unique<test::TestHttpsServer>(sandbox.certificateFile(), sandbox.keyFile(),
-                                                     std::vector<int>{443, 8443});
-    ASSERT_TRUE(server->ok()) << server->error();
-    untrusted = std::make_unique<test::TestHttpsServer>(
-        sandbox.untrustedCertificateFile(), sandbox.untrustedKeyFile(), std::vector<int>{9443});
-    ASSERT_TRUE(untrusted->ok()) << untrusted->error();
+    HttpsServersTest::SetUp();
+    if (!serversReady()) return;
     server->route("h.cli.test", 8443,
                   Behaviour::challenge("user@cli.test", "pass word",
                                        autodiscoverDocument("s.cli.test:8443")));
@@ -41,7 +36,6 @@ class DiscoverCli : public ::testing::Test {
     untrusted->route("untrusted.test", 9443,
                      Behaviour::document(autodiscoverDocument("s.untrusted.test")));
   }
-  void TearDown() override { CertificateExceptions::shared().clear(); }
 
   // Runs the command function with `input` as standard input, capturing standard output.
   static CliResult runInProcess(const DiscoverOptions& options, const std::string& input) {
@@ -55,9 +49,6 @@ class DiscoverCli : public ::testing::Test {
     std::cin.clear();
     return r;
   }
-
-  std::unique_ptr<test::TestHttpsServer> server;
-  std::unique_ptr<test::TestHttpsServer> untrusted;
 };
 
 inline Json parseLine(const std::string& out) {

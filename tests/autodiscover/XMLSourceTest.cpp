@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "HttpsServersFixture.h"
 #include "Loop.h"
 #include "NetworkSandbox.h"
 #include "TestHttpsServer.h"
@@ -40,20 +41,8 @@ class SourceRecorder : public XMLSourceDelegate {
   int reports() const { return static_cast<int>(finished.size()) + invalid; }
 };
 
-class XMLSourceNet : public ::testing::Test {
+class XMLSourceNet : public test::HttpsServersTest {
  protected:
-  void SetUp() override {
-    WD_REQUIRE_NETWORK_SANDBOX();
-    auto& sandbox = test::NetworkSandbox::shared();
-    server = std::make_unique<test::TestHttpsServer>(sandbox.certificateFile(), sandbox.keyFile(),
-                                                     std::vector<int>{443, 8443});
-    ASSERT_TRUE(server->ok()) << server->error();
-    untrusted = std::make_unique<test::TestHttpsServer>(
-        sandbox.untrustedCertificateFile(), sandbox.untrustedKeyFile(), std::vector<int>{9443});
-    ASSERT_TRUE(untrusted->ok()) << untrusted->error();
-  }
-  void TearDown() override { CertificateExceptions::shared().clear(); }
-
   std::shared_ptr<XMLSource> start(const std::string& url) {
     auto source = XMLSource::create(url, recorder);
     source->start();
@@ -61,8 +50,6 @@ class XMLSourceNet : public ::testing::Test {
   }
   static std::string url(const std::string& host, int port) { return autodiscoverURL(host, port); }
 
-  std::unique_ptr<test::TestHttpsServer> server;
-  std::unique_ptr<test::TestHttpsServer> untrusted;
   std::shared_ptr<SourceRecorder> recorder = std::make_shared<SourceRecorder>();
 };
 

@@ -7,6 +7,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
 
 #include "core/NotificationCenter.h"
@@ -144,6 +145,34 @@ TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
   EXPECT_EQ(d.stringForKey("keep"), "old");
   EXPECT_TRUE(d.setValuesForKeys(Json{{"keep", nullptr}, {"other", 5}}));
   EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"other", 5}}));
+}
+
+// Every value the store holds must stay serialisable as JSON (the page reads settings that
+// way): text that is not UTF-8 and non-finite numbers are refused on write, and bad bytes in a
+// file written by another program are repaired on read instead of failing later.
+TEST(UserDefaultsTest, StoredValuesAlwaysHaveAJsonForm) {
+  const fs::path file = freshDir() / "s.plist";
+  {
+    UserDefaults d(file);
+    d.setString("keep", "old");
+    d.setString("keep", "bad \xFF\xFE bytes");
+    d.setDouble("keep", std::numeric_limits<double>::quiet_NaN());
+    d.setDouble("keep", std::numeric_limits<double>::infinity());
+    d.setObject("keep", Json{{"nested", Json::array({"\xC3"})}});
+    d.setObject("keep", Json{{"key \xE2\x82", 1}});
+    EXPECT_EQ(d.stringForKey("keep"), "old");
+    EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
+  }
+  writeText(file,
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+            "<key>ok</key><string>fine</string>"
+            "<key>k\xFF</key><string>a\xC3(b</string>"
+            "</dict></plist>");
+  UserDefaults d(file);
+  EXPECT_TRUE(asideFiles(file.parent_path()).empty()) << "one bad string keeps the file";
+  EXPECT_EQ(d.stringForKey("ok"), "fine");
+  EXPECT_EQ(d.stringForKey("k\uFFFD"), "a\uFFFD(b");
+  EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
 }
 
 TEST(UserDefaultsTest, EveryWriteAndRemovalPostsTheKey) {
