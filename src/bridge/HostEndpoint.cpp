@@ -66,9 +66,34 @@ void HostEndpoint::close() {
   }
 }
 
-void HostEndpoint::send(const Message& message) {
-  if (closed_) return;
-  sender_(wire::encodeFrame(message));
+bool HostEndpoint::send(const Message& message) {
+  if (closed_) return false;
+  const bool tooMany = wire::countValues(message.values) > wire::kMaxValues;
+  std::string frame = tooMany ? std::string() : wire::encodeFrame(message);
+  if (tooMany || frame.size() - 4 > wire::kMaxFrame) {
+    WD_LOG_WARN("bridge message too large for the page ({} bytes); not sent", frame.size());
+    for (const auto& v : message.values) unsent(v);
+    if (message.type == MsgType::Reply) reply(message.callId, WValue{});
+    return false;
+  }
+  sender_(std::move(frame));
+  return true;
+}
+
+void HostEndpoint::unsent(const WValue& v) {
+  switch (v.tag) {
+    case Tag::Ref:
+      release(v.id, 1);
+      break;
+    case Tag::Array:
+      for (const auto& e : v.items) unsent(e);
+      break;
+    case Tag::Object:
+      for (const auto& [k, e] : v.entries) unsent(e);
+      break;
+    default:
+      break;
+  }
 }
 
 void HostEndpoint::ensureClass(const ClassInfo& cls) {
@@ -117,12 +142,14 @@ WValue HostEndpoint::toWire(const Value& v, std::uint64_t pageId, int depth) {
       const ClassInfo& cls = obj->scriptClass();
       ensureClass(cls);
       std::uint64_t id;
-      if (auto it = ids_.find(obj.get()); it != ids_.end()) {
+      const auto key = std::make_pair(pageId, static_cast<const ScriptObject*>(obj.get()));
+      if (auto it = ids_.find(key); it != ids_.end()) {
         id = it->second;
       } else {
         id = ++nextObjectId_;
-        ids_[obj.get()] = id;
+        ids_[key] = id;
         objects_[id].object = obj;
+        objects_[id].pageId = pageId;
       }
       ++objects_[id].count;
       return WValue::ref(id, cls.id());
@@ -165,8 +192,8 @@ Value HostEndpoint::fromWire(WValue& v, std::uint64_t pageId) {
       return Value(std::move(d));
     }
     case Tag::Ref: {
-      auto it = objects_.find(v.id);
-      return it == objects_.end() ? Value() : Value(it->second.object);
+      ScriptObject* obj = objectFor(v.id, pageId);
+      return obj ? Value(objects_[v.id].object) : Value();
     }
     case Tag::Handle: {
       auto ref = std::make_shared<detail::HandleRef>();
@@ -236,9 +263,8 @@ void HostEndpoint::handleCall(Message& m) {
     const MemberInfo& mem = cls->members()[m.member];
     std::shared_ptr<ScriptObject> self;
     if (mem.kind != MemberInfo::Kind::ClassMethod) {
-      auto it = objects_.find(m.objectId);
-      if (it != objects_.end() && &it->second.object->scriptClass() == cls)
-        self = it->second.object;
+      ScriptObject* obj = objectFor(m.objectId, m.pageId);
+      if (obj && &obj->scriptClass() == cls) self = objects_[m.objectId].object;
     }
     if (self || mem.kind == MemberInfo::Kind::ClassMethod) {
       std::vector<Value> args;
@@ -294,14 +320,20 @@ void HostEndpoint::handleContextCreated(Message& m) {
   reply(m.callId, std::move(answer));
 }
 
+ScriptObject* HostEndpoint::objectFor(std::uint64_t objectId, std::uint64_t pageId) {
+  auto it = objects_.find(objectId);
+  if (it == objects_.end() || it->second.pageId != pageId) return nullptr;
+  return it->second.object.get();
+}
+
 void HostEndpoint::release(std::uint64_t objectId, std::uint32_t count) {
   auto it = objects_.find(objectId);
   if (it == objects_.end()) return;
   it->second.count -= std::min<std::uint64_t>(count, it->second.count);
   if (it->second.count > 0) return;
   auto obj = std::move(it->second.object);
+  ids_.erase(std::make_pair(it->second.pageId, static_cast<const ScriptObject*>(obj.get())));
   objects_.erase(it);
-  ids_.erase(obj.get());
   obj.reset();  // may run native destructors that send (handle releases)
 }
 
@@ -313,26 +345,28 @@ void HostEndpoint::evaluate(std::uint64_t pageId, const std::string& script) {
   send(m);
 }
 
+void HostEndpoint::sendWithArgs(Message& m, std::vector<Value>& args) {
+  if (closed_) return;
+  for (const auto& a : args) m.values.push_back(toWire(a, m.pageId));
+  send(m);
+}
+
 void HostEndpoint::callHandle(std::uint64_t pageId, std::uint64_t handleId,
                               std::vector<Value> args) {
-  if (closed_) return;
   Message m;
   m.type = MsgType::CallHandle;
   m.pageId = pageId;
   m.handleId = handleId;
-  for (const auto& a : args) m.values.push_back(toWire(a, pageId));
-  send(m);
+  sendWithArgs(m, args);
 }
 
 void HostEndpoint::callGlobal(std::uint64_t pageId, const std::string& name,
                               std::vector<Value> args) {
-  if (closed_) return;
   Message m;
   m.type = MsgType::CallGlobal;
   m.pageId = pageId;
   m.text = name;
-  for (const auto& a : args) m.values.push_back(toWire(a, pageId));
-  send(m);
+  sendWithArgs(m, args);
 }
 
 void HostEndpoint::releaseHandle(std::uint64_t handleId) {

@@ -5,6 +5,7 @@
 // from the page at once, and sends scripts, handle calls and handle releases without waiting.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -68,17 +69,26 @@ class HostEndpoint : public std::enable_shared_from_this<HostEndpoint> {
   void callGlobal(std::uint64_t pageId, const std::string& name, std::vector<Value> args);
   void releaseHandle(std::uint64_t handleId);
 
-  // Native objects the page holds wrappers of; page values held for native code.
+  // Native objects the page holds wrappers of (each page of the connection has its own ids: a
+  // page reaches only objects handed to it); page values held for native code.
   std::size_t objectCount() const { return objects_.size(); }
   std::size_t handleCount() const { return liveHandles_; }
 
  private:
   struct Entry {
     std::shared_ptr<ScriptObject> object;
+    std::uint64_t pageId = 0;
     std::uint64_t count = 0;
   };
 
-  void send(const wire::Message& message);
+  // Sends unless the message exceeds what the page side accepts (a reply then answers
+  // undefined; anything else is dropped). False when nothing was sent.
+  bool send(const wire::Message& message);
+  // Undoes the references toWire counted for values that were not sent.
+  void unsent(const wire::WValue& value);
+  void sendWithArgs(wire::Message& message, std::vector<Value>& args);
+  // The object of `objectId` when it was handed to page `pageId`.
+  ScriptObject* objectFor(std::uint64_t objectId, std::uint64_t pageId);
   void ensureClass(const ClassInfo& cls);
   wire::WValue toWire(const Value& value, std::uint64_t pageId, int depth = 0);
   Value fromWire(wire::WValue& value, std::uint64_t pageId);
@@ -95,7 +105,7 @@ class HostEndpoint : public std::enable_shared_from_this<HostEndpoint> {
   std::function<void()> onClose_;
   std::uint64_t nextObjectId_ = 0;
   std::unordered_map<std::uint64_t, Entry> objects_;
-  std::unordered_map<const ScriptObject*, std::uint64_t> ids_;
+  std::map<std::pair<std::uint64_t, const ScriptObject*>, std::uint64_t> ids_;  // (page, object)
   std::unordered_set<std::uint32_t> sentClasses_;
   std::size_t liveHandles_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "bridge/wire/Wire.h"
+#include "core/Log.h"
 
 namespace wd::bridge {
 
@@ -56,6 +57,7 @@ int SocketConnection::onReadable(int, unsigned, void* self) {
 
 void SocketConnection::readAvailable() {
   char chunk[65536];
+  std::size_t read = 0;
   for (;;) {
     const ssize_t n = ::recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
     if (n < 0 && errno == EINTR) continue;
@@ -66,7 +68,9 @@ void SocketConnection::readAvailable() {
       return;
     }
     in_.append(chunk, static_cast<std::size_t>(n));
-    if (static_cast<std::size_t>(n) < sizeof chunk) break;
+    read += static_cast<std::size_t>(n);
+    // A peer that writes without pause must not keep the main loop here: the source fires again.
+    if (static_cast<std::size_t>(n) < sizeof chunk || read >= kReadPerDispatch) break;
   }
   std::size_t offset = 0;
   while (fd_ >= 0 && in_.size() - offset >= 4) {
@@ -79,7 +83,7 @@ void SocketConnection::readAvailable() {
     if (in_.size() - offset - 4 < len) break;
     std::string_view payload(in_.data() + offset + 4, len);
     offset += 4 + len;
-    if (endpoint_) {
+    if (endpoint_ && !dropping_) {
       std::string copy(payload);  // the endpoint may append to in_ through re-entrancy
       endpoint_->receive(copy);
     }
@@ -91,11 +95,19 @@ void SocketConnection::readAvailable() {
 }
 
 void SocketConnection::write(std::string frame) {
-  if (fd_ < 0) return;
+  if (fd_ < 0 || dropping_) return;
+  if (queuedBytes() + frame.size() > maxQueued_) {
+    overflow();
+    return;
+  }
   if (out_.empty()) {
     out_ = std::move(frame);
     outOffset_ = 0;
   } else {
+    if (outOffset_ > out_.size() / 2) {  // drop what the socket already took
+      out_.erase(0, outOffset_);
+      outOffset_ = 0;
+    }
     out_.append(frame);
   }
   flush();
@@ -121,6 +133,20 @@ void SocketConnection::flush() {
   }
   out_.clear();
   outOffset_ = 0;
+}
+
+void SocketConnection::overflow() {
+  // Closing here would drop the endpoint's objects in the middle of whatever native code is
+  // sending. Instead the socket is shut down: the peer sees the end of the connection at once,
+  // and the read source (which wakes up on the shutdown) closes this side from the main loop.
+  WD_LOG_WARN("bridge peer does not read ({} bytes queued); dropping the connection",
+              queuedBytes());
+  dropping_ = true;
+  out_.clear();
+  outOffset_ = 0;
+  if (writeSource_) g_source_remove(writeSource_);
+  writeSource_ = 0;
+  ::shutdown(fd_, SHUT_RDWR);
 }
 
 int SocketConnection::onWritable(int, unsigned, void* self) {

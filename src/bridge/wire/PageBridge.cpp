@@ -13,9 +13,6 @@ constexpr std::uint8_t String = 0, Number = 1, Int32 = 2, Bool = 3, Any = 4, Dic
                        Array = 6, Script = 7, Object = 8;
 }
 
-// Largest number of values one argument list may carry.
-constexpr std::size_t kMaxValues = 1u << 20;
-
 struct BridgeRef {
   PageBridge* bridge = nullptr;
 };
@@ -442,7 +439,8 @@ void PageBridge::serveEvaluate(Message& m) {
 
 void PageBridge::serveCallHandle(Message& m) {
   auto it = handles_.find(m.handleId);
-  if (it == handles_.end() || !it->second.state->alive) {
+  // A handle is called only for the page that made it.
+  if (it == handles_.end() || !it->second.state->alive || it->second.state->pageId != m.pageId) {
     for (auto& v : m.values) discardRefs(v);
     return;
   }
@@ -618,70 +616,76 @@ JSValueRef PageBridge::callMember(ContextState& st, std::uint32_t classId, std::
     if (!proxyState(ctx, thisObject, objectId, thisClass) || thisClass != classId) return nullptr;
   }
   const auto& params = cls->desc.members[member].params;
+  Message m = memberCall(st, objectId, classId, member, CallOp::Invoke);
+  m.values.resize(params.size());
+  // One budget for the whole argument list: the host refuses messages with more values.
+  Budget budget;
+  budget.values = params.size();
+  for (std::size_t i = 0; i < params.size(); ++i) {
+    JSValueRef a = i < argc ? argv[i] : JSValueMakeUndefined(ctx);
+    if (!convertArg(st, a, params[i], budget, m.values[i])) return nullptr;
+  }
+  return resultOf(st, m);
+}
+
+Message PageBridge::memberCall(const ContextState& st, std::uint64_t objectId,
+                               std::uint32_t classId, std::uint32_t member, CallOp op) {
   Message m;
   m.type = MsgType::Call;
   m.pageId = st.pageId;
   m.objectId = objectId;
   m.classId = classId;
   m.member = member;
-  m.op = CallOp::Invoke;
-  m.values.resize(params.size());
-  for (std::size_t i = 0; i < params.size(); ++i) {
-    JSValueRef a = i < argc ? argv[i] : JSValueMakeUndefined(ctx);
-    if (!convertArg(st, a, params[i], m.values[i])) return nullptr;
-  }
+  m.op = op;
+  return m;
+}
+
+JSValueRef PageBridge::resultOf(ContextState& st, Message& m) {
   WValue r = roundTrip(m);
   if (!st.alive) {
     discardRefs(r);
     return nullptr;
   }
   return toJS(st, r);
+}
+
+PageClass* PageBridge::proxyClass(JSObjectRef object, JSStringRef name, int& member,
+                                  std::uint64_t& objectId) {
+  auto* d = static_cast<ProxyData*>(JSObjectGetPrivate(object));
+  PageClass* cls = d ? pageClass(d->classId) : nullptr;
+  member = cls ? cls->findProperty(name) : -1;
+  if (member < 0) return nullptr;
+  objectId = d->objectId;
+  return cls;
 }
 
 JSValueRef PageBridge::getProperty(ContextState& st, JSObjectRef object, JSStringRef name,
                                    bool& found) {
-  found = false;
-  auto* d = static_cast<ProxyData*>(JSObjectGetPrivate(object));
-  PageClass* cls = d ? pageClass(d->classId) : nullptr;
-  if (!cls) return nullptr;
-  const int member = cls->findProperty(name);
-  if (member < 0) return nullptr;
-  found = true;
-  if (!st.alive || !connected_) return nullptr;
-  Message m;
-  m.type = MsgType::Call;
-  m.pageId = st.pageId;
-  m.objectId = d->objectId;
-  m.classId = d->classId;
-  m.member = static_cast<std::uint32_t>(member);
-  m.op = CallOp::Get;
-  WValue r = roundTrip(m);
-  if (!st.alive) {
-    discardRefs(r);
-    return nullptr;
-  }
-  return toJS(st, r);
+  int member = -1;
+  std::uint64_t objectId = 0;
+  PageClass* cls = proxyClass(object, name, member, objectId);
+  found = cls != nullptr;
+  if (!cls || !st.alive || !connected_) return nullptr;
+  Message m =
+      memberCall(st, objectId, cls->desc.id, static_cast<std::uint32_t>(member), CallOp::Get);
+  return resultOf(st, m);
 }
 
 bool PageBridge::setProperty(ContextState& st, JSObjectRef object, JSStringRef name,
                              JSValueRef value) {
-  auto* d = static_cast<ProxyData*>(JSObjectGetPrivate(object));
-  PageClass* cls = d ? pageClass(d->classId) : nullptr;
+  int member = -1;
+  std::uint64_t objectId = 0;
+  PageClass* cls = proxyClass(object, name, member, objectId);
   if (!cls) return false;
-  const int member = cls->findProperty(name);
-  if (member < 0) return false;
   const auto& desc = cls->desc.members[static_cast<std::size_t>(member)];
   // Read-only properties, dead contexts and lost connections swallow the write without throwing.
   if (!st.alive || desc.readOnly || desc.params.empty() || !connected_) return true;
-  Message m;
-  m.type = MsgType::Call;
-  m.pageId = st.pageId;
-  m.objectId = d->objectId;
-  m.classId = d->classId;
-  m.member = static_cast<std::uint32_t>(member);
-  m.op = CallOp::Set;
+  Message m =
+      memberCall(st, objectId, cls->desc.id, static_cast<std::uint32_t>(member), CallOp::Set);
   m.values.resize(1);
-  if (!convertArg(st, value, desc.params[0], m.values[0])) return true;
+  Budget budget;
+  budget.values = 1;
+  if (!convertArg(st, value, desc.params[0], budget, m.values[0])) return true;
   WValue r = roundTrip(m);
   discardRefs(r);
   return true;
@@ -726,10 +730,10 @@ std::uint64_t PageBridge::makeHandle(ContextState& st, JSValueRef v) {
   return id;
 }
 
-bool PageBridge::convertArg(ContextState& st, JSValueRef v, std::uint8_t t, WValue& out) {
+bool PageBridge::convertArg(ContextState& st, JSValueRef v, std::uint8_t t, Budget& budget,
+                            WValue& out) {
   JSContextRef ctx = st.ctx;
   const bool none = JSValueIsUndefined(ctx, v) || JSValueIsNull(ctx, v);
-  Budget budget;
   switch (t) {
     case type::String:
       if (none) return out = WValue{}, true;

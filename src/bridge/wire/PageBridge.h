@@ -104,7 +104,15 @@ class PageBridge {
   JSValueRef proxyFor(ContextState& st, std::uint64_t objectId, std::uint32_t classId);
   JSValueRef toJS(ContextState& st, WValue& v);
   void discardRefs(const WValue& v);
-  bool convertArg(ContextState& st, JSValueRef v, std::uint8_t type, WValue& out);
+  bool convertArg(ContextState& st, JSValueRef v, std::uint8_t type, Budget& budget, WValue& out);
+  // A Call message of `member` for the page of `st` (arguments still to add).
+  static Message memberCall(const ContextState& st, std::uint64_t objectId, std::uint32_t classId,
+                            std::uint32_t member, CallOp op);
+  // Performs the round trip of `m` and converts its result for the context (null when the
+  // context died meanwhile).
+  JSValueRef resultOf(ContextState& st, Message& m);
+  // The class of a proxy that has a property `name` (its member index and object id), or null.
+  PageClass* proxyClass(JSObjectRef object, JSStringRef name, int& member, std::uint64_t& objectId);
   bool convertAny(ContextState& st, JSValueRef v, int depth, Budget& budget, WValue& out);
   bool stringOf(JSContextRef ctx, JSValueRef v, std::string& out);
   std::uint64_t makeHandle(ContextState& st, JSValueRef v);

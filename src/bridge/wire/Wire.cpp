@@ -115,8 +115,15 @@ class Reader {
     if (ok_ && static_cast<std::uint64_t>(n) * minSize > in_.size() - pos_) ok_ = false;
     return ok_ ? n : 0;
   }
+  // A count of values, charged against the message's value budget before anything is
+  // allocated for them.
+  std::uint32_t valueCount(std::size_t minSize) {
+    const std::uint32_t n = count(minSize);
+    if (ok_ && n > kMaxValues - values_) ok_ = false;
+    return ok_ ? n : 0;
+  }
   void value(WValue& v, int depth) {
-    if (depth > kMaxDepth + 2) {
+    if (depth > kMaxDepth + 2 || ++values_ > kMaxValues) {
       ok_ = false;
       return;
     }
@@ -134,13 +141,13 @@ class Reader {
         v.text = str();
         break;
       case Tag::Array: {
-        const std::uint32_t n = count(1);
+        const std::uint32_t n = valueCount(1);
         v.items.resize(n);
         for (std::uint32_t i = 0; i < n && ok_; ++i) value(v.items[i], depth + 1);
         break;
       }
       case Tag::Object: {
-        const std::uint32_t n = count(5);
+        const std::uint32_t n = valueCount(5);
         v.entries.resize(n);
         for (std::uint32_t i = 0; i < n && ok_; ++i) {
           v.entries[i].first = str();
@@ -163,6 +170,7 @@ class Reader {
  private:
   std::string_view in_;
   std::size_t pos_ = 0;
+  std::size_t values_ = 0;
   bool ok_ = true;
 };
 
@@ -172,12 +180,25 @@ void writeValues(Writer& w, const std::vector<WValue>& values) {
 }
 
 void readValues(Reader& r, std::vector<WValue>& values) {
-  const std::uint32_t n = r.count(1);
+  const std::uint32_t n = r.valueCount(1);
   values.resize(n);
   for (std::uint32_t i = 0; i < n && r.ok(); ++i) r.value(values[i], 0);
 }
 
+std::size_t countValue(const WValue& v) {
+  std::size_t n = 1;
+  for (const auto& e : v.items) n += countValue(e);
+  for (const auto& e : v.entries) n += countValue(e.second);
+  return n;
+}
+
 }  // namespace
+
+std::size_t countValues(const std::vector<WValue>& values) {
+  std::size_t n = 0;
+  for (const auto& v : values) n += countValue(v);
+  return n;
+}
 
 std::uint32_t frameLength(const char* p) {
   std::uint32_t v = 0;

@@ -15,6 +15,9 @@ namespace wd::bridge::wire {
 inline constexpr std::size_t kMaxFrame = 64u * 1024u * 1024u;
 // Deepest value nesting the page side converts and the decoder accepts.
 inline constexpr int kMaxDepth = 64;
+// Most values one message may carry (all nesting levels together). The page side refuses to send
+// more; the decoder refuses more, so a small frame cannot make the receiver build a huge tree.
+inline constexpr std::size_t kMaxValues = 1u << 20;
 
 enum class Tag : std::uint8_t {
   Undefined = 0,
@@ -148,8 +151,11 @@ struct Message {
 
 // The whole frame (4-byte little-endian length, then the payload).
 std::string encodeFrame(const Message& message);
-// Decodes one payload (without the length prefix). False on malformed or oversized input.
+// Decodes one payload (without the length prefix). False on malformed or oversized input
+// (including more than kMaxValues values or nesting deeper than kMaxDepth).
 bool decodeMessage(std::string_view payload, Message& out);
+// Number of values in `values`, all nesting levels counted (as the decoder counts them).
+std::size_t countValues(const std::vector<WValue>& values);
 // Reads the length prefix of a frame.
 std::uint32_t frameLength(const char* prefix4);
 

@@ -1,0 +1,373 @@
+// The UI-process end of the protocol facing a web process that may send anything: forged and
+// malformed frames, object ids of other pages, releases and replies nobody asked for. Also the
+// socket transport's behaviour towards a peer that stops reading.
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <map>
+
+#include "TestObjects.h"
+#include "bridge/HostEndpoint.h"
+#include "bridge/SocketConnection.h"
+#include "bridge/wire/Wire.h"
+
+namespace wd::bridge::test {
+namespace {
+
+using wire::CallOp;
+using wire::Message;
+using wire::MsgType;
+using wire::Tag;
+using wire::WValue;
+
+// Returns results the page side could not take.
+class Big : public ScriptObject {
+ public:
+  Value manyValues() const { return Value(ValueArray(wire::kMaxValues + 1)); }
+  Value refsAndMany() const {
+    ValueArray a(wire::kMaxValues + 1);
+    a[0] = Value(keep);
+    return Value(std::move(a));
+  }
+  std::shared_ptr<Probe> keep = std::make_shared<Probe>();
+  const ClassInfo& scriptClass() const override {
+    static const ClassInfo& info = ClassBuilder<Big>("Big")
+                                       .method("manyValues", &Big::manyValues)
+                                       .method("refsAndMany", &Big::refsAndMany)
+                                       .build();
+    return info;
+  }
+};
+
+std::uint32_t memberIndex(const ClassInfo& cls, const std::string& name) {
+  for (std::uint32_t i = 0; i < cls.members().size(); ++i)
+    if (cls.members()[i].scriptName == name) return i;
+  ADD_FAILURE() << "no member " << name;
+  return 0;
+}
+
+std::string payloadOf(const Message& m) {
+  return wire::encodeFrame(m).substr(4);
+}
+
+class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
+ protected:
+  void SetUp() override {
+    probes[1] = std::make_shared<Probe>();
+    probes[1]->name = "one";
+    probes[2] = std::make_shared<Probe>();
+    probes[2]->name = "two";
+    endpoint = std::make_shared<HostEndpoint>(
+        [this](std::string frame) { sent.push_back(std::move(frame)); }, this);
+  }
+
+  std::optional<InstallSet> contextCreated(HostEndpoint&, std::uint64_t pageId,
+                                           const std::string&) override {
+    auto it = probes.find(pageId);
+    if (it == probes.end()) return std::nullopt;
+    return InstallSet{root, {{"Probe", it->second}, {"Big", big}}};
+  }
+  ScriptPage* page(std::uint64_t) override { return nullptr; }
+
+  // The reply to `callId` among the frames sent so far.
+  std::optional<WValue> replyTo(std::uint64_t id) {
+    for (const auto& frame : sent) {
+      Message m;
+      if (!wire::decodeMessage(std::string_view(frame).substr(4), m)) {
+        ADD_FAILURE() << "the host sent a frame it cannot decode itself";
+        continue;
+      }
+      if (m.type == MsgType::Reply && m.callId == id)
+        return m.values.empty() ? WValue{} : m.values[0];
+    }
+    return std::nullopt;
+  }
+
+  // Opens page `pageId`: the ids of MacGap, MacGap.Probe and MacGap.Big.
+  std::vector<std::uint64_t> open(std::uint64_t pageId) {
+    Message m;
+    m.type = MsgType::ContextCreated;
+    m.callId = ++callId;
+    m.pageId = pageId;
+    m.text = "file:///x/public/index.html";
+    endpoint->receive(payloadOf(m));
+    auto r = replyTo(m.callId);
+    std::vector<std::uint64_t> ids;
+    if (!r || r->tag != Tag::Array) return ids;
+    ids.push_back(r->items.at(0).id);
+    for (std::size_t i = 1; i < r->items.size(); ++i) ids.push_back(r->items[i].items.at(1).id);
+    return ids;
+  }
+
+  WValue call(std::uint64_t pageId, std::uint64_t objectId, const ClassInfo& cls,
+              const std::string& member, std::vector<WValue> args = {},
+              CallOp op = CallOp::Invoke) {
+    Message m;
+    m.type = MsgType::Call;
+    m.callId = ++callId;
+    m.pageId = pageId;
+    m.objectId = objectId;
+    m.classId = cls.id();
+    m.member = memberIndex(cls, member);
+    m.op = op;
+    m.values = std::move(args);
+    endpoint->receive(payloadOf(m));
+    auto r = replyTo(m.callId);
+    EXPECT_TRUE(r) << "no reply to " << member;
+    return r.value_or(WValue{});
+  }
+
+  const ClassInfo& probeClass() { return probes[1]->scriptClass(); }
+
+  std::shared_ptr<Root> root = std::make_shared<Root>();
+  std::shared_ptr<Big> big = std::make_shared<Big>();
+  std::map<std::uint64_t, std::shared_ptr<Probe>> probes;
+  std::shared_ptr<HostEndpoint> endpoint;
+  std::vector<std::string> sent;
+  std::uint64_t callId = 0;  // last call id used
+};
+
+TEST_F(Endpoint, APageReachesOnlyObjectsHandedToIt) {
+  const auto one = open(1);
+  const auto two = open(2);
+  ASSERT_EQ(one.size(), 3u);
+  ASSERT_EQ(two.size(), 3u);
+  // The shared root has a separate id in each page.
+  EXPECT_NE(one[0], two[0]);
+
+  // Page 2 using page 1's object id: no call reaches page 1's object.
+  const auto title = WValue::str("forged");
+  EXPECT_EQ(call(2, one[1], probeClass(), "title", {title}, CallOp::Set).tag, Tag::Undefined);
+  EXPECT_EQ(probes[1]->titleWrites, 0);
+  EXPECT_EQ(call(2, one[1], probeClass(), "echo", {WValue::num(1)}).tag, Tag::Undefined);
+  // Nor can it pass page 1's object as an argument to its own object.
+  EXPECT_EQ(
+      call(2, two[1], probeClass(), "takeObject", {WValue::ref(one[1], probeClass().id())}).text,
+      "none");
+  // Page 1 itself reaches both ways.
+  call(1, one[1], probeClass(), "title", {WValue::str("mine")}, CallOp::Set);
+  EXPECT_EQ(probes[1]->titleWrites, 1);
+  EXPECT_EQ(
+      call(1, one[1], probeClass(), "takeObject", {WValue::ref(one[1], probeClass().id())}).text,
+      "probe:one");
+
+  // Releasing page 1's references drops only page 1's entries: the root stays reachable from 2.
+  Message rel;
+  rel.type = MsgType::ReleaseObjects;
+  for (auto id : one) rel.releases.emplace_back(id, 1000);
+  endpoint->receive(payloadOf(rel));
+  EXPECT_EQ(endpoint->objectCount(), 3u);
+  EXPECT_EQ(call(2, two[0], root->scriptClass(), "version", {}, CallOp::Get).text, "1.0");
+  EXPECT_EQ(call(1, one[0], root->scriptClass(), "version", {}, CallOp::Get).tag, Tag::Undefined);
+}
+
+TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
+  const auto one = open(1);
+  ASSERT_EQ(one.size(), 3u);
+  const std::size_t held = endpoint->objectCount();
+  // Object ids that never existed, wrong class ids, member indexes out of range.
+  EXPECT_EQ(call(1, 999, probeClass(), "echo", {WValue::num(1)}).tag, Tag::Undefined);
+  EXPECT_EQ(call(1, one[0], probeClass(), "echo", {WValue::num(1)}).tag, Tag::Undefined);
+  Message m;
+  m.type = MsgType::Call;
+  m.callId = ++callId;
+  m.pageId = 1;
+  m.objectId = one[1];
+  m.classId = probeClass().id();
+  m.member = 100000;
+  endpoint->receive(payloadOf(m));
+  EXPECT_EQ(replyTo(m.callId).value_or(WValue::null()).tag, Tag::Undefined);
+  m.classId = 0xFFFFFFFF;
+  m.callId = ++callId;
+  endpoint->receive(payloadOf(m));
+  EXPECT_EQ(replyTo(m.callId).value_or(WValue::null()).tag, Tag::Undefined);
+
+  // Releases of unknown ids, zero counts and counts beyond what was handed out.
+  Message rel;
+  rel.type = MsgType::ReleaseObjects;
+  rel.releases = {{0, 1}, {12345, 0xFFFFFFFF}, {one[1], 0}};
+  endpoint->receive(payloadOf(rel));
+  EXPECT_EQ(endpoint->objectCount(), held);
+
+  // Messages only the host sends, and replies nobody waits for.
+  for (auto type : {MsgType::Reply, MsgType::Pong, MsgType::Evaluate, MsgType::ClassDef,
+                    MsgType::CallHandle, MsgType::ReleaseHandles, MsgType::CallGlobal}) {
+    Message x;
+    x.type = type;
+    x.callId = 77;
+    x.values = {WValue::ref(one[1], probeClass().id())};
+    endpoint->receive(payloadOf(x));
+  }
+  // A handle from the page is kept until native code drops it, then released.
+  EXPECT_EQ(call(1, one[1], probeClass(), "setCallback", {WValue::handle(5)}).tag, Tag::Undefined);
+  EXPECT_EQ(endpoint->handleCount(), 1u);
+  probes[1]->callback = ScriptValue();
+  EXPECT_EQ(endpoint->handleCount(), 0u);
+  EXPECT_FALSE(endpoint->closed());
+  EXPECT_EQ(endpoint->objectCount(), held);
+  EXPECT_EQ(call(1, one[1], probeClass(), "echo", {WValue::str("still")}).text, "still");
+}
+
+TEST_F(Endpoint, MalformedFramesCloseTheConnectionWithoutHarm) {
+  const auto one = open(1);
+  ASSERT_EQ(one.size(), 3u);
+  Message m;
+  m.type = MsgType::Call;
+  m.callId = 1;
+  m.pageId = 1;
+  m.objectId = one[1];
+  m.classId = probeClass().id();
+  m.member = memberIndex(probeClass(), "echo");
+  m.values = {WValue::str("x")};
+  const std::string good = payloadOf(m);
+  // Every truncation of a valid message, and a forged element count, are refused.
+  for (std::size_t n = 0; n < good.size(); ++n) {
+    Message out;
+    EXPECT_FALSE(wire::decodeMessage(std::string_view(good).substr(0, n), out)) << n;
+  }
+  std::string forged = good;
+  const std::size_t countAt = good.size() - 4 - 1 - 4 - 1;  // values count before the string
+  forged[countAt + 3] = '\x7F';
+  Message out;
+  EXPECT_FALSE(wire::decodeMessage(forged, out));
+  EXPECT_FALSE(wire::decodeMessage(std::string(1, '\xEE'), out));
+  EXPECT_FALSE(endpoint->closed());
+  endpoint->receive(good.substr(0, good.size() - 1));
+  EXPECT_TRUE(endpoint->closed());
+  EXPECT_EQ(endpoint->objectCount(), 0u);
+  // A closed endpoint sends nothing more and answers nothing.
+  const std::size_t before = sent.size();
+  endpoint->receive(good);
+  endpoint->evaluate(1, "1");
+  EXPECT_EQ(sent.size(), before);
+}
+
+TEST(WireLimits, DecoderRefusesMoreValuesThanTheBudget) {
+  // Small frames whose counts promise more values than allowed: refused before allocating.
+  Message m;
+  m.type = MsgType::Reply;
+  m.callId = 1;
+  WValue arr{Tag::Array};
+  arr.items.resize(wire::kMaxValues);  // + the array itself: one too many
+  m.values.push_back(std::move(arr));
+  std::string payload = wire::encodeFrame(m).substr(4);
+  Message out;
+  EXPECT_FALSE(wire::decodeMessage(payload, out));
+  m.values[0].items.pop_back();
+  payload = wire::encodeFrame(m).substr(4);
+  EXPECT_TRUE(wire::decodeMessage(payload, out));
+  EXPECT_EQ(wire::countValues(out.values), wire::kMaxValues);
+  // Deep nesting is refused too.
+  std::string deep(1, static_cast<char>(MsgType::Reply));
+  deep.append(8, '\0');
+  deep += std::string("\x01\0\0\0", 4);
+  for (int i = 0; i < wire::kMaxDepth + 10; ++i) deep += std::string("\x06\x01\0\0\0", 5);
+  deep += '\0';
+  EXPECT_FALSE(wire::decodeMessage(deep, out));
+}
+
+TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefined) {
+  const auto one = open(1);
+  ASSERT_EQ(one.size(), 3u);
+  const std::size_t held = endpoint->objectCount();
+  EXPECT_EQ(call(1, one[2], big->scriptClass(), "manyValues").tag, Tag::Undefined);
+  // Objects inside a result that was not sent are not counted as held by the page.
+  EXPECT_EQ(call(1, one[2], big->scriptClass(), "refsAndMany").tag, Tag::Undefined);
+  EXPECT_EQ(endpoint->objectCount(), held);
+  ValueArray many(wire::kMaxValues + 1);
+  many[0] = Value(big->keep);
+  const std::size_t frames = sent.size();
+  endpoint->callGlobal(1, "f", {Value(std::move(many))});
+  EXPECT_EQ(sent.size(), frames);
+  EXPECT_EQ(endpoint->objectCount(), held);
+  // Within the limits the same call goes out.
+  endpoint->callGlobal(1, "f", {Value(big->keep)});
+  EXPECT_EQ(sent.size(), frames + 1);
+  EXPECT_EQ(endpoint->objectCount(), held + 1);
+  EXPECT_FALSE(endpoint->closed());
+  // Every frame sent decodes on the page side.
+  for (const auto& frame : sent) {
+    Message out;
+    EXPECT_TRUE(wire::decodeMessage(std::string_view(frame).substr(4), out));
+  }
+}
+
+TEST(SocketTransport, PeerThatStopsReadingIsDroppedWithoutBlocking) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  auto conn = std::make_shared<SocketConnection>(fds[0]);
+  std::weak_ptr<SocketConnection> weak = conn;
+  auto endpoint = std::make_shared<HostEndpoint>(
+      [weak](std::string frame) {
+        if (auto c = weak.lock()) c->write(std::move(frame));
+      },
+      nullptr);
+  conn->setEndpoint(endpoint);
+  bool closed = false;
+  conn->setOnClosed([&closed] { closed = true; });
+  conn->start();
+  const std::size_t bound = 8u << 20;
+  conn->setMaxQueued(bound);
+  // The peer never reads; writing far more than the queue bound returns every time.
+  const std::string script(1u << 20, 'x');
+  for (std::size_t writes = 0; writes < 2 * bound / script.size(); ++writes) {
+    endpoint->evaluate(1, script);
+    EXPECT_LE(conn->queuedBytes(), bound);
+  }
+  EXPECT_EQ(conn->queuedBytes(), 0u);
+  // The connection is closed from the main loop, and the peer sees the end of the stream.
+  for (int i = 0; i < 1000 && conn->isOpen(); ++i) g_main_context_iteration(nullptr, TRUE);
+  EXPECT_FALSE(conn->isOpen());
+  EXPECT_TRUE(closed);
+  EXPECT_TRUE(endpoint->closed());
+  char buf[65536];
+  ssize_t n;
+  std::size_t total = 0;
+  while ((n = ::recv(fds[1], buf, sizeof buf, 0)) > 0) total += static_cast<std::size_t>(n);
+  EXPECT_EQ(n, 0);
+  EXPECT_LT(total, 2 * bound);
+  ::close(fds[1]);
+}
+
+TEST(SocketTransport, FramesSplitAcrossReadsAndOversizedLengths) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+  auto conn = std::make_shared<SocketConnection>(fds[0]);
+  std::vector<std::string> replies;
+  std::weak_ptr<SocketConnection> weak = conn;
+  auto endpoint = std::make_shared<HostEndpoint>(
+      [weak](std::string frame) {
+        if (auto c = weak.lock()) c->write(std::move(frame));
+      },
+      nullptr);
+  conn->setEndpoint(endpoint);
+  conn->start();
+  Message ping;
+  ping.type = MsgType::Ping;
+  ping.callId = 9;
+  const std::string frame = wire::encodeFrame(ping);
+  // One byte at a time: answered once the frame is whole.
+  for (char c : frame) {
+    ASSERT_EQ(::send(fds[1], &c, 1, 0), 1);
+    g_main_context_iteration(nullptr, FALSE);
+  }
+  for (int i = 0; i < 100; ++i) g_main_context_iteration(nullptr, FALSE);
+  char buf[64];
+  ASSERT_EQ(::recv(fds[1], buf, sizeof buf, MSG_DONTWAIT), static_cast<ssize_t>(frame.size()));
+  Message pong;
+  ASSERT_TRUE(wire::decodeMessage(std::string_view(buf + 4, frame.size() - 4), pong));
+  EXPECT_EQ(pong.type, MsgType::Pong);
+  EXPECT_EQ(pong.callId, 9u);
+  // A length beyond the largest frame closes the connection.
+  const char huge[4] = {'\xFF', '\xFF', '\xFF', '\x7F'};
+  ASSERT_EQ(::send(fds[1], huge, 4, 0), 4);
+  for (int i = 0; i < 1000 && conn->isOpen(); ++i) g_main_context_iteration(nullptr, TRUE);
+  EXPECT_FALSE(conn->isOpen());
+  EXPECT_TRUE(endpoint->closed());
+  ::close(fds[1]);
+}
+
+}  // namespace
+}  // namespace wd::bridge::test
