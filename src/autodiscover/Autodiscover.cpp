@@ -53,7 +53,11 @@ void DNSAutodiscover::startWithRecord(const DNSRecord& record) {
 }
 
 void DNSAutodiscover::startWithEndpoint(const EndPoint& endPoint) {
-  startRequest(autodiscoverURL(endPoint.host().value_or(std::string()), endPoint.port()));
+  // The direct attempt's host is the domain as given. Unless it is a plain host name, the URL
+  // built from it would name another host, path or user ("a.test/#", "u:p@a.test"): such a
+  // request is made with no URL at all, which fails like an unreachable server (from the loop).
+  const std::string host = endPoint.host().value_or(std::string());
+  startRequest(isPlainHostName(host) ? autodiscoverURL(host, endPoint.port()) : std::string());
 }
 
 void DNSAutodiscover::startRequest(const std::string& url) {

@@ -111,6 +111,16 @@ TEST_F(AutodiscoverNet, NeitherRecordAndNothingListeningFails) {
   EXPECT_EQ(discover("none.test"), (Json{{"result", "autodiscoverFailed"}}));
 }
 
+// A domain that is not a plain host name never becomes a URL for another host, path or user.
+TEST_F(AutodiscoverNet, DomainThatIsNotAHostNameRequestsNothing) {
+  server->route("h.status.test", 443, Behaviour::document(autodiscoverDocument("s.status.test")));
+  for (const char* domain : {"h.status.test/#", "x:y@h.status.test", "h.status.test?"}) {
+    posted.clear();
+    EXPECT_EQ(discover(domain), (Json{{"result", "autodiscoverFailed"}})) << domain;
+  }
+  EXPECT_TRUE(server->requests().empty());
+}
+
 TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
   server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
   // Were the other attempts made, they would succeed.
