@@ -55,7 +55,7 @@ struct Host : HostEndpoint::Delegate {
                                            const std::string&) override {
     return InstallSet{root, {{"Bench", root}}};
   }
-  ScriptPage* page(std::uint64_t) override { return nullptr; }
+  std::shared_ptr<ScriptPage> page(std::uint64_t) override { return nullptr; }
 };
 
 int runHost(int fd) {

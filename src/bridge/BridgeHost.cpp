@@ -194,9 +194,9 @@ struct BridgeHost::Impl : HostEndpoint::Delegate {
     if (handler) handler(mainFrame, url);
   }
 
-  ScriptPage* page(std::uint64_t pageId) override {
+  std::shared_ptr<ScriptPage> page(std::uint64_t pageId) override {
     Record* rec = record(pageId);
-    return rec ? rec->page.get() : nullptr;
+    return rec ? rec->page : nullptr;
   }
 };
 

@@ -15,12 +15,16 @@ thread_local ScriptPage* tCallingPage = nullptr;
 
 class CallingPageScope {
  public:
-  explicit CallingPageScope(ScriptPage* page) : saved_(tCallingPage) { tCallingPage = page; }
+  explicit CallingPageScope(std::shared_ptr<ScriptPage> page)
+      : page_(std::move(page)), saved_(tCallingPage) {
+    tCallingPage = page_.get();
+  }
   ~CallingPageScope() { tCallingPage = saved_; }
   CallingPageScope(const CallingPageScope&) = delete;
   CallingPageScope& operator=(const CallingPageScope&) = delete;
 
  private:
+  std::shared_ptr<ScriptPage> page_;  // alive while native code may reach it
   ScriptPage* saved_;
 };
 }  // namespace

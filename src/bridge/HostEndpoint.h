@@ -43,8 +43,9 @@ class HostEndpoint : public std::enable_shared_from_this<HostEndpoint> {
                                                      const std::string& url) = 0;
     virtual void frameLoaded(HostEndpoint&, std::uint64_t /*pageId*/, bool /*mainFrame*/,
                              const std::string& /*url*/) {}
-    // The page `pageId` as native code sees it (callingPage() during its calls).
-    virtual ScriptPage* page(std::uint64_t pageId) = 0;
+    // The page `pageId` as native code sees it (callingPage() during its calls). The endpoint
+    // keeps it alive for the whole call, so native code may detach or close the view meanwhile.
+    virtual std::shared_ptr<ScriptPage> page(std::uint64_t pageId) = 0;
   };
   // Writes one whole frame; never blocks.
   using Sender = std::function<void(std::string frame)>;

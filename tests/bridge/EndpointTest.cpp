@@ -6,9 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 
 #include "TestObjects.h"
+#include "bridge/Event.h"
 #include "bridge/HostEndpoint.h"
 #include "bridge/SocketConnection.h"
 #include "bridge/wire/Wire.h"
@@ -41,6 +43,30 @@ class Big : public ScriptObject {
   }
 };
 
+// Runs a hook (which may detach the page), then reaches the calling page.
+class Detacher : public ScriptObject {
+ public:
+  std::function<void()> hook;
+  void run() {
+    if (hook) hook();
+    Event::triggerEvent("after", callingPage());
+  }
+  const ClassInfo& scriptClass() const override {
+    static const ClassInfo& info =
+        ClassBuilder<Detacher>("Detacher").method("run", &Detacher::run).build();
+    return info;
+  }
+};
+
+class RecordingPage : public ScriptPage {
+ public:
+  void evaluateScript(const std::string& script) override { scripts.push_back(script); }
+  void callFunction(const std::string& name, std::vector<Value>) override {
+    scripts.push_back(name);
+  }
+  std::vector<std::string> scripts;
+};
+
 std::uint32_t memberIndex(const ClassInfo& cls, const std::string& name) {
   for (std::uint32_t i = 0; i < cls.members().size(); ++i)
     if (cls.members()[i].scriptName == name) return i;
@@ -67,9 +93,12 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
                                            const std::string&) override {
     auto it = probes.find(pageId);
     if (it == probes.end()) return std::nullopt;
-    return InstallSet{root, {{"Probe", it->second}, {"Big", big}}};
+    return InstallSet{root, {{"Probe", it->second}, {"Big", big}, {"Detacher", detacher}}};
   }
-  ScriptPage* page(std::uint64_t) override { return nullptr; }
+  std::shared_ptr<ScriptPage> page(std::uint64_t pageId) override {
+    auto it = pages.find(pageId);
+    return it == pages.end() ? nullptr : it->second;
+  }
 
   // The reply to `callId` among the frames sent so far.
   std::optional<WValue> replyTo(std::uint64_t id) {
@@ -123,6 +152,8 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
 
   std::shared_ptr<Root> root = std::make_shared<Root>();
   std::shared_ptr<Big> big = std::make_shared<Big>();
+  std::shared_ptr<Detacher> detacher = std::make_shared<Detacher>();
+  std::map<std::uint64_t, std::shared_ptr<ScriptPage>> pages;
   std::map<std::uint64_t, std::shared_ptr<Probe>> probes;
   std::shared_ptr<HostEndpoint> endpoint;
   std::vector<std::string> sent;
@@ -132,8 +163,8 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
 TEST_F(Endpoint, APageReachesOnlyObjectsHandedToIt) {
   const auto one = open(1);
   const auto two = open(2);
-  ASSERT_EQ(one.size(), 3u);
-  ASSERT_EQ(two.size(), 3u);
+  ASSERT_EQ(one.size(), 4u);
+  ASSERT_EQ(two.size(), 4u);
   // The shared root has a separate id in each page.
   EXPECT_NE(one[0], two[0]);
 
@@ -158,14 +189,14 @@ TEST_F(Endpoint, APageReachesOnlyObjectsHandedToIt) {
   rel.type = MsgType::ReleaseObjects;
   for (auto id : one) rel.releases.emplace_back(id, 1000);
   endpoint->receive(payloadOf(rel));
-  EXPECT_EQ(endpoint->objectCount(), 3u);
+  EXPECT_EQ(endpoint->objectCount(), two.size());
   EXPECT_EQ(call(2, two[0], root->scriptClass(), "version", {}, CallOp::Get).text, "1.0");
   EXPECT_EQ(call(1, one[0], root->scriptClass(), "version", {}, CallOp::Get).tag, Tag::Undefined);
 }
 
 TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
   const auto one = open(1);
-  ASSERT_EQ(one.size(), 3u);
+  ASSERT_EQ(one.size(), 4u);
   const std::size_t held = endpoint->objectCount();
   // Object ids that never existed, wrong class ids, member indexes out of range.
   EXPECT_EQ(call(1, 999, probeClass(), "echo", {WValue::num(1)}).tag, Tag::Undefined);
@@ -212,7 +243,7 @@ TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
 
 TEST_F(Endpoint, MalformedFramesCloseTheConnectionWithoutHarm) {
   const auto one = open(1);
-  ASSERT_EQ(one.size(), 3u);
+  ASSERT_EQ(one.size(), 4u);
   Message m;
   m.type = MsgType::Call;
   m.callId = 1;
@@ -244,6 +275,45 @@ TEST_F(Endpoint, MalformedFramesCloseTheConnectionWithoutHarm) {
   EXPECT_EQ(sent.size(), before);
 }
 
+TEST_F(Endpoint, NativeCodeMayDetachThePageItIsCalledFrom) {
+  auto page = std::make_shared<RecordingPage>();
+  std::weak_ptr<RecordingPage> weak = page;
+  pages[1] = page;
+  page.reset();
+  const auto one = open(1);
+  ASSERT_EQ(one.size(), 4u);
+  // The view goes (its page record dropped) while the call runs; the calling page stays usable
+  // until the call returns, then goes.
+  detacher->hook = [this] { pages.erase(1); };
+  call(1, one[3], detacher->scriptClass(), "run");
+  EXPECT_TRUE(weak.expired());
+  // The endpoint going away from inside a call: the reply is dropped, nothing breaks.
+  detacher->hook = [this] { endpoint->close(); };
+  Message m;
+  m.type = MsgType::Call;
+  m.callId = ++callId;
+  m.pageId = 1;
+  m.objectId = one[3];
+  m.classId = detacher->scriptClass().id();
+  m.member = 0;
+  endpoint->receive(payloadOf(m));
+  EXPECT_FALSE(replyTo(m.callId));
+  EXPECT_TRUE(endpoint->closed());
+  detacher->hook = nullptr;
+}
+
+TEST_F(Endpoint, PageValuesOutliveTheirEndpoint) {
+  const auto one = open(1);
+  ASSERT_EQ(one.size(), 4u);
+  call(1, one[1], probeClass(), "setCallback", {WValue::handle(3)});
+  ASSERT_TRUE(probes[1]->callback);
+  // As at process exit: the connection and endpoint go first, a script value later.
+  endpoint->close();
+  endpoint.reset();
+  probes[1]->callback.call({Value(1)});
+  probes[1]->callback = ScriptValue();
+}
+
 TEST(WireLimits, DecoderRefusesMoreValuesThanTheBudget) {
   // Small frames whose counts promise more values than allowed: refused before allocating.
   Message m;
@@ -270,7 +340,7 @@ TEST(WireLimits, DecoderRefusesMoreValuesThanTheBudget) {
 
 TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefined) {
   const auto one = open(1);
-  ASSERT_EQ(one.size(), 3u);
+  ASSERT_EQ(one.size(), 4u);
   const std::size_t held = endpoint->objectCount();
   EXPECT_EQ(call(1, one[2], big->scriptClass(), "manyValues").tag, Tag::Undefined);
   // Objects inside a result that was not sent are not counted as held by the page.

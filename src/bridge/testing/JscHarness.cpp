@@ -132,7 +132,7 @@ struct JscHarness::Impl : wire::PageTransport, HostEndpoint::Delegate {
     if (!installer) return std::nullopt;
     return installer(documentUrl);
   }
-  ScriptPage* page(std::uint64_t) override { return owner; }
+  std::shared_ptr<ScriptPage> page(std::uint64_t) override { return owner->sharedPage(); }
 
   void hostSend(std::string frame) {
     if (!connected) return;
