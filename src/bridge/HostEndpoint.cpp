@@ -253,7 +253,13 @@ void HostEndpoint::receive(std::string_view payload) {
       for (const auto& [id, n] : m.releases) release(id, n);
       break;
     case MsgType::FrameLoaded:
-      if (delegate_) delegate_->frameLoaded(*this, m.pageId, m.flag, m.text);
+      if (delegate_) {
+        try {
+          delegate_->frameLoaded(*this, m.pageId, m.flag, m.text);
+        } catch (...) {
+          WD_LOG_DEBUG("frame load handler failed");
+        }
+      }
       break;
     default:
       break;
@@ -290,6 +296,9 @@ void HostEndpoint::handleCall(Message& m) {
       } catch (const std::exception& e) {
         WD_LOG_DEBUG("script member {}.{} failed: {}", cls->name(), mem.scriptName, e.what());
         result = Value();
+      } catch (...) {  // anything else must not unwind through the main loop either
+        WD_LOG_DEBUG("script member {}.{} failed", cls->name(), mem.scriptName);
+        result = Value();
       }
     }
   }
@@ -305,6 +314,9 @@ void HostEndpoint::handleContextCreated(Message& m) {
       set = delegate_->contextCreated(*this, m.pageId, m.text);
     } catch (const std::exception& e) {
       WD_LOG_DEBUG("installing the bridge failed: {}", e.what());
+      set.reset();
+    } catch (...) {
+      WD_LOG_DEBUG("installing the bridge failed");
       set.reset();
     }
   }
@@ -341,10 +353,15 @@ void HostEndpoint::release(std::uint64_t objectId, std::uint32_t count) {
   obj.reset();  // may run native destructors that send (handle releases)
 }
 
-void HostEndpoint::evaluate(std::uint64_t pageId, const std::string& script) {
+Message HostEndpoint::pageMessage(MsgType type, std::uint64_t pageId) {
   Message m;
-  m.type = MsgType::Evaluate;
+  m.type = type;
   m.pageId = pageId;
+  return m;
+}
+
+void HostEndpoint::evaluate(std::uint64_t pageId, const std::string& script) {
+  Message m = pageMessage(MsgType::Evaluate, pageId);
   m.text = script;
   send(m);
 }
@@ -357,18 +374,14 @@ void HostEndpoint::sendWithArgs(Message& m, std::vector<Value>& args) {
 
 void HostEndpoint::callHandle(std::uint64_t pageId, std::uint64_t handleId,
                               std::vector<Value> args) {
-  Message m;
-  m.type = MsgType::CallHandle;
-  m.pageId = pageId;
+  Message m = pageMessage(MsgType::CallHandle, pageId);
   m.handleId = handleId;
   sendWithArgs(m, args);
 }
 
 void HostEndpoint::callGlobal(std::uint64_t pageId, const std::string& name,
                               std::vector<Value> args) {
-  Message m;
-  m.type = MsgType::CallGlobal;
-  m.pageId = pageId;
+  Message m = pageMessage(MsgType::CallGlobal, pageId);
   m.text = name;
   sendWithArgs(m, args);
 }

@@ -87,6 +87,7 @@ class HostEndpoint : public std::enable_shared_from_this<HostEndpoint> {
   bool send(const wire::Message& message);
   // Undoes the references toWire counted for values that were not sent.
   void unsent(const wire::WValue& value);
+  static wire::Message pageMessage(wire::MsgType type, std::uint64_t pageId);
   void sendWithArgs(wire::Message& message, std::vector<Value>& args);
   // The object of `objectId` when it was handed to page `pageId`.
   ScriptObject* objectFor(std::uint64_t objectId, std::uint64_t pageId);

@@ -302,6 +302,17 @@ TEST_F(Endpoint, NativeCodeMayDetachThePageItIsCalledFrom) {
   detacher->hook = nullptr;
 }
 
+TEST_F(Endpoint, NativeCodeThrowingAnythingAnswersUndefined) {
+  const auto one = open(1);
+  ASSERT_EQ(one.size(), 4u);
+  detacher->hook = [] { throw 42; };
+  EXPECT_EQ(call(1, one[3], detacher->scriptClass(), "run").tag, Tag::Undefined);
+  detacher->hook = [] { throw std::runtime_error("no"); };
+  EXPECT_EQ(call(1, one[3], detacher->scriptClass(), "run").tag, Tag::Undefined);
+  detacher->hook = nullptr;
+  EXPECT_FALSE(endpoint->closed());
+}
+
 TEST_F(Endpoint, PageValuesOutliveTheirEndpoint) {
   const auto one = open(1);
   ASSERT_EQ(one.size(), 4u);
@@ -364,17 +375,28 @@ TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefined) {
   }
 }
 
-TEST(SocketTransport, PeerThatStopsReadingIsDroppedWithoutBlocking) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-  auto conn = std::make_shared<SocketConnection>(fds[0]);
-  std::weak_ptr<SocketConnection> weak = conn;
-  auto endpoint = std::make_shared<HostEndpoint>(
-      [weak](std::string frame) {
-        if (auto c = weak.lock()) c->write(std::move(frame));
-      },
-      nullptr);
-  conn->setEndpoint(endpoint);
+// A host connection on one end of a socket pair; the test plays the web process on the other.
+class SocketTransport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+    conn = std::make_shared<SocketConnection>(fds[0]);
+    std::weak_ptr<SocketConnection> weak = conn;
+    endpoint = std::make_shared<HostEndpoint>(
+        [weak](std::string frame) {
+          if (auto c = weak.lock()) c->write(std::move(frame));
+        },
+        nullptr);
+    conn->setEndpoint(endpoint);
+  }
+  void TearDown() override { ::close(fds[1]); }
+
+  int fds[2] = {-1, -1};
+  std::shared_ptr<SocketConnection> conn;
+  std::shared_ptr<HostEndpoint> endpoint;
+};
+
+TEST_F(SocketTransport, PeerThatStopsReadingIsDroppedWithoutBlocking) {
   bool closed = false;
   conn->setOnClosed([&closed] { closed = true; });
   conn->start();
@@ -398,21 +420,9 @@ TEST(SocketTransport, PeerThatStopsReadingIsDroppedWithoutBlocking) {
   while ((n = ::recv(fds[1], buf, sizeof buf, 0)) > 0) total += static_cast<std::size_t>(n);
   EXPECT_EQ(n, 0);
   EXPECT_LT(total, 2 * bound);
-  ::close(fds[1]);
 }
 
-TEST(SocketTransport, FramesSplitAcrossReadsAndOversizedLengths) {
-  int fds[2];
-  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
-  auto conn = std::make_shared<SocketConnection>(fds[0]);
-  std::vector<std::string> replies;
-  std::weak_ptr<SocketConnection> weak = conn;
-  auto endpoint = std::make_shared<HostEndpoint>(
-      [weak](std::string frame) {
-        if (auto c = weak.lock()) c->write(std::move(frame));
-      },
-      nullptr);
-  conn->setEndpoint(endpoint);
+TEST_F(SocketTransport, FramesSplitAcrossReadsAndOversizedLengths) {
   conn->start();
   Message ping;
   ping.type = MsgType::Ping;
@@ -436,7 +446,6 @@ TEST(SocketTransport, FramesSplitAcrossReadsAndOversizedLengths) {
   for (int i = 0; i < 1000 && conn->isOpen(); ++i) g_main_context_iteration(nullptr, TRUE);
   EXPECT_FALSE(conn->isOpen());
   EXPECT_TRUE(endpoint->closed());
-  ::close(fds[1]);
 }
 
 }  // namespace

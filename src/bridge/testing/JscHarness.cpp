@@ -203,14 +203,23 @@ void JscHarness::reload() {
   impl_->newContext();
 }
 
-std::optional<Json> JscHarness::evaluate(const std::string& script) {
-  lastException_.reset();
+namespace {
+// Runs `script` in `ctx`: its result, or null with `exc` set when it threw.
+JSValueRef runScript(JSGlobalContextRef ctx, const std::string& script, JSValueRef& exc) {
   auto utf16 = wire::utf8ToUtf16(script);
   JSStringRef s =
       JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(utf16.data()), utf16.size());
-  JSValueRef exc = nullptr;
-  JSValueRef result = JSEvaluateScript(impl_->ctx, s, nullptr, nullptr, 1, &exc);
+  exc = nullptr;
+  JSValueRef result = JSEvaluateScript(ctx, s, nullptr, nullptr, 1, &exc);
   JSStringRelease(s);
+  return result;
+}
+}  // namespace
+
+std::optional<Json> JscHarness::evaluate(const std::string& script) {
+  JSValueRef exc = nullptr;
+  JSValueRef result = runScript(impl_->ctx, script, exc);
+  lastException_.reset();
   std::optional<Json> out;
   if (exc) {
     lastException_ = jsString(impl_->ctx, exc);
@@ -231,13 +240,9 @@ std::optional<Json> JscHarness::evaluate(const std::string& script) {
 }
 
 std::string JscHarness::evaluateToString(const std::string& script) {
-  lastException_.reset();
-  auto utf16 = wire::utf8ToUtf16(script);
-  JSStringRef s =
-      JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(utf16.data()), utf16.size());
   JSValueRef exc = nullptr;
-  JSValueRef result = JSEvaluateScript(impl_->ctx, s, nullptr, nullptr, 1, &exc);
-  JSStringRelease(s);
+  JSValueRef result = runScript(impl_->ctx, script, exc);
+  lastException_.reset();
   std::string out;
   if (exc)
     lastException_ = jsString(impl_->ctx, exc);
