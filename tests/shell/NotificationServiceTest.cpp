@@ -92,6 +92,17 @@ TEST_F(DesktopNotifications, WithdrawnBeforeSendingIsNeverShown) {
   EXPECT_EQ(daemon->notified.size(), 1u);
 }
 
+TEST_F(DesktopNotifications, AServiceGoneBeforeTheBusAnswersSendsNothingAndFailsNothing) {
+  {
+    DesktopNotificationService gone;  // looks the session bus up without waiting for it
+    gone.deliver({});
+  }
+  service->deliver({});
+  ASSERT_TRUE(waitFor([&] { return daemon->notified.size() == 1; }));
+  waitFor([] { return false; }, 0.3);
+  EXPECT_EQ(daemon->notified.size(), 1u);
+}
+
 TEST_F(DesktopNotifications, DismissedByTheUserLeavesTheList) {
   service->deliver({});
   ASSERT_TRUE(waitFor([&] { return daemon->notified.size() == 1; }));

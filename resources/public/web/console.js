@@ -88,6 +88,7 @@
     document.addEventListener(name, function (e) {
       logEvent(name, e.data);
       if (name === "MacGap.load.complete") return;
+      if (name === "userDefaultsChanged" || name === "accountChanged") showAccount();
       showPaths();
     });
   });
@@ -99,7 +100,10 @@
     "sheet": function () { MacGap.notify({ type: "sheet", title: "Wendrel Desktop", content: "A message on the main window." }); },
     "beep": function () { MacGap.beep(); },
     "bounce": function () { MacGap.bounce(); },
-    "hide": function () { MacGap.hide(); setTimeout(function () { MacGap.unhide(); }, 2000); },
+    "hide": function () {
+      MacGap.hide();
+      setTimeout(function () { safe(function () { MacGap.unhide(); }); }, 2000);
+    },
     "open-window": function () { window.open("web/child.html", "_blank", "width=520,height=360"); },
     "open-url": function () { MacGap.openURL("https://www.tovik.com/wendrel"); },
     "alert": function () { alert("This is an alert from the page."); },
@@ -116,7 +120,10 @@
         target.getAttribute("data-action") !== "alert" && target.getAttribute("data-action") !== "confirm" && !hasBridge()) {
       logEvent("unavailable", "MacGap is not installed in this page"); return;
     }
-    safe(action);
+    try { action(); } catch (err) {
+      // A member this version does not offer: say so instead of failing silently.
+      logEvent("unavailable", String(err && err.message || err));
+    }
   });
 
   $("file-input").addEventListener("change", function () {

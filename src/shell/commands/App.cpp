@@ -12,6 +12,7 @@
 #include "shell/app/AppDelegate.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/notifications/NotificationService.h"
+#include "shell/system/IdleTime.h"
 #include "shell/system/SystemEvents.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/WebContext.h"
@@ -265,7 +266,12 @@ void App::addFiles(std::vector<std::string> paths) {
 }
 
 std::optional<double> App::systemIdleTime() {
-  return std::nullopt;
+  return idle::secondsSinceLastInput();
+}
+
+bridge::Value App::idleTime() const {
+  if (auto seconds = systemIdleTime()) return bridge::Value(*seconds);
+  return {};
 }
 
 }  // namespace wd

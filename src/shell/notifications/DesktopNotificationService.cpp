@@ -23,6 +23,8 @@ struct DesktopNotificationService::State
   };
   std::function<void(const UserNotification&)> activate;
   GDBusConnection* connection = nullptr;
+  bool connecting = false;  // the session bus is being looked up
+  bool closed = false;      // the service is gone
   guint closedSubscription = 0;
   guint actionSubscription = 0;
   bool serverReadsMarkup = false;
@@ -48,6 +50,7 @@ struct DesktopNotificationService::State
   std::vector<std::uint64_t> queued;  // delivered before the capabilities were known
 
   void send(std::uint64_t key);
+  void connected(GDBusConnection* bus);
   void sendQueued() {
     capabilitiesKnown = true;
     auto keys = std::move(queued);
@@ -185,35 +188,60 @@ void DesktopNotificationService::State::send(std::uint64_t key) {
                          new CallContext{shared_from_this(), key});
 }
 
+void DesktopNotificationService::State::connected(GDBusConnection* bus) {
+  connection = bus;  // owned
+  for (const char* signal : {"NotificationClosed", "ActionInvoked"}) {
+    guint id = g_dbus_connection_signal_subscribe(
+        connection, nullptr, kInterface, signal, kObjectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        onSignal, new std::weak_ptr<State>(weak_from_this()), freeWeak);
+    (g_strcmp0(signal, "ActionInvoked") == 0 ? actionSubscription : closedSubscription) = id;
+  }
+  g_dbus_connection_call(connection, kBusName, kObjectPath, kInterface, "GetCapabilities", nullptr,
+                         G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+                         onCapabilities, new std::weak_ptr<State>(weak_from_this()));
+}
+
+namespace {
+
+// The session bus, looked up without blocking: notifications delivered meanwhile wait in the
+// queue; without a bus they are dropped.
+void onSessionBus(GObject*, GAsyncResult* result, gpointer userData) {
+  std::unique_ptr<std::weak_ptr<State>> weak(static_cast<std::weak_ptr<State>*>(userData));
+  GError* error = nullptr;
+  GDBusConnection* bus = g_bus_get_finish(result, &error);
+  auto state = weak->lock();
+  if (!state || state->closed) {
+    g_clear_object(&bus);
+    g_clear_error(&error);
+    return;
+  }
+  state->connecting = false;
+  if (!bus) {
+    WD_LOG_WARN("No session bus, notifications are not shown: {}",
+                error ? error->message : "unknown error");
+    g_clear_error(&error);
+    state->entries.clear();
+    state->queued.clear();
+    return;
+  }
+  state->connected(bus);
+}
+
+}  // namespace
+
 DesktopNotificationService::DesktopNotificationService(GDBusConnection* connection)
     : state_(std::make_shared<State>()) {
   state_->activate = [this](const UserNotification& n) { activated(n); };
   if (connection) {
-    state_->connection = G_DBUS_CONNECTION(g_object_ref(connection));
-  } else {
-    GError* error = nullptr;
-    // Connecting to the session bus is local and quick; GApplication has already done it.
-    state_->connection = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-    if (!state_->connection) {
-      WD_LOG_WARN("No session bus, notifications are not shown: {}",
-                  error ? error->message : "unknown error");
-      g_clear_error(&error);
-      return;
-    }
+    state_->connected(G_DBUS_CONNECTION(g_object_ref(connection)));
+    return;
   }
-  for (const char* signal : {"NotificationClosed", "ActionInvoked"}) {
-    guint id = g_dbus_connection_signal_subscribe(
-        state_->connection, nullptr, kInterface, signal, kObjectPath, nullptr,
-        G_DBUS_SIGNAL_FLAGS_NONE, onSignal, new std::weak_ptr<State>(state_), freeWeak);
-    (g_strcmp0(signal, "ActionInvoked") == 0 ? state_->actionSubscription
-                                             : state_->closedSubscription) = id;
-  }
-  g_dbus_connection_call(state_->connection, kBusName, kObjectPath, kInterface, "GetCapabilities",
-                         nullptr, G_VARIANT_TYPE("(as)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                         onCapabilities, new std::weak_ptr<State>(state_));
+  state_->connecting = true;
+  g_bus_get(G_BUS_TYPE_SESSION, nullptr, onSessionBus, new std::weak_ptr<State>(state_));
 }
 
 DesktopNotificationService::~DesktopNotificationService() {
+  state_->closed = true;
   if (state_->connection) {
     if (state_->closedSubscription)
       g_dbus_connection_signal_unsubscribe(state_->connection, state_->closedSubscription);
@@ -240,7 +268,7 @@ std::string DesktopNotificationService::bodyText(const UserNotification& n,
 std::uint64_t DesktopNotificationService::deliver(UserNotification n) {
   n.key = state_->nextKey++;
   const std::uint64_t key = n.key;
-  if (!state_->connection) return key;
+  if (!state_->connection && !state_->connecting) return key;
   state_->entries.push_back({std::move(n), 0, false});
   // The body is escaped or not by what the server reads: wait for its capabilities first.
   if (state_->capabilitiesKnown)

@@ -50,7 +50,8 @@ Json SystemEvents::applicationInfoForProcess(long pid) {
   auto exe = std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
   if (ec) return nullptr;
   if (GDesktopAppInfo* entry = desktopEntryForExecutable(exe.string())) {
-    Json info{{"localizedName", g_app_info_get_display_name(G_APP_INFO(entry))},
+    const char* name = g_app_info_get_display_name(G_APP_INFO(entry));
+    Json info{{"localizedName", name ? name : exe.filename().string()},
               {"bundleURL", fileURL(g_desktop_app_info_get_filename(entry)
                                         ? g_desktop_app_info_get_filename(entry)
                                         : exe.string())}};

@@ -88,14 +88,20 @@ bool GioWorkspace::launchApplication(const std::string& name) {
   if (!id) return false;
   GDesktopAppInfo* info = g_desktop_app_info_new(id->c_str());
   if (!info) return false;
-  GError* error = nullptr;
-  bool ok = g_app_info_launch(G_APP_INFO(info), nullptr, nullptr, &error);
-  if (!ok) {
-    WD_LOG_WARN("Launching {} failed: {}", name, error ? error->message : "unknown error");
-    g_clear_error(&error);
-  }
+  // Asynchronous: an application started over D-Bus (DBusActivatable) is not waited for.
+  g_app_info_launch_uris_async(
+      G_APP_INFO(info), nullptr, nullptr, nullptr,
+      +[](GObject* source, GAsyncResult* result, gpointer data) {
+        std::unique_ptr<std::string> what(static_cast<std::string*>(data));
+        GError* error = nullptr;
+        if (!g_app_info_launch_uris_finish(G_APP_INFO(source), result, &error)) {
+          WD_LOG_WARN("Launching {} failed: {}", *what, error ? error->message : "unknown error");
+          g_clear_error(&error);
+        }
+      },
+      new std::string(name));
   g_object_unref(info);
-  return ok;
+  return true;
 }
 
 }  // namespace wd

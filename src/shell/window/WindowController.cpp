@@ -158,7 +158,26 @@ void WindowController::printContent() {
 }
 
 void WindowController::performClose() {
-  if (window_) gtk_window_close(window_);
+  // One close at a time: the toolkit schedules a delete event per request but forgets all but
+  // the last when the window goes, so a second request would reach a destroyed window.
+  if (!window_ || closePending_) return;
+  closePending_ = true;
+  if (gtk_widget_get_realized(GTK_WIDGET(window_))) {
+    gtk_window_close(window_);  // the delete event follows from the main loop
+    return;
+  }
+  // A window never shown (a page's window.open() closed before it was ready to show) gets no
+  // delete event: close it from the main loop all the same, never inside the caller, which may
+  // be a signal or a script call of this window's own page.
+  auto* weak = new std::weak_ptr<WindowController>(weak_from_this());
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT,
+      +[](gpointer data) -> gboolean {
+        auto self = static_cast<std::weak_ptr<WindowController>*>(data)->lock();
+        if (self && self->window_) self->windowWillClose();
+        return G_SOURCE_REMOVE;
+      },
+      weak, +[](gpointer data) { delete static_cast<std::weak_ptr<WindowController>*>(data); });
 }
 
 void WindowController::executeEditingCommand(const std::string& command) {
@@ -172,6 +191,7 @@ void WindowController::saveFrame() {
 
 void WindowController::windowWillClose() {
   auto self = shared_from_this();  // the registry may drop its reference below
+  closePending_ = false;
   AppDelegate* app = AppDelegate::shared();
   const bool isMain = app ? app->isMainWindow(this) : !autosaveName_.empty();
   if (isMain) {

@@ -74,6 +74,7 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   std::string autosaveName_;
   LocalConfiguration config_;
   unsigned long deleteHandler_ = 0;
+  bool closePending_ = false;  // performClose() asked, the close has not happened yet
 };
 
 }  // namespace wd

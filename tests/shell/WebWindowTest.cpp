@@ -1,0 +1,115 @@
+// Real web windows on the test session's display: a secondary window closed before it was ever
+// shown (a page's window.open() followed at once by close()) and a shown one closed by its page
+// both leave the registry and are released with their web views; the user's idle time as the
+// page reads it.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include "shell/NotificationDaemon.h"  // waitFor
+#include "shell/ShellFakes.h"
+#include "shell/commands/App.h"
+#include "shell/window/WindowController.h"
+
+namespace wd::test {
+namespace {
+
+// Counts the toolkit's warnings and criticals: a destroyed window reached from a pending source
+// shows up as one of them (a sanitizer build sees the stale access itself).
+class WebWindows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    for (const char* domain : {"GLib-GObject", "Gtk", "Gdk", "GLib"})
+      handlers_.emplace_back(
+          domain,
+          g_log_set_handler(
+              domain, GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL),
+              +[](const gchar* d, GLogLevelFlags, const gchar* message, gpointer self) {
+                static_cast<WebWindows*>(self)->warnings.push_back(std::string(d) + ": " + message);
+              },
+              this));
+  }
+  void TearDown() override {
+    for (const auto& [domain, id] : handlers_) g_log_remove_handler(domain, id);
+    EXPECT_EQ(warnings, std::vector<std::string>{});
+  }
+  std::vector<std::string> warnings;
+
+ private:
+  std::vector<std::pair<const char*, guint>> handlers_;
+};
+
+// Registers a new secondary window the way the page's window.open() does, without keeping it.
+std::weak_ptr<WindowController> openChild(AppDelegate& delegate, bool show,
+                                          GObject** viewOut = nullptr) {
+  auto child = WindowController::initWithRequest("");
+  if (show) child->makeKeyAndOrderFront();
+  if (viewOut) *viewOut = G_OBJECT(g_object_ref(child->webView()));
+  delegate.registerChildController(child);
+  return child;
+}
+
+TEST_F(WebWindows, ANeverShownWindowClosedByItsPageIsReleasedWithItsWebView) {
+  LaunchedApp app;
+  GObject* view = nullptr;
+  auto child = openChild(*app.delegate, false, &view);
+  g_object_add_weak_pointer(view, reinterpret_cast<gpointer*>(&view));
+  g_object_unref(view);  // only the window holds the view now
+  ASSERT_EQ(app.delegate->childWindowControllers().size(), 1u);
+  ASSERT_FALSE(child.expired());
+
+  child.lock()->performClose();
+  // Closing is never done inside the caller (it may be the page's own script call).
+  EXPECT_FALSE(child.expired());
+  EXPECT_TRUE(waitFor([&] { return child.expired(); }));
+  EXPECT_TRUE(app.delegate->childWindowControllers().empty());
+  EXPECT_TRUE(waitFor([&] { return view == nullptr; }));
+  if (view) g_object_remove_weak_pointer(view, reinterpret_cast<gpointer*>(&view));
+}
+
+TEST_F(WebWindows, AShownWindowClosedTwiceIsReleasedOnceTheMainWindowUntouched) {
+  LaunchedApp app;
+  auto shown = openChild(*app.delegate, true);
+  auto hidden = openChild(*app.delegate, false);
+  ASSERT_EQ(app.delegate->childWindowControllers().size(), 2u);
+  shown.lock()->performClose();
+  shown.lock()->performClose();
+  EXPECT_TRUE(waitFor([&] { return shown.expired(); }));
+  ASSERT_EQ(app.delegate->childWindowControllers().size(), 1u);
+  EXPECT_FALSE(hidden.expired());
+  hidden.lock()->performClose();
+  EXPECT_TRUE(waitFor([&] { return hidden.expired(); }));
+  EXPECT_TRUE(app.delegate->childWindowControllers().empty());
+  EXPECT_EQ(app.main().closes, 0);
+}
+
+TEST_F(WebWindows, AWindowDroppedBeforeItsDeferredCloseRunsIsNotTouched) {
+  LaunchedApp app;
+  auto child = openChild(*app.delegate, false);
+  child.lock()->performClose();
+  app.delegate->unregisterChildController(child.lock().get());  // gone before the close runs
+  EXPECT_TRUE(child.expired());
+  // The deferred close finds nothing to do (a sanitizer build sees any stale access).
+  for (int i = 0; i < 50; ++i) g_main_context_iteration(nullptr, FALSE);
+  EXPECT_TRUE(app.delegate->childWindowControllers().empty());
+}
+
+TEST_F(WebWindows, IdleTimeIsTheDisplayServersSecondsSinceTheLastInput) {
+  auto seconds = App::systemIdleTime();
+  ASSERT_TRUE(seconds.has_value()) << "the test display (Xvfb) has the screen-saver extension";
+  EXPECT_GE(*seconds, 0.0);
+  // The page reads the same number through MacGap.idleTime; writing it changes nothing.
+  auto window = std::make_shared<FakeWindow>();
+  auto app = std::make_shared<App>(window);
+  window->page.install({app, {}});
+  EXPECT_EQ(window->page.evaluate("typeof MacGap.idleTime").value_or(Json()), Json("number"));
+  EXPECT_EQ(window->page
+                .evaluate("try { MacGap.idleTime = -5; MacGap.idleTime >= 0 } "
+                          "catch (e) { String(e) }")
+                .value_or(Json()),
+            Json(true));
+}
+
+}  // namespace
+}  // namespace wd::test
