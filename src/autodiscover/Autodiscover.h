@@ -5,7 +5,8 @@
 //   1. SRV lookup of "_autodiscover._tcp.<domain>", then a request to the first answer's target
 //      and port (port 0 means 443);
 //   2. MX lookup of <domain>, then a request to the first answer's exchange on port 443;
-//   3. a request to <domain> on port 443.
+//   3. a request to <domain> on port 443 (none when the domain is not a plain host name: the
+//      attempt then fails like an unreachable server).
 // Each request is "https://<host>:<port>/autodiscover/autodiscover.xml". The first attempt that
 // finds a server, or reaches one that refuses the credentials (HTTP 401), ends the search; other
 // failures move on; when all fail the outcome is code 2 (code 1 when the last one timed out).

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -218,6 +219,49 @@ plist_t toPlist(const Json& value) {
   }
 }
 
+// True when a binary property list holds a UTF-16 string with a U+0000 code unit. The library
+// reads such a string but then aborts the process when its text is asked for (it checks the
+// length against the C string length), so such a file must be treated as damaged before it is
+// parsed. Only the objects the file's own offset table names are looked at; anything that does
+// not fit is left for the parser to refuse.
+bool binaryHasNulInUtf16String(std::string_view data) {
+  constexpr std::size_t kTrailer = 32;
+  if (data.size() < 8 + kTrailer) return false;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.data());
+  const std::size_t size = data.size();
+  auto bigEndian = [&](std::size_t pos, std::size_t width, uint64_t& out) {
+    if (width == 0 || width > 8 || pos > size || size - pos < width) return false;
+    out = 0;
+    for (std::size_t i = 0; i < width; ++i) out = out << 8 | bytes[pos + i];
+    return true;
+  };
+  const std::size_t offsetSize = bytes[size - kTrailer + 6];
+  uint64_t count = 0, table = 0;
+  if (!bigEndian(size - 24, 8, count) || !bigEndian(size - 8, 8, table)) return false;
+  if (offsetSize == 0 || offsetSize > 8 || table > size - kTrailer ||
+      count > (size - kTrailer - table) / offsetSize)
+    return false;
+  for (uint64_t i = 0; i < count; ++i) {
+    uint64_t at = 0;
+    if (!bigEndian(static_cast<std::size_t>(table + i * offsetSize), offsetSize, at) || at >= size)
+      continue;
+    const unsigned marker = bytes[at];
+    if (marker >> 4 != 0x6) continue;  // not a UTF-16 string
+    uint64_t units = marker & 0xF;
+    std::size_t pos = static_cast<std::size_t>(at) + 1;
+    if (units == 0xF) {  // the length follows as an integer object
+      if (pos >= size || bytes[pos] >> 4 != 0x1) continue;
+      const std::size_t width = std::size_t{1} << (bytes[pos] & 0xF);
+      if (width > 8 || !bigEndian(pos + 1, width, units)) continue;
+      pos += 1 + width;
+    }
+    if (pos > size || units > (size - pos) / 2) continue;
+    for (std::size_t u = 0; u < units; ++u)
+      if (bytes[pos + 2 * u] == 0 && bytes[pos + 2 * u + 1] == 0) return true;
+  }
+  return false;
+}
+
 enum class Load { Missing, Loaded, Damaged };
 
 // Reads the settings file into `out` (an object). `why` tells what was wrong with it.
@@ -260,9 +304,13 @@ Load loadFile(const fs::path& file, Json& out, std::string& why) {
   if (!ok) return Load::Damaged;
 
   plist_t root = nullptr;
-  if (text.size() >= 8 && text.compare(0, 8, "bplist00") == 0)
+  if (text.size() >= 8 && text.compare(0, 8, "bplist00") == 0) {
+    if (binaryHasNulInUtf16String(text)) {
+      why = "holds text with a NUL character";
+      return Load::Damaged;
+    }
     plist_from_bin(text.data(), static_cast<uint32_t>(text.size()), &root);
-  else if (!text.empty())
+  } else if (!text.empty())
     plist_from_xml(text.data(), static_cast<uint32_t>(text.size()), &root);
   PlistPtr holder(root);
   if (root == nullptr) {

@@ -47,6 +47,25 @@ std::vector<fs::path> asideFiles(const fs::path& dir) {
   return out;
 }
 
+// A binary property list of one dictionary entry: `key` and `value` are encoded objects.
+std::string binaryPlist(const std::string& key, const std::string& value) {
+  std::string out = "bplist00";
+  const std::string objects[] = {std::string("\xD1\x01\x02", 3), key, value};
+  std::string offsets;
+  for (const auto& object : objects) {
+    offsets.push_back(static_cast<char>(out.size()));
+    out += object;
+  }
+  const std::size_t table = out.size();
+  out += offsets;
+  std::string trailer(32, '\0');
+  trailer[6] = 1;                          // offset size
+  trailer[7] = 1;                          // object reference size
+  trailer[15] = 3;                         // object count
+  trailer[31] = static_cast<char>(table);  // offset table position
+  return out + trailer;
+}
+
 }  // namespace
 
 TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
@@ -233,6 +252,13 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
       "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><string>x</string>",
       "<plist version=\"1.0\"><array><integer>1</integer></array></plist>",
       "<plist version=\"1.0\"><string>just text</string></plist>",
+      // UTF-16 text holding U+0000, as a value and as a key: the property-list library would
+      // abort the process when asked for such text.
+      binaryPlist(std::string("\x51"
+                              "a",
+                              2),
+                  std::string("\x62\x00x\x00\x00", 5)),
+      binaryPlist(std::string("\x62\x00\x00\x00k", 5), std::string("\x51x", 2)),
   };
   for (const auto& text : damaged) {
     const fs::path file = freshDir() / "s.plist";
@@ -248,6 +274,16 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
     EXPECT_EQ(UserDefaults(file).stringForKey("a"), "b");
     EXPECT_EQ(asideFiles(file.parent_path()).size(), 1u);
   }
+}
+
+TEST(UserDefaultsTest, BinaryFileWithUtf16TextIsRead) {
+  const fs::path file = freshDir() / "s.plist";
+  // "k\u00E9" -> "x\u20AC" (key and value both UTF-16).
+  writeText(file,
+            binaryPlist(std::string("\x62\x00k\x00\xE9", 5), std::string("\x62\x00x\x20\xAC", 5)));
+  UserDefaults d(file);
+  EXPECT_EQ(d.dictionaryRepresentation(), (Json{{"k\u00E9", "x\u20AC"}}));
+  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
 }
 
 TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
