@@ -99,6 +99,7 @@ struct BridgeHost::Impl : HostEndpoint::Delegate {
   std::string token;
   int listenFd = -1;
   guint listenSource = 0;
+  guint pruneSource = 0;  // drops closed connections on the next loop iteration
   std::vector<std::shared_ptr<SocketConnection>> connections;
   std::unordered_map<std::uint64_t, Record> pages;
 
@@ -153,18 +154,20 @@ struct BridgeHost::Impl : HostEndpoint::Delegate {
       if (auto c = weak.lock()) c->close();
     });
     conn->setEndpoint(endpoint);
-    conn->setOnClosed([this, weak] {
-      // Removed on the next loop iteration: the connection may be on the stack.
-      g_idle_add(
+    conn->setOnClosed([this] {
+      // Removed on the next loop iteration: the connection may be on the stack. The source is
+      // removed with the host, so it never runs on a destroyed one.
+      if (pruneSource) return;
+      pruneSource = g_idle_add(
           [](gpointer d) -> gboolean {
             auto* impl = static_cast<Impl*>(d);
+            impl->pruneSource = 0;
             auto& c = impl->connections;
             c.erase(std::remove_if(c.begin(), c.end(), [](auto& x) { return !x->isOpen(); }),
                     c.end());
             return G_SOURCE_REMOVE;
           },
           this);
-      (void)weak;
     });
     connections.push_back(conn);
     conn->start();
@@ -209,6 +212,7 @@ BridgeHost::BridgeHost() : impl_(std::make_unique<Impl>()) {}
 
 BridgeHost::~BridgeHost() {
   if (impl_->listenSource) g_source_remove(impl_->listenSource);
+  if (impl_->pruneSource) g_source_remove(impl_->pruneSource);
   if (impl_->listenFd >= 0) ::close(impl_->listenFd);
   auto conns = std::move(impl_->connections);
   for (auto& c : conns) {
@@ -259,6 +263,12 @@ std::shared_ptr<ScriptPage> BridgeHost::pageForWebView(WebKitWebView* view) cons
 
 std::string BridgeHost::socketPath() const {
   return impl_->path;
+}
+
+std::size_t BridgeHost::connectionCount() const {
+  return static_cast<std::size_t>(std::count_if(impl_->connections.begin(),
+                                                impl_->connections.end(),
+                                                [](const auto& c) { return c->isOpen(); }));
 }
 
 fs::path BridgeHost::extensionDirectory() {

@@ -67,6 +67,8 @@ class BridgeHost {
 
   // The socket path the extension connects to (empty before attach).
   std::string socketPath() const;
+  // Open web process connections.
+  std::size_t connectionCount() const;
 
  private:
   struct Impl;

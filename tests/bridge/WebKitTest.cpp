@@ -5,6 +5,11 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,11 +30,18 @@ class Recorder : public ScriptObject {
   void record(std::string entry) { log.push_back(std::move(entry)); }
   std::string echo(std::string s) { return s; }
   void trigger(std::string name) { Event::triggerEvent(name, Json{{"n", ++count}}, callingPage()); }
+  // Runs `hook` (which may close views), then reaches the calling page.
+  void runHook() {
+    if (hook) hook();
+    Event::triggerEvent("hooked", callingPage());
+  }
+  std::function<void()> hook;
   const ClassInfo& scriptClass() const override {
     static const ClassInfo& info = ClassBuilder<Recorder>("Recorder")
                                        .method("record:", &Recorder::record)
                                        .method("echo:", &Recorder::echo)
                                        .method("trigger:", &Recorder::trigger)
+                                       .method("runHook", &Recorder::runHook)
                                        .build();
     return info;
   }
@@ -165,6 +177,64 @@ TEST_F(WebKitBridge, PageCallsNativeCodeAndReceivesEvents) {
   ASSERT_TRUE(waitFor([&] { return title().rfind("outside", 0) == 0; }));
   EXPECT_EQ(title(), "outside undefined");
   EXPECT_EQ(installs.size(), 2u);
+}
+
+TEST_F(WebKitBridge, RelatedViewSharesTheProcessAndMayCloseInsideACall) {
+  WebKitWebView* second = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
+  GtkWidget* secondWindow = gtk_offscreen_window_new();
+  gtk_container_add(GTK_CONTAINER(secondWindow), GTK_WIDGET(second));
+  gtk_widget_show_all(secondWindow);
+  auto secondRecorder = std::make_shared<Recorder>();
+  auto secondPage = BridgeHost::shared().attachWebView(second, [&](const std::string&) {
+    return std::optional<InstallSet>(InstallSet{root, {{"Recorder", secondRecorder}}});
+  });
+  const std::string url = "file://" + (dir / "public/index.html").string();
+  webkit_web_view_load_uri(view, url.c_str());
+  webkit_web_view_load_uri(second, url.c_str());
+  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded") && secondRecorder->has("loaded"); }));
+  // Each view reaches its own objects; events go to the page that called.
+  const std::vector<std::string> expected{"call hello", "event 1", "after trigger",
+                                          "inner undefined", "loaded"};
+  EXPECT_EQ(recorder->log, expected);
+  EXPECT_EQ(secondRecorder->log, expected);
+  // Both pages live in one web process, over one connection.
+  EXPECT_EQ(BridgeHost::shared().connectionCount(), 1u);
+
+  // The second view is closed from inside a call its own page makes; the first carries on.
+  secondRecorder->hook = [&] {
+    BridgeHost::shared().detachWebView(second);
+    gtk_widget_destroy(secondWindow);
+    secondWindow = nullptr;
+  };
+  secondPage->evaluateScript("MacGap.Recorder.runHook()");
+  secondPage.reset();
+  ASSERT_TRUE(waitFor([&] { return secondWindow == nullptr; }));
+  page->evaluateScript("MacGap.Recorder.record('still here')");
+  ASSERT_TRUE(waitFor([&] { return recorder->has("still here"); }));
+}
+
+TEST(BridgeHostLifetime, ConnectionClosedJustBeforeTheHostGoes) {
+  WebKitWebContext* context = webkit_web_context_new();
+  auto host = std::make_unique<BridgeHost>();
+  host->attach(context);
+  const std::string path = host->socketPath();
+  ASSERT_FALSE(path.empty());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_un addr{};
+  addr.sun_family = AF_UNIX;
+  std::memcpy(addr.sun_path, path.data(), path.size());
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  // A wrong greeting: the host drops the connection.
+  const char hello[] = {5, 0, 0, 0, 1, 0, 0, 0, 0};
+  ASSERT_EQ(::send(fd, hello, sizeof hello, 0), static_cast<ssize_t>(sizeof hello));
+  char byte;
+  ASSERT_TRUE(waitFor([&] { return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0; }, 30));
+  EXPECT_EQ(host->connectionCount(), 0u);
+  // The host goes before the main loop runs again; nothing it scheduled runs afterwards.
+  host.reset();
+  for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
+  ::close(fd);
+  g_object_unref(context);
 }
 
 TEST(BridgeHostPolicy, AllowedDocuments) {
