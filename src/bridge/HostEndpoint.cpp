@@ -85,19 +85,7 @@ bool HostEndpoint::send(const Message& message) {
 }
 
 void HostEndpoint::unsent(const WValue& v) {
-  switch (v.tag) {
-    case Tag::Ref:
-      release(v.id, 1);
-      break;
-    case Tag::Array:
-      for (const auto& e : v.items) unsent(e);
-      break;
-    case Tag::Object:
-      for (const auto& [k, e] : v.entries) unsent(e);
-      break;
-    default:
-      break;
-  }
+  wire::forEachRef(v, [this](const WValue& ref) { release(ref.id, 1); });
 }
 
 void HostEndpoint::ensureClass(const ClassInfo& cls) {

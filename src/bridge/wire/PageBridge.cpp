@@ -934,19 +934,7 @@ JSValueRef PageBridge::toJS(ContextState& st, WValue& v) {
 }
 
 void PageBridge::discardRefs(const WValue& v) {
-  switch (v.tag) {
-    case Tag::Ref:
-      queueRelease(v.id, 1);
-      break;
-    case Tag::Array:
-      for (const auto& e : v.items) discardRefs(e);
-      break;
-    case Tag::Object:
-      for (const auto& [k, e] : v.entries) discardRefs(e);
-      break;
-    default:
-      break;
-  }
+  forEachRef(v, [this](const WValue& ref) { queueRelease(ref.id, 1); });
 }
 
 }  // namespace wd::bridge::wire

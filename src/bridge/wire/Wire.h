@@ -154,6 +154,14 @@ std::string encodeFrame(const Message& message);
 // Decodes one payload (without the length prefix). False on malformed or oversized input
 // (including more than kMaxValues values or nesting deeper than kMaxDepth).
 bool decodeMessage(std::string_view payload, Message& out);
+// Calls `f(ref)` for every Ref in `v`, all nesting levels included.
+template <class F>
+void forEachRef(const WValue& v, F&& f) {
+  if (v.tag == Tag::Ref) f(v);
+  for (const auto& e : v.items) forEachRef(e, f);
+  for (const auto& e : v.entries) forEachRef(e.second, f);
+}
+
 // Number of values in `values`, all nesting levels counted (as the decoder counts them).
 std::size_t countValues(const std::vector<WValue>& values);
 // Reads the length prefix of a frame.
