@@ -10,14 +10,15 @@ namespace wd {
 
 namespace {
 
-// A DNS target must be a plain host name before it becomes the host of a URL: letters, digits,
-// "-", "_" and "." only. Anything else (the root ".", which means "no service", or bytes such as
-// "/", "@" or ":" that would change the URL's meaning) is treated like a failed lookup.
+// A host must be a plain host name before it becomes the host of a URL: letters, digits, "-",
+// "_" and "." only (and, for internationalised domain names, bytes of non-ASCII UTF-8 text, which
+// the HTTP layer converts). Anything else (the root ".", which means "no service", or bytes such
+// as "/", "@" or ":" that would change the URL's meaning) is treated like a failed lookup.
 bool isPlainHostName(const std::string& host) {
   if (host.empty() || host.size() > 253 || host.front() == '.') return false;
   for (unsigned char c : host) {
     const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '-' || c == '_' || c == '.';
+                    c == '-' || c == '_' || c == '.' || c >= 0x80;
     if (!ok) return false;
   }
   return host.find("..") == std::string::npos;
