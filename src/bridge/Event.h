@@ -18,7 +18,9 @@ struct Event {
   static void triggerEvent(const std::string& name, const std::optional<Json>& data,
                            const std::string& target, ScriptPage* page);
   // The event script: "var e = document.createEvent('Events'); e.initEvent('<name>', true,
-  // false);  e.data=<pretty JSON or (null)>; <target>.dispatchEvent(e);"
+  // false);  e.data=<pretty JSON or (null)>; <target>.dispatchEvent(e);". Quotes, backslashes
+  // and line breaks in the name are escaped (ordinary names are inserted as they are); a target
+  // that is not a plain global name gives an empty script, and nothing is dispatched.
   static std::string script(const std::string& name, const std::optional<Json>& data,
                             const std::string& target);
 };

@@ -71,6 +71,23 @@ TEST_F(EventDispatch, DataDefaultsAndUnserialisableData) {
   for (int i : {2, 4, 6}) EXPECT_TRUE(s[i]["data"].is_null()) << s.dump();
 }
 
+TEST_F(EventDispatch, NamesAndTargetsCannotInjectScript) {
+  page.evaluate(
+      "document.addEventListener(\"a'b\\\\c\\n\", function (e) {"
+      "  window.seen.push({type: e.type}); });");
+  Event::triggerEvent("a'b\\c\n", &page);
+  Event::triggerEvent("x', true, false); window.pwned = 1; ('", &page);
+  Event::triggerEvent("a", Json::object(), "document.dispatchEvent(e); window.pwned = 2; window",
+                      &page);
+  Event::triggerEvent("a", Json::object(), "", &page);
+  auto s = seen();
+  ASSERT_EQ(s.size(), 1u) << s.dump();
+  EXPECT_EQ(s[0]["type"], "a'b\\c\n");
+  EXPECT_EQ(page.evaluate("typeof window.pwned"), Json("undefined"));
+  EXPECT_FALSE(page.lastException());
+  EXPECT_EQ(Event::script("x", Json::object(), "window.top"), "");
+}
+
 TEST_F(EventDispatch, ListenerExceptionStaysInThePage) {
   page.evaluate("document.addEventListener('a', function () { throw new Error('x'); });");
   Event::triggerEvent("a", &page);
