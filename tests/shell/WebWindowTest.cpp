@@ -8,6 +8,7 @@
 
 #include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
+#include "shell/app/ApplicationControl.h"
 #include "shell/commands/App.h"
 #include "shell/window/WindowController.h"
 
@@ -93,6 +94,29 @@ TEST_F(WebWindows, AWindowDroppedBeforeItsDeferredCloseRunsIsNotTouched) {
   // The deferred close finds nothing to do (a sanitizer build sees any stale access).
   for (int i = 0; i < 50; ++i) g_main_context_iteration(nullptr, FALSE);
   EXPECT_TRUE(app.delegate->childWindowControllers().empty());
+}
+
+TEST_F(WebWindows, BounceIsABriefAttentionRequestThatEndsByItself) {
+  GtkApplication* application = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
+  {
+    GtkApplicationControl control(application);
+    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);  // never focused
+    control.setMainWindow(GTK_WINDOW(window));
+    control.requestUserAttention();
+    EXPECT_TRUE(gtk_window_get_urgency_hint(GTK_WINDOW(window)));
+    EXPECT_TRUE(waitFor([&] { return !gtk_window_get_urgency_hint(GTK_WINDOW(window)); }));
+    // A window that goes while the request runs, and a control that goes with one running.
+    control.requestUserAttention();
+    gtk_widget_destroy(window);
+    GtkWidget* other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    control.setMainWindow(GTK_WINDOW(other));
+    control.requestUserAttention();
+    EXPECT_TRUE(gtk_window_get_urgency_hint(GTK_WINDOW(other)));
+    gtk_widget_destroy(other);
+    control.setMainWindow(nullptr);
+  }
+  for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
+  g_object_unref(application);
 }
 
 TEST_F(WebWindows, IdleTimeIsTheDisplayServersSecondsSinceTheLastInput) {

@@ -45,10 +45,46 @@ struct GtkApplicationControl::Hidden {
   }
 };
 
+// The window whose urgency hint is set, and the timer that clears it: an informational request
+// that ends by itself.
+struct GtkApplicationControl::Attention {
+  GtkWindow* window = nullptr;  // weak
+  guint timer = 0;
+  static void forget(gpointer data, GObject*) {
+    auto* self = static_cast<Attention*>(data);
+    self->window = nullptr;
+    self->stop();
+  }
+  void stop() {
+    if (timer) g_source_remove(timer);
+    timer = 0;
+    if (window) g_object_weak_unref(G_OBJECT(window), forget, this);
+    window = nullptr;
+  }
+  void start(GtkWindow* target) {
+    stop();
+    window = target;
+    g_object_weak_ref(G_OBJECT(window), forget, this);
+    gtk_window_set_urgency_hint(window, TRUE);
+    timer = g_timeout_add_seconds(
+        kAttentionSeconds,
+        +[](gpointer data) -> gboolean {
+          auto* self = static_cast<Attention*>(data);
+          self->timer = 0;
+          if (self->window) gtk_window_set_urgency_hint(self->window, FALSE);
+          self->stop();
+          return G_SOURCE_REMOVE;
+        },
+        this);
+  }
+};
+
 GtkApplicationControl::GtkApplicationControl(GtkApplication* app)
-    : app_(app), hidden_(new Hidden) {}
+    : app_(app), attention_(new Attention), hidden_(new Hidden) {}
 
 GtkApplicationControl::~GtkApplicationControl() {
+  attention_->stop();
+  delete attention_;
   hidden_->clear();
   delete hidden_;
   if (gShared == this) gShared = nullptr;
@@ -101,9 +137,9 @@ void GtkApplicationControl::requestUserAttention() {
     GList* windows = gtk_application_get_windows(app_);
     if (windows) target = GTK_WINDOW(windows->data);
   }
-  // The hint stays until a window of the application is focused (cleared in activate and by
-  // the focus handler the application installs).
-  if (target && !gtk_window_is_active(target)) gtk_window_set_urgency_hint(target, TRUE);
+  // A brief request: the hint is cleared after a moment, or earlier when a window of the
+  // application is focused (activate and the focus handler the application installs).
+  if (target && !gtk_window_is_active(target)) attention_->start(target);
 }
 
 bool GtkApplicationControl::hasVisibleWindows() const {

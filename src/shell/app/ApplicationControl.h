@@ -42,9 +42,14 @@ class GtkApplicationControl : public ApplicationControl {
   // The main window (for attention requests and sheets), set by the application delegate.
   void setMainWindow(GtkWindow* window) { mainWindow_ = window; }
 
+  // How long an attention request (urgency hint) lasts unless a window is focused first.
+  static constexpr unsigned kAttentionSeconds = 2;
+
  private:
   GtkApplication* app_;
   GtkWindow* mainWindow_ = nullptr;
+  struct Attention;
+  Attention* attention_;
   struct Hidden;
   Hidden* hidden_;
 };
