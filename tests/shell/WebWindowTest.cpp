@@ -21,7 +21,7 @@ class WebWindows : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    for (const char* domain : {"GLib-GObject", "Gtk", "Gdk", "GLib"})
+    for (const char* domain : {"GLib-GObject", "Gtk", "Gdk", "GLib", "Pango"})
       handlers_.emplace_back(
           domain,
           g_log_set_handler(
@@ -117,6 +117,47 @@ TEST_F(WebWindows, BounceIsABriefAttentionRequestThatEndsByItself) {
   }
   for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
   g_object_unref(application);
+}
+
+// A main window that is a real web window.
+class RealMainWindowFactory : public FakeWindowFactory {
+ public:
+  std::shared_ptr<WebWindow> makeMainWindow(const std::string&) override {
+    real = WindowController::initWithRequest("");
+    return real;
+  }
+  std::shared_ptr<WindowController> real;
+};
+
+TEST_F(WebWindows, ASheetShowsThePagesTextAsValidTextOnTheMainWindow) {
+  RealMainWindowFactory windows;
+  FakeApplicationControl control;
+  FakeNotificationService notifications;
+  FakeWorkspace workspace;
+  AppDelegate delegate(windows, control, notifications, workspace);
+  delegate.applicationWillFinishLaunching();
+  auto page = std::make_shared<FakeWindow>();
+  auto app = std::make_shared<App>(page);
+  page->page.install({app, {}});
+  page->page.evaluate(
+      R"(MacGap.notify({type: 'sheet', title: 'Bad \uD800 text', content: 'More \uDFFF'}))");
+  GtkWidget* sheet = nullptr;
+  GList* all = gtk_window_list_toplevels();
+  for (GList* l = all; l; l = l->next)
+    if (GTK_IS_MESSAGE_DIALOG(l->data) &&
+        gtk_window_get_transient_for(GTK_WINDOW(l->data)) == windows.real->gtkWindow())
+      sheet = GTK_WIDGET(l->data);
+  g_list_free(all);
+  ASSERT_NE(sheet, nullptr);
+  gchar* text = nullptr;
+  g_object_get(sheet, "text", &text, nullptr);
+  ASSERT_NE(text, nullptr);
+  EXPECT_TRUE(g_utf8_validate(text, -1, nullptr)) << text;
+  EXPECT_TRUE(g_str_has_prefix(text, "Bad ")) << text;
+  g_free(text);
+  EXPECT_TRUE(notifications.posted.empty());
+  gtk_dialog_response(GTK_DIALOG(sheet), GTK_RESPONSE_OK);  // dismissing it does nothing more
+  for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
 }
 
 TEST_F(WebWindows, IdleTimeIsTheDisplayServersSecondsSinceTheLastInput) {

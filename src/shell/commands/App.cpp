@@ -54,6 +54,14 @@ std::optional<std::string> stringOption(const bridge::Dictionary& options, const
   return std::nullopt;
 }
 
+// The page's text as valid UTF-8 for the toolkit (a lone surrogate or a stray byte is replaced).
+std::string validText(const std::string& text) {
+  gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
+  std::string out = valid;
+  g_free(valid);
+  return out;
+}
+
 }  // namespace
 
 App::App(std::weak_ptr<bridge::WindowHandle> window)
@@ -165,9 +173,10 @@ void App::notify(std::optional<bridge::Dictionary> options) {
     if (!parent) return;
     GtkWidget* alert =
         gtk_message_dialog_new(parent, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_INFO,
-                               GTK_BUTTONS_OK, "%s", title.value_or("").c_str());
+                               GTK_BUTTONS_OK, "%s", validText(title.value_or("")).c_str());
     if (content && !content->empty())
-      gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(alert), "%s", content->c_str());
+      gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(alert), "%s",
+                                               validText(*content).c_str());
     gtk_window_set_modal(GTK_WINDOW(alert), TRUE);
     g_signal_connect(alert, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
     gtk_widget_show(alert);
