@@ -278,6 +278,16 @@ TEST_F(BridgeHarness, HugeStringIsRefusedWithoutCrashing) {
   EXPECT_EQ(eval("MacGap.Probe.stringLength('y'.repeat(1 << 20))"), 1 << 20);
 }
 
+TEST_F(BridgeHarness, ValueBudgetCoversTheWholeArgumentList) {
+  // Each argument alone is within the limit, both together are not: refused in the page, and
+  // the connection stays usable (the host would drop a connection that sent it).
+  auto r =
+      page.evaluate("var big = new Array(600000).fill(0); MacGap.Probe.describeTwoAnd(big, big)");
+  EXPECT_FALSE(page.lastException());
+  EXPECT_FALSE(r.has_value());
+  EXPECT_EQ(eval("MacGap.Probe.describeTwoAnd([1], 'x')"), "[1] 'x'");
+}
+
 TEST_F(BridgeHarness, LostConnectionAnswersUndefined) {
   page.disconnect();
   auto r = page.evaluate("MacGap.Probe.echo('x')");

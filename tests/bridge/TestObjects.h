@@ -23,6 +23,7 @@ class Probe : public Command {
   ~Probe() override { --liveCount; }
 
   std::string describeAny(Value v) { return describe(v); }
+  std::string describeTwo(Value a, Value b) { return describe(a) + " " + describe(b); }
   std::string takeString(std::optional<std::string> s) { return s ? "string:" + *s : "none"; }
   double stringLength(std::string s) { return static_cast<double>(s.size()); }
   std::string takeNumber(std::optional<double> d) {
@@ -78,6 +79,7 @@ class Probe : public Command {
     static const ClassInfo& info =
         ClassBuilder<Probe>("Probe")
             .method("describeAny:", &Probe::describeAny)
+            .method("describeTwo:and:", &Probe::describeTwo)
             .method("takeString:", &Probe::takeString)
             .method("stringLength:", &Probe::stringLength)
             .method("takeNumber:", &Probe::takeNumber)
