@@ -27,6 +27,9 @@ namespace {
 
 constexpr const char* kModuleFile = "libwendrel-webext.so";
 
+// Native code scripts the view's current main document only while that document is one that
+// may receive MacGap: events and callbacks carry application data (settings, account details)
+// that a foreign document the view navigated to must not see.
 class ViewPage : public ScriptPage {
  public:
   explicit ViewPage(std::uint64_t pageId) : pageId_(pageId) {}
@@ -36,14 +39,19 @@ class ViewPage : public ScriptPage {
   void callFunction(const std::string& name, std::vector<Value> args) override {
     if (auto ep = endpoint()) ep->callGlobal(pageId_, name, std::move(args));
   }
-  std::shared_ptr<HostEndpoint> endpoint() const { return attached_ ? endpoint_.lock() : nullptr; }
+  std::shared_ptr<HostEndpoint> endpoint() const {
+    return attached_ && allowed_ ? endpoint_.lock() : nullptr;
+  }
   void bind(const std::shared_ptr<HostEndpoint>& ep) { endpoint_ = ep; }
+  // A new main document: whether it may be scripted.
+  void setDocumentAllowed(bool allowed) { allowed_ = allowed; }
   void detach() { attached_ = false; }
 
  private:
   std::uint64_t pageId_;
   std::weak_ptr<HostEndpoint> endpoint_;
   bool attached_ = true;
+  bool allowed_ = true;
 };
 
 std::string randomToken() {
@@ -183,7 +191,9 @@ struct BridgeHost::Impl : HostEndpoint::Delegate {
     Record* rec = record(pageId);
     if (!rec) return std::nullopt;
     rec->page->bind(ep.shared_from_this());
-    if (!isAllowedDocument(url)) return std::nullopt;
+    const bool allowed = isAllowedDocument(url);
+    rec->page->setDocumentAllowed(allowed);
+    if (!allowed) return std::nullopt;
     Installer installer = rec->installer;  // the installer may detach the view
     return installer ? installer(url) : std::nullopt;
   }

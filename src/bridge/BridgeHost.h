@@ -40,7 +40,8 @@ class BridgeHost {
 
   // From now on every new main-frame script context of the view's page whose document is
   // allowed (isAllowedDocument) calls `installer` synchronously (the web process waits) and
-  // installs its answer. The returned page scripts the view's main frame; it stays valid (and
+  // installs its answer. The returned page scripts the view's main frame while its document is
+  // allowed (nothing reaches a foreign document the view navigated to); it stays valid (and
   // inert) after detach.
   std::shared_ptr<ScriptPage> attachWebView(WebKitWebView* view, Installer installer,
                                             FrameLoadedHandler frameLoaded = {});

@@ -179,6 +179,56 @@ TEST_F(WebKitBridge, PageCallsNativeCodeAndReceivesEvents) {
   EXPECT_EQ(installs.size(), 2u);
 }
 
+TEST_F(WebKitBridge, ForeignDocumentReceivesNoScriptsFromNativeCode) {
+  // A second view of the same web process shows the application's page: it serves as the
+  // marker that everything sent before it over the shared connection has been handled.
+  WebKitWebView* second = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
+  GtkWidget* secondWindow = gtk_offscreen_window_new();
+  gtk_container_add(GTK_CONTAINER(secondWindow), GTK_WIDGET(second));
+  gtk_widget_show_all(secondWindow);
+  auto secondRecorder = std::make_shared<Recorder>();
+  auto secondPage = BridgeHost::shared().attachWebView(second, [&](const std::string&) {
+    return std::optional<InstallSet>(InstallSet{root, {{"Recorder", secondRecorder}}});
+  });
+  const std::string outside = "file://" + (dir / "outside.html").string();
+  const std::string index = "file://" + (dir / "public/index.html").string();
+  webkit_web_view_load_uri(view, outside.c_str());
+  webkit_web_view_load_uri(second, index.c_str());
+  ASSERT_TRUE(waitFor([&] { return secondRecorder->has("loaded"); }));
+  ASSERT_TRUE(waitFor([&] { return title() == "outside undefined"; }));
+
+  page->evaluateScript("document.title = 'scripted'");
+  Event::triggerEvent("userDefaultsChanged", Json{{"secret", 1}}, page.get());
+  secondPage->evaluateScript("MacGap.Recorder.record('marker')");
+  ASSERT_TRUE(waitFor([&] { return secondRecorder->has("marker"); }));
+  // Read the foreign document's title in the web process itself (after the marker).
+  std::string seen;
+  bool done = false;
+  struct Read {
+    std::string* seen;
+    bool* done;
+  } read{&seen, &done};
+  webkit_web_view_evaluate_javascript(
+      view, "document.title", -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        auto* r = static_cast<Read*>(data);
+        JSCValue* value =
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        if (value) {
+          char* text = jsc_value_to_string(value);
+          *r->seen = text ? text : "";
+          g_free(text);
+          g_object_unref(value);
+        }
+        *r->done = true;
+      },
+      &read);
+  ASSERT_TRUE(waitFor([&] { return done; }));
+  EXPECT_EQ(seen, "outside undefined");
+  BridgeHost::shared().detachWebView(second);
+  gtk_widget_destroy(secondWindow);
+}
+
 TEST_F(WebKitBridge, RelatedViewSharesTheProcessAndMayCloseInsideACall) {
   WebKitWebView* second = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
   GtkWidget* secondWindow = gtk_offscreen_window_new();
