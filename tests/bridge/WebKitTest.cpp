@@ -119,6 +119,28 @@ class WebKitBridge : public ::testing::Test {
         [this](bool mainFrame, const std::string& url) { loads.emplace_back(mainFrame, url); });
   }
 
+  // A second view related to `view` (same web process) in its own window, with its own
+  // Recorder installed under the same root.
+  struct RelatedView {
+    WebKitWebView* view;
+    GtkWidget* window;
+    std::shared_ptr<Recorder> recorder;
+    std::shared_ptr<ScriptPage> page;
+  };
+  RelatedView openRelatedView() {
+    RelatedView r;
+    r.view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
+    r.window = gtk_offscreen_window_new();
+    gtk_container_add(GTK_CONTAINER(r.window), GTK_WIDGET(r.view));
+    gtk_widget_show_all(r.window);
+    r.recorder = std::make_shared<Recorder>();
+    r.page = BridgeHost::shared().attachWebView(
+        r.view, [root = root, rec = r.recorder](const std::string&) {
+          return std::optional<InstallSet>(InstallSet{root, {{"Recorder", rec}}});
+        });
+    return r;
+  }
+
   void TearDown() override {
     if (view) BridgeHost::shared().detachWebView(view);
     if (window) gtk_widget_destroy(window);
@@ -182,14 +204,11 @@ TEST_F(WebKitBridge, PageCallsNativeCodeAndReceivesEvents) {
 TEST_F(WebKitBridge, ForeignDocumentReceivesNoScriptsFromNativeCode) {
   // A second view of the same web process shows the application's page: it serves as the
   // marker that everything sent before it over the shared connection has been handled.
-  WebKitWebView* second = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
-  GtkWidget* secondWindow = gtk_offscreen_window_new();
-  gtk_container_add(GTK_CONTAINER(secondWindow), GTK_WIDGET(second));
-  gtk_widget_show_all(secondWindow);
-  auto secondRecorder = std::make_shared<Recorder>();
-  auto secondPage = BridgeHost::shared().attachWebView(second, [&](const std::string&) {
-    return std::optional<InstallSet>(InstallSet{root, {{"Recorder", secondRecorder}}});
-  });
+  RelatedView related = openRelatedView();
+  WebKitWebView* second = related.view;
+  GtkWidget*& secondWindow = related.window;
+  auto& secondRecorder = related.recorder;
+  auto& secondPage = related.page;
   const std::string outside = "file://" + (dir / "outside.html").string();
   const std::string index = "file://" + (dir / "public/index.html").string();
   webkit_web_view_load_uri(view, outside.c_str());
@@ -230,14 +249,11 @@ TEST_F(WebKitBridge, ForeignDocumentReceivesNoScriptsFromNativeCode) {
 }
 
 TEST_F(WebKitBridge, RelatedViewSharesTheProcessAndMayCloseInsideACall) {
-  WebKitWebView* second = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
-  GtkWidget* secondWindow = gtk_offscreen_window_new();
-  gtk_container_add(GTK_CONTAINER(secondWindow), GTK_WIDGET(second));
-  gtk_widget_show_all(secondWindow);
-  auto secondRecorder = std::make_shared<Recorder>();
-  auto secondPage = BridgeHost::shared().attachWebView(second, [&](const std::string&) {
-    return std::optional<InstallSet>(InstallSet{root, {{"Recorder", secondRecorder}}});
-  });
+  RelatedView related = openRelatedView();
+  WebKitWebView* second = related.view;
+  GtkWidget*& secondWindow = related.window;
+  auto& secondRecorder = related.recorder;
+  auto& secondPage = related.page;
   const std::string url = "file://" + (dir / "public/index.html").string();
   webkit_web_view_load_uri(view, url.c_str());
   webkit_web_view_load_uri(second, url.c_str());
