@@ -126,7 +126,7 @@ bool MainMenu::load(const std::string& uiFile) {
   GtkBuilder* builder = gtk_builder_new();
   GError* error = nullptr;
   if (!gtk_builder_add_from_file(builder, uiFile.c_str(), &error)) {
-    WD_LOG_WARN("The menu layout {} cannot be read: {}", uiFile,
+    WD_LOG_INFO("The menu layout {} cannot be read: {}", uiFile,
                 error ? error->message : "unknown error");
     g_clear_error(&error);
     g_object_unref(builder);

@@ -71,7 +71,7 @@ LocalConfiguration configuration() {
       buffer << in.rdbuf();
       auto config = LocalConfiguration::fromText(buffer.str());
       if (!config.settings.is_null()) return config;
-      WD_LOG_WARN("Local configuration {} is not valid JSON", file.string());
+      WD_LOG_INFO("Local configuration {} is not valid JSON", file.string());
       return config;
     }
   }

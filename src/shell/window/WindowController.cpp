@@ -55,7 +55,7 @@ void WindowController::awakeFromNib(WebKitWebView* related) {
     builder = gtk_builder_new();
     GError* error = nullptr;
     if (!gtk_builder_add_from_file(builder, layout->c_str(), &error)) {
-      WD_LOG_WARN("The window layout {} cannot be read: {}", *layout,
+      WD_LOG_INFO("The window layout {} cannot be read: {}", *layout,
                   error ? error->message : "unknown error");
       g_clear_error(&error);
       g_clear_object(&builder);
