@@ -3,6 +3,9 @@
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
 #include "core/NotificationCenter.h"
+#include "shell/commands/Dialog.h"
+#include "shell/commands/File.h"
+#include "shell/commands/Task.h"
 
 namespace wd {
 
@@ -23,6 +26,9 @@ void DesktopCommand::publishAppReady() {
 
 void registerShellScriptClasses() {
   bridge::ScriptObjectRegistry::shared().registerClass<DesktopCommand>("DesktopCommand");
+  bridge::ScriptObjectRegistry::shared().registerClass<File>("File");
+  bridge::ScriptObjectRegistry::shared().registerClass<Dialog>("Dialog");
+  bridge::ScriptObjectRegistry::shared().registerClass<Task>("Task");
 }
 
 }  // namespace wd

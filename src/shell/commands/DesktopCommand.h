@@ -14,7 +14,8 @@ class DesktopCommand : public bridge::Command {
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand) with the bridge's class registry.
+// Registers the shell's script classes (DesktopCommand, File, Dialog, Task) with the bridge's class
+// registry.
 void registerShellScriptClasses();
 
 }  // namespace wd
