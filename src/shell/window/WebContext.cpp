@@ -9,6 +9,7 @@
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/UserDefaults.h"
+#include "shell/window/DocumentPolicy.h"
 
 namespace wd::webcontext {
 
@@ -39,6 +40,8 @@ WebKitWebContext* shared() {
   WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(gContext);
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
   webkit_web_context_set_cache_model(gContext, WEBKIT_CACHE_MODEL_WEB_BROWSER);
+  bridge::BridgeHost::shared().setDocumentPolicy(
+      [](const std::string& url) { return documentpolicy::isAllowedDocument(url); });
   bridge::BridgeHost::shared().attach(gContext);
   return gContext;
 }
