@@ -48,6 +48,15 @@ void PageBridge::mainContextCreated(std::uint64_t pageId, JSGlobalContextRef ctx
   st->weakRefDeref = capture(getProp(ctx, getProp(ctx, st->weakRefCtor, "prototype"), "deref"));
   st->functionPrototype = capture(getProp(ctx, getProp(ctx, global, "Function"), "prototype"));
   st->defineProperty = capture(getProp(ctx, getProp(ctx, global, "Object"), "defineProperty"));
+  st->dateGetTime =
+      capture(getProp(ctx, getProp(ctx, getProp(ctx, global, "Date"), "prototype"), "getTime"));
+  {
+    JSStr keysOf(
+        "(function (o) { var k = { __proto__: null }, n = 0;"
+        " for (var p in o) k[n++] = p; k.length = n; return k; })");
+    JSValueRef exc = nullptr;
+    st->keysOf = capture(JSEvaluateScript(ctx, keysOf.get(), nullptr, nullptr, 1, &exc));
+  }
   mainStates_[pageId] = st;
 
   Message m;
@@ -112,10 +121,11 @@ void PageBridge::retire(const std::shared_ptr<ContextState>& st) {
   for (auto& [id, wr] : st->weakRefs) JSValueUnprotect(ctx, wr);
   st->prototypes.clear();
   st->weakRefs.clear();
-  for (JSObjectRef o :
-       {st->weakRefCtor, st->weakRefDeref, st->functionPrototype, st->defineProperty})
+  for (JSObjectRef o : {st->weakRefCtor, st->weakRefDeref, st->functionPrototype,
+                        st->defineProperty, st->dateGetTime, st->keysOf})
     if (o) JSValueUnprotect(ctx, o);
   st->weakRefCtor = st->weakRefDeref = st->functionPrototype = st->defineProperty = nullptr;
+  st->dateGetTime = st->keysOf = nullptr;
   st->ctx = nullptr;
   JSGlobalContextRelease(ctx);
 }

@@ -35,6 +35,10 @@ struct ContextState : std::enable_shared_from_this<ContextState> {
   JSObjectRef weakRefDeref = nullptr;
   JSObjectRef functionPrototype = nullptr;
   JSObjectRef defineProperty = nullptr;
+  JSObjectRef dateGetTime = nullptr;  // Date.prototype.getTime
+  // keysOf(o): the names a for-in loop over `o` visits, as a prototype-less array-like object
+  // (so neither collecting nor reading them runs page code other than `o`'s own traps).
+  JSObjectRef keysOf = nullptr;
   std::unordered_map<std::uint32_t, JSObjectRef> prototypes;  // protected
   std::unordered_map<std::uint64_t, JSObjectRef> weakRefs;    // objectId -> WeakRef, protected
 };

@@ -45,6 +45,19 @@ void HandleTable::dropContext(const ContextState& st) {
   }
 }
 
+WValue ValueConverter::dateOf(ContextState& st, JSValueRef date) {
+  // The captured getTime reads the time value itself: a page that replaced valueOf or
+  // Symbol.toPrimitive does not change it. An invalid Date (NaN) is null.
+  if (!st.dateGetTime) return WValue::null();
+  JSValueRef exc = nullptr;
+  JSValueRef t = JSObjectCallAsFunction(st.ctx, st.dateGetTime, const_cast<JSObjectRef>(date), 0,
+                                        nullptr, &exc);
+  const double ms =
+      !exc && t && JSValueIsNumber(st.ctx, t) ? JSValueToNumber(st.ctx, t, &exc) : NAN;
+  if (exc || !(std::fabs(ms) <= wire::kMaxDateMs)) return WValue::null();
+  return WValue::date(ms);
+}
+
 bool ValueConverter::toWire(ContextState& st, JSValueRef v, std::uint8_t t, Budget& budget,
                             WValue& out) {
   JSContextRef ctx = st.ctx;
@@ -74,7 +87,7 @@ bool ValueConverter::toWire(ContextState& st, JSValueRef v, std::uint8_t t, Budg
       JSObjectRef o = asObject(ctx, v);
       std::uint64_t id;
       std::uint32_t cid;
-      if (!o || JSValueIsArray(ctx, v) || JSObjectIsFunction(ctx, o) ||
+      if (!o || JSValueIsArray(ctx, v) || JSObjectIsFunction(ctx, o) || JSValueIsDate(ctx, v) ||
           classes_.proxyState(ctx, v, id, cid))
         return out = WValue{}, true;
       return convertAny(st, v, 0, budget, out);
@@ -137,6 +150,10 @@ bool ValueConverter::convertAny(ContextState& st, JSValueRef v, int depth, Budge
     out = WValue::ref(id, cid);
     return true;
   }
+  if (JSValueIsDate(ctx, v)) {
+    out = dateOf(st, v);
+    return true;
+  }
   if (JSObjectIsFunction(ctx, obj)) {
     out = WValue::handle(handles_.add(st, v));
     if (out.id == 0) out = WValue{};
@@ -160,30 +177,36 @@ bool ValueConverter::convertAny(ContextState& st, JSValueRef v, int depth, Budge
     }
     return true;
   }
+  // Property names through the captured for-in helper: an exception of the page's code (a
+  // Proxy's ownKeys, getOwnPropertyDescriptor or getPrototypeOf trap, a revoked Proxy) comes
+  // back here and refuses the value, where JSObjectCopyPropertyNames would leave it pending and
+  // throw it into the page when the member returns.
+  if (!st.keysOf) return false;
+  JSValueRef exc = nullptr;
+  JSValueRef keysValue = JSObjectCallAsFunction(ctx, st.keysOf, nullptr, 1, &v, &exc);
+  JSObjectRef keys = exc ? nullptr : asObject(ctx, keysValue);
+  JSValueRef countValue = getProp(ctx, keys, "length");
+  const double n = countValue ? JSValueToNumber(ctx, countValue, &exc) : -1;
+  if (!keys || exc || !(n >= 0) || n > static_cast<double>(wire::kMaxValues - budget.values))
+    return false;
   out.tag = Tag::Object;
-  JSPropertyNameArrayRef names = JSObjectCopyPropertyNames(ctx, obj);
-  const std::size_t n = JSPropertyNameArrayGetCount(names);
-  bool ok = n <= wire::kMaxValues - budget.values;
-  for (std::size_t i = 0; i < n && ok; ++i) {
-    JSStringRef name = JSPropertyNameArrayGetNameAtIndex(names, i);
-    JSValueRef exc = nullptr;
+  const auto count = static_cast<unsigned>(n);
+  for (unsigned i = 0; i < count; ++i) {
+    JSValueRef nameValue = JSObjectGetPropertyAtIndex(ctx, keys, i, &exc);
+    if (exc || !nameValue || !JSValueIsString(ctx, nameValue)) return false;
+    JSStringRef name = JSValueToStringCopy(ctx, nameValue, &exc);
+    if (!name) return false;
     JSValueRef e = JSObjectGetProperty(ctx, obj, name, &exc);
-    if (exc) {
-      ok = false;
-      break;
-    }
-    WValue w;
-    if (!convertAny(st, e, depth + 1, budget, w)) {
-      ok = false;
-      break;
-    }
-    if (w.tag == Tag::Undefined) continue;  // as JSON.stringify leaves them out
     std::string key = toUtf8(name);
+    JSStringRelease(name);
+    if (exc) return false;
+    WValue w;
+    if (!convertAny(st, e, depth + 1, budget, w)) return false;
+    if (w.tag == Tag::Undefined) continue;  // as JSON.stringify leaves them out
     budget.bytes += key.size();
     out.entries.emplace_back(std::move(key), std::move(w));
   }
-  JSPropertyNameArrayRelease(names);
-  return ok && budget.bytes <= wire::kMaxFrame;
+  return budget.bytes <= wire::kMaxFrame;
 }
 
 JSValueRef ValueConverter::toJS(ContextState& st, WValue& v) {
@@ -238,6 +261,12 @@ JSValueRef ValueConverter::toJS(ContextState& st, WValue& v) {
         }
       }
       return obj;
+    }
+    case Tag::Date: {
+      JSValueRef time = JSValueMakeNumber(ctx, v.number);
+      JSValueRef exc = nullptr;
+      JSObjectRef date = JSObjectMakeDate(ctx, 1, &time, &exc);
+      return date && !exc ? date : JSValueMakeNull(ctx);
     }
     case Tag::Ref:
       return classes_.proxyFor(st, v.id, v.classId);

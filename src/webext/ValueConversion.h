@@ -3,6 +3,9 @@
 // declared (string, number, int32, boolean, any, dictionary, array, script value, native
 // object) under one budget per message (values and bytes); results become script values. Page
 // values handed to native code by handle are protected here until the host releases them.
+// Dates cross as dates (an invalid page Date as null). Page code that throws while a value is
+// read (getters, toString, valueOf, Proxy traps) refuses the value; its exception is caught
+// and never reaches the page.
 #include <JavaScriptCore/JavaScript.h>
 
 #include <cstdint>
@@ -56,6 +59,8 @@ class ValueConverter {
 
  private:
   bool convertAny(ContextState& st, JSValueRef v, int depth, Budget& budget, wire::WValue& out);
+  // A page Date: its time, or null for an invalid Date.
+  static wire::WValue dateOf(ContextState& st, JSValueRef date);
 
   PageClasses& classes_;
   HandleTable& handles_;
