@@ -19,6 +19,9 @@ PageBridge::PageBridge(PageTransport& transport)
 }
 
 PageBridge::~PageBridge() {
+  for (auto& m : deferred_)
+    for (auto& v : m.values) discardRefs(v);
+  deferred_.clear();
   auto states = mainStates_;
   for (auto& [id, st] : states) retire(st);
   mainStates_.clear();
@@ -170,7 +173,10 @@ std::optional<WValue> PageBridge::waitForReply(std::uint64_t id) {
     handleMessage(payload);
   }
   --waitDepth_;
-  if (waitDepth_ == 0) transport_.waitEnded();
+  if (waitDepth_ == 0) {
+    runDeferred();  // nothing to do unless the wait was outside every host script
+    transport_.waitEnded();
+  }
   return result;
 }
 
@@ -230,20 +236,55 @@ void PageBridge::handleMessage(std::string_view payload) {
         for (auto& v : m.values) discardRefs(v);
       break;
     case MsgType::Evaluate:
-      serveEvaluate(m);
-      break;
     case MsgType::CallHandle:
-      serveCallHandle(m);
-      break;
     case MsgType::CallGlobal:
-      serveCallGlobal(m);
+      hostRequest(m);
       break;
     case MsgType::ReleaseHandles:
-      serveReleaseHandles(m);
+      // After the deferred calls that may still use them.
+      if (deferred_.empty())
+        serveReleaseHandles(m);
+      else
+        deferred_.push_back(std::move(m));
       break;
     default:
       break;
   }
+}
+
+void PageBridge::hostRequest(Message& m) {
+  // Host scripts and callbacks run one at a time, in arrival order. One that arrives while
+  // another is running (blocked in a call) waits until that one returns: run nested, a page
+  // whose listeners call native code would nest one event per call until its stack ran out.
+  // With no host script running (the page idle, or blocked in a call its own script made) the
+  // queue runs at once, so an event still reaches the page before the page's call returns.
+  deferred_.push_back(std::move(m));
+  runDeferred();
+}
+
+void PageBridge::runHostRequest(Message& m) {
+  ++hostScriptDepth_;
+  if (m.type == MsgType::Evaluate)
+    serveEvaluate(m);
+  else if (m.type == MsgType::CallHandle)
+    serveCallHandle(m);
+  else if (m.type == MsgType::CallGlobal)
+    serveCallGlobal(m);
+  --hostScriptDepth_;
+}
+
+void PageBridge::runDeferred() {
+  if (runningDeferred_ || hostScriptDepth_ > 0) return;
+  runningDeferred_ = true;
+  while (!deferred_.empty()) {
+    Message m = std::move(deferred_.front());
+    deferred_.pop_front();
+    if (m.type == MsgType::ReleaseHandles)
+      serveReleaseHandles(m);
+    else
+      runHostRequest(m);
+  }
+  runningDeferred_ = false;
 }
 
 void PageBridge::serveEvaluate(Message& m) {

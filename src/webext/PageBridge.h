@@ -3,7 +3,9 @@
 // JavaScriptCore context from the host's answer, performs the synchronous round trip of every
 // member access, and serves the host's requests (evaluate a script, call a function handle or a
 // global function, release handles, define classes), also while the page waits for a reply,
-// nested calls included. Value conversion is ValueConverter's, the JavaScriptCore classes
+// nested calls included. Scripts and callbacks of the host run one at a time in arrival order:
+// one that arrives while another is running (blocked in a call) waits until that one returns.
+// Value conversion is ValueConverter's, the JavaScriptCore classes
 // PageClasses'. Used by the web process extension, the test harness and the benchmark.
 //
 // Nothing here throws into the page: bad arguments, lost connections and unknown objects give
@@ -11,6 +13,7 @@
 #include <JavaScriptCore/JavaScript.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -94,6 +97,14 @@ class PageBridge : private ReleaseSink {
   // Performs the round trip of `m` and converts its result for the context (null when the
   // context died meanwhile).
   JSValueRef resultOf(ContextState& st, wire::Message& m);
+  // Evaluate, CallHandle or CallGlobal: runs it now, or after the host script that is running
+  // and those that arrived before it.
+  void hostRequest(wire::Message& m);
+  // Runs one host script or callback (the page is then inside a host script).
+  void runHostRequest(wire::Message& m);
+  // Runs the queued requests in order until none is left, unless a host script is running
+  // (its end runs them).
+  void runDeferred();
   void serveEvaluate(wire::Message& m);
   void serveCallHandle(wire::Message& m);
   void serveCallGlobal(wire::Message& m);
@@ -106,6 +117,10 @@ class PageBridge : private ReleaseSink {
   ValueConverter convert_;
   bool connected_ = true;
   int waitDepth_ = 0;
+  int hostScriptDepth_ = 0;  // inside a script or callback the host asked for
+  bool runningDeferred_ = false;
+  // Host requests (and the handle releases after them) that arrived inside a host script.
+  std::deque<wire::Message> deferred_;
   std::uint64_t nextCallId_ = 0;
   std::map<std::uint64_t, wire::WValue> replies_;
   std::unordered_map<std::uint64_t, std::shared_ptr<ContextState>> mainStates_;

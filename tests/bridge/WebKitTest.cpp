@@ -1,6 +1,7 @@
 // End to end through real WebKitGTK: the web process loads the extension, the page calls native
-// members synchronously over the socket, receives events (also while blocked in a call), inner
-// frames and foreign documents get no MacGap, and a reload keeps the native objects.
+// members synchronously over the socket, receives events (also while blocked in a call, and in
+// order when a burst of them meets listeners that call native code), inner frames and foreign
+// documents get no MacGap, and a reload keeps the native objects.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -277,6 +278,25 @@ TEST_F(WebKitBridge, RelatedViewSharesTheProcessAndMayCloseInsideACall) {
   ASSERT_TRUE(waitFor([&] { return secondWindow == nullptr; }));
   page->evaluateScript("MacGap.Recorder.record('still here')");
   ASSERT_TRUE(waitFor([&] { return recorder->has("still here"); }));
+}
+
+TEST_F(WebKitBridge, BurstOfEventsWhoseListenerCallsNativeCodeArrivesInOrder) {
+  const std::string url = "file://" + (dir / "public/index.html").string();
+  webkit_web_view_load_uri(view, url.c_str());
+  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }));
+  recorder->log.clear();
+  page->evaluateScript(
+      "document.addEventListener('burst', function (e) { MacGap.Recorder.record('' + e.data.n); "
+      "});");
+  // All queued before the page's first call of them is answered: the page meets the later
+  // events while it waits inside the earlier listeners.
+  constexpr int kEvents = 3000;
+  for (int n = 1; n <= kEvents; ++n) Event::triggerEvent("burst", Json{{"n", n}}, page.get());
+  ASSERT_TRUE(waitFor([&] { return recorder->has(std::to_string(kEvents)); }))
+      << recorder->log.size() << " events arrived";
+  ASSERT_EQ(recorder->log.size(), static_cast<std::size_t>(kEvents));
+  for (int n = 1; n <= kEvents; ++n)
+    ASSERT_EQ(recorder->log[static_cast<std::size_t>(n - 1)], std::to_string(n));
 }
 
 TEST(BridgeHostLifetime, ConnectionClosedJustBeforeTheHostGoes) {
