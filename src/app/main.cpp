@@ -9,6 +9,9 @@
 #include "autodiscover/DiscoverCli.h"
 #include "shell/Application.h"
 #include "wd/Version.h"
+#ifdef WD_WITH_TEST_HOOKS
+#include "shell/testing/TestHooks.h"
+#endif
 
 int main(int argc, char** argv) {
   wd::CommandLine cl = wd::CommandLine::parse(argc, argv);
@@ -28,5 +31,12 @@ int main(int argc, char** argv) {
     case wd::CommandLine::Action::Run:
       break;
   }
+#ifdef WD_WITH_TEST_HOOKS
+  return wd::runApplication(cl.app, [](wd::AppDelegate& delegate, GDBusConnection* connection) {
+    return wd::TestHooks::enabled() ? std::make_shared<wd::TestHooks>(connection, delegate)
+                                    : nullptr;
+  });
+#else
   return wd::runApplication(cl.app);
+#endif
 }

@@ -8,19 +8,17 @@
 #include "bridge/ScriptObject.h"
 #include "bridge/ScriptPage.h"
 
-typedef struct _GtkWindow GtkWindow;
 typedef struct _WebKitWebView WebKitWebView;
 
 namespace wd::bridge {
 
-// What a script object knows of its window. The shell's WindowController implements it and is
-// held by std::shared_ptr.
+// What a script object knows of its window: its page and web view. The shell's web windows
+// implement it (adding what the shell needs of them) and are held by std::shared_ptr.
 class WindowHandle {
  public:
   virtual ~WindowHandle() = default;
   // The window's page (its main frame), or nullptr.
   virtual ScriptPage* scriptPage() = 0;
-  virtual GtkWindow* gtkWindow() = 0;
   // The window's web view, when it has a real one.
   virtual WebKitWebView* webKitWebView() { return nullptr; }
 };

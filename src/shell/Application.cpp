@@ -1,19 +1,24 @@
 #include "shell/Application.h"
 
+#include <glib-unix.h>
 #include <gtk/gtk.h>
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "core/Bundle.h"
 #include "core/Log.h"
+#include "core/NotificationCenter.h"
+#include "core/UserDefaults.h"
+#include "shell/ShellContext.h"
 #include "shell/app/AppDelegate.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/app/MainMenu.h"
 #include "shell/commands/DesktopCommand.h"
-#include "shell/notifications/NotificationService.h"
+#include "shell/notifications/DesktopNotificationService.h"
 #include "shell/system/SystemEvents.h"
 #include "shell/system/Workspace.h"
-#include "shell/testing/TestHooks.h"
 #include "shell/window/WebClient.h"
 #include "shell/window/WebContext.h"
 #include "shell/window/WindowController.h"
@@ -24,65 +29,97 @@ namespace {
 
 class WindowControllerFactory : public WindowFactory {
  public:
-  std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath) override {
-    return WindowController::initWithURL(resourcePath);
+  explicit WindowControllerFactory(const std::optional<WindowEnvironment>& env) : env_(env) {}
+  std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath, WindowHost&) override {
+    return env_ ? WindowController::initWithURL(*env_, resourcePath) : nullptr;
   }
-  std::shared_ptr<WebWindow> makeWindow(const std::string& url) override {
-    return WindowController::initWithRequest(url);
+  std::shared_ptr<WebWindow> makeWindow(const std::string& url, WindowHost&) override {
+    return env_ ? WindowController::initWithRequest(*env_, url) : nullptr;
   }
+
+ private:
+  const std::optional<WindowEnvironment>& env_;
 };
 
-// Everything the running application owns, made at start-up in the primary instance.
+// Everything the running application owns, made at start-up in the primary instance. Members
+// are destroyed in reverse order: windows and their delegate first, then the web context, then
+// the services the pages' objects use.
 struct Shell {
   ApplicationOptions options;
-  WindowControllerFactory windows;
-  std::unique_ptr<GtkApplicationControl> control;
+  StartupExtension extension;
+  std::shared_ptr<GtkApplicationControl> control;
+  std::unique_ptr<ShellContext> context;
+  std::unique_ptr<WebContext> web;
+  std::optional<WindowEnvironment> environment;
+  std::unique_ptr<WindowControllerFactory> windows;
   std::unique_ptr<AppDelegate> delegate;
   std::unique_ptr<MainMenu> menu;
   std::unique_ptr<SystemEvents> systemEvents;
-  std::unique_ptr<TestHooks> testHooks;
+  std::shared_ptr<void> extensionState;
+  guint signalSources[2] = {0, 0};
 };
 
-void chooseWebClient(const ApplicationOptions& options) {
+void chooseWebClient(const ApplicationOptions& options, UserDefaults& defaults) {
   if (!options.webClientDirectory.empty()) {
     if (webclient::isWebClientDirectory(options.webClientDirectory)) {
       webclient::setDirectory(options.webClientDirectory);
       return;
     }
-    WD_LOG_WARN("The web client folder {} has no public/index.html; using the bundled page",
+    WD_LOG_INFO("The web client folder {} has no public/index.html; using the bundled page",
                 options.webClientDirectory);
     return;
   }
-  if (auto dir = webclient::directoryFromSettings()) webclient::setDirectory(*dir);
+  if (auto dir = webclient::directoryFromSettings(defaults)) webclient::setDirectory(*dir);
+}
+
+// SIGTERM and SIGINT quit as the Quit command does (windows hide, the frame is saved).
+gboolean onQuitSignal(gpointer data) {
+  auto* shell = static_cast<Shell*>(data);
+  WD_LOG_INFO("Quit requested by a signal");
+  if (shell->delegate)
+    shell->delegate->terminate();
+  else if (shell->control)
+    shell->control->terminate();
+  return G_SOURCE_CONTINUE;
 }
 
 void onStartup(GtkApplication* app, Shell* shell) {
   // Logging first: it must be in place before any other start-up step logs.
   logging::setup();
-  registerShellScriptClasses();
-  chooseWebClient(shell->options);
   g_set_application_name(Bundle::main().name().c_str());
   gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
 
-  shell->control = std::make_unique<GtkApplicationControl>(app);
-  ApplicationControl::setShared(shell->control.get());
-  shell->delegate = std::make_unique<AppDelegate>(
-      shell->windows, *shell->control, NotificationService::shared(), Workspace::shared());
-  shell->menu = std::make_unique<MainMenu>(G_ACTION_MAP(app), [] { return AppDelegate::shared(); });
+  shell->control = std::make_shared<GtkApplicationControl>(app);
+  shell->context = std::make_unique<ShellContext>(
+      ShellContext::Services{shell->control, std::make_shared<DesktopNotificationService>(),
+                             std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
+                             &NotificationCenter::defaultCenter()});
+  ShellContext& context = *shell->context;
+  registerShellScriptClasses(context.scriptClasses());
+  chooseWebClient(shell->options, context.defaults());
+
+  shell->web = std::make_unique<WebContext>(context.bridgeHost());
+  shell->windows = std::make_unique<WindowControllerFactory>(shell->environment);
+  shell->delegate = std::make_unique<AppDelegate>(context, *shell->windows);
+  AppDelegate* delegate = shell->delegate.get();
+  shell->environment.emplace(WindowEnvironment{
+      context, *shell->web, *delegate,
+      [delegate](std::shared_ptr<WebWindow> window) { return delegate->makeRootObject(window); }});
+
+  shell->menu =
+      std::make_unique<MainMenu>(G_ACTION_MAP(app), [shell] { return shell->delegate.get(); });
   if (auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui"))
     shell->menu->load(*layout);
   gtk_application_set_menubar(app, shell->menu->model());
-  shell->delegate->setMainMenu(shell->menu.get());
+  delegate->setMainMenu(shell->menu.get());
 
-  shell->delegate->applicationWillFinishLaunching();
-  if (auto* main = shell->delegate->mainWindowController())
-    if (main->windowController())
-      shell->control->setMainWindow(main->windowController()->gtkWindow());
-  shell->systemEvents = std::make_unique<SystemEvents>();
-  if (TestHooks::enabled())
-    shell->testHooks = std::make_unique<TestHooks>(
-        g_application_get_dbus_connection(G_APPLICATION(app)), *shell->delegate);
-  shell->delegate->applicationDidFinishLaunching();
+  delegate->applicationWillFinishLaunching();
+  if (auto main = delegate->mainWindow()) shell->control->setMainWindow(main->gtkWindow());
+  shell->systemEvents = std::make_unique<SystemEvents>(context.center());
+  if (shell->extension)
+    shell->extensionState =
+        shell->extension(*delegate, g_application_get_dbus_connection(G_APPLICATION(app)));
+  delegate->applicationDidFinishLaunching();
 
   // A window getting the focus ends an attention request.
   g_signal_connect(app, "notify::active-window", G_CALLBACK(+[](GtkApplication* a, GParamSpec*) {
@@ -90,6 +127,8 @@ void onStartup(GtkApplication* app, Shell* shell) {
                        gtk_window_set_urgency_hint(GTK_WINDOW(l->data), FALSE);
                    }),
                    nullptr);
+  shell->signalSources[0] = g_unix_signal_add(SIGTERM, onQuitSignal, shell);
+  shell->signalSources[1] = g_unix_signal_add(SIGINT, onQuitSignal, shell);
   // Closing the last window does not end the application: only Quit or terminate() do.
   g_application_hold(G_APPLICATION(app));
 }
@@ -104,46 +143,46 @@ void onOpen(GtkApplication*, GFile** files, gint count, const gchar*, Shell* she
   if (!shell->delegate) return;
   std::vector<std::string> paths;
   for (gint i = 0; i < count; ++i) {
-    if (gchar* path = g_file_get_path(files[i]); path && g_file_is_native(files[i])) {
-      paths.emplace_back(path);
-      g_free(path);
-      continue;
-    } else {
-      g_free(path);
+    if (g_file_is_native(files[i])) {
+      if (g_autofree gchar* path = g_file_get_path(files[i])) {
+        paths.emplace_back(path);
+        continue;
+      }
     }
-    gchar* uri = g_file_get_uri(files[i]);
-    if (uri) shell->delegate->handleGetURLEvent(uri);
-    g_free(uri);
+    // Each URI on its own: one the page cannot take is dropped (logged), the others go on.
+    if (g_autofree gchar* uri = g_file_get_uri(files[i])) shell->delegate->handleGetURLEvent(uri);
   }
   if (!paths.empty()) shell->delegate->openFiles(paths);
   shell->delegate->showMainWindow(true);
 }
 
 void onShutdown(GtkApplication*, Shell* shell) {
-  if (shell->delegate && shell->delegate->mainWindowController()) {
-    if (auto window = std::dynamic_pointer_cast<WindowController>(
-            shell->delegate->mainWindowController()->windowController()))
+  for (guint& source : shell->signalSources)
+    if (source) g_source_remove(std::exchange(source, 0));
+  if (shell->delegate) {
+    if (auto window = std::dynamic_pointer_cast<WindowController>(shell->delegate->mainWindow()))
       window->saveFrame();
   }
-  shell->testHooks.reset();
+  shell->extensionState.reset();
   shell->systemEvents.reset();
   shell->delegate.reset();
   shell->menu.reset();
-  ApplicationControl::setShared(nullptr);
+  shell->environment.reset();
+  shell->web.reset();
+  shell->context.reset();
   shell->control.reset();
-  NotificationService::setShared(nullptr);
-  webcontext::reset();
 }
 
 }  // namespace
 
-int runApplication(const ApplicationOptions& options) {
+int runApplication(const ApplicationOptions& options, StartupExtension extension) {
   // Without a session bus the application still runs, as a non-unique instance (GApplication
   // falls back by itself).
   GtkApplication* app =
       gtk_application_new(Bundle::main().identifier().c_str(), G_APPLICATION_HANDLES_OPEN);
   Shell shell;
   shell.options = options;
+  shell.extension = std::move(extension);
   g_signal_connect(app, "startup", G_CALLBACK(onStartup), &shell);
   g_signal_connect(app, "activate", G_CALLBACK(onActivate), &shell);
   g_signal_connect(app, "open", G_CALLBACK(onOpen), &shell);

@@ -26,7 +26,6 @@ TEST(AppDelegateLaunch, MakesOneMainWindowOnTheBundledPageAndShowsIt) {
   EXPECT_EQ(app.main().fronts, 0);  // shown without a sender: no activation
   EXPECT_FALSE(UserDefaults::standard().boolForKey(Settings::kRunAnyway));
   EXPECT_TRUE(app.delegate->childWindowControllers().empty());
-  EXPECT_EQ(AppDelegate::shared(), app.delegate.get());
   EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
 }
 
@@ -49,7 +48,7 @@ TEST(WindowRegistry, TheMainWindowIsNeverAChild) {
   EXPECT_TRUE(app.delegate->childWindowControllers().empty());
   EXPECT_TRUE(app.delegate->isMainWindow(main.get()));
   app.delegate->unregisterChildController(main.get());
-  app.delegate->closeWindow(main.get());
+  app.delegate->windowDidClose(main.get());
   EXPECT_TRUE(app.delegate->isMainWindow(main.get()));
   EXPECT_FALSE(app.delegate->isMainWindow(nullptr));
 }
@@ -67,12 +66,12 @@ TEST(WindowRegistry, NewWindowIsRegisteredShownInFrontAndReleasedOnClose) {
   auto second = app.delegate->newWindowWithRequest("");
   EXPECT_EQ(app.delegate->childWindowControllers().size(), 2u);
   std::weak_ptr<WebWindow> weak = window;
-  app.delegate->closeWindow(window.get());
+  app.delegate->windowDidClose(window.get());
   window.reset();
   EXPECT_TRUE(weak.expired());  // the registry held the last reference
   ASSERT_EQ(app.delegate->childWindowControllers().size(), 1u);
   EXPECT_EQ(app.delegate->childWindowControllers()[0], second);
-  app.delegate->closeWindow(window.get());  // unknown: nothing
+  app.delegate->windowDidClose(window.get());  // unknown: nothing
   EXPECT_EQ(app.delegate->childWindowControllers().size(), 1u);
 }
 
@@ -84,7 +83,7 @@ class MenuCommands : public ::testing::Test {
     auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui");
     ASSERT_TRUE(layout);
     ASSERT_TRUE(menu->load(*layout));
-    NotificationCenter::defaultCenter().post("appReady");
+    app.main().pageEvents().pageReady();
   }
   void TearDown() override {
     menu.reset();
@@ -192,7 +191,7 @@ TEST_F(UpdateSettings, NegativePeriodStopsCheckingAndStoredValuesAreKept) {
 
 TEST(NotificationClicks, RunTheCallbackInTheMainPageAndWithdrawTheNotification) {
   LaunchedApp app;
-  NotificationCenter::defaultCenter().post("appReady");
+  app.main().pageEvents().pageReady();
   app.main().visible = false;
   UserNotification n;
   n.identifier = "it's \"quoted\"";
@@ -207,7 +206,7 @@ TEST(NotificationClicks, RunTheCallbackInTheMainPageAndWithdrawTheNotification) 
 
 TEST(NotificationClicks, WithoutCallbackOrIdentifierOnlyFrontAndWithdraw) {
   LaunchedApp app;
-  NotificationCenter::defaultCenter().post("appReady");
+  app.main().pageEvents().pageReady();
   UserNotification noCallback;
   noCallback.identifier = "x";
   UserNotification noIdentifier;

@@ -14,28 +14,17 @@
 namespace wd::test {
 namespace {
 
-class AppObject : public ::testing::Test {
+class AppObject : public ::testing::Test, protected FakeShell {
  protected:
   void SetUp() override {
-    notifications = std::make_shared<FakeNotificationService>();
-    NotificationService::setShared(notifications);
-    workspace = std::make_shared<FakeWorkspace>();
-    Workspace::setShared(workspace);
-    ApplicationControl::setShared(&control);
     window = std::make_shared<FakeWindow>();
-    app = std::make_shared<App>(window);
+    app = std::make_shared<App>(window, context, window);
     window->page.install({app, {}});
-  }
-  void TearDown() override {
-    NotificationService::setShared(nullptr);
-    Workspace::setShared(nullptr);
-    ApplicationControl::setShared(nullptr);
   }
   Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
 
-  std::shared_ptr<FakeNotificationService> notifications;
-  std::shared_ptr<FakeWorkspace> workspace;
-  FakeApplicationControl control;
+  std::shared_ptr<FakeNotificationService>& notifications = notificationsPtr;
+  std::shared_ptr<FakeWorkspace>& workspace = workspacePtr;
   std::shared_ptr<FakeWindow> window;
   std::shared_ptr<App> app;
 };
@@ -154,7 +143,6 @@ TEST_F(AppObject, ApplicationControlAndWorkspace) {
 TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
   js("window.seen = []; ['sleep','wake','appActivated'].forEach(function (n) {"
      "  document.addEventListener(n, function (e) { seen.push([n, e.data]); }); });");
-  auto& center = NotificationCenter::defaultCenter();
   center.post(SystemEvents::kWillSleep);
   center.post(SystemEvents::kDidWake);
   center.post(SystemEvents::kDidActivateApplication,

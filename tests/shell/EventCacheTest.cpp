@@ -17,7 +17,7 @@ Json event(const std::string& name, Json data) {
 class EventCache : public ::testing::Test {
  protected:
   LaunchedApp app;
-  void ready() { NotificationCenter::defaultCenter().post("appReady"); }
+  void ready() { app.main().pageEvents().pageReady(); }
 };
 
 TEST_F(EventCache, TwoMailtoLinksBeforeReadyGiveOneEventWithTheSecond) {
@@ -42,7 +42,7 @@ TEST_F(EventCache, MailtoSchemeIsComparedExactlyAndOtherURLsAreIgnored) {
 
 TEST_F(EventCache, FulltextSearchBeforeReadyArrivesWithNull) {
   app.delegate->fulltextSearch();
-  EXPECT_TRUE(app.controller().eventCache().contains("fulltextSearch"));
+  EXPECT_TRUE(app.main().pageEvents().heldEvents().contains("fulltextSearch"));
   ready();
   EXPECT_EQ(app.main().log(), Json::array({event("fulltextSearch", nullptr)}));
 }
@@ -61,7 +61,7 @@ TEST_F(EventCache, OneEntryPerNameAllDeliveredOnceThenImmediateDispatch) {
   app.delegate->gotoModule("Mail");
   app.delegate->newItem("New Message");
   app.delegate->setOutOfOffice(false);
-  EXPECT_EQ(app.controller().eventCache().size(), 3u);
+  EXPECT_EQ(app.main().pageEvents().heldEvents().size(), 3u);
   ready();
   Json log = app.main().log();
   ASSERT_EQ(log.size(), 3u);
@@ -71,7 +71,7 @@ TEST_F(EventCache, OneEntryPerNameAllDeliveredOnceThenImmediateDispatch) {
             log.end());
   EXPECT_NE(std::find(log.begin(), log.end(), event("setOutOfOffice", {{"enabled", "true"}})),
             log.end());
-  EXPECT_TRUE(app.controller().eventCache().empty());
+  EXPECT_TRUE(app.main().pageEvents().heldEvents().empty());
   EXPECT_TRUE(app.controller().appInitialized());
 
   // A second "appReady" (the page reloaded) delivers nothing again.
@@ -89,14 +89,18 @@ TEST_F(EventCache, ClickedNotificationBeforeReadyRunsAfterTheCachedEventsExactly
                 {"callback", "function (id) { window.log.push({name: 'callback', data: id}); }"}};
   auto key = app.notifications.deliver(n);
   app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  app.main().visible = false;
   app.notifications.click(key);
-  EXPECT_TRUE(app.controller().userNotification().has_value());
+  // The window comes forward and the notification is withdrawn at once; only the page's
+  // callback waits for the page.
+  EXPECT_TRUE(app.main().visible);
+  EXPECT_TRUE(app.notifications.delivered.empty());
+  EXPECT_TRUE(app.main().pageEvents().heldScript().has_value());
   EXPECT_EQ(app.main().log(), Json::array());
   ready();
   EXPECT_EQ(app.main().log(), Json::array({event("newEmailRequest", {{"url", "ann@example.com"}}),
                                            event("callback", "n-1")}));
-  EXPECT_FALSE(app.controller().userNotification().has_value());
-  EXPECT_TRUE(app.notifications.delivered.empty());  // withdrawn after the click
+  EXPECT_FALSE(app.main().pageEvents().heldScript().has_value());
   ready();
   EXPECT_EQ(app.main().log().size(), 2u);
 }
@@ -115,9 +119,33 @@ TEST_F(EventCache, OnlyTheLastClickedNotificationIsHeld) {
   EXPECT_EQ(app.main().log(), Json::array({"b"}));
 }
 
+TEST_F(EventCache, PublishAppReadyFromASecondaryWindowReleasesNothingOfTheMainWindow) {
+  auto child = app.delegate->newWindowWithRequest("https://example.com/compose");
+  auto& childPage = static_cast<FakeWindow&>(*child).page;
+  auto command = std::make_shared<DesktopCommand>(child);
+  childPage.install({command, {{"DesktopCommand", command}}});
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  childPage.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  EXPECT_TRUE(child->pageEvents().isReady());
+  EXPECT_FALSE(app.main().pageEvents().isReady());
+  EXPECT_EQ(app.main().log(), Json::array());
+  EXPECT_EQ(app.main().pageEvents().heldEvents().size(), 1u);
+}
+
+TEST_F(EventCache, FileNamesThatAreNotUTF8ArriveInDisplayFormWithTheOthers) {
+  ready();
+  app.delegate->openFiles({"/tmp/caf\xe9.txt", "/tmp/plain.txt"});
+  Json log = app.main().log();
+  ASSERT_EQ(log.size(), 1u);
+  const Json& files = log[0]["data"]["files"];
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0], Json("/tmp/caf\xef\xbf\xbd.txt"));  // the bad byte shown as U+FFFD
+  EXPECT_EQ(files[1], Json("/tmp/plain.txt"));
+}
+
 TEST_F(EventCache, PublishAppReadyFromThePageReleasesTheEvents) {
   // The page's own call, through DesktopCommand installed as MacGap.DesktopCommand.
-  auto command = std::make_shared<DesktopCommand>(std::weak_ptr<bridge::WindowHandle>());
+  auto command = std::make_shared<DesktopCommand>(app.windows.main);
   app.main().page.install({command, {{"DesktopCommand", command}}});
   if (app.main().page.evaluate("typeof window.log") != Json("object"))
     app.main().page.evaluate(FakeWindow::kLogScript);

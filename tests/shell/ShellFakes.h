@@ -6,7 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "bridge/BridgeHost.h"
+#include "bridge/ScriptObjectRegistry.h"
 #include "bridge/testing/JscHarness.h"
+#include "core/NotificationCenter.h"
+#include "core/UserDefaults.h"
+#include "shell/ShellContext.h"
 #include "shell/app/AppDelegate.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/notifications/NotificationService.h"
@@ -55,12 +60,12 @@ class FakeWindow : public WebWindow {
 
 class FakeWindowFactory : public WindowFactory {
  public:
-  std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath) override {
+  std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath, WindowHost&) override {
     mainPath = resourcePath;
     main = std::make_shared<FakeWindow>(resourcePath);
     return main;
   }
-  std::shared_ptr<WebWindow> makeWindow(const std::string& url) override {
+  std::shared_ptr<WebWindow> makeWindow(const std::string& url, WindowHost&) override {
     auto w = std::make_shared<FakeWindow>(url);
     made.push_back(w);
     return w;
@@ -126,16 +131,29 @@ class FakeWorkspace : public Workspace {
   std::vector<std::string> opened, files, launched;
 };
 
+// A shell context over doubles: recording application control, notifications and workspace,
+// the process's settings store (each test process has its own), and its own notification
+// centre, class registry and bridge host.
+struct FakeShell {
+  std::shared_ptr<FakeApplicationControl> controlPtr = std::make_shared<FakeApplicationControl>();
+  std::shared_ptr<FakeNotificationService> notificationsPtr =
+      std::make_shared<FakeNotificationService>();
+  std::shared_ptr<FakeWorkspace> workspacePtr = std::make_shared<FakeWorkspace>();
+  NotificationCenter center;
+  ShellContext context{ShellContext::Services{controlPtr, notificationsPtr, workspacePtr,
+                                              &UserDefaults::standard(), &center}};
+  FakeApplicationControl& control = *controlPtr;
+  FakeNotificationService& notifications = *notificationsPtr;
+  FakeWorkspace& workspace = *workspacePtr;
+};
+
 // An application delegate over doubles, launched as the application does at start-up.
-struct LaunchedApp {
+struct LaunchedApp : FakeShell {
   FakeWindowFactory windows;
-  FakeApplicationControl control;
-  FakeNotificationService notifications;
-  FakeWorkspace workspace;
   std::unique_ptr<AppDelegate> delegate;
 
   explicit LaunchedApp(bool launch = true) {
-    delegate = std::make_unique<AppDelegate>(windows, control, notifications, workspace);
+    delegate = std::make_unique<AppDelegate>(context, windows);
     if (launch) {
       delegate->applicationWillFinishLaunching();
       delegate->applicationDidFinishLaunching();

@@ -10,6 +10,7 @@
 #include "shell/ShellFakes.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/commands/App.h"
+#include "shell/window/WebContext.h"
 #include "shell/window/WindowController.h"
 
 namespace wd::test {
@@ -41,20 +42,27 @@ class WebWindows : public ::testing::Test {
   std::vector<std::pair<const char*, guint>> handlers_;
 };
 
-// Registers a new secondary window the way the page's window.open() does, without keeping it.
-std::weak_ptr<WindowController> openChild(AppDelegate& delegate, bool show,
-                                          GObject** viewOut = nullptr) {
-  auto child = WindowController::initWithRequest("");
-  if (show) child->makeKeyAndOrderFront();
-  if (viewOut) *viewOut = G_OBJECT(g_object_ref(child->webView()));
-  delegate.registerChildController(child);
-  return child;
-}
+// A launched application over doubles that can also make real web windows.
+struct RealWindowsApp : LaunchedApp {
+  WebContext web{context.bridgeHost()};
+  WindowEnvironment env{context, web, *delegate, [this](std::shared_ptr<WebWindow> w) {
+                          return delegate->makeRootObject(w);
+                        }};
+
+  // Registers a new secondary window the way the page's window.open() does, without keeping it.
+  std::weak_ptr<WindowController> openChild(bool show, GObject** viewOut = nullptr) {
+    auto child = WindowController::initWithRequest(env, "");
+    if (show) child->makeKeyAndOrderFront();
+    if (viewOut) *viewOut = G_OBJECT(g_object_ref(child->webView()));
+    delegate->registerChildController(child);
+    return child;
+  }
+};
 
 TEST_F(WebWindows, ANeverShownWindowClosedByItsPageIsReleasedWithItsWebView) {
-  LaunchedApp app;
+  RealWindowsApp app;
   GObject* view = nullptr;
-  auto child = openChild(*app.delegate, false, &view);
+  auto child = app.openChild(false, &view);
   g_object_add_weak_pointer(view, reinterpret_cast<gpointer*>(&view));
   g_object_unref(view);  // only the window holds the view now
   ASSERT_EQ(app.delegate->childWindowControllers().size(), 1u);
@@ -70,9 +78,9 @@ TEST_F(WebWindows, ANeverShownWindowClosedByItsPageIsReleasedWithItsWebView) {
 }
 
 TEST_F(WebWindows, AShownWindowClosedTwiceIsReleasedOnceTheMainWindowUntouched) {
-  LaunchedApp app;
-  auto shown = openChild(*app.delegate, true);
-  auto hidden = openChild(*app.delegate, false);
+  RealWindowsApp app;
+  auto shown = app.openChild(true);
+  auto hidden = app.openChild(false);
   ASSERT_EQ(app.delegate->childWindowControllers().size(), 2u);
   shown.lock()->performClose();
   shown.lock()->performClose();
@@ -86,8 +94,8 @@ TEST_F(WebWindows, AShownWindowClosedTwiceIsReleasedOnceTheMainWindowUntouched) 
 }
 
 TEST_F(WebWindows, AWindowDroppedBeforeItsDeferredCloseRunsIsNotTouched) {
-  LaunchedApp app;
-  auto child = openChild(*app.delegate, false);
+  RealWindowsApp app;
+  auto child = app.openChild(false);
   child.lock()->performClose();
   app.delegate->unregisterChildController(child.lock().get());  // gone before the close runs
   EXPECT_TRUE(child.expired());
@@ -119,25 +127,11 @@ TEST_F(WebWindows, BounceIsABriefAttentionRequestThatEndsByItself) {
   g_object_unref(application);
 }
 
-// A main window that is a real web window.
-class RealMainWindowFactory : public FakeWindowFactory {
- public:
-  std::shared_ptr<WebWindow> makeMainWindow(const std::string&) override {
-    real = WindowController::initWithRequest("");
-    return real;
-  }
-  std::shared_ptr<WindowController> real;
-};
-
 TEST_F(WebWindows, ASheetShowsThePagesTextAsValidTextOnTheMainWindow) {
-  RealMainWindowFactory windows;
-  FakeApplicationControl control;
-  FakeNotificationService notifications;
-  FakeWorkspace workspace;
-  AppDelegate delegate(windows, control, notifications, workspace);
-  delegate.applicationWillFinishLaunching();
+  RealWindowsApp shell;
+  auto main = WindowController::initWithRequest(shell.env, "");
   auto page = std::make_shared<FakeWindow>();
-  auto app = std::make_shared<App>(page);
+  auto app = std::make_shared<App>(page, shell.context, main);
   page->page.install({app, {}});
   page->page.evaluate(
       R"(MacGap.notify({type: 'sheet', title: 'Bad \uD800 text', content: 'More \uDFFF'}))");
@@ -145,7 +139,7 @@ TEST_F(WebWindows, ASheetShowsThePagesTextAsValidTextOnTheMainWindow) {
   GList* all = gtk_window_list_toplevels();
   for (GList* l = all; l; l = l->next)
     if (GTK_IS_MESSAGE_DIALOG(l->data) &&
-        gtk_window_get_transient_for(GTK_WINDOW(l->data)) == windows.real->gtkWindow())
+        gtk_window_get_transient_for(GTK_WINDOW(l->data)) == main->gtkWindow())
       sheet = GTK_WIDGET(l->data);
   g_list_free(all);
   ASSERT_NE(sheet, nullptr);
@@ -155,7 +149,7 @@ TEST_F(WebWindows, ASheetShowsThePagesTextAsValidTextOnTheMainWindow) {
   EXPECT_TRUE(g_utf8_validate(text, -1, nullptr)) << text;
   EXPECT_TRUE(g_str_has_prefix(text, "Bad ")) << text;
   g_free(text);
-  EXPECT_TRUE(notifications.posted.empty());
+  EXPECT_TRUE(shell.notifications.posted.empty());
   gtk_dialog_response(GTK_DIALOG(sheet), GTK_RESPONSE_OK);  // dismissing it does nothing more
   for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
 }
@@ -165,8 +159,9 @@ TEST_F(WebWindows, IdleTimeIsTheDisplayServersSecondsSinceTheLastInput) {
   ASSERT_TRUE(seconds.has_value()) << "the test display (Xvfb) has the screen-saver extension";
   EXPECT_GE(*seconds, 0.0);
   // The page reads the same number through MacGap.idleTime; writing it changes nothing.
+  FakeShell shell;
   auto window = std::make_shared<FakeWindow>();
-  auto app = std::make_shared<App>(window);
+  auto app = std::make_shared<App>(window, shell.context, window);
   window->page.install({app, {}});
   EXPECT_EQ(window->page.evaluate("typeof MacGap.idleTime").value_or(Json()), Json("number"));
   EXPECT_EQ(window->page

@@ -4,17 +4,19 @@
 
 #include <algorithm>
 
-#include "bridge/ScriptPage.h"
 #include "core/Bundle.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "core/UserDefaults.h"
+#include "shell/ShellContext.h"
+#include "shell/app/ApplicationControl.h"
+#include "shell/commands/App.h"
 #include "shell/preferences/PreferencesWindowController.h"
+#include "shell/system/Workspace.h"
 
 namespace wd {
 
 namespace {
-AppDelegate* gShared = nullptr;
 
 // A JSON string literal of `text` that is safe to place in a script.
 std::string scriptStringLiteral(const std::string& text) {
@@ -22,39 +24,38 @@ std::string scriptStringLiteral(const std::string& text) {
 }
 }  // namespace
 
-AppDelegate::AppDelegate(WindowFactory& windows, ApplicationControl& application,
-                         NotificationService& notifications, Workspace& workspace)
-    : windows_(windows),
-      application_(application),
-      notifications_(notifications),
-      workspace_(workspace) {
-  gShared = this;
-}
+AppDelegate::AppDelegate(ShellContext& context, WindowFactory& windows)
+    : context_(context), windows_(windows) {}
 
 AppDelegate::~AppDelegate() {
-  if (gShared == this) gShared = nullptr;
-  notifications_.setActivationHandler(nullptr);
+  context_.notifications().setActivationHandler(nullptr);
 }
 
-AppDelegate* AppDelegate::shared() {
-  return gShared;
+std::shared_ptr<WebWindow> AppDelegate::mainWindow() const {
+  return mainWindowController_ ? mainWindowController_->windowController() : nullptr;
+}
+
+std::shared_ptr<bridge::ScriptObject> AppDelegate::makeRootObject(
+    std::shared_ptr<WebWindow> window) {
+  // Sheets go on the main window; while it is being made, that is the window itself.
+  auto sheetWindow = mainWindow();
+  if (!sheetWindow) sheetWindow = window;
+  return std::make_shared<App>(window, context_, sheetWindow);
 }
 
 void AppDelegate::applicationWillFinishLaunching() {
   childWindowControllers_.clear();
   // Logging is set up by the caller before anything else runs (it must precede every message).
   initializeUserDefaults();
-  mainWindowController_ = std::make_unique<MainWindowController>(
-      windows_.makeMainWindow("public/index.html"),
-      [this](const UserNotification& n) { didActivateNotification(n); });
+  mainWindowController_ =
+      std::make_unique<MainWindowController>(windows_.makeMainWindow("public/index.html", *this));
   if (auto& window = mainWindowController_->windowController()) window->setWindowParams();
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
   Settings::registerDefaults();
-  notifications_.setActivationHandler([this](const UserNotification& n) {
-    if (mainWindowController_) mainWindowController_->handleUserNotification(n);
-  });
+  context_.notifications().setActivationHandler(
+      [this](const UserNotification& n) { didActivateNotification(n); });
   showMainWindow(false);
 }
 
@@ -77,23 +78,23 @@ void AppDelegate::handleGetURLEvent(const std::string& url) {
 }
 
 void AppDelegate::didActivateNotification(const UserNotification& notification) {
-  std::optional<std::string> callback;
-  if (notification.userInfo.is_object()) {
+  // Everything needed is taken first: withdrawing the notification may drop what
+  // `notification` refers to.
+  std::optional<std::string> script;
+  if (notification.userInfo.is_object() && notification.identifier) {
     auto it = notification.userInfo.find("callback");
-    if (it != notification.userInfo.end() && it->is_string()) callback = it->get<std::string>();
-  }
-  WebWindow* main =
-      mainWindowController_ ? mainWindowController_->windowController().get() : nullptr;
-  if (main) main->makeKeyAndOrderFront();
-  if (main && callback && notification.identifier) {
-    if (bridge::ScriptPage* page = main->scriptPage()) {
+    if (it != notification.userInfo.end() && it->is_string()) {
       // One script: when the callback text does not parse, nothing runs (an earlier
       // callbackWrapper of the page is not called with this notification's id).
-      page->evaluateScript("var callbackWrapper = " + *callback + "\n;callbackWrapper(" +
-                           scriptStringLiteral(*notification.identifier) + ");");
+      script = "var callbackWrapper = " + it->get<std::string>() + "\n;callbackWrapper(" +
+               scriptStringLiteral(*notification.identifier) + ");";
     }
   }
-  notifications_.removeDeliveredNotification(notification.key);
+  const auto key = notification.key;
+  auto main = mainWindow();
+  if (main) main->makeKeyAndOrderFront();
+  context_.notifications().removeDeliveredNotification(key);
+  if (main && script) main->pageEvents().runWhenReady(std::move(*script));
 }
 
 void AppDelegate::showMainWindow(bool withSender) {
@@ -102,7 +103,7 @@ void AppDelegate::showMainWindow(bool withSender) {
   if (!window) return;
   if (withSender) {
     window->makeKeyAndOrderFront();
-    application_.activate();
+    context_.application().activate();
   } else {
     window->showWindow();
   }
@@ -130,14 +131,14 @@ void AppDelegate::unregisterChildController(const WebWindow* controller) {
 }
 
 std::shared_ptr<WebWindow> AppDelegate::newWindowWithRequest(const std::string& url) {
-  auto controller = windows_.makeWindow(url);
+  auto controller = windows_.makeWindow(url, *this);
   if (!controller) return nullptr;
   registerChildController(controller);
   controller->makeKeyAndOrderFront();
   return controller;
 }
 
-void AppDelegate::closeWindow(const WebWindow* controller) {
+void AppDelegate::windowDidClose(const WebWindow* controller) {
   unregisterChildController(controller);
 }
 
@@ -171,11 +172,11 @@ void AppDelegate::openShowFeedback(const std::string& /*title*/) {
 }
 
 void AppDelegate::openKnowledgebaseUrl() {
-  workspace_.openURL(kKnowledgebaseURL);
+  context_.workspace().openURL(kKnowledgebaseURL);
 }
 
 void AppDelegate::openSupportUrl() {
-  workspace_.openURL(kSupportURL);
+  context_.workspace().openURL(kSupportURL);
 }
 
 void AppDelegate::openAboutWindow() {
@@ -230,7 +231,7 @@ void AppDelegate::openPreferences() {
 }
 
 void AppDelegate::terminate() {
-  application_.terminate();
+  context_.application().terminate();
 }
 
 PreferencesWindowController& AppDelegate::preferencesWindowController() {
@@ -249,11 +250,11 @@ void AppDelegate::openPreferencesOn(const std::string& identifier) {
 }
 
 void AppDelegate::initializeUserDefaults() {
-  Settings::initializeUserDefaults();
+  Settings::initializeUserDefaults(context_.defaults());
 }
 
 void AppDelegate::startUpdateCheckerWith(const std::string& server) {
-  auto& defaults = UserDefaults::standard();
+  auto& defaults = context_.defaults();
   auto url = defaults.stringForKey(Settings::kUpdateServiceURL);
   long long period = defaults.integerForKey(Settings::kUpdatePeriod);
   if (!url) {

@@ -7,25 +7,30 @@
 #include <string>
 #include <vector>
 
-#include "shell/app/ApplicationControl.h"
 #include "shell/app/MainWindowController.h"
 #include "shell/notifications/NotificationService.h"
-#include "shell/system/Workspace.h"
 #include "shell/window/WebWindow.h"
+#include "shell/window/WindowHost.h"
 
 namespace wd {
 
 class MainMenu;
 class PreferencesWindowController;
+class ShellContext;
+namespace bridge {
+class ScriptObject;
+}
 
-// Makes web windows. The real factory builds `WindowController`s; tests give doubles.
+// Makes web windows kept by `host`. The real factory builds `WindowController`s; tests give
+// doubles.
 class WindowFactory {
  public:
   virtual ~WindowFactory() = default;
   // The main window on the page at `resourcePath` (relative to the web client folder).
-  virtual std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath) = 0;
+  virtual std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath,
+                                                    WindowHost& host) = 0;
   // A secondary window that loads `url` (nothing loads when it is empty).
-  virtual std::shared_ptr<WebWindow> makeWindow(const std::string& url) = 0;
+  virtual std::shared_ptr<WebWindow> makeWindow(const std::string& url, WindowHost& host) = 0;
 };
 
 // The settings a periodic update checker runs with (the checker itself comes later).
@@ -35,7 +40,7 @@ struct UpdateCheckerSettings {
   long long period = 0;  // seconds
 };
 
-class AppDelegate {
+class AppDelegate : public WindowHost {
  public:
   static constexpr const char* kBuiltInUpdateServiceURL =
       "https://updates.tovik.com/v1/wendrel/client/latest";
@@ -43,14 +48,12 @@ class AppDelegate {
   static constexpr const char* kSupportURL = "https://www.tovik.com/wendrel/support";
   static constexpr long long kDefaultUpdatePeriod = 14400;
 
-  AppDelegate(WindowFactory& windows, ApplicationControl& application,
-              NotificationService& notifications, Workspace& workspace);
-  ~AppDelegate();
+  AppDelegate(ShellContext& context, WindowFactory& windows);
+  ~AppDelegate() override;
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
 
-  // The delegate of the running application (none before construction and after destruction).
-  static AppDelegate* shared();
+  ShellContext& context() const { return context_; }
 
   // Start-up, before and after the application has launched.
   void applicationWillFinishLaunching();
@@ -61,18 +64,24 @@ class AppDelegate {
   static constexpr bool applicationShouldTerminateAfterLastWindowClosed() { return false; }
   void openFiles(const std::vector<std::string>& paths);
   void handleGetURLEvent(const std::string& url);
-  // A delivered notification was clicked: runs its callback in the main page.
+  // A delivered notification was clicked: the main window comes forward and the notification
+  // is withdrawn at once; its callback runs in the main page once that page is ready.
   void didActivateNotification(const UserNotification& notification);
 
   MainWindowController* mainWindowController() { return mainWindowController_.get(); }
+  // The main web window, when there is one.
+  std::shared_ptr<WebWindow> mainWindow() const;
 
-  // Window registry.
+  // The page's MacGap object (App) for a window.
+  std::shared_ptr<bridge::ScriptObject> makeRootObject(std::shared_ptr<WebWindow> window);
+
+  // Window registry (WindowHost).
   void showMainWindow(bool withSender);
-  bool isMainWindow(const WebWindow* controller) const;
-  void registerChildController(std::shared_ptr<WebWindow> controller);
+  bool isMainWindow(const WebWindow* controller) const override;
+  void registerChildController(std::shared_ptr<WebWindow> controller) override;
+  void windowDidClose(const WebWindow* controller) override;
   void unregisterChildController(const WebWindow* controller);
   std::shared_ptr<WebWindow> newWindowWithRequest(const std::string& url);
-  void closeWindow(const WebWindow* controller);
   const std::vector<std::shared_ptr<WebWindow>>& childWindowControllers() const {
     return childWindowControllers_;
   }
@@ -115,10 +124,8 @@ class AppDelegate {
   const std::optional<UpdateCheckerSettings>& updateChecker() const { return updateChecker_; }
 
  private:
+  ShellContext& context_;
   WindowFactory& windows_;
-  ApplicationControl& application_;
-  NotificationService& notifications_;
-  Workspace& workspace_;
   std::unique_ptr<MainWindowController> mainWindowController_;
   std::vector<std::shared_ptr<WebWindow>> childWindowControllers_;
   std::unique_ptr<PreferencesWindowController> preferencesWindowController_;

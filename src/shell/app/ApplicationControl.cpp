@@ -6,33 +6,6 @@
 
 namespace wd {
 
-namespace {
-
-// Without an application (tests of script objects) every operation does nothing.
-class NullApplicationControl : public ApplicationControl {
- public:
-  void terminate() override {}
-  void activate() override {}
-  void hide() override {}
-  void unhide() override {}
-  void beep() override {}
-  void requestUserAttention() override {}
-  bool hasVisibleWindows() const override { return false; }
-};
-
-ApplicationControl* gShared = nullptr;
-
-}  // namespace
-
-ApplicationControl& ApplicationControl::shared() {
-  static NullApplicationControl null;
-  return gShared ? *gShared : null;
-}
-
-void ApplicationControl::setShared(ApplicationControl* control) {
-  gShared = control;
-}
-
 struct GtkApplicationControl::Hidden {
   std::vector<GtkWindow*> windows;  // weak pointers, cleared when a window goes
   static void forget(gpointer data, GObject* gone) {
@@ -80,14 +53,11 @@ struct GtkApplicationControl::Attention {
 };
 
 GtkApplicationControl::GtkApplicationControl(GtkApplication* app)
-    : app_(app), attention_(new Attention), hidden_(new Hidden) {}
+    : app_(app), attention_(std::make_unique<Attention>()), hidden_(std::make_unique<Hidden>()) {}
 
 GtkApplicationControl::~GtkApplicationControl() {
   attention_->stop();
-  delete attention_;
   hidden_->clear();
-  delete hidden_;
-  if (gShared == this) gShared = nullptr;
 }
 
 void GtkApplicationControl::terminate() {
@@ -116,7 +86,7 @@ void GtkApplicationControl::hide() {
     GtkWindow* w = GTK_WINDOW(l->data);
     if (!gtk_widget_get_visible(GTK_WIDGET(w))) continue;
     gtk_widget_hide(GTK_WIDGET(w));
-    g_object_weak_ref(G_OBJECT(w), Hidden::forget, hidden_);
+    g_object_weak_ref(G_OBJECT(w), Hidden::forget, hidden_.get());
     hidden_->windows.push_back(w);
   }
 }

@@ -2,6 +2,8 @@
 // Application-wide operations on the windowing system: quit, bring to the front, hide and show
 // all windows, the alert sound and the attention request. The GTK implementation works on the
 // GtkApplication's windows; tests use a double.
+#include <memory>
+
 typedef struct _GtkApplication GtkApplication;
 typedef struct _GtkWindow GtkWindow;
 
@@ -21,9 +23,6 @@ class ApplicationControl {
   virtual void requestUserAttention() = 0;
   // True when some window of the application is shown.
   virtual bool hasVisibleWindows() const = 0;
-
-  static ApplicationControl& shared();
-  static void setShared(ApplicationControl* control);  // not owned; nullptr restores the default
 };
 
 // The real implementation on a GtkApplication.
@@ -49,9 +48,9 @@ class GtkApplicationControl : public ApplicationControl {
   GtkApplication* app_;
   GtkWindow* mainWindow_ = nullptr;
   struct Attention;
-  Attention* attention_;
+  std::unique_ptr<Attention> attention_;
   struct Hidden;
-  Hidden* hidden_;
+  std::unique_ptr<Hidden> hidden_;
 };
 
 }  // namespace wd

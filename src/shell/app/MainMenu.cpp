@@ -31,7 +31,8 @@ void copyMenu(GMenuModel* model, GMenu* out) {
         g_menu_model_get_item_attribute_value(model, i, G_MENU_ATTRIBUTE_TARGET, nullptr);
     if (action && label && !target && g_str_has_prefix(action, "app.") &&
         MainMenu::passesTitle(action + 4))
-      g_menu_item_set_action_and_target_value(item, action, g_variant_new_string(label));
+      g_menu_item_set_action_and_target_value(
+          item, action, g_variant_new_string(MainMenu::titleOf(label).c_str()));
     if (target) g_variant_unref(target);
     g_free(action);
     g_free(label);
@@ -54,12 +55,12 @@ bool findIn(GMenuModel* model, const std::string& label, MainMenu::Item& out) {
   for (int i = 0; i < n; ++i) {
     gchar* itemLabel = nullptr;
     g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_LABEL, "s", &itemLabel);
-    bool match = itemLabel && label == itemLabel;
+    bool match = itemLabel && MainMenu::titleOf(label) == MainMenu::titleOf(itemLabel);
     g_free(itemLabel);
     if (match) {
       gchar* action = nullptr;
       if (g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_ACTION, "s", &action)) {
-        out.label = label;
+        out.label = MainMenu::titleOf(label);
         out.action = action;
         g_free(action);
         GVariant* target = g_menu_model_get_item_attribute_value(model, i, G_MENU_ATTRIBUTE_TARGET,
@@ -88,6 +89,20 @@ struct ActionContext {
 };
 
 }  // namespace
+
+std::string MainMenu::titleOf(const std::string& label) {
+  std::string out;
+  out.reserve(label.size());
+  for (std::size_t i = 0; i < label.size(); ++i) {
+    if (label[i] != '_') {
+      out += label[i];
+    } else if (i + 1 < label.size() && label[i + 1] == '_') {
+      out += '_';  // "__" is a literal underscore
+      ++i;
+    }
+  }
+  return out;
+}
 
 bool MainMenu::passesTitle(const std::string& actionName) {
   for (const char* a : kTitleActions)

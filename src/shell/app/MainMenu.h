@@ -39,7 +39,10 @@ class MainMenu {
     std::string action;                 // "app.newItem"
     std::optional<std::string> target;  // string target, when any
   };
-  // The first item with this label (depth first), or none.
+  // An item's title: its label without mnemonic underscores ("_File" is "File", "__" stays
+  // one underscore). Items are found, and titles passed to the page, by title.
+  static std::string titleOf(const std::string& label);
+  // The first item with this title (depth first; mnemonics ignored on both sides), or none.
   std::optional<Item> findItem(const std::string& label) const;
   // Activates the item with this label as a click on it does; false when there is none.
   bool activateItem(const std::string& label);

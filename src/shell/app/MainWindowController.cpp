@@ -2,30 +2,28 @@
 
 #include <glib.h>
 
-#include "bridge/Event.h"
+#include "core/Log.h"
 
 namespace wd {
 
-MainWindowController::MainWindowController(std::shared_ptr<WebWindow> window,
-                                           NotificationHandler deliverNotification)
-    : window_(std::move(window)), deliverNotification_(std::move(deliverNotification)) {
-  appReadyObservation_ = NotificationCenter::defaultCenter().addObserver(
-      "appReady", [this](const Notification&) { appReady(); });
+namespace {
+// `name` as valid UTF-8 for the page: a file name in another encoding is shown as the desktop
+// shows it (bytes that are not UTF-8 replaced).
+std::string displayName(const std::string& name) {
+  if (g_utf8_validate(name.data(), static_cast<gssize>(name.size()), nullptr)) return name;
+  gchar* valid = g_utf8_make_valid(name.data(), static_cast<gssize>(name.size()));
+  std::string out = valid;
+  g_free(valid);
+  return out;
 }
+}  // namespace
 
-void MainWindowController::dispatch(const std::string& name, const std::optional<Json>& data) {
-  bridge::ScriptPage* page = window_ ? window_->scriptPage() : nullptr;
-  if (!page) return;
-  bridge::Event::triggerEvent(name, data, page);
-}
+MainWindowController::MainWindowController(std::shared_ptr<WebWindow> window)
+    : window_(std::move(window)) {}
 
 void MainWindowController::postNotification(const std::string& name,
                                             const std::optional<Json>& data) {
-  if (appInitialized_) {
-    dispatch(name, data);
-    return;
-  }
-  eventCache_[name] = data;
+  if (window_) window_->pageEvents().post(name, data);
 }
 
 std::optional<std::string> MainWindowController::mailtoResourceSpecifier(
@@ -39,13 +37,19 @@ std::optional<std::string> MainWindowController::mailtoResourceSpecifier(
 
 void MainWindowController::handleMailtoEvent(const std::string& urlText) {
   auto specifier = mailtoResourceSpecifier(urlText);
-  if (!specifier) return;
-  postNotification("newEmailRequest", Json{{"url", *specifier}});
+  if (!specifier) {
+    WD_LOG_INFO("Ignored a URL given to the application that is not a valid mailto: URL ({} bytes)",
+                urlText.size());
+    return;
+  }
+  postNotification("newEmailRequest", Json{{"url", displayName(*specifier)}});
 }
 
 void MainWindowController::handleFilesEvent(const std::vector<std::string>& files) {
   if (files.empty()) return;
-  postNotification("shareFileRequest", Json{{"files", files}});
+  Json list = Json::array();
+  for (const auto& f : files) list.push_back(displayName(f));
+  postNotification("shareFileRequest", Json{{"files", std::move(list)}});
 }
 
 void MainWindowController::handleMessageAction(const std::string& action) {
@@ -74,27 +78,6 @@ void MainWindowController::handleWebAssist(const std::string& enabled) {
 
 void MainWindowController::handleOutOfOffice(const std::string& enabled) {
   postNotification("setOutOfOffice", Json{{"enabled", enabled}});
-}
-
-void MainWindowController::handleUserNotification(const UserNotification& notification) {
-  if (!appInitialized_) {
-    userNotification_ = notification;
-    return;
-  }
-  if (deliverNotification_) deliverNotification_(notification);
-}
-
-void MainWindowController::appReady() {
-  appInitialized_ = true;
-  // Take the held events first: a listener may raise new events while they are dispatched.
-  auto cached = std::move(eventCache_);
-  eventCache_.clear();
-  for (const auto& [name, data] : cached) dispatch(name, data);
-  if (userNotification_) {
-    auto held = std::move(*userNotification_);
-    userNotification_.reset();
-    if (deliverNotification_) deliverNotification_(held);
-  }
 }
 
 }  // namespace wd

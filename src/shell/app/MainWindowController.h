@@ -1,29 +1,21 @@
 #pragma once
 // Owns the main web window and turns operating-system events and menu commands into DOM events
-// of the page. Until the page reports ready ("appReady") events are held, one per name (a later
-// one replaces an earlier one), and one clicked notification is held; all are delivered when
-// the page is ready, the notification last.
-#include <functional>
-#include <map>
+// of its page, through the window's page-event route: until the page reports ready ("appReady")
+// they are held, one per name (a later one replaces an earlier one), and delivered when it is.
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "core/Json.h"
-#include "core/NotificationCenter.h"
-#include "shell/notifications/NotificationService.h"
 #include "shell/window/WebWindow.h"
 
 namespace wd {
 
 class MainWindowController {
  public:
-  using NotificationHandler = std::function<void(const UserNotification&)>;
-
-  // `window` is the main web window (already loading its page). `deliverNotification` runs a
-  // clicked notification once the page is ready (the application delegate's handler).
-  MainWindowController(std::shared_ptr<WebWindow> window, NotificationHandler deliverNotification);
+  // `window` is the main web window (already loading its page).
+  explicit MainWindowController(std::shared_ptr<WebWindow> window);
   MainWindowController(const MainWindowController&) = delete;
   MainWindowController& operator=(const MainWindowController&) = delete;
 
@@ -31,9 +23,10 @@ class MainWindowController {
   void postNotification(const std::string& name, const std::optional<Json>& data);
 
   // A URL given to the application: "mailto:..." (scheme compared exactly) becomes
-  // "newEmailRequest" with the text after "mailto:"; anything else is ignored.
+  // "newEmailRequest" with the text after "mailto:"; anything else is ignored (logged).
   void handleMailtoEvent(const std::string& urlText);
   // Files given to the application: "shareFileRequest" with the list (empty lists ignored).
+  // Names that are not valid UTF-8 are passed in display form (bad bytes replaced).
   void handleFilesEvent(const std::vector<std::string>& files);
   void handleMessageAction(const std::string& action);
   void handleGotoModule(const std::string& module);
@@ -42,29 +35,15 @@ class MainWindowController {
   void handleShowFeedback();
   void handleWebAssist(const std::string& enabled);
   void handleOutOfOffice(const std::string& enabled);
-  // A notification the user clicked: held before the page is ready, else handled at once.
-  void handleUserNotification(const UserNotification& notification);
-
-  // The "appReady" notification.
-  void appReady();
 
   const std::shared_ptr<WebWindow>& windowController() const { return window_; }
-  bool appInitialized() const { return appInitialized_; }
-  const std::map<std::string, std::optional<Json>>& eventCache() const { return eventCache_; }
-  const std::optional<UserNotification>& userNotification() const { return userNotification_; }
+  bool appInitialized() const { return window_ && window_->pageEvents().isReady(); }
 
   // The text after "mailto:" when `urlText` is a mailto URL (exact, lower-case scheme).
   static std::optional<std::string> mailtoResourceSpecifier(const std::string& urlText);
 
  private:
-  void dispatch(const std::string& name, const std::optional<Json>& data);
-
   std::shared_ptr<WebWindow> window_;
-  NotificationHandler deliverNotification_;
-  bool appInitialized_ = false;
-  std::map<std::string, std::optional<Json>> eventCache_;
-  std::optional<UserNotification> userNotification_;
-  NotificationCenter::Token appReadyObservation_;
 };
 
 }  // namespace wd

@@ -6,16 +6,16 @@
 
 #include <filesystem>
 
-#include "bridge/Event.h"
 #include "bridge/Exports.h"
 #include "core/Bundle.h"
-#include "shell/app/AppDelegate.h"
+#include "core/Log.h"
+#include "shell/ShellContext.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/notifications/NotificationService.h"
 #include "shell/system/IdleTime.h"
 #include "shell/system/SystemEvents.h"
 #include "shell/system/Workspace.h"
-#include "shell/window/WebContext.h"
+#include "shell/window/WebWindow.h"
 
 namespace wd {
 
@@ -64,8 +64,12 @@ std::string validText(const std::string& text) {
 
 }  // namespace
 
-App::App(std::weak_ptr<bridge::WindowHandle> window)
-    : bridge::Command(std::move(window)),
+App::App(std::weak_ptr<WebWindow> window, ShellContext& context,
+         std::weak_ptr<WebWindow> sheetWindow)
+    : bridge::Command(std::weak_ptr<bridge::WindowHandle>(window)),
+      context_(context),
+      window_(std::move(window)),
+      sheetWindow_(std::move(sheetWindow)),
       applicationPath_(executablePath()),
       resourcePath_(Bundle::main().resourcePath().string()),
       documentsPath_(documentsDirectory()),
@@ -73,7 +77,7 @@ App::App(std::weak_ptr<bridge::WindowHandle> window)
       homePath_(homeDirectory()),
       tempPath_(g_get_tmp_dir()) {
   records_.reserve(2);
-  auto& center = NotificationCenter::defaultCenter();
+  auto& center = context_.center();
   observations_.push_back(center.addObserver(
       SystemEvents::kWillSleep, [this](const Notification&) { raise("sleep", Json::object()); }));
   observations_.push_back(center.addObserver(
@@ -114,26 +118,26 @@ const bridge::ClassInfo& App::scriptClass() const {
 }
 
 void App::raise(const std::string& event, const Json& data) {
-  if (bridge::ScriptPage* page = webView()) bridge::Event::triggerEvent(event, data, page);
+  if (auto window = window_.lock()) window->pageEvents().raise(event, data);
 }
 
 void App::terminate() {
-  ApplicationControl::shared().terminate();
+  context_.application().terminate();
 }
 void App::activate() {
-  ApplicationControl::shared().activate();
+  context_.application().activate();
 }
 void App::hide() {
-  ApplicationControl::shared().hide();
+  context_.application().hide();
 }
 void App::unhide() {
-  ApplicationControl::shared().unhide();
+  context_.application().unhide();
 }
 void App::beep() {
-  ApplicationControl::shared().beep();
+  context_.application().beep();
 }
 void App::bounce() {
-  ApplicationControl::shared().requestUserAttention();
+  context_.application().requestUserAttention();
 }
 
 bool App::truthValue(const bridge::Value& v) {
@@ -165,11 +169,8 @@ void App::notify(std::optional<bridge::Dictionary> options) {
   const auto title = stringOption(*options, "title");
   const auto content = stringOption(*options, "content");
   if (type && *type == "sheet") {
-    AppDelegate* delegate = AppDelegate::shared();
-    auto* main = delegate && delegate->mainWindowController()
-                     ? delegate->mainWindowController()->windowController().get()
-                     : nullptr;
-    GtkWindow* parent = main ? main->gtkWindow() : nullptr;
+    auto sheetWindow = sheetWindow_.lock();
+    GtkWindow* parent = sheetWindow ? sheetWindow->gtkWindow() : nullptr;
     if (!parent) return;
     GtkWidget* alert =
         gtk_message_dialog_new(parent, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_INFO,
@@ -201,13 +202,20 @@ void App::notify(std::optional<bridge::Dictionary> options) {
   const bridge::Value& sound = options->get("sound");
   n.sound = sound.isNone() || truthValue(sound);
   n.userInfo = Json{{"id", idText}};
-  NotificationService::shared().deliver(std::move(n));
+  context_.notifications().deliver(std::move(n));
   records_.push_back({id, title, std::chrono::system_clock::now()});
+}
+
+bool App::isValidUserAgent(const std::string& agent) {
+  if (agent.empty()) return false;
+  for (unsigned char c : agent)
+    if ((c < 0x20 && c != '\t') || c >= 0x7f) return false;
+  return true;
 }
 
 void App::closeNotification(std::optional<std::string> id) {
   if (!id) return;
-  auto& service = NotificationService::shared();
+  auto& service = context_.notifications();
   for (const auto& n : service.deliveredNotifications()) {
     bool match = *id == "*";
     if (!match && n.userInfo.is_object()) {
@@ -231,21 +239,22 @@ void App::setCustomUserAgent(std::optional<std::string> agent) {
   WebKitWebView* view = window ? window->webKitWebView() : nullptr;
   if (!view) return;
   WebKitSettings* settings = webkit_web_view_get_settings(view);
-  if (agent && !agent->empty() && agent->find('\0') == std::string::npos &&
-      g_utf8_validate(agent->c_str(), static_cast<gssize>(agent->size()), nullptr)) {
+  if (agent && isValidUserAgent(*agent)) {
     webkit_settings_set_user_agent(settings, agent->c_str());
   } else {
+    if (agent && !agent->empty())
+      WD_LOG_INFO("User agent refused (not a header value); the default agent is used");
     webkit_settings_set_user_agent_with_application_details(settings, "TovikWendrelDesktop",
                                                             Bundle::main().version().c_str());
   }
 }
 
 void App::openURL(std::optional<std::string> url) {
-  if (url) Workspace::shared().openURL(*url);
+  if (url) context_.workspace().openURL(*url);
 }
 
 void App::launch(std::optional<std::string> name) {
-  if (name) Workspace::shared().launchApplication(*name);
+  if (name) context_.workspace().launchApplication(*name);
 }
 
 bridge::Value App::droppedFiles() const {

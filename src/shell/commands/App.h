@@ -12,10 +12,14 @@
 #include "bridge/Value.h"
 #include "core/Json.h"
 #include "core/NotificationCenter.h"
+#include "shell/window/FileDropTarget.h"
 
 namespace wd {
 
-class App : public bridge::Command {
+class ShellContext;
+class WebWindow;
+
+class App : public bridge::Command, public FileDropTarget {
  public:
   struct Record {
     bridge::Value id;  // the notification's id (a string in practice)
@@ -23,7 +27,9 @@ class App : public bridge::Command {
     std::chrono::system_clock::time_point sentOn;
   };
 
-  explicit App(std::weak_ptr<bridge::WindowHandle> window);
+  // `window`: the window whose page this object serves; `sheetWindow`: the window that
+  // notifications of type "sheet" are shown on (the main window).
+  App(std::weak_ptr<WebWindow> window, ShellContext& context, std::weak_ptr<WebWindow> sheetWindow);
   ~App() override;
   const bridge::ClassInfo& scriptClass() const override;
 
@@ -51,7 +57,7 @@ class App : public bridge::Command {
   bridge::Value idleTime() const;
 
   // Native callers.
-  void addFiles(std::vector<std::string> paths);
+  void addFiles(std::vector<std::string> paths) override;
   const std::vector<Record>& notificationRecords() const { return records_; }
   // Seconds since the last user input, when the display server tells (X11 screen-saver
   // extension; none otherwise). Costs one X round trip; nothing else in the application uses it.
@@ -62,10 +68,16 @@ class App : public bridge::Command {
   static bool truthValue(const bridge::Value& v);
   // A fresh identifier: a UUID in upper-case canonical form (8-4-4-4-12).
   static std::string makeUUID();
+  // True when `agent` can be sent as a User-Agent header value: non-empty printable ASCII
+  // (space and tab allowed), no control characters.
+  static bool isValidUserAgent(const std::string& agent);
 
  private:
   void raise(const std::string& event, const Json& data);
 
+  ShellContext& context_;
+  std::weak_ptr<WebWindow> window_;
+  std::weak_ptr<WebWindow> sheetWindow_;
   std::string applicationPath_, resourcePath_, documentsPath_, libraryPath_, homePath_, tempPath_;
   std::optional<std::vector<std::string>> droppedFiles_;
   std::vector<Record> records_;

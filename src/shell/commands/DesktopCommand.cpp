@@ -2,7 +2,7 @@
 
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
-#include "core/NotificationCenter.h"
+#include "shell/window/WebWindow.h"
 
 namespace wd {
 
@@ -18,11 +18,12 @@ const bridge::ClassInfo& DesktopCommand::scriptClass() const {
 }
 
 void DesktopCommand::publishAppReady() {
-  NotificationCenter::defaultCenter().post("appReady");
+  if (auto window = std::dynamic_pointer_cast<WebWindow>(windowController()))
+    window->pageEvents().pageReady();
 }
 
-void registerShellScriptClasses() {
-  bridge::ScriptObjectRegistry::shared().registerClass<DesktopCommand>("DesktopCommand");
+void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry) {
+  registry.registerClass<DesktopCommand>("DesktopCommand");
 }
 
 }  // namespace wd

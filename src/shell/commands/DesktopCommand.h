@@ -5,16 +5,21 @@
 
 namespace wd {
 
+namespace bridge {
+class ScriptObjectRegistry;
+}
+
 class DesktopCommand : public bridge::Command {
  public:
   explicit DesktopCommand(std::weak_ptr<bridge::WindowHandle> window);
   const bridge::ClassInfo& scriptClass() const override;
 
-  // Posts the application notification "appReady": the held application events are delivered.
+  // The page of this object's window has finished its start-up ("appReady"): the events held
+  // for that page are delivered. Other windows' pages are not affected.
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand) with the bridge's class registry.
-void registerShellScriptClasses();
+// Registers the shell's script classes (DesktopCommand, ...) with a class registry.
+void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry);
 
 }  // namespace wd

@@ -37,10 +37,6 @@ class NotificationService {
   // Called when the user clicks a delivered notification (it is still in the delivered list).
   void setActivationHandler(ActivationHandler handler) { onActivate_ = std::move(handler); }
 
-  // The process-wide service: the desktop's, unless replaced (tests).
-  static NotificationService& shared();
-  static void setShared(std::shared_ptr<NotificationService> service);
-
  protected:
   void activated(const UserNotification& notification) {
     if (onActivate_) onActivate_(notification);

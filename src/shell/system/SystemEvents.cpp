@@ -69,6 +69,8 @@ Json SystemEvents::ownApplicationInfo() {
 }
 
 struct SystemEvents::Impl {
+  explicit Impl(NotificationCenter& c) : center(c) {}
+  NotificationCenter& center;
   GDBusConnection* system = nullptr;
   guint sleepSubscription = 0;
   GCancellable* cancellable = g_cancellable_new();
@@ -79,11 +81,11 @@ struct SystemEvents::Impl {
   bool x11 = false;
 
   static void onPrepareForSleep(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                                const gchar*, GVariant* parameters, gpointer) {
+                                const gchar*, GVariant* parameters, gpointer data) {
     if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(b)"))) return;
     gboolean start = FALSE;
     g_variant_get(parameters, "(b)", &start);
-    NotificationCenter::defaultCenter().post(start ? kWillSleep : kDidWake);
+    static_cast<Impl*>(data)->center.post(start ? kWillSleep : kDidWake);
   }
 
   static void onSystemBus(GObject*, GAsyncResult* result, gpointer data) {
@@ -99,7 +101,7 @@ struct SystemEvents::Impl {
     self->system = bus;
     self->sleepSubscription = g_dbus_connection_signal_subscribe(
         bus, "org.freedesktop.login1", "org.freedesktop.login1.Manager", "PrepareForSleep",
-        "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onPrepareForSleep, nullptr,
+        "/org/freedesktop/login1", nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onPrepareForSleep, self,
         nullptr);
   }
 
@@ -131,7 +133,7 @@ struct SystemEvents::Impl {
     Json info = pid == static_cast<unsigned long>(::getpid())
                     ? ownApplicationInfo()
                     : applicationInfoForProcess(static_cast<long>(pid));
-    if (!info.is_null()) NotificationCenter::defaultCenter().post(kDidActivateApplication, info);
+    if (!info.is_null()) center.post(kDidActivateApplication, info);
   }
 
   static GdkFilterReturn rootFilter(GdkXEvent* xevent, GdkEvent*, gpointer data) {
@@ -148,7 +150,7 @@ struct SystemEvents::Impl {
 #endif
 };
 
-SystemEvents::SystemEvents() : impl_(std::make_unique<Impl>()) {
+SystemEvents::SystemEvents(NotificationCenter& center) : impl_(std::make_unique<Impl>(center)) {
   g_bus_get(G_BUS_TYPE_SYSTEM, impl_->cancellable, Impl::onSystemBus, impl_.get());
 #ifdef GDK_WINDOWING_X11
   GdkDisplay* display = gdk_display_get_default();

@@ -1,5 +1,5 @@
 #pragma once
-// Desktop events the page hears about, posted as named notifications on the default
+// Desktop events the page hears about, posted as named notifications on the application's
 // notification centre:
 //   kWillSleep / kDidWake          — logind's PrepareForSleep(true/false) on the system bus;
 //   kDidActivateApplication        — an application was activated: under X11 the window
@@ -14,6 +14,8 @@
 
 namespace wd {
 
+class NotificationCenter;
+
 class SystemEvents {
  public:
   static constexpr const char* kWillSleep = "wd.workspace.willSleep";
@@ -21,7 +23,7 @@ class SystemEvents {
   static constexpr const char* kDidActivateApplication = "wd.workspace.didActivateApplication";
 
   // Starts watching (asynchronously; without a system bus or X11 the sources are skipped).
-  SystemEvents();
+  explicit SystemEvents(NotificationCenter& center);
   ~SystemEvents();
   SystemEvents(const SystemEvents&) = delete;
   SystemEvents& operator=(const SystemEvents&) = delete;

@@ -8,11 +8,6 @@
 namespace wd {
 
 namespace {
-std::shared_ptr<Workspace>& sharedSlot() {
-  static std::shared_ptr<Workspace> slot;
-  return slot;
-}
-
 void onLaunched(GObject*, GAsyncResult* result, gpointer data) {
   std::unique_ptr<std::string> what(static_cast<std::string*>(data));
   GError* error = nullptr;
@@ -32,16 +27,6 @@ bool equalsIgnoringCase(const char* a, const std::string& b) {
   return a && g_ascii_strcasecmp(a, b.c_str()) == 0;
 }
 }  // namespace
-
-Workspace& Workspace::shared() {
-  auto& slot = sharedSlot();
-  if (!slot) slot = std::make_shared<GioWorkspace>();
-  return *slot;
-}
-
-void Workspace::setShared(std::shared_ptr<Workspace> workspace) {
-  sharedSlot() = std::move(workspace);
-}
 
 bool GioWorkspace::openURL(const std::string& url) {
   if (url.empty() || url.find('\0') != std::string::npos) return false;

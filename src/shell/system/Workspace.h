@@ -16,9 +16,6 @@ class Workspace {
   virtual bool openFile(const std::string& path) = 0;
   // Launches the application called `name` (see findApplication); false when none is found.
   virtual bool launchApplication(const std::string& name) = 0;
-
-  static Workspace& shared();
-  static void setShared(std::shared_ptr<Workspace> workspace);
 };
 
 class GioWorkspace : public Workspace {

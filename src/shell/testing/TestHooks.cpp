@@ -34,8 +34,8 @@ std::string titleOf(WebWindow* w) {
 }
 
 void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
-                  GVariant* parameters, GDBusMethodInvocation* invocation, gpointer) {
-  AppDelegate* app = AppDelegate::shared();
+                  GVariant* parameters, GDBusMethodInvocation* invocation, gpointer data) {
+  AppDelegate* app = static_cast<AppDelegate*>(data);
   WebWindow* main = app && app->mainWindowController()
                         ? app->mainWindowController()->windowController().get()
                         : nullptr;
@@ -93,14 +93,14 @@ bool TestHooks::enabled() {
   return v && std::strcmp(v, "1") == 0;
 }
 
-TestHooks::TestHooks(GDBusConnection* connection, AppDelegate&) : connection_(connection) {
+TestHooks::TestHooks(GDBusConnection* connection, AppDelegate& delegate) : connection_(connection) {
   if (!connection_) return;
   g_object_ref(connection_);
   GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kIntrospection, nullptr);
   static const GDBusInterfaceVTable vtable = {onMethodCall, nullptr, nullptr, {}};
   registration_ =
       g_dbus_connection_register_object(connection_, "/com/tovik/WendrelDesktop/Test",
-                                        node->interfaces[0], &vtable, nullptr, nullptr, nullptr);
+                                        node->interfaces[0], &vtable, &delegate, nullptr, nullptr);
   g_dbus_node_info_unref(node);
 }
 

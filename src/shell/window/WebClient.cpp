@@ -39,12 +39,12 @@ bool isWebClientDirectory(const fs::path& dir) {
   return !dir.empty() && fs::is_regular_file(dir / "public" / "index.html", ec);
 }
 
-std::optional<fs::path> directoryFromSettings() {
-  auto value = UserDefaults::standard().stringForKey("webClientDirectory");
+std::optional<fs::path> directoryFromSettings(const UserDefaults& defaults) {
+  auto value = defaults.stringForKey("webClientDirectory");
   if (!value || value->empty()) return std::nullopt;
   fs::path dir(*value);
   if (!isWebClientDirectory(dir)) {
-    WD_LOG_WARN("The web client folder {} has no public/index.html; using the bundled page",
+    WD_LOG_INFO("The web client folder {} has no public/index.html; using the bundled page",
                 *value);
     return std::nullopt;
   }

@@ -8,6 +8,10 @@
 
 #include "core/LocalConfiguration.h"
 
+namespace wd {
+class UserDefaults;
+}
+
 namespace wd::webclient {
 
 // The folder in use.
@@ -15,7 +19,7 @@ std::filesystem::path directory();
 // Uses `dir` from now on (empty: back to the resource directory).
 void setDirectory(std::filesystem::path dir);
 // The folder named by the setting "webClientDirectory" when it holds public/index.html.
-std::optional<std::filesystem::path> directoryFromSettings();
+std::optional<std::filesystem::path> directoryFromSettings(const UserDefaults& defaults);
 // True when `dir` holds public/index.html.
 bool isWebClientDirectory(const std::filesystem::path& dir);
 

@@ -6,55 +6,52 @@
 
 #include "bridge/BridgeHost.h"
 #include "core/Bundle.h"
-#include "core/Log.h"
 #include "core/Paths.h"
-#include "core/UserDefaults.h"
 
-namespace wd::webcontext {
+namespace wd {
 
 namespace {
-WebKitWebContext* gContext = nullptr;
-
 void setIfPresent(GObject* object, const char* property, gboolean value) {
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(object), property))
     g_object_set(object, property, value, nullptr);
 }
 }  // namespace
 
-std::string userAgentApplicationName() {
+WebContext::WebContext(bridge::BridgeHost& bridgeHost) : bridgeHost_(bridgeHost) {}
+
+WebContext::~WebContext() {
+  g_clear_object(&context_);
+}
+
+std::string WebContext::userAgentApplicationName() {
   return "TovikWendrelDesktop/" + Bundle::main().version();
 }
 
-WebKitWebContext* shared() {
-  if (gContext) return gContext;
+WebKitWebContext* WebContext::context() {
+  if (context_) return context_;
   std::error_code ec;
   const auto data = paths::localStorageDirectory();
   std::filesystem::create_directories(data, ec);
   const auto cache = paths::dataDirectory() / "Cache";
   WebKitWebsiteDataManager* manager = webkit_website_data_manager_new(
       "base-data-directory", data.c_str(), "base-cache-directory", cache.c_str(), nullptr);
-  gContext = webkit_web_context_new_with_website_data_manager(manager);
+  context_ = webkit_web_context_new_with_website_data_manager(manager);
   g_object_unref(manager);
   // Cookies stay in memory (no persistent storage is set) and every cookie is accepted.
-  WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(gContext);
+  WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(context_);
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
-  webkit_web_context_set_cache_model(gContext, WEBKIT_CACHE_MODEL_WEB_BROWSER);
-  bridge::BridgeHost::shared().attach(gContext);
-  return gContext;
+  webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
+  bridgeHost_.attach(context_);
+  return context_;
 }
 
-void reset() {
-  if (gContext) g_object_unref(gContext);
-  gContext = nullptr;
-}
-
-WebKitSettings* newSettings() {
+WebKitSettings* WebContext::newSettings(bool developerExtras) {
   WebKitSettings* settings = webkit_settings_new();
   GObject* object = G_OBJECT(settings);
   setIfPresent(object, "enable-html5-local-storage", TRUE);
   setIfPresent(object, "enable-html5-database", TRUE);
   setIfPresent(object, "enable-webgl", TRUE);
-  setIfPresent(object, "enable-developer-extras", UserDefaults::standard().boolForKey("developer"));
+  setIfPresent(object, "enable-developer-extras", developerExtras);
   setIfPresent(object, "javascript-can-open-windows-automatically", TRUE);
   setIfPresent(object, "allow-file-access-from-file-urls", TRUE);
   webkit_settings_set_user_agent_with_application_details(settings, "TovikWendrelDesktop",
@@ -62,4 +59,4 @@ WebKitSettings* newSettings() {
   return settings;
 }
 
-}  // namespace wd::webcontext
+}  // namespace wd

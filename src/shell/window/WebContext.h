@@ -1,25 +1,38 @@
 #pragma once
 // The web engine set-up shared by every web window: one web context whose website data
 // (local storage, databases) lives in the LocalStorage directory, with an ephemeral cookie jar
-// that accepts all cookies, and the web view settings every window starts from.
+// that accepts all cookies and the script bridge attached, and the web view settings every
+// window starts from. Owned by the running application; made on first use.
 #include <string>
 
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitSettings WebKitSettings;
 
-namespace wd::webcontext {
+namespace wd {
+namespace bridge {
+class BridgeHost;
+}
 
-// The application's web context, made on first use (the script bridge is attached to it).
-WebKitWebContext* shared();
-// Drops the shared context (at shutdown, after the last web view).
-void reset();
+class WebContext {
+ public:
+  explicit WebContext(bridge::BridgeHost& bridgeHost);
+  ~WebContext();
+  WebContext(const WebContext&) = delete;
+  WebContext& operator=(const WebContext&) = delete;
 
-// New settings for a web view: local storage and databases on, developer extras from the
-// `developer` setting, WebGL on, windows from script allowed, and the user agent with the
-// application name "TovikWendrelDesktop/<version>".
-WebKitSettings* newSettings();
+  // The application's web context, made on first use (the script bridge is attached to it).
+  WebKitWebContext* context();
 
-// The application name added to the user agent.
-std::string userAgentApplicationName();
+  // New settings for a web view (owned by the caller): local storage and databases on,
+  // developer extras as given, WebGL on, windows from script allowed, and the user agent with
+  // the application name "TovikWendrelDesktop/<version>".
+  static WebKitSettings* newSettings(bool developerExtras);
+  // The application name added to the user agent.
+  static std::string userAgentApplicationName();
 
-}  // namespace wd::webcontext
+ private:
+  bridge::BridgeHost& bridgeHost_;
+  WebKitWebContext* context_ = nullptr;
+};
+
+}  // namespace wd

@@ -5,13 +5,13 @@
 #include <webkit2/webkit2.h>
 
 #include "bridge/BridgeHost.h"
-#include "bridge/Event.h"
 #include "bridge/ScriptObjectRegistry.h"
 #include "core/Log.h"
-#include "shell/app/AppDelegate.h"
-#include "shell/commands/App.h"
+#include "shell/ShellContext.h"
 #include "shell/window/ContextMenuFilter.h"
+#include "shell/window/FileDropTarget.h"
 #include "shell/window/WindowController.h"
+#include "shell/window/WindowHost.h"
 
 namespace wd {
 
@@ -137,13 +137,15 @@ void onDragDataReceived(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionDat
 
 }  // namespace
 
-WebViewDelegate::WebViewDelegate(std::weak_ptr<WindowController> windowController,
+WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
+                                 std::weak_ptr<WindowController> windowController,
                                  WebKitWebView* webView)
-    : windowController_(std::move(windowController)),
+    : env_(env),
+      windowController_(std::move(windowController)),
       webView_(webView),
       alive_(std::make_shared<WebViewDelegate*>(this)) {
   std::weak_ptr<WebViewDelegate*> weak = alive_;
-  page_ = bridge::BridgeHost::shared().attachWebView(
+  page_ = env_.context.bridgeHost().attachWebView(
       webView_,
       [weak](const std::string& url) -> std::optional<bridge::InstallSet> {
         auto self = weak.lock();
@@ -153,7 +155,8 @@ WebViewDelegate::WebViewDelegate(std::weak_ptr<WindowController> windowControlle
       [weak](bool, const std::string&) {
         auto self = weak.lock();
         if (!self || !*self) return;
-        bridge::Event::triggerEvent("MacGap.load.complete", (*self)->page_.get());
+        auto window = (*self)->windowController_.lock();
+        if (window) window->pageEvents().raise("MacGap.load.complete", Json::object());
       });
   connectSignals();
 }
@@ -162,26 +165,33 @@ WebViewDelegate::~WebViewDelegate() {
   detach();
 }
 
+void WebViewDelegate::makeRootObject() {
+  if (root_) return;
+  auto window = windowController_.lock();
+  if (window && env_.makeRoot) root_ = env_.makeRoot(window);
+}
+
 std::optional<bridge::InstallSet> WebViewDelegate::installSet(const std::string&) {
   auto window = windowController_.lock();
-  if (!app_) app_ = std::make_shared<App>(window);
+  makeRootObject();
+  if (!root_) return std::nullopt;
   if (!pluginsMade_ && window) {
     pluginsMade_ = true;
-    auto& registry = bridge::ScriptObjectRegistry::shared();
+    auto& registry = env_.context.scriptClasses();
     for (const auto& name : window->pluginNames()) {
       auto object = registry.create(name, window);
       if (object) plugins_.emplace_back(name, std::move(object));
     }
   }
   bridge::InstallSet set;
-  set.root = app_;
+  set.root = root_;
   for (const auto& [name, object] : plugins_) set.members.emplace_back(name, object);
   return set;
 }
 
 void WebViewDelegate::filesDropped(const std::vector<std::string>& paths) {
-  if (!app_) app_ = std::make_shared<App>(windowController_.lock());
-  app_->addFiles(paths);
+  makeRootObject();
+  if (auto* target = dynamic_cast<FileDropTarget*>(root_.get())) target->addFiles(paths);
 }
 
 void WebViewDelegate::connectSignals() {
@@ -203,14 +213,13 @@ void WebViewDelegate::connectSignals() {
   // window.open(): a secondary window whose view is related to this one.
   add(g_signal_connect(
       webView_, "create",
-      G_CALLBACK(+[](WebKitWebView* view, WebKitNavigationAction*, gpointer) -> GtkWidget* {
-        AppDelegate* app = AppDelegate::shared();
-        if (!app) return nullptr;
-        auto child = WindowController::initWithRelatedView(view);
-        app->registerChildController(child);
+      G_CALLBACK(+[](WebKitWebView* view, WebKitNavigationAction*, gpointer self) -> GtkWidget* {
+        const WindowEnvironment& env = static_cast<WebViewDelegate*>(self)->env_;
+        auto child = WindowController::initWithRelatedView(env, view);
+        env.host.registerChildController(child);
         return GTK_WIDGET(child->webView());
       }),
-      nullptr));
+      this));
   // The page's new window is ready: show it, with the size the page asked for.
   add(g_signal_connect(webView_, "ready-to-show",
                        G_CALLBACK(+[](WebKitWebView* view, gpointer self) {
@@ -233,8 +242,7 @@ void WebViewDelegate::connectSignals() {
   add(g_signal_connect(webView_, "close", G_CALLBACK(+[](WebKitWebView*, gpointer self) {
                          auto* me = static_cast<WebViewDelegate*>(self);
                          auto controller = me->windowController_.lock();
-                         AppDelegate* app = AppDelegate::shared();
-                         if (!controller || (app && app->isMainWindow(controller.get()))) return;
+                         if (!controller || me->env_.host.isMainWindow(controller.get())) return;
                          controller->performClose();
                        }),
                        this));
@@ -245,7 +253,7 @@ void WebViewDelegate::detach() {
   for (unsigned long id : handlers_)
     if (g_signal_handler_is_connected(webView_, id)) g_signal_handler_disconnect(webView_, id);
   handlers_.clear();
-  bridge::BridgeHost::shared().detachWebView(webView_);
+  env_.context.bridgeHost().detachWebView(webView_);
   *alive_ = nullptr;
   webView_ = nullptr;
 }

@@ -16,12 +16,13 @@ typedef struct _WebKitPrintOperation WebKitPrintOperation;
 
 namespace wd {
 
-class App;
 class WindowController;
+struct WindowEnvironment;
 
 class WebViewDelegate {
  public:
-  WebViewDelegate(std::weak_ptr<WindowController> windowController, WebKitWebView* webView);
+  WebViewDelegate(const WindowEnvironment& env, std::weak_ptr<WindowController> windowController,
+                  WebKitWebView* webView);
   ~WebViewDelegate();
   WebViewDelegate(const WebViewDelegate&) = delete;
   WebViewDelegate& operator=(const WebViewDelegate&) = delete;
@@ -30,7 +31,8 @@ class WebViewDelegate {
   bridge::ScriptPage* scriptPage() const { return page_.get(); }
   // What goes into a new main-frame context (made on first use, the same objects afterwards).
   std::optional<bridge::InstallSet> installSet(const std::string& documentUrl);
-  const std::shared_ptr<App>& app() const { return app_; }
+  // The page's MacGap object (made with the first install or drop).
+  const std::shared_ptr<bridge::ScriptObject>& rootObject() const { return root_; }
   const std::vector<std::pair<std::string, std::shared_ptr<bridge::ScriptObject>>>&
   userSelectedPlugins() const {
     return plugins_;
@@ -39,7 +41,7 @@ class WebViewDelegate {
   // The application's Print command: prints unless a print dialog of this window is open.
   void printContent();
   bool printing() const { return printing_; }
-  // Files dropped on the page.
+  // Files dropped on the page: handed to the root object when it takes files (addFiles).
   void filesDropped(const std::vector<std::string>& paths);
 
   // Stops every signal and the bridge (the window is being torn down).
@@ -48,11 +50,13 @@ class WebViewDelegate {
  private:
   void connectSignals();
   void print(WebKitPrintOperation* operation);
+  void makeRootObject();
 
+  const WindowEnvironment& env_;
   std::weak_ptr<WindowController> windowController_;
   WebKitWebView* webView_;
   std::shared_ptr<bridge::ScriptPage> page_;
-  std::shared_ptr<App> app_;
+  std::shared_ptr<bridge::ScriptObject> root_;
   bool pluginsMade_ = false;
   std::vector<std::pair<std::string, std::shared_ptr<bridge::ScriptObject>>> plugins_;
   bool printing_ = false;

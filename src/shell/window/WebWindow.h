@@ -1,15 +1,22 @@
 #pragma once
-// What the application's logic needs of a web window: its page and native window (as script
-// objects see them, bridge::WindowHandle) plus the show/hide/close operations.
-// `WindowController` is the real one; tests use doubles.
+// What the application's logic needs of a web window: its page (as script objects see it,
+// bridge::WindowHandle), its native window, the route for events into its page, and the
+// show/hide/close operations. `WindowController` is the real one; tests use doubles.
 #include <string>
 
 #include "bridge/Command.h"
+#include "shell/window/PageEvents.h"
+
+typedef struct _GtkWindow GtkWindow;
 
 namespace wd {
 
 class WebWindow : public bridge::WindowHandle {
  public:
+  WebWindow() : events_([this] { return scriptPage(); }) {}
+
+  // The native window (nullptr for doubles and for a window already torn down).
+  virtual GtkWindow* gtkWindow() = 0;
   // Shows the window without asking for the focus.
   virtual void showWindow() = 0;
   // Shows the window, brings it to the front and gives it the focus.
@@ -23,6 +30,12 @@ class WebWindow : public bridge::WindowHandle {
   virtual void performClose() = 0;
   // Runs an editing command ("Copy", "Paste", "SelectAll", "Undo", ...) in the page.
   virtual void executeEditingCommand(const std::string& /*command*/) {}
+
+  // Every native-to-page event of this window goes through here.
+  PageEvents& pageEvents() { return events_; }
+
+ private:
+  PageEvents events_;
 };
 
 }  // namespace wd

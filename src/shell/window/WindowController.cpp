@@ -6,16 +6,20 @@
 #include "core/Bundle.h"
 #include "core/Log.h"
 #include "core/SafeFileReader.h"
-#include "shell/app/AppDelegate.h"
+#include "core/Settings.h"
+#include "core/UserDefaults.h"
+#include "shell/ShellContext.h"
 #include "shell/window/WebClient.h"
 #include "shell/window/WebContext.h"
 #include "shell/window/WebViewDelegate.h"
 #include "shell/window/WindowFrame.h"
+#include "shell/window/WindowHost.h"
 
 namespace wd {
 
-std::shared_ptr<WindowController> WindowController::initWithURL(const std::string& resourcePath) {
-  std::shared_ptr<WindowController> c(new WindowController);
+std::shared_ptr<WindowController> WindowController::initWithURL(const WindowEnvironment& env,
+                                                                const std::string& resourcePath) {
+  std::shared_ptr<WindowController> c(new WindowController(env));
   c->url_ = webclient::fileURL(resourcePath);
   c->autosaveName_ = kFrameAutosaveName;
   c->awakeFromNib(nullptr);
@@ -24,19 +28,23 @@ std::shared_ptr<WindowController> WindowController::initWithURL(const std::strin
   return c;
 }
 
-std::shared_ptr<WindowController> WindowController::initWithRequest(const std::string& url) {
-  std::shared_ptr<WindowController> c(new WindowController);
+std::shared_ptr<WindowController> WindowController::initWithRequest(const WindowEnvironment& env,
+                                                                    const std::string& url) {
+  std::shared_ptr<WindowController> c(new WindowController(env));
   c->url_ = url;
   c->awakeFromNib(nullptr);
   c->windowDidLoad();
   return c;
 }
 
-std::shared_ptr<WindowController> WindowController::initWithRelatedView(WebKitWebView* opener) {
-  std::shared_ptr<WindowController> c(new WindowController);
+std::shared_ptr<WindowController> WindowController::initWithRelatedView(
+    const WindowEnvironment& env, WebKitWebView* opener) {
+  std::shared_ptr<WindowController> c(new WindowController(env));
   c->awakeFromNib(opener);
   return c;
 }
+
+WindowController::WindowController(const WindowEnvironment& env) : env_(env) {}
 
 WindowController::~WindowController() {
   teardown();
@@ -79,20 +87,21 @@ void WindowController::awakeFromNib(WebKitWebView* related) {
 
   config_ = webclient::configuration();
 
-  WebKitSettings* settings = webcontext::newSettings();
+  WebKitSettings* settings =
+      WebContext::newSettings(env_.context.defaults().boolForKey(Settings::kDeveloper));
   if (related) {
     webView_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(related));
     webkit_web_view_set_settings(webView_, settings);
   } else {
-    webView_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context",
-                                            webcontext::shared(), "settings", settings, nullptr));
+    webView_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", env_.web.context(),
+                                            "settings", settings, nullptr));
   }
   g_object_unref(settings);
   g_object_ref_sink(webView_);
   gtk_box_pack_start(GTK_BOX(content_), GTK_WIDGET(webView_), TRUE, TRUE, 0);
   gtk_widget_show(GTK_WIDGET(webView_));
 
-  delegate_ = std::make_unique<WebViewDelegate>(weak_from_this(), webView_);
+  delegate_ = std::make_unique<WebViewDelegate>(env_, weak_from_this(), webView_);
 
   deleteHandler_ = g_signal_connect(
       window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
@@ -197,15 +206,13 @@ void WindowController::saveFrame() {
 void WindowController::windowWillClose() {
   auto self = shared_from_this();  // the registry may drop its reference below
   closePending_ = false;
-  AppDelegate* app = AppDelegate::shared();
-  const bool isMain = app ? app->isMainWindow(this) : !autosaveName_.empty();
-  if (isMain) {
+  if (env_.host.isMainWindow(this)) {
     saveFrame();
     if (window_) gtk_widget_hide(GTK_WIDGET(window_));
   } else {
     teardown();
   }
-  if (app) app->closeWindow(this);
+  env_.host.windowDidClose(this);
 }
 
 void WindowController::teardown() {

@@ -3,6 +3,7 @@
 // limits and title, and the web view's delegate (script bridge, dialogs, context menu, drops,
 // printing, windows opened by the page). The main window only hides when closed and keeps its
 // frame under "MacGapWindow"; a secondary window is torn down when closed.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,19 +17,38 @@ typedef struct _GtkWidget GtkWidget;
 
 namespace wd {
 
+class ShellContext;
+class WebContext;
 class WebViewDelegate;
+class WindowHost;
+namespace bridge {
+class ScriptObject;
+}
+
+// What every web window is made with; owned by the running application and outliving its
+// windows.
+struct WindowEnvironment {
+  ShellContext& context;
+  WebContext& web;
+  WindowHost& host;
+  // The page's MacGap object for a window.
+  std::function<std::shared_ptr<bridge::ScriptObject>(std::shared_ptr<WebWindow>)> makeRoot;
+};
 
 class WindowController : public WebWindow, public std::enable_shared_from_this<WindowController> {
  public:
   static constexpr const char* kFrameAutosaveName = "MacGapWindow";
 
   // The main window, loading `resourcePath` of the web client folder.
-  static std::shared_ptr<WindowController> initWithURL(const std::string& resourcePath);
+  static std::shared_ptr<WindowController> initWithURL(const WindowEnvironment& env,
+                                                       const std::string& resourcePath);
   // A secondary window loading `url` (nothing when empty).
-  static std::shared_ptr<WindowController> initWithRequest(const std::string& url);
+  static std::shared_ptr<WindowController> initWithRequest(const WindowEnvironment& env,
+                                                           const std::string& url);
   // A secondary window for a page's window.open(): its web view is related to `opener` (same
   // web process; the opener scripts it) and it is shown when the page is ready to show it.
-  static std::shared_ptr<WindowController> initWithRelatedView(WebKitWebView* opener);
+  static std::shared_ptr<WindowController> initWithRelatedView(const WindowEnvironment& env,
+                                                               WebKitWebView* opener);
 
   ~WindowController() override;
   WindowController(const WindowController&) = delete;
@@ -48,6 +68,7 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
 
   WebKitWebView* webView() const { return webView_; }
   WebViewDelegate* webViewDelegate() const { return delegate_.get(); }
+  const WindowEnvironment& environment() const { return env_; }
   const std::string& url() const { return url_; }
   const Json& settings() const { return config_.settings; }
   const Json& pluginsMap() const { return config_.pluginsMap; }
@@ -61,11 +82,12 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   void saveFrame();
 
  private:
-  WindowController() = default;
+  explicit WindowController(const WindowEnvironment& env);
   void awakeFromNib(WebKitWebView* related);
   void windowDidLoad();
   void teardown();
 
+  const WindowEnvironment& env_;
   GtkWindow* window_ = nullptr;
   GtkWidget* content_ = nullptr;
   WebKitWebView* webView_ = nullptr;

@@ -1,0 +1,20 @@
+#include "shell/ShellContext.h"
+
+#include "bridge/BridgeHost.h"
+#include "bridge/ScriptObjectRegistry.h"
+#include "shell/app/ApplicationControl.h"
+#include "shell/notifications/NotificationService.h"
+#include "shell/system/Workspace.h"
+
+namespace wd {
+
+ShellContext::ShellContext(Services services)
+    : services_(std::move(services)),
+      scriptClasses_(std::make_unique<bridge::ScriptObjectRegistry>()),
+      bridgeHost_(std::make_unique<bridge::BridgeHost>()) {}
+
+ShellContext::~ShellContext() {
+  bridgeHost_.reset();
+}
+
+}  // namespace wd

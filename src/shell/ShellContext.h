@@ -1,0 +1,55 @@
+#pragma once
+// The running application's services, made once at start-up and handed down by constructor to
+// everything in the shell that needs them: application control, desktop notifications, the
+// workspace (URLs, applications), the settings store, the named-notification centre, the
+// script-class registry and the script bridge's host. Tests make a context over doubles instead
+// of replacing process-wide objects.
+//
+// The context owns the bridge host and the class registry; the other services are shared with
+// their creator. Destroying the context drops the bridge host first, so the script objects the
+// pages still hold are released while every service they use is alive.
+#include <memory>
+
+namespace wd {
+
+class ApplicationControl;
+class NotificationCenter;
+class NotificationService;
+class UserDefaults;
+class Workspace;
+namespace bridge {
+class BridgeHost;
+class ScriptObjectRegistry;
+}  // namespace bridge
+
+class ShellContext {
+ public:
+  // Every service is required.
+  struct Services {
+    std::shared_ptr<ApplicationControl> application;
+    std::shared_ptr<NotificationService> notifications;
+    std::shared_ptr<Workspace> workspace;
+    UserDefaults* defaults = nullptr;      // not owned
+    NotificationCenter* center = nullptr;  // not owned
+  };
+
+  explicit ShellContext(Services services);
+  ~ShellContext();
+  ShellContext(const ShellContext&) = delete;
+  ShellContext& operator=(const ShellContext&) = delete;
+
+  ApplicationControl& application() const { return *services_.application; }
+  NotificationService& notifications() const { return *services_.notifications; }
+  Workspace& workspace() const { return *services_.workspace; }
+  UserDefaults& defaults() const { return *services_.defaults; }
+  NotificationCenter& center() const { return *services_.center; }
+  bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
+  bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }
+
+ private:
+  Services services_;
+  std::unique_ptr<bridge::ScriptObjectRegistry> scriptClasses_;
+  std::unique_ptr<bridge::BridgeHost> bridgeHost_;  // last: destroyed first
+};
+
+}  // namespace wd
