@@ -75,6 +75,16 @@ TEST(WindowRegistry, NewWindowIsRegisteredShownInFrontAndReleasedOnClose) {
   EXPECT_EQ(app.delegate->childWindowControllers().size(), 1u);
 }
 
+TEST(MenuTitles, MnemonicUnderscoresAreNotPartOfTheTitle) {
+  const std::pair<const char*, const char*> cases[] = {{"_File", "File"},
+                                                       {"New _Message", "New Message"},
+                                                       {"snake__case", "snake_case"},
+                                                       {"Plain", "Plain"},
+                                                       {"_", ""},
+                                                       {"", ""}};
+  for (const auto& [label, title] : cases) EXPECT_EQ(MainMenu::titleOf(label), title) << label;
+}
+
 class MenuCommands : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -159,6 +159,15 @@ TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
   center.post(SystemEvents::kWillSleep);
 }
 
+TEST(AppUserAgent, OnlyHeaderValuesAreAccepted) {
+  for (const char* good : {"Mozilla/5.0 (X11; Linux x86_64)", "a", "tab\tinside"})
+    EXPECT_TRUE(App::isValidUserAgent(good)) << good;
+  for (std::string bad :
+       {std::string(), std::string("line\nbreak"), std::string("cr\r"), std::string("nul\0x", 5),
+        std::string("del\x7f"), std::string("caf\xc3\xa9")})
+    EXPECT_FALSE(App::isValidUserAgent(bad)) << bad;
+}
+
 TEST(AppTruthValue, FollowsThePlatformsReading) {
   using bridge::Value;
   EXPECT_TRUE(App::truthValue(Value(true)));

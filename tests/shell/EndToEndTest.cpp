@@ -6,6 +6,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 
@@ -306,6 +307,42 @@ TEST(EndToEnd, AnotherWebClientFolderGetsTheBridgeAndTheBundledPageIsNotUsed) {
   app.evaluate("state.href = location.href; render();");
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("href"); }));
   EXPECT_EQ((*app.page())["href"].get<std::string>().rfind("file://" + client.string(), 0), 0u);
+}
+
+TEST(EndToEnd, OneBadURIInABatchIsDroppedAndTheOthersArriveInOrder) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  // A compact report: the page's title is cut past about a thousand characters.
+  app.evaluate(
+      "render = function () { document.title = JSON.stringify({n: state.events.length, urls: "
+      "state.events.map(function (e) { return e.data.url.replace(/^user|@example[.]com$/g, '') "
+      "}).join(',')}); }; MacGap.DesktopCommand.publishAppReady(); render();");
+  std::vector<std::string> uris;
+  std::string want;
+  for (int i = 0; i < 100; ++i) {
+    uris.push_back("mailto:user" + std::to_string(i) + "@example.com");
+    if (i != 10 && i != 20) want += (want.empty() ? "" : ",") + std::to_string(i);
+  }
+  uris[10] = "mailto:a%00b@example.com";
+  uris[20] = "mailto:\"<x>\"@example.com";
+  EXPECT_EQ(app.launchAgain(uris), 0);
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.value("n", 0) >= 98; }));
+  EXPECT_EQ((*app.page())["urls"], Json(want));
+}
+
+TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
+  const fs::path frame =
+      fs::path(std::getenv("XDG_STATE_HOME")) / "wendrel-desktop" / "MacGapWindow.json";
+  for (int signal : {SIGTERM, SIGINT}) {
+    fs::remove(frame);
+    RunningApp app;
+    ASSERT_TRUE(app.waitForPage(pageLoaded));
+    g_subprocess_send_signal(app.process(), signal);
+    ASSERT_TRUE(app.waitForExit(30));
+    EXPECT_TRUE(g_subprocess_get_if_exited(app.process())) << signal;
+    EXPECT_EQ(g_subprocess_get_exit_status(app.process()), 0) << signal;
+    EXPECT_TRUE(fs::exists(frame)) << signal;
+  }
 }
 
 TEST(EndToEnd, QuitFromTheMenuEndsTheApplication) {

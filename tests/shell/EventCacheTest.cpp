@@ -163,7 +163,13 @@ TEST(MailtoSpecifier, KeepsEverythingAfterTheScheme) {
             "a@b.c?subject=x&cc=d@e.f");
   EXPECT_EQ(MainWindowController::mailtoResourceSpecifier("mailto:?to=a@b.c"), "?to=a@b.c");
   EXPECT_FALSE(MainWindowController::mailtoResourceSpecifier("mailto :a@b.c"));
-  EXPECT_FALSE(MainWindowController::mailtoResourceSpecifier(std::string("mailto:a\0b", 10)));
+  for (std::string bad : {std::string("mailto:a\0b", 10), std::string("mailto:a%00b"),
+                          std::string("mailto:\"<x>\"@b.c"), std::string("mailto:a b@c.d"),
+                          std::string("mailto:caf\xc3\xa9@b.c"), std::string("mailto:a%zz"),
+                          std::string("mailto:a%4"), std::string("mailto:a{b}")})
+    EXPECT_FALSE(MainWindowController::mailtoResourceSpecifier(bad)) << bad;
+  EXPECT_EQ(MainWindowController::mailtoResourceSpecifier("mailto:a%40b.c?body=%E2%82%AC%20x"),
+            "a%40b.c?body=%E2%82%AC%20x");
 }
 
 }  // namespace

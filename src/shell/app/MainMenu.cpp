@@ -133,7 +133,7 @@ bool MainMenu::load(const std::string& uiFile) {
   if (!layout.data ||
       !gtk_builder_add_from_string(builder, layout.data->data(),
                                    static_cast<gssize>(layout.data->size()), &error)) {
-    WD_LOG_WARN(
+    WD_LOG_INFO(
         "The menu layout {} cannot be read: {}", uiFile,
         !layout.data ? layout.error : std::string(error ? error->message : "unknown error"));
     g_clear_error(&error);

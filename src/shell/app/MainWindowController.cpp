@@ -16,6 +16,24 @@ std::string displayName(const std::string& name) {
   g_free(valid);
   return out;
 }
+// True when every character of `text` may stand in a URI (letters, digits, the unreserved and
+// reserved marks, and %XX escapes other than %00): spaces, quotes, angle brackets, controls
+// and bytes outside ASCII may not.
+bool hasOnlyURICharacters(std::string_view text) {
+  static constexpr std::string_view kMarks = "-._~:/?#[]@!$&'()*+,;=";
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (g_ascii_isalnum(c) || kMarks.find(c) != std::string_view::npos) continue;
+    if (c == '%' && i + 2 < text.size() && g_ascii_isxdigit(text[i + 1]) &&
+        g_ascii_isxdigit(text[i + 2]) && !(text[i + 1] == '0' && text[i + 2] == '0')) {
+      i += 2;
+      continue;
+    }
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 MainWindowController::MainWindowController(std::shared_ptr<WebWindow> window)
@@ -30,7 +48,7 @@ std::optional<std::string> MainWindowController::mailtoResourceSpecifier(
     const std::string& urlText) {
   static constexpr std::string_view kScheme = "mailto:";
   if (urlText.compare(0, kScheme.size(), kScheme) != 0) return std::nullopt;
-  if (urlText.find('\0') != std::string::npos) return std::nullopt;
+  if (!hasOnlyURICharacters(urlText)) return std::nullopt;
   if (!g_uri_is_valid(urlText.c_str(), G_URI_FLAGS_NONE, nullptr)) return std::nullopt;
   return urlText.substr(kScheme.size());
 }

@@ -2,6 +2,9 @@
 
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "shell/commands/Dialog.h"
+#include "shell/commands/File.h"
+#include "shell/commands/Task.h"
 #include "shell/window/WebWindow.h"
 
 namespace wd {
@@ -24,6 +27,9 @@ void DesktopCommand::publishAppReady() {
 
 void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry) {
   registry.registerClass<DesktopCommand>("DesktopCommand");
+  registry.registerClass<File>("File");
+  registry.registerClass<Dialog>("Dialog");
+  registry.registerClass<Task>("Task");
 }
 
 }  // namespace wd

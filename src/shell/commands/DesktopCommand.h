@@ -19,7 +19,8 @@ class DesktopCommand : public bridge::Command {
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand, ...) with a class registry.
+// Registers the shell's script classes (DesktopCommand, File, Dialog, Task) with a class
+// registry.
 void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry);
 
 }  // namespace wd

@@ -128,7 +128,7 @@ void onNotifyReply(GObject* source, GAsyncResult* result, gpointer userData) {
   GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
   auto state = ctx->state.lock();
   if (!reply) {
-    WD_LOG_WARN("Posting a notification failed: {}", error ? error->message : "unknown error");
+    WD_LOG_INFO("Posting a notification failed: {}", error ? error->message : "unknown error");
     g_clear_error(&error);
     if (state) state->erase(ctx->key);
     return;
@@ -217,7 +217,7 @@ void onSessionBus(GObject*, GAsyncResult* result, gpointer userData) {
   }
   state->connecting = false;
   if (!bus) {
-    WD_LOG_WARN("No session bus, notifications are not shown: {}",
+    WD_LOG_INFO("No session bus, notifications are not shown: {}",
                 error ? error->message : "unknown error");
     g_clear_error(&error);
     state->entries.clear();

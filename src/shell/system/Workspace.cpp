@@ -12,7 +12,7 @@ void onLaunched(GObject*, GAsyncResult* result, gpointer data) {
   std::unique_ptr<std::string> what(static_cast<std::string*>(data));
   GError* error = nullptr;
   if (!g_app_info_launch_default_for_uri_finish(result, &error)) {
-    WD_LOG_WARN("Opening {} failed: {}", *what, error ? error->message : "unknown error");
+    WD_LOG_INFO("Opening {} failed: {}", *what, error ? error->message : "unknown error");
     g_clear_error(&error);
   }
 }
@@ -80,7 +80,7 @@ bool GioWorkspace::launchApplication(const std::string& name) {
         std::unique_ptr<std::string> what(static_cast<std::string*>(data));
         GError* error = nullptr;
         if (!g_app_info_launch_uris_finish(G_APP_INFO(source), result, &error)) {
-          WD_LOG_WARN("Launching {} failed: {}", *what, error ? error->message : "unknown error");
+          WD_LOG_INFO("Launching {} failed: {}", *what, error ? error->message : "unknown error");
           g_clear_error(&error);
         }
       },

@@ -60,7 +60,7 @@ void WindowController::awakeFromNib(WebKitWebView* related) {
     if (!text.data ||
         !gtk_builder_add_from_string(builder, text.data->data(),
                                      static_cast<gssize>(text.data->size()), &error)) {
-      WD_LOG_WARN("The window layout {} cannot be read: {}", *layout,
+      WD_LOG_INFO("The window layout {} cannot be read: {}", *layout,
                   !text.data ? text.error : std::string(error ? error->message : "unknown error"));
       g_clear_error(&error);
       g_clear_object(&builder);

@@ -1,0 +1,126 @@
+// The page's whole-file reads and writes: argument checks, the text and JSON forms, and the
+// core's atomic writer and regular-file reader underneath.
+#include "shell/commands/File.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <string_view>
+
+#include "bridge/Exports.h"
+#include "core/AtomicFile.h"
+#include "core/Json.h"
+#include "core/Log.h"
+#include "core/SafeFileReader.h"
+#include "shell/commands/ScriptConversions.h"
+
+namespace wd {
+
+namespace {
+
+bool usablePath(const std::optional<std::string>& path) {
+  return path && !path->empty() && path->find('\0') == std::string::npos;
+}
+
+// The deepest nesting of arrays and objects in JSON text (string contents skipped); counting
+// stops once past `limit`. Values nested deeper than the page can receive are refused before
+// they are built.
+int jsonDepth(std::string_view text, int limit) {
+  int depth = 0;
+  int deepest = 0;
+  bool inString = false;
+  bool escaped = false;
+  for (char c : text) {
+    if (inString) {
+      if (escaped)
+        escaped = false;
+      else if (c == '\\')
+        escaped = true;
+      else if (c == '"')
+        inString = false;
+      continue;
+    }
+    if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+      if (deepest > limit) break;
+    } else if (c == ']' || c == '}') {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
+}  // namespace
+
+File::File(std::weak_ptr<bridge::WindowHandle> window) : bridge::Command(std::move(window)) {}
+
+const bridge::ClassInfo& File::scriptClass() const {
+  static const bridge::ClassInfo& info =
+      bridge::ClassBuilder<File>("File")
+          .method("writeFile:withData:andType:__JS_EXPORT_AS__write:", &File::writeFile)
+          .method("readFile:ofType:__JS_EXPORT_AS__read:", &File::readFile)
+          .method("exists:", &File::exists)
+          .build();
+  return info;
+}
+
+const std::vector<std::string>& File::acceptedTypes() {
+  static const std::vector<std::string> types{"string", "json", "image"};
+  return types;
+}
+
+void File::writeFile(std::optional<std::string> path, bridge::Value data,
+                     std::optional<std::string> type) {
+  const auto& accepted = acceptedTypes();
+  if (!usablePath(path) || !type ||
+      std::find(accepted.begin(), accepted.end(), *type) == accepted.end())
+    return;
+  std::optional<std::string> text;
+  if (*type == "string") {
+    text = script::toString(data);
+    if (!text || !script::isUtf8(*text)) {
+      WD_LOG_INFO("File: the data for {} has no UTF-8 text form; nothing written", *path);
+      return;
+    }
+  } else if (*type == "json") {
+    if (!data.isDictionary()) return;
+    if (auto json = data.toJson()) text = JSONString(*json);
+    if (!text) {
+      WD_LOG_INFO("File: the data for {} has no JSON form; nothing written", *path);
+      return;
+    }
+  } else {
+    return;  // "image" has no written form
+  }
+  if (auto error = writeFileAtomically(*path, *text))
+    WD_LOG_INFO("File: {} was not written: {}", *path, *error);
+}
+
+bridge::Value File::readFile(std::optional<std::string> path, std::optional<std::string> type) {
+  if (!usablePath(path) || !type || (*type != "string" && *type != "json")) return {};
+  FileContents contents = readRegularFile(*path, kMaxReadBytes);
+  if (!contents.data) {
+    WD_LOG_INFO("File: {} was not read: {}", *path, contents.error);
+    return {};
+  }
+  if (!script::isUtf8(*contents.data)) {
+    WD_LOG_INFO("File: {} is not UTF-8 text", *path);
+    return {};
+  }
+  if (*type == "string") return bridge::Value(std::move(*contents.data));
+  if (jsonDepth(*contents.data, kMaxJsonDepth) > kMaxJsonDepth) {
+    WD_LOG_INFO("File: {} nests deeper than {} levels", *path, kMaxJsonDepth);
+    return {};
+  }
+  auto json = JSONObject(*contents.data);
+  return json ? bridge::Value::fromJson(*json) : bridge::Value();
+}
+
+bool File::exists(std::optional<std::string> path) {
+  struct stat st {};
+  return usablePath(path) && ::stat(path->c_str(), &st) == 0;
+}
+
+}  // namespace wd
