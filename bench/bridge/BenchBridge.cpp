@@ -20,8 +20,8 @@
 #include "bridge/Exports.h"
 #include "bridge/HostEndpoint.h"
 #include "bridge/SocketConnection.h"
-#include "bridge/wire/PageBridge.h"
-#include "bridge/wire/PageSocket.h"
+#include "webext/PageBridge.h"
+#include "webext/PageSocket.h"
 
 namespace {
 
@@ -119,8 +119,8 @@ std::vector<double> runJs(JSGlobalContextRef ctx, const std::string& call, int n
 }
 
 int runPage(int fd, int rounds, int perRound) {
-  wd::bridge::wire::PageSocket socket(fd);
-  wd::bridge::wire::PageBridge bridge(socket);
+  wd::webext::PageSocket socket(fd);
+  wd::webext::PageBridge bridge(socket);
   JSGlobalContextRef ctx = JSGlobalContextCreate(nullptr);
   JSObjectRef global = JSContextGetGlobalObject(ctx);
   JSStringRef nowName = JSStringCreateWithUTF8CString("__now");

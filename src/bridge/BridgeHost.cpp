@@ -14,9 +14,7 @@
 
 #include "bridge/HostEndpoint.h"
 #include "bridge/SocketConnection.h"
-#include "core/Bundle.h"
 #include "core/Log.h"
-#include "core/UserDefaults.h"
 #include "wd/Version.h"
 
 namespace wd::bridge {
@@ -64,34 +62,6 @@ std::string randomToken() {
   return token;
 }
 
-// Lower-cased host and effective port of an https URL or of a server setting ("host",
-// "host:port" or an https URL).
-bool httpsAuthority(const std::string& text, std::string& host, int& port) {
-  GUri* uri = g_uri_parse(text.c_str(), G_URI_FLAGS_NONE, nullptr);
-  if (!uri) return false;
-  const char* scheme = g_uri_get_scheme(uri);
-  const char* h = g_uri_get_host(uri);
-  const bool ok = scheme && g_ascii_strcasecmp(scheme, "https") == 0 && h && *h;
-  if (ok) {
-    char* lower = g_ascii_strdown(h, -1);
-    host = lower;
-    g_free(lower);
-    port = g_uri_get_port(uri);
-    if (port < 0) port = 443;
-  }
-  g_uri_unref(uri);
-  return ok;
-}
-
-bool isInside(const fs::path& child, const fs::path& parent) {
-  auto c = child.begin();
-  for (auto p = parent.begin(); p != parent.end(); ++p, ++c) {
-    if (p->empty()) continue;  // trailing separator
-    if (c == child.end() || *c != *p) return false;
-  }
-  return c != child.end();
-}
-
 }  // namespace
 
 struct BridgeHost::Impl : HostEndpoint::Delegate {
@@ -110,6 +80,7 @@ struct BridgeHost::Impl : HostEndpoint::Delegate {
   guint pruneSource = 0;  // drops closed connections on the next loop iteration
   std::vector<std::shared_ptr<SocketConnection>> connections;
   std::unordered_map<std::uint64_t, Record> pages;
+  DocumentPolicy policy;
 
   bool listen() {
     if (listenFd >= 0) return true;
@@ -191,7 +162,7 @@ struct BridgeHost::Impl : HostEndpoint::Delegate {
     Record* rec = record(pageId);
     if (!rec) return std::nullopt;
     rec->page->bind(ep.shared_from_this());
-    const bool allowed = isAllowedDocument(url);
+    const bool allowed = policy && policy(url);
     rec->page->setDocumentAllowed(allowed);
     if (!allowed) return std::nullopt;
     Installer installer = rec->installer;  // the installer may detach the view
@@ -231,6 +202,10 @@ BridgeHost::~BridgeHost() {
   }
   if (!impl_->path.empty()) ::unlink(impl_->path.c_str());
   if (!impl_->dir.empty()) ::rmdir(impl_->dir.c_str());
+}
+
+void BridgeHost::setDocumentPolicy(DocumentPolicy policy) {
+  impl_->policy = std::move(policy);
 }
 
 void BridgeHost::attach(WebKitWebContext* context) {
@@ -301,61 +276,6 @@ fs::path BridgeHost::extensionDirectory() {
   if (fs::exists(build::kWebExtInstallDir / fs::path(kModuleFile), ec))
     return build::kWebExtInstallDir;
   return build;
-}
-
-namespace {
-fs::path& pageDirectoryOverride() {
-  static fs::path dir;
-  return dir;
-}
-}  // namespace
-
-void BridgeHost::setPageDirectory(fs::path dir) {
-  pageDirectoryOverride() = std::move(dir);
-}
-
-fs::path BridgeHost::pageDirectory() {
-  const fs::path& dir = pageDirectoryOverride();
-  return dir.empty() ? Bundle::main().resourcePath() : dir;
-}
-
-bool BridgeHost::isAllowedDocument(const std::string& url) {
-  std::string server;
-  if (auto s = UserDefaults::standard().stringForKey("MacGap_server")) server = *s;
-  return isAllowedDocument(url, pageDirectory(), server);
-}
-
-bool BridgeHost::isAllowedDocument(const std::string& url, const fs::path& resourceDir,
-                                   const std::string& serverSetting) {
-  if (url.rfind("file:", 0) == 0) {
-    // Query and fragment do not change the document's file.
-    std::string bare = url.substr(0, url.find_first_of("?#"));
-    gchar* host = nullptr;
-    gchar* file = g_filename_from_uri(bare.c_str(), &host, nullptr);
-    const bool local = !host || !*host || g_ascii_strcasecmp(host, "localhost") == 0;
-    g_free(host);
-    if (!file || !local) {
-      g_free(file);
-      return false;
-    }
-    std::error_code ec;
-    const fs::path doc = fs::weakly_canonical(fs::path(file), ec);
-    g_free(file);
-    if (ec) return false;
-    const fs::path publicDir = fs::weakly_canonical(resourceDir / "public", ec);
-    if (ec || resourceDir.empty()) return false;
-    return isInside(doc, publicDir);
-  }
-  std::string host, serverHost;
-  int port = 0, serverPort = 0;
-  if (!httpsAuthority(url, host, port)) return false;
-  std::string setting = serverSetting;
-  setting.erase(0, setting.find_first_not_of(" \t\r\n"));
-  setting.erase(setting.find_last_not_of(" \t\r\n") + 1);
-  if (setting.empty()) return false;
-  if (setting.find("://") == std::string::npos) setting = "https://" + setting;
-  if (!httpsAuthority(setting, serverHost, serverPort)) return false;
-  return host == serverHost && port == serverPort;
 }
 
 }  // namespace wd::bridge

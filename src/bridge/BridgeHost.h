@@ -27,6 +27,8 @@ class BridgeHost {
   // (isMainFrame, frame URL) for every frame of the page that finishes loading (the window's
   // `load` event), inner frames included.
   using FrameLoadedHandler = std::function<void(bool isMainFrame, const std::string& url)>;
+  // Whether the main-frame document at `url` may receive MacGap (asked for every new one).
+  using DocumentPolicy = std::function<bool(const std::string& url)>;
 
   static BridgeHost& shared();
   BridgeHost();
@@ -38,8 +40,11 @@ class BridgeHost {
   // initialization data the extension needs. Call before the context's first web view.
   void attach(WebKitWebContext* context);
 
+  // The owner's rule for documents; without one no document is allowed.
+  void setDocumentPolicy(DocumentPolicy policy);
+
   // From now on every new main-frame script context of the view's page whose document is
-  // allowed (isAllowedDocument) calls `installer` synchronously (the web process waits) and
+  // allowed (the document policy) calls `installer` synchronously (the web process waits) and
   // installs its answer. The returned page scripts the view's main frame while its document is
   // allowed (nothing reaches a foreign document the view navigated to); it stays valid (and
   // inert) after detach.
@@ -53,18 +58,6 @@ class BridgeHost {
   // Where the extension module is loaded from: WENDREL_WEBEXT_DIR, else the build tree's
   // webext directory when it holds the module, else the install directory.
   static std::filesystem::path extensionDirectory();
-
-  // The folder whose public/ holds the application's own page: the bundle's resource directory
-  // unless another web client folder is in use (empty: back to the resource directory).
-  static void setPageDirectory(std::filesystem::path dir);
-  static std::filesystem::path pageDirectory();
-
-  // The document may receive MacGap: a file:// URL inside <page directory>/public/, or an https
-  // URL of the host (and port) in the setting MacGap_server.
-  static bool isAllowedDocument(const std::string& url);
-  // The same rule with explicit inputs (tests).
-  static bool isAllowedDocument(const std::string& url, const std::filesystem::path& resourceDir,
-                                const std::string& serverSetting);
 
   // The socket path the extension connects to (empty before attach).
   std::string socketPath() const;

@@ -1,5 +1,8 @@
 #include "bridge/HostEndpoint.h"
 
+#include <chrono>
+#include <cmath>
+
 #include "core/Log.h"
 
 namespace wd::bridge {
@@ -146,6 +149,10 @@ WValue HostEndpoint::toWire(const Value& v, std::uint64_t pageId, int depth) {
       ++objects_[id].count;
       return WValue::ref(id, cls.id());
     }
+    case Value::Kind::Date: {
+      const auto ms = std::chrono::floor<std::chrono::milliseconds>(v.asDate()->time_since_epoch());
+      return WValue::date(static_cast<double>(ms.count()));
+    }
     case Value::Kind::Script: {
       const auto ref = v.asScript().ref();
       if (ref && ref->endpoint.lock().get() == this && ref->pageId == pageId)
@@ -186,6 +193,14 @@ Value HostEndpoint::fromWire(WValue& v, std::uint64_t pageId) {
     case Tag::Ref: {
       ScriptObject* obj = objectFor(v.id, pageId);
       return obj ? Value(objects_[v.id].object) : Value();
+    }
+    case Tag::Date: {
+      // The system clock holds about 292 years either side of 1970; dates beyond it are null.
+      using Ms = std::chrono::duration<double, std::milli>;
+      constexpr double kClockLimitMs = 9.2e12;
+      if (!(std::fabs(v.number) < kClockLimitMs)) return Value(nullptr);
+      return Value(
+          Value::Date(std::chrono::duration_cast<Value::Date::duration>(Ms(std::floor(v.number)))));
     }
     case Tag::Handle: {
       auto ref = std::make_shared<detail::HandleRef>();

@@ -2,6 +2,8 @@
 
 #include "bridge/ScriptObject.h"
 
+#include <cstdio>
+
 namespace wd::bridge {
 
 Dictionary::Dictionary(std::initializer_list<std::pair<std::string, Value>> entries)
@@ -98,6 +100,11 @@ std::shared_ptr<ScriptObject> Value::asObject() const {
   return nullptr;
 }
 
+std::optional<Value::Date> Value::asDate() const {
+  if (auto* d = std::get_if<Date>(&v_)) return *d;
+  return std::nullopt;
+}
+
 ScriptValue Value::asScript() const {
   if (auto* s = std::get_if<ScriptValue>(&v_)) return *s;
   return {};
@@ -109,6 +116,21 @@ const Value& Value::operator[](const std::string& key) const {
 }
 
 namespace {
+std::string isoText(Value::Date d) {
+  using namespace std::chrono;
+  const auto ms = floor<milliseconds>(d.time_since_epoch()).count();
+  const auto days = floor<std::chrono::days>(milliseconds(ms));
+  const year_month_day ymd{sys_days(days)};
+  const auto rest = ms - duration_cast<milliseconds>(days).count();
+  char text[40];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ",
+                static_cast<int>(ymd.year()), static_cast<unsigned>(ymd.month()),
+                static_cast<unsigned>(ymd.day()), static_cast<long long>(rest / 3600000),
+                static_cast<long long>(rest / 60000 % 60), static_cast<long long>(rest / 1000 % 60),
+                static_cast<long long>(rest % 1000));
+  return text;
+}
+
 std::optional<Json> toJsonAt(const Value& v, int depth) {
   if (depth > 512) return Json();
   switch (v.kind()) {
@@ -124,6 +146,8 @@ std::optional<Json> toJsonAt(const Value& v, int depth) {
       return Json(*v.asNumber());
     case Value::Kind::String:
       return Json(*v.asString());
+    case Value::Kind::Date:
+      return Json(isoText(*v.asDate()));
     case Value::Kind::Array: {
       Json a = Json::array();
       for (const auto& e : *v.asArray()) a.push_back(toJsonAt(e, depth + 1).value_or(Json()));

@@ -1,11 +1,13 @@
 #pragma once
 // A native value crossing the script bridge: what a member receives from the page and what it
 // returns. Mirrors the page's values: undefined (none), null, booleans, numbers, strings, arrays,
-// plain objects (ordered string keys), native script objects and script values (page functions
-// and other page values held by handle).
+// plain objects (ordered string keys), native script objects, script values (page functions
+// and other page values held by handle) and dates (a page Date; an invalid Date arrives as null,
+// and one outside what the system clock can hold, about the years 1678 to 2262, too).
 //
 // Strings are UTF-8; a lone UTF-16 surrogate of the page is kept as its 3-byte generalised UTF-8
 // form (WTF-8), so page strings survive a round trip unchanged, NUL characters included.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -56,7 +58,19 @@ struct Null {
 
 class Value {
  public:
-  enum class Kind { Undefined, Null, Bool, Number, String, Array, Dictionary, Object, Script };
+  using Date = std::chrono::system_clock::time_point;
+  enum class Kind {
+    Undefined,
+    Null,
+    Bool,
+    Number,
+    String,
+    Array,
+    Dictionary,
+    Object,
+    Script,
+    Date
+  };
 
   Value() = default;                     // undefined
   Value(Undefined) {}                    // undefined
@@ -78,6 +92,7 @@ class Value {
   template <class T, class = std::enable_if_t<std::is_base_of_v<ScriptObject, T>>>
   Value(std::shared_ptr<T> o) : Value(std::static_pointer_cast<ScriptObject>(std::move(o))) {}
   Value(ScriptValue s);  // an empty script value gives undefined
+  Value(Date d) : v_(d) {}
   template <class T>
   Value(const std::optional<T>& o) : Value(o ? Value(*o) : Value()) {}
 
@@ -95,6 +110,7 @@ class Value {
   bool isDictionary() const { return kind() == Kind::Dictionary; }
   bool isObject() const { return kind() == Kind::Object; }
   bool isScript() const { return kind() == Kind::Script; }
+  bool isDate() const { return kind() == Kind::Date; }
 
   // Typed reads: none when the value is of another kind.
   std::optional<bool> asBool() const;
@@ -107,6 +123,7 @@ class Value {
   std::shared_ptr<T> asObject() const {
     return std::dynamic_pointer_cast<T>(asObject());
   }
+  std::optional<Date> asDate() const;
   // A script value for Script values; an empty one otherwise.
   ScriptValue asScript() const;
 
@@ -115,14 +132,15 @@ class Value {
 
   // The value as JSON: undefined gives none at the top level, is left out of objects and
   // becomes null inside arrays (as JSON.stringify does); native objects and script values
-  // become null; non-finite numbers stay numbers (JSONString then refuses them).
+  // become null; dates become their ISO 8601 text in UTC ("2026-12-07T09:30:00.000Z", as a
+  // page Date's toJSON gives); non-finite numbers stay numbers (JSONString then refuses them).
   std::optional<Json> toJson() const;
 
   bool operator==(const Value& other) const;
 
  private:
   std::variant<Undefined, Null, bool, double, std::string, ValueArray, Dictionary,
-               std::shared_ptr<ScriptObject>, ScriptValue>
+               std::shared_ptr<ScriptObject>, ScriptValue, Date>
       v_;
 };
 

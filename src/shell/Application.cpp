@@ -98,7 +98,7 @@ void onStartup(GtkApplication* app, Shell* shell) {
   registerShellScriptClasses(context.scriptClasses());
   chooseWebClient(shell->options, context.defaults());
 
-  shell->web = std::make_unique<WebContext>(context.bridgeHost());
+  shell->web = std::make_unique<WebContext>(context.bridgeHost(), context.defaults());
   shell->windows = std::make_unique<WindowControllerFactory>(shell->environment);
   shell->delegate = std::make_unique<AppDelegate>(context, *shell->windows);
   AppDelegate* delegate = shell->delegate.get();

@@ -8,13 +8,13 @@
 #include <memory>
 #include <string>
 
-#include "bridge/wire/PageBridge.h"
-#include "bridge/wire/PageSocket.h"
+#include "webext/PageBridge.h"
+#include "webext/PageSocket.h"
 
 namespace {
 
-using wd::bridge::wire::PageBridge;
-using wd::bridge::wire::PageSocket;
+using wd::webext::PageBridge;
+using wd::webext::PageSocket;
 
 struct Extension {
   std::unique_ptr<PageSocket> socket;

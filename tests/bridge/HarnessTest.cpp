@@ -209,7 +209,8 @@ TEST_F(BridgeHarness, EventDispatchedWhileThePageIsBlockedInACall) {
       "document.addEventListener('ping', function (e) { window.order.push('event ' + e.data.n); });"
       "MacGap.Probe.trigger('ping'); window.order.push('returned');");
   EXPECT_EQ(eval("window.order"), Json::parse(R"(["event 1","returned"])"));
-  // Nested: the event's listener calls native code again while the first call waits.
+  // The event's listener calls native code that raises another event: that one waits until
+  // the running listener returns, and both run before the page's own call returns.
   eval(
       "window.order = [];"
       "document.addEventListener('outer', function (e) {"
@@ -217,7 +218,102 @@ TEST_F(BridgeHarness, EventDispatchedWhileThePageIsBlockedInACall) {
       "document.addEventListener('inner', function (e) { window.order.push('inner ' + e.data.n); "
       "});"
       "MacGap.Probe.trigger('outer'); window.order.push('returned');");
-  EXPECT_EQ(eval("window.order"), Json::parse(R"(["outer","inner 3","back","returned"])"));
+  EXPECT_EQ(eval("window.order"), Json::parse(R"(["outer","back","inner 3","returned"])"));
+}
+
+TEST_F(BridgeHarness, HostScriptsAndCallbacksRunOneAfterAnotherInArrivalOrder) {
+  // Each event's listener raises the next one through native code; each callback calls native
+  // code that calls the callback again. 3,000 of each arrive in order, none nested in another.
+  const char* checkOrder =
+      "(function (list) { for (var i = 0; i < 3000; i++) if (list[i] !== i + 1) return 'at ' + i;"
+      "  return list.length + ' ' + list[3000] + ' depth ' + window.maxDepth; })";
+  eval(
+      "window.got = []; window.depth = 0; window.maxDepth = 0;"
+      "document.addEventListener('chain', function (e) {"
+      "  window.maxDepth = Math.max(window.maxDepth, ++window.depth);"
+      "  window.got.push(e.data.n); if (e.data.n < 3000) MacGap.Probe.trigger('chain');"
+      "  window.depth--; });"
+      "MacGap.Probe.trigger('chain'); window.got.push('returned');");
+  EXPECT_EQ(eval(std::string(checkOrder) + "(window.got)"), "3001 returned depth 1");
+  eval(
+      "window.calls = []; window.depth = 0; window.maxDepth = 0;"
+      "MacGap.Probe.setCallback(function (n) {"
+      "  window.maxDepth = Math.max(window.maxDepth, ++window.depth);"
+      "  window.calls.push(n); if (n < 3000) MacGap.Probe.fire(n + 1); window.depth--; });"
+      "MacGap.Probe.fire(1); window.calls.push('returned');");
+  EXPECT_EQ(eval(std::string(checkOrder) + "(window.calls)"), "3001 returned depth 1");
+  EXPECT_EQ(eval("__harnessErrors"), Json::array());
+
+  // Raised by native code while the page is idle: the same chain, started from outside.
+  probe->counter = 1;  // the next trigger raises n = 2
+  eval("window.got = []; window.maxDepth = 0;");
+  Event::triggerEvent("chain", Json{{"n", 1}}, &page);
+  EXPECT_EQ(eval("window.got.length + ' ' + window.got[2999] + ' depth ' + window.maxDepth"),
+            "3000 3000 depth 1");
+}
+
+TEST_F(BridgeHarness, DatesCrossAsDates) {
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(new Date(1796635800123))"), "date:1796635800123");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny({at: new Date(-1), list: [new Date(0)]})"),
+            "{at:date:-1,list:[date:0]}");
+  // Native results: a page Date again, its time unchanged.
+  EXPECT_EQ(eval("var d = MacGap.Probe.echo(new Date(1796635800123));"
+                 "d instanceof Date && d.getTime()"),
+            1796635800123.0);
+  EXPECT_EQ(eval("var r = MacGap.Probe.echo({at: [new Date(5)]}); r.at[0] instanceof Date && "
+                 "r.at[0].getTime()"),
+            5);
+  // The time value itself counts, whatever the page did to the Date's methods.
+  EXPECT_EQ(eval("var d = new Date(42); d.getTime = d.valueOf = function () { throw 1; };"
+                 "d[Symbol.toPrimitive] = function () { throw 1; }; MacGap.Probe.describeAny(d)"),
+            "date:42");
+  // Invalid Dates, and Dates the system clock cannot hold, are null.
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(new Date(NaN))"), "null");
+  EXPECT_EQ(eval("MacGap.Probe.describeAny(new Date(8.64e15))"), "null");
+  EXPECT_EQ(eval("MacGap.Probe.echo(new Date(-8.64e15))"), nullptr);
+  // A Date is no dictionary.
+  EXPECT_EQ(eval("MacGap.Probe.takeDictionary(new Date(1))"), "none");
+}
+
+TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
+  // Page values whose reading runs page code that throws. Each is passed to a dictionary, an
+  // array and an any parameter; "-" means refused (the member answers undefined), anything
+  // else is the native value (a value not of the declared kind is never read).
+  struct Case {
+    const char* value;
+    const char* dictionary;
+    const char* array;
+    const char* any;
+  } cases[] = {
+      {"new Proxy({}, {ownKeys() { throw new Error('x'); }})", "-", "none", "-"},
+      {"new Proxy({a: 1}, {get() { throw new Error('x'); }})", "-", "none", "-"},
+      {"new Proxy({a: 1}, {getOwnPropertyDescriptor() { throw new Error('x'); }})", "-", "none",
+       "-"},
+      {"(function () { var r = Proxy.revocable({a: 1}, {}); r.revoke(); return r.proxy; })()", "-",
+       "none", "-"},
+      {"(function () { var r = Proxy.revocable([1], {}); r.revoke(); return r.proxy; })()", "-",
+       "none", "-"},
+      {"Object.create(new Proxy({}, {ownKeys() { throw new Error('x'); }}))", "-", "none", "-"},
+      {"({get length() { throw new Error('x'); }, 0: 1})", "-", "none", "-"},
+      {"Object.defineProperty([1, 2], 1, {get() { throw new Error('x'); }})", "none", "-", "-"},
+      {"({a: {b: new Proxy({}, {ownKeys() { throw new Error('x'); }})}})", "-", "none", "-"},
+      {"[1, new Proxy({}, {ownKeys() { throw new Error('x'); }})]", "none", "-", "-"},
+      {"({a: 1, get b() { throw new Error('x'); }})", "-", "none", "-"},
+  };
+  for (const auto& c : cases) {
+    const std::pair<const char*, const char*> params[] = {
+        {"takeDictionary", c.dictionary}, {"takeArray", c.array}, {"describeAny", c.any}};
+    for (const auto& [member, expected] : params) {
+      const std::string js = std::string("MacGap.Probe.") + member + "(" + c.value + ")";
+      auto r = page.evaluate(js);
+      EXPECT_FALSE(page.lastException()) << js << ": " << page.lastException().value_or("");
+      if (std::string(expected) == "-")
+        EXPECT_FALSE(r.has_value()) << js << " gave " << r->dump();
+      else
+        EXPECT_EQ(r.value_or(Json()), Json(expected)) << js;
+      EXPECT_EQ(eval("MacGap.Probe.echo('still')"), "still") << "after " << js;
+    }
+  }
 }
 
 TEST_F(BridgeHarness, ReloadKeepsTheSameNativeObjects) {

@@ -37,6 +37,10 @@ std::string describe(const Value& v) {
       return "object:" + v.asObject()->scriptClass().name();
     case Value::Kind::Script:
       return "script";
+    case Value::Kind::Date:
+      return "date:" + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                          v.asDate()->time_since_epoch())
+                                          .count());
   }
   return "?";
 }

@@ -1,6 +1,8 @@
 // Naming rule, native values, UTF-16 conversion and the wire codec.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "TestObjects.h"
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
@@ -55,6 +57,14 @@ TEST(Values, JsonConversions) {
   EXPECT_EQ(Value(nullptr).toJson(), Json());
   EXPECT_TRUE(Value(std::shared_ptr<test::Root>()).isUndefined());
   EXPECT_TRUE(Value(ScriptValue()).isUndefined());
+  // Dates as a page Date's toJSON gives them, in UTC with milliseconds.
+  using std::chrono::milliseconds;
+  const Value::Date when{milliseconds(1796635800123)};
+  EXPECT_EQ(Value(Dictionary{{"at", when}}).toJson(),
+            Json::parse(R"({"at":"2026-12-07T09:30:00.123Z"})"));
+  EXPECT_EQ(Value(Value::Date{milliseconds(-1)}).toJson(), Json("1969-12-31T23:59:59.999Z"));
+  EXPECT_EQ(Value(when).asDate(), when);
+  EXPECT_FALSE(Value(1.0).asDate());
 }
 
 TEST(Registry, MakesConfiguredClassesByName) {
@@ -106,8 +116,12 @@ TEST(WireCodec, RoundTripsEveryValueKind) {
   obj.entries.emplace_back(std::string("k\0ey", 4), wire::WValue::str(std::string("v\0", 2)));
   obj.entries.emplace_back("r", wire::WValue::ref(5, 6));
   wire::WValue arr{wire::Tag::Array};
-  arr.items = {wire::WValue::null(), wire::WValue::boolean(true), wire::WValue::num(-0.5),
-               wire::WValue::handle(11), obj};
+  arr.items = {wire::WValue::null(),
+               wire::WValue::boolean(true),
+               wire::WValue::num(-0.5),
+               wire::WValue::handle(11),
+               obj,
+               wire::WValue::date(-1234.0)};
   m.values = {wire::WValue{}, arr};
   wire::Message out = roundTrip(m);
   EXPECT_EQ(out.callId, 7u);
@@ -115,12 +129,14 @@ TEST(WireCodec, RoundTripsEveryValueKind) {
   EXPECT_EQ(out.op, wire::CallOp::Set);
   ASSERT_EQ(out.values.size(), 2u);
   const auto& a = out.values[1].items;
-  ASSERT_EQ(a.size(), 5u);
+  ASSERT_EQ(a.size(), 6u);
   EXPECT_EQ(a[2].number, -0.5);
   EXPECT_EQ(a[3].id, 11u);
   EXPECT_EQ(a[4].entries[0].first, std::string("k\0ey", 4));
   EXPECT_EQ(a[4].entries[0].second.text, std::string("v\0", 2));
   EXPECT_EQ(a[4].entries[1].second.classId, 6u);
+  EXPECT_EQ(a[5].tag, wire::Tag::Date);
+  EXPECT_EQ(a[5].number, -1234.0);
 
   wire::Message cls;
   cls.type = wire::MsgType::ClassDef;
@@ -152,6 +168,15 @@ TEST(WireCodec, RefusesMalformedInput) {
   deep += '\0';
   EXPECT_FALSE(wire::decodeMessage(deep, out));
   EXPECT_FALSE(wire::decodeMessage(std::string("\x63", 1), out));  // unknown type
+  // Dates outside the page's range, or not a number, are refused.
+  for (double bad : {double(NAN), double(INFINITY), wire::kMaxDateMs * 2, -wire::kMaxDateMs - 1}) {
+    m.values = {wire::WValue::date(bad)};
+    const std::string f = wire::encodeFrame(m);
+    EXPECT_FALSE(wire::decodeMessage(std::string_view(f).substr(4), out)) << bad;
+  }
+  m.values = {wire::WValue::date(wire::kMaxDateMs)};
+  const std::string edge = wire::encodeFrame(m);
+  EXPECT_TRUE(wire::decodeMessage(std::string_view(edge).substr(4), out));
   EXPECT_FALSE(wire::decodeMessage({}, out));
 }
 

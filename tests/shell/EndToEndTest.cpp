@@ -330,6 +330,22 @@ TEST(EndToEnd, OneBadURIInABatchIsDroppedAndTheOthersArriveInOrder) {
   EXPECT_EQ((*app.page())["urls"], Json(want));
 }
 
+TEST(EndToEnd, ABurstOfLinksWhoseHandlerCallsTheBridgeArrivesWholeAndInOrder) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  // The handler calls native code for every event; the events must neither nest nor be lost.
+  app.evaluate(
+      "window.got = []; document.addEventListener('newEmailRequest', function (e) {"
+      "  MacGap.notifications; got.push(e.data.url); document.title = JSON.stringify({n: "
+      "  got.length, ordered: got.every(function (u, i) { return u === 'u' + i + '@b.c'; })});"
+      "}); MacGap.DesktopCommand.publishAppReady();");
+  std::vector<std::string> uris;
+  for (int i = 0; i < 3000; ++i) uris.push_back("mailto:u" + std::to_string(i) + "@b.c");
+  EXPECT_EQ(app.launchAgain(uris), 0);
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.value("n", 0) >= 3000; }, 120));
+  EXPECT_EQ((*app.page())["ordered"], Json(true));
+}
+
 TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
   const fs::path frame =
       fs::path(std::getenv("XDG_STATE_HOME")) / "wendrel-desktop" / "MacGapWindow.json";

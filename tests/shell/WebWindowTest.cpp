@@ -44,7 +44,7 @@ class WebWindows : public ::testing::Test {
 
 // A launched application over doubles that can also make real web windows.
 struct RealWindowsApp : LaunchedApp {
-  WebContext web{context.bridgeHost()};
+  WebContext web{context.bridgeHost(), context.defaults()};
   WindowEnvironment env{context, web, *delegate, [this](std::shared_ptr<WebWindow> w) {
                           return delegate->makeRootObject(w);
                         }};

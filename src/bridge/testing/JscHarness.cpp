@@ -5,8 +5,8 @@
 #include <deque>
 
 #include "bridge/HostEndpoint.h"
-#include "bridge/wire/PageBridge.h"
 #include "bridge/wire/Utf.h"
+#include "webext/PageBridge.h"
 
 extern "C" JS_EXPORT void JSSynchronousGarbageCollectForDebugging(JSContextRef ctx);
 
@@ -100,7 +100,7 @@ std::string jsString(JSContextRef ctx, JSValueRef v) {
 
 }  // namespace
 
-struct JscHarness::Impl : wire::PageTransport, HostEndpoint::Delegate {
+struct JscHarness::Impl : webext::PageTransport, HostEndpoint::Delegate {
   JscHarness* owner = nullptr;
   Installer installer;
   std::string url;
@@ -109,7 +109,7 @@ struct JscHarness::Impl : wire::PageTransport, HostEndpoint::Delegate {
   bool delivering = false;
   bool connected = true;
   std::shared_ptr<HostEndpoint> endpoint;
-  std::unique_ptr<wire::PageBridge> bridge;
+  std::unique_ptr<webext::PageBridge> bridge;
 
   // PageTransport
   bool send(const std::string& frame) override {
@@ -176,7 +176,7 @@ JscHarness::JscHarness(Installer installer, std::string url) : impl_(std::make_u
   Impl* impl = impl_.get();
   impl_->endpoint =
       std::make_shared<HostEndpoint>([impl](std::string f) { impl->hostSend(std::move(f)); }, impl);
-  impl_->bridge = std::make_unique<wire::PageBridge>(*impl_);
+  impl_->bridge = std::make_unique<webext::PageBridge>(*impl_);
   impl_->newContext();
 }
 

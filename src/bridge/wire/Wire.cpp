@@ -1,5 +1,6 @@
 #include "bridge/wire/Wire.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace wd::bridge::wire {
@@ -29,6 +30,7 @@ class Writer {
     u8(static_cast<std::uint8_t>(v.tag));
     switch (v.tag) {
       case Tag::Number:
+      case Tag::Date:
         f64(v.number);
         break;
       case Tag::String:
@@ -128,7 +130,7 @@ class Reader {
       return;
     }
     const std::uint8_t tag = u8();
-    if (!ok_ || tag > static_cast<std::uint8_t>(Tag::Handle)) {
+    if (!ok_ || tag > static_cast<std::uint8_t>(Tag::Date)) {
       ok_ = false;
       return;
     }
@@ -161,6 +163,10 @@ class Reader {
         break;
       case Tag::Handle:
         v.id = u64();
+        break;
+      case Tag::Date:
+        v.number = f64();
+        if (!(std::fabs(v.number) <= kMaxDateMs)) ok_ = false;  // NaN too
         break;
       default:
         break;

@@ -30,13 +30,18 @@ enum class Tag : std::uint8_t {
   Object = 7,
   Ref = 8,     // a native object: id + class id
   Handle = 9,  // a page value held in the web process for the host
+  Date = 10,   // a point in time: milliseconds since 1970-01-01 UTC (number), finite, within
+               // the page's date range (kMaxDateMs)
 };
+
+// The page's date range: at most this many milliseconds either side of 1970-01-01 UTC.
+inline constexpr double kMaxDateMs = 8.64e15;
 
 struct WEntry;
 
 struct WValue {
   Tag tag = Tag::Undefined;
-  double number = 0;
+  double number = 0;            // Number, Date
   std::uint64_t id = 0;         // Ref, Handle
   std::uint32_t classId = 0;    // Ref
   std::string text;             // String (UTF-8 / WTF-8)
@@ -50,6 +55,7 @@ struct WValue {
   static WValue str(std::string s);
   static WValue ref(std::uint64_t id, std::uint32_t classId);
   static WValue handle(std::uint64_t id);
+  static WValue date(double ms);
 };
 
 // One key and value of an Object.
@@ -96,6 +102,13 @@ inline WValue WValue::handle(std::uint64_t id) {
   WValue v;
   v.tag = Tag::Handle;
   v.id = id;
+  return v;
+}
+
+inline WValue WValue::date(double ms) {
+  WValue v;
+  v.tag = Tag::Date;
+  v.number = ms;
   return v;
 }
 

@@ -270,10 +270,7 @@ bridge::Value App::notifications() const {
     bridge::Dictionary d;
     d.set("id", r.id);
     if (r.title) d.set("title", *r.title);
-    // Milliseconds since the epoch: what a page Date is made from (new Date(sentOn)).
-    d.set("sentOn", static_cast<double>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                            r.sentOn.time_since_epoch())
-                                            .count()));
+    d.set("sentOn", r.sentOn);  // a Date in the page
     out.emplace_back(std::move(d));
   }
   return bridge::Value(std::move(out));

@@ -41,6 +41,11 @@ std::optional<std::string> toStringAt(const bridge::Value& value, int depth) {
     }
     case Kind::Dictionary:
       return "[object Object]";
+    case Kind::Date: {
+      // The date's ISO 8601 text (what its toJSON gives).
+      auto json = value.toJson();
+      return json && json->is_string() ? json->get<std::string>() : std::string("Invalid Date");
+    }
     case Kind::Object:
     case Kind::Script:
       return std::nullopt;

@@ -1,7 +1,5 @@
 #include "shell/window/WebClient.h"
 
-#include "bridge/BridgeHost.h"
-
 #include <glib.h>
 
 #include "core/Bundle.h"
@@ -29,9 +27,8 @@ void setDirectory(fs::path dir) {
     auto absolute = fs::absolute(dir, ec);
     if (!ec) dir = absolute.lexically_normal();
   }
-  override() = dir;
-  // The bridge installs MacGap only into the page of the folder in use.
-  bridge::BridgeHost::setPageDirectory(std::move(dir));
+  // The document policy reads the folder in use from here.
+  override() = std::move(dir);
 }
 
 bool isWebClientDirectory(const fs::path& dir) {

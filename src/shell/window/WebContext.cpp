@@ -7,6 +7,8 @@
 #include "bridge/BridgeHost.h"
 #include "core/Bundle.h"
 #include "core/Paths.h"
+#include "core/UserDefaults.h"
+#include "shell/window/DocumentPolicy.h"
 
 namespace wd {
 
@@ -17,7 +19,8 @@ void setIfPresent(GObject* object, const char* property, gboolean value) {
 }
 }  // namespace
 
-WebContext::WebContext(bridge::BridgeHost& bridgeHost) : bridgeHost_(bridgeHost) {}
+WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults)
+    : bridgeHost_(bridgeHost), defaults_(defaults) {}
 
 WebContext::~WebContext() {
   g_clear_object(&context_);
@@ -41,6 +44,11 @@ WebKitWebContext* WebContext::context() {
   WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(context_);
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
+  // MacGap goes only into the application's own page and the configured server's pages.
+  const UserDefaults* defaults = &defaults_;
+  bridgeHost_.setDocumentPolicy([defaults](const std::string& url) {
+    return documentpolicy::isAllowedDocument(url, *defaults);
+  });
   bridgeHost_.attach(context_);
   return context_;
 }

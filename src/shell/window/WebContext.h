@@ -9,13 +9,15 @@ typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitSettings WebKitSettings;
 
 namespace wd {
+class UserDefaults;
 namespace bridge {
 class BridgeHost;
 }
 
 class WebContext {
  public:
-  explicit WebContext(bridge::BridgeHost& bridgeHost);
+  // `defaults` gives the mail server whose pages may receive MacGap.
+  WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults);
   ~WebContext();
   WebContext(const WebContext&) = delete;
   WebContext& operator=(const WebContext&) = delete;
@@ -32,6 +34,7 @@ class WebContext {
 
  private:
   bridge::BridgeHost& bridgeHost_;
+  const UserDefaults& defaults_;
   WebKitWebContext* context_ = nullptr;
 };
 

@@ -1,15 +1,19 @@
 #pragma once
-// The page side of the bridge: installs MacGap into a JavaScriptCore context as proxies of
-// native objects, converts arguments by the declared types, performs the synchronous round trip
-// to the host and turns results back into script values. While it waits for a reply it serves
-// the host's requests (evaluate a script, call a function handle, release handles), nested
-// calls included. Used by the web process extension, the test harness and the benchmark.
+// The page side of the bridge, its connection and messages: installs MacGap into a main-frame
+// JavaScriptCore context from the host's answer, performs the synchronous round trip of every
+// member access, and serves the host's requests (evaluate a script, call a function handle or a
+// global function, release handles, define classes), also while the page waits for a reply,
+// nested calls included. Scripts and callbacks of the host run one at a time in arrival order:
+// one that arrives while another is running (blocked in a call) waits until that one returns.
+// Value conversion is ValueConverter's, the JavaScriptCore classes
+// PageClasses'. Used by the web process extension, the test harness and the benchmark.
 //
 // Nothing here throws into the page: bad arguments, lost connections and unknown objects give
 // undefined.
 #include <JavaScriptCore/JavaScript.h>
 
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -19,8 +23,11 @@
 #include <vector>
 
 #include "bridge/wire/Wire.h"
+#include "webext/PageClasses.h"
+#include "webext/PageState.h"
+#include "webext/ValueConversion.h"
 
-namespace wd::bridge::wire {
+namespace wd::webext {
 
 class PageTransport {
  public:
@@ -35,14 +42,10 @@ class PageTransport {
   virtual void releasesPending() {}
 };
 
-struct ContextState;
-struct BridgeRef;
-struct PageClass;
-
-class PageBridge {
+class PageBridge : private ReleaseSink {
  public:
   explicit PageBridge(PageTransport& transport);
-  ~PageBridge();
+  ~PageBridge() override;
   PageBridge(const PageBridge&) = delete;
   PageBridge& operator=(const PageBridge&) = delete;
 
@@ -73,70 +76,55 @@ class PageBridge {
 
   std::size_t handleCount() const { return handles_.size(); }
 
-  // Called by JavaScriptCore callbacks.
+  // Called by the JavaScriptCore callbacks (PageClasses).
   JSValueRef callMember(ContextState& st, std::uint32_t classId, std::uint32_t member,
                         JSObjectRef thisObject, bool isStatic, std::size_t argc,
                         const JSValueRef argv[]);
   JSValueRef getProperty(ContextState& st, JSObjectRef object, JSStringRef name, bool& found);
   bool setProperty(ContextState& st, JSObjectRef object, JSStringRef name, JSValueRef value);
-  bool hasProperty(JSObjectRef object, JSStringRef name);
-  void propertyNames(JSObjectRef object, JSPropertyNameAccumulatorRef names);
-  void queueRelease(std::uint64_t objectId, std::uint32_t count);
+  void queueRelease(std::uint64_t objectId, std::uint32_t count) override;
   void frameLoaded(std::uint64_t pageId, bool mainFrame, JSContextRef ctx);
+  PageClasses& classes() { return classes_; }
 
  private:
-  struct Budget {
-    std::size_t values = 0;
-    std::size_t bytes = 0;
-  };
-  struct Handle {
-    std::shared_ptr<ContextState> state;
-    JSValueRef value = nullptr;
-  };
-
-  WValue roundTrip(Message& message);
-  std::optional<WValue> waitForReply(std::uint64_t id);
-  bool sendMessage(const Message& message);
+  wire::WValue roundTrip(wire::Message& message);
+  std::optional<wire::WValue> waitForReply(std::uint64_t id);
+  bool sendMessage(const wire::Message& message);
   void retire(const std::shared_ptr<ContextState>& st);
-  PageClass* pageClass(std::uint32_t id);
-  JSClassRef instanceClass(PageClass& cls);
-  JSObjectRef prototypeFor(ContextState& st, PageClass& cls);
-  JSValueRef proxyFor(ContextState& st, std::uint64_t objectId, std::uint32_t classId);
-  JSValueRef toJS(ContextState& st, WValue& v);
-  void discardRefs(const WValue& v);
-  bool convertArg(ContextState& st, JSValueRef v, std::uint8_t type, Budget& budget, WValue& out);
   // A Call message of `member` for the page of `st` (arguments still to add).
-  static Message memberCall(const ContextState& st, std::uint64_t objectId, std::uint32_t classId,
-                            std::uint32_t member, CallOp op);
+  static wire::Message memberCall(const ContextState& st, std::uint64_t objectId,
+                                  std::uint32_t classId, std::uint32_t member, wire::CallOp op);
   // Performs the round trip of `m` and converts its result for the context (null when the
   // context died meanwhile).
-  JSValueRef resultOf(ContextState& st, Message& m);
-  // The class of a proxy that has a property `name` (its member index and object id), or null.
-  PageClass* proxyClass(JSObjectRef object, JSStringRef name, int& member, std::uint64_t& objectId);
-  bool convertAny(ContextState& st, JSValueRef v, int depth, Budget& budget, WValue& out);
-  bool stringOf(JSContextRef ctx, JSValueRef v, std::string& out);
-  std::uint64_t makeHandle(ContextState& st, JSValueRef v);
-  const ContextState* proxyState(JSContextRef ctx, JSValueRef v, std::uint64_t& objectId,
-                                 std::uint32_t& classId) const;
-  void serveEvaluate(Message& m);
-  void serveCallHandle(Message& m);
-  void serveCallGlobal(Message& m);
-  void serveReleaseHandles(const Message& m);
+  JSValueRef resultOf(ContextState& st, wire::Message& m);
+  // Evaluate, CallHandle or CallGlobal: runs it now, or after the host script that is running
+  // and those that arrived before it.
+  void hostRequest(wire::Message& m);
+  // Runs one host script or callback (the page is then inside a host script).
+  void runHostRequest(wire::Message& m);
+  // Runs the queued requests in order until none is left, unless a host script is running
+  // (its end runs them).
+  void runDeferred();
+  void serveEvaluate(wire::Message& m);
+  void serveCallHandle(wire::Message& m);
+  void serveCallGlobal(wire::Message& m);
+  void serveReleaseHandles(const wire::Message& m);
 
   PageTransport& transport_;
   std::shared_ptr<BridgeRef> ref_;
+  PageClasses classes_;
+  HandleTable handles_;
+  ValueConverter convert_;
   bool connected_ = true;
   int waitDepth_ = 0;
+  int hostScriptDepth_ = 0;  // inside a script or callback the host asked for
+  bool runningDeferred_ = false;
+  // Host requests (and the handle releases after them) that arrived inside a host script.
+  std::deque<wire::Message> deferred_;
   std::uint64_t nextCallId_ = 0;
-  std::uint64_t nextHandle_ = 0;
-  std::map<std::uint64_t, WValue> replies_;
-  std::unordered_map<std::uint32_t, std::unique_ptr<PageClass>> classes_;
+  std::map<std::uint64_t, wire::WValue> replies_;
   std::unordered_map<std::uint64_t, std::shared_ptr<ContextState>> mainStates_;
-  std::unordered_map<std::uint64_t, Handle> handles_;
   std::vector<std::pair<std::uint64_t, std::uint32_t>> pendingReleases_;
-  JSClassRef baseClass_ = nullptr;
-  JSClassRef methodClass_ = nullptr;
-  JSClassRef loadClass_ = nullptr;
 };
 
-}  // namespace wd::bridge::wire
+}  // namespace wd::webext

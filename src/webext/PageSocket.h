@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "bridge/wire/PageBridge.h"
+#include "webext/PageBridge.h"
 
-namespace wd::bridge::wire {
+namespace wd::webext {
 
 class PageSocket : public PageTransport {
  public:
@@ -43,4 +43,4 @@ class PageSocket : public PageTransport {
   std::size_t offset_ = 0;
 };
 
-}  // namespace wd::bridge::wire
+}  // namespace wd::webext

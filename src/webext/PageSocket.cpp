@@ -1,4 +1,5 @@
-#include "bridge/wire/PageSocket.h"
+// The page side's socket transport (see PageSocket.h).
+#include "webext/PageSocket.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -7,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace wd::bridge::wire {
+namespace wd::webext {
 
 PageSocket::PageSocket(int fd) : fd_(fd) {}
 
@@ -42,14 +43,14 @@ bool PageSocket::send(const std::string& frame) {
 
 bool PageSocket::hasBufferedFrame() const {
   const std::size_t avail = buffer_.size() - offset_;
-  return avail >= 4 && avail - 4 >= frameLength(buffer_.data() + offset_);
+  return avail >= 4 && avail - 4 >= wire::frameLength(buffer_.data() + offset_);
 }
 
 bool PageSocket::takeFrame(std::string& payload, bool& bad) {
   const std::size_t avail = buffer_.size() - offset_;
   if (avail < 4) return false;
-  const std::uint32_t len = frameLength(buffer_.data() + offset_);
-  if (len > kMaxFrame) {
+  const std::uint32_t len = wire::frameLength(buffer_.data() + offset_);
+  if (len > wire::kMaxFrame) {
     bad = true;
     return false;
   }
@@ -100,4 +101,4 @@ bool PageSocket::poll(std::string& payload, bool& lost) {
   }
 }
 
-}  // namespace wd::bridge::wire
+}  // namespace wd::webext
