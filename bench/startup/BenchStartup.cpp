@@ -173,7 +173,8 @@ class Run {
   std::vector<std::string> argv_;
 };
 
-double startupOnce(const Options& o, const fs::path& scratch, const fs::path& client, Subject s) {
+// One start-up run: wall time and the UI process's own processor time, in ms.
+Exit startupOnce(const Options& o, const fs::path& scratch, const fs::path& client, Subject s) {
   Run run(o, scratch, client, s);
   auto process = run.start();
   if (!process) run.fail("cannot be started");
@@ -185,7 +186,7 @@ double startupOnce(const Options& o, const fs::path& scratch, const fs::path& cl
   if (!WIFEXITED(exit->status) || WEXITSTATUS(exit->status) != 0)
     run.fail("ended with status " + std::to_string(exit->status));
   reapChildren(10s);  // the web and network processes, adopted by this process
-  return exit->milliseconds;
+  return *exit;
 }
 
 // PSS in KiB per process name (summed over processes of the same name) and in all.
@@ -240,14 +241,19 @@ void benchStartup(const Options& o, const fs::path& scratch) {
   const fs::path client = makeWebClient(scratch / "client-quit", true);
   startupOnce(o, scratch, client, Subject::App);  // warm-up: caches, fontconfig, shaders
   startupOnce(o, scratch, client, Subject::Bare);
-  std::map<Subject, std::vector<double>> times;
-  interleaved(o.runs, [&](Subject s) { times[s].push_back(startupOnce(o, scratch, client, s)); });
+  std::map<Subject, std::vector<double>> times, cpu;
+  interleaved(o.runs, [&](Subject s) {
+    const Exit exit = startupOnce(o, scratch, client, s);
+    times[s].push_back(exit.milliseconds);
+    cpu[s].push_back(exit.cpuMilliseconds);
+  });
   std::printf("start-up to the page's first script after load, then exit (ms, %d runs each)\n",
               o.runs);
   for (Subject s : {Subject::App, Subject::Bare}) {
     const auto& v = times[s];
-    std::printf("  %-5s median %8.1f  min %8.1f  max %8.1f\n", label(s), median(v),
-                *std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end()));
+    std::printf("  %-5s median %8.1f  min %8.1f  max %8.1f  (UI process CPU %.1f)\n", label(s),
+                median(v), *std::min_element(v.begin(), v.end()),
+                *std::max_element(v.begin(), v.end()), median(cpu[s]));
   }
   std::printf("ratio_startup %.3f\n", median(times[Subject::App]) / median(times[Subject::Bare]));
   std::fflush(stdout);

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -111,10 +112,13 @@ std::optional<Exit> Process::wait(std::chrono::milliseconds limit) {
   const auto until = started_ + limit;
   for (;;) {
     int status = 0;
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    rusage usage{};
+    const pid_t done = wait4(pid_, &status, WNOHANG, &usage);
     if (done == pid_) {
       const auto elapsed = Clock::now() - started_;
-      return Exit{status, std::chrono::duration<double, std::milli>(elapsed).count()};
+      auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+      return Exit{status, std::chrono::duration<double, std::milli>(elapsed).count(),
+                  ms(usage.ru_utime) + ms(usage.ru_stime)};
     }
     if (done < 0 && errno != EINTR) return std::nullopt;
     if (Clock::now() >= until) return std::nullopt;

@@ -19,8 +19,9 @@ namespace wd::bench {
 void becomeSubreaper();
 
 struct Exit {
-  int status = 0;             // as from waitpid
-  double milliseconds = 0.0;  // from just before the start to the end of the process
+  int status = 0;                // as from waitpid
+  double milliseconds = 0.0;     // from just before the start to the end of the process
+  double cpuMilliseconds = 0.0;  // processor time (user + system) of the process itself
 };
 
 class Process {
