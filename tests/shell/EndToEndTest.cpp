@@ -346,6 +346,23 @@ TEST(EndToEnd, ABurstOfLinksWhoseHandlerCallsTheBridgeArrivesWholeAndInOrder) {
   EXPECT_EQ((*app.page())["ordered"], Json(true));
 }
 
+TEST(EndToEnd, ThePageWritesAndReadsFilesAndRunsAProgram) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  const std::string path = (fs::path(std::getenv("HOME")) / "draft.json").string();
+  app.evaluate(
+      "MacGap.File.write(" + Json(path).dump() +
+      ", {subject: 'Hi'}, 'json'); state.read = MacGap.File.read(" + Json(path).dump() +
+      ", 'json'); MacGap.Task.create('/bin/echo', function (r) { state.task = r; render(); "
+      "}); MacGap.Task.arguments = ['from', 'echo']; MacGap.Task.pipeOutput = true; "
+      "MacGap.Task.launch(); render();");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("task"); }));
+  auto page = *app.page();
+  EXPECT_EQ(page["read"], Json({{"subject", "Hi"}}));
+  EXPECT_EQ(page["task"]["status"], Json(0));
+  EXPECT_EQ(page["task"]["stdOut"], Json("from echo\n"));
+}
+
 TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
   const fs::path frame =
       fs::path(std::getenv("XDG_STATE_HOME")) / "wendrel-desktop" / "MacGapWindow.json";
