@@ -43,6 +43,10 @@ class WebViewDelegate {
   bool printing() const { return printing_; }
   // Files dropped on the page: handed to the root object when it takes files (addFiles).
   void filesDropped(const std::vector<std::string>& paths);
+  // A drag's file data arrived (the engine asks for it while the pointer moves, too) / the
+  // user dropped the drag: files count as dropped only when both happened for the same drag.
+  void dragDataArrived(const void* drag, std::vector<std::string> paths);
+  void dragDropped(const void* drag);
 
   // Stops every signal and the bridge (the window is being torn down).
   void detach();
@@ -60,6 +64,10 @@ class WebViewDelegate {
   bool pluginsMade_ = false;
   std::vector<std::pair<std::string, std::shared_ptr<bridge::ScriptObject>>> plugins_;
   bool printing_ = false;
+  std::vector<std::string> pendingDrop_;
+  const void* pendingDrag_ = nullptr;
+  bool dropWaiting_ = false;
+  const void* dropDrag_ = nullptr;
   std::vector<unsigned long> handlers_;
   // Shared with asynchronous dialogs so they can tell that the delegate is gone.
   std::shared_ptr<WebViewDelegate*> alive_;
