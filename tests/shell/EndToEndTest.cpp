@@ -6,6 +6,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -362,9 +363,15 @@ TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
 }
 
 // The item of `model` labelled `label` (depth first through sections and submenus): its action
-// and accelerator. Reading a remote menu model subscribes to it; its items arrive on the loop.
+// and accelerator. A remote menu model is filled only while someone listens to it: every model
+// visited is kept (in `seen`) with a listener, and its items arrive on the loop.
 std::optional<std::pair<std::string, std::string>> findMenuItem(GMenuModel* model,
-                                                                const std::string& label) {
+                                                                const std::string& label,
+                                                                std::vector<GMenuModel*>& seen) {
+  if (std::find(seen.begin(), seen.end(), model) == seen.end()) {
+    seen.push_back(G_MENU_MODEL(g_object_ref(model)));
+    g_signal_connect(model, "items-changed", G_CALLBACK(+[] {}), nullptr);
+  }
   const int n = g_menu_model_get_n_items(model);
   for (int i = 0; i < n; ++i) {
     g_autofree gchar* itemLabel = nullptr;
@@ -378,7 +385,7 @@ std::optional<std::pair<std::string, std::string>> findMenuItem(GMenuModel* mode
     }
     for (const char* link : {G_MENU_LINK_SUBMENU, G_MENU_LINK_SECTION}) {
       if (GMenuModel* sub = g_menu_model_get_item_link(model, i, link)) {
-        auto found = findMenuItem(sub, label);
+        auto found = findMenuItem(sub, label, seen);
         g_object_unref(sub);
         if (found) return found;
       }
@@ -413,9 +420,10 @@ TEST(EndToEnd, MenusAndTheWindowFromThePageReachTheMenuBarAndTheWindow) {
   GDBusMenuModel* menubar =
       g_dbus_menu_model_get(bus, kBusName, "/com/tovik/WendrelDesktop/menus/menubar");
   std::optional<std::pair<std::string, std::string>> ping;
+  std::vector<GMenuModel*> seen;
   ASSERT_TRUE(waitFor(
       [&] {
-        ping = findMenuItem(G_MENU_MODEL(menubar), "Ping");
+        ping = findMenuItem(G_MENU_MODEL(menubar), "Ping", seen);
         return ping.has_value();
       },
       30));
@@ -423,6 +431,7 @@ TEST(EndToEnd, MenusAndTheWindowFromThePageReachTheMenuBarAndTheWindow) {
   ASSERT_EQ(ping->first.rfind("app.", 0), 0u);
   app.activateAction(ping->first.c_str() + 4);
   EXPECT_TRUE(app.waitForPage([](const Json& p) { return p["pinged"] == 1; }));
+  for (GMenuModel* m : seen) g_object_unref(m);
   g_object_unref(menubar);
   g_object_unref(bus);
 }
