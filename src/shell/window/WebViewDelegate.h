@@ -1,9 +1,9 @@
 #pragma once
 // The web view's delegate for one window: installs MacGap (App, Window, Menu and the configured
-// objects, Window and Menu made by class name through the context's registry) into
-// every main-frame script context, announces finished frame loads ("MacGap.load.complete"),
-// shows the page's alert, confirm and file dialogs, filters the context menu, hands dropped
-// files to App, prints, and makes the windows the page opens.
+// objects; Window and Menu are made by class name through the context's registry) into every
+// main-frame script context, announces finished frame loads ("MacGap.load.complete"), shows the
+// page's alert, confirm and file dialogs, filters the context menu, hands dropped files to App,
+// prints, and makes the windows the page opens.
 #include <memory>
 #include <string>
 #include <utility>
