@@ -53,8 +53,9 @@ std::string Settings::bind(const std::string& key) {
 }
 
 void Settings::initializeUserDefaults(UserDefaults& defaults) {
+  // Setting a value saves the store when the value changes; a store that already holds false
+  // (every launch after the first) is left as it is on disk, with no write and fsync at start-up.
   defaults.setBool(kRunAnyway, false);
-  defaults.synchronize();
 }
 
 void Settings::initializeUserDefaults() {
