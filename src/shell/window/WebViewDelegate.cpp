@@ -187,6 +187,8 @@ std::optional<bridge::InstallSet> WebViewDelegate::installSet(const std::string&
   if (!pluginsMade_ && window) {
     pluginsMade_ = true;
     auto& registry = env_.context.scriptClasses();
+    windowObject_ = registry.create("Window", window);
+    menuObject_ = registry.create("Menu", window);
     for (const auto& name : window->pluginNames()) {
       auto object = registry.create(name, window);
       if (object) plugins_.emplace_back(name, std::move(object));
@@ -194,6 +196,8 @@ std::optional<bridge::InstallSet> WebViewDelegate::installSet(const std::string&
   }
   bridge::InstallSet set;
   set.root = root_;
+  if (windowObject_) set.members.emplace_back("Window", windowObject_);
+  if (menuObject_) set.members.emplace_back("Menu", menuObject_);
   for (const auto& [name, object] : plugins_) set.members.emplace_back(name, object);
   return set;
 }

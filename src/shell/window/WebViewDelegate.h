@@ -1,8 +1,9 @@
 #pragma once
-// The web view's delegate for one window: installs MacGap (App and the configured objects) into
-// every main-frame script context, announces finished frame loads ("MacGap.load.complete"),
-// shows the page's alert, confirm and file dialogs, filters the context menu, hands dropped
-// files to App, prints, and makes the windows the page opens.
+// The web view's delegate for one window: installs MacGap (App, Window, Menu and the configured
+// objects; Window and Menu are made by class name through the context's registry) into every
+// main-frame script context, announces finished frame loads ("MacGap.load.complete"), shows the
+// page's alert, confirm and file dialogs, filters the context menu, hands dropped files to App,
+// prints, and makes the windows the page opens.
 #include <memory>
 #include <string>
 #include <utility>
@@ -62,6 +63,8 @@ class WebViewDelegate {
   std::shared_ptr<bridge::ScriptPage> page_;
   std::shared_ptr<bridge::ScriptObject> root_;
   bool pluginsMade_ = false;
+  std::shared_ptr<bridge::ScriptObject> windowObject_;  // MacGap.Window
+  std::shared_ptr<bridge::ScriptObject> menuObject_;    // MacGap.Menu
   std::vector<std::pair<std::string, std::shared_ptr<bridge::ScriptObject>>> plugins_;
   bool printing_ = false;
   std::vector<std::string> pendingDrop_;
