@@ -16,6 +16,7 @@
 #include "shell/app/ApplicationControl.h"
 #include "shell/app/MainMenu.h"
 #include "shell/commands/DesktopCommand.h"
+#include "shell/media/GtkTextClipboard.h"
 #include "shell/notifications/DesktopNotificationService.h"
 #include "shell/system/SystemEvents.h"
 #include "shell/system/Workspace.h"
@@ -90,12 +91,12 @@ void onStartup(GtkApplication* app, Shell* shell) {
   gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
 
   shell->control = std::make_shared<GtkApplicationControl>(app);
-  shell->context = std::make_unique<ShellContext>(
-      ShellContext::Services{shell->control, std::make_shared<DesktopNotificationService>(),
-                             std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
-                             &NotificationCenter::defaultCenter()});
+  shell->context = std::make_unique<ShellContext>(ShellContext::Services{
+      shell->control, std::make_shared<DesktopNotificationService>(),
+      std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
+      &NotificationCenter::defaultCenter(), std::make_shared<GtkTextClipboard>()});
   ShellContext& context = *shell->context;
-  registerShellScriptClasses(context.scriptClasses());
+  registerShellScriptClasses(context);
   chooseWebClient(shell->options, context.defaults());
 
   shell->web = std::make_unique<WebContext>(context.bridgeHost(), context.defaults());

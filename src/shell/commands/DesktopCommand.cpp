@@ -2,8 +2,12 @@
 
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "shell/ShellContext.h"
+#include "shell/commands/Clipboard.h"
 #include "shell/commands/Dialog.h"
 #include "shell/commands/File.h"
+#include "shell/commands/Fonts.h"
+#include "shell/commands/Sound.h"
 #include "shell/commands/Task.h"
 #include "shell/window/WebWindow.h"
 
@@ -25,11 +29,17 @@ void DesktopCommand::publishAppReady() {
     window->pageEvents().pageReady();
 }
 
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry) {
+void registerShellScriptClasses(ShellContext& context) {
+  bridge::ScriptObjectRegistry& registry = context.scriptClasses();
   registry.registerClass<DesktopCommand>("DesktopCommand");
   registry.registerClass<File>("File");
   registry.registerClass<Dialog>("Dialog");
   registry.registerClass<Task>("Task");
+  registry.registerClass<Sound>("Sound");
+  registry.registerClass("Clipboard", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Clipboard>(w, context.clipboard());
+  });
+  registry.registerClass<Fonts>("Fonts");
 }
 
 }  // namespace wd

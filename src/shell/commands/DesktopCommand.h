@@ -5,6 +5,8 @@
 
 namespace wd {
 
+class ShellContext;
+
 namespace bridge {
 class ScriptObjectRegistry;
 }
@@ -19,8 +21,9 @@ class DesktopCommand : public bridge::Command {
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand, File, Dialog, Task) with a class
-// registry.
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry);
+// Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Sound, Clipboard,
+// Fonts) with the context's class registry; objects that use a service of the context get it
+// from there.
+void registerShellScriptClasses(ShellContext& context);
 
 }  // namespace wd
