@@ -15,11 +15,12 @@ Sound::Sound(std::weak_ptr<bridge::WindowHandle> window, std::string audioSink)
     : bridge::Command(std::move(window)), player_(std::move(audioSink)) {}
 
 const bridge::ClassInfo& Sound::scriptClass() const {
-  static const bridge::ClassInfo& info = bridge::ClassBuilder<Sound>("Sound")
-                                             .method("play:onComplete:", &Sound::play)
-                                             .method("playSystem:onComplete:", &Sound::playSystem)
-                                             .property("cb", &Sound::cb, &Sound::setCb)
-                                             .build();
+  static const bridge::ClassInfo& info =
+      bridge::ClassBuilder<Sound>("Sound")
+          .method("play:onComplete:__JS_EXPORT_AS__play:", &Sound::play)
+          .method("playSystem:onComplete:__JS_EXPORT_AS__playSystem:", &Sound::playSystem)
+          .property("cb", &Sound::cb, &Sound::setCb)
+          .build();
   return info;
 }
 

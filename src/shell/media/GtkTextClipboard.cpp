@@ -10,6 +10,28 @@
 
 namespace wd {
 
+namespace {
+
+// UTF-8 for GTK: each lone surrogate the page's string held (kept as its 3-byte form) becomes one
+// U+FFFD, as does every other byte that starts no well-formed sequence.
+std::string clipboardText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    if (byte(i) == 0xED && i + 2 < text.size() && byte(i + 1) >= 0xA0 && byte(i + 1) <= 0xBF &&
+        (byte(i + 2) & 0xC0) == 0x80) {
+      out += "\xEF\xBF\xBD";
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return script::toValidUtf8(out);
+}
+
+}  // namespace
+
 struct GtkTextClipboard::Request {
   std::weak_ptr<GtkTextClipboard*> owner;
   std::uint64_t generation;
@@ -31,7 +53,7 @@ GtkTextClipboard::~GtkTextClipboard() {
 
 void GtkTextClipboard::copy(std::string_view text) {
   // GTK takes UTF-8 only; a lone surrogate of the page becomes U+FFFD.
-  text_ = script::toValidUtf8(text);
+  text_ = clipboardText(text);
   ++generation_;  // answers to earlier requests describe an older clipboard
   gtk_clipboard_set_text(clipboard_, text_.data(), static_cast<gint>(text_.size()));
 }
