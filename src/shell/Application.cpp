@@ -16,6 +16,7 @@
 #include "shell/app/ApplicationControl.h"
 #include "shell/app/MainMenu.h"
 #include "shell/commands/DesktopCommand.h"
+#include "shell/media/GtkTextClipboard.h"
 #include "shell/notifications/DesktopNotificationService.h"
 #include "shell/system/SystemEvents.h"
 #include "shell/system/Workspace.h"
@@ -98,7 +99,8 @@ void onStartup(GtkApplication* app, Shell* shell) {
   shell->context = std::make_unique<ShellContext>(
       ShellContext::Services{shell->control, std::make_shared<DesktopNotificationService>(),
                              std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
-                             &NotificationCenter::defaultCenter(), shell->menu});
+                             &NotificationCenter::defaultCenter(), shell->menu,
+                             std::make_shared<GtkTextClipboard>()});
   ShellContext& context = *shell->context;
   registerShellScriptClasses(context);
   chooseWebClient(shell->options, context.defaults());

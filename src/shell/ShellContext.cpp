@@ -3,6 +3,7 @@
 #include "bridge/BridgeHost.h"
 #include "bridge/ScriptObjectRegistry.h"
 #include "shell/app/ApplicationControl.h"
+#include "shell/media/TextClipboard.h"
 #include "shell/notifications/NotificationService.h"
 #include "shell/system/Workspace.h"
 

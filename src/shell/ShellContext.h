@@ -1,9 +1,9 @@
 #pragma once
 // The running application's services, made once at start-up and handed down by constructor to
 // everything in the shell that needs them: application control, desktop notifications, the
-// workspace (URLs, applications), the settings store, the application's menus, the
-// named-notification centre, the script-class registry and the script bridge's host. Tests make a
-// context over doubles instead of replacing process-wide objects.
+// workspace (URLs, applications), the settings store, the application's menus, the text
+// clipboard, the named-notification centre, the script-class registry and the script bridge's
+// host. Tests make a context over doubles instead of replacing process-wide objects.
 //
 // The context owns the bridge host and the class registry; the other services are shared with
 // their creator. Destroying the context drops the bridge host first, so the script objects the
@@ -16,6 +16,7 @@ class ApplicationControl;
 class ApplicationMenu;
 class NotificationCenter;
 class NotificationService;
+class TextClipboard;
 class UserDefaults;
 class Workspace;
 namespace bridge {
@@ -34,6 +35,7 @@ class ShellContext {
     NotificationCenter* center = nullptr;  // not owned
     // The application's menus; none in contexts without menus (MacGap.Menu is then absent).
     std::shared_ptr<ApplicationMenu> menus = nullptr;
+    std::shared_ptr<TextClipboard> clipboard;
   };
 
   explicit ShellContext(Services services);
@@ -47,6 +49,7 @@ class ShellContext {
   UserDefaults& defaults() const { return *services_.defaults; }
   NotificationCenter& center() const { return *services_.center; }
   ApplicationMenu* menus() const { return services_.menus.get(); }
+  TextClipboard& clipboard() const { return *services_.clipboard; }
   bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
   bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }
 

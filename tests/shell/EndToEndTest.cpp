@@ -1,8 +1,8 @@
 // The real wendrel-desktop under the test session (Xvfb, private D-Bus session bus) on a test
 // bundle: single instance hand-over of mailto: links before and after the page reports ready,
 // closing and reopening the main window, secondary windows, reloads, inner frames, notification
-// clicks and Quit. The page reports what it sees in its title, read through the application's
-// test hook (WD_TEST_HOOKS=1).
+// clicks, the Sound, Clipboard and Fonts objects, and Quit. The page reports what it sees in its
+// title, read through the application's test hook (WD_TEST_HOOKS=1).
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
@@ -54,6 +54,7 @@ class RunningApp {
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
     g_subprocess_launcher_setenv(launcher, "WENDREL_RESOURCE_DIR", bundle_.c_str(), TRUE);
     g_subprocess_launcher_setenv(launcher, "WD_TEST_HOOKS", "1", TRUE);
+    g_subprocess_launcher_setenv(launcher, "WENDREL_AUDIO_SINK", "fakesink sync=false", TRUE);
     std::vector<const char*> argv{WD_APP_EXE};
     for (auto& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
@@ -272,6 +273,21 @@ TEST(EndToEnd, AReloadKeepsTheMacGapObjectsAndInnerFramesGetNone) {
   // The same App object: the notification record made before the reload is still there.
   EXPECT_EQ((*app.page())["records"], Json(1));
   EXPECT_EQ((*app.page())["macgap"], Json("object"));
+}
+
+TEST(EndToEnd, SoundClipboardAndFontsAnswerThePageAcrossTheProcessBoundary) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  app.evaluate(
+      "MacGap.Clipboard.copy('from the page');"
+      "state.media = {paste: MacGap.Clipboard.paste(),"
+      "  height: MacGap.Fonts.getLineHeight('DejaVuSans', 12) > 0,"
+      "  unknown: typeof MacGap.Fonts.availableMembersOfFontFamily('No Such Family')};"
+      "MacGap.Sound.playSystem('Ping', function (n) { state.media.ended = n; render(); });");
+  ASSERT_TRUE(app.waitForPage(
+      [](const Json& p) { return p.contains("media") && p["media"].contains("ended"); }));
+  EXPECT_EQ((*app.page())["media"], Json::parse(R"({"paste": "from the page", "height": true,
+      "unknown": "undefined", "ended": "Ping"})"));
 }
 
 TEST(EndToEnd, ClickingANotificationBringsTheMainWindowBackAndWithdrawsIt) {

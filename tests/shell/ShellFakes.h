@@ -14,6 +14,7 @@
 #include "shell/ShellContext.h"
 #include "shell/app/AppDelegate.h"
 #include "shell/app/ApplicationControl.h"
+#include "shell/media/TextClipboard.h"
 #include "shell/notifications/NotificationService.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/WebWindow.h"
@@ -131,6 +132,14 @@ class FakeWorkspace : public Workspace {
   std::vector<std::string> opened, files, launched;
 };
 
+// A clipboard in memory, for tests without a display.
+class MemoryClipboard : public TextClipboard {
+ public:
+  void copy(std::string_view t) override { text = std::string(t); }
+  std::string paste() const override { return text; }
+  std::string text;
+};
+
 // A shell context over doubles: recording application control, notifications and workspace,
 // the process's settings store (each test process has its own), and its own notification
 // centre, class registry and bridge host.
@@ -140,8 +149,12 @@ struct FakeShell {
       std::make_shared<FakeNotificationService>();
   std::shared_ptr<FakeWorkspace> workspacePtr = std::make_shared<FakeWorkspace>();
   NotificationCenter center;
-  ShellContext context{ShellContext::Services{controlPtr, notificationsPtr, workspacePtr,
-                                              &UserDefaults::standard(), &center}};
+  ShellContext context{ShellContext::Services{.application = controlPtr,
+                                              .notifications = notificationsPtr,
+                                              .workspace = workspacePtr,
+                                              .defaults = &UserDefaults::standard(),
+                                              .center = &center,
+                                              .clipboard = std::make_shared<MemoryClipboard>()}};
   FakeApplicationControl& control = *controlPtr;
   FakeNotificationService& notifications = *notificationsPtr;
   FakeWorkspace& workspace = *workspacePtr;

@@ -3,9 +3,12 @@
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
 #include "shell/ShellContext.h"
+#include "shell/commands/Clipboard.h"
 #include "shell/commands/Dialog.h"
 #include "shell/commands/File.h"
+#include "shell/commands/Fonts.h"
 #include "shell/commands/Menu.h"
+#include "shell/commands/Sound.h"
 #include "shell/commands/Task.h"
 #include "shell/commands/Window.h"
 #include "shell/window/WebWindow.h"
@@ -43,6 +46,11 @@ void registerShellScriptClasses(ShellContext& context) {
       [&context](std::shared_ptr<bridge::WindowHandle>) -> std::shared_ptr<bridge::ScriptObject> {
         return Menu::mainMenu(context);
       });
+  registry.registerClass<Sound>("Sound");
+  registry.registerClass("Clipboard", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Clipboard>(w, context.clipboard());
+  });
+  registry.registerClass<Fonts>("Fonts");
 }
 
 }  // namespace wd

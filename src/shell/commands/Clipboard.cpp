@@ -1,0 +1,28 @@
+// MacGap.Clipboard over the shell context's TextClipboard.
+#include "shell/commands/Clipboard.h"
+
+#include "bridge/Exports.h"
+#include "shell/media/TextClipboard.h"
+
+namespace wd {
+
+Clipboard::Clipboard(std::weak_ptr<bridge::WindowHandle> window, TextClipboard& clipboard)
+    : bridge::Command(std::move(window)), clipboard_(clipboard) {}
+
+const bridge::ClassInfo& Clipboard::scriptClass() const {
+  static const bridge::ClassInfo& info = bridge::ClassBuilder<Clipboard>("Clipboard")
+                                             .method("copy:", &Clipboard::copy)
+                                             .method("paste", &Clipboard::paste)
+                                             .build();
+  return info;
+}
+
+void Clipboard::copy(std::optional<std::string> text) {
+  clipboard_.copy(text.value_or(std::string()));
+}
+
+std::string Clipboard::paste() const {
+  return clipboard_.paste();
+}
+
+}  // namespace wd
