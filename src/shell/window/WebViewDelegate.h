@@ -2,7 +2,8 @@
 // The web view's delegate for one window: installs MacGap (App and the configured objects) into
 // every main-frame script context, announces finished frame loads ("MacGap.load.complete"),
 // shows the page's alert, confirm and file dialogs, filters the context menu, hands dropped
-// files to App, prints, and makes the windows the page opens.
+// files to App, prints, and makes the windows the page opens. Navigation, certificates and
+// request time-outs are its NavigationDelegate's.
 #include <memory>
 #include <string>
 #include <utility>
@@ -16,6 +17,7 @@ typedef struct _WebKitPrintOperation WebKitPrintOperation;
 
 namespace wd {
 
+class NavigationDelegate;
 class WindowController;
 struct WindowEnvironment;
 
@@ -61,6 +63,7 @@ class WebViewDelegate {
   std::vector<std::pair<std::string, std::shared_ptr<bridge::ScriptObject>>> plugins_;
   bool printing_ = false;
   std::vector<unsigned long> handlers_;
+  std::unique_ptr<NavigationDelegate> navigation_;
   // Shared with asynchronous dialogs so they can tell that the delegate is gone.
   std::shared_ptr<WebViewDelegate*> alive_;
 };
