@@ -25,6 +25,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Observed here: in a process whose first web view uses the application's own web context, no
+// load ever starts. A page loaded once in a view of the default context first avoids it.
+void warmUpEngine() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  GtkWidget* view = webkit_web_view_new();
+  g_object_ref_sink(view);
+  webkit_web_view_load_html(WEBKIT_WEB_VIEW(view), "<title>up</title>", nullptr);
+  waitFor([&] { return webkit_web_view_get_title(WEBKIT_WEB_VIEW(view)) != nullptr; }, 30);
+  g_object_unref(view);
+}
+
 void writeFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << text;
@@ -36,6 +49,7 @@ class Navigation : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    warmUpEngine();
     client = fs::path(std::getenv("HOME")) / "client";
     fs::remove_all(client);
     server = std::make_unique<PageServer>(std::getenv("HOME"));
@@ -90,13 +104,8 @@ document.title = 'loaded ' + (window.mapped || 'unmapped');
 
   // Opens a window on `url` and waits until its title begins with `title`.
   void open(const std::string& url, const std::string& title) {
-    fprintf(stderr, "DBG url %s\n", url.c_str());
     window = WindowController::initWithRequest(app->env, url);
-    fprintf(stderr, "DBG view uri %s\n", webkit_web_view_get_uri(window->webView()));
     window->makeKeyAndOrderFront();
-    g_signal_connect(window->webView(), "web-process-terminated", G_CALLBACK(+[](WebKitWebView*, int r, gpointer) { fprintf(stderr, "DBG terminated %d\n", r); }), nullptr);
-    g_signal_connect(window->webView(), "load-failed", G_CALLBACK(+[](WebKitWebView*, int, char* u, GError* e, gpointer) { fprintf(stderr, "DBG failed %s %s\n", u, e->message); return FALSE; }), nullptr);
-    g_signal_connect(window->webView(), "load-changed", G_CALLBACK(+[](WebKitWebView* v, int ev, gpointer) { fprintf(stderr, "DBG load %d %s\n", ev, webkit_web_view_get_uri(v)); }), nullptr);
     ASSERT_TRUE(waitForTitle(title)) << this->title();
   }
   std::string title() const {
@@ -159,7 +168,7 @@ TEST_F(Navigation, AnUntrustedCertificateIsReportedUntilTheHostIsExcepted) {
   EXPECT_EQ(data.value("domain", ""), "NSURLErrorDomain");
   EXPECT_NE(data.value("localizedMessage", "").find("127.0.0.1"), std::string::npos);
   // Other failures stay silent: a refused connection ends the request with status 0 only.
-  EXPECT_EQ(ask("xhr('https://127.0.0.1:1/data');"), "xhr 0 ");
+  EXPECT_EQ(ask("xhr('https://127.0.0.1:1/data');"), "xhr 0");
 
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
   EXPECT_EQ(ask("xhr('" + url + "');"), "xhr 200 payload");
@@ -200,7 +209,7 @@ TEST_F(Navigation, AnotherFileDocumentHasNoAccessToTheServer) {
   webkit_web_view_load_uri(window->webView(), uri);
   g_free(uri);
   ASSERT_TRUE(waitForTitle("xhr ")) << title();
-  EXPECT_EQ(title(), "xhr 0 ");
+  EXPECT_EQ(title(), "xhr 0");
 }
 
 }  // namespace
