@@ -75,7 +75,7 @@ TEST(NavigationPolicy, RulesInOrder) {
     EXPECT_EQ(navigation::decide(c.url, c.mainFrame), c.expected) << c.what << ": " << c.url;
 }
 
-TEST(NavigationPolicy, UrlPartsKeepThePathAsWritten) {
+TEST(NavigationPolicy, UrlPartsLowerCaseTheHostAndDecodeThePath) {
   auto parts = navigation::parseUrl("HTTPS://Mail.Example.com:8443/a%20b/./c?q#f");
   ASSERT_TRUE(parts.valid);
   EXPECT_EQ(parts.scheme, "https");
