@@ -15,28 +15,13 @@
 #include "core/CertificateExceptions.h"
 #include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/PageServer.h"
-#include "shell/ShellFakes.h"
+#include "shell/RealWindows.h"
 #include "shell/window/WebClient.h"
-#include "shell/window/WebContext.h"
-#include "shell/window/WindowController.h"
 
 namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Observed here: in a process whose first web view uses the application's own web context, no
-// load ever starts. A page loaded once in a view of the default context first avoids it.
-void warmUpEngine() {
-  static bool done = false;
-  if (done) return;
-  done = true;
-  GtkWidget* view = webkit_web_view_new();
-  g_object_ref_sink(view);
-  webkit_web_view_load_html(WEBKIT_WEB_VIEW(view), "<title>up</title>", nullptr);
-  waitFor([&] { return webkit_web_view_get_title(WEBKIT_WEB_VIEW(view)) != nullptr; }, 30);
-  g_object_unref(view);
-}
 
 void writeFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -49,7 +34,6 @@ class Navigation : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    warmUpEngine();
     client = fs::path(std::getenv("HOME")) / "client";
     fs::remove_all(client);
     server = std::make_unique<PageServer>(std::getenv("HOME"));
@@ -83,7 +67,10 @@ document.title = 'loaded ' + (window.mapped || 'unmapped');
 </script></body></html>)");
     writeFile(client / "public/web/webmail/resource/lib/x.js", "window.mapped = 'mapped';");
     webclient::setDirectory(client);
-    app = std::make_unique<Shell>();
+    // WebKit starts before the doubles' headless JavaScriptCore pages: when JavaScriptCore is
+    // first set up by the harness, the engine's messages are never dispatched in this process.
+    g_object_unref(g_object_ref_sink(webkit_web_view_new()));
+    app = std::make_unique<RealWindowsApp>();
     // The engine takes the server's certificate for "localhost" (a trusted server).
     webkit_web_context_allow_tls_certificate_for_host(app->web.context(), server->certificate(),
                                                       "localhost");
@@ -94,13 +81,6 @@ document.title = 'loaded ' + (window.mapped || 'unmapped');
     CertificateExceptions::shared().clear();
     webclient::setDirectory({});
   }
-
-  struct Shell : LaunchedApp {
-    WebContext web{context.bridgeHost(), context.defaults()};
-    WindowEnvironment env{context, web, *delegate, [this](std::shared_ptr<WebWindow> w) {
-                            return delegate->makeRootObject(w);
-                          }};
-  };
 
   // Opens a window on `url` and waits until its title begins with `title`.
   void open(const std::string& url, const std::string& title) {
@@ -131,7 +111,7 @@ document.title = 'loaded ' + (window.mapped || 'unmapped');
 
   fs::path client;
   std::unique_ptr<PageServer> server;
-  std::unique_ptr<Shell> app;
+  std::unique_ptr<RealWindowsApp> app;
   std::shared_ptr<WindowController> window;
 };
 

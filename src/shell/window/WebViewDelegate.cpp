@@ -159,8 +159,7 @@ WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
         auto window = (*self)->windowController_.lock();
         if (window) window->pageEvents().raise("MacGap.load.complete", Json::object());
       });
-  if (!g_getenv("WD_DBG_NONAV"))
-    navigation_ = std::make_unique<NavigationDelegate>(env_, windowController_, webView_);
+  navigation_ = std::make_unique<NavigationDelegate>(env_, windowController_, webView_);
   connectSignals();
 }
 
