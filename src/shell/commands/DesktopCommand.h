@@ -5,9 +5,7 @@
 
 namespace wd {
 
-namespace bridge {
-class ScriptObjectRegistry;
-}
+class ShellContext;
 
 class DesktopCommand : public bridge::Command {
  public:
@@ -19,8 +17,8 @@ class DesktopCommand : public bridge::Command {
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand, File, Dialog, Task) with a class
-// registry.
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry);
+// Registers the shell's script classes (DesktopCommand, File, Dialog, Task, and Window and Menu,
+// which every window's delegate installs) with the context's class registry.
+void registerShellScriptClasses(ShellContext& context);
 
 }  // namespace wd
