@@ -208,14 +208,15 @@ void BridgeHost::setDocumentPolicy(DocumentPolicy policy) {
   impl_->policy = std::move(policy);
 }
 
-void BridgeHost::attach(WebKitWebContext* context) {
+void BridgeHost::attach(WebKitWebContext* context, const std::string& resourceFolder) {
   if (!impl_->listen()) WD_LOG_DEBUG("the script bridge could not listen");
   const fs::path extDir = extensionDirectory();
   webkit_web_context_set_web_extensions_directory(context, extDir.c_str());
   if (!impl_->dir.empty())
     webkit_web_context_add_path_to_sandbox(context, impl_->dir.c_str(), FALSE);
   webkit_web_context_set_web_extensions_initialization_user_data(
-      context, g_variant_new("(ss)", impl_->path.c_str(), impl_->token.c_str()));
+      context,
+      g_variant_new("(sss)", impl_->path.c_str(), impl_->token.c_str(), resourceFolder.c_str()));
 }
 
 std::shared_ptr<ScriptPage> BridgeHost::attachWebView(WebKitWebView* view, Installer installer,

@@ -37,8 +37,10 @@ class BridgeHost {
   BridgeHost& operator=(const BridgeHost&) = delete;
 
   // Starts listening (once) and points the context at the extension directory with the
-  // initialization data the extension needs. Call before the context's first web view.
-  void attach(WebKitWebContext* context);
+  // initialization data the extension needs: the socket, its token and `resourceFolder`, the
+  // folder the page's "/webmail/resource/" files are read from (empty: no mapping). Call
+  // before the context's first web view.
+  void attach(WebKitWebContext* context, const std::string& resourceFolder = {});
 
   // The owner's rule for documents; without one no document is allowed.
   void setDocumentPolicy(DocumentPolicy policy);

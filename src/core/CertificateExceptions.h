@@ -3,9 +3,12 @@
 // validate. HTTP sessions consult it when a certificate fails; web views use it to allow the
 // failing certificate of an excepted host.
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace wd {
 
@@ -20,9 +23,19 @@ class CertificateExceptions {
   std::set<std::string> hosts() const;
   void clear();
 
+  // Called with the (normalized) host after every change of its exception, on the thread that
+  // made it and outside the lock. Returns an id for removeObserver.
+  using Observer = std::function<void(const std::string& host, bool allowed)>;
+  int addObserver(Observer observer);
+  void removeObserver(int id);
+
  private:
+  void notify(const std::string& host, bool allowed);
+
   mutable std::mutex mutex_;
   std::set<std::string> hosts_;
+  std::vector<std::pair<int, std::shared_ptr<Observer>>> observers_;
+  int nextObserver_ = 1;
 };
 
 }  // namespace wd

@@ -1,7 +1,8 @@
 // The web process extension: the only project code in WebKitGTK's web process. It connects to
 // the UI process's bridge socket (path and token from the initialization data), installs MacGap
 // into every main-frame script context the UI process allows, reports every frame's `load`
-// event, and serves the UI process's requests when the page is idle.
+// event, serves the UI process's requests when the page is idle, and reads the page's
+// "/webmail/resource/" files from the web client folder (the initialization data names it).
 #include <glib-unix.h>
 #include <webkit2/webkit-web-extension.h>
 
@@ -10,6 +11,7 @@
 
 #include "webext/PageBridge.h"
 #include "webext/PageSocket.h"
+#include "webext/ResourceMap.h"
 
 namespace {
 
@@ -21,6 +23,7 @@ struct Extension {
   std::unique_ptr<PageBridge> bridge;
   guint drainSource = 0;
   guint flushSource = 0;
+  std::string resourceFolder;  // where "/webmail/resource/" files lie; empty: not mapped
 };
 
 Extension* gExt = nullptr;
@@ -79,9 +82,24 @@ void onPageGone(gpointer data, GObject*) {
   if (gExt) gExt->bridge->pageClosed(GPOINTER_TO_SIZE(data));
 }
 
+// A subresource request for a "/webmail/resource/" file of the page is sent for the file below
+// the web client folder instead. A main resource is never rewritten (the engine cannot take a
+// different main document URL and ends the web process).
+gboolean onSendRequest(WebKitWebPage* page, WebKitURIRequest* request, WebKitURIResponse*,
+                       gpointer) {
+  const char* uri = webkit_uri_request_get_uri(request);
+  if (!uri || gExt->resourceFolder.empty()) return FALSE;
+  const char* pageUri = webkit_web_page_get_uri(page);
+  if (pageUri && g_strcmp0(pageUri, uri) == 0) return FALSE;
+  if (auto mapped = wd::webext::mapResourceURI(uri, gExt->resourceFolder))
+    webkit_uri_request_set_uri(request, mapped->c_str());
+  return FALSE;
+}
+
 void onPageCreated(WebKitWebExtension*, WebKitWebPage* page, gpointer) {
   const guint64 pageId = webkit_web_page_get_id(page);
   g_object_weak_ref(G_OBJECT(page), onPageGone, GSIZE_TO_POINTER(pageId));
+  g_signal_connect(page, "send-request", G_CALLBACK(onSendRequest), nullptr);
 }
 
 }  // namespace
@@ -90,10 +108,15 @@ extern "C" G_MODULE_EXPORT void webkit_web_extension_initialize_with_user_data(
     WebKitWebExtension* extension, const GVariant* userData) {
   const gchar* path = "";
   const gchar* token = "";
-  if (userData && g_variant_is_of_type(const_cast<GVariant*>(userData), G_VARIANT_TYPE("(ss)")))
-    g_variant_get(const_cast<GVariant*>(userData), "(&s&s)", &path, &token);
+  const gchar* resources = "";
+  auto* data = const_cast<GVariant*>(userData);
+  if (data && g_variant_is_of_type(data, G_VARIANT_TYPE("(sss)")))
+    g_variant_get(data, "(&s&s&s)", &path, &token, &resources);
+  else if (data && g_variant_is_of_type(data, G_VARIANT_TYPE("(ss)")))
+    g_variant_get(data, "(&s&s)", &path, &token);
 
   gExt = new Extension();  // lives as long as the web process
+  gExt->resourceFolder = resources;
   const int fd = PageSocket::connectTo(path);
   gExt->socket = std::make_unique<PageSocket>(fd);
   gExt->socket->onWaitEnded = scheduleDrain;

@@ -6,9 +6,12 @@
 
 #include "bridge/BridgeHost.h"
 #include "core/Bundle.h"
+#include "core/CertificateExceptions.h"
 #include "core/Paths.h"
 #include "core/UserDefaults.h"
+#include "shell/window/CertificateTrust.h"
 #include "shell/window/DocumentPolicy.h"
+#include "shell/window/WebClient.h"
 
 namespace wd {
 
@@ -23,7 +26,17 @@ WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defau
     : bridgeHost_(bridgeHost), defaults_(defaults) {}
 
 WebContext::~WebContext() {
+  trust_.reset();
   g_clear_object(&context_);
+}
+
+std::string WebContext::resourceFolder() {
+  return (webclient::directory() / "public" / "web").string();
+}
+
+CertificateTrust& WebContext::certificateTrust() {
+  context();
+  return *trust_;
 }
 
 std::string WebContext::userAgentApplicationName() {
@@ -49,7 +62,8 @@ WebKitWebContext* WebContext::context() {
   bridgeHost_.setDocumentPolicy([defaults](const std::string& url) {
     return documentpolicy::isAllowedDocument(url, *defaults);
   });
-  bridgeHost_.attach(context_);
+  bridgeHost_.attach(context_, resourceFolder());
+  trust_ = std::make_unique<CertificateTrust>(context_, CertificateExceptions::shared());
   return context_;
 }
 
@@ -62,6 +76,7 @@ WebKitSettings* WebContext::newSettings(bool developerExtras) {
   setIfPresent(object, "enable-developer-extras", developerExtras);
   setIfPresent(object, "javascript-can-open-windows-automatically", TRUE);
   setIfPresent(object, "allow-file-access-from-file-urls", TRUE);
+  setIfPresent(object, "allow-universal-access-from-file-urls", FALSE);
   webkit_settings_set_user_agent_with_application_details(settings, "TovikWendrelDesktop",
                                                           Bundle::main().version().c_str());
   return settings;

@@ -2,13 +2,16 @@
 // The web engine set-up shared by every web window: one web context whose website data
 // (local storage, databases) lives in the LocalStorage directory, with an ephemeral cookie jar
 // that accepts all cookies and the script bridge attached, and the web view settings every
-// window starts from. Owned by the running application; made on first use.
+// window starts from. Owned by the running application; made on first use. It also keeps the
+// certificates the engine has been told to accept (CertificateTrust).
+#include <memory>
 #include <string>
 
 typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitSettings WebKitSettings;
 
 namespace wd {
+class CertificateTrust;
 class UserDefaults;
 namespace bridge {
 class BridgeHost;
@@ -24,10 +27,17 @@ class WebContext {
 
   // The application's web context, made on first use (the script bridge is attached to it).
   WebKitWebContext* context();
+  // The certificate exceptions the context's engine has taken (made with the context).
+  CertificateTrust& certificateTrust();
+  // The folder the page's "/webmail/resource/" files are read from: public/web of the web
+  // client folder.
+  static std::string resourceFolder();
 
   // New settings for a web view (owned by the caller): local storage and databases on,
-  // developer extras as given, WebGL on, windows from script allowed, and the user agent with
-  // the application name "TovikWendrelDesktop/<version>".
+  // developer extras as given, WebGL on, windows from script allowed, file access from file
+  // documents on, universal access from file documents off (the view turns it on for the
+  // application's own page only), and the user agent with the application name
+  // "TovikWendrelDesktop/<version>".
   static WebKitSettings* newSettings(bool developerExtras);
   // The application name added to the user agent.
   static std::string userAgentApplicationName();
@@ -36,6 +46,7 @@ class WebContext {
   bridge::BridgeHost& bridgeHost_;
   const UserDefaults& defaults_;
   WebKitWebContext* context_ = nullptr;
+  std::unique_ptr<CertificateTrust> trust_;
 };
 
 }  // namespace wd

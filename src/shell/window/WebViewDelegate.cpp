@@ -10,6 +10,7 @@
 #include "shell/ShellContext.h"
 #include "shell/window/ContextMenuFilter.h"
 #include "shell/window/FileDropTarget.h"
+#include "shell/window/NavigationDelegate.h"
 #include "shell/window/WindowController.h"
 #include "shell/window/WindowHost.h"
 
@@ -167,6 +168,7 @@ WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
         auto window = (*self)->windowController_.lock();
         if (window) window->pageEvents().raise("MacGap.load.complete", Json::object());
       });
+  navigation_ = std::make_unique<NavigationDelegate>(env_, windowController_, webView_);
   connectSignals();
 }
 
@@ -247,16 +249,20 @@ void WebViewDelegate::connectSignals() {
                          return TRUE;
                        }),
                        this));
-  // window.open(): a secondary window whose view is related to this one.
-  add(g_signal_connect(
-      webView_, "create",
-      G_CALLBACK(+[](WebKitWebView* view, WebKitNavigationAction*, gpointer self) -> GtkWidget* {
-        const WindowEnvironment& env = static_cast<WebViewDelegate*>(self)->env_;
-        auto child = WindowController::initWithRelatedView(env, view);
-        env.host.registerChildController(child);
-        return GTK_WIDGET(child->webView());
-      }),
-      this));
+  // window.open(): a secondary window whose view is related to this one. A link or form that
+  // targets a new window opens in the default browser instead.
+  add(g_signal_connect(webView_, "create",
+                       G_CALLBACK(+[](WebKitWebView* view, WebKitNavigationAction* action,
+                                      gpointer self) -> GtkWidget* {
+                         auto* me = static_cast<WebViewDelegate*>(self);
+                         if (me->navigation_ && me->navigation_->newWindowOpenedInBrowser(action))
+                           return nullptr;
+                         const WindowEnvironment& env = me->env_;
+                         auto child = WindowController::initWithRelatedView(env, view);
+                         env.host.registerChildController(child);
+                         return GTK_WIDGET(child->webView());
+                       }),
+                       this));
   // The page's new window is ready: show it, with the size the page asked for.
   add(g_signal_connect(webView_, "ready-to-show",
                        G_CALLBACK(+[](WebKitWebView* view, gpointer self) {
@@ -287,6 +293,7 @@ void WebViewDelegate::connectSignals() {
 
 void WebViewDelegate::detach() {
   if (!webView_) return;
+  if (navigation_) navigation_->detach();
   for (unsigned long id : handlers_)
     if (g_signal_handler_is_connected(webView_, id)) g_signal_handler_disconnect(webView_, id);
   handlers_.clear();

@@ -3,7 +3,8 @@
 // objects; Window and Menu are made by class name through the context's registry) into every
 // main-frame script context, announces finished frame loads ("MacGap.load.complete"), shows the
 // page's alert, confirm and file dialogs, filters the context menu, hands dropped files to App,
-// prints, and makes the windows the page opens.
+// prints, and makes the windows the page opens. Navigation, certificates and request time-outs
+// are its NavigationDelegate's.
 #include <memory>
 #include <string>
 #include <utility>
@@ -17,6 +18,7 @@ typedef struct _WebKitPrintOperation WebKitPrintOperation;
 
 namespace wd {
 
+class NavigationDelegate;
 class WindowController;
 struct WindowEnvironment;
 
@@ -72,6 +74,7 @@ class WebViewDelegate {
   bool dropWaiting_ = false;
   const void* dropDrag_ = nullptr;
   std::vector<unsigned long> handlers_;
+  std::unique_ptr<NavigationDelegate> navigation_;
   // Shared with asynchronous dialogs so they can tell that the delegate is gone.
   std::shared_ptr<WebViewDelegate*> alive_;
 };

@@ -1,0 +1,198 @@
+// Real web windows on the test session's display against a loopback HTTPS server: links leave
+// for the default browser while windows opened by script stay in the application, the page's
+// "/webmail/resource/" files come from the web client folder, an untrusted certificate raises
+// "connectionError" until the host is excepted, the application's own page (and no other file
+// document) reaches the server without CORS, requests get the 660 s default time-out, and an
+// authentication challenge is not answered.
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <filesystem>
+#include <fstream>
+#include <optional>
+
+#include "core/CertificateExceptions.h"
+#include "shell/NotificationDaemon.h"  // waitFor
+#include "shell/PageServer.h"
+#include "shell/RealWindows.h"
+#include "shell/window/WebClient.h"
+
+namespace wd::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeFile(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A launched application over doubles with real web windows, a web client folder of its own
+// and the HTTPS server: "localhost" is trusted by the engine, 127.0.0.1 is not.
+class Navigation : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    client = fs::path(std::getenv("HOME")) / "client";
+    fs::remove_all(client);
+    server = std::make_unique<PageServer>(std::getenv("HOME"));
+    ASSERT_TRUE(server->ok()) << server->error();
+    server->route("/data", {200, "text/plain", "payload"});
+    server->route("/auth", {200, "text/plain", "secret", true});
+    writeFile(client / "public/index.html", R"(<!doctype html><html><head><title>start</title>
+<script src="/webmail/resource/lib/x.js?v=2#top"></script></head><body>
+<a id="out" href=")" + server->url("127.0.0.1", "/webmail/help.html") +
+                                                R"(">out</a>
+<a id="blank" href=")" + server->url("127.0.0.1", "/webmail/blank.html") +
+                                                R"(">blank</a>
+<a id="target" target="_blank" href=")" + server->url("localhost", "/new") +
+                                                R"(">new</a>
+<script>
+// A certificate report wins over the end of the request it belongs to, whichever comes first.
+document.addEventListener('connectionError', function (e) {
+  window.reported = true;
+  document.title = 'error ' + JSON.stringify(e.data);
+});
+function xhr(url) {
+  window.reported = false;
+  var r = new XMLHttpRequest();
+  r.onloadend = function () {
+    if (!window.reported) document.title = 'xhr ' + r.status + ' ' + r.responseText;
+  };
+  r.open('GET', url);
+  r.send();
+}
+document.title = 'loaded ' + (window.mapped || 'unmapped');
+</script></body></html>)");
+    writeFile(client / "public/web/webmail/resource/lib/x.js", "window.mapped = 'mapped';");
+    webclient::setDirectory(client);
+    // WebKit starts before the doubles' headless JavaScriptCore pages: when JavaScriptCore is
+    // first set up by the harness, the engine's messages are never dispatched in this process.
+    g_object_unref(g_object_ref_sink(webkit_web_view_new()));
+    app = std::make_unique<RealWindowsApp>();
+    // The engine takes the server's certificate for "localhost" (a trusted server).
+    webkit_web_context_allow_tls_certificate_for_host(app->web.context(), server->certificate(),
+                                                      "localhost");
+  }
+  void TearDown() override {
+    window.reset();
+    app.reset();
+    CertificateExceptions::shared().clear();
+    webclient::setDirectory({});
+  }
+
+  // Opens a window on `url` and waits until its title begins with `title`.
+  void open(const std::string& url, const std::string& title) {
+    window = WindowController::initWithRequest(app->env, url);
+    window->makeKeyAndOrderFront();
+    ASSERT_TRUE(waitForTitle(title)) << this->title();
+  }
+  std::string title() const {
+    const char* t = window ? webkit_web_view_get_title(window->webView()) : nullptr;
+    return t ? t : "";
+  }
+  bool waitForTitle(const std::string& prefix) {
+    return waitFor([&] { return title().rfind(prefix, 0) == 0; });
+  }
+  // Runs `script` in the page (the test's own access, not the application's).
+  void run(const std::string& script) {
+    webkit_web_view_evaluate_javascript(window->webView(), script.c_str(), -1, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr);
+  }
+  // Runs `script`, which sets the title, and answers the title.
+  std::string ask(const std::string& script) {
+    run("document.title = 'asking';");
+    EXPECT_TRUE(waitForTitle("asking"));
+    run(script);
+    EXPECT_TRUE(waitFor([&] { return title() != "asking"; })) << script;
+    return title();
+  }
+
+  fs::path client;
+  std::unique_ptr<PageServer> server;
+  std::unique_ptr<RealWindowsApp> app;
+  std::shared_ptr<WindowController> window;
+};
+
+TEST_F(Navigation, LinksOpenInTheBrowserAndScriptWindowsStay) {
+  open(webclient::fileURL("public/index.html"), "loaded");
+  // The resource reference (query and fragment dropped) was read from public/web.
+  EXPECT_EQ(title(), "loaded mapped");
+  auto& opened = app->workspace.opened;
+  // The blank page is refused silently; the next link goes to the browser, the page stays.
+  run("document.getElementById('blank').click(); document.getElementById('out').click();");
+  ASSERT_TRUE(waitFor([&] { return !opened.empty(); }));
+  EXPECT_EQ(opened, std::vector<std::string>{server->url("127.0.0.1", "/webmail/help.html")});
+  // A link for a new window goes to the browser too, and makes no window.
+  run("document.getElementById('target').click();");
+  ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }));
+  EXPECT_EQ(opened[1], server->url("localhost", "/new"));
+  EXPECT_TRUE(app->delegate->childWindowControllers().empty());
+  // A window opened by the page's script is a secondary web window.
+  run("window.open('about:blank', 'child', 'width=300,height=200');");
+  EXPECT_TRUE(waitFor([&] { return app->delegate->childWindowControllers().size() == 1; }));
+  EXPECT_EQ(opened.size(), 2u);
+  EXPECT_EQ(title(), "loaded mapped");
+  EXPECT_TRUE(server->requests().empty());  // nothing was loaded in the view
+}
+
+TEST_F(Navigation, AnUntrustedCertificateIsReportedUntilTheHostIsExcepted) {
+  open(webclient::fileURL("public/index.html"), "loaded");
+  const std::string url = server->url("127.0.0.1", "/data");
+  run("xhr('" + url + "');");
+  ASSERT_TRUE(waitForTitle("error ")) << title();
+  const Json data = Json::parse(title().substr(6));
+  EXPECT_EQ(data.value("code", ""), "-1202");
+  EXPECT_EQ(data.value("url", ""), url);
+  EXPECT_EQ(data.value("domain", ""), "NSURLErrorDomain");
+  EXPECT_NE(data.value("localizedMessage", "").find("127.0.0.1"), std::string::npos);
+  // Other failures stay silent: a refused connection ends the request with status 0 only.
+  EXPECT_EQ(ask("xhr('https://127.0.0.1:1/data');"), "xhr 0");
+
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
+  EXPECT_EQ(ask("xhr('" + url + "');"), "xhr 200 payload");
+}
+
+TEST_F(Navigation, TheOwnPageReachesTheServerWithoutCorsWithTheDefaultTimeOut) {
+  open(webclient::fileURL("public/index.html"), "loaded");
+  const std::string url = server->url("localhost", "/data");
+  EXPECT_EQ(ask("xhr('" + url + "');"), "xhr 200 payload");
+  EXPECT_EQ(ask("fetch('" + url +
+                "').then(r => r.text()).then(t => document.title = 'fetch ' + t,"
+                " e => document.title = 'fetch failed ' + e);"),
+            "fetch payload");
+  // An authentication challenge gets no answer (no credentials, no dialog): the request ends
+  // as a failed one.
+  EXPECT_EQ(ask("xhr('" + server->url("localhost", "/auth") + "');"), "xhr 0");
+  EXPECT_EQ(server->requests().back(), "/auth");
+  // The request time-out: 660 s by default for asynchronous requests, the page's own when set.
+  EXPECT_EQ(ask("var r = new XMLHttpRequest(); r.open('GET', '" + url +
+                "'); document.title = 't ' + r.timeout;"),
+            "t 660000");
+  EXPECT_EQ(ask("var r = new XMLHttpRequest(); r.timeout = 5; r.open('GET', '" + url +
+                "'); document.title = 't ' + r.timeout;"),
+            "t 5");
+  EXPECT_EQ(ask("var r = new XMLHttpRequest(); r.open('GET', '" + url +
+                "', false); document.title = 't ' + r.timeout;"),
+            "t 0");
+}
+
+TEST_F(Navigation, AnotherFileDocumentHasNoAccessToTheServer) {
+  const fs::path other = fs::path(std::getenv("HOME")) / "elsewhere/page.html";
+  writeFile(other,
+            "<!doctype html><title>other</title><script>"
+            "var r = new XMLHttpRequest(); r.onloadend = function () { document.title ="
+            " 'xhr ' + r.status + ' ' + r.responseText; }; r.open('GET', '" +
+                server->url("localhost", "/data") + "'); r.send();</script>");
+  // After the application's page, in the same view.
+  open(webclient::fileURL("public/index.html"), "loaded");
+  gchar* uri = g_filename_to_uri(other.c_str(), nullptr, nullptr);
+  webkit_web_view_load_uri(window->webView(), uri);
+  g_free(uri);
+  ASSERT_TRUE(waitForTitle("xhr ")) << title();
+  EXPECT_EQ(title(), "xhr 0");
+}
+
+}  // namespace
+}  // namespace wd::test
