@@ -95,7 +95,7 @@ void onStartup(GtkApplication* app, Shell* shell) {
                              std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
                              &NotificationCenter::defaultCenter()});
   ShellContext& context = *shell->context;
-  registerShellScriptClasses(context.scriptClasses());
+  registerShellScriptClasses(context);
   chooseWebClient(shell->options, context.defaults());
 
   shell->web = std::make_unique<WebContext>(context.bridgeHost(), context.defaults());

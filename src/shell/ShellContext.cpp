@@ -4,6 +4,7 @@
 #include "bridge/ScriptObjectRegistry.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/notifications/NotificationService.h"
+#include "shell/system/LauncherBadge.h"
 #include "shell/system/Workspace.h"
 
 namespace wd {
@@ -11,7 +12,9 @@ namespace wd {
 ShellContext::ShellContext(Services services)
     : services_(std::move(services)),
       scriptClasses_(std::make_unique<bridge::ScriptObjectRegistry>()),
-      bridgeHost_(std::make_unique<bridge::BridgeHost>()) {}
+      bridgeHost_(std::make_unique<bridge::BridgeHost>()) {
+  if (!services_.badge) services_.badge = std::make_shared<LauncherBadge>();
+}
 
 ShellContext::~ShellContext() {
   bridgeHost_.reset();

@@ -2,8 +2,12 @@
 
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "shell/ShellContext.h"
 #include "shell/commands/Dialog.h"
+#include "shell/commands/Dock.h"
 #include "shell/commands/File.h"
+#include "shell/commands/Notify.h"
+#include "shell/commands/StatusItem.h"
 #include "shell/commands/Task.h"
 #include "shell/window/WebWindow.h"
 
@@ -25,11 +29,19 @@ void DesktopCommand::publishAppReady() {
     window->pageEvents().pageReady();
 }
 
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry) {
+void registerShellScriptClasses(ShellContext& context) {
+  auto& registry = context.scriptClasses();
   registry.registerClass<DesktopCommand>("DesktopCommand");
   registry.registerClass<File>("File");
   registry.registerClass<Dialog>("Dialog");
   registry.registerClass<Task>("Task");
+  registry.registerClass("Notify", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Notify>(w, context);
+  });
+  registry.registerClass("Dock", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Dock>(w, context);
+  });
+  registry.registerClass<StatusItem>("StatusItem");
 }
 
 }  // namespace wd

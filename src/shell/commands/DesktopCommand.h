@@ -5,9 +5,7 @@
 
 namespace wd {
 
-namespace bridge {
-class ScriptObjectRegistry;
-}
+class ShellContext;
 
 class DesktopCommand : public bridge::Command {
  public:
@@ -19,8 +17,8 @@ class DesktopCommand : public bridge::Command {
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand, File, Dialog, Task) with a class
-// registry.
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry);
+// Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Notify, Dock,
+// StatusItem) with the context's class registry; objects that use a service get the context.
+void registerShellScriptClasses(ShellContext& context);
 
 }  // namespace wd
