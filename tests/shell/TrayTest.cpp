@@ -3,6 +3,7 @@
 // menu layout (com.canonical.dbusmenu), clicks it and its menu items; the badge's Update signal
 // is observed as a dock would see it.
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 
 #include "bridge/Exports.h"
@@ -216,6 +217,11 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
   // A later title assignment reaches the tray.
   js("MacGap.StatusItem.title = 'Inbox 4'");
   EXPECT_EQ(text(watcher.property(name, "Title")), "Inbox 4");
+  // Text D-Bus cannot carry: a lone surrogate is replaced, a NUL ends the title.
+  js("MacGap.StatusItem.title = 'a\\ud800b\\u0000c'");
+  EXPECT_EQ(text(watcher.property(name, "Title")),
+            "a\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"
+            "b");
 }
 
 TEST_F(Tray, WithoutCallbackAClickRaisesTheEventAndCreateReplacesTheIcon) {
@@ -381,6 +387,29 @@ TEST(TrayWithoutWatcher, TheItemWaitsForAWatcher) {
   late.start();
   ASSERT_TRUE(waitFor([&] { return item->item()->isRegistered(); }));
   EXPECT_EQ(late.items, std::vector<std::string>{name});
+}
+
+// Images for the tray: large ones are scaled down to fit, unreadable ones give nothing.
+TEST(TrayImages, LargeImagesAreScaledDownAndUnreadableOnesGiveNothing) {
+  g_autofree gchar* dir = g_dir_make_tmp("tray-XXXXXX", nullptr);
+  ASSERT_TRUE(dir);
+  const std::string large = std::string(dir) + "/large.png", bad = std::string(dir) + "/bad.png";
+  g_autoptr(GdkPixbuf) pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 1000, 500);
+  gdk_pixbuf_fill(pixbuf, 0x336699ff);
+  ASSERT_TRUE(gdk_pixbuf_save(pixbuf, large.c_str(), "png", nullptr, nullptr));
+  ASSERT_TRUE(g_file_set_contents(bad.c_str(), "\x89PNG not really", -1, nullptr));
+  auto icon = StatusNotifierItem::loadPixmap(large);
+  ASSERT_TRUE(icon);
+  EXPECT_EQ(icon->width, StatusNotifierItem::kMaxIconSize);
+  EXPECT_EQ(icon->height, StatusNotifierItem::kMaxIconSize / 2);
+  ASSERT_EQ(icon->argb.size(), static_cast<std::size_t>(icon->width * icon->height * 4));
+  EXPECT_EQ((std::vector<int>{icon->argb[0], icon->argb[1], icon->argb[2], icon->argb[3]}),
+            (std::vector<int>{0xff, 0x33, 0x66, 0x99}));  // opaque: alpha added
+  EXPECT_FALSE(StatusNotifierItem::loadPixmap(bad));
+  EXPECT_FALSE(StatusNotifierItem::loadPixmap(std::string(dir) + "/missing.png"));
+  g_remove(large.c_str());
+  g_remove(bad.c_str());
+  g_rmdir(dir);
 }
 
 // The launcher badge as a dock sees it: the Update signal for the application's entry.

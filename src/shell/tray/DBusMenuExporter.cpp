@@ -85,7 +85,7 @@ struct Item {
 std::string stringAttribute(GMenuModel* model, int index, const char* name) {
   g_autofree gchar* value = nullptr;
   if (!g_menu_model_get_item_attribute(model, index, name, "s", &value)) return {};
-  return value;
+  return value;  // GVariant strings are valid UTF-8 without NUL
 }
 
 }  // namespace

@@ -225,8 +225,19 @@ void StatusNotifierItem::State::connected(GDBusConnection* bus) {
 }
 
 std::optional<StatusNotifierItem::Pixmap> StatusNotifierItem::loadPixmap(const std::string& path) {
+  // Tray icons are small: a larger image is scaled down while it is read (never decoded at full
+  // size), so a huge file cannot exhaust memory or exceed a D-Bus message.
+  int width = 0, height = 0;
+  if (!gdk_pixbuf_get_file_info(path.c_str(), &width, &height)) {
+    WD_LOG_INFO("Status item image not loaded (unknown format): {}", path);
+    return std::nullopt;
+  }
   g_autoptr(GError) error = nullptr;
-  GObjectRef<GdkPixbuf> loaded{gdk_pixbuf_new_from_file(path.c_str(), &error)};
+  GObjectRef<GdkPixbuf> loaded{width > kMaxIconSize || height > kMaxIconSize || width <= 0 ||
+                                       height <= 0
+                                   ? gdk_pixbuf_new_from_file_at_scale(path.c_str(), kMaxIconSize,
+                                                                       kMaxIconSize, TRUE, &error)
+                                   : gdk_pixbuf_new_from_file(path.c_str(), &error)};
   if (!loaded) {
     WD_LOG_INFO("Status item image not loaded: {}", error ? error->message : path);
     return std::nullopt;
@@ -268,7 +279,10 @@ StatusNotifierItem::StatusNotifierItem() : state_(std::make_shared<State>()) {
 StatusNotifierItem::~StatusNotifierItem() = default;
 
 void StatusNotifierItem::setTitle(const std::string& title) {
-  state_->title = title;
+  // D-Bus strings are UTF-8 without NUL: the page's text is cut at a NUL and made valid.
+  const std::string text = title.substr(0, title.find('\0'));
+  g_autofree gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
+  state_->title = valid;
   state_->emit("NewTitle");
   state_->emit("NewToolTip");
 }

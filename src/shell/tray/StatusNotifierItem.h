@@ -35,6 +35,8 @@ class StatusNotifierItem {
     int height = 0;
     std::vector<unsigned char> argb;
   };
+  // Largest icon side sent; larger images are scaled down to fit.
+  static constexpr int kMaxIconSize = 256;
   // Loads an image file (any format gdk-pixbuf reads) as a pixmap; none when it cannot.
   static std::optional<Pixmap> loadPixmap(const std::string& path);
 
