@@ -5,6 +5,7 @@
 #include "shell/app/ApplicationControl.h"
 #include "shell/media/TextClipboard.h"
 #include "shell/notifications/NotificationService.h"
+#include "shell/system/LauncherBadge.h"
 #include "shell/system/Workspace.h"
 
 namespace wd {
@@ -12,7 +13,9 @@ namespace wd {
 ShellContext::ShellContext(Services services)
     : services_(std::move(services)),
       scriptClasses_(std::make_unique<bridge::ScriptObjectRegistry>()),
-      bridgeHost_(std::make_unique<bridge::BridgeHost>()) {}
+      bridgeHost_(std::make_unique<bridge::BridgeHost>()) {
+  if (!services_.badge) services_.badge = std::make_shared<LauncherBadge>();
+}
 
 ShellContext::~ShellContext() {
   bridgeHost_.reset();

@@ -1,9 +1,10 @@
 #pragma once
 // The running application's services, made once at start-up and handed down by constructor to
 // everything in the shell that needs them: application control, desktop notifications, the
-// workspace (URLs, applications), the settings store, the application's menus, the text
-// clipboard, the named-notification centre, the script-class registry and the script bridge's
-// host. Tests make a context over doubles instead of replacing process-wide objects.
+// workspace (URLs, applications), the launcher badge, the settings store, the application's
+// menus, the text clipboard, the named-notification centre, the script-class registry and the
+// script bridge's host. Tests make a context over doubles instead of replacing process-wide
+// objects.
 //
 // The context owns the bridge host and the class registry; the other services are shared with
 // their creator. Destroying the context drops the bridge host first, so the script objects the
@@ -14,6 +15,7 @@ namespace wd {
 
 class ApplicationControl;
 class ApplicationMenu;
+class Badge;
 class NotificationCenter;
 class NotificationService;
 class TextClipboard;
@@ -26,7 +28,7 @@ class ScriptObjectRegistry;
 
 class ShellContext {
  public:
-  // Every service is required.
+  // Every service is required, except `badge` (none: the desktop's launcher badge).
   struct Services {
     std::shared_ptr<ApplicationControl> application;
     std::shared_ptr<NotificationService> notifications;
@@ -36,6 +38,7 @@ class ShellContext {
     // The application's menus; none in contexts without menus (MacGap.Menu is then absent).
     std::shared_ptr<ApplicationMenu> menus = nullptr;
     std::shared_ptr<TextClipboard> clipboard;
+    std::shared_ptr<Badge> badge;
   };
 
   explicit ShellContext(Services services);
@@ -46,6 +49,7 @@ class ShellContext {
   ApplicationControl& application() const { return *services_.application; }
   NotificationService& notifications() const { return *services_.notifications; }
   Workspace& workspace() const { return *services_.workspace; }
+  Badge& badge() const { return *services_.badge; }
   UserDefaults& defaults() const { return *services_.defaults; }
   NotificationCenter& center() const { return *services_.center; }
   ApplicationMenu* menus() const { return services_.menus.get(); }

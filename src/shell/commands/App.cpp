@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "bridge/Exports.h"
@@ -11,6 +12,7 @@
 #include "core/Log.h"
 #include "shell/ShellContext.h"
 #include "shell/app/ApplicationControl.h"
+#include "shell/commands/NotificationPosting.h"
 #include "shell/notifications/NotificationService.h"
 #include "shell/system/IdleTime.h"
 #include "shell/system/SystemEvents.h"
@@ -41,25 +43,6 @@ std::string libraryDirectory() {
 std::string homeDirectory() {
   if (const char* v = g_getenv("HOME"); v && *v) return v;
   return g_get_home_dir();
-}
-
-std::optional<std::string> stringOption(const bridge::Dictionary& options, const char* key) {
-  const bridge::Value& v = options.get(key);
-  if (const std::string* s = v.asString()) return *s;
-  if (auto n = v.asNumber()) {
-    auto json = v.toJson();
-    return json ? json->dump() : std::to_string(*n);
-  }
-  if (auto b = v.asBool()) return *b ? "true" : "false";
-  return std::nullopt;
-}
-
-// The page's text as valid UTF-8 for the toolkit (a lone surrogate or a stray byte is replaced).
-std::string validText(const std::string& text) {
-  gchar* valid = g_utf8_make_valid(text.c_str(), static_cast<gssize>(text.size()));
-  std::string out = valid;
-  g_free(valid);
-  return out;
 }
 
 }  // namespace
@@ -141,69 +124,18 @@ void App::bounce() {
 }
 
 bool App::truthValue(const bridge::Value& v) {
-  if (auto b = v.asBool()) return *b;
-  if (auto n = v.asNumber()) return *n != 0 && *n == *n;
-  if (const std::string* s = v.asString()) {
-    std::size_t i = 0;
-    while (i < s->size() && ((*s)[i] == ' ' || (*s)[i] == '\t' || (*s)[i] == '\n')) ++i;
-    if (i < s->size() && ((*s)[i] == '+' || (*s)[i] == '-')) ++i;
-    while (i < s->size() && (*s)[i] == '0') ++i;
-    if (i >= s->size()) return false;
-    char c = (*s)[i];
-    return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
-  }
-  return !v.isNone();
+  return notifications::truthValue(v);
 }
 
 std::string App::makeUUID() {
-  gchar* uuid = g_uuid_string_random();
-  std::string out = uuid;
-  g_free(uuid);
-  for (char& c : out) c = static_cast<char>(g_ascii_toupper(c));
-  return out;
+  return notifications::makeUUID();
 }
 
 void App::notify(std::optional<bridge::Dictionary> options) {
-  if (!options) options.emplace();
-  const auto type = stringOption(*options, "type");
-  const auto title = stringOption(*options, "title");
-  const auto content = stringOption(*options, "content");
-  if (type && *type == "sheet") {
-    auto sheetWindow = sheetWindow_.lock();
-    GtkWindow* parent = sheetWindow ? sheetWindow->gtkWindow() : nullptr;
-    if (!parent) return;
-    GtkWidget* alert =
-        gtk_message_dialog_new(parent, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_INFO,
-                               GTK_BUTTONS_OK, "%s", validText(title.value_or("")).c_str());
-    if (content && !content->empty())
-      gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(alert), "%s",
-                                               validText(*content).c_str());
-    gtk_window_set_modal(GTK_WINDOW(alert), TRUE);
-    g_signal_connect(alert, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
-    gtk_widget_show(alert);
-    return;
-  }
-  // The id: the page's (a string, or a number's text), else a fresh UUID.
-  bridge::Value id = options->get("id");
-  std::string idText;
-  if (const std::string* s = id.asString()) {
-    idText = *s;
-  } else if (auto text = stringOption(*options, "id"); text && id.isNumber()) {
-    idText = *text;
-    id = bridge::Value(idText);
-  } else {
-    idText = makeUUID();
-    id = bridge::Value(idText);
-  }
-  UserNotification n;
-  n.title = title.value_or("");
-  n.informativeText = content.value_or("");
-  n.subtitle = stringOption(*options, "subtitle").value_or("");
-  const bridge::Value& sound = options->get("sound");
-  n.sound = sound.isNone() || truthValue(sound);
-  n.userInfo = Json{{"id", idText}};
-  context_.notifications().deliver(std::move(n));
-  records_.push_back({id, title, std::chrono::system_clock::now()});
+  auto sheetWindow = sheetWindow_.lock();
+  auto posted = notifications::post(options, context_.notifications(),
+                                    sheetWindow ? sheetWindow->gtkWindow() : nullptr);
+  if (posted) records_.push_back({posted->id, posted->title, std::chrono::system_clock::now()});
 }
 
 bool App::isValidUserAgent(const std::string& agent) {
@@ -215,22 +147,14 @@ bool App::isValidUserAgent(const std::string& agent) {
 
 void App::closeNotification(std::optional<std::string> id) {
   if (!id) return;
-  auto& service = context_.notifications();
-  for (const auto& n : service.deliveredNotifications()) {
-    bool match = *id == "*";
-    if (!match && n.userInfo.is_object()) {
-      auto it = n.userInfo.find("id");
-      match = it != n.userInfo.end() && it->is_string() && it->get<std::string>() == *id;
-    }
-    if (!match) continue;
-    service.removeDeliveredNotification(n.key);
-    for (auto r = records_.begin(); r != records_.end(); ++r) {
-      const std::string* recordId = r->id.asString();
-      if (recordId && *recordId == *id) {
-        records_.erase(r);
-        break;
-      }
-    }
+  // One record leaves the list for each notification withdrawn by its id.
+  for (std::size_t n = notifications::withdraw(context_.notifications(), *id); n > 0; --n) {
+    auto r = std::find_if(records_.begin(), records_.end(), [&](const Record& record) {
+      const std::string* recordId = record.id.asString();
+      return recordId && *recordId == *id;
+    });
+    if (r == records_.end()) break;
+    records_.erase(r);
   }
 }
 

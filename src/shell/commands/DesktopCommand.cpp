@@ -5,10 +5,13 @@
 #include "shell/ShellContext.h"
 #include "shell/commands/Clipboard.h"
 #include "shell/commands/Dialog.h"
+#include "shell/commands/Dock.h"
 #include "shell/commands/File.h"
 #include "shell/commands/Fonts.h"
 #include "shell/commands/Menu.h"
 #include "shell/commands/Sound.h"
+#include "shell/commands/Notify.h"
+#include "shell/commands/StatusItem.h"
 #include "shell/commands/Task.h"
 #include "shell/commands/Window.h"
 #include "shell/window/WebWindow.h"
@@ -51,6 +54,13 @@ void registerShellScriptClasses(ShellContext& context) {
     return std::make_shared<Clipboard>(w, context.clipboard());
   });
   registry.registerClass<Fonts>("Fonts");
+  registry.registerClass("Notify", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Notify>(w, context);
+  });
+  registry.registerClass("Dock", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Dock>(w, context);
+  });
+  registry.registerClass<StatusItem>("StatusItem");
 }
 
 }  // namespace wd

@@ -18,8 +18,8 @@ class DesktopCommand : public bridge::Command {
 };
 
 // Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Sound, Clipboard,
-// Fonts, and Window and Menu, which every window's delegate installs) with the context's class
-// registry; objects that use a service of the context get it from there.
+// Fonts, Notify, Dock, StatusItem, and Window and Menu, which every window's delegate installs)
+// with the context's class registry; objects that use a service of the context get it from there.
 void registerShellScriptClasses(ShellContext& context);
 
 }  // namespace wd
