@@ -1,6 +1,7 @@
-// libsecret calls behind the keychain store: one schema with the attributes "service" and
-// "account", searches that load the secrets, stores that replace, and errors mapped to what the
-// store reports (no service, locked, failed).
+// libsecret calls behind the keychain store: items matched by exactly the attributes "service"
+// and "account" (no schema, so no attribute of libsecret's own is added), searches that load the
+// secrets, stores that replace, and errors mapped to what the store reports (no service, locked,
+// failed).
 #include "keychain/LibsecretBackend.h"
 
 #include <libsecret/secret.h>
@@ -10,23 +11,6 @@
 namespace wd::keychain {
 
 namespace {
-
-const SecretSchema& itemSchema() {
-  static const SecretSchema schema = {"com.tovik.WendrelDesktop.Keychain",
-                                      SECRET_SCHEMA_DONT_MATCH_NAME,
-                                      {{"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                       {"account", SECRET_SCHEMA_ATTRIBUTE_STRING},
-                                       {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING}},
-                                      0,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr,
-                                      nullptr};
-  return schema;
-}
 
 struct HashTableDeleter {
   void operator()(GHashTable* t) const { g_hash_table_unref(t); }
@@ -116,10 +100,11 @@ void onSearched(GObject*, GAsyncResult* result, gpointer data) {
   request->searchDone(std::move(out));
 }
 
-void onWritten(GAsyncResult* result, Request* raw, gboolean (*finish)(GAsyncResult*, GError**)) {
+void onWritten(GAsyncResult* result, Request* raw,
+               gboolean (*finish)(SecretService*, GAsyncResult*, GError**)) {
   std::unique_ptr<Request> request(raw);
   GError* rawError = nullptr;
-  finish(result, &rawError);
+  finish(nullptr, result, &rawError);
   ErrorPtr error(rawError);
   if (request->alive.expired()) return;
   if (error)
@@ -153,7 +138,7 @@ void LibsecretBackend::search(const std::string& service, const std::optional<st
       static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS |
                                      (unlock ? static_cast<int>(SECRET_SEARCH_UNLOCK) : 0));
   GHashTable* attributes = request->attributes.get();
-  secret_service_search(nullptr, &itemSchema(), attributes, flags, cancellable_.get(), onSearched,
+  secret_service_search(nullptr, nullptr, attributes, flags, cancellable_.get(), onSearched,
                         request.release());
 }
 
@@ -169,10 +154,11 @@ void LibsecretBackend::store(const std::string& service, const std::string& acco
       secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain"));
   GHashTable* attributes = request->attributes.get();
   const char* label = request->service.c_str();
-  secret_password_storev_binary(
-      &itemSchema(), attributes, SECRET_COLLECTION_DEFAULT, label, secret.get(), cancellable_.get(),
+  secret_service_store(
+      nullptr, nullptr, attributes, SECRET_COLLECTION_DEFAULT, label, secret.get(),
+      cancellable_.get(),
       [](GObject*, GAsyncResult* result, gpointer data) {
-        onWritten(result, static_cast<Request*>(data), secret_password_store_finish);
+        onWritten(result, static_cast<Request*>(data), secret_service_store_finish);
       },
       request.release());
 }
@@ -186,11 +172,11 @@ void LibsecretBackend::clear(const std::string& service, const std::string& acco
   request->writeDone = std::move(done);
   request->makeAttributes();
   GHashTable* attributes = request->attributes.get();
-  secret_password_clearv(
-      &itemSchema(), attributes, cancellable_.get(),
+  secret_service_clear(
+      nullptr, nullptr, attributes, cancellable_.get(),
       [](GObject*, GAsyncResult* result, gpointer data) {
         // False without an error: there was no item, which is what was asked.
-        onWritten(result, static_cast<Request*>(data), secret_password_clear_finish);
+        onWritten(result, static_cast<Request*>(data), secret_service_clear_finish);
       },
       request.release());
 }

@@ -3,10 +3,11 @@
 // main loop: a keyring unlock prompt or a hung service leaves the application responsive while
 // the request waits.
 //
-// Items carry the attributes "service" and "account" (libsecret adds its own "xdg:schema"
-// attribute); the schema name is not matched, so items made by other tools with the same two
-// attributes (secret-tool) are found too. The label is the service name. Values are stored as
-// "text/plain" and read back only when they are UTF-8 text without NUL characters.
+// Items carry exactly the attributes "service" and "account" (no schema: libsecret adds no
+// "xdg:schema"), so an item made by another tool with the same two attributes (secret-tool) is the
+// same item: found, replaced and deleted as the program's own. The label is the service name.
+// Values are stored as "text/plain" and read back only when they are UTF-8 text without NUL
+// characters.
 #include <memory>
 
 #include "keychain/SecretBackend.h"

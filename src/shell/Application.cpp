@@ -11,6 +11,8 @@
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
 #include "core/UserDefaults.h"
+#include "keychain/LibsecretBackend.h"
+#include "keychain/PDKeychainBindingsController.h"
 #include "shell/ShellContext.h"
 #include "shell/app/AppDelegate.h"
 #include "shell/app/ApplicationControl.h"
@@ -90,12 +92,16 @@ void onStartup(GtkApplication* app, Shell* shell) {
   gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
 
   shell->control = std::make_shared<GtkApplicationControl>(app);
-  shell->context = std::make_unique<ShellContext>(
-      ShellContext::Services{shell->control, std::make_shared<DesktopNotificationService>(),
-                             std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
-                             &NotificationCenter::defaultCenter()});
+  shell->context = std::make_unique<ShellContext>(ShellContext::Services{
+      shell->control, std::make_shared<DesktopNotificationService>(),
+      std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
+      &NotificationCenter::defaultCenter(),
+      std::make_shared<PDKeychainBindingsController>(
+          Bundle::main().identifier(), std::make_shared<keychain::LibsecretBackend>())});
   ShellContext& context = *shell->context;
-  registerShellScriptClasses(context.scriptClasses());
+  // The page's synchronous secure reads are answered from what this brings in.
+  context.keychain().prefetch();
+  registerShellScriptClasses(context.scriptClasses(), context);
   chooseWebClient(shell->options, context.defaults());
 
   shell->web = std::make_unique<WebContext>(context.bridgeHost(), context.defaults());

@@ -2,6 +2,8 @@
 
 #include "bridge/BridgeHost.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "core/Bundle.h"
+#include "keychain/PDKeychainBindingsController.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/notifications/NotificationService.h"
 #include "shell/system/Workspace.h"
@@ -11,7 +13,11 @@ namespace wd {
 ShellContext::ShellContext(Services services)
     : services_(std::move(services)),
       scriptClasses_(std::make_unique<bridge::ScriptObjectRegistry>()),
-      bridgeHost_(std::make_unique<bridge::BridgeHost>()) {}
+      bridgeHost_(std::make_unique<bridge::BridgeHost>()) {
+  if (!services_.keychain)
+    services_.keychain =
+        std::make_shared<PDKeychainBindingsController>(Bundle::main().identifier(), nullptr);
+}
 
 ShellContext::~ShellContext() {
   bridgeHost_.reset();

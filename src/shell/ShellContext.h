@@ -2,8 +2,8 @@
 // The running application's services, made once at start-up and handed down by constructor to
 // everything in the shell that needs them: application control, desktop notifications, the
 // workspace (URLs, applications), the settings store, the named-notification centre, the
-// script-class registry and the script bridge's host. Tests make a context over doubles instead
-// of replacing process-wide objects.
+// keychain store (secure values), the script-class registry and the script bridge's host. Tests
+// make a context over doubles instead of replacing process-wide objects.
 //
 // The context owns the bridge host and the class registry; the other services are shared with
 // their creator. Destroying the context drops the bridge host first, so the script objects the
@@ -15,6 +15,7 @@ namespace wd {
 class ApplicationControl;
 class NotificationCenter;
 class NotificationService;
+class PDKeychainBindingsController;
 class UserDefaults;
 class Workspace;
 namespace bridge {
@@ -31,6 +32,8 @@ class ShellContext {
     std::shared_ptr<Workspace> workspace;
     UserDefaults* defaults = nullptr;      // not owned
     NotificationCenter* center = nullptr;  // not owned
+    // The keychain store; none gives a store without a keyring (values kept for this run only).
+    std::shared_ptr<PDKeychainBindingsController> keychain;
   };
 
   explicit ShellContext(Services services);
@@ -43,6 +46,7 @@ class ShellContext {
   Workspace& workspace() const { return *services_.workspace; }
   UserDefaults& defaults() const { return *services_.defaults; }
   NotificationCenter& center() const { return *services_.center; }
+  PDKeychainBindingsController& keychain() const { return *services_.keychain; }
   bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
   bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }
 

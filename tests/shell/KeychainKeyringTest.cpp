@@ -47,6 +47,10 @@ TEST_F(KeyringStore, StoresReplacesAndRemovesExactlyOneItem) {
     ASSERT_TRUE(settle(*store));
     EXPECT_EQ(lookupOutside(key), value);
     EXPECT_EQ(itemCountOutside(key), 1);
+    // Exactly the two attributes: no attribute of libsecret's own.
+    EXPECT_EQ(
+        secretTool({"search", "--all", "service", kService, "account", key}).out.find("xdg:schema"),
+        std::string::npos);
     EXPECT_EQ(front().objectForKey(key), value);
     EXPECT_EQ(newRun()->stringForKey(key), value);
   }
@@ -79,12 +83,19 @@ TEST_F(KeyringStore, ItemsMadeOrChangedOutsideAreFoundAndDeletedOnesStayBuffered
       secretTool({"store", "--label=x", "service", kService, "account", key}, "changed").ok);
   EXPECT_TRUE(waitFor([&] { return front().objectForKey(key) == "changed"; }));
   EXPECT_EQ(itemCountOutside(key), 1);
+  ASSERT_TRUE(settle(*store));
+
+  // The program's write replaces the item made outside: still one item.
+  front().setString("from the program", key);
+  ASSERT_TRUE(settle(*store));
+  EXPECT_EQ(itemCountOutside(key), 1);
+  EXPECT_EQ(lookupOutside(key), "from the program");
 
   // Deleted outside: the keyring answers none, the front its buffered value.
   ASSERT_TRUE(secretTool({"clear", "service", kService, "account", key}).ok);
   EXPECT_TRUE(waitFor([&] { return store->stringForKey(key) == std::nullopt; }));
   ASSERT_TRUE(settle(*store));
-  EXPECT_EQ(front().objectForKey(key), "changed");
+  EXPECT_EQ(front().objectForKey(key), "from the program");
   EXPECT_EQ(store->stringForKey(key), std::nullopt);
 }
 

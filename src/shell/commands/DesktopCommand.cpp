@@ -2,6 +2,7 @@
 
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "shell/commands/Defaults.h"
 #include "shell/commands/Dialog.h"
 #include "shell/commands/File.h"
 #include "shell/commands/Task.h"
@@ -25,11 +26,14 @@ void DesktopCommand::publishAppReady() {
     window->pageEvents().pageReady();
 }
 
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry) {
+void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry, ShellContext& context) {
   registry.registerClass<DesktopCommand>("DesktopCommand");
   registry.registerClass<File>("File");
   registry.registerClass<Dialog>("Dialog");
   registry.registerClass<Task>("Task");
+  registry.registerClass("Defaults", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Defaults>(w, context);
+  });
 }
 
 }  // namespace wd

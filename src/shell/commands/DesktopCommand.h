@@ -5,6 +5,7 @@
 
 namespace wd {
 
+class ShellContext;
 namespace bridge {
 class ScriptObjectRegistry;
 }
@@ -19,8 +20,8 @@ class DesktopCommand : public bridge::Command {
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand, File, Dialog, Task) with a class
-// registry.
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry);
+// Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Defaults) with a
+// class registry; objects that use the application's services get them from `context`.
+void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry, ShellContext& context);
 
 }  // namespace wd
