@@ -7,11 +7,9 @@
 #include <webkit2/webkit2.h>
 
 #include "shell/NotificationDaemon.h"  // waitFor
-#include "shell/ShellFakes.h"
+#include "shell/RealWindows.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/commands/App.h"
-#include "shell/window/WebContext.h"
-#include "shell/window/WindowController.h"
 
 namespace wd::test {
 namespace {
@@ -40,23 +38,6 @@ class WebWindows : public ::testing::Test {
 
  private:
   std::vector<std::pair<const char*, guint>> handlers_;
-};
-
-// A launched application over doubles that can also make real web windows.
-struct RealWindowsApp : LaunchedApp {
-  WebContext web{context.bridgeHost(), context.defaults()};
-  WindowEnvironment env{context, web, *delegate, [this](std::shared_ptr<WebWindow> w) {
-                          return delegate->makeRootObject(w);
-                        }};
-
-  // Registers a new secondary window the way the page's window.open() does, without keeping it.
-  std::weak_ptr<WindowController> openChild(bool show, GObject** viewOut = nullptr) {
-    auto child = WindowController::initWithRequest(env, "");
-    if (show) child->makeKeyAndOrderFront();
-    if (viewOut) *viewOut = G_OBJECT(g_object_ref(child->webView()));
-    delegate->registerChildController(child);
-    return child;
-  }
 };
 
 TEST_F(WebWindows, ANeverShownWindowClosedByItsPageIsReleasedWithItsWebView) {

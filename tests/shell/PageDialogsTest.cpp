@@ -1,0 +1,316 @@
+// The page's dialogs on a real web window under the test session's display: alert and confirm
+// as modal message dialogs that hold the page's script until answered, the file input's chooser
+// (one file, or nothing on cancel), files dropped on the page reaching MacGap.droppedFiles, and
+// the one-print-dialog-per-window rule for the Print command and the page's window.print().
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <gtk/gtkunixprint.h>
+#include <webkit2/webkit2.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "shell/NotificationDaemon.h"  // waitFor
+#include "shell/RealWindows.h"
+#include "shell/window/WebClient.h"
+#include "shell/window/WebViewDelegate.h"
+
+namespace wd::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The test page: a file input that asks for several files and reports what it got in the title.
+constexpr const char* kPage = R"(<!doctype html><html><head><title>loading</title></head><body>
+<input type="file" id="file" multiple>
+<script>
+  var input = document.getElementById('file');
+  input.addEventListener('change', function () { document.title = 'picked ' + input.files.length; });
+  document.title = 'ready ' + typeof MacGap;
+</script></body></html>)";
+
+// A script the engine runs in the page (with a user gesture, as a click would); `done` once it
+// has returned, with its result as JSON text.
+struct Evaluation {
+  bool done = false;
+  std::string json;
+};
+
+// A real window showing the test page from a web client folder of its own, so the page gets
+// MacGap; helpers find the dialogs open on that window.
+class PageDialogs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    dir = fs::path(std::getenv("HOME")) / "page-dialogs";
+    fs::create_directories(dir / "public");
+    std::ofstream(dir / "public/index.html") << kPage;
+    std::ofstream(dir / "public/config.json") << R"({"plugins": []})";
+    webclient::setDirectory(dir);
+    // WebKit starts before the doubles' headless JavaScriptCore pages: when JavaScriptCore is
+    // first set up by the harness, the engine's messages are never dispatched in this process.
+    g_object_unref(g_object_ref_sink(webkit_web_view_new()));
+    app = std::make_unique<RealWindowsApp>();
+    window = WindowController::initWithRequest(app->env, webclient::fileURL("public/index.html"));
+    window->makeKeyAndOrderFront();
+    ASSERT_TRUE(waitFor([&] { return title() == "ready object"; })) << title();
+  }
+  void TearDown() override {
+    window.reset();
+    app.reset();
+    webclient::setDirectory({});
+    for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
+  }
+
+  WebKitWebView* view() const { return window->webView(); }
+  std::string title() const {
+    const char* t = webkit_web_view_get_title(view());
+    return t ? t : "";
+  }
+
+  std::shared_ptr<Evaluation> evaluate(const std::string& script) {
+    auto result = std::make_shared<Evaluation>();
+    webkit_web_view_evaluate_javascript(
+        view(), script.c_str(), -1, nullptr, nullptr, nullptr,
+        +[](GObject* source, GAsyncResult* res, gpointer data) {
+          std::unique_ptr<std::shared_ptr<Evaluation>> out(
+              static_cast<std::shared_ptr<Evaluation>*>(data));
+          g_autoptr(GError) error = nullptr;
+          g_autoptr(JSCValue) value =
+              webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
+          g_autofree char* json = value ? jsc_value_to_json(value, 0) : nullptr;
+          (*out)->json = json ? json : error ? std::string("error: ") + error->message : "";
+          (*out)->done = true;
+        },
+        new std::shared_ptr<Evaluation>(result));
+    return result;
+  }
+  // The script's result, once it has returned.
+  Json valueOf(const std::string& script) {
+    auto run = evaluate(script);
+    EXPECT_TRUE(waitFor([&] { return run->done; })) << script;
+    return Json::parse(run->json, nullptr, false);
+  }
+
+  // The visible dialogs of this type that are transient for the window.
+  std::vector<GtkWidget*> dialogs(GType type) const {
+    std::vector<GtkWidget*> out;
+    GList* all = gtk_window_list_toplevels();
+    for (GList* l = all; l; l = l->next)
+      if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, type) &&
+          gtk_widget_get_visible(GTK_WIDGET(l->data)) &&
+          gtk_window_get_transient_for(GTK_WINDOW(l->data)) == window->gtkWindow())
+        out.push_back(GTK_WIDGET(l->data));
+    g_list_free(all);
+    return out;
+  }
+  // Waits for exactly one such dialog.
+  GtkWidget* waitForDialog(GType type) const {
+    std::vector<GtkWidget*> found;
+    if (!waitFor([&] { return !(found = dialogs(type)).empty(); })) return nullptr;
+    EXPECT_EQ(found.size(), 1u);
+    return found.front();
+  }
+  bool waitForNoDialog(GType type) const {
+    return waitFor([&] { return dialogs(type).empty(); });
+  }
+
+  // Runs what is already pending on the main loop (the page gets every chance to go on).
+  static void settle() {
+    for (int i = 0; i < 200 && g_main_context_pending(nullptr); ++i)
+      g_main_context_iteration(nullptr, FALSE);
+  }
+
+  fs::path dir;
+  std::unique_ptr<RealWindowsApp> app;
+  std::shared_ptr<WindowController> window;
+};
+
+std::string textOf(GtkWidget* dialog) {
+  g_autofree char* text = nullptr;
+  g_object_get(dialog, "text", &text, nullptr);
+  return text ? text : "";
+}
+
+// The labels of the buttons beside the one for `response`, in order.
+std::vector<std::string> buttonLabels(GtkWidget* dialog, int response) {
+  std::vector<std::string> out;
+  GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), response);
+  if (!button) return out;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(button)));
+  for (GList* l = children; l; l = l->next)
+    if (GTK_IS_BUTTON(l->data)) out.emplace_back(gtk_button_get_label(GTK_BUTTON(l->data)));
+  g_list_free(children);
+  return out;
+}
+
+void click(GtkWidget* dialog, int response) {
+  GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), response);
+  ASSERT_NE(button, nullptr);
+  gtk_button_clicked(GTK_BUTTON(button));
+}
+
+TEST_F(PageDialogs, AlertHoldsThePageInAModalMessageUntilOK) {
+  auto run = evaluate("alert('x'); document.title = 'after alert'; 'done'");
+  GtkWidget* alert = waitForDialog(GTK_TYPE_MESSAGE_DIALOG);
+  ASSERT_NE(alert, nullptr);
+  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(alert)));
+  EXPECT_EQ(textOf(alert), "x");
+  EXPECT_EQ(buttonLabels(alert, GTK_RESPONSE_OK), std::vector<std::string>{"OK"});
+  settle();
+  EXPECT_FALSE(run->done);  // the script is still inside alert()
+  EXPECT_EQ(title(), "ready object");
+
+  click(alert, GTK_RESPONSE_OK);
+  ASSERT_TRUE(waitFor([&] { return run->done; }));
+  EXPECT_EQ(run->json, "\"done\"");
+  EXPECT_TRUE(waitFor([&] { return title() == "after alert"; })) << title();
+  EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
+}
+
+TEST_F(PageDialogs, ConfirmIsTrueOnlyForYes) {
+  struct Case {
+    const char* answer;
+    void (*give)(GtkWidget*);
+    const char* result;
+  };
+  const Case cases[] = {
+      {"Yes", [](GtkWidget* d) { click(d, GTK_RESPONSE_YES); }, "true"},
+      {"No", [](GtkWidget* d) { click(d, GTK_RESPONSE_NO); }, "false"},
+      {"close button", [](GtkWidget* d) { gtk_window_close(GTK_WINDOW(d)); }, "false"},
+      {"destroyed", [](GtkWidget* d) { gtk_widget_destroy(d); }, "false"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    auto run = evaluate("confirm('q')");
+    GtkWidget* confirm = waitForDialog(GTK_TYPE_MESSAGE_DIALOG);
+    ASSERT_NE(confirm, nullptr);
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(confirm)));
+    EXPECT_EQ(textOf(confirm), "q");
+    EXPECT_EQ(buttonLabels(confirm, GTK_RESPONSE_YES), (std::vector<std::string>{"Yes", "No"}));
+    c.give(confirm);
+    ASSERT_TRUE(waitFor([&] { return run->done; }));
+    EXPECT_EQ(run->json, c.result);
+    EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
+  }
+}
+
+// Without a desktop portal the native chooser is a GtkFileChooserDialog on the window.
+TEST_F(PageDialogs, TheFileInputGetsOneChosenFileOrNothing) {
+  const fs::path file = dir / "pick me.txt";
+  std::ofstream(file) << "content";
+
+  valueOf("input.click()");
+  GtkWidget* chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(chooser)));
+  EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(chooser)), GTK_FILE_CHOOSER_ACTION_OPEN);
+  EXPECT_FALSE(gtk_file_chooser_get_select_multiple(GTK_FILE_CHOOSER(chooser)));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+  ASSERT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
+  EXPECT_EQ(valueOf("input.files.length"), Json(0));
+
+  valueOf("input.click()");
+  chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
+  ASSERT_NE(chooser, nullptr);
+  gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(chooser), file.c_str());
+  ASSERT_TRUE(waitFor([&] {
+    g_autofree char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+    return chosen && file == chosen;
+  }));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  ASSERT_TRUE(waitFor([&] { return title() == "picked 1"; })) << title();
+  EXPECT_EQ(valueOf("input.files[0].name"), Json("pick me.txt"));
+  EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
+}
+
+// Delivers `uris` to the view as a drop's data arrives: "drag-data-received" with a
+// text/uri-list selection, fetched from a private selection this process owns.
+void drop(WebKitWebView* view, std::vector<std::string> uris) {
+  GtkClipboard* source = gtk_clipboard_get(gdk_atom_intern_static_string("WD_TEST_DROP"));
+  static const GtkTargetEntry kTarget{const_cast<char*>("text/uri-list"), 0, 0};
+  ASSERT_TRUE(gtk_clipboard_set_with_data(
+      source, &kTarget, 1,
+      +[](GtkClipboard*, GtkSelectionData* data, guint, gpointer held) {
+        std::vector<gchar*> list;
+        for (auto& uri : *static_cast<std::vector<std::string>*>(held)) list.push_back(uri.data());
+        list.push_back(nullptr);
+        gtk_selection_data_set_uris(data, list.data());
+      },
+      +[](GtkClipboard*, gpointer held) { delete static_cast<std::vector<std::string>*>(held); },
+      new std::vector<std::string>(std::move(uris))));
+  struct Delivery {
+    GObject* view;
+    bool done = false;
+  };
+  // The engine's own handler (it runs last) expects a drag it started tracking at the pointer's
+  // motion; there is none, so the emission ends after the window's handler has seen the data.
+  const gulong engineGuard = g_signal_connect(
+      view, "drag-data-received",
+      G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, gint, gint, GtkSelectionData*, guint, guint,
+                     gpointer) { g_signal_stop_emission_by_name(w, "drag-data-received"); }),
+      nullptr);
+  auto delivery = std::make_shared<Delivery>(Delivery{G_OBJECT(g_object_ref(view))});
+  gtk_clipboard_request_contents(
+      source, gdk_atom_intern_static_string("text/uri-list"),
+      +[](GtkClipboard*, GtkSelectionData* data, gpointer p) {
+        std::unique_ptr<std::shared_ptr<Delivery>> d(static_cast<std::shared_ptr<Delivery>*>(p));
+        g_signal_emit_by_name((*d)->view, "drag-data-received", nullptr, 20, 20, data, 0u,
+                              guint(GDK_CURRENT_TIME));
+        g_object_unref((*d)->view);
+        (*d)->done = true;
+      },
+      new std::shared_ptr<Delivery>(delivery));
+  EXPECT_TRUE(waitFor([&] { return delivery->done; }));
+  g_signal_handler_disconnect(view, engineGuard);
+  gtk_clipboard_clear(source);
+}
+
+TEST_F(PageDialogs, DroppedFileURIsReachThePageAsPaths) {
+  const fs::path spaced = dir / "with space.txt", plain = dir / "plain.txt";
+  g_autofree char* spacedUri = g_filename_to_uri(spaced.c_str(), nullptr, nullptr);
+  g_autofree char* plainUri = g_filename_to_uri(plain.c_str(), nullptr, nullptr);
+  ASSERT_NE(std::string(spacedUri).find("with%20space"), std::string::npos);
+  drop(view(), {spacedUri, "https://example.com/elsewhere.txt", plainUri});
+  EXPECT_EQ(valueOf("MacGap.droppedFiles"), Json::array({spaced.string(), plain.string()}));
+}
+
+TEST_F(PageDialogs, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
+  WebViewDelegate* delegate = window->webViewDelegate();
+  const GType printDialog = GTK_TYPE_PRINT_UNIX_DIALOG;
+  delegate->printContent();
+  delegate->printContent();  // ignored: this window's dialog is open
+  GtkWidget* dialog = waitForDialog(printDialog);
+  ASSERT_NE(dialog, nullptr);
+  EXPECT_TRUE(delegate->printing());
+  settle();
+  EXPECT_EQ(dialogs(printDialog).size(), 1u);
+  gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+  ASSERT_TRUE(waitForNoDialog(printDialog));
+  EXPECT_FALSE(delegate->printing());
+
+  // After a cancelled dialog Print opens one again; the page's window.print() uses the same one.
+  delegate->printContent();
+  dialog = waitForDialog(printDialog);
+  ASSERT_NE(dialog, nullptr);
+  gtk_window_close(GTK_WINDOW(dialog));
+  ASSERT_TRUE(waitForNoDialog(printDialog));
+  EXPECT_FALSE(delegate->printing());
+
+  EXPECT_EQ(valueOf("window.print(); 'printed'"), Json("printed"));
+  dialog = waitForDialog(printDialog);
+  ASSERT_NE(dialog, nullptr);
+  delegate->printContent();
+  settle();
+  EXPECT_EQ(dialogs(printDialog).size(), 1u);
+  gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+  ASSERT_TRUE(waitForNoDialog(printDialog));
+  EXPECT_FALSE(delegate->printing());
+}
+
+}  // namespace
+}  // namespace wd::test
