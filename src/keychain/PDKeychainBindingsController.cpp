@@ -273,6 +273,22 @@ void PDKeychainBindingsController::notify(const std::string& key,
   for (const auto& h : handlers) (*h)(keyPath, value);
 }
 
+int PDKeychainBindingsController::pendingWrites() const {
+  int count = 0;
+  for (const auto& [key, state] : keys_)
+    if (state.writing) ++count;
+  return count;
+}
+
+void PDKeychainBindingsController::finishWrites(std::chrono::milliseconds limit) {
+  const gint64 end = g_get_monotonic_time() + static_cast<gint64>(limit.count()) * 1000;
+  while (pendingWrites() > 0 && g_get_monotonic_time() < end) {
+    if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
+  }
+  if (pendingWrites() > 0)
+    WD_LOG_WARN("Keychain: {} values did not reach the keyring before the end", pendingWrites());
+}
+
 PDKeychainBindings& PDKeychainBindingsController::keychainBindings() {
   if (!bindings_) bindings_ = std::make_unique<PDKeychainBindings>(*this);
   return *bindings_;

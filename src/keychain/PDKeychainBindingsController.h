@@ -18,6 +18,7 @@
 // Without a keyring (no Secret Service on the session, or a locked keyring the user declined to
 // unlock) values live in the buffer for this run only, never on disk; storage() and
 // sessionOnlyMessage() say so. Main thread only.
+#include <chrono>
 #include <functional>
 #include <map>
 #include <memory>
@@ -92,6 +93,12 @@ class PDKeychainBindingsController {
 
   // Requests to the keyring not yet answered (tests wait for zero).
   int pendingRequests() const { return pending_; }
+  // Keys whose write to the keyring has not been answered yet.
+  int pendingWrites() const;
+  // At shutdown: turns the main loop until every write has been answered or `limit` has
+  // passed, so values set just before quitting reach the keyring and a hung keyring cannot hold
+  // up the exit. Never used while the application is running.
+  void finishWrites(std::chrono::milliseconds limit);
 
   // A value the keyring can hold as text: UTF-8 without NUL characters.
   static bool isStorableText(const std::string& value);

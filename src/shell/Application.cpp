@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -175,6 +176,8 @@ void onShutdown(GtkApplication*, Shell* shell) {
   shell->menu.reset();
   shell->environment.reset();
   shell->web.reset();
+  // Secure values set just before quitting still reach the keyring (a hung keyring gets 3 s).
+  if (shell->context) shell->context->keychain().finishWrites(std::chrono::seconds(3));
   shell->context.reset();
   shell->control.reset();
 }

@@ -25,7 +25,7 @@ class ScriptObjectRegistry;
 
 class ShellContext {
  public:
-  // Every service is required.
+  // Every service is required but the keychain store.
   struct Services {
     std::shared_ptr<ApplicationControl> application;
     std::shared_ptr<NotificationService> notifications;
