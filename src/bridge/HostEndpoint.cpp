@@ -78,7 +78,7 @@ bool HostEndpoint::send(const Message& message) {
   const bool tooMany = wire::countValues(message.values) > wire::kMaxValues;
   std::string frame = tooMany ? std::string() : wire::encodeFrame(message);
   if (tooMany || frame.size() - 4 > wire::kMaxFrame) {
-    WD_LOG_WARN("bridge message too large for the page ({} bytes); not sent", frame.size());
+    WD_LOG_INFO("bridge message too large for the page ({} bytes); not sent", frame.size());
     for (const auto& v : message.values) unsent(v);
     if (message.type == MsgType::Reply) reply(message.callId, WValue{});
     return false;

@@ -139,7 +139,7 @@ void SocketConnection::overflow() {
   // Closing here would drop the endpoint's objects in the middle of whatever native code is
   // sending. Instead the socket is shut down: the peer sees the end of the connection at once,
   // and the read source (which wakes up on the shutdown) closes this side from the main loop.
-  WD_LOG_WARN("bridge peer does not read ({} bytes queued); dropping the connection",
+  WD_LOG_INFO("bridge peer does not read ({} bytes queued); dropping the connection",
               queuedBytes());
   dropping_ = true;
   out_.clear();

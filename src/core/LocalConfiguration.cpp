@@ -1,10 +1,12 @@
 #include "core/LocalConfiguration.h"
 
-#include <fstream>
-#include <sstream>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "core/Bundle.h"
 #include "core/Log.h"
+#include "core/SafeFileReader.h"
 
 namespace wd {
 
@@ -29,19 +31,26 @@ LocalConfiguration LocalConfiguration::fromText(const std::string& text) {
   return config;
 }
 
-LocalConfiguration LocalConfiguration::load() {
-  auto path = Bundle::main().pathForResource("config", "json", "./public");
-  if (!path) {
-    WD_LOG_WARN("Local configuration public/config.json not found in {}",
-                Bundle::main().resourcePath().string());
-    return {};
+std::optional<LocalConfiguration> LocalConfiguration::loadFile(const std::filesystem::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0 && errno == ENOENT) return std::nullopt;
+  auto contents = readRegularFile(file, kMaxFileBytes);
+  if (!contents.data) {
+    WD_LOG_INFO("Local configuration {} cannot be read: {}", file.string(), contents.error);
+    return LocalConfiguration{};
   }
-  std::ifstream in(*path, std::ios::binary);
-  std::stringstream buffer;
-  buffer << in.rdbuf();
-  auto config = fromText(buffer.str());
-  if (config.settings.is_null()) WD_LOG_WARN("Local configuration {} is not valid JSON", *path);
+  auto config = fromText(*contents.data);
+  if (config.settings.is_null())
+    WD_LOG_INFO("Local configuration {} is not valid JSON", file.string());
   return config;
+}
+
+LocalConfiguration LocalConfiguration::load() {
+  const auto file = Bundle::main().resourcePath() / "public" / "config.json";
+  if (auto config = loadFile(file)) return std::move(*config);
+  WD_LOG_INFO("Local configuration public/config.json not found in {}",
+              Bundle::main().resourcePath().string());
+  return {};
 }
 
 }  // namespace wd

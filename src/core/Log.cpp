@@ -10,6 +10,7 @@
 
 #include "core/LogFormatter.h"
 #include "core/Paths.h"
+#include "core/RateLimitedLogger.h"
 
 namespace wd::logging {
 namespace fs = std::filesystem;
@@ -58,7 +59,7 @@ void setup(std::optional<std::filesystem::path> directory, bool withSyslog) {
     sinks.push_back(std::move(system));
   }
 
-  auto logger = std::make_shared<spdlog::logger>("wendrel-desktop", sinks.begin(), sinks.end());
+  auto logger = std::make_shared<RateLimitedLogger>("wendrel-desktop", sinks.begin(), sinks.end());
   logger->set_level(spdlog::level::debug);
   logger->flush_on(spdlog::level::warn);
   spdlog::set_default_logger(std::move(logger));

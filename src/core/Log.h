@@ -1,7 +1,12 @@
 #pragma once
 // Application logging: spdlog with a rotating file sink (every level, the application's line
 // format) and a syslog sink for warnings and errors. Use the WD_LOG_* macros: they record the
-// calling function's name, which ends every log line.
+// calling function's name, which ends every log line, and the call site, by which repeats are
+// held back (RateLimitedLogger).
+//
+// Levels: warnings are the application's own few messages meant for the system log;
+// diagnostics about bad input, missing files or failed platform calls are info (the file only);
+// debug is developer tracing. Errors are for faults of the application itself.
 #include <spdlog/spdlog.h>
 
 #include <filesystem>

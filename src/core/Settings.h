@@ -41,7 +41,7 @@ class Settings {
   // The binding key path of a settings key: "values." + key.
   static std::string bind(const std::string& key);
 
-  // The launch reset: MacGap_run_anyway := false, then the store is written to disk at once.
+  // The launch reset: MacGap_run_anyway := false, written to disk at once when it changes.
   static void initializeUserDefaults();
   static void initializeUserDefaults(UserDefaults& defaults);
 };

@@ -5,6 +5,7 @@
 // Reads coerce the way the platform's defaults do: a number read as a string gives its string
 // form, "12" read as an integer gives 12, a missing key gives the type's empty answer.
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -72,7 +73,7 @@ class UserDefaults {
  private:
   struct Impl;
   std::filesystem::path file_;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace wd

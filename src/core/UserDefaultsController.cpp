@@ -56,7 +56,7 @@ std::optional<Json> UserDefaultsController::valueForKeyPath(const std::string& k
 void UserDefaultsController::setValueForKeyPath(const std::string& keyPath, const Json& value) {
   auto key = keyOfKeyPath(keyPath);
   if (!key) {
-    WD_LOG_WARN("Settings key path refused: {}", keyPath);
+    WD_LOG_INFO("Settings key path refused: {}", keyPath);
     return;
   }
   setValue(*key, value);
@@ -64,7 +64,7 @@ void UserDefaultsController::setValueForKeyPath(const std::string& keyPath, cons
 
 void UserDefaultsController::setValue(const std::string& key, const Json& value) {
   if (!value.is_null() && !UserDefaults::isPropertyList(value)) {
-    WD_LOG_WARN("Settings value for {} refused: it cannot be stored", key);
+    WD_LOG_INFO("Settings value for {} refused: it cannot be stored", key);
     return;
   }
   if (appliesImmediately_) {
@@ -81,7 +81,7 @@ void UserDefaultsController::setInitialValues(const Json& dictionary) {
   if (dictionary.is_object()) {
     initial_ = dictionary;
   } else {
-    if (!dictionary.is_null()) WD_LOG_WARN("Initial settings ignored: not a dictionary");
+    if (!dictionary.is_null()) WD_LOG_INFO("Initial settings ignored: not a dictionary");
     initial_ = Json::object();
   }
   checkAll();
@@ -125,7 +125,7 @@ UserDefaultsController::Token UserDefaultsController::addObserver(const std::str
   auto shared = std::make_shared<Handler>(std::move(handler));
   auto key = keyOfKeyPath(keyPath);
   if (!key) {
-    WD_LOG_WARN("Settings key path cannot be observed: {}", keyPath);
+    WD_LOG_INFO("Settings key path cannot be observed: {}", keyPath);
     return shared;  // a token that never fires
   }
   std::erase_if(observers_, [](const Observer& o) { return o.handler.expired(); });

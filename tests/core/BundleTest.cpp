@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -74,6 +76,27 @@ TEST_F(ResourceDir, ConfigurationReadsPluginsAndWindow) {
   EXPECT_FALSE(config.settings["window"].contains("min_height"));
 }
 
+// Special files in place of the configuration give empty values at once: no endless read of a
+// device, no open() waiting for a FIFO's writer.
+TEST_F(ResourceDir, ConfigurationThatIsNoRegularFileGivesEmptyValues) {
+  const fs::path file = dir_ / "public" / "config.json";
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  EXPECT_TRUE(wd::LocalConfiguration::load().settings.is_null());
+  auto fromFifo = wd::LocalConfiguration::loadFile(file);  // a web client folder's file
+  ASSERT_TRUE(fromFifo.has_value());
+  EXPECT_TRUE(fromFifo->settings.is_null());
+  fs::remove(file);
+  fs::create_symlink("/dev/zero", file);
+  EXPECT_TRUE(wd::LocalConfiguration::load().settings.is_null());
+  auto fromDevice = wd::LocalConfiguration::loadFile(file);
+  ASSERT_TRUE(fromDevice.has_value());
+  EXPECT_TRUE(fromDevice->settings.is_null());
+  fs::remove(file);
+  write(file, R"({"plugins": ["A"]})");
+  EXPECT_EQ(wd::LocalConfiguration::load().pluginNames(), std::vector<std::string>{"A"});
+  EXPECT_FALSE(wd::LocalConfiguration::loadFile(dir_ / "missing.json").has_value());
+}
+
 TEST(Configuration, PluginObjectKeepsFileOrder) {
   auto config = wd::LocalConfiguration::fromText(R"({"plugins": {"Zeta": 1, "Alpha": 1}})");
   EXPECT_EQ(config.pluginNames(), (std::vector<std::string>{"Zeta", "Alpha"}));
@@ -96,8 +119,8 @@ wd::CommandLine parse(std::vector<std::string> args) {
 }
 
 TEST(CommandLineParsing, DiscoverOptions) {
-  auto cl = parse({"--discover", "user@example.com", "--timeout=5", "--trust-host", "a",
-                   "--trust-host", "b"});
+  auto cl = parse(
+      {"--discover", "user@example.com", "--timeout=5", "--trust-host", "a", "--trust-host", "b"});
   ASSERT_EQ(cl.action, wd::CommandLine::Action::Discover);
   EXPECT_EQ(cl.discover.address, "user@example.com");
   EXPECT_EQ(cl.discover.timeoutSeconds, 5);

@@ -6,9 +6,14 @@
 #include <regex>
 #include <thread>
 
+#include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/sinks/sink.h>
+
+#include <sstream>
+
 #include "core/Log.h"
 #include "core/LogFormatter.h"
+#include "core/RateLimitedLogger.h"
 
 namespace fs = std::filesystem;
 
@@ -160,4 +165,92 @@ TEST_F(LogSetupTest, LogDirectoryThatCannotBeMadeDoesNotStopLogging) {
   EXPECT_NO_THROW(WD_LOG_WARN("still fine"));
   EXPECT_FALSE(fs::exists(dir_ / "logs"));
   fs::remove(dir_);
+}
+
+namespace {
+
+// The application's logger writing formatted lines to a string, on a clock the test moves.
+class RateLimitTest : public LogSetupTest {
+ protected:
+  RateLimitTest() {
+    auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(out_);
+    sink->set_formatter(std::make_unique<wd::LogFormatter>());
+    logger_ = std::make_shared<wd::logging::RateLimitedLogger>(
+        "test", spdlog::sinks_init_list{sink}, [this] { return now_; });
+    logger_->set_level(spdlog::level::debug);
+    spdlog::set_default_logger(logger_);
+  }
+  // The logger writes its open counts into out_ when it goes: before out_ goes.
+  ~RateLimitTest() override {
+    spdlog::set_default_logger(saved_);
+    logger_.reset();
+  }
+  std::vector<std::string> lines() {
+    logger_->flush();
+    std::vector<std::string> out;
+    std::istringstream in(out_.str());
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+  }
+  static void siteA(int i) { WD_LOG_INFO("posting failed {}", i); }
+  static void siteB(int i) { WD_LOG_WARN("launching failed {}", i); }
+
+  std::ostringstream out_;
+  std::chrono::steady_clock::time_point now_{};
+  std::shared_ptr<wd::logging::RateLimitedLogger> logger_;
+};
+
+}  // namespace
+
+TEST_F(RateLimitTest, RepeatsFromOneSiteGiveOneLineThenTheCount) {
+  for (int i = 0; i < 1000; ++i) siteA(i);
+  ASSERT_EQ(lines().size(), 1u);
+  EXPECT_NE(lines()[0].find("[INFO ] posting failed 0 [siteA]"), std::string::npos);
+  now_ += std::chrono::seconds(9);
+  siteA(1000);  // still inside the window
+  now_ += std::chrono::seconds(1);
+  siteA(1001);
+  const auto all = lines();
+  ASSERT_EQ(all.size(), 2u);
+  EXPECT_NE(all[1].find("[INFO ] posting failed 1001 (1000 similar messages suppressed) [siteA]"),
+            std::string::npos)
+      << all[1];
+  // A new window: the next repeat is held back again.
+  siteA(1002);
+  EXPECT_EQ(lines().size(), 2u);
+}
+
+TEST_F(RateLimitTest, SitesAreIndependentAndDebugIsNeverHeldBack) {
+  for (int i = 0; i < 10; ++i) {
+    siteA(i);
+    siteB(i);
+    WD_LOG_DEBUG("trace {}", i);
+  }
+  auto all = lines();
+  ASSERT_EQ(all.size(), 12u);
+  EXPECT_NE(all[0].find("posting failed 0 [siteA]"), std::string::npos);
+  EXPECT_NE(all[1].find("[WARN ] launching failed 0 [siteB]"), std::string::npos);
+  now_ += std::chrono::seconds(10);
+  siteB(10);
+  all = lines();
+  ASSERT_EQ(all.size(), 13u);
+  EXPECT_NE(all[12].find("launching failed 10 (9 similar messages suppressed) [siteB]"),
+            std::string::npos)
+      << all[12];
+}
+
+TEST_F(RateLimitTest, CountsStillOpenAreWrittenWhenTheLoggerGoesAway) {
+  for (int i = 0; i < 3; ++i) siteA(i);
+  for (int i = 0; i < 2; ++i) siteB(i);
+  spdlog::set_default_logger(saved_);
+  logger_.reset();
+  std::vector<std::string> all;
+  std::istringstream in(out_.str());
+  for (std::string l; std::getline(in, l);) all.push_back(l);
+  ASSERT_EQ(all.size(), 4u);
+  EXPECT_NE(all[2].find("[INFO ] (2 similar messages suppressed) [siteA]"), std::string::npos)
+      << all[2];
+  EXPECT_NE(all[3].find("[WARN ] (1 similar message suppressed) [siteB]"), std::string::npos)
+      << all[3];
+  for (const auto& l : all) EXPECT_TRUE(std::regex_match(l + "\n", kLine)) << l;
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -71,6 +72,17 @@ TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
     }
     EXPECT_EQ(wd::UserDefaults(file).objectForKey(Settings::kRunAnyway), Json(false)) << before;
   }
+  // Already false on disk: the launch leaves the file alone (a save would replace it by rename).
+  struct stat saved {};
+  ASSERT_EQ(::stat(file.c_str(), &saved), 0);
+  {
+    wd::UserDefaults store(file);
+    Settings::initializeUserDefaults(store);
+    EXPECT_FALSE(store.boolForKey(Settings::kRunAnyway));
+  }
+  struct stat after {};
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, saved.st_ino);
 }
 
 TEST(SettingsTest, SharedControllerWorksOverTheStandardStore) {

@@ -334,6 +334,43 @@ TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
   EXPECT_EQ(UserDefaults(dir / "dotfiles" / "real.plist").integerForKey("k"), 2);
 }
 
+// A dangling link (a dotfile not yet created) is followed, never replaced by a plain file: its
+// target is created when the target's folder exists, else the save fails and the link stays.
+TEST(UserDefaultsTest, DanglingSymlinkIsFollowedOrKept) {
+  const fs::path dir = freshDir();
+  fs::create_directories(dir / "dotfiles");
+  fs::create_symlink("dotfiles/new.plist", dir / "s.plist");
+  fs::create_symlink(dir / "missing" / "new.plist", dir / "t.plist");
+  {
+    UserDefaults d(dir / "s.plist");
+    d.setInteger("k", 7);
+    EXPECT_TRUE(d.synchronize());
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
+  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "new.plist").integerForKey("k"), 7);
+  {
+    UserDefaults d(dir / "t.plist");
+    d.setInteger("k", 8);
+    EXPECT_FALSE(d.synchronize());
+    EXPECT_EQ(d.integerForKey("k"), 8);
+  }
+  EXPECT_TRUE(fs::is_symlink(dir / "t.plist"));
+  EXPECT_FALSE(fs::exists(dir / "missing"));
+  EXPECT_TRUE(asideFiles(dir).empty());
+}
+
+// A link to a damaged file: the target is set aside and the link keeps pointing where it did.
+TEST(UserDefaultsTest, DamagedLinkTargetIsSetAsideAndTheLinkStays) {
+  const fs::path dir = freshDir();
+  fs::create_directories(dir / "dotfiles");
+  writeText(dir / "dotfiles" / "real.plist", "garbage");
+  fs::create_symlink("dotfiles/real.plist", dir / "s.plist");
+  UserDefaults(dir / "s.plist").setInteger("k", 3);
+  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
+  EXPECT_EQ(asideFiles(dir / "dotfiles").size(), 1u);
+  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "real.plist").integerForKey("k"), 3);
+}
+
 TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
   const fs::path dir = freshDir();
   for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-BBBBBB", "s.plist.tmp-toolong",

@@ -46,10 +46,12 @@ std::shared_ptr<bridge::ScriptObject> AppDelegate::makeRootObject(
 void AppDelegate::applicationWillFinishLaunching() {
   childWindowControllers_.clear();
   // Logging is set up by the caller before anything else runs (it must precede every message).
-  initializeUserDefaults();
   mainWindowController_ =
       std::make_unique<MainWindowController>(windows_.makeMainWindow("public/index.html", *this));
   if (auto& window = mainWindowController_->windowController()) window->setWindowParams();
+  // After the page has started loading, so that its web process starts while the settings are
+  // saved; no page script can run (and read settings) before the main loop does.
+  initializeUserDefaults();
 }
 
 void AppDelegate::applicationDidFinishLaunching() {

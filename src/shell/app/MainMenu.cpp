@@ -5,11 +5,15 @@
 #include <cstring>
 
 #include "core/Log.h"
+#include "core/SafeFileReader.h"
 #include "shell/app/AppDelegate.h"
 
 namespace wd {
 
 namespace {
+
+// A layout is a few kilobytes; the cap only keeps a damaged resource from filling memory.
+constexpr std::size_t kMaxLayoutBytes = 4u * 1024u * 1024u;
 
 constexpr const char* kTitleActions[] = {"newItem", "messageAction", "gotoModule",
                                          "openShowFeedback"};
@@ -125,9 +129,13 @@ GMenuModel* MainMenu::model() const {
 bool MainMenu::load(const std::string& uiFile) {
   GtkBuilder* builder = gtk_builder_new();
   GError* error = nullptr;
-  if (!gtk_builder_add_from_file(builder, uiFile.c_str(), &error)) {
-    WD_LOG_INFO("The menu layout {} cannot be read: {}", uiFile,
-                error ? error->message : "unknown error");
+  const auto layout = readRegularFile(uiFile, kMaxLayoutBytes);
+  if (!layout.data ||
+      !gtk_builder_add_from_string(builder, layout.data->data(),
+                                   static_cast<gssize>(layout.data->size()), &error)) {
+    WD_LOG_INFO(
+        "The menu layout {} cannot be read: {}", uiFile,
+        !layout.data ? layout.error : std::string(error ? error->message : "unknown error"));
     g_clear_error(&error);
     g_object_unref(builder);
     return false;

@@ -2,9 +2,6 @@
 
 #include <glib.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "core/Bundle.h"
 #include "core/Log.h"
 #include "core/UserDefaults.h"
@@ -61,16 +58,8 @@ std::string fileURL(const std::string& resourcePath) {
 
 LocalConfiguration configuration() {
   if (!override().empty()) {
-    fs::path file = override() / "public" / "config.json";
-    std::ifstream in(file, std::ios::binary);
-    if (in) {
-      std::stringstream buffer;
-      buffer << in.rdbuf();
-      auto config = LocalConfiguration::fromText(buffer.str());
-      if (!config.settings.is_null()) return config;
-      WD_LOG_INFO("Local configuration {} is not valid JSON", file.string());
-      return config;
-    }
+    if (auto config = LocalConfiguration::loadFile(override() / "public" / "config.json"))
+      return std::move(*config);
   }
   return LocalConfiguration::load();
 }

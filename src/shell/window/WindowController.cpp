@@ -5,6 +5,7 @@
 
 #include "core/Bundle.h"
 #include "core/Log.h"
+#include "core/SafeFileReader.h"
 #include "core/Settings.h"
 #include "core/UserDefaults.h"
 #include "shell/ShellContext.h"
@@ -54,9 +55,13 @@ void WindowController::awakeFromNib(WebKitWebView* related) {
   if (auto layout = Bundle::main().pathForResource("MainWindow", "ui", "ui")) {
     builder = gtk_builder_new();
     GError* error = nullptr;
-    if (!gtk_builder_add_from_file(builder, layout->c_str(), &error)) {
+    // A layout is a few kilobytes; the cap only keeps a damaged resource from filling memory.
+    const auto text = readRegularFile(*layout, 4u * 1024u * 1024u);
+    if (!text.data ||
+        !gtk_builder_add_from_string(builder, text.data->data(),
+                                     static_cast<gssize>(text.data->size()), &error)) {
       WD_LOG_INFO("The window layout {} cannot be read: {}", *layout,
-                  error ? error->message : "unknown error");
+                  !text.data ? text.error : std::string(error ? error->message : "unknown error"));
       g_clear_error(&error);
       g_clear_object(&builder);
     }

@@ -8,6 +8,7 @@
 
 #include "core/Json.h"
 #include "core/Paths.h"
+#include "core/SafeFileReader.h"
 
 namespace wd {
 
@@ -22,11 +23,10 @@ bool validName(const std::string& name) {
 
 std::optional<WindowFrame> WindowFrame::load(const std::string& name) {
   if (!validName(name)) return std::nullopt;
-  gchar* text = nullptr;
-  gsize length = 0;
-  if (!g_file_get_contents(fileFor(name).c_str(), &text, &length, nullptr)) return std::nullopt;
-  auto json = JSONObject(std::string(text, length));
-  g_free(text);
+  // A frame is four numbers; anything much larger is not a frame file.
+  const auto text = readRegularFile(fileFor(name), 64u * 1024u);
+  if (!text.data) return std::nullopt;
+  auto json = JSONObject(*text.data);
   if (!json || !json->is_object()) return std::nullopt;
   WindowFrame f;
   try {
