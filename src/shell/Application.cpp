@@ -56,7 +56,7 @@ struct Shell {
   std::optional<WindowEnvironment> environment;
   std::unique_ptr<WindowControllerFactory> windows;
   std::unique_ptr<AppDelegate> delegate;
-  std::unique_ptr<MainMenu> menu;
+  std::shared_ptr<MainMenu> menu;  // shared with the context
   std::unique_ptr<SystemEvents> systemEvents;
   std::shared_ptr<void> extensionState;
   guint signalSources[2] = {0, 0};
@@ -93,16 +93,21 @@ void onStartup(GtkApplication* app, Shell* shell) {
   gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
 
   shell->control = std::make_shared<GtkApplicationControl>(app);
+  // The menu's actions reach the delegate made below (none until then).
+  shell->menu =
+      std::make_shared<MainMenu>(G_ACTION_MAP(app), [shell] { return shell->delegate.get(); });
+  if (auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui"))
+    shell->menu->load(*layout);
   shell->context = std::make_unique<ShellContext>(ShellContext::Services{
       shell->control, std::make_shared<DesktopNotificationService>(),
       std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
-      &NotificationCenter::defaultCenter(),
+      &NotificationCenter::defaultCenter(), shell->menu,
       std::make_shared<PDKeychainBindingsController>(
           Bundle::main().identifier(), std::make_shared<keychain::LibsecretBackend>())});
   ShellContext& context = *shell->context;
   // The page's synchronous secure reads are answered from what this brings in.
   context.keychain().prefetch();
-  registerShellScriptClasses(context.scriptClasses(), context);
+  registerShellScriptClasses(context);
   chooseWebClient(shell->options, context.defaults());
 
   shell->web = std::make_unique<WebContext>(context.bridgeHost(), context.defaults());
@@ -113,10 +118,6 @@ void onStartup(GtkApplication* app, Shell* shell) {
       context, *shell->web, *delegate,
       [delegate](std::shared_ptr<WebWindow> window) { return delegate->makeRootObject(window); }});
 
-  shell->menu =
-      std::make_unique<MainMenu>(G_ACTION_MAP(app), [shell] { return shell->delegate.get(); });
-  if (auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui"))
-    shell->menu->load(*layout);
   gtk_application_set_menubar(app, shell->menu->model());
   delegate->setMainMenu(shell->menu.get());
 

@@ -1,9 +1,10 @@
 #pragma once
 // The running application's services, made once at start-up and handed down by constructor to
 // everything in the shell that needs them: application control, desktop notifications, the
-// workspace (URLs, applications), the settings store, the named-notification centre, the
-// keychain store (secure values), the script-class registry and the script bridge's host. Tests
-// make a context over doubles instead of replacing process-wide objects.
+// workspace (URLs, applications), the settings store, the application's menus, the
+// named-notification centre, the keychain store (secure values), the script-class registry and
+// the script bridge's host. Tests make a context over doubles instead of replacing process-wide
+// objects.
 //
 // The context owns the bridge host and the class registry; the other services are shared with
 // their creator. Destroying the context drops the bridge host first, so the script objects the
@@ -13,6 +14,7 @@
 namespace wd {
 
 class ApplicationControl;
+class ApplicationMenu;
 class NotificationCenter;
 class NotificationService;
 class PDKeychainBindingsController;
@@ -32,6 +34,8 @@ class ShellContext {
     std::shared_ptr<Workspace> workspace;
     UserDefaults* defaults = nullptr;      // not owned
     NotificationCenter* center = nullptr;  // not owned
+    // The application's menus; none in contexts without menus (MacGap.Menu is then absent).
+    std::shared_ptr<ApplicationMenu> menus = nullptr;
     // The keychain store; none gives a store without a keyring (values kept for this run only).
     std::shared_ptr<PDKeychainBindingsController> keychain;
   };
@@ -46,6 +50,7 @@ class ShellContext {
   Workspace& workspace() const { return *services_.workspace; }
   UserDefaults& defaults() const { return *services_.defaults; }
   NotificationCenter& center() const { return *services_.center; }
+  ApplicationMenu* menus() const { return services_.menus.get(); }
   PDKeychainBindingsController& keychain() const { return *services_.keychain; }
   bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
   bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }

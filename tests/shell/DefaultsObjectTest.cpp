@@ -51,7 +51,7 @@ class DefaultsObject : public ::testing::Test {
   ShellContext context{ShellContext::Services{
       std::make_shared<FakeApplicationControl>(), std::make_shared<FakeNotificationService>(),
       std::make_shared<FakeWorkspace>(), &UserDefaults::standard(),
-      &NotificationCenter::defaultCenter(), keychain}};
+      &NotificationCenter::defaultCenter(), nullptr, keychain}};
   struct Window {
     std::shared_ptr<FakeWindow> window;
     std::shared_ptr<Defaults> defaults;

@@ -6,6 +6,7 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -347,6 +348,23 @@ TEST(EndToEnd, ABurstOfLinksWhoseHandlerCallsTheBridgeArrivesWholeAndInOrder) {
   EXPECT_EQ((*app.page())["ordered"], Json(true));
 }
 
+TEST(EndToEnd, ThePageWritesAndReadsFilesAndRunsAProgram) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  const std::string path = (fs::path(std::getenv("HOME")) / "draft.json").string();
+  app.evaluate(
+      "MacGap.File.write(" + Json(path).dump() +
+      ", {subject: 'Hi'}, 'json'); state.read = MacGap.File.read(" + Json(path).dump() +
+      ", 'json'); MacGap.Task.create('/bin/echo', function (r) { state.task = r; render(); "
+      "}); MacGap.Task.arguments = ['from', 'echo']; MacGap.Task.pipeOutput = true; "
+      "MacGap.Task.launch(); render();");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("task"); }));
+  auto page = *app.page();
+  EXPECT_EQ(page["read"], Json({{"subject", "Hi"}}));
+  EXPECT_EQ(page["task"]["status"], Json(0));
+  EXPECT_EQ(page["task"]["stdOut"], Json("from echo\n"));
+}
+
 TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
   const fs::path frame =
       fs::path(std::getenv("XDG_STATE_HOME")) / "wendrel-desktop" / "MacGapWindow.json";
@@ -360,6 +378,80 @@ TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
     EXPECT_EQ(g_subprocess_get_exit_status(app.process()), 0) << signal;
     EXPECT_TRUE(fs::exists(frame)) << signal;
   }
+}
+
+// The item of `model` labelled `label` (depth first through sections and submenus): its action
+// and accelerator. A remote menu model is filled only while someone listens to it: every model
+// visited is kept (in `seen`) with a listener, and its items arrive on the loop.
+std::optional<std::pair<std::string, std::string>> findMenuItem(GMenuModel* model,
+                                                                const std::string& label,
+                                                                std::vector<GMenuModel*>& seen) {
+  if (std::find(seen.begin(), seen.end(), model) == seen.end()) {
+    seen.push_back(G_MENU_MODEL(g_object_ref(model)));
+    g_signal_connect(model, "items-changed", G_CALLBACK(+[] {}), nullptr);
+  }
+  const int n = g_menu_model_get_n_items(model);
+  for (int i = 0; i < n; ++i) {
+    g_autofree gchar* itemLabel = nullptr;
+    g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_LABEL, "s", &itemLabel);
+    if (itemLabel && label == itemLabel) {
+      g_autofree gchar* action = nullptr;
+      g_autofree gchar* accel = nullptr;
+      g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_ACTION, "s", &action);
+      g_menu_model_get_item_attribute(model, i, "accel", "s", &accel);
+      return std::make_pair(std::string(action ? action : ""), std::string(accel ? accel : ""));
+    }
+    for (const char* link : {G_MENU_LINK_SUBMENU, G_MENU_LINK_SECTION}) {
+      if (GMenuModel* sub = g_menu_model_get_item_link(model, i, link)) {
+        auto found = findMenuItem(sub, label, seen);
+        g_object_unref(sub);
+        if (found) return found;
+      }
+    }
+  }
+  return std::nullopt;
+}
+
+TEST(EndToEnd, MenusAndTheWindowFromThePageReachTheMenuBarAndTheWindow) {
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  app.evaluate(R"(state.pinged = 0; state.sizes = [];
+    window.addEventListener('resize', function (e) {
+      if (e.data) { state.sizes.push(e.data.width + 'x' + e.data.height); render(); } });
+    var tools = MacGap.Menu.addItem({label: 'Tools'});
+    tools.submenu.addItem({label: 'Ping', keys: 'cmd+shift+p'},
+                          function () { state.pinged++; render(); });
+    state.file = MacGap.Menu.getItem('File') !== undefined;
+    state.key = MacGap.Menu.constructor.getKeyFromString('cmd+,');
+    MacGap.Window.resize(720, 540); render();)");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("key"); }));
+  EXPECT_EQ((*app.page())["file"], Json(true));
+  EXPECT_EQ((*app.page())["key"], Json(","));
+  EXPECT_TRUE(app.waitForPage([](const Json& p) {
+    for (const auto& s : p["sizes"])
+      if (s == "720x540") return true;
+    return false;
+  }));
+
+  // The application's menu bar, as every window shows it (exported on the session bus).
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  GDBusMenuModel* menubar =
+      g_dbus_menu_model_get(bus, kBusName, "/com/tovik/WendrelDesktop/menus/menubar");
+  std::optional<std::pair<std::string, std::string>> ping;
+  std::vector<GMenuModel*> seen;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        ping = findMenuItem(G_MENU_MODEL(menubar), "Ping", seen);
+        return ping.has_value();
+      },
+      30));
+  EXPECT_EQ(ping->second, "<Primary><Shift>p");
+  ASSERT_EQ(ping->first.rfind("app.", 0), 0u);
+  app.activateAction(ping->first.c_str() + 4);
+  EXPECT_TRUE(app.waitForPage([](const Json& p) { return p["pinged"] == 1; }));
+  for (GMenuModel* m : seen) g_object_unref(m);
+  g_object_unref(menubar);
+  g_object_unref(bus);
 }
 
 TEST(EndToEnd, QuitFromTheMenuEndsTheApplication) {

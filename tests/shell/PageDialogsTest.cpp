@@ -230,7 +230,7 @@ TEST_F(PageDialogs, TheFileInputGetsOneChosenFileOrNothing) {
 
 // Delivers `uris` to the view as a drop's data arrives: "drag-data-received" with a
 // text/uri-list selection, fetched from a private selection this process owns.
-void drop(WebKitWebView* view, std::vector<std::string> uris) {
+void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = true) {
   GtkClipboard* source = gtk_clipboard_get(gdk_atom_intern_static_string("WD_TEST_DROP"));
   static const GtkTargetEntry kTarget{const_cast<char*>("text/uri-list"), 0, 0};
   ASSERT_TRUE(gtk_clipboard_set_with_data(
@@ -267,6 +267,19 @@ void drop(WebKitWebView* view, std::vector<std::string> uris) {
       new std::shared_ptr<Delivery>(delivery));
   EXPECT_TRUE(waitFor([&] { return delivery->done; }));
   g_signal_handler_disconnect(view, engineGuard);
+  if (released) {
+    // The user lets go: "drag-drop" (the engine's handler kept out as above).
+    const gulong dropGuard = g_signal_connect(
+        view, "drag-drop",
+        G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, gint, gint, guint, gpointer) -> gboolean {
+          g_signal_stop_emission_by_name(w, "drag-drop");
+          return TRUE;
+        }),
+        nullptr);
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(view, "drag-drop", nullptr, 20, 20, guint(GDK_CURRENT_TIME), &handled);
+    g_signal_handler_disconnect(view, dropGuard);
+  }
   gtk_clipboard_clear(source);
 }
 
@@ -275,6 +288,9 @@ TEST_F(PageDialogs, DroppedFileURIsReachThePageAsPaths) {
   g_autofree char* spacedUri = g_filename_to_uri(spaced.c_str(), nullptr, nullptr);
   g_autofree char* plainUri = g_filename_to_uri(plain.c_str(), nullptr, nullptr);
   ASSERT_NE(std::string(spacedUri).find("with%20space"), std::string::npos);
+  // Dragged across the page without being dropped: nothing.
+  drop(view(), {plainUri}, false);
+  EXPECT_EQ(valueOf("typeof MacGap.droppedFiles"), Json("undefined"));
   drop(view(), {spacedUri, "https://example.com/elsewhere.txt", plainUri});
   EXPECT_EQ(valueOf("MacGap.droppedFiles"), Json::array({spaced.string(), plain.string()}));
 }

@@ -7,6 +7,7 @@
 #include "core/Log.h"
 #include "core/SafeFileReader.h"
 #include "shell/app/AppDelegate.h"
+#include "shell/menu/NativeMenu.h"
 
 namespace wd {
 
@@ -91,17 +92,7 @@ struct ActionContext {
 }  // namespace
 
 std::string MainMenu::titleOf(const std::string& label) {
-  std::string out;
-  out.reserve(label.size());
-  for (std::size_t i = 0; i < label.size(); ++i) {
-    if (label[i] != '_') {
-      out += label[i];
-    } else if (i + 1 < label.size() && label[i + 1] == '_') {
-      out += '_';  // "__" is a literal underscore
-      ++i;
-    }
-  }
-  return out;
+  return titleOfLabel(label);
 }
 
 bool MainMenu::passesTitle(const std::string& actionName) {
@@ -113,17 +104,20 @@ bool MainMenu::passesTitle(const std::string& actionName) {
 MainMenu::MainMenu(GActionMap* actions, std::function<AppDelegate*()> delegate)
     : actions_(actions), delegate_(std::move(delegate)), menubar_(g_menu_new()) {
   g_object_ref(actions_);
+  menuActions_ = std::make_shared<MenuActions>(actions_);
+  root_ = NativeMenu::create(menuActions_, "");
   addActions();
 }
 
 MainMenu::~MainMenu() {
+  root_.reset();
   g_object_unref(menubar_);
   if (outOfOffice_) g_object_unref(outOfOffice_);
   g_object_unref(actions_);
 }
 
 GMenuModel* MainMenu::model() const {
-  return G_MENU_MODEL(menubar_);
+  return root_->model();
 }
 
 bool MainMenu::load(const std::string& uiFile) {
@@ -145,6 +139,7 @@ bool MainMenu::load(const std::string& uiFile) {
   if (ok) {
     g_menu_remove_all(menubar_);
     copyMenu(G_MENU_MODEL(menubar), menubar_);
+    root_->importFrom(G_MENU_MODEL(menubar_));
   }
   g_object_unref(builder);
   return ok;
@@ -219,7 +214,7 @@ bool MainMenu::outOfOfficeState() const {
 
 std::optional<MainMenu::Item> MainMenu::findItem(const std::string& label) const {
   Item item;
-  if (!findIn(G_MENU_MODEL(menubar_), label, item)) return std::nullopt;
+  if (!findIn(model(), label, item)) return std::nullopt;
   return item;
 }
 

@@ -2,10 +2,15 @@
 // The application's main menu: one menu model (from the "MainMenu" layout) owned by the
 // application and shown as every window's menu bar, and the actions its items call. Items of
 // the actions that pass a title (newItem, messageAction, gotoModule, openShowFeedback) carry
-// their own label as target, so the page receives the item's title.
+// their own label as target, so the page receives the item's title. The loaded menu becomes the
+// root of the application's native menus (NativeMenu), which the page's Menu objects change;
+// the menu bar shows that root's model.
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "shell/menu/ApplicationMenu.h"
 
 typedef struct _GMenu GMenu;
 typedef struct _GMenuModel GMenuModel;
@@ -16,12 +21,12 @@ namespace wd {
 
 class AppDelegate;
 
-class MainMenu {
+class MainMenu : public ApplicationMenu {
  public:
   // Actions are added to `actions` (the GtkApplication, or any action map in tests) and call
   // the delegate that `delegate` returns at the time (none: nothing happens).
   MainMenu(GActionMap* actions, std::function<AppDelegate*()> delegate);
-  ~MainMenu();
+  ~MainMenu() override;
   MainMenu(const MainMenu&) = delete;
   MainMenu& operator=(const MainMenu&) = delete;
 
@@ -29,6 +34,10 @@ class MainMenu {
   // read, leaving an empty menu.
   bool load(const std::string& uiFile);
   GMenuModel* model() const;
+
+  // ApplicationMenu
+  std::shared_ptr<NativeMenu> mainMenu() override { return root_; }
+  std::shared_ptr<MenuActions> menuActions() override { return menuActions_; }
 
   // The "Out of Office" item's state (a check item). Choosing the item does not change it.
   void setOutOfOfficeState(bool on);
@@ -55,6 +64,8 @@ class MainMenu {
   std::function<AppDelegate*()> delegate_;
   GMenu* menubar_ = nullptr;
   GSimpleAction* outOfOffice_ = nullptr;
+  std::shared_ptr<MenuActions> menuActions_;
+  std::shared_ptr<NativeMenu> root_;
 };
 
 }  // namespace wd

@@ -2,10 +2,13 @@
 
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "shell/ShellContext.h"
 #include "shell/commands/Defaults.h"
 #include "shell/commands/Dialog.h"
 #include "shell/commands/File.h"
+#include "shell/commands/Menu.h"
 #include "shell/commands/Task.h"
+#include "shell/commands/Window.h"
 #include "shell/window/WebWindow.h"
 
 namespace wd {
@@ -26,7 +29,8 @@ void DesktopCommand::publishAppReady() {
     window->pageEvents().pageReady();
 }
 
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry, ShellContext& context) {
+void registerShellScriptClasses(ShellContext& context) {
+  auto& registry = context.scriptClasses();
   registry.registerClass<DesktopCommand>("DesktopCommand");
   registry.registerClass<File>("File");
   registry.registerClass<Dialog>("Dialog");
@@ -34,6 +38,15 @@ void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry, ShellCon
   registry.registerClass("Defaults", [&context](std::shared_ptr<bridge::WindowHandle> w) {
     return std::make_shared<Defaults>(w, context);
   });
+  // Installed on every MacGap by the window's delegate.
+  registry.registerClass("Window", [](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Window>(std::dynamic_pointer_cast<WebWindow>(w));
+  });
+  registry.registerClass(
+      "Menu",
+      [&context](std::shared_ptr<bridge::WindowHandle>) -> std::shared_ptr<bridge::ScriptObject> {
+        return Menu::mainMenu(context);
+      });
 }
 
 }  // namespace wd

@@ -6,9 +6,6 @@
 namespace wd {
 
 class ShellContext;
-namespace bridge {
-class ScriptObjectRegistry;
-}
 
 class DesktopCommand : public bridge::Command {
  public:
@@ -20,8 +17,8 @@ class DesktopCommand : public bridge::Command {
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Defaults) with a
-// class registry; objects that use the application's services get them from `context`.
-void registerShellScriptClasses(bridge::ScriptObjectRegistry& registry, ShellContext& context);
+// Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Defaults, and Window
+// and Menu, which every window's delegate installs) with the context's class registry.
+void registerShellScriptClasses(ShellContext& context);
 
 }  // namespace wd

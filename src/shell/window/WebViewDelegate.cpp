@@ -120,8 +120,11 @@ gboolean onContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKi
 
 // --- files dropped on the page -------------------------------------------------------------
 
-void onDragDataReceived(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionData* data, guint,
-                        guint, gpointer self) {
+// The engine asks for a drag's data while the pointer moves over the page, not only when the
+// user drops: data is kept as pending and becomes a drop only on "drag-drop" of the same drag
+// (or, when the drop comes first, when its data arrives).
+void onDragDataReceived(GtkWidget*, GdkDragContext* context, gint, gint, GtkSelectionData* data,
+                        guint, guint, gpointer self) {
   gchar** uris = data ? gtk_selection_data_get_uris(data) : nullptr;
   if (!uris) return;
   std::vector<std::string> paths;
@@ -132,7 +135,13 @@ void onDragDataReceived(GtkWidget*, GdkDragContext*, gint, gint, GtkSelectionDat
   }
   g_strfreev(uris);
   auto* alive = static_cast<Alive*>(self);
-  if (!paths.empty() && **alive) (**alive)->filesDropped(paths);
+  if (!paths.empty() && **alive) (**alive)->dragDataArrived(context, std::move(paths));
+}
+
+gboolean onDragDrop(GtkWidget*, GdkDragContext* context, gint, gint, guint, gpointer self) {
+  auto* alive = static_cast<Alive*>(self);
+  if (**alive) (**alive)->dragDropped(context);
+  return FALSE;  // the engine handles the drop as well
 }
 
 }  // namespace
@@ -178,6 +187,8 @@ std::optional<bridge::InstallSet> WebViewDelegate::installSet(const std::string&
   if (!pluginsMade_ && window) {
     pluginsMade_ = true;
     auto& registry = env_.context.scriptClasses();
+    windowObject_ = registry.create("Window", window);
+    menuObject_ = registry.create("Menu", window);
     for (const auto& name : window->pluginNames()) {
       auto object = registry.create(name, window);
       if (object) plugins_.emplace_back(name, std::move(object));
@@ -185,6 +196,8 @@ std::optional<bridge::InstallSet> WebViewDelegate::installSet(const std::string&
   }
   bridge::InstallSet set;
   set.root = root_;
+  if (windowObject_) set.members.emplace_back("Window", windowObject_);
+  if (menuObject_) set.members.emplace_back("Menu", menuObject_);
   for (const auto& [name, object] : plugins_) set.members.emplace_back(name, object);
   return set;
 }
@@ -192,6 +205,27 @@ std::optional<bridge::InstallSet> WebViewDelegate::installSet(const std::string&
 void WebViewDelegate::filesDropped(const std::vector<std::string>& paths) {
   makeRootObject();
   if (auto* target = dynamic_cast<FileDropTarget*>(root_.get())) target->addFiles(paths);
+}
+
+void WebViewDelegate::dragDataArrived(const void* drag, std::vector<std::string> paths) {
+  if (dropWaiting_ && drag == dropDrag_) {
+    dropWaiting_ = false;
+    filesDropped(paths);
+    return;
+  }
+  pendingDrop_ = std::move(paths);
+  pendingDrag_ = drag;
+}
+
+void WebViewDelegate::dragDropped(const void* drag) {
+  if (!pendingDrop_.empty() && drag == pendingDrag_) {
+    auto paths = std::move(pendingDrop_);
+    pendingDrop_.clear();
+    filesDropped(paths);
+    return;
+  }
+  dropWaiting_ = true;
+  dropDrag_ = drag;
 }
 
 void WebViewDelegate::connectSignals() {
@@ -202,6 +236,9 @@ void WebViewDelegate::connectSignals() {
   add(g_signal_connect(webView_, "context-menu", G_CALLBACK(onContextMenu), nullptr));
   add(g_signal_connect_data(
       webView_, "drag-data-received", G_CALLBACK(onDragDataReceived), alive,
+      +[](gpointer data, GClosure*) { delete static_cast<Alive*>(data); }, GConnectFlags(0)));
+  add(g_signal_connect_data(
+      webView_, "drag-drop", G_CALLBACK(onDragDrop), new Alive(alive_),
       +[](gpointer data, GClosure*) { delete static_cast<Alive*>(data); }, GConnectFlags(0)));
   // window.print(): the page's print dialog.
   add(g_signal_connect(webView_, "print",

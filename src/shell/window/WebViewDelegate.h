@@ -1,8 +1,9 @@
 #pragma once
-// The web view's delegate for one window: installs MacGap (App and the configured objects) into
-// every main-frame script context, announces finished frame loads ("MacGap.load.complete"),
-// shows the page's alert, confirm and file dialogs, filters the context menu, hands dropped
-// files to App, prints, and makes the windows the page opens.
+// The web view's delegate for one window: installs MacGap (App, Window, Menu and the configured
+// objects; Window and Menu are made by class name through the context's registry) into every
+// main-frame script context, announces finished frame loads ("MacGap.load.complete"), shows the
+// page's alert, confirm and file dialogs, filters the context menu, hands dropped files to App,
+// prints, and makes the windows the page opens.
 #include <memory>
 #include <string>
 #include <utility>
@@ -43,6 +44,10 @@ class WebViewDelegate {
   bool printing() const { return printing_; }
   // Files dropped on the page: handed to the root object when it takes files (addFiles).
   void filesDropped(const std::vector<std::string>& paths);
+  // A drag's file data arrived (the engine asks for it while the pointer moves, too) / the
+  // user dropped the drag: files count as dropped only when both happened for the same drag.
+  void dragDataArrived(const void* drag, std::vector<std::string> paths);
+  void dragDropped(const void* drag);
 
   // Stops every signal and the bridge (the window is being torn down).
   void detach();
@@ -58,8 +63,14 @@ class WebViewDelegate {
   std::shared_ptr<bridge::ScriptPage> page_;
   std::shared_ptr<bridge::ScriptObject> root_;
   bool pluginsMade_ = false;
+  std::shared_ptr<bridge::ScriptObject> windowObject_;  // MacGap.Window
+  std::shared_ptr<bridge::ScriptObject> menuObject_;    // MacGap.Menu
   std::vector<std::pair<std::string, std::shared_ptr<bridge::ScriptObject>>> plugins_;
   bool printing_ = false;
+  std::vector<std::string> pendingDrop_;
+  const void* pendingDrag_ = nullptr;
+  bool dropWaiting_ = false;
+  const void* dropDrag_ = nullptr;
   std::vector<unsigned long> handlers_;
   // Shared with asynchronous dialogs so they can tell that the delegate is gone.
   std::shared_ptr<WebViewDelegate*> alive_;
