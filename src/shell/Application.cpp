@@ -3,6 +3,7 @@
 #include <glib-unix.h>
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -11,6 +12,8 @@
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
 #include "core/UserDefaults.h"
+#include "keychain/LibsecretBackend.h"
+#include "keychain/PDKeychainBindingsController.h"
 #include "shell/ShellContext.h"
 #include "shell/app/AppDelegate.h"
 #include "shell/app/ApplicationControl.h"
@@ -96,12 +99,19 @@ void onStartup(GtkApplication* app, Shell* shell) {
       std::make_shared<MainMenu>(G_ACTION_MAP(app), [shell] { return shell->delegate.get(); });
   if (auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui"))
     shell->menu->load(*layout);
-  shell->context = std::make_unique<ShellContext>(
-      ShellContext::Services{shell->control, std::make_shared<DesktopNotificationService>(),
-                             std::make_shared<GioWorkspace>(), &UserDefaults::standard(),
-                             &NotificationCenter::defaultCenter(), shell->menu,
-                             std::make_shared<GtkTextClipboard>()});
+  shell->context = std::make_unique<ShellContext>(ShellContext::Services{
+      .application = shell->control,
+      .notifications = std::make_shared<DesktopNotificationService>(),
+      .workspace = std::make_shared<GioWorkspace>(),
+      .defaults = &UserDefaults::standard(),
+      .center = &NotificationCenter::defaultCenter(),
+      .menus = shell->menu,
+      .clipboard = std::make_shared<GtkTextClipboard>(),
+      .keychain = std::make_shared<PDKeychainBindingsController>(
+          Bundle::main().identifier(), std::make_shared<keychain::LibsecretBackend>())});
   ShellContext& context = *shell->context;
+  // The page's synchronous secure reads are answered from what this brings in.
+  context.keychain().prefetch();
   registerShellScriptClasses(context);
   chooseWebClient(shell->options, context.defaults());
 
@@ -172,6 +182,8 @@ void onShutdown(GtkApplication*, Shell* shell) {
   shell->menu.reset();
   shell->environment.reset();
   shell->web.reset();
+  // Secure values set just before quitting still reach the keyring (a hung keyring gets 3 s).
+  if (shell->context) shell->context->keychain().finishWrites(std::chrono::seconds(3));
   shell->context.reset();
   shell->control.reset();
 }

@@ -2,6 +2,8 @@
 
 #include "bridge/BridgeHost.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "core/Bundle.h"
+#include "keychain/PDKeychainBindingsController.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/media/TextClipboard.h"
 #include "shell/notifications/NotificationService.h"
@@ -15,6 +17,9 @@ ShellContext::ShellContext(Services services)
       scriptClasses_(std::make_unique<bridge::ScriptObjectRegistry>()),
       bridgeHost_(std::make_unique<bridge::BridgeHost>()) {
   if (!services_.badge) services_.badge = std::make_shared<LauncherBadge>();
+  if (!services_.keychain)
+    services_.keychain =
+        std::make_shared<PDKeychainBindingsController>(Bundle::main().identifier(), nullptr);
 }
 
 ShellContext::~ShellContext() {

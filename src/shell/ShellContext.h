@@ -2,8 +2,9 @@
 // The running application's services, made once at start-up and handed down by constructor to
 // everything in the shell that needs them: application control, desktop notifications, the
 // workspace (URLs, applications), the launcher badge, the settings store, the application's
-// menus, the text clipboard, the named-notification centre, the script-class registry and the
-// script bridge's host. Tests make a context over doubles instead of replacing process-wide
+// menus, the text clipboard, the named-notification centre, the keychain store (secure values),
+// the script-class registry and the script bridge's host. Tests make a context over doubles
+// instead of replacing process-wide
 // objects.
 //
 // The context owns the bridge host and the class registry; the other services are shared with
@@ -19,6 +20,7 @@ class Badge;
 class NotificationCenter;
 class NotificationService;
 class TextClipboard;
+class PDKeychainBindingsController;
 class UserDefaults;
 class Workspace;
 namespace bridge {
@@ -28,7 +30,8 @@ class ScriptObjectRegistry;
 
 class ShellContext {
  public:
-  // Every service is required, except `badge` (none: the desktop's launcher badge).
+  // Every service is required, except `badge` (none: the desktop's launcher badge) and
+  // `keychain` (none: a store without a keyring, values kept for this run only).
   struct Services {
     std::shared_ptr<ApplicationControl> application;
     std::shared_ptr<NotificationService> notifications;
@@ -39,6 +42,8 @@ class ShellContext {
     std::shared_ptr<ApplicationMenu> menus = nullptr;
     std::shared_ptr<TextClipboard> clipboard;
     std::shared_ptr<Badge> badge;
+    // The keychain store; none gives a store without a keyring (values kept for this run only).
+    std::shared_ptr<PDKeychainBindingsController> keychain;
   };
 
   explicit ShellContext(Services services);
@@ -54,6 +59,7 @@ class ShellContext {
   NotificationCenter& center() const { return *services_.center; }
   ApplicationMenu* menus() const { return services_.menus.get(); }
   TextClipboard& clipboard() const { return *services_.clipboard; }
+  PDKeychainBindingsController& keychain() const { return *services_.keychain; }
   bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
   bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }
 

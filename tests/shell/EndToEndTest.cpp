@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "core/Json.h"
+#include "shell/KeychainTestSupport.h"
 #include "shell/NotificationDaemon.h"
 
 namespace wd::test {
@@ -476,6 +477,23 @@ TEST(EndToEnd, QuitFromTheMenuEndsTheApplication) {
   ASSERT_TRUE(app.waitForExit(30));
   EXPECT_TRUE(g_subprocess_get_if_exited(app.process()));
   EXPECT_EQ(g_subprocess_get_exit_status(app.process()), 0);
+}
+
+TEST(EndToEnd, ThePagesSecureValueIsTheSessionKeyringsItemAndSettingsChangesComeBack) {
+  secretTool({"clear", "service", kService, "account", "MacGap_password"});
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  app.evaluate(
+      "document.addEventListener('userDefaultsChanged', function (e) {"
+      "  state.changed = e.data; render(); });"
+      "MacGap.Defaults.setSecure('password', 'from the page \\u00e9');"
+      "state.secure = MacGap.Defaults.getSecure('password');"
+      "MacGap.Defaults.set('e2e', 42.7, 'int');");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("changed"); }));
+  EXPECT_EQ((*app.page())["secure"], Json("from the page \xC3\xA9"));
+  EXPECT_EQ((*app.page())["changed"]["MacGap_e2e"], Json(42));
+  EXPECT_TRUE(waitFor([] { return lookupOutside("MacGap_password") == "from the page \xC3\xA9"; }));
+  secretTool({"clear", "service", kService, "account", "MacGap_password"});
 }
 
 }  // namespace

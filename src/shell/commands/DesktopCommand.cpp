@@ -4,6 +4,7 @@
 #include "bridge/ScriptObjectRegistry.h"
 #include "shell/ShellContext.h"
 #include "shell/commands/Clipboard.h"
+#include "shell/commands/Defaults.h"
 #include "shell/commands/Dialog.h"
 #include "shell/commands/Dock.h"
 #include "shell/commands/File.h"
@@ -40,6 +41,9 @@ void registerShellScriptClasses(ShellContext& context) {
   registry.registerClass<File>("File");
   registry.registerClass<Dialog>("Dialog");
   registry.registerClass<Task>("Task");
+  registry.registerClass("Defaults", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<Defaults>(w, context);
+  });
   // Installed on every MacGap by the window's delegate.
   registry.registerClass("Window", [](std::shared_ptr<bridge::WindowHandle> w) {
     return std::make_shared<Window>(std::dynamic_pointer_cast<WebWindow>(w));

@@ -17,9 +17,10 @@ class DesktopCommand : public bridge::Command {
   void publishAppReady();
 };
 
-// Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Sound, Clipboard,
-// Fonts, Notify, Dock, StatusItem, and Window and Menu, which every window's delegate installs)
-// with the context's class registry; objects that use a service of the context get it from there.
+// Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Defaults, Sound,
+// Clipboard, Fonts, Notify, Dock, StatusItem, and Window and Menu, which every window's delegate
+// installs) with the context's class registry; objects that use a service of the context get it
+// from there.
 void registerShellScriptClasses(ShellContext& context);
 
 }  // namespace wd

@@ -78,6 +78,12 @@ const bridge::ClassInfo& Menu::scriptClass() const {
   return info;
 }
 
+GActionGroup* Menu::menuActions() const {
+  auto menu = menu_.lock();
+  GActionMap* map = menu && menu->actions() ? menu->actions()->map() : nullptr;
+  return map && G_IS_ACTION_GROUP(map) ? G_ACTION_GROUP(map) : nullptr;
+}
+
 GMenuModel* Menu::model() const {
   auto menu = menu_.lock();
   return menu ? menu->model() : nullptr;

@@ -15,6 +15,7 @@
 
 typedef struct _GMenuModel GMenuModel;
 
+#include "shell/tray/MenuModelProvider.h"
 namespace wd {
 
 class MenuActions;
@@ -23,7 +24,7 @@ class NativeMenu;
 class NativeMenuItem;
 class ShellContext;
 
-class Menu : public bridge::Command {
+class Menu : public bridge::Command, public MenuModelProvider {
  public:
   // The wrapper the native menu already has, else a new one (which attaches itself).
   static std::shared_ptr<Menu> wrapperFor(const std::shared_ptr<NativeMenu>& menu,
@@ -45,6 +46,9 @@ class Menu : public bridge::Command {
 
   // The native menu's model (what GTK shows; the tray shows a "statusbar" menu's).
   GMenuModel* model() const;
+  // MenuModelProvider (the tray shows this menu when the page assigns it to StatusItem.menu).
+  GMenuModel* menuModel() const override { return model(); }
+  GActionGroup* menuActions() const override;
   std::shared_ptr<NativeMenu> nativeMenu() const { return menu_.lock(); }
 
   Menu(const std::shared_ptr<NativeMenu>& menu, std::optional<std::string> type, bool owned);

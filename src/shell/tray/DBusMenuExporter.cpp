@@ -321,7 +321,10 @@ struct DBusMenuExporter::Impl {
     if (g_strcmp0(eventId, "clicked") != 0 || it->action.empty() || !it->enabled) return true;
     // The action may change the menu: hold what the call uses.
     auto group = refObject(actions.get());
-    const std::string name = it->action;
+    std::string name = it->action;
+    // Menu items name application actions as "app.NAME"; the group holds them as "NAME".
+    if (!g_action_group_has_action(group.get(), name.c_str()) && name.rfind("app.", 0) == 0)
+      name.erase(0, 4);
     GVariantRef target(it->target ? g_variant_ref(it->target.get()) : nullptr);
     g_action_group_activate_action(group.get(), name.c_str(), target.get());
     return true;
