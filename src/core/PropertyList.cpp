@@ -90,13 +90,18 @@ std::optional<Json> fromPlist(plist_t node, int depth) {
       plist_get_real_val(node, &v);
       return Json(v);
     }
-    case PLIST_STRING:
+    case PLIST_STRING: {
+      // Read through the pointer and length: text with a NUL inside is damage (the library
+      // aborts the process when such text is copied out).
+      uint64_t length = 0;
+      const char* text = plist_get_string_ptr(node, &length);
+      if (text == nullptr) return Json(std::string());
+      if (std::memchr(text, 0, static_cast<std::size_t>(length)) != nullptr) return std::nullopt;
+      return Json(validText(std::string(text, static_cast<std::size_t>(length)).c_str()));
+    }
     case PLIST_KEY: {
       char* text = nullptr;
-      if (plist_get_node_type(node) == PLIST_STRING)
-        plist_get_string_val(node, &text);
-      else
-        plist_get_key_val(node, &text);
+      plist_get_key_val(node, &text);
       return Json(takeString(text));
     }
     case PLIST_DATE:
@@ -201,7 +206,8 @@ plist_t toPlist(const Json& value) {
   }
 }
 
-// True when a binary property list holds a UTF-16 string with a U+0000 code unit. The library
+// True when a binary property list holds an ASCII or UTF-16 string (text or dictionary key)
+// with a NUL (U+0000) code unit. The library
 // reads such a string but then aborts the process when its text is asked for (it checks the
 // length against the C string length), so such a file must be treated as damaged before it is
 // parsed. Only the objects the file's own offset table names are looked at; anything that does
@@ -228,7 +234,9 @@ bool binaryHasNulInUtf16String(std::string_view data) {
     if (!bigEndian(static_cast<std::size_t>(table + i * offsetSize), offsetSize, at) || at >= size)
       continue;
     const unsigned marker = bytes[at];
-    if (marker >> 4 != 0x6) continue;  // not a UTF-16 string
+    const unsigned kind = marker >> 4;
+    if (kind != 0x5 && kind != 0x6) continue;  // not an ASCII or UTF-16 string
+    const std::size_t unitSize = kind == 0x6 ? 2 : 1;
     uint64_t units = marker & 0xF;
     std::size_t pos = static_cast<std::size_t>(at) + 1;
     if (units == 0xF) {  // the length follows as an integer object
@@ -237,9 +245,23 @@ bool binaryHasNulInUtf16String(std::string_view data) {
       if (width > 8 || !bigEndian(pos + 1, width, units)) continue;
       pos += 1 + width;
     }
-    if (pos > size || units > (size - pos) / 2) continue;
+    if (pos > size || units > (size - pos) / unitSize) continue;
     for (std::size_t u = 0; u < units; ++u)
-      if (bytes[pos + 2 * u] == 0 && bytes[pos + 2 * u + 1] == 0) return true;
+      if (bytes[pos + unitSize * u] == 0 && bytes[pos + unitSize * u + unitSize - 1] == 0)
+        return true;
+  }
+  return false;
+}
+// True when XML text holds a NUL byte or a character reference to U+0000 ("&#0;", "&#x00;").
+bool xmlHoldsNul(std::string_view data) {
+  if (data.find('\0') != std::string_view::npos) return true;
+  for (std::size_t at = data.find("&#"); at != std::string_view::npos;
+       at = data.find("&#", at + 2)) {
+    std::size_t i = at + 2;
+    if (i < data.size() && (data[i] == 'x' || data[i] == 'X')) ++i;
+    const std::size_t digits = i;
+    while (i < data.size() && data[i] == '0') ++i;
+    if (i > digits && i < data.size() && data[i] == ';') return true;
   }
   return false;
 }
@@ -254,6 +276,9 @@ Decoded decode(std::string_view data) {
     if (binaryHasNulInUtf16String(data)) return fail("holds text with a NUL character");
     plist_from_bin(data.data(), static_cast<uint32_t>(data.size()), &root);
   } else {
+    // XML cannot hold U+0000, raw or as a character reference; the library would keep it in
+    // keys and text and then abort the process when the text is copied out.
+    if (xmlHoldsNul(data)) return fail("holds text with a NUL character");
     plist_from_xml(data.data(), static_cast<uint32_t>(data.size()), &root);
   }
   PlistPtr holder(root);

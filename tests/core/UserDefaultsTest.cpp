@@ -259,6 +259,13 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
                               2),
                   std::string("\x62\x00x\x00\x00", 5)),
       binaryPlist(std::string("\x62\x00\x00\x00k", 5), std::string("\x51x", 2)),
+      // ASCII text holding NUL (binary), and XML holding it raw or as a character reference.
+      binaryPlist(std::string("\x51k", 2), std::string("\x53x\x00y", 4)),
+      binaryPlist(std::string("\x52\x00k", 3), std::string("\x51x", 2)),
+      std::string("<plist version=\"1.0\"><dict><key>a</key><string>x\0y</string></dict></plist>",
+                  74),
+      "<plist version=\"1.0\"><dict><key>a&#0;</key><string>x</string></dict></plist>",
+      "<plist version=\"1.0\"><dict><key>a</key><string>&#x000;</string></dict></plist>",
   };
   for (const auto& text : damaged) {
     const fs::path file = freshDir() / "s.plist";
