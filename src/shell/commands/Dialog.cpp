@@ -9,26 +9,14 @@
 #include <utility>
 
 #include "bridge/Exports.h"
+#include "core/GLibPtr.h"
 #include "core/Log.h"
 #include "shell/commands/ScriptConversions.h"
-
 #include "shell/window/WebWindow.h"
+
 namespace wd {
 
 namespace {
-
-struct GObjectUnref {
-  void operator()(gpointer object) const {
-    if (object) g_object_unref(object);
-  }
-};
-template <class T>
-using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
-
-struct GFree {
-  void operator()(gpointer p) const { g_free(p); }
-};
-using GCharPtr = std::unique_ptr<gchar, GFree>;
 
 // The native window a sheet is attached to: the web window of the object's window controller.
 // This is the only place the object reaches its native window.
@@ -86,7 +74,7 @@ std::string extensionPattern(std::string extension) {
 // One dialog on screen with what its answer needs. Owned by itself (through the response
 // handler's data) from show until the response.
 struct Chooser {
-  GObjectPtr<GtkFileChooserNative> native;
+  GObjectRef<GtkFileChooserNative> native;
   bridge::ScriptValue callback;
   std::shared_ptr<int> shown = std::make_shared<int>(0);
   bool save = false;
@@ -114,13 +102,13 @@ void onResponse(GtkNativeDialog* dialog, gint response, gpointer data) {
     chooser->callback.call({bridge::Value(std::move(paths))});
     return;
   }
-  GObjectPtr<GFile> file(gtk_file_chooser_get_file(fc));
+  GObjectRef<GFile> file(gtk_file_chooser_get_file(fc));
   std::string path = file ? pathOf(file.get()) : std::string();
   if (path.empty()) {
     WD_LOG_INFO("Save dialog: the chosen location has no local path; nothing reported");
     return;
   }
-  GObjectPtr<GFile> parent(g_file_get_parent(file.get()));
+  GObjectRef<GFile> parent(g_file_get_parent(file.get()));
   GCharPtr name(g_file_get_basename(file.get()));
   bridge::Dictionary result{{"directory", parent ? pathOf(parent.get()) : std::string("/")},
                             {"filePath", path},

@@ -17,20 +17,13 @@
 #include <cerrno>
 
 #include "bridge/Exports.h"
+#include "core/GLibPtr.h"
 #include "core/Log.h"
 #include "shell/commands/ScriptConversions.h"
 
 namespace wd {
 
 namespace {
-
-struct GObjectUnref {
-  void operator()(gpointer object) const {
-    if (object) g_object_unref(object);
-  }
-};
-template <class T>
-using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 
 constexpr std::size_t kReadPerDispatch = 1u << 20;
 
@@ -81,8 +74,8 @@ class Task::Run : public std::enable_shared_from_this<Task::Run> {
   static gboolean onReadable(gint fd, GIOCondition condition, gpointer data);
   static void onExited(GObject* source, GAsyncResult* result, gpointer data);
 
-  GObjectPtr<GSubprocess> process_;
-  GObjectPtr<GCancellable> cancellable_{g_cancellable_new()};
+  GObjectRef<GSubprocess> process_;
+  GObjectRef<GCancellable> cancellable_{g_cancellable_new()};
   int fd_ = -1;  // the read end of the output pipe, owned by the process's stdout stream
   guint source_ = 0;
   bool capture_ = false;
@@ -102,7 +95,7 @@ std::shared_ptr<Task::Run> Task::Run::start(const Description& description,
     error = "a NUL character in the path";
     return nullptr;
   }
-  GObjectPtr<GSubprocessLauncher> launcher(g_subprocess_launcher_new(
+  GObjectRef<GSubprocessLauncher> launcher(g_subprocess_launcher_new(
       capture ? G_SUBPROCESS_FLAGS_STDOUT_PIPE : G_SUBPROCESS_FLAGS_NONE));
   if (description.directory)
     g_subprocess_launcher_set_cwd(launcher.get(), description.directory->c_str());

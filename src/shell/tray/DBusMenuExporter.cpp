@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/Log.h"
-#include "shell/tray/GObjectRef.h"
+#include "core/GLibPtr.h"
 
 namespace wd {
 

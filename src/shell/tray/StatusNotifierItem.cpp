@@ -8,7 +8,7 @@
 #include "core/Bundle.h"
 #include "core/Log.h"
 #include "shell/tray/DBusMenuExporter.h"
-#include "shell/tray/GObjectRef.h"
+#include "core/GLibPtr.h"
 
 namespace wd {
 

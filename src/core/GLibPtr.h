@@ -1,6 +1,6 @@
 #pragma once
-// Owning references to GObjects and GVariants for the tray code: released by the destructor, so
-// no error path frees by hand.
+// Owning references to GLib objects, variants and strings: released by the destructor, so no
+// error path frees by hand.
 #include <glib-object.h>
 
 #include <memory>
@@ -27,5 +27,10 @@ struct GVariantUnref {
   }
 };
 using GVariantRef = std::unique_ptr<GVariant, GVariantUnref>;
+
+struct GFree {
+  void operator()(gpointer p) const { g_free(p); }
+};
+using GCharPtr = std::unique_ptr<gchar, GFree>;
 
 }  // namespace wd
