@@ -36,11 +36,20 @@ struct Request {
   SecretBackend::SearchDone searchDone;
   SecretBackend::WriteDone writeDone;
 
-  void makeAttributes() {
-    attributes.reset(g_hash_table_new(g_str_hash, g_str_equal));
-    g_hash_table_insert(attributes.get(), const_cast<char*>("service"), service.data());
-    if (account)
-      g_hash_table_insert(attributes.get(), const_cast<char*>("account"), account->data());
+  // A request for the item(s) of `service` (and `account`, when given) with its attribute table.
+  static std::unique_ptr<Request> make(std::weak_ptr<bool> alive, const std::string& service,
+                                       std::optional<std::string> account) {
+    auto request = std::make_unique<Request>();
+    request->alive = std::move(alive);
+    request->service = service;
+    request->account = std::move(account);
+    request->attributes.reset(g_hash_table_new(g_str_hash, g_str_equal));
+    g_hash_table_insert(request->attributes.get(), const_cast<char*>("service"),
+                        request->service.data());
+    if (request->account)
+      g_hash_table_insert(request->attributes.get(), const_cast<char*>("account"),
+                          request->account->data());
+    return request;
   }
 };
 
@@ -128,12 +137,8 @@ LibsecretBackend::~LibsecretBackend() {
 
 void LibsecretBackend::search(const std::string& service, const std::optional<std::string>& account,
                               bool unlock, SearchDone done) {
-  auto request = std::make_unique<Request>();
-  request->alive = alive_;
-  request->service = service;
-  request->account = account;
+  auto request = Request::make(alive_, service, account);
   request->searchDone = std::move(done);
-  request->makeAttributes();
   const auto flags =
       static_cast<SecretSearchFlags>(SECRET_SEARCH_ALL | SECRET_SEARCH_LOAD_SECRETS |
                                      (unlock ? static_cast<int>(SECRET_SEARCH_UNLOCK) : 0));
@@ -144,12 +149,8 @@ void LibsecretBackend::search(const std::string& service, const std::optional<st
 
 void LibsecretBackend::store(const std::string& service, const std::string& account,
                              const std::string& value, WriteDone done) {
-  auto request = std::make_unique<Request>();
-  request->alive = alive_;
-  request->service = service;
-  request->account = account;
+  auto request = Request::make(alive_, service, account);
   request->writeDone = std::move(done);
-  request->makeAttributes();
   std::unique_ptr<SecretValue, ValueDeleter> secret(
       secret_value_new(value.data(), static_cast<gssize>(value.size()), "text/plain"));
   GHashTable* attributes = request->attributes.get();
@@ -165,12 +166,8 @@ void LibsecretBackend::store(const std::string& service, const std::string& acco
 
 void LibsecretBackend::clear(const std::string& service, const std::string& account,
                              WriteDone done) {
-  auto request = std::make_unique<Request>();
-  request->alive = alive_;
-  request->service = service;
-  request->account = account;
+  auto request = Request::make(alive_, service, account);
   request->writeDone = std::move(done);
-  request->makeAttributes();
   GHashTable* attributes = request->attributes.get();
   secret_service_clear(
       nullptr, nullptr, attributes, cancellable_.get(),
