@@ -12,6 +12,7 @@
 #include "shell/preferences/PreferencesWindowController.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/ContextMenuFilter.h"
+#include "shell/window/WindowCentring.h"
 #include "shell/window/WindowFrame.h"
 
 namespace wd {
@@ -140,3 +141,22 @@ TEST(PreferencesWindow, OnePanePerControllerSelectableByIdentifier) {
 
 }  // namespace
 }  // namespace wd
+
+namespace wd::test {
+
+TEST(WindowCentring, CentresOnItsOwnMonitorAndKeepsLargeWindowsOnIt) {
+  struct Case {
+    screen::Rect monitor;
+    double width, height;
+    screen::Rect expected;
+  };
+  const Case cases[] = {
+      {{0, 0, 1440, 900}, 400, 200, {520, 350, 400, 200}},
+      {{1440, 0, 1920, 1080}, 400, 200, {2200, 440, 400, 200}},  // a secondary monitor
+      {{0, 0, 1024, 768}, 1200, 300, {0, 234, 1200, 300}},       // wider than the monitor
+      {{0, 0, 0, 0}, 401, 201, {0, 0, 401, 201}},                // no monitor
+  };
+  for (const auto& c : cases) EXPECT_EQ(centredFrame(c.monitor, c.width, c.height), c.expected);
+}
+
+}  // namespace wd::test
