@@ -364,7 +364,7 @@ TEST_F(AccountPaneTest, CertificateExceptionStaysWithItsServer) {
 
 TEST_F(AccountPaneTest, SessionOnlyPasswordIsSaidInOneLine) {
   secrets->status = keychain::SecretStatus::NoService;
-  storeAccount();
+  storeAccount(nullptr);
   open();
   ASSERT_EQ(keychain->storage(), PDKeychainBindingsController::Storage::SessionOnly);
   EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(account->storageNotice())));
