@@ -241,6 +241,20 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
     else
       ADD_FAILURE() << "no keyring in the test session";
   }
+  // A search still running when its pane goes reports to nobody.
+  server->route("h.hang.test", 8443, Behaviour::hang());
+  store().removeObjectForKey(Settings::kUsername);
+  posted.clear();
+  prefs->showWindow();
+  ASSERT_TRUE(account->initialWindow());
+  type(account->initialEmail(), "user@hang.test");
+  gtk_button_clicked(account->initialContinueButton());
+  ASSERT_TRUE(account->isSearching());
+  ASSERT_TRUE(runLoopUntil([&] { return server->requestCount("h.hang.test") > 0; }));
+  prefs.reset();
+  runLoopFor(1);
+  EXPECT_TRUE(posted.empty());
+  EXPECT_EQ(store().stringForKey(Settings::kUsername), std::nullopt);
 }
 
 TEST_F(AccountPaneTest, SaveAndRemove) {
