@@ -130,9 +130,13 @@ TEST(WindowShake, MovesBothWaysEndsWhereItBeganAndIgnoresASecondShake) {
   gtk_window_set_default_size(GTK_WINDOW(window), 400, 200);
   gtk_widget_show(window);
   ASSERT_TRUE(runLoopUntil([&] { return gtk_widget_get_mapped(window); }));
-  runLoopFor(0.2);  // the window manager's placement
+  // Away from the screen's edge, which the window manager would not let it cross.
   int x0 = 0, y0 = 0, width = 0, height = 0;
-  gtk_window_get_position(GTK_WINDOW(window), &x0, &y0);
+  gtk_window_move(GTK_WINDOW(window), 200, 150);
+  runLoopUntil([&] {
+    gtk_window_get_position(GTK_WINDOW(window), &x0, &y0);
+    return x0 == 200;
+  });
   gtk_window_get_size(GTK_WINDOW(window), &width, &height);
   const int swing = static_cast<int>(std::lround(width * effects::kShakeFactor));
   int minX = x0, maxX = x0;
@@ -187,6 +191,14 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
       prefs->showWindow();
     ASSERT_TRUE(account->initialWindow());
     EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(account->initialWindow())));
+    // Away from the screen's edge, which the window manager would not let it cross.
+    GtkWindow* window = prefs->window();
+    int x0 = 0, y0 = 0, minX = 1 << 20;
+    gtk_window_move(window, 200, 150);
+    runLoopUntil([&] {
+      gtk_window_get_position(window, &x0, &y0);
+      return x0 == 200;
+    });
     GtkWidget* proceed = GTK_WIDGET(account->initialContinueButton());
     type(account->initialEmail(), "User@srv.test");  // refused by the field
     EXPECT_FALSE(gtk_widget_get_sensitive(proceed));
@@ -198,9 +210,6 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
     gtk_button_clicked(account->initialContinueButton());
     EXPECT_FALSE(gtk_widget_get_sensitive(proceed));
     EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(account->initialSpinner())));
-    GtkWindow* window = prefs->window();
-    int x0 = 0, y0 = 0, minX = 1 << 20;
-    gtk_window_get_position(window, &x0, &y0);
     ASSERT_TRUE(runLoopUntil(
         [&] {
           int x = 0, y = 0;
