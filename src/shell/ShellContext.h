@@ -10,7 +10,9 @@
 // The context owns the bridge host and the class registry; the other services are shared with
 // their creator. Destroying the context drops the bridge host first, so the script objects the
 // pages still hold are released while every service they use is alive.
+#include <functional>
 #include <memory>
+#include <string>
 
 namespace wd {
 
@@ -63,8 +65,17 @@ class ShellContext {
   bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
   bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }
 
+  // The Preferences window on a pane ("General", "Accounts"), through whoever owns the window
+  // (the application delegate sets it while it lives); without one nothing happens.
+  using PreferencesOpener = std::function<void(const std::string& pane)>;
+  void setPreferencesOpener(PreferencesOpener opener) { preferencesOpener_ = std::move(opener); }
+  void openPreferences(const std::string& pane) const {
+    if (preferencesOpener_) preferencesOpener_(pane);
+  }
+
  private:
   Services services_;
+  PreferencesOpener preferencesOpener_;
   std::unique_ptr<bridge::ScriptObjectRegistry> scriptClasses_;
   std::unique_ptr<bridge::BridgeHost> bridgeHost_;  // last: destroyed first
 };

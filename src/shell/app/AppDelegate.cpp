@@ -11,6 +11,8 @@
 #include "shell/ShellContext.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/commands/App.h"
+#include "shell/preferences/AccountPreferencesViewController.h"
+#include "shell/preferences/GeneralView.h"
 #include "shell/preferences/PreferencesWindowController.h"
 #include "shell/system/Workspace.h"
 
@@ -25,9 +27,12 @@ std::string scriptStringLiteral(const std::string& text) {
 }  // namespace
 
 AppDelegate::AppDelegate(ShellContext& context, WindowFactory& windows)
-    : context_(context), windows_(windows) {}
+    : context_(context), windows_(windows) {
+  context_.setPreferencesOpener([this](const std::string& pane) { openPreferencesOn(pane); });
+}
 
 AppDelegate::~AppDelegate() {
+  context_.setPreferencesOpener(nullptr);
   context_.notifications().setActivationHandler(nullptr);
 }
 
@@ -238,17 +243,21 @@ void AppDelegate::terminate() {
 
 PreferencesWindowController& AppDelegate::preferencesWindowController() {
   if (!preferencesWindowController_) {
-    preferencesWindowController_ = std::make_unique<PreferencesWindowController>("Preferences");
-    preferencesWindowController_->addViewController(
-        PreferencesWindowController::placeholderPane("General", "General", "preferences-system"));
+    auto prefs = std::make_unique<PreferencesWindowController>("Preferences");
+    auto& shared = UserDefaultsController::shared();
+    prefs->addViewController(std::make_unique<GeneralView>(shared));
+    prefs->addViewController(std::make_unique<AccountPreferencesViewController>(
+        *prefs, context_, shared.initialValues()));
+    preferencesWindowController_ = std::move(prefs);
   }
   return *preferencesWindowController_;
 }
 
 void AppDelegate::openPreferencesOn(const std::string& identifier) {
+  // Selected first, so that only that pane appears as the window comes up.
   auto& prefs = preferencesWindowController();
-  prefs.showWindow();
   prefs.selectControllerWithIdentifier(identifier);
+  prefs.showWindow();
 }
 
 void AppDelegate::initializeUserDefaults() {

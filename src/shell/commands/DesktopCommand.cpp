@@ -3,6 +3,7 @@
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
 #include "shell/ShellContext.h"
+#include "shell/commands/AccountCommand.h"
 #include "shell/commands/Clipboard.h"
 #include "shell/commands/Defaults.h"
 #include "shell/commands/Dialog.h"
@@ -41,6 +42,9 @@ void registerShellScriptClasses(ShellContext& context) {
   registry.registerClass<File>("File");
   registry.registerClass<Dialog>("Dialog");
   registry.registerClass<Task>("Task");
+  registry.registerClass("AccountCommand", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<AccountCommand>(w, context);
+  });
   registry.registerClass("Defaults", [&context](std::shared_ptr<bridge::WindowHandle> w) {
     return std::make_shared<Defaults>(w, context);
   });

@@ -46,6 +46,7 @@ PreferencesWindowController::PreferencesWindowController(std::string title)
     : title_(std::move(title)) {}
 
 PreferencesWindowController::~PreferencesWindowController() {
+  *alive_ = false;
   if (window_) {
     // Pane views belong to their panes: take them out before the window goes.
     if (stack_)
@@ -57,8 +58,13 @@ PreferencesWindowController::~PreferencesWindowController() {
   }
 }
 
-GtkWindow* PreferencesWindowController::window() const {
-  return window_ ? GTK_WINDOW(window_) : nullptr;
+GtkWindow* PreferencesWindowController::window() {
+  if (!window_) build();
+  return GTK_WINDOW(window_);
+}
+
+bool PreferencesWindowController::isVisible() const {
+  return window_ && gtk_widget_get_visible(window_);
 }
 
 void PreferencesWindowController::addViewController(std::unique_ptr<PreferencesPane> pane) {
@@ -66,11 +72,17 @@ void PreferencesWindowController::addViewController(std::unique_ptr<PreferencesP
   panes_.push_back(std::move(pane));
   if (window_) {
     // Added after the window exists: rebuild its toolbar and stack.
+    const bool shown = isVisible();
+    if (stack_)
+      for (auto& p : panes_)
+        if (GtkWidget* v = p->view(); v && gtk_widget_get_parent(v) == stack_)
+          gtk_container_remove(GTK_CONTAINER(stack_), v);
     gtk_widget_destroy(window_);
     g_object_unref(window_);
     window_ = nullptr;
     buttons_.clear();
     build();
+    if (shown) gtk_window_present(GTK_WINDOW(window_));
   }
 }
 
@@ -80,8 +92,13 @@ void PreferencesWindowController::build() {
   gtk_window_set_title(GTK_WINDOW(window_), title_.c_str());
   gtk_window_set_resizable(GTK_WINDOW(window_), FALSE);
   gtk_window_set_type_hint(GTK_WINDOW(window_), GDK_WINDOW_TYPE_HINT_DIALOG);
-  // Closing hides the window; it is kept for the rest of the process.
-  g_signal_connect(window_, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+  // Closing asks the pane, then hides the window; it is kept for the rest of the process.
+  g_signal_connect(window_, "delete-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
+                     static_cast<PreferencesWindowController*>(self)->performClose();
+                     return TRUE;
+                   }),
+                   this);
   if (GApplication* app = g_application_get_default(); app && GTK_IS_APPLICATION(app))
     gtk_window_set_application(GTK_WINDOW(window_), GTK_APPLICATION(app));
 
@@ -118,32 +135,84 @@ void PreferencesWindowController::build() {
   }
   gtk_widget_show_all(box);
   if (!panes_.empty()) {
-    const std::size_t keep = hasSelection_ ? selected_ : 0;
-    hasSelection_ = false;
-    select(keep);
+    if (!hasSelection_ || selected_ >= panes_.size()) selected_ = 0;
+    hasSelection_ = true;
+    gtk_stack_set_visible_child_name(GTK_STACK(stack_), panes_[selected_]->identifier().c_str());
   }
+  updateButtons();
+}
+
+void PreferencesWindowController::updateButtons() {
+  updatingButtons_ = true;
+  for (std::size_t i = 0; i < buttons_.size(); ++i)
+    gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(buttons_[i]),
+                                      hasSelection_ && i == selected_);
+  updatingButtons_ = false;
 }
 
 void PreferencesWindowController::select(std::size_t index) {
   if (index >= panes_.size()) return;
-  if (hasSelection_ && index != selected_ && !panes_[selected_]->commitEditing()) index = selected_;
+  if (!hasSelection_ || index == selected_ || !isVisible()) {
+    switchTo(index);
+    return;
+  }
+  // The toolbar keeps showing the current pane until it lets go.
+  updateButtons();
+  if (committing_) return;
+  committing_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  panes_[selected_]->commitEditingThen([this, alive, index](bool proceed) {
+    auto live = alive.lock();
+    if (!live || !*live) return;
+    committing_ = false;
+    if (proceed) switchTo(index);
+  });
+}
+
+void PreferencesWindowController::switchTo(std::size_t index) {
+  const bool shown = isVisible();
   const bool changed = !hasSelection_ || index != selected_;
-  if (changed && hasSelection_) panes_[selected_]->viewDidDisappear();
-  if (changed) panes_[index]->viewWillAppear();
+  if (changed && hasSelection_ && shown) panes_[selected_]->viewDidDisappear();
+  if (changed && shown) panes_[index]->viewWillAppear();
   selected_ = index;
   hasSelection_ = true;
   if (stack_)
     gtk_stack_set_visible_child_name(GTK_STACK(stack_), panes_[index]->identifier().c_str());
-  updatingButtons_ = true;
-  for (std::size_t i = 0; i < buttons_.size(); ++i)
-    gtk_toggle_tool_button_set_active(GTK_TOGGLE_TOOL_BUTTON(buttons_[i]), i == index);
-  updatingButtons_ = false;
-  if (changed) panes_[index]->viewDidAppear();
+  updateButtons();
+  if (changed && shown) panes_[index]->viewDidAppear();
 }
 
 void PreferencesWindowController::showWindow() {
   if (!window_) build();
+  const bool wasShown = isVisible();
   gtk_window_present(GTK_WINDOW(window_));
+  if (!wasShown && hasSelection_ && selected_ < panes_.size()) {
+    panes_[selected_]->viewWillAppear();
+    panes_[selected_]->viewDidAppear();
+  }
+}
+
+void PreferencesWindowController::performClose() {
+  if (!isVisible()) return;
+  if (!hasSelection_ || selected_ >= panes_.size()) {
+    close();
+    return;
+  }
+  if (committing_) return;
+  committing_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  panes_[selected_]->commitEditingThen([this, alive](bool proceed) {
+    auto live = alive.lock();
+    if (!live || !*live) return;
+    committing_ = false;
+    if (proceed) close();
+  });
+}
+
+void PreferencesWindowController::close() {
+  if (!isVisible()) return;
+  gtk_widget_hide(window_);
+  if (hasSelection_ && selected_ < panes_.size()) panes_[selected_]->viewDidDisappear();
 }
 
 bool PreferencesWindowController::selectControllerWithIdentifier(const std::string& identifier) {

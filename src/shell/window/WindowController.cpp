@@ -9,6 +9,7 @@
 #include "core/Settings.h"
 #include "core/UserDefaults.h"
 #include "shell/ShellContext.h"
+#include "shell/window/DeveloperExtras.h"
 #include "shell/window/WebClient.h"
 #include "shell/window/WebContext.h"
 #include "shell/window/WebViewDelegate.h"
@@ -88,7 +89,7 @@ void WindowController::awakeFromNib(WebKitWebView* related) {
   config_ = webclient::configuration();
 
   WebKitSettings* settings =
-      WebContext::newSettings(env_.context.defaults().boolForKey(Settings::kDeveloper));
+      WebContext::newSettings(developerExtrasEnabled(env_.context.defaults()));
   if (related) {
     webView_ = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(related));
     webkit_web_view_set_settings(webView_, settings);
@@ -102,6 +103,8 @@ void WindowController::awakeFromNib(WebKitWebView* related) {
   gtk_widget_show(GTK_WIDGET(webView_));
 
   delegate_ = std::make_unique<WebViewDelegate>(env_, weak_from_this(), webView_);
+  developerExtras_ =
+      followDeveloperExtras(env_.context.center(), env_.context.defaults(), webView_);
 
   deleteHandler_ = g_signal_connect(
       window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
@@ -216,6 +219,7 @@ void WindowController::windowWillClose() {
 }
 
 void WindowController::teardown() {
+  developerExtras_.reset();
   if (delegate_) delegate_->detach();
   if (webView_) {
     webkit_web_view_stop_loading(webView_);

@@ -10,6 +10,7 @@
 
 #include "core/Json.h"
 #include "core/LocalConfiguration.h"
+#include "core/NotificationCenter.h"
 #include "shell/window/WebWindow.h"
 
 typedef struct _WebKitWebView WebKitWebView;
@@ -97,6 +98,7 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   LocalConfiguration config_;
   unsigned long deleteHandler_ = 0;
   bool closePending_ = false;  // performClose() asked, the close has not happened yet
+  NotificationCenter::Token developerExtras_;  // the web inspector follows the settings
 };
 
 }  // namespace wd
