@@ -57,8 +57,7 @@ bool canReplaceTree(const InstallLocation& location) {
   for (const auto& entry : fs::directory_iterator(prefix / "bin", ec))
     if (!entry.path().filename().string().starts_with(kProgram)) return false;
   if (ec) return false;
-  return ::access(prefix.c_str(), W_OK) == 0 &&
-         ::access(prefix.parent_path().c_str(), W_OK) == 0;
+  return ::access(prefix.c_str(), W_OK) == 0 && ::access(prefix.parent_path().c_str(), W_OK) == 0;
 }
 
 struct Installer::Unpack {
@@ -77,16 +76,26 @@ void Installer::install(const DownloadedUpdate& update,
                         const std::function<void(const std::string&)>& failed) {
   if (unpack_) return;  // already on its way
   if (!canReplaceTree(location_)) {
-    const std::string uri = "file://" + update.file.string();
-    GError* error = nullptr;
-    if (!g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &error)) {
-      const std::string reason =
-          std::string("no installer opens the update: ") + (error ? error->message : "?");
-      g_clear_error(&error);
-      if (failed) failed(reason);
-      return;
-    }
-    if (hooks_.handedToSystemInstaller) hooks_.handedToSystemInstaller(update.file);
+    GFile* file = g_file_new_for_path(update.file.c_str());
+    gchar* uri = g_file_get_uri(file);
+    g_object_unref(file);
+    failed_ = failed;
+    unpack_ = std::make_shared<Unpack>(Unpack{this, update.file});
+    g_app_info_launch_default_for_uri_async(
+        uri, nullptr, nullptr,
+        +[](GObject*, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<std::shared_ptr<Unpack>> handOver(
+              static_cast<std::shared_ptr<Unpack>*>(data));
+          GError* err = nullptr;
+          const bool ok = g_app_info_launch_default_for_uri_finish(result, &err);
+          const std::string reason =
+              ok ? std::string() : std::string("no installer opens the update: ") + err->message;
+          g_clear_error(&err);
+          if (Installer* owner = (*handOver)->owner)
+            owner->handedOver((*handOver)->staging, reason);
+        },
+        new std::shared_ptr<Unpack>(unpack_));
+    g_free(uri);
     return;
   }
   std::string pattern = (location_.prefix.parent_path() /
@@ -99,9 +108,9 @@ void Installer::install(const DownloadedUpdate& update,
   failed_ = failed;
   unpack_ = std::make_shared<Unpack>(Unpack{this, pattern});
   GError* error = nullptr;
-  GSubprocess* tar = g_subprocess_new(
-      G_SUBPROCESS_FLAGS_STDOUT_SILENCE, &error, "tar", "-x", "--no-same-owner", "-f",
-      update.file.c_str(), "-C", pattern.c_str(), nullptr);
+  GSubprocess* tar =
+      g_subprocess_new(G_SUBPROCESS_FLAGS_STDOUT_SILENCE, &error, "tar", "-x", "--no-same-owner",
+                       "-f", update.file.c_str(), "-C", pattern.c_str(), nullptr);
   if (!tar) {
     const std::string reason = std::string("tar: ") + (error ? error->message : "?");
     g_clear_error(&error);
@@ -111,7 +120,8 @@ void Installer::install(const DownloadedUpdate& update,
   g_subprocess_wait_check_async(
       tar, nullptr,
       +[](GObject* object, GAsyncResult* result, gpointer data) {
-        std::unique_ptr<std::shared_ptr<Unpack>> unpack(static_cast<std::shared_ptr<Unpack>*>(data));
+        std::unique_ptr<std::shared_ptr<Unpack>> unpack(
+            static_cast<std::shared_ptr<Unpack>*>(data));
         GError* err = nullptr;
         const bool ok = g_subprocess_wait_check_finish(G_SUBPROCESS(object), result, &err);
         const std::string reason =
@@ -121,6 +131,16 @@ void Installer::install(const DownloadedUpdate& update,
       },
       new std::shared_ptr<Unpack>(unpack_));
   g_object_unref(tar);
+}
+
+void Installer::handedOver(const fs::path& file, const std::string& error) {
+  auto failed = std::move(failed_);
+  unpack_.reset();
+  if (!error.empty()) {
+    if (failed) failed(error);
+    return;
+  }
+  if (hooks_.handedToSystemInstaller) hooks_.handedToSystemInstaller(file);
 }
 
 void Installer::unpacked(const fs::path& staging, const std::string& error) {
@@ -134,8 +154,7 @@ void Installer::unpacked(const fs::path& staging, const std::string& error) {
     const fs::path logs = fs::path(g_get_user_state_dir()) / kProgram / "logs";
     fs::create_directories(logs, ec);
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_SILENCE);
-    g_subprocess_launcher_set_stderr_file_path(launcher,
-                                               (logs / "update-helper.log").c_str());
+    g_subprocess_launcher_set_stderr_file_path(launcher, (logs / "update-helper.log").c_str());
     g_subprocess_launcher_unsetenv(launcher, kStartedVariable);
     const std::string pid = std::to_string(pid_);
     GError* err = nullptr;

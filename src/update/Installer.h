@@ -56,7 +56,8 @@ class Installer {
                const std::function<void(const std::string&)>& failed);
 
  private:
-  struct Unpack;
+  struct Unpack;  // the work under way: an unpacking, or a hand-over to the installer
+  void handedOver(const std::filesystem::path& file, const std::string& error);
   void unpacked(const std::filesystem::path& staging, const std::string& error);
   InstallLocation location_;
   Hooks hooks_;

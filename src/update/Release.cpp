@@ -34,8 +34,8 @@ bool isWebURL(std::string_view text) {
   if (!uri) return false;
   const char* scheme = g_uri_get_scheme(uri);
   const char* host = g_uri_get_host(uri);
-  const bool ok = (g_strcmp0(scheme, "https") == 0 || g_strcmp0(scheme, "http") == 0) && host &&
-                  *host != '\0';
+  const bool ok =
+      (g_strcmp0(scheme, "https") == 0 || g_strcmp0(scheme, "http") == 0) && host && *host != '\0';
   g_uri_unref(uri);
   return ok;
 }

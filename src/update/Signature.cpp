@@ -23,7 +23,8 @@ std::string toBase64(const unsigned char* data, std::size_t size) {
 
 template <std::size_t N>
 std::optional<std::array<unsigned char, N>> fromBase64(std::string_view text) {
-  if (!cryptoReady() || text.size() != sodium_base64_ENCODED_LEN(N, sodium_base64_VARIANT_ORIGINAL) - 1)
+  if (!cryptoReady() ||
+      text.size() != sodium_base64_ENCODED_LEN(N, sodium_base64_VARIANT_ORIGINAL) - 1)
     return std::nullopt;
   std::array<unsigned char, N> out{};
   std::size_t length = 0;

@@ -284,15 +284,16 @@ void UpdateCheck::downloadSent(GObject* object, GAsyncResult* result, gpointer d
   }
   if (!append) self->received_ = 0;
   if (soup_message_headers_get_encoding(headers) == SOUP_ENCODING_CONTENT_LENGTH &&
-      self->received_ + static_cast<std::uint64_t>(soup_message_headers_get_content_length(
-                            headers)) > self->release_->size) {
+      self->received_ +
+              static_cast<std::uint64_t>(soup_message_headers_get_content_length(headers)) >
+          self->release_->size) {
     fs::remove(self->part_, ec);
     self->fail("the download is larger than the release says");
     return;
   }
-  const int fd = ::open(self->part_.c_str(),
-                        O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC),
-                        0600);
+  const int fd =
+      ::open(self->part_.c_str(),
+             O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | (append ? O_APPEND : O_TRUNC), 0600);
   if (fd < 0) {
     self->fail("the download cannot be saved in " + self->part_.parent_path().string());
     return;
@@ -346,7 +347,8 @@ void UpdateCheck::chunkRead(GObject* object, GAsyncResult* result, gpointer data
 void UpdateCheck::chunkWritten(GObject* object, GAsyncResult* result, gpointer data) {
   std::unique_ptr<WeakRef> ref(static_cast<WeakRef*>(data));
   GError* error = nullptr;
-  const gssize written = g_output_stream_write_bytes_finish(G_OUTPUT_STREAM(object), result, &error);
+  const gssize written =
+      g_output_stream_write_bytes_finish(G_OUTPUT_STREAM(object), result, &error);
   auto self = ref->lock();
   if (!self || self->ended_) {
     g_clear_error(&error);
@@ -436,9 +438,9 @@ void UpdateCheck::verifyRead(GObject* object, GAsyncResult* result, gpointer dat
 void UpdateCheck::verified(bool readWhole) {
   closeStreams();
   const Release& r = *release_;
-  const bool ok = readWhole && hash_->bytes == r.size &&
-                  verifyRelease(*config_.publicKey, r.signature, r.version, r.size,
-                                hash_->sha.finish());
+  const bool ok =
+      readWhole && hash_->bytes == r.size &&
+      verifyRelease(*config_.publicKey, r.signature, r.version, r.size, hash_->sha.finish());
   std::error_code ec;
   if (!ok) {
     fs::remove(verifying_, ec);

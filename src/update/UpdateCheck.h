@@ -33,8 +33,8 @@ typedef struct _SoupMessage SoupMessage;
 namespace wd::update {
 
 struct UpdaterConfiguration {
-  std::string clientVersion;            // the running version
-  std::optional<PublicKey> publicKey;   // none: nothing verifies, no update is ever offered
+  std::string clientVersion;             // the running version
+  std::optional<PublicKey> publicKey;    // none: nothing verifies, no update is ever offered
   std::filesystem::path cacheDirectory;  // where downloads are kept
 };
 

@@ -60,7 +60,9 @@ void Updater::checkEnded(const CheckResult& result) {
   waiting_.clear();
   if (result.kind == CheckResult::Kind::Failed)
     WD_LOG_INFO("Update check failed: {}", result.failureReason);
-  if (result.kind == CheckResult::Kind::UpdateReady && result.update) {
+  // A release already announced by this updater is not announced again at every period.
+  if (result.kind == CheckResult::Kind::UpdateReady && result.update &&
+      !(downloaded_ && downloaded_->update.version == result.update->update.version)) {
     downloaded_ = result.update;
     if (onUpdate_) onUpdate_(*result.update);
     if (!*alive) return;  // the handler dropped this updater

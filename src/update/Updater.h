@@ -23,7 +23,7 @@ class Updater {
   Updater& operator=(const Updater&) = delete;
 
   // Called for every update that is downloaded, verified and ready to install, whichever check
-  // found it.
+  // found it; a version already reported by this updater is not reported again.
   void setUpdateHandler(std::function<void(const DownloadedUpdate&)> handler) {
     onUpdate_ = std::move(handler);
   }

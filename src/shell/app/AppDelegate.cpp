@@ -275,8 +275,8 @@ void AppDelegate::startUpdateCheckerWith(const std::string& server) {
     updaterConfiguration_ = update::UpdaterConfiguration{
         Bundle::main().version(), update::builtInPublicKey(), update::defaultCacheDirectory()};
   updateChecker_ = std::make_unique<update::UpdateChecker>(
-      *url, server, period, defaults.stringForKey(Settings::kUpdateChannel),
-      *updaterConfiguration_, updateWindows());
+      *url, server, period, defaults.stringForKey(Settings::kUpdateChannel), *updaterConfiguration_,
+      updateWindows());
   updateChecker_->start(false);
 }
 
@@ -298,12 +298,11 @@ void AppDelegate::installUpdate() {
   if (!installer_) {
     installer_ = std::make_unique<update::Installer>(
         installLocation_.value_or(update::currentInstallLocation()),
-        update::Installer::Hooks{
-            .quit = [this] { terminate(); },
-            .handedToSystemInstaller =
-                [this](const std::filesystem::path& file) {
-                  updateWindows().showHandedToInstaller(file);
-                }});
+        update::Installer::Hooks{.quit = [this] { terminate(); },
+                                 .handedToSystemInstaller =
+                                     [this](const std::filesystem::path& file) {
+                                       updateWindows().showHandedToInstaller(file);
+                                     }});
   }
   // The user is told why, and nothing else changes: the running version goes on.
   updater->relaunchToInstallUpdate(*installer_, [this](const std::string& reason) {

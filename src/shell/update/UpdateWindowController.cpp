@@ -55,8 +55,6 @@ GtkWidget* widget(GtkBuilder* builder, const char* id, GType type) {
 
 void destroyWindow(GtkWindow*& window) {
   if (!window) return;
-  g_signal_handlers_disconnect_matched(window, G_SIGNAL_MATCH_DATA, 0, 0, nullptr, nullptr,
-                                       nullptr);
   gtk_widget_destroy(GTK_WIDGET(window));
   g_object_unref(window);
   window = nullptr;
@@ -93,19 +91,21 @@ void UpdateWindowController::awakeFromNib() {
   if (!label) label = gtk_bin_get_child(GTK_BIN(window_));
   if (label && GTK_IS_LABEL(label)) {
     newVersionLabel_ = GTK_LABEL(label);
-    gtk_label_set_text(newVersionLabel_,
-                       fill(gtk_label_get_text(newVersionLabel_), update_.update.releaseName).c_str());
+    gtk_label_set_text(
+        newVersionLabel_,
+        fill(gtk_label_get_text(newVersionLabel_), update_.update.releaseName).c_str());
   }
   auto connect = [this](GtkWidget* button, void (*handler)(GtkButton*, gpointer)) {
     if (button) g_signal_connect(button, "clicked", G_CALLBACK(handler), this);
   };
-  connect(widget(builder, "installButton", GTK_TYPE_BUTTON),
-          +[](GtkButton*, gpointer self) {
-            static_cast<UpdateWindowController*>(self)->onInstallUpdate();
-          });
-  connect(widget(builder, "releaseNotesButton", GTK_TYPE_BUTTON), +[](GtkButton*, gpointer self) {
-    static_cast<UpdateWindowController*>(self)->onUpdateInfo();
-  });
+  connect(
+      widget(builder, "installButton", GTK_TYPE_BUTTON), +[](GtkButton*, gpointer self) {
+        static_cast<UpdateWindowController*>(self)->onInstallUpdate();
+      });
+  connect(
+      widget(builder, "releaseNotesButton", GTK_TYPE_BUTTON), +[](GtkButton*, gpointer self) {
+        static_cast<UpdateWindowController*>(self)->onUpdateInfo();
+      });
   g_object_unref(builder);
 }
 

@@ -56,9 +56,9 @@ void UpdateWindows::showInstallFailed(const std::string& reason) {
 
 void UpdateWindows::showMessage(const std::string& primary, const std::string& secondary) {
   if (!gdk_display_get_default()) return;
-  GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_DESTROY_WITH_PARENT,
-                                             GTK_MESSAGE_INFO, GTK_BUTTONS_OK, "%s",
-                                             primary.c_str());
+  GtkWidget* dialog =
+      gtk_message_dialog_new(nullptr, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_INFO,
+                             GTK_BUTTONS_OK, "%s", primary.c_str());
   gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", secondary.c_str());
   gtk_window_set_title(GTK_WINDOW(dialog), "Software Update");
   g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
