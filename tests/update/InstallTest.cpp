@@ -138,10 +138,10 @@ TEST_F(InstallTest, OnlyASelfContainedTreeIsReplacedAndADamagedPackageChangesNot
   broken.update.version = "2.0.0";
   broken.file = root / "broken.tar.gz";
   std::ofstream(broken.file) << "not a tarball";
-  Installer installer({prefix, helper},
+  Installer direct({prefix, helper},
                       {.quit = [] { FAIL() << "quit"; }, .handedToSystemInstaller = {}});
   std::string failure;
-  installer.install(broken, [&](const std::string& reason) { failure = reason; });
+  direct.install(broken, [&](const std::string& reason) { failure = reason; });
   ASSERT_TRUE(runLoopUntil([&] { return !failure.empty(); }, 60));
   EXPECT_TRUE(onlyPrefixLeft());
   EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "1.0.0");

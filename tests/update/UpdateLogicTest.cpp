@@ -47,7 +47,7 @@ TEST(UpdateQuery, ReplacesTheQueryAndEscapesOnce) {
       {"https://u.example:8443/v1/x?old=1#frag", "a b%c", "my channel",
        "https://u.example:8443/v1/x?server=a%20b%25c&client=0.1.0&target=linux-x64&"
        "channel=my%20channel#frag"},
-      {"https://u.example/p", "x&y=z/w?:@+", "st\xc3\xa4ble",
+      {"https://u.example/p", "x&y=z/w?:@+", "st\xc3\xa4" "ble",
        "https://u.example/p?server=x&y=z/w?:@+&client=0.1.0&target=linux-x64&channel=st%C3%A4ble"},
   };
   for (const auto& c : cases)
@@ -156,8 +156,9 @@ TEST(ReleaseDescription, RefusesWhatIsNotAReleaseAndDropsBadOptionalMembers) {
     c.change(j);
     auto read = readRelease(j.dump());
     EXPECT_EQ(std::holds_alternative<Release>(read), c.accepted) << c.what;
-    if (c.accepted && std::string(c.what).starts_with("notes"))
+    if (c.accepted && std::string(c.what).starts_with("notes")) {
       EXPECT_FALSE(std::get<Release>(read).releaseNotes) << c.what;
+    }
   }
   for (std::string body : {std::string(), std::string("{"), std::string("[]"), std::string("\"x\""),
                            std::string("null"), std::string("{\"name\": \"\xff\"}"),
