@@ -5,8 +5,10 @@
 #include <gtk/gtk.h>
 #include <sodium.h>
 #include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "autodiscover/Loop.h"
