@@ -139,7 +139,7 @@ TEST_F(InstallTest, OnlyASelfContainedTreeIsReplacedAndADamagedPackageChangesNot
   broken.file = root / "broken.tar.gz";
   std::ofstream(broken.file) << "not a tarball";
   Installer direct({prefix, helper},
-                      {.quit = [] { FAIL() << "quit"; }, .handedToSystemInstaller = {}});
+                   {.quit = [] { FAIL() << "quit"; }, .handedToSystemInstaller = {}});
   std::string failure;
   direct.install(broken, [&](const std::string& reason) { failure = reason; });
   ASSERT_TRUE(runLoopUntil([&] { return !failure.empty(); }, 60));

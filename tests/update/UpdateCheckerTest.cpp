@@ -149,6 +149,24 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   window->onUpdateInfo();
   EXPECT_EQ(shell.workspace.opened, std::vector<std::string>{"https://u.example/notes/0.2.0"});
   EXPECT_FALSE(shown(window->window()));
+
+  // Installing closes the window whether or not the installation starts: this payload is no
+  // tarball, so the installed tree stays, the application keeps running and the user is told.
+  const fs::path tree = fs::path(std::getenv("HOME")) / "tree";
+  const fs::path helper = tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
+  fs::create_directories(tree / "bin");
+  fs::create_directories(helper.parent_path());
+  std::ofstream(tree / "bin/wendrel-desktop") << "";
+  std::ofstream(helper) << "";
+  delegate->setUpdateEnvironment({"0.1.0", publicKey, cache}, {tree, helper});
+  window->showWindow();
+  window->onInstallUpdate();
+  EXPECT_FALSE(shown(window->window()));
+  ASSERT_TRUE(runLoopUntil(
+      [&] { return log.str().find("The update cannot be installed") != std::string::npos; }, 60));
+  EXPECT_TRUE(shell.control.calls.empty());
+  for (const auto& entry : fs::directory_iterator(tree.parent_path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".tree.update-")) << entry.path();
 }
 
 // Every way a check can end without an update: automatic checks only enable the menu item

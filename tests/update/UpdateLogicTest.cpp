@@ -47,7 +47,9 @@ TEST(UpdateQuery, ReplacesTheQueryAndEscapesOnce) {
       {"https://u.example:8443/v1/x?old=1#frag", "a b%c", "my channel",
        "https://u.example:8443/v1/x?server=a%20b%25c&client=0.1.0&target=linux-x64&"
        "channel=my%20channel#frag"},
-      {"https://u.example/p", "x&y=z/w?:@+", "st\xc3\xa4" "ble",
+      {"https://u.example/p", "x&y=z/w?:@+",
+       "st\xc3\xa4"
+       "ble",
        "https://u.example/p?server=x&y=z/w?:@+&client=0.1.0&target=linux-x64&channel=st%C3%A4ble"},
   };
   for (const auto& c : cases)

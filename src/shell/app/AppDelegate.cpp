@@ -294,7 +294,12 @@ void AppDelegate::setUpdateEnvironment(update::UpdaterConfiguration configuratio
 
 void AppDelegate::installUpdate() {
   update::Updater* updater = updateChecker_ ? updateChecker_->updater() : nullptr;
-  if (!updater) return;
+  // The window's update stays installable when a newer run (the user's own check, a restarted
+  // checker) has not found it again yet.
+  UpdateWindowController* window =
+      updateWindows_ ? updateWindows_->updateWindowController() : nullptr;
+  const bool fromUpdater = updater && updater->downloadedUpdate();
+  if (!fromUpdater && !window) return;
   if (!installer_) {
     installer_ = std::make_unique<update::Installer>(
         installLocation_.value_or(update::currentInstallLocation()),
@@ -305,10 +310,14 @@ void AppDelegate::installUpdate() {
                                      }});
   }
   // The user is told why, and nothing else changes: the running version goes on.
-  updater->relaunchToInstallUpdate(*installer_, [this](const std::string& reason) {
+  auto failed = [this](const std::string& reason) {
     WD_LOG_INFO("The update cannot be installed: {}", reason);
     updateWindows().showInstallFailed(reason);
-  });
+  };
+  if (fromUpdater)
+    updater->relaunchToInstallUpdate(*installer_, failed);
+  else
+    installer_->install(window->update(), failed);
 }
 
 }  // namespace wd
