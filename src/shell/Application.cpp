@@ -27,6 +27,7 @@
 #include "shell/window/WebClient.h"
 #include "shell/window/WebContext.h"
 #include "shell/window/WindowController.h"
+#include "update/Installer.h"
 
 namespace wd {
 
@@ -146,6 +147,8 @@ void onStartup(GtkApplication* app, Shell* shell) {
     shell->extensionState =
         shell->extension(*delegate, g_application_get_dbus_connection(G_APPLICATION(app)));
   delegate->applicationDidFinishLaunching();
+  // A version just installed by the update helper has started: the old one can go.
+  update::acknowledgeStart();
 
   // A window getting the focus ends an attention request.
   g_signal_connect(app, "notify::active-window", G_CALLBACK(+[](GtkApplication* a, GParamSpec*) {

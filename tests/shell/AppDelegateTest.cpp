@@ -179,8 +179,9 @@ TEST_F(UpdateSettings, NoStoredValuesStoreTheBuiltInOnesAndStartAChecker) {
   EXPECT_EQ(defaults.stringForKey(Settings::kUpdateServiceURL),
             std::optional<std::string>(AppDelegate::kBuiltInUpdateServiceURL));
   ASSERT_TRUE(app.delegate->updateChecker());
-  EXPECT_EQ(app.delegate->updateChecker()->server, "mail.example.com");
-  EXPECT_EQ(app.delegate->updateChecker()->period, 14400);
+  EXPECT_TRUE(app.delegate->updateChecker()->updateServer()->starts_with(
+      std::string(AppDelegate::kBuiltInUpdateServiceURL) + "?server=mail.example.com&"));
+  EXPECT_EQ(app.delegate->updateChecker()->seconds(), 14400);
   // Stored on disk: a fresh store reads the same.
   UserDefaults again(defaults.file());
   EXPECT_EQ(again.integerForKey(Settings::kUpdatePeriod), 14400);
@@ -191,8 +192,9 @@ TEST_F(UpdateSettings, NegativePeriodStopsCheckingAndStoredValuesAreKept) {
   UserDefaults::standard().setInteger(Settings::kUpdatePeriod, 60);
   app.delegate->startUpdateCheckerWith("a");
   ASSERT_TRUE(app.delegate->updateChecker());
-  EXPECT_EQ(app.delegate->updateChecker()->serviceURL, "https://u.example/v1/x");
-  EXPECT_EQ(app.delegate->updateChecker()->period, 60);
+  EXPECT_TRUE(
+      app.delegate->updateChecker()->updateServer()->starts_with("https://u.example/v1/x?"));
+  EXPECT_EQ(app.delegate->updateChecker()->seconds(), 60);
   UserDefaults::standard().setInteger(Settings::kUpdatePeriod, -1);
   app.delegate->startUpdateCheckerWith("b");
   EXPECT_FALSE(app.delegate->updateChecker());

@@ -55,6 +55,10 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
                         gpointer data) {
   auto* self = static_cast<PageServer*>(data);
   self->requests_.push_back(path ? path : "");
+  GUri* uri = soup_server_message_get_uri(msg);
+  const char* query = uri ? g_uri_get_query(uri) : nullptr;
+  self->requestURIs_.push_back(std::string(path ? path : "") +
+                               (query ? std::string("?") + query : ""));
   auto it = self->routes_.find(path ? path : "");
   if (it == self->routes_.end()) {
     soup_server_message_set_status(msg, 404, nullptr);

@@ -36,6 +36,8 @@ class PageServer {
 
   void route(const std::string& path, Route route) { routes_[path] = std::move(route); }
   const std::vector<std::string>& requests() const { return requests_; }
+  // The same requests as path and raw (still escaped) query: "/p?a=b" ("/p" without a query).
+  const std::vector<std::string>& requestURIs() const { return requestURIs_; }
 
  private:
   static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
@@ -47,6 +49,7 @@ class PageServer {
   std::string error_;
   std::map<std::string, Route> routes_;
   std::vector<std::string> requests_;
+  std::vector<std::string> requestURIs_;
 };
 
 }  // namespace wd::test

@@ -15,6 +15,8 @@
 #include "shell/preferences/GeneralView.h"
 #include "shell/preferences/PreferencesWindowController.h"
 #include "shell/system/Workspace.h"
+#include "shell/update/UpdateWindows.h"
+#include "update/Signature.h"
 
 namespace wd {
 
@@ -204,9 +206,7 @@ void AppDelegate::openAboutWindow() {
 }
 
 void AppDelegate::openUpdateWindow() {
-  // The update checker comes with a later change: without one nothing happens.
-  if (!updateChecker_) return;
-  WD_LOG_INFO("Update check requested for {}", updateChecker_->server);
+  if (updateChecker_) updateChecker_->start(true);
 }
 
 WebWindow* AppDelegate::frontWindow() {
@@ -277,8 +277,56 @@ void AppDelegate::startUpdateCheckerWith(const std::string& server) {
     defaults.setInteger(Settings::kUpdatePeriod, period);
   }
   defaults.synchronize();
+  if (updateChecker_) updateChecker_->stop();
   updateChecker_.reset();
-  if (period > 0) updateChecker_ = UpdateCheckerSettings{*url, server, period};
+  if (period <= 0) return;
+  if (!updaterConfiguration_)
+    updaterConfiguration_ = update::UpdaterConfiguration{
+        Bundle::main().version(), update::builtInPublicKey(), update::defaultCacheDirectory()};
+  updateChecker_ = std::make_unique<update::UpdateChecker>(
+      *url, server, period, defaults.stringForKey(Settings::kUpdateChannel), *updaterConfiguration_,
+      updateWindows());
+  updateChecker_->start(false);
+}
+
+UpdateWindows& AppDelegate::updateWindows() {
+  if (!updateWindows_)
+    updateWindows_ = std::make_unique<UpdateWindows>(context_, [this] { installUpdate(); });
+  return *updateWindows_;
+}
+
+void AppDelegate::setUpdateEnvironment(update::UpdaterConfiguration configuration,
+                                       update::InstallLocation location) {
+  updaterConfiguration_ = std::move(configuration);
+  installLocation_ = std::move(location);
+}
+
+void AppDelegate::installUpdate() {
+  update::Updater* updater = updateChecker_ ? updateChecker_->updater() : nullptr;
+  // The window's update stays installable when a newer run (the user's own check, a restarted
+  // checker) has not found it again yet.
+  UpdateWindowController* window =
+      updateWindows_ ? updateWindows_->updateWindowController() : nullptr;
+  const bool fromUpdater = updater && updater->downloadedUpdate();
+  if (!fromUpdater && !window) return;
+  if (!installer_) {
+    installer_ = std::make_unique<update::Installer>(
+        installLocation_.value_or(update::currentInstallLocation()),
+        update::Installer::Hooks{.quit = [this] { terminate(); },
+                                 .handedToSystemInstaller =
+                                     [this](const std::filesystem::path& file) {
+                                       updateWindows().showHandedToInstaller(file);
+                                     }});
+  }
+  // The user is told why, and nothing else changes: the running version goes on.
+  auto failed = [this](const std::string& reason) {
+    WD_LOG_INFO("The update cannot be installed: {}", reason);
+    updateWindows().showInstallFailed(reason);
+  };
+  if (fromUpdater)
+    updater->relaunchToInstallUpdate(*installer_, failed);
+  else
+    installer_->install(window->update(), failed);
 }
 
 }  // namespace wd

@@ -11,12 +11,15 @@
 #include "shell/notifications/NotificationService.h"
 #include "shell/window/WebWindow.h"
 #include "shell/window/WindowHost.h"
+#include "update/Installer.h"
+#include "update/UpdateChecker.h"
 
 namespace wd {
 
 class MainMenu;
 class PreferencesWindowController;
 class ShellContext;
+class UpdateWindows;
 namespace bridge {
 class ScriptObject;
 }
@@ -31,13 +34,6 @@ class WindowFactory {
                                                     WindowHost& host) = 0;
   // A secondary window that loads `url` (nothing loads when it is empty).
   virtual std::shared_ptr<WebWindow> makeWindow(const std::string& url, WindowHost& host) = 0;
-};
-
-// The settings a periodic update checker runs with (the checker itself comes later).
-struct UpdateCheckerSettings {
-  std::string serviceURL;
-  std::string server;
-  long long period = 0;  // seconds
 };
 
 class AppDelegate : public WindowHost {
@@ -121,7 +117,17 @@ class AppDelegate : public WindowHost {
   // (Re)starts the periodic update check for `server` with the stored settings, storing the
   // built-in values when none are stored; a negative period switches checking off.
   void startUpdateCheckerWith(const std::string& server);
-  const std::optional<UpdateCheckerSettings>& updateChecker() const { return updateChecker_; }
+  update::UpdateChecker* updateChecker() const { return updateChecker_.get(); }
+  // Installs the update the checker downloaded last (the update window's install button); the
+  // application quits and the new version starts, or the package goes to the desktop's
+  // installer.
+  void installUpdate();
+  // What the checker shows (made on first use).
+  UpdateWindows& updateWindows();
+  // Where updates are verified, kept and installed: the built-in key, the user's cache folder
+  // and this program's installation, unless a test gives its own.
+  void setUpdateEnvironment(update::UpdaterConfiguration configuration,
+                            update::InstallLocation location);
 
  private:
   ShellContext& context_;
@@ -129,7 +135,11 @@ class AppDelegate : public WindowHost {
   std::unique_ptr<MainWindowController> mainWindowController_;
   std::vector<std::shared_ptr<WebWindow>> childWindowControllers_;
   std::unique_ptr<PreferencesWindowController> preferencesWindowController_;
-  std::optional<UpdateCheckerSettings> updateChecker_;
+  std::optional<update::UpdaterConfiguration> updaterConfiguration_;
+  std::optional<update::InstallLocation> installLocation_;
+  std::unique_ptr<UpdateWindows> updateWindows_;
+  std::unique_ptr<update::Installer> installer_;
+  std::unique_ptr<update::UpdateChecker> updateChecker_;
   MainMenu* mainMenu_ = nullptr;
 };
 

@@ -1,0 +1,287 @@
+// The update checker of the running application: the application delegate with the real menu
+// model, the real update windows on the test session's display, and a loopback HTTPS update
+// service (downloads signed with a key made for the test).
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <sodium.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "autodiscover/Loop.h"
+#include "core/Bundle.h"
+#include "core/CertificateExceptions.h"
+#include "core/Settings.h"
+#include "shell/PageServer.h"
+#include "shell/ShellFakes.h"
+#include "shell/app/MainMenu.h"
+#include "shell/menu/NativeMenu.h"
+#include "shell/update/UpdateWindows.h"
+#include "update/UpdateQuery.h"
+
+namespace wd::test {
+namespace {
+
+namespace fs = std::filesystem;
+using update::DownloadedUpdate;
+
+constexpr const char* kServicePath = "/v1/wendrel/client/latest";
+
+class UpdateCheckerTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { gtk_init(nullptr, nullptr); }
+
+  void SetUp() override {
+    ASSERT_TRUE(server.ok()) << server.error();
+    CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
+    update::cryptoReady();
+    crypto_sign_keypair(publicKey.data(), secretKey.data());
+    auto& defaults = UserDefaults::standard();
+    defaults.setString(Settings::kUpdateServiceURL, server.url("127.0.0.1", kServicePath));
+    defaults.setInteger(Settings::kUpdatePeriod, 3600);
+    defaults.removeObjectForKey(Settings::kUpdateChannel);
+    std::error_code ec;
+    fs::remove_all(cache, ec);
+    ASSERT_TRUE(menu->load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
+    delegate = std::make_unique<AppDelegate>(context, windows);
+    delegate->applicationWillFinishLaunching();
+    delegate->applicationDidFinishLaunching();
+    delegate->setUpdateEnvironment({"0.1.0", publicKey, cache}, {});
+    saved = spdlog::default_logger();
+    auto logger = std::make_shared<spdlog::logger>(
+        "test", std::make_shared<spdlog::sinks::ostream_sink_mt>(log));
+    logger->set_pattern("%l %v");
+    spdlog::set_default_logger(logger);
+  }
+  void TearDown() override {
+    delegate.reset();
+    spdlog::set_default_logger(saved);
+    CertificateExceptions::shared().setAllowsAnyCertificate(false, "127.0.0.1");
+  }
+  ~UpdateCheckerTest() override { g_object_unref(actions); }
+
+  // A signed release of `payload` served by the double; `change` may spoil the description.
+  std::string release(const std::string& version, const std::string& payload,
+                      const std::function<void(Json&)>& change = {}) {
+    const std::string path = "/files/wendrel-desktop-" + version + ".tar.gz";
+    server.route(path, {200, "application/gzip", payload});
+    update::Sha512 sha;
+    sha.update(payload.data(), payload.size());
+    const auto sig = update::signRelease(secretKey, version, payload.size(), sha.finish());
+    Json j = {{"name", "Wendrel Desktop " + version},
+              {"version", version},
+              {"url", server.url("127.0.0.1", path)},
+              {"size", payload.size()},
+              {"signature", update::toBase64(sig.data(), sig.size())},
+              {"notes", "https://u.example/notes/" + version}};
+    if (change) change(j);
+    return j.dump();
+  }
+  void serve(unsigned status, std::string body = {}) {
+    server.route(kServicePath, {status, "application/json", std::move(body)});
+  }
+
+  std::shared_ptr<NativeMenuItem> checkItem() {
+    return menu->mainMenu()->items().front()->submenu()->itemWithTitle("Check for Update...");
+  }
+  UpdateWindows& ui() { return delegate->updateWindows(); }
+  bool shown(GtkWindow* w) { return w && gtk_widget_get_visible(GTK_WIDGET(w)); }
+  bool noUpdateShown() {
+    auto* c = ui().noUpdateWindowController();
+    return c && shown(c->window());
+  }
+  // Runs the delegate's check (automatic, or the user's) until it has ended.
+  void check(bool manual) {
+    const auto notified = shell.notifications.posted.size();
+    delegate->startUpdateCheckerWith("mail.example.com");
+    if (manual) delegate->openUpdateWindow();
+    EXPECT_FALSE(checkItem()->enabled());  // while the check runs
+    ASSERT_TRUE(runLoopUntil(
+        [&] { return checkItem()->enabled() || shell.notifications.posted.size() > notified; },
+        60));
+  }
+
+  FakeShell shell;
+  GSimpleActionGroup* actions = g_simple_action_group_new();
+  std::shared_ptr<MainMenu> menu =
+      std::make_shared<MainMenu>(G_ACTION_MAP(actions), [this] { return delegate.get(); });
+  ShellContext context{ShellContext::Services{.application = shell.controlPtr,
+                                              .notifications = shell.notificationsPtr,
+                                              .workspace = shell.workspacePtr,
+                                              .defaults = &UserDefaults::standard(),
+                                              .center = &shell.center,
+                                              .menus = menu,
+                                              .clipboard = std::make_shared<MemoryClipboard>()}};
+  FakeWindowFactory windows;
+  std::unique_ptr<AppDelegate> delegate;
+  PageServer server{(fs::create_directories(fs::path(std::getenv("HOME")) / "server"),
+                     std::string(std::getenv("HOME")) + "/server")};
+  fs::path cache = fs::path(std::getenv("HOME")) / "cache" / "updates";
+  update::PublicKey publicKey{};
+  update::SecretKey secretKey{};
+  std::ostringstream log;
+  std::shared_ptr<spdlog::logger> saved;
+};
+
+TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
+  serve(200, release("0.2.0", "payload of 0.2.0"));
+  check(false);
+  ASSERT_EQ(shell.notifications.posted.size(), 1u);
+  const auto& n = shell.notifications.posted[0];
+  EXPECT_EQ(n.title, "New version Wendrel Desktop 0.2.0");
+  EXPECT_EQ(n.informativeText, "An update is ready to install.");
+  EXPECT_FALSE(n.identifier);
+  EXPECT_TRUE(n.userInfo.empty());
+  auto* window = ui().updateWindowController();
+  ASSERT_TRUE(window);
+  EXPECT_TRUE(shown(window->window()));
+  EXPECT_EQ(window->newVersionText(), "Wendrel Desktop 0.2.0 is ready to install.");
+  EXPECT_FALSE(checkItem()->enabled());  // stays disabled once an update was found
+  EXPECT_EQ(fs::file_size(window->update().file), 16u);
+  EXPECT_NE(log.str().find("warning Checking new app version successfull, update is ready to "
+                           "install: Wendrel Desktop 0.2.0"),
+            std::string::npos)
+      << log.str();
+  // The notes open in the browser and the window closes.
+  window->onUpdateInfo();
+  EXPECT_EQ(shell.workspace.opened, std::vector<std::string>{"https://u.example/notes/0.2.0"});
+  EXPECT_FALSE(shown(window->window()));
+
+  // Installing closes the window whether or not the installation starts: this payload is no
+  // tarball, so the installed tree stays, the application keeps running and the user is told.
+  const fs::path tree = fs::path(std::getenv("HOME")) / "tree";
+  const fs::path helper = tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
+  fs::create_directories(tree / "bin");
+  fs::create_directories(helper.parent_path());
+  std::ofstream(tree / "bin/wendrel-desktop") << "";
+  std::ofstream(helper) << "";
+  delegate->setUpdateEnvironment({"0.1.0", publicKey, cache}, {tree, helper});
+  window->showWindow();
+  window->onInstallUpdate();
+  EXPECT_FALSE(shown(window->window()));
+  ASSERT_TRUE(runLoopUntil(
+      [&] { return log.str().find("The update cannot be installed") != std::string::npos; }, 60));
+  EXPECT_TRUE(shell.control.calls.empty());
+  for (const auto& entry : fs::directory_iterator(tree.parent_path()))
+    EXPECT_FALSE(entry.path().filename().string().starts_with(".tree.update-")) << entry.path();
+}
+
+// Every way a check can end without an update: automatic checks only enable the menu item
+// again; the user's own checks also show the no-update window. Nothing unverified stays.
+TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser) {
+  struct Case {
+    const char* what;
+    std::function<void()> setUp;
+    bool failure;  // logged as a failed check
+  } cases[] = {
+      {"no update (204)", [&] { serve(204); }, false},
+      {"server error", [&] { serve(500, "oops"); }, true},
+      {"malformed JSON", [&] { serve(200, "{\"name\": "); }, true},
+      {"older version", [&] { serve(200, release("0.0.9", "old")); }, true},
+      {"same version", [&] { serve(200, release("0.1.0", "same")); }, true},
+      {"bad signature",
+       [&] {
+         serve(200, release("0.2.0", "payload", [](Json& j) {
+                 j["signature"] = update::toBase64(update::Signature{}.data(), 64);
+               }));
+       },
+       true},
+      {"oversized download",
+       [&] { serve(200, release("0.2.0", "payload", [](Json& j) { j["size"] = 3; })); }, true},
+      {"truncated download",
+       [&] { serve(200, release("0.2.0", "payload", [](Json& j) { j["size"] = 4096; })); }, true},
+  };
+  for (const bool manual : {false, true}) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(c.what) + (manual ? " (manual)" : " (automatic)"));
+      if (auto* w = ui().noUpdateWindowController()) w->onClose();
+      log.str("");
+      c.setUp();
+      check(manual);
+      EXPECT_TRUE(checkItem()->enabled());
+      EXPECT_EQ(noUpdateShown(), manual);
+      EXPECT_TRUE(shell.notifications.posted.empty());
+      EXPECT_FALSE(ui().updateWindowController());
+      EXPECT_EQ(log.str().find("warning Checking new app version failed, ") != std::string::npos,
+                c.failure)
+          << log.str();
+      std::error_code ec;
+      for (const auto& f : fs::recursive_directory_iterator(cache, ec))
+        EXPECT_TRUE(!f.is_regular_file() || f.path().extension() == ".part") << f.path();
+    }
+  }
+}
+
+TEST_F(UpdateCheckerTest, TheQueryNamesServerClientTargetAndChannel) {
+  const std::string target = update::updateTarget();
+  struct Case {
+    std::optional<std::string> channel;
+    std::string expected;
+  } cases[] = {
+      {std::nullopt, "server=mail.example.com&client=0.1.0&target=" + target + "&channel=beta"},
+      {"nightly build",
+       "server=mail.example.com&client=0.1.0&target=" + target + "&channel=nightly%20build"},
+  };
+  serve(204);
+  for (const auto& c : cases) {
+    if (c.channel) UserDefaults::standard().setString(Settings::kUpdateChannel, *c.channel);
+    check(false);
+    ASSERT_FALSE(server.requestURIs().empty());
+    EXPECT_EQ(server.requestURIs().back(), std::string(kServicePath) + "?" + c.expected);
+  }
+}
+
+TEST_F(UpdateCheckerTest, PeriodicChecksOfferEachNewerReleaseInAFreshWindow) {
+  UserDefaults::standard().setInteger(Settings::kUpdatePeriod, 1);
+  serve(200, release("0.2.0", "first"));
+  check(false);
+  auto* first = ui().updateWindowController();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->newVersionText(), "Wendrel Desktop 0.2.0 is ready to install.");
+  // The next periodic check finds a newer release.
+  serve(200, release("0.3.0", "second"));
+  ASSERT_TRUE(runLoopUntil(
+      [&] {
+        return shell.notifications.posted.back().title == "New version Wendrel Desktop 0.3.0";
+      },
+      60));
+  auto* second = ui().updateWindowController();
+  ASSERT_TRUE(second);
+  EXPECT_EQ(second->newVersionText(), "Wendrel Desktop 0.3.0 is ready to install.");
+  EXPECT_TRUE(shown(second->window()));
+  EXPECT_EQ(shell.notifications.posted.back().title, "New version Wendrel Desktop 0.3.0");
+  EXPECT_FALSE(checkItem()->enabled());
+  // A negative period stops checking altogether.
+  UserDefaults::standard().setInteger(Settings::kUpdatePeriod, -1);
+  delegate->startUpdateCheckerWith("mail.example.com");
+  EXPECT_FALSE(delegate->updateChecker());
+  const auto asked = server.requests().size();
+  runLoopFor(2.5);
+  EXPECT_EQ(server.requests().size(), asked);
+}
+
+TEST_F(UpdateCheckerTest, ADamagedCachedDownloadIsFetchedAgainAndAPartIsResumedOrRestarted) {
+  const std::string payload(200000, 'x');
+  serve(200, release("0.2.0", payload));
+  const fs::path folder = cache / "0.2.0";
+  fs::create_directories(folder);
+  // A complete file from an earlier run that was damaged since.
+  std::ofstream(folder / "wendrel-desktop-0.2.0.tar.gz") << "damaged";
+  check(false);
+  ASSERT_EQ(shell.notifications.posted.size(), 1u);
+  const fs::path file = ui().updateWindowController()->update().file;
+  EXPECT_EQ(fs::file_size(file), payload.size());
+  // A part left by a broken download: the double does not resume, so the file is fetched whole.
+  fs::remove(file);
+  std::ofstream(fs::path(file.string() + ".part")) << std::string(1000, 'x');
+  check(false);
+  ASSERT_EQ(shell.notifications.posted.size(), 2u);
+  EXPECT_EQ(fs::file_size(file), payload.size());
+  EXPECT_FALSE(fs::exists(file.string() + ".part"));
+}
+
+}  // namespace
+}  // namespace wd::test
