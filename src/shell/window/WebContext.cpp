@@ -9,6 +9,7 @@
 #include "core/CertificateExceptions.h"
 #include "core/Paths.h"
 #include "core/UserDefaults.h"
+#include "shell/cookies/EngineCookies.h"
 #include "shell/window/CertificateTrust.h"
 #include "shell/window/DocumentPolicy.h"
 #include "shell/window/WebClient.h"
@@ -22,10 +23,12 @@ void setIfPresent(GObject* object, const char* property, gboolean value) {
 }
 }  // namespace
 
-WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults)
-    : bridgeHost_(bridgeHost), defaults_(defaults) {}
+WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults,
+                       std::shared_ptr<BSHTTPCookieStorage> cookies)
+    : bridgeHost_(bridgeHost), defaults_(defaults), cookieStore_(std::move(cookies)) {}
 
 WebContext::~WebContext() {
+  cookies_.reset();
   trust_.reset();
   g_clear_object(&context_);
 }
@@ -37,6 +40,11 @@ std::string WebContext::resourceFolder() {
 CertificateTrust& WebContext::certificateTrust() {
   context();
   return *trust_;
+}
+
+EngineCookies& WebContext::cookies() {
+  context();
+  return *cookies_;
 }
 
 std::string WebContext::userAgentApplicationName() {
@@ -56,6 +64,7 @@ WebKitWebContext* WebContext::context() {
   // Cookies stay in memory (no persistent storage is set) and every cookie is accepted.
   WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(context_);
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
+  cookies_ = std::make_unique<EngineCookies>(cookies, cookieStore_);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
   // MacGap goes only into the application's own page and the configured server's pages.
   const UserDefaults* defaults = &defaults_;

@@ -3,7 +3,8 @@
 // (local storage, databases) lives in the LocalStorage directory, with an ephemeral cookie jar
 // that accepts all cookies and the script bridge attached, and the web view settings every
 // window starts from. Owned by the running application; made on first use. It also keeps the
-// certificates the engine has been told to accept (CertificateTrust).
+// certificates the engine has been told to accept (CertificateTrust) and has the application's
+// cookie store follow the engine's cookie jar (EngineCookies).
 #include <memory>
 #include <string>
 
@@ -11,7 +12,9 @@ typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitSettings WebKitSettings;
 
 namespace wd {
+class BSHTTPCookieStorage;
 class CertificateTrust;
+class EngineCookies;
 class UserDefaults;
 namespace bridge {
 class BridgeHost;
@@ -19,8 +22,10 @@ class BridgeHost;
 
 class WebContext {
  public:
-  // `defaults` gives the mail server whose pages may receive MacGap.
-  WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults);
+  // `defaults` gives the mail server whose pages may receive MacGap; `cookies` is the store that
+  // follows the engine's jar (none: a store of its own).
+  WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults,
+             std::shared_ptr<BSHTTPCookieStorage> cookies = nullptr);
   ~WebContext();
   WebContext(const WebContext&) = delete;
   WebContext& operator=(const WebContext&) = delete;
@@ -29,6 +34,8 @@ class WebContext {
   WebKitWebContext* context();
   // The certificate exceptions the context's engine has taken (made with the context).
   CertificateTrust& certificateTrust();
+  // The engine's cookie jar with the store following it (made with the context).
+  EngineCookies& cookies();
   // The folder the page's "/webmail/resource/" files are read from: public/web of the web
   // client folder.
   static std::string resourceFolder();
@@ -47,6 +54,8 @@ class WebContext {
   const UserDefaults& defaults_;
   WebKitWebContext* context_ = nullptr;
   std::unique_ptr<CertificateTrust> trust_;
+  std::shared_ptr<BSHTTPCookieStorage> cookieStore_;
+  std::unique_ptr<EngineCookies> cookies_;
 };
 
 }  // namespace wd
