@@ -118,15 +118,16 @@ struct TunnelProxy::Tunnel {
           self->head.append(self->chunk, static_cast<std::size_t>(n));
           if (self->head.find("\r\n\r\n") == std::string::npos) return self.release()->readHead();
           GSocketClient* connector = g_socket_client_new();
+          Tunnel* tunnel = self.release();
           g_socket_client_connect_to_host_async(
-              connector, "127.0.0.1", static_cast<guint16>(self->targetPort), self->cancellable,
+              connector, "127.0.0.1", static_cast<guint16>(tunnel->targetPort), tunnel->cancellable,
               +[](GObject* c, GAsyncResult* r, gpointer d) {
                 std::unique_ptr<Tunnel> t(static_cast<Tunnel*>(d));
                 t->upstream =
                     g_socket_client_connect_to_host_finish(G_SOCKET_CLIENT(c), r, nullptr);
                 if (t->upstream) t.release()->answer();
               },
-              self.release());
+              tunnel);
           g_object_unref(connector);
         },
         this);

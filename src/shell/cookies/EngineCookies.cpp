@@ -57,6 +57,30 @@ cookies::Cookie toCookie(SoupCookie* c) {
   return cookie;
 }
 
+// What every call into the cookie manager carries: the state to report to (weakly) and a
+// reference to the web context. The engine's cookie manager must not outlive its context, and
+// the call's task holds the manager until after the call's callback has returned, so the
+// context is released from an idle callback, once the task is gone.
+template <class State>
+struct Call {
+  std::weak_ptr<State> state;
+  GObjectRef<WebKitWebContext> context;
+  std::uint64_t number = 0;
+
+  static void done(GObject*, GAsyncResult*, gpointer data) {
+    release(std::unique_ptr<Call>(static_cast<Call*>(data)));
+  }
+  static void release(std::unique_ptr<Call> call) {
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        +[](gpointer context) {
+          g_object_unref(context);
+          return G_SOURCE_REMOVE;
+        },
+        call->context.release(), nullptr);
+  }
+};
+
 }  // namespace
 
 struct EngineCookies::State : std::enable_shared_from_this<State> {
@@ -70,7 +94,8 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
     std::optional<std::uint64_t> restoredAfterRead;
   };
 
-  GObjectRef<WebKitCookieManager> manager;
+  GObjectRef<WebKitWebContext> context;
+  WebKitCookieManager* manager = nullptr;  // the context's
   std::shared_ptr<BSHTTPCookieStorage> store;
   gulong changedHandler = 0;
   std::vector<SoupCookiePtr> jar;  // the jar as last read
@@ -80,10 +105,18 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
   std::uint64_t nextHandover = 1;
   std::list<Handover> handovers;
 
-  struct ReadCall {
-    std::weak_ptr<State> state;
-    std::uint64_t number;
-  };
+  std::unique_ptr<Call<State>> call(std::uint64_t number = 0) {
+    return std::unique_ptr<Call<State>>(
+        new Call<State>{weak_from_this(), refObject(context.get()), number});
+  }
+  void add(SoupCookie* cookie) {
+    webkit_cookie_manager_add_cookie(manager, cookie, nullptr, &Call<State>::done,
+                                     call().release());
+  }
+  void remove(SoupCookie* cookie) {
+    webkit_cookie_manager_delete_cookie(manager, cookie, nullptr, &Call<State>::done,
+                                        call().release());
+  }
 
   void read() {
     if (reading) {
@@ -91,18 +124,19 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
       return;
     }
     reading = true;
-    auto* call = new ReadCall{weak_from_this(), ++readsStarted};
-    webkit_cookie_manager_get_all_cookies(manager.get(), nullptr, &State::onRead, call);
+    webkit_cookie_manager_get_all_cookies(manager, nullptr, &State::onRead,
+                                          call(++readsStarted).release());
   }
 
   static void onRead(GObject* source, GAsyncResult* result, gpointer data) {
-    std::unique_ptr<ReadCall> call(static_cast<ReadCall*>(data));
+    std::unique_ptr<Call<State>> read(static_cast<Call<State>*>(data));
     GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
                                                                result, nullptr);
     std::vector<SoupCookiePtr> held;
     for (GList* l = list; l; l = l->next) held.emplace_back(static_cast<SoupCookie*>(l->data));
     g_list_free(list);
-    if (auto state = call->state.lock()) state->took(std::move(held), call->number);
+    if (auto state = read->state.lock()) state->took(std::move(held), read->number);
+    Call<State>::release(std::move(read));
   }
 
   bool fromHandover(SoupCookie* cookie) const {
@@ -149,7 +183,7 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
       soup_cookie_set_same_site_policy(copy.get(), SOUP_SAME_SITE_POLICY_NONE);
       if (SoupCookie* held = inJar(copy.get()))
         handover.previous.emplace_back(soup_cookie_copy(held));
-      webkit_cookie_manager_add_cookie(manager.get(), copy.get(), nullptr, nullptr, nullptr);
+      add(copy.get());
       handover.added.push_back(std::move(copy));
     }
     struct Timer {
@@ -180,10 +214,9 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
         for (const auto& p : h.previous)
           if (sameKey(p.get(), added.get())) previous = p.get();
         if (previous)
-          webkit_cookie_manager_add_cookie(manager.get(), previous, nullptr, nullptr, nullptr);
+          add(previous);
         else
-          webkit_cookie_manager_delete_cookie(manager.get(), added.get(), nullptr, nullptr,
-                                              nullptr);
+          remove(added.get());
       }
       h.restoredAfterRead = readsStarted;
       read();
@@ -194,14 +227,15 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
   ~State() {
     for (auto& h : handovers)
       if (h.timer) g_source_remove(h.timer);
-    if (changedHandler) g_signal_handler_disconnect(manager.get(), changedHandler);
+    if (changedHandler) g_signal_handler_disconnect(manager, changedHandler);
   }
 };
 
-EngineCookies::EngineCookies(WebKitCookieManager* manager,
-                             std::shared_ptr<BSHTTPCookieStorage> store)
+EngineCookies::EngineCookies(WebKitWebContext* context, std::shared_ptr<BSHTTPCookieStorage> store)
     : state_(std::make_shared<State>()) {
-  state_->manager = refObject(manager);
+  state_->context = refObject(context);
+  WebKitCookieManager* manager = webkit_web_context_get_cookie_manager(context);
+  state_->manager = manager;
   state_->store = store ? std::move(store) : std::make_shared<BSHTTPCookieStorage>();
   state_->changedHandler = g_signal_connect(
       manager, "changed",

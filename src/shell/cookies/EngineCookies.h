@@ -18,7 +18,7 @@
 #include <memory>
 #include <string>
 
-typedef struct _WebKitCookieManager WebKitCookieManager;
+typedef struct _WebKitWebContext WebKitWebContext;
 
 namespace wd {
 
@@ -28,7 +28,8 @@ class EngineCookies {
  public:
   static constexpr unsigned kHandoverMilliseconds = 2000;
 
-  EngineCookies(WebKitCookieManager* manager, std::shared_ptr<BSHTTPCookieStorage> store);
+  // Follows the cookie manager of `context` (none given: a store of its own).
+  EngineCookies(WebKitWebContext* context, std::shared_ptr<BSHTTPCookieStorage> store);
   ~EngineCookies();
   EngineCookies(const EngineCookies&) = delete;
   EngineCookies& operator=(const EngineCookies&) = delete;

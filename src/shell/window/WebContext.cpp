@@ -64,7 +64,7 @@ WebKitWebContext* WebContext::context() {
   // Cookies stay in memory (no persistent storage is set) and every cookie is accepted.
   WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(context_);
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
-  cookies_ = std::make_unique<EngineCookies>(cookies, cookieStore_);
+  cookies_ = std::make_unique<EngineCookies>(context_, cookieStore_);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
   // MacGap goes only into the application's own page and the configured server's pages.
   const UserDefaults* defaults = &defaults_;
