@@ -171,13 +171,14 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndThePageSendsTheJarsCookies) {
   EXPECT_EQ(entries(ask("get('" + echo + "');", "xhr 200 ")), entries("sid=s1"));
   EXPECT_EQ(entries(BSHTTPCookieStorage::cookieHeader(store.cookiesForURL(echo))),
             entries("sid=s1; team=t1"));
-  // So does a WebSocket handshake opened without preWebSocket.
-  EXPECT_EQ(entries(ask("socket('" + socketURL() + "', false);", "ws ")),
-            entries("sid=jar; sid=s1"));
 }
 
 TEST_F(CookieWindow, PreWebSocketHandsTheStoresCookiesToTheHandshakeFor2Seconds) {
   logIn();
+  // A first handshake without the hand-over carries the jar's cookies (and warms the engine's
+  // WebSocket path, so the next handshake is well within the 2 s).
+  EXPECT_EQ(entries(ask("socket('" + socketURL() + "', false);", "ws ")),
+            entries("sid=jar; sid=s1"));
   const auto before = jar();
   ASSERT_EQ(before.count("sid=jar mail.wendrel.test /webmail/socket"), 1u);
 
@@ -185,8 +186,7 @@ TEST_F(CookieWindow, PreWebSocketHandsTheStoresCookiesToTheHandshakeFor2Seconds)
   // into the jar for the socket's host and path, replacing sid=jar there.
   EXPECT_EQ(entries(ask("socket('" + socketURL() + "', true);", "ws ")),
             entries("sid=s1; team=t1; sid=s1"));
-  EXPECT_EQ(server->webSocketCookies().size(), 1u);
-  EXPECT_EQ(app->web.cookies().pendingHandovers(), 1u);
+  EXPECT_EQ(server->webSocketCookies().size(), 2u);
 
   // The window goes; 2 s after the hand-over the jar holds what it held before, and the store
   // never took the hand-over's cookies.
