@@ -101,7 +101,6 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
   std::vector<SoupCookiePtr> jar;  // the jar as last read
   bool reading = false, readAgain = false;
   std::uint64_t readsStarted = 0;
-  std::size_t readsFinished = 0;
   std::uint64_t nextHandover = 1;
   std::list<Handover> handovers;
 
@@ -155,7 +154,6 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
     handovers.remove_if([number](const Handover& h) {
       return h.restoredAfterRead && *h.restoredAfterRead < number;
     });
-    ++readsFinished;
     reading = false;
     if (std::exchange(readAgain, false)) read();
   }
@@ -258,10 +256,6 @@ std::size_t EngineCookies::pendingHandovers() const {
   std::size_t n = 0;
   for (const auto& h : state_->handovers) n += h.timer != 0;
   return n;
-}
-
-std::size_t EngineCookies::readsFinished() const {
-  return state_->readsFinished;
 }
 
 }  // namespace wd

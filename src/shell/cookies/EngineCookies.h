@@ -41,8 +41,6 @@ class EngineCookies {
   BSHTTPCookieStorage& store() const;
   // Hand-overs whose 2 s have not run out yet.
   std::size_t pendingHandovers() const;
-  // Jar reads finished so far.
-  std::size_t readsFinished() const;
 
  private:
   struct State;
