@@ -19,6 +19,7 @@
 #include "shell/app/ApplicationControl.h"
 #include "shell/app/MainMenu.h"
 #include "shell/commands/DesktopCommand.h"
+#include "shell/cookies/BSHTTPCookieStorage.h"
 #include "shell/media/GtkTextClipboard.h"
 #include "shell/notifications/DesktopNotificationService.h"
 #include "shell/system/ColorScheme.h"
@@ -122,14 +123,16 @@ void onStartup(GtkApplication* app, Shell* shell) {
       .menus = shell->menu,
       .clipboard = std::make_shared<GtkTextClipboard>(),
       .keychain = std::make_shared<PDKeychainBindingsController>(
-          Bundle::main().identifier(), std::make_shared<keychain::LibsecretBackend>())});
+          Bundle::main().identifier(), std::make_shared<keychain::LibsecretBackend>()),
+      .cookies = std::make_shared<BSHTTPCookieStorage>()});
   ShellContext& context = *shell->context;
   // The page's synchronous secure reads are answered from what this brings in.
   context.keychain().prefetch();
   registerShellScriptClasses(context);
   chooseWebClient(shell->options, context.defaults());
 
-  shell->web = std::make_unique<WebContext>(context.bridgeHost(), context.defaults());
+  shell->web =
+      std::make_unique<WebContext>(context.bridgeHost(), context.defaults(), context.cookies());
   shell->windows = std::make_unique<WindowControllerFactory>(shell->environment);
   shell->delegate = std::make_unique<AppDelegate>(context, *shell->windows);
   AppDelegate* delegate = shell->delegate.get();

@@ -3,9 +3,8 @@
 // everything in the shell that needs them: application control, desktop notifications, the
 // workspace (URLs, applications), the launcher badge, the settings store, the application's
 // menus, the text clipboard, the named-notification centre, the keychain store (secure values),
-// the script-class registry and the script bridge's host. Tests make a context over doubles
-// instead of replacing process-wide
-// objects.
+// the application's cookie store, the script-class registry and the script bridge's host. Tests
+// make a context over doubles instead of replacing process-wide objects.
 //
 // The context owns the bridge host and the class registry; the other services are shared with
 // their creator. Destroying the context drops the bridge host first, so the script objects the
@@ -19,6 +18,7 @@ namespace wd {
 class ApplicationControl;
 class ApplicationMenu;
 class Badge;
+class BSHTTPCookieStorage;
 class NotificationCenter;
 class NotificationService;
 class TextClipboard;
@@ -32,8 +32,9 @@ class ScriptObjectRegistry;
 
 class ShellContext {
  public:
-  // Every service is required, except `badge` (none: the desktop's launcher badge) and
-  // `keychain` (none: a store without a keyring, values kept for this run only).
+  // Every service is required, except `badge` (none: the desktop's launcher badge),
+  // `keychain` (none: a store without a keyring, values kept for this run only) and `cookies`
+  // (none: an empty cookie store of its own).
   struct Services {
     std::shared_ptr<ApplicationControl> application;
     std::shared_ptr<NotificationService> notifications;
@@ -46,6 +47,8 @@ class ShellContext {
     std::shared_ptr<Badge> badge;
     // The keychain store; none gives a store without a keyring (values kept for this run only).
     std::shared_ptr<PDKeychainBindingsController> keychain;
+    // The application's own cookie store (one per application).
+    std::shared_ptr<BSHTTPCookieStorage> cookies;
   };
 
   explicit ShellContext(Services services);
@@ -62,6 +65,7 @@ class ShellContext {
   ApplicationMenu* menus() const { return services_.menus.get(); }
   TextClipboard& clipboard() const { return *services_.clipboard; }
   PDKeychainBindingsController& keychain() const { return *services_.keychain; }
+  const std::shared_ptr<BSHTTPCookieStorage>& cookies() const { return services_.cookies; }
   bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
   bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }
 

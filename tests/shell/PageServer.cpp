@@ -2,6 +2,7 @@
 #include "shell/PageServer.h"
 
 #include <cstdlib>
+#include <memory>
 
 namespace wd::test {
 
@@ -40,6 +41,7 @@ PageServer::PageServer(const std::string& dir) {
 }
 
 PageServer::~PageServer() {
+  for (auto* socket : sockets_) g_object_unref(socket);
   if (server_) {
     soup_server_disconnect(server_);
     g_object_unref(server_);
@@ -59,6 +61,9 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
   const char* query = uri ? g_uri_get_query(uri) : nullptr;
   self->requestURIs_.push_back(std::string(path ? path : "") +
                                (query ? std::string("?") + query : ""));
+  const char* cookie =
+      soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
+  self->requestCookies_.push_back({path ? path : "", cookie ? cookie : ""});
   auto it = self->routes_.find(path ? path : "");
   if (it == self->routes_.end()) {
     soup_server_message_set_status(msg, 404, nullptr);
@@ -68,9 +73,133 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
   if (r.challenge)
     soup_message_headers_replace(soup_server_message_get_response_headers(msg), "WWW-Authenticate",
                                  "Basic realm=\"test\"");
+  for (const auto& field : r.setCookies)
+    soup_message_headers_append(soup_server_message_get_response_headers(msg), "Set-Cookie",
+                                field.c_str());
   soup_server_message_set_status(msg, r.challenge ? 401 : r.status, nullptr);
-  soup_server_message_set_response(msg, r.contentType.c_str(), SOUP_MEMORY_COPY, r.body.data(),
-                                   r.body.size());
+  const std::string body = r.echoCookie ? self->requestCookies_.back().cookie : r.body;
+  soup_server_message_set_response(msg, r.contentType.c_str(), SOUP_MEMORY_COPY, body.data(),
+                                   body.size());
+}
+
+void PageServer::webSocket(const std::string& path) {
+  soup_server_add_websocket_handler(server_, path.c_str(), nullptr, nullptr,
+                                    &PageServer::handleWebSocket, this, nullptr);
+}
+
+void PageServer::handleWebSocket(SoupServer*, SoupServerMessage* msg, const char*,
+                                 SoupWebsocketConnection* connection, gpointer data) {
+  auto* self = static_cast<PageServer*>(data);
+  const char* cookie =
+      soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
+  self->webSocketCookies_.emplace_back(cookie ? cookie : "");
+  self->sockets_.push_back(SOUP_WEBSOCKET_CONNECTION(g_object_ref(connection)));
+  soup_websocket_connection_send_text(connection, cookie ? cookie : "");
+}
+
+// One client of the proxy: its CONNECT request is read, then both connections are spliced.
+struct TunnelProxy::Tunnel {
+  GSocketConnection* client = nullptr;
+  GSocketConnection* upstream = nullptr;
+  GCancellable* cancellable = nullptr;
+  int targetPort = 0;
+  std::string head;
+  char chunk[1024];
+  ~Tunnel() {
+    g_clear_object(&client);
+    g_clear_object(&upstream);
+    g_clear_object(&cancellable);
+  }
+
+  void readHead() {
+    g_input_stream_read_async(
+        g_io_stream_get_input_stream(G_IO_STREAM(client)), chunk, sizeof chunk, G_PRIORITY_DEFAULT,
+        cancellable,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<Tunnel> self(static_cast<Tunnel*>(data));
+          const gssize n = g_input_stream_read_finish(G_INPUT_STREAM(source), result, nullptr);
+          if (n <= 0 || self->head.size() > 16384) return;
+          self->head.append(self->chunk, static_cast<std::size_t>(n));
+          if (self->head.find("\r\n\r\n") == std::string::npos) return self.release()->readHead();
+          GSocketClient* connector = g_socket_client_new();
+          Tunnel* tunnel = self.release();
+          g_socket_client_connect_to_host_async(
+              connector, "127.0.0.1", static_cast<guint16>(tunnel->targetPort), tunnel->cancellable,
+              +[](GObject* c, GAsyncResult* r, gpointer d) {
+                std::unique_ptr<Tunnel> t(static_cast<Tunnel*>(d));
+                t->upstream =
+                    g_socket_client_connect_to_host_finish(G_SOCKET_CLIENT(c), r, nullptr);
+                if (t->upstream) t.release()->answer();
+              },
+              tunnel);
+          g_object_unref(connector);
+        },
+        this);
+  }
+
+  void answer() {
+    static const char kEstablished[] = "HTTP/1.1 200 Connection established\r\n\r\n";
+    g_output_stream_write_all_async(
+        g_io_stream_get_output_stream(G_IO_STREAM(client)), kEstablished, sizeof kEstablished - 1,
+        G_PRIORITY_DEFAULT, cancellable,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+          std::unique_ptr<Tunnel> self(static_cast<Tunnel*>(data));
+          if (!g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), result, nullptr, nullptr))
+            return;
+          Tunnel* t = self.release();
+          g_io_stream_splice_async(
+              G_IO_STREAM(t->client), G_IO_STREAM(t->upstream),
+              static_cast<GIOStreamSpliceFlags>(G_IO_STREAM_SPLICE_CLOSE_STREAM1 |
+                                                G_IO_STREAM_SPLICE_CLOSE_STREAM2),
+              G_PRIORITY_DEFAULT, t->cancellable,
+              +[](GObject*, GAsyncResult* r, gpointer d) {
+                std::unique_ptr<Tunnel> done(static_cast<Tunnel*>(d));
+                g_io_stream_splice_finish(r, nullptr);
+              },
+              t);
+        },
+        this);
+  }
+};
+
+TunnelProxy::TunnelProxy(int targetPort) : targetPort_(targetPort) {
+  service_ = g_socket_service_new();
+  cancellable_ = g_cancellable_new();
+  GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+  GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
+  g_object_unref(loopback);
+  GSocketAddress* bound = nullptr;
+  if (g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address, G_SOCKET_TYPE_STREAM,
+                                    G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr)) {
+    port_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
+    g_object_unref(bound);
+  }
+  g_object_unref(address);
+  g_signal_connect(service_, "incoming", G_CALLBACK(&TunnelProxy::incoming), this);
+  g_socket_service_start(service_);
+}
+
+TunnelProxy::~TunnelProxy() {
+  g_cancellable_cancel(cancellable_);
+  g_socket_service_stop(service_);
+  g_socket_listener_close(G_SOCKET_LISTENER(service_));
+  g_object_unref(service_);
+  g_object_unref(cancellable_);
+}
+
+std::string TunnelProxy::uri() const {
+  return port_ ? "http://127.0.0.1:" + std::to_string(port_) : std::string();
+}
+
+gboolean TunnelProxy::incoming(GSocketService*, GSocketConnection* client, GObject*,
+                               gpointer data) {
+  auto* self = static_cast<TunnelProxy*>(data);
+  auto* tunnel = new Tunnel;
+  tunnel->client = G_SOCKET_CONNECTION(g_object_ref(client));
+  tunnel->cancellable = G_CANCELLABLE(g_object_ref(self->cancellable_));
+  tunnel->targetPort = self->targetPort_;
+  tunnel->readHead();
+  return TRUE;
 }
 
 }  // namespace wd::test

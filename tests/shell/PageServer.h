@@ -2,7 +2,13 @@
 // A loopback HTTPS server for the web view tests: libsoup on 127.0.0.1 (a free port) with a
 // certificate made for the test (self-signed, for "localhost" and 127.0.0.1, so the engine
 // refuses it until told to accept it). Routes answer a path with a status, a content type and a
-// body, with no CORS headers; every request is recorded.
+// body (or the request's Cookie header), optionally with Set-Cookie fields, with no CORS headers;
+// every request is recorded with its Cookie header. WebSocket endpoints record the Cookie header
+// of each handshake and send it to the page as their one message.
+//
+// TunnelProxy: an HTTP proxy on loopback that answers CONNECT for any host name by tunnelling to
+// the server, so a web view whose context uses it reaches the server under names no resolver
+// knows (mail.wendrel.test), as domain cookies need.
 #include <libsoup/soup.h>
 
 #include <map>
@@ -18,7 +24,13 @@ class PageServer {
     unsigned status = 200;
     std::string contentType = "text/plain";
     std::string body;
-    bool challenge = false;  // 401 with a Basic challenge
+    bool challenge = false;               // 401 with a Basic challenge
+    std::vector<std::string> setCookies;  // Set-Cookie fields of the response
+    bool echoCookie = false;              // the body is the request's Cookie header
+  };
+  struct Request {
+    std::string path;
+    std::string cookie;  // the Cookie header, empty when there was none
   };
 
   // Makes the certificate in `dir` and listens.
@@ -38,10 +50,17 @@ class PageServer {
   const std::vector<std::string>& requests() const { return requests_; }
   // The same requests as path and raw (still escaped) query: "/p?a=b" ("/p" without a query).
   const std::vector<std::string>& requestURIs() const { return requestURIs_; }
+  const std::vector<Request>& requestCookies() const { return requestCookies_; }
+  // A WebSocket endpoint at `path`.
+  void webSocket(const std::string& path);
+  // The Cookie header of every WebSocket handshake so far.
+  const std::vector<std::string>& webSocketCookies() const { return webSocketCookies_; }
 
  private:
   static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                      gpointer self);
+  static void handleWebSocket(SoupServer*, SoupServerMessage* msg, const char* path,
+                              SoupWebsocketConnection* connection, gpointer self);
 
   SoupServer* server_ = nullptr;
   GTlsCertificate* certificate_ = nullptr;
@@ -50,6 +69,29 @@ class PageServer {
   std::map<std::string, Route> routes_;
   std::vector<std::string> requests_;
   std::vector<std::string> requestURIs_;
+  std::vector<Request> requestCookies_;
+  std::vector<std::string> webSocketCookies_;
+  std::vector<SoupWebsocketConnection*> sockets_;
+};
+
+class TunnelProxy {
+ public:
+  explicit TunnelProxy(int targetPort);
+  ~TunnelProxy();
+  TunnelProxy(const TunnelProxy&) = delete;
+  TunnelProxy& operator=(const TunnelProxy&) = delete;
+
+  // http://127.0.0.1:<port>, or empty when it could not listen.
+  std::string uri() const;
+
+ private:
+  struct Tunnel;
+  static gboolean incoming(GSocketService*, GSocketConnection* client, GObject*, gpointer self);
+
+  GSocketService* service_ = nullptr;
+  GCancellable* cancellable_ = nullptr;
+  int targetPort_ = 0;
+  int port_ = 0;
 };
 
 }  // namespace wd::test

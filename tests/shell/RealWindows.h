@@ -13,7 +13,7 @@
 namespace wd::test {
 
 struct RealWindowsApp : LaunchedApp {
-  WebContext web{context.bridgeHost(), context.defaults()};
+  WebContext web{context.bridgeHost(), context.defaults(), context.cookies()};
   WindowEnvironment env{context, web, *delegate, [this](std::shared_ptr<WebWindow> w) {
                           return delegate->makeRootObject(w);
                         }};

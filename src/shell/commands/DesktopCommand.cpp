@@ -16,7 +16,10 @@
 #include "shell/commands/StatusItem.h"
 #include "shell/commands/Task.h"
 #include "shell/commands/Window.h"
+#include "shell/cookies/EngineCookies.h"
+#include "shell/window/WebContext.h"
 #include "shell/window/WebWindow.h"
+#include "shell/window/WindowController.h"
 
 namespace wd {
 
@@ -27,6 +30,7 @@ const bridge::ClassInfo& DesktopCommand::scriptClass() const {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<DesktopCommand>("DesktopCommand")
           .method("publishAppReady", &DesktopCommand::publishAppReady)
+          .method("preWebSocket:", &DesktopCommand::preWebSocket)
           .build();
   return info;
 }
@@ -34,6 +38,11 @@ const bridge::ClassInfo& DesktopCommand::scriptClass() const {
 void DesktopCommand::publishAppReady() {
   if (auto window = std::dynamic_pointer_cast<WebWindow>(windowController()))
     window->pageEvents().pageReady();
+}
+
+void DesktopCommand::preWebSocket(const std::string& url) {
+  if (auto window = std::dynamic_pointer_cast<WindowController>(windowController()))
+    window->environment().web.cookies().injectCookiesForWebSocket(url);
 }
 
 void registerShellScriptClasses(ShellContext& context) {

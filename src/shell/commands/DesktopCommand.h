@@ -1,6 +1,8 @@
 #pragma once
 // MacGap.DesktopCommand: the product-specific services of the hosted web client. For now the
 // signal that the web client has finished its start-up (publishAppReady).
+#include <string>
+
 #include "bridge/Command.h"
 
 namespace wd {
@@ -15,6 +17,9 @@ class DesktopCommand : public bridge::Command {
   // The page of this object's window has finished its start-up ("appReady"): the events held
   // for that page are delivered. Other windows' pages are not affected.
   void publishAppReady();
+  // The page is about to open a WebSocket to `url`: the cookie store's cookies for it go into
+  // the engine's jar for the handshake (EngineCookies::injectCookiesForWebSocket).
+  void preWebSocket(const std::string& url);
 };
 
 // Registers the shell's script classes (DesktopCommand, File, Dialog, Task, Defaults, Sound,

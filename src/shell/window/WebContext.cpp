@@ -10,6 +10,7 @@
 #include "core/Log.h"
 #include "core/Paths.h"
 #include "core/UserDefaults.h"
+#include "shell/cookies/EngineCookies.h"
 #include "shell/window/CertificateTrust.h"
 #include "shell/window/DocumentPolicy.h"
 #include "shell/window/SandboxProbe.h"
@@ -53,10 +54,15 @@ void setUpSpelling(WebKitWebContext* context, const UserDefaults& defaults) {
 }
 }  // namespace
 
-WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults)
-    : bridgeHost_(bridgeHost), defaults_(defaults), sandbox_(std::make_unique<SandboxProbe>()) {}
+WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults,
+                       std::shared_ptr<BSHTTPCookieStorage> cookies)
+    : bridgeHost_(bridgeHost),
+      defaults_(defaults),
+      sandbox_(std::make_unique<SandboxProbe>()),
+      cookieStore_(std::move(cookies)) {}
 
 WebContext::~WebContext() {
+  cookies_.reset();
   trust_.reset();
   g_clear_object(&context_);
 }
@@ -68,6 +74,11 @@ std::string WebContext::resourceFolder() {
 CertificateTrust& WebContext::certificateTrust() {
   context();
   return *trust_;
+}
+
+EngineCookies& WebContext::cookies() {
+  context();
+  return *cookies_;
 }
 
 std::string WebContext::userAgentApplicationName() {
@@ -87,6 +98,7 @@ WebKitWebContext* WebContext::context() {
   // Cookies stay in memory (no persistent storage is set) and every cookie is accepted.
   WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(context_);
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
+  cookies_ = std::make_unique<EngineCookies>(context_, cookieStore_);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
   setUpSandbox(context_, *sandbox_);
   setUpSpelling(context_, defaults_);

@@ -3,9 +3,10 @@
 // (local storage, databases) lives in the LocalStorage directory, with an ephemeral cookie jar
 // that accepts all cookies and the script bridge attached, and the web view settings every
 // window starts from. Owned by the running application; made on first use. It also keeps the
-// certificates the engine has been told to accept (CertificateTrust). The web process runs in
-// the engine's bubblewrap sandbox where that can start (SandboxProbe, started with this
-// object), and editable fields are spell-checked in the user's languages.
+// certificates the engine has been told to accept (CertificateTrust) and has the application's
+// cookie store follow the engine's cookie jar (EngineCookies). The web process runs in the
+// engine's bubblewrap sandbox where that can start (SandboxProbe, started with this object), and
+// editable fields are spell-checked in the user's languages.
 #include <memory>
 #include <string>
 
@@ -13,8 +14,10 @@ typedef struct _WebKitWebContext WebKitWebContext;
 typedef struct _WebKitSettings WebKitSettings;
 
 namespace wd {
+class BSHTTPCookieStorage;
 class CertificateTrust;
 class SandboxProbe;
+class EngineCookies;
 class UserDefaults;
 namespace bridge {
 class BridgeHost;
@@ -22,8 +25,10 @@ class BridgeHost;
 
 class WebContext {
  public:
-  // `defaults` gives the mail server whose pages may receive MacGap.
-  WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults);
+  // `defaults` gives the mail server whose pages may receive MacGap; `cookies` is the store that
+  // follows the engine's jar (none: a store of its own).
+  WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults,
+             std::shared_ptr<BSHTTPCookieStorage> cookies = nullptr);
   ~WebContext();
   WebContext(const WebContext&) = delete;
   WebContext& operator=(const WebContext&) = delete;
@@ -32,6 +37,8 @@ class WebContext {
   WebKitWebContext* context();
   // The certificate exceptions the context's engine has taken (made with the context).
   CertificateTrust& certificateTrust();
+  // The engine's cookie jar with the store following it (made with the context).
+  EngineCookies& cookies();
   // The folder the page's "/webmail/resource/" files are read from: public/web of the web
   // client folder.
   static std::string resourceFolder();
@@ -51,6 +58,8 @@ class WebContext {
   WebKitWebContext* context_ = nullptr;
   std::unique_ptr<CertificateTrust> trust_;
   std::unique_ptr<SandboxProbe> sandbox_;
+  std::shared_ptr<BSHTTPCookieStorage> cookieStore_;
+  std::unique_ptr<EngineCookies> cookies_;
 };
 
 }  // namespace wd

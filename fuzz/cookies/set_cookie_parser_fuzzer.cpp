@@ -1,0 +1,40 @@
+// libFuzzer target: Set-Cookie fields received from a URL (input: the URL, a newline, the
+// field). A parsed cookie must be valid, belong to the response's host by the domain rule,
+// survive its archived properties unchanged, be stored, and give a Cookie header without line
+// breaks.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "shell/cookies/BSHTTPCookieStorage.h"
+#include "shell/cookies/SetCookieParser.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  const auto newline = input.find('\n');
+  if (newline == std::string_view::npos) return 0;
+  const std::string_view url = input.substr(0, newline);
+  const auto parsed = wd::cookies::parseCookieURL(url);
+  if (!parsed) return 0;
+  const auto cookie = wd::cookies::parseSetCookie(input.substr(newline + 1), *parsed, 1700000000);
+  if (!cookie) return 0;
+  if (!cookie->isValid()) std::abort();
+  const std::string& host = parsed->host;
+  if (cookie->domain.front() == '.') {
+    const std::string_view domain = std::string_view(cookie->domain).substr(1);
+    const bool below = host.size() > domain.size() && host.ends_with(domain) &&
+                       host[host.size() - domain.size() - 1] == '.';
+    if (domain != host && !below) std::abort();
+  } else if (cookie->domain != host) {
+    std::abort();
+  }
+  if (wd::cookies::Cookie::fromProperties(cookie->properties()) != cookie) std::abort();
+  wd::BSHTTPCookieStorage store;
+  store.setCookie(*cookie);
+  if (store.subdomainCookies().size() + store.domainGlobalCookies().size() != 1) std::abort();
+  const auto header = wd::BSHTTPCookieStorage::cookieHeader(store.cookiesForURL(url));
+  if (header.find_first_of("\r\n") != std::string::npos) std::abort();
+  return 0;
+}

@@ -1,0 +1,253 @@
+// The application's cookie store without a display: its matching rules as a table, storing and
+// replacing, Set-Cookie fields into cookies (the domain rule included), the Cookie header of
+// libsoup requests, and the archived form through a property list.
+#include <gtest/gtest.h>
+#include <libsoup/soup.h>
+
+#include <algorithm>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/PropertyList.h"
+#include "shell/cookies/BSHTTPCookieStorage.h"
+#include "shell/cookies/SetCookieParser.h"
+
+namespace wd {
+namespace cookies {
+// Readable failures.
+void PrintTo(const Cookie& c, std::ostream* out) {
+  *out << c.properties().dump();
+}
+}  // namespace cookies
+namespace {
+
+using cookies::Cookie;
+
+Cookie cookie(const std::string& domain, const std::string& path, const std::string& name,
+              const std::string& value = "v") {
+  return Cookie{.name = name, .value = value, .domain = domain, .path = path};
+}
+
+// The names the store gives for a URL: host pass, "|", domain pass (each pass sorted, as the
+// order within a pass is the maps' own).
+std::string names(const std::vector<Cookie>& found) {
+  std::set<std::string> host, domain;
+  bool domainPass = false;
+  for (const auto& c : found) {
+    domainPass = domainPass || c.domain.front() == '.';
+    EXPECT_EQ(domainPass, c.domain.front() == '.') << "host cookies come first";
+    (domainPass ? domain : host).insert(c.name);
+  }
+  std::string out;
+  for (const auto& n : host) out += n + " ";
+  out += "|";
+  for (const auto& n : domain) out += " " + n;
+  return out;
+}
+
+TEST(CookieStore, MatchesByHostDomainAndPathPrefix) {
+  BSHTTPCookieStorage store;
+  store.loadCookies({
+      cookie("Mail.Example.COM", "/", "root"),
+      cookie("mail.example.com", "/webmail", "webmail"),
+      cookie("mail.example.com", "/web", "web"),
+      cookie("mail.example.com", "/webmail/api/x", "deep"),
+      cookie("mail.example.com", "/WebMail", "upper"),
+      cookie(".example.com", "/", "dom"),
+      cookie(".example.com", "/other", "domOther"),
+      cookie(".mail.example.com", "/", "self"),
+      cookie("example.com", "/", "apex"),
+      cookie(".com", "/", "tld"),
+      cookie("localhost", "/", "local"),
+      cookie("127.0.0.1", "/", "ip"),
+  });
+  Cookie expired = cookie("mail.example.com", "/old", "expired");
+  expired.expires = 1000;  // long past: stored and sent like any other
+  expired.secure = true;   // nor does the secure flag filter
+  store.setCookie(expired);
+
+  const std::vector<std::pair<std::string, std::string>> table = {
+      {"https://mail.example.com/webmail/api", "root web webmail | dom"},
+      {"wss://MAIL.Example.com:9443/webmail/api/", "root web webmail | dom"},
+      {"http://mail.example.com/webmail%2Fapi?x=1#f", "root web webmail | dom"},
+      {"https://mail.example.com", "root | dom"},
+      {"https://mail.example.com/", "root | dom"},
+      {"https://mail.example.com/WebMail/inbox", "root upper | dom"},
+      {"ws://mail.example.com/old/a", "expired root | dom"},
+      {"https://mail.example.com/other/x", "root | dom domOther"},
+      {"https://example.com/", "apex | tld"},
+      {"https://a.mail.example.com/", "| self"},
+      {"https://x.example.com/webmail", "| dom"},
+      {"http://localhost/anything", "local |"},
+      {"https://127.0.0.1:8443/", "ip |"},
+      {"https://other.org/", "|"},
+      {"not a url", "|"},
+      {"https://mail.example.com/%zz", "|"},
+      {"mailto:someone@mail.example.com", "|"},
+  };
+  for (const auto& [url, expected] : table)
+    EXPECT_EQ(names(store.cookiesForURL(url)), expected) << url;
+}
+
+TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndName) {
+  BSHTTPCookieStorage store;
+  store.setCookie(cookie("Mail.Example.com", "/", "sid", "first"));
+  store.setCookie(cookie("mail.EXAMPLE.com", "/", "sid", "second"));
+  store.setCookie(cookie("mail.example.com", "/webmail", "sid", "other path"));
+  store.setCookie(cookie("mail.example.com", "/", "SID", "other name"));
+  store.setCookie(cookie(".Example.com", "/", "sid", "domain"));
+  // Invalid cookies are not stored.
+  store.loadCookies({cookie("mail.example.com", "/", ""), cookie("", "/", "a"),
+                     cookie("mail.example.com", "", "a"),
+                     cookie("mail.example.com", "/", "a", "x\r\nEvil: 1"),
+                     cookie("mail.example.com", "/", "a;b")});
+
+  ASSERT_EQ(store.subdomainCookies().size(), 1u);
+  const auto& paths = store.subdomainCookies().at("mail.example.com");
+  EXPECT_EQ(paths.at("/").at("sid").value, "second");
+  EXPECT_EQ(paths.at("/").at("sid").domain, "mail.EXAMPLE.com");  // the cookie as given
+  EXPECT_EQ(paths.at("/").at("SID").value, "other name");
+  EXPECT_EQ(paths.at("/webmail").at("sid").value, "other path");
+  EXPECT_EQ(paths.at("/").size() + paths.at("/webmail").size(), 3u);
+  EXPECT_EQ(store.domainGlobalCookies().at(".example.com").at("/").at("sid").value, "domain");
+
+  store.reset();
+  EXPECT_TRUE(store.subdomainCookies().empty());
+  EXPECT_TRUE(store.domainGlobalCookies().empty());
+}
+
+TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
+  struct Row {
+    std::string field, url;
+    std::optional<Cookie> expected;
+  };
+  const std::string login = "https://mail.example.com/webmail/api/login";
+  const std::int64_t now = 1'700'000'000;
+  auto with = [](Cookie c, auto change) {
+    change(c);
+    return std::optional<Cookie>(c);
+  };
+  const std::vector<Row> table = {
+      {"sid=abc; Path=/; Secure; HttpOnly; SameSite=strict", login,
+       with(cookie("mail.example.com", "/", "sid", "abc"),
+            [](Cookie& c) {
+              c.secure = c.httpOnly = true;
+              c.sameSite = "Strict";
+            })},
+      {" a = b c ;path=/x", login, cookie("mail.example.com", "/x", "a", "b c")},
+      {"a=1", login, cookie("mail.example.com", "/webmail/api", "a", "1")},
+      {"a=1; Path=relative", login, cookie("mail.example.com", "/webmail/api", "a", "1")},
+      {"a=1", "https://Mail.Example.com", cookie("mail.example.com", "/", "a", "1")},
+      {"a=", "https://mail.example.com/x", cookie("mail.example.com", "/", "a", "")},
+      {"a=1; Domain=example.com", login, cookie(".example.com", "/webmail/api", "a", "1")},
+      {"a=1; domain=.Example.COM; path=/", login, cookie(".example.com", "/", "a", "1")},
+      {"a=1; Domain=mail.example.com; Path=/", login, cookie(".mail.example.com", "/", "a", "1")},
+      {"a=1; Domain=; Path=/", login, cookie("mail.example.com", "/", "a", "1")},
+      {"a=1; Domain=127.0.0.1; Path=/", "https://127.0.0.1/", cookie("127.0.0.1", "/", "a", "1")},
+      {"a=1; Domain=other.com", login, std::nullopt},
+      {"a=1; Domain=ample.com", login, std::nullopt},
+      {"a=1; Domain=com", login, std::nullopt},
+      {"a=1; Domain=co.uk", "https://mail.example.co.uk/", std::nullopt},
+      {"a=1; Domain=0.0.1", "https://127.0.0.1/", std::nullopt},
+      {"a=1; Domain=a.mail.example.com", login, std::nullopt},
+      {"novalue", login, std::nullopt},
+      {"=v", login, std::nullopt},
+      {"a=b\x01", login, std::nullopt},
+      {"a=\xff\xfe", login, std::nullopt},
+      {std::string("a=b\0c", 5), login, std::nullopt},
+      {"a=1", "no url", std::nullopt},
+      {"a=" + std::string(cookies::kMaxSetCookieLength, 'x'), login, std::nullopt},
+      {"a=1; Path=/; Expires=Wed, 21 Oct 2015 07:28:00 GMT", login,
+       with(cookie("mail.example.com", "/", "a", "1"), [](Cookie& c) { c.expires = 1445412480; })},
+      {"a=1; Path=/; Max-Age=60; Expires=Wed, 21 Oct 2015 07:28:00 GMT", login,
+       with(cookie("mail.example.com", "/", "a", "1"), [&](Cookie& c) { c.expires = now + 60; })},
+      {"a=1; Path=/; Max-Age=-5", login,
+       with(cookie("mail.example.com", "/", "a", "1"), [](Cookie& c) { c.expires = 0; })},
+      {"a=1; Path=/; Max-Age=99999999999999999999999", login,
+       with(cookie("mail.example.com", "/", "a", "1"),
+            [](Cookie& c) { c.expires = 253402300799; })},
+      {"a=1; Path=/; Max-Age=soon; Expires=never", login,
+       cookie("mail.example.com", "/", "a", "1")},
+  };
+  for (const auto& row : table) {
+    auto url = cookies::parseCookieURL(row.url);
+    auto parsed = url ? cookies::parseSetCookie(row.field, *url, now) : std::nullopt;
+    EXPECT_EQ(parsed, row.expected) << row.field.substr(0, 80) << " from " << row.url;
+  }
+}
+
+TEST(CookieStore, RequestsAndResponsesOfLibsoup) {
+  BSHTTPCookieStorage store;
+  SoupMessage* response = soup_message_new("GET", "https://mail.example.com/webmail/api/login");
+  // A response without Set-Cookie changes nothing.
+  store.handleCookiesInResponse(response);
+  EXPECT_TRUE(store.subdomainCookies().empty());
+  SoupMessageHeaders* headers = soup_message_get_response_headers(response);
+  soup_message_headers_append(headers, "Set-Cookie",
+                              "sid=1; Path=/; Expires=Wed, 21 Oct 2015 07:28:00 GMT");
+  soup_message_headers_append(headers, "set-cookie", "pref=dark; Domain=example.com; Path=/web");
+  soup_message_headers_append(headers, "Set-Cookie", "bad; Path=/");
+  store.handleCookiesInResponse(response);
+  g_object_unref(response);
+
+  SoupMessage* request = soup_message_new("GET", "https://mail.example.com/webmail/inbox");
+  SoupMessageHeaders* sent = soup_message_get_request_headers(request);
+  soup_message_headers_replace(sent, "Cookie", "old=1");
+  store.handleCookiesInRequest(request);
+  EXPECT_STREQ(soup_message_headers_get_one(sent, "Cookie"), "sid=1; pref=dark");
+  g_object_unref(request);
+
+  // No cookies for the URL: the request's own Cookie header stays.
+  request = soup_message_new("GET", "https://other.org/");
+  sent = soup_message_get_request_headers(request);
+  soup_message_headers_replace(sent, "Cookie", "old=1");
+  store.handleCookiesInRequest(request);
+  EXPECT_STREQ(soup_message_headers_get_one(sent, "Cookie"), "old=1");
+  g_object_unref(request);
+}
+
+TEST(CookieStore, ArchivedFormRoundTripsThroughAPropertyList) {
+  BSHTTPCookieStorage store;
+  Cookie full = cookie(".example.com", "/web", "pref", "dark mode");
+  full.expires = 1445412480;
+  full.secure = full.httpOnly = true;
+  full.sameSite = "Lax";
+  store.loadCookies({full, cookie("mail.example.com", "/", "sid", "1")});
+
+  auto xml = plist::encodeXml(store.encodeWithCoder());
+  ASSERT_TRUE(xml);
+  auto decoded = plist::decode(*xml);
+  ASSERT_TRUE(decoded.value) << decoded.error;
+  const auto back = BSHTTPCookieStorage::initWithCoder(*decoded.value);
+  EXPECT_EQ(back.subdomainCookies(), store.subdomainCookies());
+  EXPECT_EQ(back.domainGlobalCookies(), store.domainGlobalCookies());
+  EXPECT_EQ(decoded.value->at("domainGlobalCookies")
+                .at(".example.com")
+                .at("/web")
+                .at("pref")
+                .at("cookieProperties")
+                .at("Expires"),
+            "2015-10-21T07:28:00Z");
+
+  // Damaged archives: entries that are no cookie are skipped; a cookie filed under the wrong
+  // map or keys is stored where its own properties put it.
+  Json damaged = Json::parse(R"({
+    "subdomainCookies": {"mail.example.com": {"/": {
+      "a": {"cookieProperties": "not a dictionary"},
+      "b": {"cookieProperties": {"Name": "b", "Path": "/"}},
+      "c": {"cookieProperties": {"Name": "c", "Value": "1", "Domain": ".example.com",
+                                 "Path": "/", "Expires": "not a date"}},
+      "d": 5}}},
+    "domainGlobalCookies": []})");
+  const auto repaired = BSHTTPCookieStorage::initWithCoder(damaged);
+  EXPECT_TRUE(repaired.subdomainCookies().empty());
+  const auto& c = repaired.domainGlobalCookies().at(".example.com").at("/").at("c");
+  EXPECT_EQ(c.value, "1");
+  EXPECT_FALSE(c.expires);
+  EXPECT_TRUE(BSHTTPCookieStorage::initWithCoder(Json("text")).subdomainCookies().empty());
+}
+
+}  // namespace
+}  // namespace wd
