@@ -5,6 +5,7 @@
 #include "core/Bundle.h"
 #include "keychain/PDKeychainBindingsController.h"
 #include "shell/app/ApplicationControl.h"
+#include "shell/downloads/Downloads.h"
 #include "shell/media/TextClipboard.h"
 #include "shell/notifications/NotificationService.h"
 #include "shell/system/LauncherBadge.h"
@@ -20,6 +21,7 @@ ShellContext::ShellContext(Services services)
   if (!services_.keychain)
     services_.keychain =
         std::make_shared<PDKeychainBindingsController>(Bundle::main().identifier(), nullptr);
+  if (!services_.downloads) services_.downloads = std::make_shared<Downloads>(*services_.defaults);
 }
 
 ShellContext::~ShellContext() {

@@ -3,9 +3,8 @@
 // everything in the shell that needs them: application control, desktop notifications, the
 // workspace (URLs, applications), the launcher badge, the settings store, the application's
 // menus, the text clipboard, the named-notification centre, the keychain store (secure values),
-// the script-class registry and the script bridge's host. Tests make a context over doubles
-// instead of replacing process-wide
-// objects.
+// the attachment downloads, the script-class registry and the script bridge's host. Tests make a
+// context over doubles instead of replacing process-wide objects.
 //
 // The context owns the bridge host and the class registry; the other services are shared with
 // their creator. Destroying the context drops the bridge host first, so the script objects the
@@ -17,6 +16,7 @@ namespace wd {
 class ApplicationControl;
 class ApplicationMenu;
 class Badge;
+class Downloads;
 class NotificationCenter;
 class NotificationService;
 class TextClipboard;
@@ -30,8 +30,9 @@ class ScriptObjectRegistry;
 
 class ShellContext {
  public:
-  // Every service is required, except `badge` (none: the desktop's launcher badge) and
-  // `keychain` (none: a store without a keyring, values kept for this run only).
+  // Every service is required, except `badge` (none: the desktop's launcher badge),
+  // `keychain` (none: a store without a keyring, values kept for this run only) and
+  // `downloads`.
   struct Services {
     std::shared_ptr<ApplicationControl> application;
     std::shared_ptr<NotificationService> notifications;
@@ -44,6 +45,8 @@ class ShellContext {
     std::shared_ptr<Badge> badge;
     // The keychain store; none gives a store without a keyring (values kept for this run only).
     std::shared_ptr<PDKeychainBindingsController> keychain;
+    // The attachment downloads; none gives downloads whose requests carry no cookies.
+    std::shared_ptr<Downloads> downloads;
   };
 
   explicit ShellContext(Services services);
@@ -60,6 +63,7 @@ class ShellContext {
   ApplicationMenu* menus() const { return services_.menus.get(); }
   TextClipboard& clipboard() const { return *services_.clipboard; }
   PDKeychainBindingsController& keychain() const { return *services_.keychain; }
+  Downloads& downloads() const { return *services_.downloads; }
   bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
   bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }
 

@@ -1,7 +1,9 @@
 // The loopback HTTPS server of the web view tests (see PageServer.h).
 #include "shell/PageServer.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <string_view>
 
 namespace wd::test {
 
@@ -61,10 +63,29 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
     return;
   }
   const Route& r = it->second;
+  SoupMessageHeaders* headers = soup_server_message_get_response_headers(msg);
   if (r.challenge)
-    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "WWW-Authenticate",
-                                 "Basic realm=\"test\"");
+    soup_message_headers_replace(headers, "WWW-Authenticate", "Basic realm=\"test\"");
+  const char* cookie =
+      soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
+  if (!r.cookie.empty() &&
+      (!cookie || std::string_view(cookie).find(r.cookie) == std::string_view::npos)) {
+    soup_server_message_set_status(msg, 403, nullptr);
+    return;
+  }
+  if (!r.filename.empty())
+    soup_message_headers_replace(headers, "Content-Disposition",
+                                 ("attachment; filename=\"" + r.filename + "\"").c_str());
   soup_server_message_set_status(msg, r.challenge ? 401 : r.status, nullptr);
+  if (r.dropAfter) {
+    // The full length is announced; the server ends the connection after the bytes it has.
+    soup_message_headers_replace(headers, "Connection", "close");
+    soup_message_headers_set_content_length(headers, static_cast<goffset>(r.body.size()));
+    soup_server_message_set_response(msg, r.contentType.c_str(), SOUP_MEMORY_COPY, r.body.data(),
+                                     std::min(*r.dropAfter, r.body.size()));
+    soup_message_headers_set_content_length(headers, static_cast<goffset>(r.body.size()));
+    return;
+  }
   soup_server_message_set_response(msg, r.contentType.c_str(), SOUP_MEMORY_COPY, r.body.data(),
                                    r.body.size());
 }

@@ -2,11 +2,14 @@
 // A loopback HTTPS server for the web view tests: libsoup on 127.0.0.1 (a free port) with a
 // certificate made for the test (self-signed, for "localhost" and 127.0.0.1, so the engine
 // refuses it until told to accept it). Routes answer a path with a status, a content type and a
-// body, with no CORS headers; every request is recorded.
+// body, with no CORS headers; a route may require a Cookie header, suggest a file name
+// (Content-Disposition) or drop the connection part-way through its body. Every request is
+// recorded.
 #include <libsoup/soup.h>
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,11 @@ class PageServer {
     std::string contentType = "text/plain";
     std::string body;
     bool challenge = false;  // 401 with a Basic challenge
+    std::string cookie;      // when set: 403 unless the request's Cookie header holds it
+    std::string filename;    // when set: suggested as an attachment (Content-Disposition)
+    // When set: the whole body's length is announced but only this many bytes are sent before
+    // the connection is closed.
+    std::optional<std::size_t> dropAfter;
   };
 
   // Makes the certificate in `dir` and listens.
