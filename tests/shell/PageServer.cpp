@@ -78,12 +78,26 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
                                  ("attachment; filename=\"" + r.filename + "\"").c_str());
   soup_server_message_set_status(msg, r.challenge ? 401 : r.status, nullptr);
   if (r.dropAfter) {
-    // The full length is announced; the server ends the connection after the bytes it has.
-    soup_message_headers_replace(headers, "Connection", "close");
-    soup_message_headers_set_content_length(headers, static_cast<goffset>(r.body.size()));
-    soup_server_message_set_response(msg, r.contentType.c_str(), SOUP_MEMORY_COPY, r.body.data(),
-                                     std::min(*r.dropAfter, r.body.size()));
-    soup_message_headers_set_content_length(headers, static_cast<goffset>(r.body.size()));
+    // The connection is taken over: the full length is announced, part of the body written,
+    // and the connection closed.
+    struct Drop {
+      GIOStream* stream;
+      std::string data;
+    };
+    auto* drop = new Drop{soup_server_message_steal_connection(msg),
+                          "HTTP/1.1 200 OK\r\nContent-Type: " + r.contentType +
+                              "\r\nContent-Length: " + std::to_string(r.body.size()) + "\r\n\r\n" +
+                              r.body.substr(0, *r.dropAfter)};
+    g_output_stream_write_all_async(
+        g_io_stream_get_output_stream(drop->stream), drop->data.data(), drop->data.size(),
+        G_PRIORITY_DEFAULT, nullptr,
+        +[](GObject* out, GAsyncResult* result, gpointer state) {
+          std::unique_ptr<Drop> d(static_cast<Drop*>(state));
+          g_output_stream_write_all_finish(G_OUTPUT_STREAM(out), result, nullptr, nullptr);
+          g_io_stream_close(d->stream, nullptr, nullptr);
+          g_object_unref(d->stream);
+        },
+        drop);
     return;
   }
   soup_server_message_set_response(msg, r.contentType.c_str(), SOUP_MEMORY_COPY, r.body.data(),

@@ -279,6 +279,7 @@ void AttachmentDownload::onPlaced(GObject*, GAsyncResult* result, void* data) {
 }
 
 void AttachmentDownload::fail(const std::string& reason) {
+  if (ended_) return;
   WD_LOG_INFO("Download of {} to {} failed: {}", url_, destination_, reason);
   report(reason);
 }
@@ -289,7 +290,6 @@ void AttachmentDownload::report(const std::optional<std::string>& failure) {
   g_cancellable_cancel(cancellable_);
   release();
   auto finished = std::move(callbacks_.finished);
-  callbacks_ = {};
   if (finished) finished(failure);
 }
 
@@ -298,7 +298,7 @@ void AttachmentDownload::cancel() {
   ended_ = true;
   g_cancellable_cancel(cancellable_);
   release();
-  callbacks_ = {};
+  // The callbacks stay (one of them may be the caller); they are never called again.
 }
 
 // Lets go of the request, the streams and the temporary file (removed: a finished download
