@@ -113,6 +113,12 @@ void Downloads::downloadWithRequest(const std::string& url,
     WD_LOG_INFO("No display for the save dialog; {} is not downloaded", url);
     return;
   }
+  // One save dialog per window: a page cannot flood the desktop with dialogs.
+  for (const auto& open : choosers_)
+    if (open->window.lock() == window) {
+      WD_LOG_INFO("A save dialog is open on the window already; {} is not downloaded", url);
+      return;
+    }
   GtkWindow* parent = window ? window->gtkWindow() : nullptr;
   auto chooser = std::make_unique<SaveChooser>(SaveChooser{this, url, window, {}, 0});
   chooser->native.reset(gtk_file_chooser_native_new(nullptr, parent, GTK_FILE_CHOOSER_ACTION_SAVE,

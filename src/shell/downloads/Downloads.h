@@ -6,7 +6,8 @@
 //   (transient for it, modal) opens in the folder of the setting "MacGap_destinationDownload"
 //   (else the home folder) with the URL's last path component as the name; when the user
 //   confirms, the chosen folder becomes that setting and the file is downloaded to the chosen
-//   path. Cancelling starts nothing and stores nothing.
+//   path. Cancelling starts nothing and stores nothing. While a window shows such a dialog,
+//   further attachment links of its page are refused (logged).
 // - downloadFrom: a download to a fixed path, without asking (the page's openInApp); the
 //   caller hears of the finished file.
 //
