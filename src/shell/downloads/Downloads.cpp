@@ -149,8 +149,17 @@ void Downloads::chosen(SaveChooser* chooser, int response) {
   std::unique_ptr<SaveChooser> done = std::move(*it);
   choosers_.erase(it);
   g_signal_handler_disconnect(done->native.get(), done->handler);
+  // The dialog is still emitting this answer: it is released from the loop.
+  GtkFileChooserNative* native = done->native.release();
+  g_idle_add_full(
+      G_PRIORITY_DEFAULT_IDLE,
+      +[](gpointer object) -> gboolean {
+        g_object_unref(object);
+        return G_SOURCE_REMOVE;
+      },
+      native, nullptr);
   if (response != GTK_RESPONSE_ACCEPT) return;
-  GObjectRef<GFile> file(gtk_file_chooser_get_file(GTK_FILE_CHOOSER(done->native.get())));
+  GObjectRef<GFile> file(gtk_file_chooser_get_file(GTK_FILE_CHOOSER(native)));
   const std::string path = pathOf(file.get());
   if (path.empty()) {
     WD_LOG_INFO("The chosen location has no local path; {} is not downloaded", done->url);
