@@ -129,8 +129,9 @@ void Downloads::downloadWithRequest(const std::string& url,
   gtk_file_chooser_set_local_only(fc, TRUE);
   gtk_file_chooser_set_do_overwrite_confirmation(fc, TRUE);
   const std::string stored = defaults_.stringForKey(Settings::kDestinationDownload).value_or("");
-  if (stored.empty() || !gtk_file_chooser_set_current_folder(fc, stored.c_str()))
-    gtk_file_chooser_set_current_folder(fc, g_get_home_dir());
+  // A folder that has gone since (or never was one) gives the home folder.
+  const bool usable = !stored.empty() && g_file_test(stored.c_str(), G_FILE_TEST_IS_DIR);
+  gtk_file_chooser_set_current_folder(fc, usable ? stored.c_str() : g_get_home_dir());
   gtk_file_chooser_set_current_name(fc, proposedFileName(url).c_str());
   chooser->handler = g_signal_connect(
       dialog, "response", G_CALLBACK(+[](GtkNativeDialog*, gint response, gpointer data) {
