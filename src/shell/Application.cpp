@@ -21,6 +21,7 @@
 #include "shell/commands/DesktopCommand.h"
 #include "shell/media/GtkTextClipboard.h"
 #include "shell/notifications/DesktopNotificationService.h"
+#include "shell/system/ColorScheme.h"
 #include "shell/system/SystemEvents.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/WebClient.h"
@@ -59,6 +60,7 @@ struct Shell {
   std::unique_ptr<AppDelegate> delegate;
   std::shared_ptr<MainMenu> menu;  // shared with the context
   std::unique_ptr<SystemEvents> systemEvents;
+  std::unique_ptr<DesktopColorScheme> colorScheme;
   std::shared_ptr<void> extensionState;
   guint signalSources[2] = {0, 0};
 };
@@ -92,6 +94,17 @@ void onStartup(GtkApplication* app, Shell* shell) {
   logging::setup();
   g_set_application_name(Bundle::main().name().c_str());
   gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
+  // Windows and pages follow the desktop's light or dark style (asked for asynchronously).
+  if (GtkSettings* settings = gtk_settings_get_default())
+    shell->colorScheme = std::make_unique<DesktopColorScheme>(settings);
+  // (The X11 display type by name: gdkx.h's X11 macros clash with names used here.)
+  const GType x11 = g_type_from_name("GdkX11Display");
+  if (GdkDisplay* display = gdk_display_get_default();
+      display && !(x11 && G_TYPE_CHECK_INSTANCE_TYPE(display, x11)))
+    WD_LOG_INFO(
+        "Not running under X11 ({}): window moves are ignored, MacGap.idleTime is undefined and "
+        "appActivated is not raised; start with GDK_BACKEND=x11 for them",
+        G_OBJECT_TYPE_NAME(display));
 
   shell->control = std::make_shared<GtkApplicationControl>(app);
   // The menu's actions reach the delegate made below (none until then).
@@ -178,6 +191,7 @@ void onShutdown(GtkApplication*, Shell* shell) {
   }
   shell->extensionState.reset();
   shell->systemEvents.reset();
+  shell->colorScheme.reset();
   shell->delegate.reset();
   shell->menu.reset();
   shell->environment.reset();
@@ -191,6 +205,10 @@ void onShutdown(GtkApplication*, Shell* shell) {
 }  // namespace
 
 int runApplication(const ApplicationOptions& options, StartupExtension extension) {
+  // X11 first: on a Wayland session the application runs under XWayland, where window
+  // positions, idle time and activation work. GDK_BACKEND still decides when set, and without
+  // XWayland GTK takes Wayland.
+  gdk_set_allowed_backends("x11,*");
   // Without a session bus the application still runs, as a non-unique instance (GApplication
   // falls back by itself).
   GtkApplication* app =

@@ -1,15 +1,19 @@
 // The real wendrel-desktop under the test session (Xvfb, private D-Bus session bus) on a test
 // bundle: single instance hand-over of mailto: links before and after the page reports ready,
 // closing and reopening the main window, secondary windows, reloads, inner frames, notification
-// clicks, the Sound, Clipboard and Fonts objects, and Quit. The page reports what it sees in its
-// title, read through the application's test hook (WD_TEST_HOOKS=1).
+// clicks, the Sound, Clipboard and Fonts objects, Quit, a start where the web process sandbox
+// cannot run, and the native Wayland client under a headless Weston. The page reports what it sees
+// in its title, read through the application's test hook (WD_TEST_HOOKS=1).
 #include <gio/gio.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include "core/Json.h"
 #include "shell/KeychainTestSupport.h"
@@ -36,10 +40,11 @@ fs::path makeBundle() {
 
 class RunningApp {
  public:
-  explicit RunningApp(std::vector<std::string> args = {}) {
+  // `wrapper`: a command the application runs under (the first launch only).
+  explicit RunningApp(std::vector<std::string> args = {}, std::vector<std::string> wrapper = {}) {
     bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     bundle_ = makeBundle();
-    process_ = spawn(args);
+    process_ = spawn(args, wrapper);
   }
   ~RunningApp() {
     if (process_) {
@@ -51,12 +56,15 @@ class RunningApp {
     if (bus_) g_object_unref(bus_);
   }
 
-  GSubprocess* spawn(const std::vector<std::string>& args) {
+  GSubprocess* spawn(const std::vector<std::string>& args,
+                     const std::vector<std::string>& wrapper = {}) {
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
     g_subprocess_launcher_setenv(launcher, "WENDREL_RESOURCE_DIR", bundle_.c_str(), TRUE);
     g_subprocess_launcher_setenv(launcher, "WD_TEST_HOOKS", "1", TRUE);
     g_subprocess_launcher_setenv(launcher, "WENDREL_AUDIO_SINK", "fakesink sync=false", TRUE);
-    std::vector<const char*> argv{WD_APP_EXE};
+    std::vector<const char*> argv;
+    for (auto& w : wrapper) argv.push_back(w.c_str());
+    argv.push_back(WD_APP_EXE);
     for (auto& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
     GError* error = nullptr;
@@ -494,6 +502,129 @@ TEST(EndToEnd, ThePagesSecureValueIsTheSessionKeyringsItemAndSettingsChangesCome
   EXPECT_EQ((*app.page())["changed"]["MacGap_e2e"], Json(42));
   EXPECT_TRUE(waitFor([] { return lookupOutside("MacGap_password") == "from the page \xC3\xA9"; }));
   secretTool({"clear", "service", kService, "account", "MacGap_password"});
+}
+
+fs::path logFile() {
+  return fs::path(std::getenv("XDG_STATE_HOME")) / "wendrel-desktop/logs/wendrel-desktop.log";
+}
+void forgetLog() {
+  std::error_code ec;
+  fs::remove(logFile(), ec);
+}
+int logLinesWith(const std::string& text) {
+  std::ifstream in(logFile());
+  int count = 0;
+  for (std::string line; std::getline(in, line);)
+    if (line.find(text) != std::string::npos) ++count;
+  return count;
+}
+
+// Sets environment variables (inherited by the application) until it goes.
+class ScopedEnvironment {
+ public:
+  explicit ScopedEnvironment(std::vector<std::pair<std::string, std::string>> values) {
+    for (auto& [name, value] : values) {
+      const char* old = g_getenv(name.c_str());
+      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+      g_setenv(name.c_str(), value.c_str(), TRUE);
+    }
+  }
+  ~ScopedEnvironment() {
+    for (auto& [name, value] : saved_) {
+      if (value)
+        g_setenv(name.c_str(), value->c_str(), TRUE);
+      else
+        g_unsetenv(name.c_str());
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+// Where the kernel refuses the web process sandbox's namespaces (here: a user namespace that may
+// make no other, without capabilities, as in many containers and CI machines), the application
+// starts its page without the sandbox and says so once in its log, instead of a web process
+// that cannot start.
+TEST(EndToEnd, WithoutNamespacesThePageStartsUnsandboxedAndTheLogSaysSo) {
+  const std::vector<std::string> jail{"/usr/bin/bwrap",
+                                      "--unshare-user",
+                                      "--disable-userns",
+                                      "--die-with-parent",
+                                      "--uid",
+                                      "0",
+                                      "--gid",
+                                      "0",
+                                      "--cap-drop",
+                                      "ALL",
+                                      "--dev-bind",
+                                      "/",
+                                      "/",
+                                      "--"};
+  auto runs = [](std::vector<std::string> argv) {
+    gint status = -1;
+    std::vector<char*> args;
+    for (auto& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    return g_spawn_sync(
+               nullptr, args.data(), nullptr,
+               static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+               nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
+           g_spawn_check_wait_status(status, nullptr);
+  };
+  auto inJail = [&](std::vector<std::string> command) {
+    command.insert(command.begin(), jail.begin(), jail.end());
+    return command;
+  };
+  if (!runs(inJail({"true"})))
+    GTEST_SKIP() << "bubblewrap cannot make a user namespace here to refuse namespaces in";
+  if (runs(inJail({"/usr/bin/bwrap", "--unshare-all", "--ro-bind", "/", "/", "true"})))
+    GTEST_SKIP() << "namespaces are still allowed inside the refusing user namespace";
+
+  forgetLog();
+  {
+    RunningApp app({}, jail);
+    ASSERT_TRUE(app.waitForPage(pageLoaded));
+  }
+  EXPECT_EQ(logLinesWith("The web content sandbox cannot start on this system"), 1);
+}
+
+// The native Wayland client (chosen with GDK_BACKEND) under a headless Weston: the window shows
+// its page, the bridge and page events work, and what Wayland lacks is said once.
+TEST(EndToEnd, NativeWaylandShowsThePageAndReportsItsLimitsOnce) {
+  if (!g_file_test("/usr/bin/weston", G_FILE_TEST_IS_EXECUTABLE))
+    GTEST_SKIP() << "Weston (package weston) is not installed: see docs/architecture.md, Wayland";
+  const fs::path runtime = fs::path(std::getenv("HOME")) / "runtime";
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+  const std::string socket = "wd-test-" + std::to_string(getpid());
+  ScopedEnvironment environment({{"XDG_RUNTIME_DIR", runtime.string()},
+                                 {"WAYLAND_DISPLAY", socket},
+                                 {"GDK_BACKEND", "wayland"}});
+  GError* error = nullptr;
+  GSubprocess* weston =
+      g_subprocess_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
+                                                     G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+                       &error, "/usr/bin/weston", "--backend=headless-backend.so",
+                       ("--socket=" + socket).c_str(), "--idle-time=0", nullptr);
+  ASSERT_TRUE(weston) << error->message;
+  const bool up = waitFor([&] {
+    g_usleep(20000);
+    return fs::exists(runtime / socket) || !g_subprocess_get_identifier(weston);
+  });
+  if (!up || !g_subprocess_get_identifier(weston)) {
+    g_object_unref(weston);
+    GTEST_SKIP() << "Weston's headless back end cannot run here";
+  }
+  forgetLog();
+  {
+    RunningApp app;
+    EXPECT_TRUE(app.waitForPage(pageLoaded));
+  }
+  g_subprocess_send_signal(weston, SIGTERM);
+  g_subprocess_wait(weston, nullptr, nullptr);
+  g_object_unref(weston);
+  EXPECT_EQ(logLinesWith("Not running under X11 (GdkWaylandDisplay)"), 1);
 }
 
 }  // namespace

@@ -7,10 +7,13 @@
 #include "bridge/BridgeHost.h"
 #include "core/Bundle.h"
 #include "core/CertificateExceptions.h"
+#include "core/Log.h"
 #include "core/Paths.h"
 #include "core/UserDefaults.h"
 #include "shell/window/CertificateTrust.h"
 #include "shell/window/DocumentPolicy.h"
+#include "shell/window/SandboxProbe.h"
+#include "shell/window/SpellChecking.h"
 #include "shell/window/WebClient.h"
 
 namespace wd {
@@ -20,10 +23,38 @@ void setIfPresent(GObject* object, const char* property, gboolean value) {
   if (g_object_class_find_property(G_OBJECT_GET_CLASS(object), property))
     g_object_set(object, property, value, nullptr);
 }
+
+// The web process runs in the engine's sandbox when it can start there, with read access to
+// the page's own folder (the page and its "/webmail/resource/" files) and the script bridge's
+// socket folder (added by the bridge); otherwise without it, said once in the log.
+void setUpSandbox(WebKitWebContext* context, SandboxProbe& probe) {
+  const auto& answer = probe.answer();
+  if (!answer.available) {
+    WD_LOG_WARN(
+        "The web content sandbox cannot start on this system ({}): web pages run without it",
+        answer.reason);
+    return;
+  }
+  webkit_web_context_set_sandbox_enabled(context, TRUE);
+  std::error_code ec;
+  const auto pages = webclient::directory() / "public";
+  if (std::filesystem::is_directory(pages, ec))
+    webkit_web_context_add_path_to_sandbox(context, pages.c_str(), TRUE);
+}
+
+void setUpSpelling(WebKitWebContext* context, const UserDefaults& defaults) {
+  const auto languages = spelling::languages(defaults);
+  std::vector<const gchar*> names;
+  for (const auto& l : languages) names.push_back(l.c_str());
+  names.push_back(nullptr);
+  webkit_web_context_set_spell_checking_enabled(context, TRUE);
+  // None (a C locale and no setting): the engine's own default language.
+  if (!languages.empty()) webkit_web_context_set_spell_checking_languages(context, names.data());
+}
 }  // namespace
 
 WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults)
-    : bridgeHost_(bridgeHost), defaults_(defaults) {}
+    : bridgeHost_(bridgeHost), defaults_(defaults), sandbox_(std::make_unique<SandboxProbe>()) {}
 
 WebContext::~WebContext() {
   trust_.reset();
@@ -57,6 +88,8 @@ WebKitWebContext* WebContext::context() {
   WebKitCookieManager* cookies = webkit_web_context_get_cookie_manager(context_);
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
+  setUpSandbox(context_, *sandbox_);
+  setUpSpelling(context_, defaults_);
   // MacGap goes only into the application's own page and the configured server's pages.
   const UserDefaults* defaults = &defaults_;
   bridgeHost_.setDocumentPolicy([defaults](const std::string& url) {

@@ -3,7 +3,9 @@
 // (local storage, databases) lives in the LocalStorage directory, with an ephemeral cookie jar
 // that accepts all cookies and the script bridge attached, and the web view settings every
 // window starts from. Owned by the running application; made on first use. It also keeps the
-// certificates the engine has been told to accept (CertificateTrust).
+// certificates the engine has been told to accept (CertificateTrust). The web process runs in
+// the engine's bubblewrap sandbox where that can start (SandboxProbe, started with this
+// object), and editable fields are spell-checked in the user's languages.
 #include <memory>
 #include <string>
 
@@ -12,6 +14,7 @@ typedef struct _WebKitSettings WebKitSettings;
 
 namespace wd {
 class CertificateTrust;
+class SandboxProbe;
 class UserDefaults;
 namespace bridge {
 class BridgeHost;
@@ -47,6 +50,7 @@ class WebContext {
   const UserDefaults& defaults_;
   WebKitWebContext* context_ = nullptr;
   std::unique_ptr<CertificateTrust> trust_;
+  std::unique_ptr<SandboxProbe> sandbox_;
 };
 
 }  // namespace wd
