@@ -6,6 +6,7 @@
 #include "keychain/PDKeychainBindingsController.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/cookies/BSHTTPCookieStorage.h"
+#include "shell/downloads/Downloads.h"
 #include "shell/media/TextClipboard.h"
 #include "shell/notifications/NotificationService.h"
 #include "shell/system/LauncherBadge.h"
@@ -22,6 +23,14 @@ ShellContext::ShellContext(Services services)
     services_.keychain =
         std::make_shared<PDKeychainBindingsController>(Bundle::main().identifier(), nullptr);
   if (!services_.cookies) services_.cookies = std::make_shared<BSHTTPCookieStorage>();
+  // Downloads carry the application's own cookies for their URL.
+  if (!services_.downloads) {
+    std::weak_ptr<BSHTTPCookieStorage> cookies = services_.cookies;
+    services_.downloads =
+        std::make_shared<Downloads>(*services_.defaults, [cookies](SoupMessage* request) {
+          if (auto store = cookies.lock()) store->handleCookiesInRequest(request);
+        });
+  }
 }
 
 ShellContext::~ShellContext() {

@@ -3,8 +3,9 @@
 // everything in the shell that needs them: application control, desktop notifications, the
 // workspace (URLs, applications), the launcher badge, the settings store, the application's
 // menus, the text clipboard, the named-notification centre, the keychain store (secure values),
-// the application's cookie store, the script-class registry and the script bridge's host. Tests
-// make a context over doubles instead of replacing process-wide objects.
+// the application's cookie store, the attachment downloads, the script-class registry and the
+// script bridge's host. Tests make a context over doubles instead of replacing process-wide
+// objects.
 //
 // The context owns the bridge host and the class registry; the other services are shared with
 // their creator. Destroying the context drops the bridge host first, so the script objects the
@@ -19,6 +20,7 @@ class ApplicationControl;
 class ApplicationMenu;
 class Badge;
 class BSHTTPCookieStorage;
+class Downloads;
 class NotificationCenter;
 class NotificationService;
 class TextClipboard;
@@ -33,8 +35,8 @@ class ScriptObjectRegistry;
 class ShellContext {
  public:
   // Every service is required, except `badge` (none: the desktop's launcher badge),
-  // `keychain` (none: a store without a keyring, values kept for this run only) and `cookies`
-  // (none: an empty cookie store of its own).
+  // `keychain` (none: a store without a keyring, values kept for this run only), `cookies`
+  // (none: an empty cookie store of its own) and `downloads`.
   struct Services {
     std::shared_ptr<ApplicationControl> application;
     std::shared_ptr<NotificationService> notifications;
@@ -49,6 +51,9 @@ class ShellContext {
     std::shared_ptr<PDKeychainBindingsController> keychain;
     // The application's own cookie store (one per application).
     std::shared_ptr<BSHTTPCookieStorage> cookies;
+    // The attachment downloads; none gives downloads whose requests carry the cookie store's
+    // cookies.
+    std::shared_ptr<Downloads> downloads;
   };
 
   explicit ShellContext(Services services);
@@ -66,6 +71,7 @@ class ShellContext {
   TextClipboard& clipboard() const { return *services_.clipboard; }
   PDKeychainBindingsController& keychain() const { return *services_.keychain; }
   const std::shared_ptr<BSHTTPCookieStorage>& cookies() const { return services_.cookies; }
+  Downloads& downloads() const { return *services_.downloads; }
   bridge::ScriptObjectRegistry& scriptClasses() const { return *scriptClasses_; }
   bridge::BridgeHost& bridgeHost() const { return *bridgeHost_; }
 

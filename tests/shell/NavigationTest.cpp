@@ -3,7 +3,8 @@
 // "/webmail/resource/" files come from the web client folder, an untrusted certificate raises
 // "connectionError" until the host is excepted, the application's own page (and no other file
 // document) reaches the server without CORS, requests get the 660 s default time-out, and an
-// authentication challenge is not answered.
+// authentication challenge is not answered, and an attachment link is saved where the user
+// chooses in a save dialog on the window.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -13,6 +14,7 @@
 #include <optional>
 
 #include "core/CertificateExceptions.h"
+#include "core/Settings.h"
 #include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/PageServer.h"
 #include "shell/RealWindows.h"
@@ -22,6 +24,8 @@ namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+const std::string kAttachment = "/webmail/api/download/attachment/";
 
 void writeFile(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
@@ -48,6 +52,10 @@ class Navigation : public ::testing::Test {
                                                 R"(">blank</a>
 <a id="target" target="_blank" href=")" + server->url("localhost", "/new") +
                                                 R"(">new</a>
+<a id="attachment" href=")" + server->url("localhost", kAttachment + "9/report.pdf") +
+                                                R"(">attachment</a>
+<a id="missing" href=")" + server->url("localhost", kAttachment + "10/gone.pdf") +
+                                                R"(">missing</a>
 <script>
 // A certificate report wins over the end of the request it belongs to, whichever comes first.
 document.addEventListener('connectionError', function (e) {
@@ -192,6 +200,106 @@ TEST_F(Navigation, AnotherFileDocumentHasNoAccessToTheServer) {
   g_free(uri);
   ASSERT_TRUE(waitForTitle("xhr ")) << title();
   EXPECT_EQ(title(), "xhr 0");
+}
+
+GtkFileChooserDialog* shownChooser() {
+  GtkFileChooserDialog* found = nullptr;
+  GList* all = gtk_window_list_toplevels();
+  for (GList* l = all; l; l = l->next)
+    if (GTK_IS_FILE_CHOOSER_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+      found = GTK_FILE_CHOOSER_DIALOG(l->data);
+  g_list_free(all);
+  return found;
+}
+
+std::string currentFolder(GtkFileChooser* chooser) {
+  gchar* folder = gtk_file_chooser_get_current_folder(chooser);
+  std::string out = folder ? folder : "";
+  g_free(folder);
+  return out;
+}
+
+// The first label's text inside `widget`.
+std::string labelText(GtkWidget* widget) {
+  if (GTK_IS_LABEL(widget)) return gtk_label_get_text(GTK_LABEL(widget));
+  std::string text;
+  if (GTK_IS_CONTAINER(widget)) {
+    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+    for (GList* l = children; l && text.empty(); l = l->next) text = labelText(GTK_WIDGET(l->data));
+    g_list_free(children);
+  }
+  return text;
+}
+
+// The text of the window's download message, when it shows one of this type.
+std::string infoBarText(GtkWindow* window, GtkMessageType type) {
+  std::string text;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(window))));
+  for (GList* l = children; l; l = l->next)
+    if (GTK_IS_INFO_BAR(l->data) && gtk_info_bar_get_message_type(GTK_INFO_BAR(l->data)) == type)
+      text = labelText(gtk_info_bar_get_content_area(GTK_INFO_BAR(l->data)));
+  g_list_free(children);
+  return text;
+}
+
+TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
+  server->route(kAttachment + "9/report.pdf", {.body = "attachment body", .filename = "other.pdf"});
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "localhost");
+  UserDefaults::standard().removeObjectForKey(Settings::kDestinationDownload);
+  const fs::path home = fs::canonical(std::getenv("HOME")), saved = home / "saved";
+  fs::create_directories(saved);
+  open(webclient::fileURL("public/index.html"), "loaded");
+  struct Step {
+    const char* link;
+    fs::path opensIn;
+    const char* name;
+    bool accept;
+  };
+  const Step steps[] = {
+      {"attachment", home, "report.pdf", true},    // saved into "saved"
+      {"attachment", saved, "report.pdf", false},  // cancelled: nothing changes
+      {"missing", saved, "gone.pdf", true},        // the failure shows in the window
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.link);
+    run(std::string("document.getElementById('") + step.link + "').click();");
+    ASSERT_TRUE(waitFor([] { return shownChooser() != nullptr; }));
+    GtkFileChooserDialog* d = shownChooser();
+    auto* fc = GTK_FILE_CHOOSER(d);
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(d)), window->gtkWindow());
+    EXPECT_TRUE(waitFor([&] { return currentFolder(fc) == step.opensIn.string(); }))
+        << currentFolder(fc);
+    gchar* name = gtk_file_chooser_get_current_name(fc);
+    EXPECT_STREQ(name, step.name);
+    g_free(name);
+    if (!step.accept) {
+      gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
+      EXPECT_TRUE(waitFor([] { return shownChooser() == nullptr; }));
+      continue;
+    }
+    gtk_file_chooser_set_current_folder(fc, saved.c_str());
+    EXPECT_TRUE(waitFor([&] { return currentFolder(fc) == saved.string(); }));
+    // The chooser checks the name asynchronously and may drop that check when its folder
+    // reloads meanwhile, leaving the dialog up; a user presses again then.
+    for (int attempt = 0; attempt < 10 && shownChooser(); ++attempt) {
+      gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_ACCEPT);
+      waitFor([] { return shownChooser() == nullptr; }, 3);
+    }
+  }
+  EXPECT_TRUE(
+      waitFor([&] { return !infoBarText(window->gtkWindow(), GTK_MESSAGE_ERROR).empty(); }));
+  EXPECT_NE(infoBarText(window->gtkWindow(), GTK_MESSAGE_ERROR).find("404"), std::string::npos);
+  // Written to the chosen path (not the server's suggested name), the folder remembered, the
+  // page left as it was and nothing handed to the browser.
+  std::ifstream in(saved / "report.pdf");
+  std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(body, "attachment body");
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(saved)) files.push_back(entry.path());
+  EXPECT_EQ(files, std::vector<fs::path>{saved / "report.pdf"});
+  EXPECT_EQ(UserDefaults::standard().stringForKey(Settings::kDestinationDownload), saved.string());
+  EXPECT_EQ(title(), "loaded mapped");
+  EXPECT_TRUE(app->workspace.opened.empty());
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The loopback HTTPS server of the web view tests (see PageServer.h).
 #include "shell/PageServer.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
+#include <string_view>
 
 namespace wd::test {
 
@@ -70,13 +72,43 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
     return;
   }
   const Route& r = it->second;
+  SoupMessageHeaders* headers = soup_server_message_get_response_headers(msg);
   if (r.challenge)
-    soup_message_headers_replace(soup_server_message_get_response_headers(msg), "WWW-Authenticate",
-                                 "Basic realm=\"test\"");
+    soup_message_headers_replace(headers, "WWW-Authenticate", "Basic realm=\"test\"");
+  if (!r.cookie.empty() &&
+      (!cookie || std::string_view(cookie).find(r.cookie) == std::string_view::npos)) {
+    soup_server_message_set_status(msg, 403, nullptr);
+    return;
+  }
   for (const auto& field : r.setCookies)
-    soup_message_headers_append(soup_server_message_get_response_headers(msg), "Set-Cookie",
-                                field.c_str());
+    soup_message_headers_append(headers, "Set-Cookie", field.c_str());
+  if (!r.filename.empty())
+    soup_message_headers_replace(headers, "Content-Disposition",
+                                 ("attachment; filename=\"" + r.filename + "\"").c_str());
   soup_server_message_set_status(msg, r.challenge ? 401 : r.status, nullptr);
+  if (r.dropAfter) {
+    // The connection is taken over: the full length is announced, part of the body written,
+    // and the connection closed.
+    struct Drop {
+      GIOStream* stream;
+      std::string data;
+    };
+    auto* drop = new Drop{soup_server_message_steal_connection(msg),
+                          "HTTP/1.1 200 OK\r\nContent-Type: " + r.contentType +
+                              "\r\nContent-Length: " + std::to_string(r.body.size()) + "\r\n\r\n" +
+                              r.body.substr(0, *r.dropAfter)};
+    g_output_stream_write_all_async(
+        g_io_stream_get_output_stream(drop->stream), drop->data.data(), drop->data.size(),
+        G_PRIORITY_DEFAULT, nullptr,
+        +[](GObject* out, GAsyncResult* result, gpointer state) {
+          std::unique_ptr<Drop> d(static_cast<Drop*>(state));
+          g_output_stream_write_all_finish(G_OUTPUT_STREAM(out), result, nullptr, nullptr);
+          g_io_stream_close(d->stream, nullptr, nullptr);
+          g_object_unref(d->stream);
+        },
+        drop);
+    return;
+  }
   const std::string body = r.echoCookie ? self->requestCookies_.back().cookie : r.body;
   soup_server_message_set_response(msg, r.contentType.c_str(), SOUP_MEMORY_COPY, body.data(),
                                    body.size());

@@ -2,7 +2,9 @@
 // A loopback HTTPS server for the web view tests: libsoup on 127.0.0.1 (a free port) with a
 // certificate made for the test (self-signed, for "localhost" and 127.0.0.1, so the engine
 // refuses it until told to accept it). Routes answer a path with a status, a content type and a
-// body (or the request's Cookie header), optionally with Set-Cookie fields, with no CORS headers;
+// body (or the request's Cookie header), optionally with Set-Cookie fields, with no CORS headers; a
+// route may require a Cookie header, suggest a file name (Content-Disposition) or drop the
+// connection part-way through its body;
 // every request is recorded with its Cookie header. WebSocket endpoints record the Cookie header
 // of each handshake and send it to the page as their one message.
 //
@@ -13,6 +15,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +30,11 @@ class PageServer {
     bool challenge = false;               // 401 with a Basic challenge
     std::vector<std::string> setCookies;  // Set-Cookie fields of the response
     bool echoCookie = false;              // the body is the request's Cookie header
+    std::string cookie;    // when set: 403 unless the request's Cookie header holds it
+    std::string filename;  // when set: suggested as an attachment (Content-Disposition)
+    // When set: the whole body's length is announced but only this many bytes are sent before
+    // the connection is closed.
+    std::optional<std::size_t> dropAfter;
   };
   struct Request {
     std::string path;

@@ -1,5 +1,7 @@
 #include "shell/commands/DesktopCommand.h"
 
+#include <filesystem>
+
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
 #include "shell/ShellContext.h"
@@ -11,26 +13,29 @@
 #include "shell/commands/File.h"
 #include "shell/commands/Fonts.h"
 #include "shell/commands/Menu.h"
-#include "shell/commands/Sound.h"
 #include "shell/commands/Notify.h"
+#include "shell/commands/Sound.h"
 #include "shell/commands/StatusItem.h"
 #include "shell/commands/Task.h"
 #include "shell/commands/Window.h"
 #include "shell/cookies/EngineCookies.h"
+#include "shell/downloads/Downloads.h"
+#include "shell/system/Workspace.h"
 #include "shell/window/WebContext.h"
 #include "shell/window/WebWindow.h"
 #include "shell/window/WindowController.h"
 
 namespace wd {
 
-DesktopCommand::DesktopCommand(std::weak_ptr<bridge::WindowHandle> window)
-    : bridge::Command(std::move(window)) {}
+DesktopCommand::DesktopCommand(std::weak_ptr<bridge::WindowHandle> window, ShellContext* context)
+    : bridge::Command(std::move(window)), context_(context) {}
 
 const bridge::ClassInfo& DesktopCommand::scriptClass() const {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<DesktopCommand>("DesktopCommand")
           .method("publishAppReady", &DesktopCommand::publishAppReady)
           .method("preWebSocket:", &DesktopCommand::preWebSocket)
+          .method("openInApp:", &DesktopCommand::openInApp)
           .build();
   return info;
 }
@@ -45,9 +50,28 @@ void DesktopCommand::preWebSocket(const std::string& url) {
     window->environment().web.cookies().injectCookiesForWebSocket(url);
 }
 
+void DesktopCommand::openInApp(std::optional<bridge::Dictionary> options) {
+  const std::string* url = options ? options->get("url").asString() : nullptr;
+  if (!context_ || !url || url->empty()) return;
+  const auto folder = Downloads::temporaryDirectory();
+  if (!folder) return;
+  const std::string destination =
+      (std::filesystem::path(*folder) / Downloads::proposedFileName(*url)).string();
+  auto self = std::static_pointer_cast<DesktopCommand>(shared_from_this());
+  context_->downloads().downloadFrom(
+      *url, destination, [self](const std::string& path) { self->downloadDidFinish(path); },
+      std::dynamic_pointer_cast<WebWindow>(windowController()));
+}
+
+void DesktopCommand::downloadDidFinish(const std::string& path) {
+  if (context_) context_->workspace().openFile(path);
+}
+
 void registerShellScriptClasses(ShellContext& context) {
   auto& registry = context.scriptClasses();
-  registry.registerClass<DesktopCommand>("DesktopCommand");
+  registry.registerClass("DesktopCommand", [&context](std::shared_ptr<bridge::WindowHandle> w) {
+    return std::make_shared<DesktopCommand>(w, &context);
+  });
   registry.registerClass<File>("File");
   registry.registerClass<Dialog>("Dialog");
   registry.registerClass<Task>("Task");

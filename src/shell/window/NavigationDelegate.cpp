@@ -9,6 +9,7 @@
 #include "core/Settings.h"
 #include "core/UserDefaults.h"
 #include "shell/ShellContext.h"
+#include "shell/downloads/Downloads.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/CertificateTrust.h"
 #include "shell/window/DocumentPolicy.h"
@@ -170,9 +171,16 @@ bool NavigationDelegate::decideNavigation(WebKitNavigationAction* action) {
     case navigation::Decision::OpenExternal:
       env_.context.workspace().openURL(uri);
       return false;
-    case navigation::Decision::Download:
-      WD_LOG_INFO("Attachment download not started: {}", uri);
+    case navigation::Decision::Download: {
+      // The engine does not show a navigation's body: a form sent to a download path is
+      // fetched as a GET of its URL.
+      WebKitURIRequest* request = webkit_navigation_action_get_request(action);
+      const char* method = request ? webkit_uri_request_get_http_method(request) : nullptr;
+      if (method && g_strcmp0(method, "GET") != 0)
+        WD_LOG_INFO("Attachment download of a {} navigation, fetched with GET: {}", method, uri);
+      env_.context.downloads().downloadWithRequest(uri, window_.lock());
       return false;
+    }
     case navigation::Decision::Ignore:
       return false;
   }

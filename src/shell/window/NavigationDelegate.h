@@ -1,6 +1,7 @@
 #pragma once
 // The web view's navigation and network side for one window: applies the navigation rules
 // (NavigationPolicy) to every frame's navigations and to links that target a new window,
+// starts attachment downloads (a save dialog on the window, then the download),
 // gives universal access from file documents to the application's own page only, adds the
 // request time-out script, refuses HTTP authentication, reports untrusted server certificates
 // to the page ("connectionError", code "-1202") and lets excepted hosts load. The WebKitGTK

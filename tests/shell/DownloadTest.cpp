@@ -1,0 +1,224 @@
+// Attachment downloads against the loopback HTTPS server: what reaches the destination (the
+// whole body, under the chosen name, replacing an older file only when complete), what a failed
+// or cancelled download leaves (the old file, no temporary file), the request's cookies and
+// certificate exception, and MacGap.DesktopCommand.openInApp from real JavaScript opening the
+// downloaded file through the workspace double.
+#include <gtest/gtest.h>
+#include <libsoup/soup.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "core/CertificateExceptions.h"
+#include "shell/NotificationDaemon.h"  // waitFor
+#include "shell/PageServer.h"
+#include "shell/ShellFakes.h"
+#include "shell/commands/DesktopCommand.h"
+#include "shell/downloads/AttachmentDownload.h"
+#include "shell/downloads/Downloads.h"
+
+namespace wd::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The files of a folder, by name.
+std::vector<std::string> listing(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void addSessionCookie(SoupMessage* message) {
+  soup_message_headers_replace(soup_message_get_request_headers(message), "Cookie",
+                               "session=s3cret");
+}
+
+class Download : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = fs::path(std::getenv("HOME")) /
+          ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    fs::create_directories(dir);
+    server = std::make_unique<PageServer>(std::getenv("HOME"));
+    ASSERT_TRUE(server->ok()) << server->error();
+    large.resize(3 * 1024 * 1024 + 17);
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i % 26);
+    const std::string attachment = "/webmail/api/download/attachment/";
+    server->route(
+        attachment + "1",
+        {.body = "the attachment", .cookie = "session=s3cret", .filename = "suggested.txt"});
+    server->route(attachment + "large", {.body = large});
+    server->route(attachment + "dropped", {.body = large, .dropAfter = 300000});
+    CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
+  }
+  void TearDown() override { CertificateExceptions::shared().clear(); }
+
+  std::string url(const std::string& name) {
+    return server->url("127.0.0.1", "/webmail/api/download/attachment/" + name);
+  }
+
+  // One download to completion: no failure (nullopt) or the reason.
+  struct Outcome {
+    std::optional<std::string> failure;
+    std::vector<std::pair<std::int64_t, std::int64_t>> progress;
+  };
+  Outcome download(const std::string& from, const fs::path& to, PrepareRequest prepare = {}) {
+    Outcome outcome;
+    bool done = false;
+    auto job = AttachmentDownload::start(
+        from, to, std::move(prepare),
+        {.progress = [&](std::int64_t r, std::int64_t t) { outcome.progress.emplace_back(r, t); },
+         .finished =
+             [&](const std::optional<std::string>& failure) {
+               outcome.failure = failure;
+               done = true;
+             }});
+    EXPECT_TRUE(waitFor([&] { return done; })) << from;
+    return outcome;
+  }
+
+  fs::path dir;
+  std::unique_ptr<PageServer> server;
+  std::string large;
+};
+
+TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
+  struct Case {
+    const char* name;
+    bool cookie;
+    const char* failure;  // part of the reason, nullptr: saved
+  };
+  const Case cases[] = {
+      {"1", true, nullptr},
+      {"large", false, nullptr},
+      {"1", false, "403"},  // the server wants its session cookie
+      {"dropped", false, "connection"},
+      {"missing", false, "404"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path target = dir / "saved.bin";
+    std::ofstream(target) << "the old file";
+    ::chmod(target.c_str(), 0600);
+    const Outcome outcome = download(url(c.name), target, c.cookie ? addSessionCookie : nullptr);
+    if (c.failure) {
+      ASSERT_TRUE(outcome.failure);
+      EXPECT_NE(outcome.failure->find(c.failure), std::string::npos) << *outcome.failure;
+      EXPECT_EQ(readFile(target), "the old file");
+    } else {
+      EXPECT_FALSE(outcome.failure) << *outcome.failure;
+      const std::string body = std::string(c.name) == "1" ? "the attachment" : large;
+      EXPECT_EQ(readFile(target), body);
+      EXPECT_EQ(fs::status(target).permissions(), fs::perms(0600));  // the old file's mode
+      ASSERT_FALSE(outcome.progress.empty());
+      EXPECT_EQ(outcome.progress.back(),
+                std::make_pair(std::int64_t(body.size()), std::int64_t(body.size())));
+      if (body == large) {
+        EXPECT_GT(outcome.progress.size(), 3u);  // seen growing
+      }
+    }
+    // Never the suggested name, never a temporary file left.
+    EXPECT_EQ(listing(dir), std::vector<std::string>{"saved.bin"});
+  }
+}
+
+TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
+  const fs::path target = dir / "kept.txt";
+  std::ofstream(target) << "kept";
+  // A URL that is not http(s), a folder that does not exist, a destination that is a folder.
+  EXPECT_TRUE(download("file:///etc/passwd", target).failure);
+  EXPECT_TRUE(download(url("1"), dir / "no/such/folder/x", addSessionCookie).failure);
+  fs::create_directories(dir / "folder");
+  EXPECT_TRUE(download(url("1"), dir / "folder", addSessionCookie).failure);
+  // Without the host's certificate exception the self-signed server is refused.
+  CertificateExceptions::shared().clear();
+  EXPECT_TRUE(download(url("1"), target, addSessionCookie).failure);
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
+
+  // Cancelled part-way: no further report, the old file stays, the temporary file goes.
+  bool reported = false, cancelled = false;
+  std::shared_ptr<AttachmentDownload> job;
+  job = AttachmentDownload::start(url("large"), target, {},
+                                  {.progress =
+                                       [&](std::int64_t received, std::int64_t) {
+                                         if (received == 0) return;
+                                         job->cancel();
+                                         cancelled = true;
+                                       },
+                                   .finished = [&](const auto&) { reported = true; }});
+  ASSERT_TRUE(waitFor([&] { return cancelled; }));
+  waitFor([] { return false; }, 0.5);  // anything still pending arrives
+  EXPECT_FALSE(reported);
+  EXPECT_EQ(readFile(target), "kept");
+  EXPECT_EQ(listing(dir), (std::vector<std::string>{"folder", "kept.txt"}));
+
+  // Dropping a running download cancels it too.
+  job = AttachmentDownload::start(url("large"), target, {}, {});
+  ASSERT_TRUE(waitFor([&] { return listing(dir).size() == 3; }));  // its temporary file
+  job.reset();
+  EXPECT_EQ(listing(dir), (std::vector<std::string>{"folder", "kept.txt"}));
+}
+
+TEST_F(Download, ProposedNamesAreOneSafeFileName) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"https://h/webmail/api/download/attachment/7/report%20final.pdf", "report final.pdf"},
+      {"https://h/a/b/", "b"},
+      {"https://h/", "download"},
+      {"https://h/x/..%2F..%2Fetc%2Fpasswd", "_.._etc_passwd"},
+      {"https://h/a/%2E%2E", "download"},
+      {"https://h/..", "download"},
+      {"https://h/.bashrc", "bashrc"},
+      {"https://h/a%0Ab%FF%00", "a_b\uFFFD_"},
+      {"not a url", "download"},
+  };
+  for (const auto& [url, name] : cases) EXPECT_EQ(Downloads::proposedFileName(url), name) << url;
+  EXPECT_EQ(Downloads::proposedFileName("https://h/" + std::string(300, 'x')).size(), 255u);
+
+  const auto folder = Downloads::temporaryDirectory();
+  ASSERT_TRUE(folder);
+  struct stat st {};
+  ASSERT_EQ(::lstat(folder->c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(Download, OpenInAppDownloadsIntoThePrivateFolderAndOpensTheFile) {
+  server->route("/files/open-in-app-" + std::to_string(::getpid()) + ".txt", {.body = "new"});
+  const std::string file =
+      server->url("127.0.0.1", "/files/open-in-app-" + std::to_string(::getpid()) + ".txt");
+  const fs::path expected =
+      fs::path(*Downloads::temporaryDirectory()) / Downloads::proposedFileName(file);
+  std::ofstream(expected) << "an older download";
+
+  FakeShell shell;
+  auto window = std::make_shared<FakeWindow>();
+  window->page.install(
+      {std::make_shared<DesktopCommand>(window),
+       {{"DesktopCommand", std::make_shared<DesktopCommand>(window, &shell.context)}}});
+  const Json answer =
+      window->page
+          .evaluate("try { MacGap.DesktopCommand.openInApp({url: " + Json(file).dump() +
+                    "}); MacGap.DesktopCommand.openInApp({});"
+                    " MacGap.DesktopCommand.openInApp('x'); 'ok' }"
+                    " catch (e) { String(e) }")
+          .value_or(Json());
+  EXPECT_EQ(answer, Json("ok"));
+  ASSERT_TRUE(waitFor([&] { return !shell.workspace.files.empty(); }));
+  EXPECT_EQ(shell.workspace.files, std::vector<std::string>{expected.string()});
+  EXPECT_EQ(readFile(expected), "new");
+  EXPECT_EQ(shell.context.downloads().running(), 0u);
+  fs::remove(expected);
+}
+
+}  // namespace
+}  // namespace wd::test
