@@ -90,6 +90,9 @@ gboolean onQuitSignal(gpointer data) {
 void onStartup(GtkApplication* app, Shell* shell) {
   // Logging first: it must be in place before any other start-up step logs.
   logging::setup();
+  // Says which installation runs (a relocated tree finds its resources beside its executable).
+  WD_LOG_INFO("{} {} starting with the resources in {}", Bundle::main().name(),
+              Bundle::main().version(), Bundle::main().resourcePath().string());
   g_set_application_name(Bundle::main().name().c_str());
   gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
 

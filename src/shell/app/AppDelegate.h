@@ -14,6 +14,7 @@
 
 namespace wd {
 
+class AboutWindowController;
 class MainMenu;
 class PreferencesWindowController;
 class ShellContext;
@@ -96,6 +97,7 @@ class AppDelegate : public WindowHost {
   void openShowFeedback(const std::string& title);
   void openKnowledgebaseUrl();
   void openSupportUrl();
+  // Shows the About window, made on first use and kept.
   void openAboutWindow();
   void openUpdateWindow();
   void printContent();
@@ -116,6 +118,9 @@ class AppDelegate : public WindowHost {
   PreferencesWindowController& preferencesWindowController();
   void openPreferencesOn(const std::string& identifier);
 
+  // The About window's controller, once it has been opened.
+  AboutWindowController* aboutWindowController() const { return aboutWindowController_.get(); }
+
   // Launch reset of the settings.
   void initializeUserDefaults();
   // (Re)starts the periodic update check for `server` with the stored settings, storing the
@@ -129,6 +134,8 @@ class AppDelegate : public WindowHost {
   std::unique_ptr<MainWindowController> mainWindowController_;
   std::vector<std::shared_ptr<WebWindow>> childWindowControllers_;
   std::unique_ptr<PreferencesWindowController> preferencesWindowController_;
+  // After the main window controller, which it refers to: destroyed before it.
+  std::unique_ptr<AboutWindowController> aboutWindowController_;
   std::optional<UpdateCheckerSettings> updateChecker_;
   MainMenu* mainMenu_ = nullptr;
 };
