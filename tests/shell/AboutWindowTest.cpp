@@ -23,8 +23,12 @@ Json event(const std::string& name, Json data) {
 
 TEST(LayoutText, TheFirstPlaceholderTakesTheValue) {
   const std::pair<const char*, const char*> cases[] = {
-      {"Version %@", "Version 1.2.3"}, {"%@", "1.2.3"},         {"no placeholder", "no placeholder"},
-      {"%@ (%@)", "1.2.3 (%@)"},       {"100% %@", "100% 1.2.3"}, {"", ""},
+      {"Version %@", "Version 1.2.3"},
+      {"%@", "1.2.3"},
+      {"no placeholder", "no placeholder"},
+      {"%@ (%@)", "1.2.3 (%@)"},
+      {"100% %@", "100% 1.2.3"},
+      {"", ""},
   };
   for (const auto& [format, expected] : cases)
     EXPECT_EQ(fillPlaceholder(format, "1.2.3"), expected) << format;
@@ -49,7 +53,8 @@ class AboutWindow : public ::testing::Test {
 
 TEST_F(AboutWindow, OneWindowWithTheVersionThatClosingOnlyHides) {
   auto& about = open();
-  EXPECT_EQ(std::string(gtk_label_get_text(about.version())), "Version " + Bundle::main().version());
+  EXPECT_EQ(std::string(gtk_label_get_text(about.version())),
+            "Version " + Bundle::main().version());
   EXPECT_EQ(about.mainWindowController(), app.delegate->mainWindowController());
   ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(about.window())); }));
   gtk_window_close(about.window());
@@ -57,7 +62,8 @@ TEST_F(AboutWindow, OneWindowWithTheVersionThatClosingOnlyHides) {
   open();
   EXPECT_EQ(app.delegate->aboutWindowController(), &about);
   EXPECT_TRUE(visible(about));
-  EXPECT_EQ(std::string(gtk_label_get_text(about.version())), "Version " + Bundle::main().version());
+  EXPECT_EQ(std::string(gtk_label_get_text(about.version())),
+            "Version " + Bundle::main().version());
 }
 
 TEST_F(AboutWindow, RequestsBeforeReadyArriveOncePerNameThenAtOnce) {
@@ -111,7 +117,7 @@ TEST_F(AboutWindow, MissingOrDamagedLayoutsGiveNoWindowOrNoOutletAndNoCrash) {
     EXPECT_FALSE(about.version() || about.suggestion() || about.webAssist());
     about.showWindow();
     about.onSendSugestion();
-    about.onWebAssist();  // no check box: nothing to report
+    about.onWebAssist();                                         // no check box: nothing to report
     EXPECT_EQ(app.main().pageEvents().heldEvents().size(), 1u);  // showFeedback only
   }
   Bundle::main().setResourcePath(saved);

@@ -32,20 +32,17 @@ AboutWindowController::AboutWindowController() {
   webAssist_ = outlet<GtkToggleButton>(builder.get(), "webAssist", GTK_TYPE_TOGGLE_BUTTON);
 
   if (version_)
-    gtk_label_set_text(version_, fillPlaceholder(gtk_label_get_text(version_),
-                                                 Bundle::main().version())
-                                     .c_str());
+    gtk_label_set_text(
+        version_, fillPlaceholder(gtk_label_get_text(version_), Bundle::main().version()).c_str());
   // The check box is a button too: its own toggling runs before this handler, so the state read
   // there is the one the user just gave it.
   if (suggestion_)
-    g_signal_connect_swapped(suggestion_, "clicked", G_CALLBACK(+[](AboutWindowController* self) {
-                               self->onSendSugestion();
-                             }),
-                             this);
+    g_signal_connect_swapped(
+        suggestion_, "clicked",
+        G_CALLBACK(+[](AboutWindowController* self) { self->onSendSugestion(); }), this);
   if (webAssist_)
-    g_signal_connect_swapped(webAssist_, "clicked", G_CALLBACK(+[](AboutWindowController* self) {
-                               self->onWebAssist();
-                             }),
+    g_signal_connect_swapped(webAssist_, "clicked",
+                             G_CALLBACK(+[](AboutWindowController* self) { self->onWebAssist(); }),
                              this);
   // Closing only hides the window; it is shown again on the next request.
   g_signal_connect(window, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
@@ -74,7 +71,7 @@ void AboutWindowController::onSendSugestion() {
 void AboutWindowController::onWebAssist() {
   if (!mainWindowController_ || !webAssist_) return;
   mainWindowController_->handleWebAssist(gtk_toggle_button_get_active(webAssist_) ? "true"
-                                                                                 : "false");
+                                                                                  : "false");
 }
 
 }  // namespace wd

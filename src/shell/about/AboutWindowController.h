@@ -29,7 +29,9 @@ class AboutWindowController {
 
   // The controller the two requests go to (not owned: the application delegate owns both and
   // drops this window first).
-  void withWindowController(MainWindowController* controller) { mainWindowController_ = controller; }
+  void withWindowController(MainWindowController* controller) {
+    mainWindowController_ = controller;
+  }
   MainWindowController* mainWindowController() const { return mainWindowController_; }
 
   // Shows the window in front (again after it was closed).
