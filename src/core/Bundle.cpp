@@ -57,17 +57,12 @@ std::optional<std::string> Bundle::infoValue(const std::string& key) const {
   return std::nullopt;
 }
 
-std::string Bundle::name() const {
-  return build::kAppName;
-}
-std::string Bundle::identifier() const {
-  return build::kAppId;
-}
-std::string Bundle::version() const {
-  return build::kVersion;
-}
+std::string Bundle::name() const { return build::kAppName; }
+std::string Bundle::identifier() const { return build::kAppId; }
+std::string Bundle::version() const { return build::kVersion; }
 
-std::optional<std::string> Bundle::pathForResource(const std::string& name, const std::string& type,
+std::optional<std::string> Bundle::pathForResource(const std::string& name,
+                                                   const std::string& type,
                                                    const std::string& directory) const {
   if (name.empty()) return std::nullopt;
   std::string file = name;
