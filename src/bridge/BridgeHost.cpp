@@ -262,18 +262,19 @@ fs::path BridgeHost::extensionDirectory() {
   std::error_code ec;
   const fs::path exeDir = fs::read_symlink("/proc/self/exe", ec).parent_path();
   const fs::path build = build::kWebExtBuildDir;
-  // Run from the build tree: the module built beside it.
-  const auto rel = exeDir.lexically_relative(build::kBinaryDir);
-  const bool inBuildTree = !ec && !rel.empty() && *rel.begin() != "..";
-  if (inBuildTree && fs::exists(build / kModuleFile, ec)) return build;
+  const bool haveExe = !ec && !exeDir.empty();
   // Installed: <prefix>/bin/wendrel-desktop next to <prefix>/lib*/wendrel-desktop/web-extensions,
-  // wherever the prefix was chosen at install time.
-  if (!exeDir.empty()) {
+  // wherever the tree was installed or unpacked (also below a build directory).
+  if (haveExe) {
     const fs::path installed =
         exeDir.parent_path() /
         fs::path(build::kWebExtInstallDir).lexically_relative(build::kInstallPrefix);
     if (fs::exists(installed / kModuleFile, ec)) return installed;
   }
+  // Run from the build tree: the module built beside it.
+  const auto rel = exeDir.lexically_relative(build::kBinaryDir);
+  const bool inBuildTree = haveExe && !rel.empty() && *rel.begin() != "..";
+  if (inBuildTree && fs::exists(build / kModuleFile, ec)) return build;
   if (fs::exists(build::kWebExtInstallDir / fs::path(kModuleFile), ec))
     return build::kWebExtInstallDir;
   return build;

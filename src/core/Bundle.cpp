@@ -26,14 +26,15 @@ bool isDirectory(const fs::path& p) {
 fs::path locateResources() {
   if (const char* env = std::getenv("WENDREL_RESOURCE_DIR"); env && *env) return fs::path(env);
   const fs::path exeDir = executableDirectory();
-  // Running from the build tree: the executable lives below the CMake binary directory.
-  const fs::path binaryDir(build::kBinaryDir);
   if (!exeDir.empty()) {
-    auto rel = exeDir.lexically_relative(binaryDir);
-    if (!rel.empty() && *rel.begin() != ".." && isDirectory(build::kResourceBuildDir))
-      return fs::path(build::kResourceBuildDir);
+    // Installed: <prefix>/bin/wendrel-desktop beside <prefix>/share/wendrel-desktop, wherever
+    // the tree was installed or unpacked (also below a build directory).
     fs::path installed = exeDir.parent_path() / "share" / "wendrel-desktop";
     if (isDirectory(installed)) return installed;
+    // Running from the build tree: the executable lives below the CMake binary directory.
+    auto rel = exeDir.lexically_relative(fs::path(build::kBinaryDir));
+    if (!rel.empty() && *rel.begin() != ".." && isDirectory(build::kResourceBuildDir))
+      return fs::path(build::kResourceBuildDir);
   }
   return fs::path(build::kResourceInstallDir);
 }

@@ -94,7 +94,16 @@ gboolean onQuitSignal(gpointer data) {
 void onStartup(GtkApplication* app, Shell* shell) {
   // Logging first: it must be in place before any other start-up step logs.
   logging::setup();
+  // Says which installation runs (a relocated tree finds its resources beside its executable).
+  WD_LOG_INFO("{} {} starting with the resources in {}", Bundle::main().name(),
+              Bundle::main().version(), Bundle::main().resourcePath().string());
   g_set_application_name(Bundle::main().name().c_str());
+  // The application's icon also where the desktop does not look: the share/icons folder of a
+  // tree unpacked anywhere, and the source tree's desktop files when run from the build.
+  const auto resources = Bundle::main().resourcePath();
+  gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(),
+                                    (resources.parent_path() / "icons").c_str());
+  gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(), (resources / "desktop").c_str());
   gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
   // Windows and pages follow the desktop's light or dark style (asked for asynchronously).
   if (GtkSettings* settings = gtk_settings_get_default())

@@ -9,6 +9,7 @@
 #include "core/Settings.h"
 #include "core/UserDefaults.h"
 #include "shell/ShellContext.h"
+#include "shell/about/AboutWindowController.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/commands/App.h"
 #include "shell/preferences/AccountPreferencesViewController.h"
@@ -189,20 +190,10 @@ void AppDelegate::openSupportUrl() {
 }
 
 void AppDelegate::openAboutWindow() {
-  // The application's own About window arrives later; until then the toolkit's dialog.
-  GtkWindow* parent = nullptr;
-  if (mainWindowController_ && mainWindowController_->windowController())
-    parent = mainWindowController_->windowController()->gtkWindow();
   if (!gdk_display_get_default()) return;
-  GtkWidget* about = gtk_about_dialog_new();
-  gtk_about_dialog_set_program_name(GTK_ABOUT_DIALOG(about), Bundle::main().name().c_str());
-  gtk_about_dialog_set_version(GTK_ABOUT_DIALOG(about), Bundle::main().version().c_str());
-  gtk_about_dialog_set_logo_icon_name(GTK_ABOUT_DIALOG(about), Bundle::main().identifier().c_str());
-  gtk_about_dialog_set_comments(GTK_ABOUT_DIALOG(about),
-                                "The desktop client of Wendrel mail and groupware.");
-  if (parent) gtk_window_set_transient_for(GTK_WINDOW(about), parent);
-  g_signal_connect(about, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
-  gtk_widget_show(about);
+  if (!aboutWindowController_) aboutWindowController_ = std::make_unique<AboutWindowController>();
+  aboutWindowController_->withWindowController(mainWindowController_.get());
+  aboutWindowController_->showWindow();
 }
 
 void AppDelegate::openUpdateWindow() {

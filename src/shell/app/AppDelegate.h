@@ -16,6 +16,7 @@
 
 namespace wd {
 
+class AboutWindowController;
 class MainMenu;
 class PreferencesWindowController;
 class ShellContext;
@@ -92,6 +93,7 @@ class AppDelegate : public WindowHost {
   void openShowFeedback(const std::string& title);
   void openKnowledgebaseUrl();
   void openSupportUrl();
+  // Shows the About window, made on first use and kept.
   void openAboutWindow();
   void openUpdateWindow();
   void printContent();
@@ -111,6 +113,9 @@ class AppDelegate : public WindowHost {
   // Preferences window, made on first use.
   PreferencesWindowController& preferencesWindowController();
   void openPreferencesOn(const std::string& identifier);
+
+  // The About window's controller, once it has been opened.
+  AboutWindowController* aboutWindowController() const { return aboutWindowController_.get(); }
 
   // Launch reset of the settings.
   void initializeUserDefaults();
@@ -135,6 +140,8 @@ class AppDelegate : public WindowHost {
   std::unique_ptr<MainWindowController> mainWindowController_;
   std::vector<std::shared_ptr<WebWindow>> childWindowControllers_;
   std::unique_ptr<PreferencesWindowController> preferencesWindowController_;
+  // After the main window controller, which it refers to: destroyed before it.
+  std::unique_ptr<AboutWindowController> aboutWindowController_;
   std::optional<update::UpdaterConfiguration> updaterConfiguration_;
   std::optional<update::InstallLocation> installLocation_;
   std::unique_ptr<UpdateWindows> updateWindows_;
