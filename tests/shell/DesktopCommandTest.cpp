@@ -43,6 +43,7 @@ class DesktopObject : public ::testing::Test {
     auto command = std::make_shared<DesktopCommand>(app.windows.main, context.get(),
                                                     [this] { return app.delegate.get(); });
     app.main().page.install({command, {{"DesktopCommand", command}}});
+    app.main().page.evaluate(FakeWindow::kLogScript);  // the installed context logs too
     app.main().pageEvents().pageReady();
   }
   void TearDown() override {
