@@ -29,7 +29,10 @@ class ChildWindows : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    client = fs::path(std::getenv("HOME")) / "desktop-client";
+    // A folder per test: tests of this fixture may run at the same time.
+    client =
+        fs::path(std::getenv("HOME")) /
+        ("client-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
     fs::remove_all(client);
     writeFile(client / "public/config.json", R"({"plugins": ["DesktopCommand"]})");
     writeFile(client / "public/index.html",
