@@ -387,10 +387,13 @@ JSValueRef PageBridge::callMember(ContextState& st, std::uint32_t classId, std::
   // it waits in a call. The host then finds it as the window this page opened last.
   JSObjectRef opened = openWindow(st, argc > 0 ? argv[0] : nullptr);
   if (!opened) return nullptr;
-  JSValueProtect(ctx, opened);
+  // Kept through the call, and the context with it (a navigation meanwhile retires it).
+  JSGlobalContextRef keep = JSGlobalContextRetain(st.ctx);
+  JSValueProtect(keep, opened);
   WValue r = roundTrip(m);
   discardRefs(r);
-  JSValueUnprotect(ctx, opened);
+  JSValueUnprotect(keep, opened);
+  JSGlobalContextRelease(keep);
   return st.alive ? opened : nullptr;
 }
 
