@@ -233,6 +233,13 @@ class ClassBuilder {
       return detail::callWith<std::tuple<A...>>(bound, args, std::index_sequence_for<A...>{});
     });
   }
+  // A method that opens a window in the page first (MemberInfo::Kind::OpensWindow).
+  template <class R, class... A>
+  ClassBuilder& windowOpeningMethod(const std::string& selector, R (T::*fn)(A...)) {
+    method(selector, fn);
+    members_.back().kind = MemberInfo::Kind::OpensWindow;
+    return *this;
+  }
   // Class-level member, reached on the constructor of the class's wrappers.
   template <class R, class... A>
   ClassBuilder& classMethod(const std::string& selector, R (*fn)(A...)) {

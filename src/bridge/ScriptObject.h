@@ -33,7 +33,11 @@ enum class ParamType : std::uint8_t {
 };
 
 struct MemberInfo {
-  enum class Kind : std::uint8_t { Method = 0, Property = 1, ClassMethod = 2 };
+  // OpensWindow: a method the page side runs after opening a new window itself (the page's own
+  // window.open() on the first argument's "url"); the native member then sees the new window
+  // as its window's opened window, and the page gets that window's `window` object back, not
+  // the member's result. Nothing is sent when no window opened.
+  enum class Kind : std::uint8_t { Method = 0, Property = 1, ClassMethod = 2, OpensWindow = 3 };
   Kind kind = Kind::Method;
   std::string selector;           // native selector ("get:ofType:") or property name
   std::string scriptName;         // what the page sees

@@ -137,7 +137,7 @@ void onStartup(GtkApplication* app, Shell* shell) {
   ShellContext& context = *shell->context;
   // The page's synchronous secure reads are answered from what this brings in.
   context.keychain().prefetch();
-  registerShellScriptClasses(context);
+  registerShellScriptClasses(context, [shell] { return shell->delegate.get(); });
   chooseWebClient(shell->options, context.defaults());
 
   shell->web =

@@ -53,6 +53,7 @@ void PageBridge::mainContextCreated(std::uint64_t pageId, JSGlobalContextRef ctx
   st->defineProperty = capture(getProp(ctx, getProp(ctx, global, "Object"), "defineProperty"));
   st->dateGetTime =
       capture(getProp(ctx, getProp(ctx, getProp(ctx, global, "Date"), "prototype"), "getTime"));
+  st->windowOpen = capture(getProp(ctx, global, "open"));
   {
     JSStr keysOf(
         "(function (o) { var k = { __proto__: null }, n = 0;"
@@ -125,10 +126,10 @@ void PageBridge::retire(const std::shared_ptr<ContextState>& st) {
   st->prototypes.clear();
   st->weakRefs.clear();
   for (JSObjectRef o : {st->weakRefCtor, st->weakRefDeref, st->functionPrototype,
-                        st->defineProperty, st->dateGetTime, st->keysOf})
+                        st->defineProperty, st->dateGetTime, st->keysOf, st->windowOpen})
     if (o) JSValueUnprotect(ctx, o);
   st->weakRefCtor = st->weakRefDeref = st->functionPrototype = st->defineProperty = nullptr;
-  st->dateGetTime = st->keysOf = nullptr;
+  st->dateGetTime = st->keysOf = st->windowOpen = nullptr;
   st->ctx = nullptr;
   JSGlobalContextRelease(ctx);
 }
@@ -381,7 +382,33 @@ JSValueRef PageBridge::callMember(ContextState& st, std::uint32_t classId, std::
     JSValueRef a = i < argc ? argv[i] : JSValueMakeUndefined(ctx);
     if (!convert_.toWire(st, a, params[i], budget, m.values[i])) return nullptr;
   }
-  return resultOf(st, m);
+  if (cls->desc.members[member].kind != kOpensWindow) return resultOf(st, m);
+  // The window is opened here, by the page itself: the web process cannot make a page while
+  // it waits in a call. The host then finds it as the window this page opened last.
+  JSObjectRef opened = openWindow(st, argc > 0 ? argv[0] : nullptr);
+  if (!opened) return nullptr;
+  // Kept through the call, and the context with it (a navigation meanwhile retires it).
+  JSGlobalContextRef keep = JSGlobalContextRetain(st.ctx);
+  JSValueProtect(keep, opened);
+  WValue r = roundTrip(m);
+  discardRefs(r);
+  JSValueUnprotect(keep, opened);
+  JSGlobalContextRelease(keep);
+  return st.alive ? opened : nullptr;
+}
+
+JSObjectRef PageBridge::openWindow(ContextState& st, JSValueRef options) {
+  JSContextRef ctx = st.ctx;
+  JSValueRef url = getProp(ctx, options, "url");
+  if (!st.windowOpen || !url || JSValueIsUndefined(ctx, url) || JSValueIsNull(ctx, url))
+    return nullptr;
+  // Always a new browsing context: a name would reuse or navigate a window ("_self", "_top").
+  JSStr blank("_blank");
+  JSValueRef args[2] = {url, JSValueMakeString(ctx, blank.get())};
+  JSValueRef exc = nullptr;
+  JSValueRef w =
+      JSObjectCallAsFunction(ctx, st.windowOpen, JSContextGetGlobalObject(ctx), 2, args, &exc);
+  return exc ? nullptr : asObject(ctx, w);
 }
 
 Message PageBridge::memberCall(const ContextState& st, std::uint64_t objectId,

@@ -97,6 +97,11 @@ class PageBridge : private ReleaseSink {
   // Performs the round trip of `m` and converts its result for the context (null when the
   // context died meanwhile).
   JSValueRef resultOf(ContextState& st, wire::Message& m);
+  // A window-opening member's window: the page's own window.open (captured before its first
+  // script) of the options' "url" in a new browsing context; null when there is no url or
+  // nothing opened (a bad URL, no window.open here).
+  JSObjectRef openWindow(ContextState& st, JSValueRef options);
+  static constexpr std::uint8_t kOpensWindow = 3;
   // Evaluate, CallHandle or CallGlobal: runs it now, or after the host script that is running
   // and those that arrived before it.
   void hostRequest(wire::Message& m);

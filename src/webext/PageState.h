@@ -36,6 +36,7 @@ struct ContextState : std::enable_shared_from_this<ContextState> {
   JSObjectRef functionPrototype = nullptr;
   JSObjectRef defineProperty = nullptr;
   JSObjectRef dateGetTime = nullptr;  // Date.prototype.getTime
+  JSObjectRef windowOpen = nullptr;   // window.open (none outside a browser window)
   // keysOf(o): the names a for-in loop over `o` visits, as a prototype-less array-like object
   // (so neither collecting nor reading them runs page code other than `o`'s own traps).
   JSObjectRef keysOf = nullptr;

@@ -133,7 +133,7 @@ enum class MsgType : std::uint8_t {
 enum class CallOp : std::uint8_t { Invoke = 0, Get = 1, Set = 2 };
 
 struct MemberDesc {
-  std::uint8_t kind = 0;  // 0 method, 1 property, 2 class-level method
+  std::uint8_t kind = 0;  // 0 method, 1 property, 2 class-level method, 3 window-opening method
   std::string name;       // script name
   bool readOnly = true;
   std::vector<std::uint8_t> params;  // declared types (ParamType values)

@@ -7,6 +7,7 @@
 
 #include "bridge/Exports.h"
 #include "core/Log.h"
+#include "shell/window/PageFrame.h"
 #include "shell/window/WebWindow.h"
 
 // Last: the X11 headers define macros (Bool, None, Status) that clash with other names.
@@ -19,33 +20,15 @@ namespace wd {
 
 namespace {
 
+using screen::canPosition;
+using screen::primaryGeometry;
+using screen::primaryMonitor;
+
 // A page coordinate or size: cut toward zero; NaN (a missing argument) is 0; kept within what
 // the window system can hold.
 double cut(double v) {
   if (std::isnan(v)) return 0;
   return std::trunc(std::clamp(v, -1.0e6, 1.0e6));
-}
-
-bool canPosition() {
-  GdkDisplay* display = gdk_display_get_default();
-  if (display && GDK_IS_X11_DISPLAY(display)) return true;
-  static bool said = false;
-  if (!std::exchange(said, true))
-    WD_LOG_INFO("Window positions need X11; moves and positions from the page are ignored here");
-  return false;
-}
-
-GdkMonitor* primaryMonitor() {
-  GdkDisplay* display = gdk_display_get_default();
-  if (!display) return nullptr;
-  GdkMonitor* m = gdk_display_get_primary_monitor(display);
-  return m ? m : gdk_display_get_monitor(display, 0);
-}
-
-screen::Rect primaryGeometry() {
-  GdkRectangle r{};
-  if (GdkMonitor* m = primaryMonitor()) gdk_monitor_get_geometry(m, &r);
-  return {double(r.x), double(r.y), double(r.width), double(r.height)};
 }
 
 // The usable area (without panels) of the monitor holding `window`, in GTK's coordinates.
@@ -158,17 +141,11 @@ void Window::windowClosed() {
 
 screen::Rect Window::frame() const {
   if (!window_) return {};
-  int x = 0, y = 0, w = 0, h = 0;
-  gtk_window_get_position(window_, &x, &y);
-  gtk_window_get_size(window_, &w, &h);
-  return screen::toBottomLeft({double(x), double(y), double(w), double(h)}, primaryGeometry());
+  return screen::pageFrameOf(window_);
 }
 
 void Window::setFrame(const screen::Rect& f) {
-  if (!window_) return;
-  const screen::Rect top = screen::toTopLeft(f, primaryGeometry());
-  gtk_window_resize(window_, std::max(1, int(top.width)), std::max(1, int(top.height)));
-  if (canPosition()) gtk_window_move(window_, int(top.x), int(top.y));
+  if (window_) screen::setPageFrame(window_, f);
 }
 
 void Window::open(std::optional<Json>) {}

@@ -151,10 +151,18 @@ void NativeMenuItem::setKey(std::string key, std::uint32_t modifiers) {
   accel_ = menukeys::acceleratorFor(key_, modifiers_);
   ensureAction();
   if (GTK_IS_APPLICATION(actions_->map())) {
+    GtkApplication* app = GTK_APPLICATION(actions_->map());
     const std::string detailed = "app." + actionName_;
     const gchar* accels[] = {accel_ ? accel_->c_str() : nullptr, nullptr};
-    gtk_application_set_accels_for_action(GTK_APPLICATION(actions_->map()), detailed.c_str(),
-                                          accels);
+    gtk_application_set_accels_for_action(app, detailed.c_str(), accels);
+    // The application bound the layout's accelerator to the original action when the menu bar
+    // was set; the item's own action carries its key from now on.
+    if (originalAction_.rfind("app.", 0) == 0) {
+      g_autofree gchar* original =
+          g_action_print_detailed_name(originalAction_.c_str(), originalTarget_);
+      const gchar* none[] = {nullptr};
+      gtk_application_set_accels_for_action(app, original, none);
+    }
   }
   changed();
 }

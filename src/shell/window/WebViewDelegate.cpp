@@ -260,10 +260,12 @@ void WebViewDelegate::connectSignals() {
                          const WindowEnvironment& env = me->env_;
                          auto child = WindowController::initWithRelatedView(env, view);
                          env.host.registerChildController(child);
+                         me->opened_ = child;
                          return GTK_WIDGET(child->webView());
                        }),
                        this));
-  // The page's new window is ready: show it, with the size the page asked for.
+  // The page's new window is ready: show it, with the size the page asked for (and then what
+  // the opener's native side asked for, e.g. MacGap.DesktopCommand.openChild's frame).
   add(g_signal_connect(webView_, "ready-to-show",
                        G_CALLBACK(+[](WebKitWebView* view, gpointer self) {
                          auto* me = static_cast<WebViewDelegate*>(self);
@@ -278,6 +280,7 @@ void WebViewDelegate::connectSignals() {
                            if (geometry.x > 0 || geometry.y > 0)
                              gtk_window_move(w, geometry.x, geometry.y);
                          }
+                         controller->readyToShow();
                          controller->makeKeyAndOrderFront();
                        }),
                        this));

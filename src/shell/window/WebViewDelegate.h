@@ -51,6 +51,9 @@ class WebViewDelegate {
   void dragDataArrived(const void* drag, std::vector<std::string> paths);
   void dragDropped(const void* drag);
 
+  // The window the page opened last (window.open()), handed out once.
+  std::shared_ptr<WindowController> takeOpenedWindow() { return std::exchange(opened_, {}).lock(); }
+
   // Stops every signal and the bridge (the window is being torn down).
   void detach();
 
@@ -74,6 +77,7 @@ class WebViewDelegate {
   bool dropWaiting_ = false;
   const void* dropDrag_ = nullptr;
   std::vector<unsigned long> handlers_;
+  std::weak_ptr<WindowController> opened_;
   std::unique_ptr<NavigationDelegate> navigation_;
   // Shared with asynchronous dialogs so they can tell that the delegate is gone.
   std::shared_ptr<WebViewDelegate*> alive_;

@@ -2,6 +2,8 @@
 // What the application's logic needs of a web window: its page (as script objects see it,
 // bridge::WindowHandle), its native window, the route for events into its page, and the
 // show/hide/close operations. `WindowController` is the real one; tests use doubles.
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "bridge/Command.h"
@@ -30,6 +32,12 @@ class WebWindow : public bridge::WindowHandle {
   virtual void performClose() = 0;
   // Runs an editing command ("Copy", "Paste", "SelectAll", "Undo", ...) in the page.
   virtual void executeEditingCommand(const std::string& /*command*/) {}
+  // The window this window's page opened last with window.open(), handed out once; none when
+  // the page opened none since.
+  virtual std::shared_ptr<WebWindow> takeOpenedWindow() { return nullptr; }
+  // Runs `f` when the page that opened this window asks to show it (its own geometry applied,
+  // not yet on screen); at once for a window shown already or not opened by a page.
+  virtual void whenReadyToShow(std::function<void()> f) { f(); }
 
   // Every native-to-page event of this window goes through here.
   PageEvents& pageEvents() { return events_; }

@@ -3,6 +3,8 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <utility>
+
 #include "core/Bundle.h"
 #include "core/Log.h"
 #include "core/SafeFileReader.h"
@@ -41,6 +43,7 @@ std::shared_ptr<WindowController> WindowController::initWithRequest(const Window
 std::shared_ptr<WindowController> WindowController::initWithRelatedView(
     const WindowEnvironment& env, WebKitWebView* opener) {
   std::shared_ptr<WindowController> c(new WindowController(env));
+  c->awaitsReadyToShow_ = true;
   c->awakeFromNib(opener);
   return c;
 }
@@ -199,6 +202,23 @@ void WindowController::performClose() {
 
 void WindowController::executeEditingCommand(const std::string& command) {
   if (webView_) webkit_web_view_execute_editing_command(webView_, command.c_str());
+}
+
+std::shared_ptr<WebWindow> WindowController::takeOpenedWindow() {
+  return delegate_ ? delegate_->takeOpenedWindow() : nullptr;
+}
+
+void WindowController::whenReadyToShow(std::function<void()> f) {
+  if (awaitsReadyToShow_ && window_)
+    untilReadyToShow_.push_back(std::move(f));
+  else if (window_)
+    f();
+}
+
+void WindowController::readyToShow() {
+  awaitsReadyToShow_ = false;
+  auto self = shared_from_this();
+  for (auto& f : std::exchange(untilReadyToShow_, {})) f();
 }
 
 void WindowController::saveFrame() {

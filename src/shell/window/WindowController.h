@@ -65,6 +65,8 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   void printContent() override;
   void performClose() override;
   void executeEditingCommand(const std::string& command) override;
+  std::shared_ptr<WebWindow> takeOpenedWindow() override;
+  void whenReadyToShow(std::function<void()> f) override;
   WebKitWebView* webKitWebView() override { return webView_; }
 
   WebKitWebView* webView() const { return webView_; }
@@ -81,6 +83,8 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   void windowWillClose();
   // Saves the main window's frame under the autosave name.
   void saveFrame();
+  // The opening page asked to show this window: runs what waited for that.
+  void readyToShow();
 
  private:
   explicit WindowController(const WindowEnvironment& env);
@@ -97,7 +101,9 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   std::string autosaveName_;
   LocalConfiguration config_;
   unsigned long deleteHandler_ = 0;
-  bool closePending_ = false;  // performClose() asked, the close has not happened yet
+  bool closePending_ = false;       // performClose() asked, the close has not happened yet
+  bool awaitsReadyToShow_ = false;  // opened by a page that has not asked to show it yet
+  std::vector<std::function<void()>> untilReadyToShow_;
   NotificationCenter::Token developerExtras_;  // the web inspector follows the settings
 };
 

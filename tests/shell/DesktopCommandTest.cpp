@@ -1,0 +1,234 @@
+// MacGap.DesktopCommand from real JavaScript in the headless page, over the shell's doubles and
+// the application's own menu bar on a registered GtkApplication (whose accelerators are what
+// Control-N reaches): the user's language, the launcher badge, the Out of Office, Message and
+// File menus, notifications whose click runs the page's callback, the version and update checks.
+#include <gio/gio.h>
+#include <glib.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include "core/Bundle.h"
+#include "shell/NotificationDaemon.h"  // waitFor
+#include "shell/ShellFakes.h"
+#include "shell/app/MainMenu.h"
+#include "shell/commands/DesktopCommand.h"
+#include "shell/menu/NativeMenu.h"
+#include "shell/system/Badge.h"
+#include "shell/system/PreferredLanguage.h"
+
+namespace wd::test {
+namespace {
+
+class DesktopObject : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    application =
+        gtk_application_new("com.tovik.WendrelDesktop.DesktopTest", G_APPLICATION_NON_UNIQUE);
+    ASSERT_TRUE(g_application_register(G_APPLICATION(application), nullptr, nullptr));
+    menu = std::make_shared<MainMenu>(G_ACTION_MAP(application),
+                                      [this] { return app.delegate.get(); });
+    auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui");
+    ASSERT_TRUE(layout && menu->load(*layout));
+    // As at start-up: the application takes the layout's accelerators from the menu bar.
+    gtk_application_set_menubar(application, menu->model());
+    context = std::make_unique<ShellContext>(
+        ShellContext::Services{.application = app.controlPtr,
+                               .notifications = app.notificationsPtr,
+                               .workspace = app.workspacePtr,
+                               .defaults = &UserDefaults::standard(),
+                               .center = &app.center,
+                               .menus = menu,
+                               .clipboard = std::make_shared<MemoryClipboard>()});
+    auto command = std::make_shared<DesktopCommand>(app.windows.main, context.get(),
+                                                    [this] { return app.delegate.get(); });
+    app.main().page.install({command, {{"DesktopCommand", command}}});
+    app.main().page.evaluate(FakeWindow::kLogScript);  // the installed context logs too
+    app.main().pageEvents().pageReady();
+  }
+  void TearDown() override {
+    gtk_application_set_menubar(application, nullptr);
+    context.reset();
+    menu.reset();
+    g_object_unref(application);
+  }
+  Json js(const std::string& script) {
+    return app.main().page.evaluate("MacGap.DesktopCommand." + script).value_or(Json());
+  }
+  // The accelerator shown by the File menu's item `title`.
+  std::string fileKey(const char* title) {
+    auto item = menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
+    return item ? item->accelerator().value_or("") : "<none>";
+  }
+  // The actions the application runs for a key combination.
+  std::vector<std::string> actionsFor(const char* accel) {
+    std::vector<std::string> out;
+    gchar** names = gtk_application_get_actions_for_accel(application, accel);
+    for (gchar** n = names; n && *n; ++n) out.emplace_back(*n);
+    g_strfreev(names);
+    return out;
+  }
+  // The newest event the main page received.
+  Json lastEvent() {
+    Json log = app.main().log();
+    return log.is_array() && !log.empty() ? log.back() : Json();
+  }
+  // Whether the menu bar's Message entry can be opened (its action, when it has one, enabled).
+  bool messageMenuEnabled() {
+    auto item = menu->mainMenu()->itemWithTitle("Message");
+    const std::string action = item->detailedAction();
+    return item->enabled() &&
+           (action.empty() ||
+            g_action_group_get_action_enabled(G_ACTION_GROUP(application), action.c_str() + 4));
+  }
+
+  LaunchedApp app;
+  GtkApplication* application = nullptr;
+  std::shared_ptr<MainMenu> menu;
+  std::unique_ptr<ShellContext> context;
+};
+
+TEST(DesktopLocale, TheFirstPreferredLanguageGivesItsLanguageCode) {
+  const std::pair<const char*, const char*> names[] = {
+      {"pt_BR.UTF-8", "pt"}, {"pt-BR", "pt"},   {"de", "de"}, {"EN_gb", "en"},
+      {"sr@latin", "sr"},    {"fil_PH", "fil"}, {"C", "en"},  {"C.UTF-8", "en"},
+      {"POSIX", "en"},       {"", "en"},        {"_x", "en"}, {"zh-Hant-TW", "zh"}};
+  for (const auto& [name, code] : names) EXPECT_EQ(locale::languageCode(name), code) << name;
+
+  // The environment as the C library reads it: LANGUAGE (a list), then LC_ALL, LC_MESSAGES, LANG.
+  struct Case {
+    const char *language, *lcAll, *lcMessages, *lang, *code;
+  } cases[] = {
+      {"pt_BR:en_US", nullptr, nullptr, "de_DE.UTF-8", "pt"},
+      {nullptr, nullptr, nullptr, "de_DE.UTF-8", "de"},
+      {"", "fr_CA.UTF-8", "it_IT", "de_DE", "fr"},  // an empty LANGUAGE counts as none
+      {nullptr, nullptr, "it_IT", "de_DE", "it"},
+      {nullptr, nullptr, nullptr, nullptr, "en"},  // the C locale
+  };
+  const char* keys[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+  auto setEnv = [](const char* key, const char* value) {
+    if (value)
+      g_setenv(key, value, TRUE);
+    else
+      g_unsetenv(key);
+  };
+  std::vector<std::optional<std::string>> saved;
+  for (const char* k : keys)
+    saved.push_back(g_getenv(k) ? std::optional<std::string>(g_getenv(k)) : std::nullopt);
+  const DesktopCommand command{std::weak_ptr<bridge::WindowHandle>()};
+  for (const auto& c : cases) {
+    const char* values[] = {c.language, c.lcAll, c.lcMessages, c.lang};
+    for (int i = 0; i < 4; ++i) setEnv(keys[i], values[i]);
+    EXPECT_EQ(command.getDefaultLocale(), c.code) << c.code;
+  }
+  for (int i = 0; i < 4; ++i) setEnv(keys[i], saved[i] ? saved[i]->c_str() : nullptr);
+}
+
+TEST_F(DesktopObject, BadgeVersionLocaleAndUpdateChecks) {
+  const std::pair<const char*, std::optional<std::string>> badges[] = {
+      {"setDockBadge('3')", "3"},     {"setDockBadge('')", std::nullopt},
+      {"setDockBadge('new')", "new"}, {"setDockBadge(null)", std::nullopt},
+      {"setDockBadge(12)", "12"},     {"setDockBadge()", std::nullopt}};
+  for (const auto& [script, label] : badges) {
+    js(script);
+    EXPECT_EQ(context->badge().label(), label) << script;
+  }
+  EXPECT_EQ(js("getAppVersion()"), Bundle::main().version());
+  EXPECT_EQ(js("getDefaultLocale()"), locale::preferredLanguageCode());
+
+  js("startUpdateCheckerWith()");  // no server: nothing starts
+  EXPECT_FALSE(app.delegate->updateChecker());
+  js("startUpdateCheckerWith('mail.example.com')");
+  ASSERT_TRUE(app.delegate->updateChecker());
+  EXPECT_EQ(app.delegate->updateChecker()->server, "mail.example.com");
+}
+
+TEST_F(DesktopObject, OutOfOfficeIsCheckedOnlyByExactlyTrue) {
+  const std::pair<const char*, bool> cases[] = {
+      {"('true')", true},  {"('false')", false}, {"('true')", true}, {"('')", false},
+      {"('true')", true},  {"('TRUE')", false},  {"(true)", true},   {"()", false},
+      {"(' true')", false}};  // a boolean true reaches it as the text "true"
+  for (const auto& [args, on] : cases) {
+    js(std::string("setOutOfOfficeMenuState") + args);
+    EXPECT_EQ(menu->outOfOfficeState(), on) << args;
+  }
+  // The item still asks the page for the opposite of its state and keeps it.
+  ASSERT_TRUE(menu->activateItem("Out of Office"));
+  EXPECT_FALSE(menu->outOfOfficeState());
+  EXPECT_TRUE(waitFor([&] {
+    return lastEvent().value("data", Json()) == Json({{"enabled", "true"}});
+  }));
+}
+
+TEST_F(DesktopObject, MessageMenuFollowsTheFlag) {
+  const std::pair<const char*, bool> cases[] = {
+      {"(0)", false},   {"(1)", true}, {"(false)", false}, {"(true)", true},
+      {"('x')", false}, {"(2)", true}, {"()", false},      {"(0.5)", false}};
+  for (const auto& [args, enabled] : cases) {
+    js(std::string("enableMessageMenu") + args);
+    EXPECT_EQ(messageMenuEnabled(), enabled) << args;
+  }
+}
+
+TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
+  ASSERT_EQ(fileKey("New Message"), "<Primary>n");
+  ASSERT_EQ(actionsFor("<Primary>n"), std::vector<std::string>{"app.newItem('New Message')"});
+  const std::string search = fileKey("Search");
+
+  for (const char* title : {"New Event", "New Message", "New Note"}) {
+    js("setDefaultNewItemShortcut('" + std::string(title) + "')");
+    for (const char* item : {"New Message", "New Event", "New Contact", "New Task", "New Note"})
+      EXPECT_EQ(fileKey(item), std::string(item) == title ? "<Primary>n" : "")
+          << title << ": " << item;
+    // Control-N runs the chosen item, and only that one.
+    const auto actions = actionsFor("<Primary>n");
+    ASSERT_EQ(actions.size(), 1u) << title;
+    g_autofree gchar* name = nullptr;
+    GVariant* target = nullptr;
+    ASSERT_TRUE(g_action_parse_detailed_name(actions[0].c_str(), &name, &target, nullptr));
+    g_action_group_activate_action(G_ACTION_GROUP(application), name + 4, target);
+    if (target) g_variant_unref(target);
+    const Json chosen = {{"name", "newItem"}, {"data", {{"item", title}}}};
+    EXPECT_TRUE(waitFor([&] { return lastEvent() == chosen; })) << title;
+  }
+  // Items not beginning with "New" keep their keys; no match leaves no item with Control-N.
+  EXPECT_EQ(fileKey("Search"), search);
+  js("setDefaultNewItemShortcut('new note')");
+  js("setDefaultNewItemShortcut()");
+  for (const char* item : {"New Message", "New Event", "New Note"})
+    EXPECT_EQ(fileKey(item), "") << item;
+  EXPECT_TRUE(actionsFor("<Primary>n").empty());
+}
+
+TEST_F(DesktopObject, NotificationsCarryIdAndCallbackAndAClickRunsIt) {
+  auto& n = app.notifications;
+  js("showNotificationIdCallback({title: 'T', body: 'B'}, 'n1',"
+     " function (id) { window.clicked = id; })");
+  js("showNotificationIdCallback({title: 'Other'}, 'n2', function () {})");
+  js("showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1',"
+     " function (id) { window.clicked = 'again ' + id; })");  // replaces the first
+  js("showNotificationIdCallback({title: 'bare'})");          // no id: nothing to call back
+  ASSERT_EQ(n.delivered.size(), 3u);
+  const UserNotification& first = n.delivered[1];
+  EXPECT_EQ(first.title, "T2");
+  EXPECT_EQ(first.informativeText, "B2");
+  EXPECT_EQ(first.identifier, "n1");
+  EXPECT_FALSE(first.sound);
+  EXPECT_EQ(first.userInfo,
+            Json({{"identifier", "n1"},
+                  {"callback", "function (id) { window.clicked = 'again ' + id; }"}}));
+  EXPECT_EQ(n.delivered[2].userInfo, Json::object());
+
+  n.click(first.key);  // runs in the main window's page, with the id
+  EXPECT_TRUE(waitFor([&] { return app.main().page.evaluate("window.clicked") == "again n1"; }));
+  EXPECT_EQ(n.delivered.size(), 2u);
+
+  js("dismissNotification(null); dismissNotification('nothing'); dismissNotification()");
+  EXPECT_EQ(n.delivered.size(), 2u);
+  js("dismissNotification('n2')");
+  ASSERT_EQ(n.delivered.size(), 1u);
+  EXPECT_EQ(n.delivered[0].title, "bare");
+}
+
+}  // namespace
+}  // namespace wd::test
