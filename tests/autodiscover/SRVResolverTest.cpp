@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Loop.h"
+#include "support/Loop.h"
 #include "NetworkSandbox.h"
 #include "autodiscover/SRVResolver.h"
 
@@ -14,7 +14,7 @@ namespace wd {
 namespace {
 
 using test::runLoopFor;
-using test::runLoopUntil;
+using test::waitFor;
 
 class Recorder : public SRVResolverDelegate {
  public:
@@ -43,7 +43,7 @@ class SRVResolverNet : public ::testing::Test {
     auto resolver = SRVResolver::create(name, type);
     resolver->setDelegate(recorder);
     resolver->start();
-    EXPECT_TRUE(runLoopUntil([&] { return !recorder->stops.empty(); }));
+    EXPECT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
     return resolver;
   }
 };
@@ -113,13 +113,13 @@ TEST_F(SRVResolverNet, StartWhileRunningDoesNothingAndRestartAppends) {
   resolver->setDelegate(recorder);
   resolver->start();
   resolver->start();
-  ASSERT_TRUE(runLoopUntil([&] { return !recorder->stops.empty(); }));
+  ASSERT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
   runLoopFor(0.3);
   EXPECT_EQ(recorder->stops.size(), 1u);
   EXPECT_EQ(resolver->results().size(), 1u);
   resolver->start();
   EXPECT_FALSE(resolver->isFinished());
-  ASSERT_TRUE(runLoopUntil([&] { return recorder->stops.size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return recorder->stops.size() == 2; }));
   ASSERT_EQ(resolver->results().size(), 2u);
   EXPECT_EQ(resolver->results()[0], resolver->results()[1]);
 }
@@ -140,7 +140,7 @@ TEST_F(SRVResolverNet, DelegateStopsTheResolverInsideTheFirstResult) {
   auto resolver = SRVResolver::create("_autodiscover._tcp.three.test", 33);
   resolver->setDelegate(recorder);
   resolver->start();
-  ASSERT_TRUE(runLoopUntil([&] { return !recorder->results.empty(); }));
+  ASSERT_TRUE(waitFor([&] { return !recorder->results.empty(); }));
   runLoopFor(0.3);
   EXPECT_EQ(recorder->results.size(), 1u);
   EXPECT_TRUE(recorder->stops.empty());
@@ -152,7 +152,7 @@ TEST_F(SRVResolverNet, DelegateDropsTheResolverInsideTheFirstResult) {
   recorder->onResult = [&resolver](SRVResolver&) { resolver.reset(); };
   resolver->setDelegate(recorder);
   resolver->start();
-  ASSERT_TRUE(runLoopUntil([&] { return !recorder->results.empty(); }));
+  ASSERT_TRUE(waitFor([&] { return !recorder->results.empty(); }));
   runLoopFor(0.3);
   EXPECT_FALSE(resolver);
   EXPECT_EQ(recorder->results.size(), 1u);
@@ -171,7 +171,7 @@ TEST_F(SRVResolverNet, DestroyingARunningResolverStopsItAndAGoneDelegateIsNotCal
     resolver->setDelegate(gone);
   }
   resolver->start();
-  ASSERT_TRUE(runLoopUntil([&] { return resolver->isFinished(); }));
+  ASSERT_TRUE(waitFor([&] { return resolver->isFinished(); }));
   EXPECT_EQ(resolver->results().size(), 1u);
   runLoopFor(0.3);
   EXPECT_TRUE(recorder->events.empty());
