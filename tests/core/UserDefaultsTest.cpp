@@ -11,7 +11,6 @@
 #include <random>
 
 #include "core/NotificationCenter.h"
-#include "core/Paths.h"
 #include "core/UserDefaults.h"
 
 namespace fs = std::filesystem;
@@ -151,6 +150,9 @@ TEST(UserDefaultsTest, ValuesSurviveReopeningTheStore) {
   EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
 }
 
+// Values the store cannot hold, or that have no JSON form (the page reads settings that way), are
+// refused and the old value stays: null inside containers, NUL or bytes that are not UTF-8 in
+// text or keys, non-finite numbers. A batch with one bad value writes nothing.
 TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
   const fs::path file = freshDir() / "s.plist";
   UserDefaults d(file);
@@ -158,30 +160,23 @@ TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
   d.setObject("keep", Json::array({1, nullptr}));
   d.setObject("keep", Json{{"a", nullptr}});
   d.setString("keep", std::string("nul\0inside", 10));
+  d.setString("keep", "bad \xFF\xFE bytes");
+  d.setDouble("keep", std::numeric_limits<double>::quiet_NaN());
+  d.setDouble("keep", std::numeric_limits<double>::infinity());
+  d.setObject("keep", Json{{"nested", Json::array({"\xC3"})}});
+  d.setObject("keep", Json{{"key \xE2\x82", 1}});
   EXPECT_EQ(d.stringForKey("keep"), "old");
-  // A batch with one bad value writes nothing.
+  EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
   EXPECT_FALSE(d.setValuesForKeys(Json{{"keep", "new"}, {"bad", Json::array({nullptr})}}));
   EXPECT_EQ(d.stringForKey("keep"), "old");
   EXPECT_TRUE(d.setValuesForKeys(Json{{"keep", nullptr}, {"other", 5}}));
   EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"other", 5}}));
 }
 
-// Every value the store holds must stay serialisable as JSON (the page reads settings that
-// way): text that is not UTF-8 and non-finite numbers are refused on write, and bad bytes in a
-// file written by another program are repaired on read instead of failing later.
-TEST(UserDefaultsTest, StoredValuesAlwaysHaveAJsonForm) {
+// Bad bytes in a file written by another program are repaired on read instead of failing later;
+// UTF-16 text of a binary file is read.
+TEST(UserDefaultsTest, ForeignFilesAreReadWithTheirTextRepaired) {
   const fs::path file = freshDir() / "s.plist";
-  {
-    UserDefaults d(file);
-    d.setString("keep", "old");
-    d.setString("keep", "bad \xFF\xFE bytes");
-    d.setDouble("keep", std::numeric_limits<double>::quiet_NaN());
-    d.setDouble("keep", std::numeric_limits<double>::infinity());
-    d.setObject("keep", Json{{"nested", Json::array({"\xC3"})}});
-    d.setObject("keep", Json{{"key \xE2\x82", 1}});
-    EXPECT_EQ(d.stringForKey("keep"), "old");
-    EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
-  }
   writeText(file,
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
             "<key>ok</key><string>fine</string>"
@@ -192,6 +187,11 @@ TEST(UserDefaultsTest, StoredValuesAlwaysHaveAJsonForm) {
   EXPECT_EQ(d.stringForKey("ok"), "fine");
   EXPECT_EQ(d.stringForKey("k\uFFFD"), "a\uFFFD(b");
   EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
+  // "k\u00E9" -> "x\u20AC" (key and value both UTF-16).
+  writeText(file,
+            binaryPlist(std::string("\x62\x00k\x00\xE9", 5), std::string("\x62\x00x\x20\xAC", 5)));
+  EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"k\u00E9", "x\u20AC"}}));
+  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
 }
 
 TEST(UserDefaultsTest, EveryWriteAndRemovalPostsTheKey) {
@@ -283,16 +283,6 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
   }
 }
 
-TEST(UserDefaultsTest, BinaryFileWithUtf16TextIsRead) {
-  const fs::path file = freshDir() / "s.plist";
-  // "k\u00E9" -> "x\u20AC" (key and value both UTF-16).
-  writeText(file,
-            binaryPlist(std::string("\x62\x00k\x00\xE9", 5), std::string("\x62\x00x\x20\xAC", 5)));
-  UserDefaults d(file);
-  EXPECT_EQ(d.dictionaryRepresentation(), (Json{{"k\u00E9", "x\u20AC"}}));
-  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
-}
-
 TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
   const fs::path dir = freshDir();
   fs::create_directories(dir / "s.plist" / "inside");  // a directory where the file should be
@@ -328,54 +318,37 @@ TEST(UserDefaultsTest, FailedSaveKeepsTheValueInMemoryAndReportsIt) {
   EXPECT_FALSE(d.synchronize());
 }
 
+// A settings file that is a link (a dotfile) stays a link: its target is written; a dangling
+// link's target is created when the target's folder exists, else the save fails and the link
+// stays; a damaged target is set aside and the link keeps pointing where it did.
 TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
-  const fs::path dir = freshDir();
-  fs::create_directories(dir / "dotfiles");
-  writeText(dir / "dotfiles" / "real.plist",
+  const fs::path dir = freshDir(), dotfiles = dir / "dotfiles";
+  fs::create_directories(dotfiles);
+  writeText(dotfiles / "real.plist",
             "<plist version=\"1.0\"><dict><key>k</key><integer>1</integer></dict></plist>");
-  fs::create_symlink(dir / "dotfiles" / "real.plist", dir / "s.plist");
-  UserDefaults d(dir / "s.plist");
-  EXPECT_EQ(d.integerForKey("k"), 1);
-  d.setInteger("k", 2);
-  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
-  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "real.plist").integerForKey("k"), 2);
-}
-
-// A dangling link (a dotfile not yet created) is followed, never replaced by a plain file: its
-// target is created when the target's folder exists, else the save fails and the link stays.
-TEST(UserDefaultsTest, DanglingSymlinkIsFollowedOrKept) {
-  const fs::path dir = freshDir();
-  fs::create_directories(dir / "dotfiles");
-  fs::create_symlink("dotfiles/new.plist", dir / "s.plist");
-  fs::create_symlink(dir / "missing" / "new.plist", dir / "t.plist");
-  {
-    UserDefaults d(dir / "s.plist");
+  writeText(dotfiles / "damaged.plist", "garbage");
+  fs::create_symlink(dotfiles / "real.plist", dir / "real.plist");
+  fs::create_symlink("dotfiles/new.plist", dir / "new.plist");
+  fs::create_symlink(dir / "missing" / "new.plist", dir / "nowhere.plist");
+  fs::create_symlink("dotfiles/damaged.plist", dir / "damaged.plist");
+  EXPECT_EQ(UserDefaults(dir / "real.plist").integerForKey("k"), 1);
+  const struct {
+    const char* link;
+    bool saved;
+  } cases[] = {
+      {"real.plist", true}, {"new.plist", true}, {"nowhere.plist", false}, {"damaged.plist", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    UserDefaults d(dir / c.link);
     d.setInteger("k", 7);
-    EXPECT_TRUE(d.synchronize());
+    EXPECT_EQ(d.synchronize(), c.saved);
+    EXPECT_EQ(d.integerForKey("k"), 7);
+    EXPECT_TRUE(fs::is_symlink(dir / c.link));
+    if (c.saved) EXPECT_EQ(UserDefaults(fs::canonical(dir / c.link)).integerForKey("k"), 7);
   }
-  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
-  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "new.plist").integerForKey("k"), 7);
-  {
-    UserDefaults d(dir / "t.plist");
-    d.setInteger("k", 8);
-    EXPECT_FALSE(d.synchronize());
-    EXPECT_EQ(d.integerForKey("k"), 8);
-  }
-  EXPECT_TRUE(fs::is_symlink(dir / "t.plist"));
   EXPECT_FALSE(fs::exists(dir / "missing"));
   EXPECT_TRUE(asideFiles(dir).empty());
-}
-
-// A link to a damaged file: the target is set aside and the link keeps pointing where it did.
-TEST(UserDefaultsTest, DamagedLinkTargetIsSetAsideAndTheLinkStays) {
-  const fs::path dir = freshDir();
-  fs::create_directories(dir / "dotfiles");
-  writeText(dir / "dotfiles" / "real.plist", "garbage");
-  fs::create_symlink("dotfiles/real.plist", dir / "s.plist");
-  UserDefaults(dir / "s.plist").setInteger("k", 3);
-  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
-  EXPECT_EQ(asideFiles(dir / "dotfiles").size(), 1u);
-  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "real.plist").integerForKey("k"), 3);
+  EXPECT_EQ(asideFiles(dotfiles).size(), 1u);  // the damaged target's contents
 }
 
 TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
@@ -391,10 +364,6 @@ TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
   EXPECT_TRUE(fs::exists(dir / "s.plist.tmp-BBBBBB"));  // may be another process's save
   EXPECT_TRUE(fs::exists(dir / "s.plist.tmp-toolong"));
   EXPECT_TRUE(fs::exists(dir / "other.plist.tmp-CCCCCC"));
-}
-
-TEST(UserDefaultsTest, StandardStoreLivesInTheConfigDirectory) {
-  EXPECT_EQ(UserDefaults::standard().file(), wd::paths::settingsFile());
 }
 
 // A save killed at any moment leaves a file that parses and holds either the old or the new

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/Clipboard.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/media/GtkTextClipboard.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {

@@ -12,10 +12,10 @@
 #include <fstream>
 #include <sstream>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/commands/File.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/RealWindows.h"
 #include "shell/window/WebClient.h"
 #include "shell/window/WebViewDelegate.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -63,7 +63,7 @@ class PageDialogs : public ::testing::Test {
     window.reset();
     app.reset();
     webclient::setDirectory({});
-    for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
+    drainLoop();
   }
 
   WebKitWebView* view() const { return window->webView(); }
@@ -120,10 +120,7 @@ class PageDialogs : public ::testing::Test {
   }
 
   // Runs what is already pending on the main loop (the page gets every chance to go on).
-  static void settle() {
-    for (int i = 0; i < 200 && g_main_context_pending(nullptr); ++i)
-      g_main_context_iteration(nullptr, FALSE);
-  }
+  static void settle() { drainLoop(200); }
 
   fs::path dir;
   std::unique_ptr<RealWindowsApp> app;

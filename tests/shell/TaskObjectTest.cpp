@@ -8,10 +8,10 @@
 #include <filesystem>
 #include <fstream>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/commands/Task.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -32,8 +32,7 @@ class TaskObject : public ::testing::Test {
   }
   void TearDown() override {
     window.reset();
-    for (int i = 0; i < 100 && g_main_context_iteration(nullptr, FALSE); ++i) {
-    }
+    drainLoop(100);
   }
   Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
   // The data of the n-th callback, once it came.

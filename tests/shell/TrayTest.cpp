@@ -8,13 +8,13 @@
 
 #include "bridge/Exports.h"
 #include "core/Bundle.h"
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/commands/StatusItem.h"
 #include "shell/system/LauncherBadge.h"
 #include "shell/tray/MenuModelProvider.h"
 #include "shell/tray/StatusNotifierItem.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {

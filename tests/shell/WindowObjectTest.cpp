@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/Window.h"
+#include "support/Loop.h"
 
 // Last: the X11 headers define macros that clash with other names.
 #include <gdk/gdkx.h>
@@ -149,8 +149,7 @@ TEST_F(WindowObject, AClosedWindowIgnoresEveryMemberAndRaisesNothing) {
   web->destroyed = true;
   js(R"(var w = MacGap.Window; w.move(1, 2); w.resize(10, 10); w.center(); w.minimize();
         w.maximize(); w.restore(); w.toggleFullscreen(); w.title('x');)");
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
+  drainLoop();
   EXPECT_EQ(js("seen"), Json::array());
   EXPECT_EQ(js("MacGap.Window.x"), x0);
   EXPECT_EQ(object->frame(), screen::Rect{});
