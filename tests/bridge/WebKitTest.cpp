@@ -12,13 +12,13 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "bridge/BridgeHost.h"
 #include "bridge/Command.h"
 #include "bridge/Event.h"
 #include "bridge/Exports.h"
+#include "support/Files.h"
 #include "support/Loop.h"
 
 namespace wd::bridge {
@@ -57,10 +57,7 @@ using wd::test::waitFor;
 // A page load starts a web process: generous under a sanitizer on a loaded machine.
 constexpr double kLoad = 90;
 
-void writeFile(const fs::path& p, const std::string& text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p) << text;
-}
+using wd::test::writeFile;
 
 class WebKitBridge : public ::testing::Test {
  protected:
@@ -68,8 +65,7 @@ class WebKitBridge : public ::testing::Test {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
       GTEST_SKIP() << "needs a display (run under scripts/test-session)";
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    dir = fs::path(std::getenv("HOME")) / "webkit-bridge";
-    fs::remove_all(dir);
+    dir = wd::test::testDirectory();
     writeFile(dir / "public/index.html", R"(<!doctype html><html><body><script>
       document.addEventListener('pong', function (e) { MacGap.Recorder.record('event ' + e.data.n); });
       MacGap.Recorder.record('call ' + MacGap.Recorder.echo('hello'));

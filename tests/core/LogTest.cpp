@@ -14,6 +14,7 @@
 #include "core/Log.h"
 #include "core/LogFormatter.h"
 #include "core/RateLimitedLogger.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 
@@ -48,15 +49,11 @@ const std::regex kLine(
 // Puts back spdlog's default logger after a test that installs the application's.
 class LogSetupTest : public ::testing::Test {
  protected:
-  LogSetupTest() : saved_(spdlog::default_logger()) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(std::getenv("HOME")) / "logs" / info->name();
-    fs::remove_all(dir_);
-  }
+  LogSetupTest() : saved_(spdlog::default_logger()) {}
   ~LogSetupTest() override { spdlog::set_default_logger(saved_); }
 
   std::shared_ptr<spdlog::logger> saved_;
-  fs::path dir_;
+  const fs::path dir_ = wd::test::testDirectory() / "logs";
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "core/UserDefaults.h"
 #include "core/UserDefaultsController.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 using wd::Json;
@@ -14,16 +15,9 @@ namespace {
 
 class UserDefaultsControllerTest : public ::testing::Test {
  protected:
-  UserDefaultsControllerTest() : file_(makeFile()), store_(file_), controller_(store_) {
+  UserDefaultsControllerTest()
+      : file_(wd::test::testDirectory() / "s.plist"), store_(file_), controller_(store_) {
     controller_.setInitialValues(Json{{"MacGap_port", 443}, {"MacGap_server", ""}});
-  }
-
-  static fs::path makeFile() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    fs::path dir = fs::path(std::getenv("HOME")) / "udc" / info->name();
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir / "s.plist";
   }
 
   // What another process (or a later launch) would read from disk.

@@ -12,6 +12,7 @@
 
 #include "core/NotificationCenter.h"
 #include "core/UserDefaults.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 using wd::Json;
@@ -19,24 +20,9 @@ using wd::UserDefaults;
 
 namespace {
 
-// A fresh directory for one test below the test process's private HOME.
-fs::path freshDir() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  fs::path dir = fs::path(std::getenv("HOME")) / "ud" /
-                 (std::string(info->test_suite_name()) + "." + info->name());
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
-void writeText(const fs::path& file, const std::string& text) {
-  std::ofstream(file, std::ios::binary) << text;
-}
-
-std::string readText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using wd::test::readFile;
+using wd::test::testDirectory;
+using wd::test::writeFile;
 
 std::vector<fs::path> asideFiles(const fs::path& dir) {
   std::vector<fs::path> out;
@@ -68,7 +54,7 @@ std::string binaryPlist(const std::string& key, const std::string& value) {
 }  // namespace
 
 TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
-  UserDefaults d(freshDir() / "s.plist");
+  UserDefaults d(testDirectory() / "s.plist");
   d.setInteger("int", 12);
   d.setDouble("real", 2.5);
   d.setDouble("whole", 3.0);
@@ -121,7 +107,7 @@ TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
 }
 
 TEST(UserDefaultsTest, ValuesSurviveReopeningTheStore) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   const std::string awkward = "a<b>&\"c' ]]> \t\r\n\x01 é \xF0\x9F\x98\x80";
   {
     UserDefaults d(file);
@@ -154,7 +140,7 @@ TEST(UserDefaultsTest, ValuesSurviveReopeningTheStore) {
 // refused and the old value stays: null inside containers, NUL or bytes that are not UTF-8 in
 // text or keys, non-finite numbers. A batch with one bad value writes nothing.
 TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   UserDefaults d(file);
   d.setString("keep", "old");
   d.setObject("keep", Json::array({1, nullptr}));
@@ -176,8 +162,8 @@ TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
 // Bad bytes in a file written by another program are repaired on read instead of failing later;
 // UTF-16 text of a binary file is read.
 TEST(UserDefaultsTest, ForeignFilesAreReadWithTheirTextRepaired) {
-  const fs::path file = freshDir() / "s.plist";
-  writeText(file,
+  const fs::path file = testDirectory() / "s.plist";
+  writeFile(file,
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
             "<key>ok</key><string>fine</string>"
             "<key>k\xFF</key><string>a\xC3(b</string>"
@@ -188,14 +174,14 @@ TEST(UserDefaultsTest, ForeignFilesAreReadWithTheirTextRepaired) {
   EXPECT_EQ(d.stringForKey("k\uFFFD"), "a\uFFFD(b");
   EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
   // "k\u00E9" -> "x\u20AC" (key and value both UTF-16).
-  writeText(file,
+  writeFile(file,
             binaryPlist(std::string("\x62\x00k\x00\xE9", 5), std::string("\x62\x00x\x20\xAC", 5)));
   EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"k\u00E9", "x\u20AC"}}));
   EXPECT_TRUE(asideFiles(file.parent_path()).empty());
 }
 
 TEST(UserDefaultsTest, EveryWriteAndRemovalPostsTheKey) {
-  UserDefaults d(freshDir() / "s.plist");
+  UserDefaults d(testDirectory() / "s.plist");
   std::vector<Json> keys;
   auto token = wd::NotificationCenter::defaultCenter().addObserver(
       UserDefaults::kDidChangeNotification, [&](const wd::Notification& n) {
@@ -213,7 +199,7 @@ TEST(UserDefaultsTest, EveryWriteAndRemovalPostsTheKey) {
 }
 
 TEST(UserDefaultsTest, RegisteredValuesAnswerOnlyForKeysWithoutStoredValues) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   UserDefaults d(file);
   d.setInteger("MacGap_port", 8443);
   d.registerDefaults(Json{{"MacGap_port", 443}, {"MacGap_updateChannel", "beta"}});
@@ -228,7 +214,7 @@ TEST(UserDefaultsTest, RegisteredValuesAnswerOnlyForKeysWithoutStoredValues) {
 }
 
 TEST(UserDefaultsTest, ReloadPicksUpOtherWritersAndAnnouncesChangedKeys) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   UserDefaults mine(file), theirs(file);
   mine.setString("same", "1");
   mine.setString("dropped", "x");
@@ -268,13 +254,13 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
       "<plist version=\"1.0\"><dict><key>a</key><string>&#x000;</string></dict></plist>",
   };
   for (const auto& text : damaged) {
-    const fs::path file = freshDir() / "s.plist";
-    writeText(file, text);
+    const fs::path file = testDirectory() / "s.plist";
+    writeFile(file, text);
     UserDefaults d(file);
     EXPECT_EQ(d.dictionaryRepresentation(), Json::object()) << text;
     auto aside = asideFiles(file.parent_path());
     ASSERT_EQ(aside.size(), 1u) << text;
-    EXPECT_EQ(readText(aside[0]), text);  // kept as it was
+    EXPECT_EQ(readFile(aside[0]), text);  // kept as it was
     EXPECT_FALSE(fs::exists(file));
     // The store works on: the next write makes a good file.
     d.setString("a", "b");
@@ -284,7 +270,7 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
 }
 
 TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
-  const fs::path dir = freshDir();
+  const fs::path dir = testDirectory();
   fs::create_directories(dir / "s.plist" / "inside");  // a directory where the file should be
   UserDefaults d(dir / "s.plist");
   EXPECT_EQ(d.dictionaryRepresentation(), Json::object());
@@ -296,8 +282,8 @@ TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
 
 TEST(UserDefaultsTest, DamagedFileThatCannotBeMovedIsNeverOverwritten) {
   if (::geteuid() == 0) GTEST_SKIP() << "directory permissions do not bind root";
-  const fs::path dir = freshDir();
-  writeText(dir / "s.plist", "garbage");
+  const fs::path dir = testDirectory();
+  writeFile(dir / "s.plist", "garbage");
   ::chmod(dir.c_str(), 0500);
   {
     UserDefaults d(dir / "s.plist");
@@ -306,12 +292,12 @@ TEST(UserDefaultsTest, DamagedFileThatCannotBeMovedIsNeverOverwritten) {
     EXPECT_EQ(d.stringForKey("a"), "b");
   }
   ::chmod(dir.c_str(), 0700);
-  EXPECT_EQ(readText(dir / "s.plist"), "garbage");
+  EXPECT_EQ(readFile(dir / "s.plist"), "garbage");
 }
 
 TEST(UserDefaultsTest, FailedSaveKeepsTheValueInMemoryAndReportsIt) {
-  const fs::path dir = freshDir();
-  writeText(dir / "blocker", "a file, so no directory can be made below it");
+  const fs::path dir = testDirectory();
+  writeFile(dir / "blocker", "a file, so no directory can be made below it");
   UserDefaults d(dir / "blocker" / "s.plist");
   d.setString("a", "b");
   EXPECT_EQ(d.stringForKey("a"), "b");
@@ -322,11 +308,11 @@ TEST(UserDefaultsTest, FailedSaveKeepsTheValueInMemoryAndReportsIt) {
 // link's target is created when the target's folder exists, else the save fails and the link
 // stays; a damaged target is set aside and the link keeps pointing where it did.
 TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
-  const fs::path dir = freshDir(), dotfiles = dir / "dotfiles";
+  const fs::path dir = testDirectory(), dotfiles = dir / "dotfiles";
   fs::create_directories(dotfiles);
-  writeText(dotfiles / "real.plist",
+  writeFile(dotfiles / "real.plist",
             "<plist version=\"1.0\"><dict><key>k</key><integer>1</integer></dict></plist>");
-  writeText(dotfiles / "damaged.plist", "garbage");
+  writeFile(dotfiles / "damaged.plist", "garbage");
   fs::create_symlink(dotfiles / "real.plist", dir / "real.plist");
   fs::create_symlink("dotfiles/new.plist", dir / "new.plist");
   fs::create_symlink(dir / "missing" / "new.plist", dir / "nowhere.plist");
@@ -352,10 +338,10 @@ TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
 }
 
 TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
-  const fs::path dir = freshDir();
+  const fs::path dir = testDirectory();
   for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-BBBBBB", "s.plist.tmp-toolong",
                            "other.plist.tmp-CCCCCC"})
-    writeText(dir / name, "partial");
+    writeFile(dir / name, "partial");
   const auto old = fs::file_time_type::clock::now() - std::chrono::hours(2);
   for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-toolong", "other.plist.tmp-CCCCCC"})
     fs::last_write_time(dir / name, old);
@@ -370,7 +356,7 @@ TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
 // contents. A child process saves two alternating large values in a loop and is killed with
 // SIGKILL after a random delay, many times over.
 TEST(UserDefaultsCrashTest, SaveKilledAtAnyMomentLeavesOldOrNewFile) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   const std::string a(300000, 'a'), b(300000, 'b');
   UserDefaults(file).setString("payload", a);
   const unsigned seed = std::random_device{}();

@@ -17,6 +17,7 @@
 #include "shell/RealWindows.h"
 #include "shell/window/WebClient.h"
 #include "shell/window/WebViewDelegate.h"
+#include "support/Files.h"
 #include "support/Loop.h"
 
 namespace wd::test {
@@ -46,10 +47,8 @@ class PageDialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    dir = fs::path(std::getenv("HOME")) / "page-dialogs";
-    fs::create_directories(dir / "public");
-    std::ofstream(dir / "public/index.html") << kPage;
-    std::ofstream(dir / "public/config.json") << R"({"plugins": []})";
+    writeFile(dir / "public/index.html", kPage);
+    writeFile(dir / "public/config.json", R"({"plugins": []})");
     webclient::setDirectory(dir);
     // WebKit starts before the doubles' headless JavaScriptCore pages: when JavaScriptCore is
     // first set up by the harness, the engine's messages are never dispatched in this process.
@@ -122,7 +121,7 @@ class PageDialogs : public ::testing::Test {
   // Runs what is already pending on the main loop (the page gets every chance to go on).
   static void settle() { drainLoop(200); }
 
-  fs::path dir;
+  const fs::path dir = testDirectory();
   std::unique_ptr<RealWindowsApp> app;
   std::shared_ptr<WindowController> window;
 };
@@ -151,25 +150,24 @@ void click(GtkWidget* dialog, int response) {
   gtk_button_clicked(GTK_BUTTON(button));
 }
 
-TEST_F(PageDialogs, AlertHoldsThePageInAModalMessageUntilOK) {
-  auto run = evaluate("alert('x'); document.title = 'after alert'; 'done'");
+// alert and confirm are modal messages that hold the page's script until answered; confirm is
+// true only for Yes.
+TEST_F(PageDialogs, AlertAndConfirmHoldThePageUntilAnswered) {
+  auto alerted = evaluate("alert('x'); document.title = 'after alert'; 'done'");
   GtkWidget* alert = waitForDialog(GTK_TYPE_MESSAGE_DIALOG);
   ASSERT_NE(alert, nullptr);
   EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(alert)));
   EXPECT_EQ(textOf(alert), "x");
   EXPECT_EQ(buttonLabels(alert, GTK_RESPONSE_OK), std::vector<std::string>{"OK"});
   settle();
-  EXPECT_FALSE(run->done);  // the script is still inside alert()
+  EXPECT_FALSE(alerted->done);  // the script is still inside alert()
   EXPECT_EQ(title(), "ready object");
-
   click(alert, GTK_RESPONSE_OK);
-  ASSERT_TRUE(waitFor([&] { return run->done; }));
-  EXPECT_EQ(run->json, "\"done\"");
+  ASSERT_TRUE(waitFor([&] { return alerted->done; }));
+  EXPECT_EQ(alerted->json, "\"done\"");
   EXPECT_TRUE(waitFor([&] { return title() == "after alert"; })) << title();
   EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
-}
 
-TEST_F(PageDialogs, ConfirmIsTrueOnlyForYes) {
   struct Case {
     const char* answer;
     void (*give)(GtkWidget*);

@@ -11,6 +11,7 @@
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/commands/Task.h"
+#include "support/Files.h"
 #include "support/Loop.h"
 
 namespace wd::test {
@@ -21,9 +22,6 @@ namespace fs = std::filesystem;
 class TaskObject : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir =
-        fs::path(getenv("HOME")) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::create_directories(dir);
     window = std::make_shared<FakeWindow>();
     window->page.install(
         {std::make_shared<DesktopCommand>(window), {{"Task", std::make_shared<Task>(window)}}});
@@ -48,7 +46,7 @@ class TaskObject : public ::testing::Test {
     return result(n + 1);
   }
 
-  fs::path dir;
+  const fs::path dir = testDirectory();
   std::shared_ptr<FakeWindow> window;
 };
 
