@@ -330,7 +330,9 @@ TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
     EXPECT_EQ(d.synchronize(), c.saved);
     EXPECT_EQ(d.integerForKey("k"), 7);
     EXPECT_TRUE(fs::is_symlink(dir / c.link));
-    if (c.saved) EXPECT_EQ(UserDefaults(fs::canonical(dir / c.link)).integerForKey("k"), 7);
+    if (c.saved) {
+      EXPECT_EQ(UserDefaults(fs::canonical(dir / c.link)).integerForKey("k"), 7);
+    }
   }
   EXPECT_FALSE(fs::exists(dir / "missing"));
   EXPECT_TRUE(asideFiles(dir).empty());
