@@ -26,7 +26,7 @@ class ClipboardObject : public ::testing::Test {
   Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
   // Lets the clipboard's notices and text requests run to the end.
   void settle() {
-    for (int i = 0; i < 50; ++i) g_main_context_iteration(nullptr, FALSE);
+    drainLoop(50);
     EXPECT_TRUE(waitFor([&] { return !clipboard->updating(); }));
   }
   // Another owner takes the clipboard (as another program would) with this content; the page
