@@ -194,35 +194,6 @@ TEST_F(PageDialogs, AlertAndConfirmHoldThePageUntilAnswered) {
   }
 }
 
-// Without a desktop portal the native chooser is a GtkFileChooserDialog on the window.
-TEST_F(PageDialogs, TheFileInputGetsOneChosenFileOrNothing) {
-  const fs::path file = dir / "pick me.txt";
-  std::ofstream(file) << "content";
-
-  valueOf("input.click()");
-  GtkWidget* chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
-  ASSERT_NE(chooser, nullptr);
-  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(chooser)));
-  EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(chooser)), GTK_FILE_CHOOSER_ACTION_OPEN);
-  EXPECT_FALSE(gtk_file_chooser_get_select_multiple(GTK_FILE_CHOOSER(chooser)));
-  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
-  ASSERT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
-  EXPECT_EQ(valueOf("input.files.length"), Json(0));
-
-  valueOf("input.click()");
-  chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
-  ASSERT_NE(chooser, nullptr);
-  gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(chooser), file.c_str());
-  ASSERT_TRUE(waitFor([&] {
-    g_autofree char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
-    return chosen && file == chosen;
-  }));
-  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
-  ASSERT_TRUE(waitFor([&] { return title() == "picked 1"; })) << title();
-  EXPECT_EQ(valueOf("input.files[0].name"), Json("pick me.txt"));
-  EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
-}
-
 // Delivers `uris` to the view as a drop's data arrives: "drag-data-received" with a
 // text/uri-list selection, fetched from a private selection this process owns.
 void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = true) {
@@ -278,7 +249,36 @@ void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = tr
   gtk_clipboard_clear(source);
 }
 
-TEST_F(PageDialogs, DroppedFileURIsReachThePageAsPaths) {
+// Files reach the page through the file input's chooser (without a desktop portal a
+// GtkFileChooserDialog on the window: one file, or nothing on cancel) and dropped on the page.
+TEST_F(PageDialogs, FilesReachThePageByTheChooserOrDropped) {
+  const fs::path file = dir / "pick me.txt";
+  std::ofstream(file) << "content";
+
+  valueOf("input.click()");
+  GtkWidget* chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(chooser)));
+  EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(chooser)), GTK_FILE_CHOOSER_ACTION_OPEN);
+  EXPECT_FALSE(gtk_file_chooser_get_select_multiple(GTK_FILE_CHOOSER(chooser)));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+  ASSERT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
+  EXPECT_EQ(valueOf("input.files.length"), Json(0));
+
+  valueOf("input.click()");
+  chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
+  ASSERT_NE(chooser, nullptr);
+  gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(chooser), file.c_str());
+  ASSERT_TRUE(waitFor([&] {
+    g_autofree char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+    return chosen && file == chosen;
+  }));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  ASSERT_TRUE(waitFor([&] { return title() == "picked 1"; })) << title();
+  EXPECT_EQ(valueOf("input.files[0].name"), Json("pick me.txt"));
+  EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
+
+  // Dropped file URIs reach MacGap.droppedFiles as paths; other URIs are left out.
   const fs::path spaced = dir / "with space.txt", plain = dir / "plain.txt";
   g_autofree char* spacedUri = g_filename_to_uri(spaced.c_str(), nullptr, nullptr);
   g_autofree char* plainUri = g_filename_to_uri(plain.c_str(), nullptr, nullptr);
