@@ -7,13 +7,13 @@
 #include <string>
 
 #include "HttpsServersFixture.h"
-#include "support/Loop.h"
 #include "NetworkSandbox.h"
 #include "TestHttpsServer.h"
 #include "autodiscover/Autodiscover.h"
 #include "autodiscover/AutodiscoverWebController.h"
 #include "core/CertificateExceptions.h"
 #include "core/NotificationCenter.h"
+#include "support/Loop.h"
 
 namespace wd {
 namespace {
@@ -114,7 +114,8 @@ TEST_F(AutodiscoverNet, OnlyTheFirstDeliveredSrvAnswerIsUsed) {
 TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
   server->route("h.status.test", 443, Behaviour::document(autodiscoverDocument("s.status.test")));
   EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
-  for (const char* domain : {"none.test", "h.status.test/#", "x:y@h.status.test", "h.status.test?"}) {
+  for (const char* domain :
+       {"none.test", "h.status.test/#", "x:y@h.status.test", "h.status.test?"}) {
     posted.clear();
     EXPECT_EQ(discover(domain), (Json{{"result", "autodiscoverFailed"}})) << domain;
   }
@@ -212,7 +213,9 @@ TEST_F(AutodiscoverNet, UntrustedCertificateFailsUnlessTheHostIsExcepted) {
   EXPECT_EQ(discover("untrusted.test"), success("s.untrusted.test", "443"));
 }
 
-TEST_F(AutodiscoverNet, DelegateMayStopAndDropTheSearchInsideItsReport) {
+// The delegate may stop and drop the search inside its report, an observer may drop the web
+// controller inside the notification, and a search whose delegate is gone still ends.
+TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
   server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
   auto s = Autodiscover::createWithSRV("srv.test");
   delegate->onFinished = [&s](Autodiscover& search) {
@@ -223,12 +226,7 @@ TEST_F(AutodiscoverNet, DelegateMayStopAndDropTheSearchInsideItsReport) {
   ASSERT_TRUE(waitFor([&] { return !delegate->outcomes.empty(); }));
   EXPECT_FALSE(s);
   EXPECT_EQ(delegate->outcomes[0], EndPoint("s.srv.test", 443));
-  runLoopFor(0.3);
-  EXPECT_EQ(delegate->outcomes.size(), 1u);
-}
 
-TEST_F(AutodiscoverNet, ObserverMayDropTheControllerInsideTheNotification) {
-  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
   auto controller = AutodiscoverWebController::create("u", "p", "srv.test");
   auto drop = NotificationCenter::defaultCenter().addObserver(
       kAccountWebDiscoveryNotification, [&controller](const Notification&) { controller.reset(); });
@@ -236,17 +234,14 @@ TEST_F(AutodiscoverNet, ObserverMayDropTheControllerInsideTheNotification) {
   ASSERT_TRUE(waitFor([&] { return !posted.empty(); }));
   EXPECT_FALSE(controller);
   EXPECT_EQ(posted[0], success("s.srv.test", "443"));
-}
 
-TEST_F(AutodiscoverNet, AGoneDelegateGetsNothingAndTheSearchStillEnds) {
-  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
-  auto s = Autodiscover::createWithSRV("srv.test");
-  {
-    auto gone = std::make_shared<SearchDelegate>();
-    s->resolveWithTimeout(30, gone);
-  }
-  ASSERT_TRUE(waitFor([&] { return !s->isRunning(); }));
-  EXPECT_EQ(server->requests().size(), 1u);
+  auto orphan = Autodiscover::createWithSRV("srv.test");
+  orphan->resolveWithTimeout(30, std::make_shared<SearchDelegate>());
+  ASSERT_TRUE(waitFor([&] { return !orphan->isRunning(); }));
+  EXPECT_EQ(server->requests().size(), 3u);
+  runLoopFor(0.3);
+  EXPECT_EQ(delegate->outcomes.size(), 1u);
+  EXPECT_EQ(posted.size(), 1u);
 }
 
 }  // namespace
