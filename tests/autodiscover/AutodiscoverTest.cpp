@@ -7,13 +7,13 @@
 #include <string>
 
 #include "HttpsServersFixture.h"
-#include "Loop.h"
 #include "NetworkSandbox.h"
 #include "TestHttpsServer.h"
 #include "autodiscover/Autodiscover.h"
 #include "autodiscover/AutodiscoverWebController.h"
 #include "core/CertificateExceptions.h"
 #include "core/NotificationCenter.h"
+#include "support/Loop.h"
 
 namespace wd {
 namespace {
@@ -21,7 +21,7 @@ namespace {
 using test::autodiscoverDocument;
 using test::Behaviour;
 using test::runLoopFor;
-using test::runLoopUntil;
+using test::waitFor;
 
 class SearchDelegate : public AutodiscoverDelegate {
  public:
@@ -51,14 +51,14 @@ class AutodiscoverNet : public test::HttpsServersTest {
                 const std::string& password = "secret") {
     auto controller = AutodiscoverWebController::create(user, password, domain);
     controller->startWithTimeout(total);
-    EXPECT_TRUE(runLoopUntil([&] { return !posted.empty(); }, total + 30));
+    EXPECT_TRUE(waitFor([&] { return !posted.empty(); }, total + 30));
     return posted.empty() ? Json() : posted.back();
   }
   // Runs an Autodiscover directly and answers its outcome.
   EndPoint search(const std::string& domain, int total = 30) {
     auto s = Autodiscover::createWithSRV(domain);
     s->resolveWithTimeout(total, delegate);
-    EXPECT_TRUE(runLoopUntil([&] { return !delegate->outcomes.empty(); }, total + 30));
+    EXPECT_TRUE(waitFor([&] { return !delegate->outcomes.empty(); }, total + 30));
     EXPECT_FALSE(s->isRunning());
     return delegate->outcomes.empty() ? EndPoint(-1) : delegate->outcomes.back();
   }
@@ -71,19 +71,31 @@ class AutodiscoverNet : public test::HttpsServersTest {
   std::vector<Json> posted;
 };
 
-TEST_F(AutodiscoverNet, SrvRecordLeadsToTheServerNamedByHostAndPort) {
-  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
-  EXPECT_EQ(discover("srv.test"), success("s.srv.test", "443"));
-  EXPECT_EQ(server->requests().size(), 1u);
-  EXPECT_EQ(posted.size(), 1u);
+// SRV records by their host and port (port 0 is asked on 443), MX records on 443 when there is no
+// SRV record; the document names the server (and port) reported.
+TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyName) {
+  struct Case {
+    const char *domain, *host;
+    int port;
+    const char *named, *server, *serverPort;
+  } cases[] = {
+      {"srv.test", "h.srv.test", 8443, "s.srv.test", "s.srv.test", "443"},
+      {"srv0.test", "h.srv0.test", 443, "s.srv0.test:8443", "s.srv0.test", "8443"},
+      {"mx.test", "m.mx.test", 443, "s.mx.test:9999", "s.mx.test", "9999"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.domain);
+    posted.clear();
+    server->route(c.host, c.port, Behaviour::document(autodiscoverDocument(c.named)));
+    const std::size_t before = server->requests().size();
+    EXPECT_EQ(discover(c.domain), success(c.server, c.serverPort));
+    ASSERT_EQ(server->requests().size(), before + 1);
+    EXPECT_EQ(server->requests().back().host, c.host);
+    EXPECT_EQ(server->requests().back().port, c.port);
+    EXPECT_EQ(posted.size(), 1u);
+  }
+  // An SRV answer ends the search: the MX record is never asked for.
   EXPECT_FALSE(test::NetworkSandbox::shared().dnsQueried("MX", "srv.test"));
-}
-
-TEST_F(AutodiscoverNet, SrvPortZeroIsRequestedOn443) {
-  server->route("h.srv0.test", 443, Behaviour::document(autodiscoverDocument("s.srv0.test:8443")));
-  EXPECT_EQ(discover("srv0.test"), success("s.srv0.test", "8443"));
-  ASSERT_EQ(server->requests().size(), 1u);
-  EXPECT_EQ(server->requests()[0].port, 443);
 }
 
 TEST_F(AutodiscoverNet, OnlyTheFirstDeliveredSrvAnswerIsUsed) {
@@ -97,24 +109,13 @@ TEST_F(AutodiscoverNet, OnlyTheFirstDeliveredSrvAnswerIsUsed) {
   EXPECT_EQ(outcome, success(asked == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
 }
 
-TEST_F(AutodiscoverNet, WithoutSrvTheMxHostIsAskedOn443) {
-  server->route("m.mx.test", 443, Behaviour::document(autodiscoverDocument("s.mx.test:9999")));
-  EXPECT_EQ(discover("mx.test"), success("s.mx.test", "9999"));
-  ASSERT_EQ(server->requests().size(), 1u);
-  EXPECT_EQ(server->requests()[0].host, "m.mx.test");
-  EXPECT_EQ(server->requests()[0].port, 443);
-}
-
-TEST_F(AutodiscoverNet, NeitherRecordAndNothingListeningFails) {
-  EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
-  EXPECT_TRUE(server->requests().empty());
-  EXPECT_EQ(discover("none.test"), (Json{{"result", "autodiscoverFailed"}}));
-}
-
-// A domain that is not a plain host name never becomes a URL for another host, path or user.
-TEST_F(AutodiscoverNet, DomainThatIsNotAHostNameRequestsNothing) {
+// Neither record and nothing listening, or a domain that is not a plain host name (it never
+// becomes a URL for another host, path or user): the search fails without a request.
+TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
   server->route("h.status.test", 443, Behaviour::document(autodiscoverDocument("s.status.test")));
-  for (const char* domain : {"h.status.test/#", "x:y@h.status.test", "h.status.test?"}) {
+  EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
+  for (const char* domain :
+       {"none.test", "h.status.test/#", "x:y@h.status.test", "h.status.test?"}) {
     posted.clear();
     EXPECT_EQ(discover(domain), (Json{{"result", "autodiscoverFailed"}})) << domain;
   }
@@ -145,20 +146,19 @@ TEST_F(AutodiscoverNet, CredentialsAnswerTheChallengeOnly) {
   EXPECT_EQ(server->requests()[0].authorization, "");
 }
 
+// A document that is no answer moves on at once, an error status once the attempt's time is up.
 TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
+  server->route("fall.test", 443, Behaviour::document(autodiscoverDocument("s.fall.test")));
   server->route("h.fall.test", 8443, Behaviour::document("this is not XML"));
   server->route("m.fall.test", 443, Behaviour::document(""));
-  server->route("fall.test", 443, Behaviour::document(autodiscoverDocument("s.fall.test")));
   EXPECT_EQ(discover("fall.test"), success("s.fall.test", "443"));
   EXPECT_EQ(server->requestCount("h.fall.test"), 1u);
   EXPECT_EQ(server->requestCount("m.fall.test"), 1u);
-}
-
-TEST_F(AutodiscoverNet, ErrorStatusesAreWaitedOutByTheAttemptTimer) {
   server->route("h.fall.test", 8443, Behaviour::statusCode(500));
   server->route("m.fall.test", 443, Behaviour::statusCode(404));
-  server->route("fall.test", 443, Behaviour::document(autodiscoverDocument("s.fall.test")));
+  posted.clear();
   EXPECT_EQ(discover("fall.test", 9), success("s.fall.test", "443"));
+  EXPECT_EQ(server->requestCount("m.fall.test"), 2u);
 }
 
 TEST_F(AutodiscoverNet, ServersThatNeverAnswerTimeOutPerAttempt) {
@@ -177,7 +177,7 @@ TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
   auto s = Autodiscover::createWithSRV("hang.test");
   s->resolveWithTimeout(9, delegate);
   EXPECT_EQ(s->timeout(), 3);
-  ASSERT_TRUE(runLoopUntil([&] { return server->requests().size() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 1; }));
   s->stop();
   EXPECT_FALSE(s->isRunning());
   runLoopFor(4);  // longer than the attempt's time
@@ -187,7 +187,7 @@ TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
   // The same through the web controller: nothing is posted.
   auto controller = AutodiscoverWebController::create("u", "p", "hang.test");
   controller->startWithTimeout(30);
-  ASSERT_TRUE(runLoopUntil([&] { return server->requests().size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 2; }));
   controller.reset();
   runLoopFor(1);
   EXPECT_TRUE(posted.empty());
@@ -213,7 +213,9 @@ TEST_F(AutodiscoverNet, UntrustedCertificateFailsUnlessTheHostIsExcepted) {
   EXPECT_EQ(discover("untrusted.test"), success("s.untrusted.test", "443"));
 }
 
-TEST_F(AutodiscoverNet, DelegateMayStopAndDropTheSearchInsideItsReport) {
+// The delegate may stop and drop the search inside its report, an observer may drop the web
+// controller inside the notification, and a search whose delegate is gone still ends.
+TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
   server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
   auto s = Autodiscover::createWithSRV("srv.test");
   delegate->onFinished = [&s](Autodiscover& search) {
@@ -221,33 +223,25 @@ TEST_F(AutodiscoverNet, DelegateMayStopAndDropTheSearchInsideItsReport) {
     s.reset();
   };
   s->resolveWithTimeout(30, delegate);
-  ASSERT_TRUE(runLoopUntil([&] { return !delegate->outcomes.empty(); }));
+  ASSERT_TRUE(waitFor([&] { return !delegate->outcomes.empty(); }));
   EXPECT_FALSE(s);
   EXPECT_EQ(delegate->outcomes[0], EndPoint("s.srv.test", 443));
-  runLoopFor(0.3);
-  EXPECT_EQ(delegate->outcomes.size(), 1u);
-}
 
-TEST_F(AutodiscoverNet, ObserverMayDropTheControllerInsideTheNotification) {
-  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
   auto controller = AutodiscoverWebController::create("u", "p", "srv.test");
   auto drop = NotificationCenter::defaultCenter().addObserver(
       kAccountWebDiscoveryNotification, [&controller](const Notification&) { controller.reset(); });
   controller->startWithTimeout(30);
-  ASSERT_TRUE(runLoopUntil([&] { return !posted.empty(); }));
+  ASSERT_TRUE(waitFor([&] { return !posted.empty(); }));
   EXPECT_FALSE(controller);
   EXPECT_EQ(posted[0], success("s.srv.test", "443"));
-}
 
-TEST_F(AutodiscoverNet, AGoneDelegateGetsNothingAndTheSearchStillEnds) {
-  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("s.srv.test")));
-  auto s = Autodiscover::createWithSRV("srv.test");
-  {
-    auto gone = std::make_shared<SearchDelegate>();
-    s->resolveWithTimeout(30, gone);
-  }
-  ASSERT_TRUE(runLoopUntil([&] { return !s->isRunning(); }));
-  EXPECT_EQ(server->requests().size(), 1u);
+  auto orphan = Autodiscover::createWithSRV("srv.test");
+  orphan->resolveWithTimeout(30, std::make_shared<SearchDelegate>());
+  ASSERT_TRUE(waitFor([&] { return !orphan->isRunning(); }));
+  EXPECT_EQ(server->requests().size(), 3u);
+  runLoopFor(0.3);
+  EXPECT_EQ(delegate->outcomes.size(), 1u);
+  EXPECT_EQ(posted.size(), 1u);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "CliFixture.h"
-#include "Loop.h"
+#include "support/Loop.h"
 
 namespace wd {
 namespace {
@@ -48,9 +48,9 @@ class DiscoverExecutable : public DiscoverCli {
         },
         &done);
     g_bytes_unref(stdinBytes);
-    EXPECT_TRUE(test::runLoopUntil([&] { return done.done; }, 90));
+    EXPECT_TRUE(test::waitFor([&] { return done.done; }, 90));
     if (!done.done) g_subprocess_force_exit(child);
-    test::runLoopUntil([&] { return done.done; }, 10);
+    test::waitFor([&] { return done.done; }, 10);
     if (g_subprocess_get_if_exited(child)) r.status = g_subprocess_get_exit_status(child);
     if (done.out) {
       gsize size = 0;

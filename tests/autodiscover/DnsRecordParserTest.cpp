@@ -69,19 +69,6 @@ TEST(WrappedRecord, SizeLimitIsTheSixteenBitLength) {
   EXPECT_FALSE(wrapRecordData(kTypeSRV, Bytes(65536, 0)));
 }
 
-TEST(RecordParser, MxGivesPreferenceAndExchangeWithZeroWeightAndPort) {
-  Bytes data;
-  u16(data, 10);
-  const Bytes exch = name("mx1.example.org");
-  data.insert(data.end(), exch.begin(), exch.end());
-  const auto parsed = parseResourceRecord(*wrapRecordData(kTypeMX, data));
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->priority, 10);
-  EXPECT_EQ(parsed->weight, 0);
-  EXPECT_EQ(parsed->port, 0);
-  EXPECT_EQ(parsed->target, "mx1.example.org");
-}
-
 TEST(RecordParser, ExtremeValuesAndRootTarget) {
   auto parsed = parseResourceRecord(*wrapRecordData(kTypeSRV, srvData(65535, 65535, 0, {0})));
   ASSERT_TRUE(parsed);
@@ -272,6 +259,7 @@ TEST(SRVResolverRecords, ProcessRecordAppendsAndReportsOnlyParsableAnswers) {
   EXPECT_FALSE(resolver->error());
 }
 
+// An MX record gives its preference and exchange, with weight and port 0.
 TEST(SRVResolverRecords, MxRecordsUseThePreferenceAndZeroWeightAndPort) {
   auto resolver = SRVResolver::create("example.com", 15);
   Bytes data;
@@ -281,16 +269,6 @@ TEST(SRVResolverRecords, MxRecordsUseThePreferenceAndZeroWeightAndPort) {
   resolver->processRecord(data);
   ASSERT_EQ(resolver->results().size(), 1u);
   EXPECT_EQ(resolver->results()[0], (SRVResult{5, 0, 0, "mx.example.com"}));
-}
-
-TEST(SRVResolverRecords, AresStatusMapping) {
-  EXPECT_EQ(srvResolverErrorCodeForAresStatus(0), 0);
-  EXPECT_EQ(srvResolverErrorCodeForAresStatus(8 /*ARES_EBADNAME*/), -65540);
-  EXPECT_EQ(srvResolverErrorCodeForAresStatus(4 /*ARES_ENOTFOUND*/), -65538);
-  EXPECT_EQ(srvResolverErrorCodeForAresStatus(1 /*ARES_ENODATA*/), -65554);
-  EXPECT_EQ(srvResolverErrorCodeForAresStatus(12 /*ARES_ETIMEOUT*/), -65568);
-  EXPECT_EQ(srvResolverErrorCodeForAresStatus(6 /*ARES_EREFUSED*/), -65537);
-  EXPECT_EQ(srvResolverErrorCodeForAresStatus(11 /*ARES_ECONNREFUSED*/), -65537);
 }
 
 }  // namespace

@@ -258,35 +258,24 @@ bool NetworkSandbox::setUp() {
   keyFile_ = d + "server.key";
   untrustedCertFile_ = d + "untrusted.pem";
   untrustedKeyFile_ = d + "untrusted.key";
+  const std::vector<std::string> newKey = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                                           "-nodes"};
+  auto req = [&newKey](std::vector<std::string> args) {
+    args.insert(args.begin(), {"openssl", "req"});
+    args.insert(args.end(), newKey.begin(), newKey.end());
+    return args;
+  };
   const std::vector<std::vector<std::string>> commands = {
-      {"openssl",
-       "req",
-       "-x509",
-       "-newkey",
-       "ec",
-       "-pkeyopt",
-       "ec_paramgen_curve:P-256",
-       "-nodes",
-       "-keyout",
-       d + "ca.key",
-       "-out",
-       d + "ca.pem",
-       "-days",
-       "3",
-       "-subj",
-       "/CN=Wendrel Test CA",
-       "-addext",
-       "basicConstraints=critical,CA:TRUE",
-       "-addext",
-       "keyUsage=critical,keyCertSign,cRLSign"},
-      {"openssl", "req", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-       "-keyout", keyFile_, "-out", d + "server.csr", "-subj", "/CN=autodiscover.test"},
+      req({"-x509", "-days", "3", "-keyout", d + "ca.key", "-out", d + "ca.pem", "-subj",
+           "/CN=Wendrel Test CA", "-addext", "basicConstraints=critical,CA:TRUE", "-addext",
+           "keyUsage=critical,keyCertSign,cRLSign"}),
+      req({"-new", "-keyout", keyFile_, "-out", d + "server.csr", "-subj",
+           "/CN=autodiscover.test"}),
       {"openssl", "x509", "-req", "-in", d + "server.csr", "-CA", d + "ca.pem", "-CAkey",
        d + "ca.key", "-CAcreateserial", "-out", certFile_, "-days", "3", "-extfile",
        d + "server.ext"},
-      {"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
-       "-keyout", untrustedKeyFile_, "-out", untrustedCertFile_, "-days", "3", "-subj",
-       "/CN=untrusted.test", "-addext", "subjectAltName=DNS:untrusted.test"},
+      req({"-x509", "-days", "3", "-keyout", untrustedKeyFile_, "-out", untrustedCertFile_, "-subj",
+           "/CN=untrusted.test", "-addext", "subjectAltName=DNS:untrusted.test"}),
   };
   for (const auto& c : commands)
     if (!run(c, reason_)) return false;

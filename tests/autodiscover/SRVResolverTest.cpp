@@ -6,15 +6,15 @@
 #include <string>
 #include <vector>
 
-#include "Loop.h"
 #include "NetworkSandbox.h"
 #include "autodiscover/SRVResolver.h"
+#include "support/Loop.h"
 
 namespace wd {
 namespace {
 
 using test::runLoopFor;
-using test::runLoopUntil;
+using test::waitFor;
 
 class Recorder : public SRVResolverDelegate {
  public:
@@ -43,19 +43,35 @@ class SRVResolverNet : public ::testing::Test {
     auto resolver = SRVResolver::create(name, type);
     resolver->setDelegate(recorder);
     resolver->start();
-    EXPECT_TRUE(runLoopUntil([&] { return !recorder->stops.empty(); }));
+    EXPECT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
     return resolver;
   }
 };
 
-TEST_F(SRVResolverNet, SrvAnswerGivesOneResultThenASuccessfulEnd) {
-  auto resolver = run("_autodiscover._tcp.srv.test", 33);
-  EXPECT_EQ(recorder->events, (std::vector<std::string>{"result:h.srv.test", "stop"}));
-  EXPECT_EQ(recorder->results[0], (SRVResult{0, 0, 8443, "h.srv.test"}));
-  EXPECT_FALSE(recorder->stops[0]);
-  EXPECT_TRUE(resolver->isFinished());
-  EXPECT_FALSE(resolver->error());
-  EXPECT_EQ(resolver->results(), recorder->results);
+// One answer: one result, then a successful end. A CNAME step gives no result of its own, only
+// the records behind it; MX answers give the preference and the exchange.
+TEST_F(SRVResolverNet, AnAnswerGivesOneResultThenASuccessfulEnd) {
+  const struct {
+    const char* name;
+    int type;
+    SRVResult result;
+  } cases[] = {
+      {"_autodiscover._tcp.srv.test", 33, {0, 0, 8443, "h.srv.test"}},
+      {"_autodiscover._tcp.cname.test", 33, {0, 0, 8443, "h.srv.test"}},
+      {"mx.test", 15, {10, 0, 0, "m.mx.test"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    recorder = std::make_shared<Recorder>();
+    auto resolver = run(c.name, c.type);
+    EXPECT_EQ(recorder->events, (std::vector<std::string>{"result:" + c.result.target, "stop"}));
+    EXPECT_EQ(recorder->results, std::vector<SRVResult>{c.result});
+    ASSERT_EQ(recorder->stops.size(), 1u);
+    EXPECT_FALSE(recorder->stops[0]);
+    EXPECT_TRUE(resolver->isFinished());
+    EXPECT_FALSE(resolver->error());
+    EXPECT_EQ(resolver->results(), recorder->results);
+  }
 }
 
 TEST_F(SRVResolverNet, ABatchOfThreeAnswersGivesThreeResultsInDeliveryOrderThenOneEnd) {
@@ -67,18 +83,6 @@ TEST_F(SRVResolverNet, ABatchOfThreeAnswersGivesThreeResultsInDeliveryOrderThenO
   for (const auto& r : recorder->results) ports.push_back(r.port);
   std::sort(ports.begin(), ports.end());
   EXPECT_EQ(ports, (std::vector<uint16_t>{1001, 1002, 1003}));
-}
-
-TEST_F(SRVResolverNet, MxAnswerGivesPreferenceAndExchange) {
-  run("mx.test", 15);
-  ASSERT_EQ(recorder->results.size(), 1u);
-  EXPECT_EQ(recorder->results[0], (SRVResult{10, 0, 0, "m.mx.test"}));
-  EXPECT_FALSE(recorder->stops[0]);
-}
-
-TEST_F(SRVResolverNet, CnameStepGivesNoResultOnlyTheRecordsBehindIt) {
-  run("_autodiscover._tcp.cname.test", 33);
-  EXPECT_EQ(recorder->events, (std::vector<std::string>{"result:h.srv.test", "stop"}));
 }
 
 TEST_F(SRVResolverNet, FailuresCarryDnsServiceCodes) {
@@ -113,13 +117,13 @@ TEST_F(SRVResolverNet, StartWhileRunningDoesNothingAndRestartAppends) {
   resolver->setDelegate(recorder);
   resolver->start();
   resolver->start();
-  ASSERT_TRUE(runLoopUntil([&] { return !recorder->stops.empty(); }));
+  ASSERT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
   runLoopFor(0.3);
   EXPECT_EQ(recorder->stops.size(), 1u);
   EXPECT_EQ(resolver->results().size(), 1u);
   resolver->start();
   EXPECT_FALSE(resolver->isFinished());
-  ASSERT_TRUE(runLoopUntil([&] { return recorder->stops.size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return recorder->stops.size() == 2; }));
   ASSERT_EQ(resolver->results().size(), 2u);
   EXPECT_EQ(resolver->results()[0], resolver->results()[1]);
 }
@@ -135,28 +139,25 @@ TEST_F(SRVResolverNet, StopDuringAQueryTellsNoOne) {
   resolver->stop();  // again: harmless
 }
 
-TEST_F(SRVResolverNet, DelegateStopsTheResolverInsideTheFirstResult) {
-  recorder->onResult = [](SRVResolver& r) { r.stop(); };
-  auto resolver = SRVResolver::create("_autodiscover._tcp.three.test", 33);
-  resolver->setDelegate(recorder);
-  resolver->start();
-  ASSERT_TRUE(runLoopUntil([&] { return !recorder->results.empty(); }));
-  runLoopFor(0.3);
-  EXPECT_EQ(recorder->results.size(), 1u);
-  EXPECT_TRUE(recorder->stops.empty());
-  EXPECT_TRUE(resolver->isFinished());
-}
-
-TEST_F(SRVResolverNet, DelegateDropsTheResolverInsideTheFirstResult) {
-  auto resolver = SRVResolver::create("_autodiscover._tcp.three.test", 33);
-  recorder->onResult = [&resolver](SRVResolver&) { resolver.reset(); };
-  resolver->setDelegate(recorder);
-  resolver->start();
-  ASSERT_TRUE(runLoopUntil([&] { return !recorder->results.empty(); }));
-  runLoopFor(0.3);
-  EXPECT_FALSE(resolver);
-  EXPECT_EQ(recorder->results.size(), 1u);
-  EXPECT_TRUE(recorder->stops.empty());
+TEST_F(SRVResolverNet, DelegateStopsOrDropsTheResolverInsideTheFirstResult) {
+  for (const bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "dropped" : "stopped");
+    recorder = std::make_shared<Recorder>();
+    auto resolver = SRVResolver::create("_autodiscover._tcp.three.test", 33);
+    recorder->onResult = [&resolver, drop](SRVResolver& r) {
+      if (drop)
+        resolver.reset();
+      else
+        r.stop();
+    };
+    resolver->setDelegate(recorder);
+    resolver->start();
+    ASSERT_TRUE(waitFor([&] { return !recorder->results.empty(); }));
+    runLoopFor(0.3);
+    EXPECT_EQ(recorder->results.size(), 1u);
+    EXPECT_TRUE(recorder->stops.empty());
+    EXPECT_TRUE(drop ? !resolver : resolver->isFinished());
+  }
 }
 
 TEST_F(SRVResolverNet, DestroyingARunningResolverStopsItAndAGoneDelegateIsNotCalled) {
@@ -171,7 +172,7 @@ TEST_F(SRVResolverNet, DestroyingARunningResolverStopsItAndAGoneDelegateIsNotCal
     resolver->setDelegate(gone);
   }
   resolver->start();
-  ASSERT_TRUE(runLoopUntil([&] { return resolver->isFinished(); }));
+  ASSERT_TRUE(waitFor([&] { return resolver->isFinished(); }));
   EXPECT_EQ(resolver->results().size(), 1u);
   runLoopFor(0.3);
   EXPECT_TRUE(recorder->events.empty());

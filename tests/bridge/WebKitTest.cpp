@@ -12,13 +12,14 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 
 #include "bridge/BridgeHost.h"
 #include "bridge/Command.h"
 #include "bridge/Event.h"
 #include "bridge/Exports.h"
+#include "support/Files.h"
+#include "support/Loop.h"
 
 namespace wd::bridge {
 namespace {
@@ -52,26 +53,11 @@ class Recorder : public ScriptObject {
   int count = 0;
 };
 
-bool waitFor(const std::function<bool()>& condition, int seconds = 90) {
-  const gint64 deadline = g_get_monotonic_time() + seconds * G_USEC_PER_SEC;
-  const guint tick = g_timeout_add(
-      20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  bool ok = true;
-  while (!condition()) {
-    if (g_get_monotonic_time() > deadline) {
-      ok = false;
-      break;
-    }
-    g_main_context_iteration(nullptr, TRUE);
-  }
-  g_source_remove(tick);
-  return ok;
-}
+using wd::test::waitFor;
+// A page load starts a web process: generous under a sanitizer on a loaded machine.
+constexpr double kLoad = 90;
 
-void writeFile(const fs::path& p, const std::string& text) {
-  fs::create_directories(p.parent_path());
-  std::ofstream(p) << text;
-}
+using wd::test::writeFile;
 
 class WebKitBridge : public ::testing::Test {
  protected:
@@ -79,8 +65,7 @@ class WebKitBridge : public ::testing::Test {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
       GTEST_SKIP() << "needs a display (run under scripts/test-session)";
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    dir = fs::path(std::getenv("HOME")) / "webkit-bridge";
-    fs::remove_all(dir);
+    dir = wd::test::testDirectory();
     writeFile(dir / "public/index.html", R"(<!doctype html><html><body><script>
       document.addEventListener('pong', function (e) { MacGap.Recorder.record('event ' + e.data.n); });
       MacGap.Recorder.record('call ' + MacGap.Recorder.echo('hello'));
@@ -169,7 +154,7 @@ class WebKitBridge : public ::testing::Test {
 TEST_F(WebKitBridge, PageCallsNativeCodeAndReceivesEvents) {
   const std::string url = "file://" + (dir / "public/index.html").string();
   webkit_web_view_load_uri(view, url.c_str());
-  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }))
+  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }, kLoad))
       << ::testing::PrintToString(recorder->log);
   EXPECT_EQ(recorder->log, (std::vector<std::string>{"call hello", "event 1", "after trigger",
                                                      "inner undefined", "loaded"}));
@@ -177,126 +162,103 @@ TEST_F(WebKitBridge, PageCallsNativeCodeAndReceivesEvents) {
   EXPECT_EQ(installs[0], url);
 
   // Every frame's load is reported, the inner frame's too.
-  ASSERT_TRUE(waitFor([&] { return loads.size() >= 2; }));
+  ASSERT_TRUE(waitFor([&] { return loads.size() >= 2; }, kLoad));
   EXPECT_TRUE(std::count_if(loads.begin(), loads.end(), [](auto& l) { return l.first; }) >= 1);
   EXPECT_TRUE(std::count_if(loads.begin(), loads.end(), [](auto& l) { return !l.first; }) >= 1);
 
   // Native code reaches the idle page over the socket.
   Event::triggerEvent("pong", Json::object(), page.get());
   page->evaluateScript("MacGap.Recorder.record('evaluated')");
-  ASSERT_TRUE(waitFor([&] { return recorder->has("evaluated"); }));
+  ASSERT_TRUE(waitFor([&] { return recorder->has("evaluated"); }, kLoad));
   EXPECT_TRUE(recorder->has("event undefined"));
 
   // A reload installs the same native objects again.
   recorder->log.clear();
   webkit_web_view_reload(view);
-  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }));
+  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }, kLoad));
   EXPECT_EQ(installs.size(), 2u);
   EXPECT_TRUE(recorder->has("event 2"));
 
-  // A document outside the application's public folder gets nothing.
-  const std::string outside = "file://" + (dir / "outside.html").string();
-  webkit_web_view_load_uri(view, outside.c_str());
-  ASSERT_TRUE(waitFor([&] { return title().rfind("outside", 0) == 0; }));
-  EXPECT_EQ(title(), "outside undefined");
-  EXPECT_EQ(installs.size(), 2u);
-}
-
-TEST_F(WebKitBridge, ForeignDocumentReceivesNoScriptsFromNativeCode) {
-  // A second view of the same web process shows the application's page: it serves as the
-  // marker that everything sent before it over the shared connection has been handled.
-  RelatedView related = openRelatedView();
-  WebKitWebView* second = related.view;
-  GtkWidget*& secondWindow = related.window;
-  auto& secondRecorder = related.recorder;
-  auto& secondPage = related.page;
-  const std::string outside = "file://" + (dir / "outside.html").string();
-  const std::string index = "file://" + (dir / "public/index.html").string();
-  webkit_web_view_load_uri(view, outside.c_str());
-  webkit_web_view_load_uri(second, index.c_str());
-  ASSERT_TRUE(waitFor([&] { return secondRecorder->has("loaded"); }));
-  ASSERT_TRUE(waitFor([&] { return title() == "outside undefined"; }));
-
-  page->evaluateScript("document.title = 'scripted'");
-  Event::triggerEvent("userDefaultsChanged", Json{{"secret", 1}}, page.get());
-  secondPage->evaluateScript("MacGap.Recorder.record('marker')");
-  ASSERT_TRUE(waitFor([&] { return secondRecorder->has("marker"); }));
-  // Read the foreign document's title in the web process itself (after the marker).
-  std::string seen;
-  bool done = false;
-  struct Read {
-    std::string* seen;
-    bool* done;
-  } read{&seen, &done};
-  webkit_web_view_evaluate_javascript(
-      view, "document.title", -1, nullptr, nullptr, nullptr,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        auto* r = static_cast<Read*>(data);
-        JSCValue* value =
-            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-        if (value) {
-          char* text = jsc_value_to_string(value);
-          *r->seen = text ? text : "";
-          g_free(text);
-          g_object_unref(value);
-        }
-        *r->done = true;
-      },
-      &read);
-  ASSERT_TRUE(waitFor([&] { return done; }));
-  EXPECT_EQ(seen, "outside undefined");
-  BridgeHost::shared().detachWebView(second);
-  gtk_widget_destroy(secondWindow);
-}
-
-TEST_F(WebKitBridge, RelatedViewSharesTheProcessAndMayCloseInsideACall) {
-  RelatedView related = openRelatedView();
-  WebKitWebView* second = related.view;
-  GtkWidget*& secondWindow = related.window;
-  auto& secondRecorder = related.recorder;
-  auto& secondPage = related.page;
-  const std::string url = "file://" + (dir / "public/index.html").string();
-  webkit_web_view_load_uri(view, url.c_str());
-  webkit_web_view_load_uri(second, url.c_str());
-  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded") && secondRecorder->has("loaded"); }));
-  // Each view reaches its own objects; events go to the page that called.
-  const std::vector<std::string> expected{"call hello", "event 1", "after trigger",
-                                          "inner undefined", "loaded"};
-  EXPECT_EQ(recorder->log, expected);
-  EXPECT_EQ(secondRecorder->log, expected);
-  // Both pages live in one web process, over one connection.
-  EXPECT_EQ(BridgeHost::shared().connectionCount(), 1u);
-
-  // The second view is closed from inside a call its own page makes; the first carries on.
-  secondRecorder->hook = [&] {
-    BridgeHost::shared().detachWebView(second);
-    gtk_widget_destroy(secondWindow);
-    secondWindow = nullptr;
-  };
-  secondPage->evaluateScript("MacGap.Recorder.runHook()");
-  secondPage.reset();
-  ASSERT_TRUE(waitFor([&] { return secondWindow == nullptr; }));
-  page->evaluateScript("MacGap.Recorder.record('still here')");
-  ASSERT_TRUE(waitFor([&] { return recorder->has("still here"); }));
-}
-
-TEST_F(WebKitBridge, BurstOfEventsWhoseListenerCallsNativeCodeArrivesInOrder) {
-  const std::string url = "file://" + (dir / "public/index.html").string();
-  webkit_web_view_load_uri(view, url.c_str());
-  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }));
+  // A burst of events, all queued before the page's first call from their listener is answered:
+  // the page meets the later events while it waits inside the earlier listeners, in order.
   recorder->log.clear();
   page->evaluateScript(
       "document.addEventListener('burst', function (e) { MacGap.Recorder.record('' + e.data.n); "
       "});");
-  // All queued before the page's first call of them is answered: the page meets the later
-  // events while it waits inside the earlier listeners.
   constexpr int kEvents = 3000;
   for (int n = 1; n <= kEvents; ++n) Event::triggerEvent("burst", Json{{"n", n}}, page.get());
-  ASSERT_TRUE(waitFor([&] { return recorder->has(std::to_string(kEvents)); }))
+  ASSERT_TRUE(waitFor([&] { return recorder->has(std::to_string(kEvents)); }, kLoad))
       << recorder->log.size() << " events arrived";
   ASSERT_EQ(recorder->log.size(), static_cast<std::size_t>(kEvents));
   for (int n = 1; n <= kEvents; ++n)
     ASSERT_EQ(recorder->log[static_cast<std::size_t>(n - 1)], std::to_string(n));
+
+  // A document outside the application's public folder gets nothing.
+  const std::string outside = "file://" + (dir / "outside.html").string();
+  webkit_web_view_load_uri(view, outside.c_str());
+  ASSERT_TRUE(waitFor([&] { return title().rfind("outside", 0) == 0; }, kLoad));
+  EXPECT_EQ(title(), "outside undefined");
+  EXPECT_EQ(installs.size(), 2u);
+}
+
+// A second view related to the first shares its web process and connection: each page reaches
+// its own objects, a foreign document in one gets nothing sent over the shared connection, and
+// a view closed from inside its own page's call leaves the other working.
+TEST_F(WebKitBridge, RelatedViewsShareOneConnection) {
+  RelatedView second = openRelatedView();
+  const std::string index = "file://" + (dir / "public/index.html").string();
+  const std::string outside = "file://" + (dir / "outside.html").string();
+  webkit_web_view_load_uri(view, index.c_str());
+  webkit_web_view_load_uri(second.view, index.c_str());
+  ASSERT_TRUE(
+      waitFor([&] { return recorder->has("loaded") && second.recorder->has("loaded"); }, kLoad));
+  const std::vector<std::string> expected{"call hello", "event 1", "after trigger",
+                                          "inner undefined", "loaded"};
+  EXPECT_EQ(recorder->log, expected);
+  EXPECT_EQ(second.recorder->log, expected);
+  EXPECT_EQ(BridgeHost::shared().connectionCount(), 1u);
+
+  // Scripts and events for the foreign document are not sent; the second page serves as the
+  // marker that everything sent before it over the shared connection has been handled.
+  webkit_web_view_load_uri(view, outside.c_str());
+  ASSERT_TRUE(waitFor([&] { return title() == "outside undefined"; }, kLoad));
+  page->evaluateScript("document.title = 'scripted'");
+  Event::triggerEvent("userDefaultsChanged", Json{{"secret", 1}}, page.get());
+  second.page->evaluateScript("MacGap.Recorder.record('marker')");
+  ASSERT_TRUE(waitFor([&] { return second.recorder->has("marker"); }, kLoad));
+  // Read the foreign document's title in the web process itself (after the marker).
+  struct Read {
+    std::string seen;
+    bool done = false;
+  } read;
+  webkit_web_view_evaluate_javascript(
+      view, "document.title", -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        auto* r = static_cast<Read*>(data);
+        g_autoptr(JSCValue) value =
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        g_autofree char* text = value ? jsc_value_to_string(value) : nullptr;
+        r->seen = text ? text : "";
+        r->done = true;
+      },
+      &read);
+  ASSERT_TRUE(waitFor([&] { return read.done; }, kLoad));
+  EXPECT_EQ(read.seen, "outside undefined");
+
+  // The second view is closed from inside a call its own page makes; the first carries on.
+  second.recorder->hook = [&] {
+    BridgeHost::shared().detachWebView(second.view);
+    gtk_widget_destroy(second.window);
+    second.window = nullptr;
+  };
+  second.page->evaluateScript("MacGap.Recorder.runHook()");
+  second.page.reset();
+  ASSERT_TRUE(waitFor([&] { return second.window == nullptr; }, kLoad));
+  recorder->log.clear();
+  webkit_web_view_load_uri(view, index.c_str());
+  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }, kLoad));
+  page->evaluateScript("MacGap.Recorder.record('still here')");
+  ASSERT_TRUE(waitFor([&] { return recorder->has("still here"); }, kLoad));
 }
 
 TEST(BridgeHostLifetime, ConnectionClosedJustBeforeTheHostGoes) {
@@ -318,7 +280,7 @@ TEST(BridgeHostLifetime, ConnectionClosedJustBeforeTheHostGoes) {
   EXPECT_EQ(host->connectionCount(), 0u);
   // The host goes before the main loop runs again; nothing it scheduled runs afterwards.
   host.reset();
-  for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
+  wd::test::drainLoop();
   ::close(fd);
   g_object_unref(context);
 }

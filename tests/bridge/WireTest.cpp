@@ -28,23 +28,6 @@ TEST(NamingRule, ExamplesFromTheExportsProtocols) {
   EXPECT_EQ(selectorArity("launch"), 0u);
 }
 
-TEST(NamingRule, ClassTablesUseTheRule) {
-  const ClassInfo& cls = test::Probe().scriptClass();
-  EXPECT_NE(cls.instanceMember("showNotificationIdCallback"), nullptr);
-  EXPECT_EQ(cls.instanceMember("showNotification"), nullptr);
-  const MemberInfo* get = cls.instanceMember("get");
-  ASSERT_NE(get, nullptr);
-  EXPECT_EQ(get->selector, "get:ofType:");
-  EXPECT_EQ(get->params, (std::vector<ParamType>{ParamType::String, ParamType::String}));
-  const MemberInfo* title = cls.instanceMember("title");
-  ASSERT_NE(title, nullptr);
-  EXPECT_FALSE(title->readOnly);
-  EXPECT_TRUE(cls.instanceMember("count")->readOnly);
-  EXPECT_NE(cls.classMember("getKeyFromString"), nullptr);
-  EXPECT_EQ(cls.instanceMember("getKeyFromString"), nullptr);
-  EXPECT_EQ(ClassInfo::byId(cls.id()), &cls);
-}
-
 TEST(Values, JsonConversions) {
   Value v = Value::fromJson(Json::parse(R"({"a":[1,null,"x"],"b":{"c":true}})"));
   EXPECT_EQ(v["a"].asArray()->size(), 3u);

@@ -13,27 +13,18 @@
 
 #include "core/AtomicFile.h"
 #include "core/SafeFileReader.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh directory per test below the test process's private HOME.
+using wd::test::readFile;
+using wd::test::writeFile;
+
+// A fresh directory per test.
 class FileIo : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(std::getenv("HOME")) / "fileio" / info->name();
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-  }
-  static void write(const fs::path& p, const std::string& text) {
-    std::ofstream(p, std::ios::binary) << text;
-  }
-  static std::string read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-  }
   static mode_t permissions(const fs::path& p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -44,19 +35,19 @@ class FileIo : public ::testing::Test {
     for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
     return out;
   }
-  fs::path dir_;
+  const fs::path dir_ = wd::test::testDirectory();
 };
 
 TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
-  write(dir_ / "text", "hello");
-  write(dir_ / "empty", "");
-  write(dir_ / "cap", std::string(16, 'x'));
-  write(dir_ / "over", std::string(17, 'x'));
+  writeFile(dir_ / "text", "hello");
+  writeFile(dir_ / "empty", "");
+  writeFile(dir_ / "cap", std::string(16, 'x'));
+  writeFile(dir_ / "over", std::string(17, 'x'));
   fs::create_symlink("/dev/zero", dir_ / "zero");
   ASSERT_EQ(::mkfifo((dir_ / "fifo").c_str(), 0600), 0);
   fs::create_directory(dir_ / "folder");
   fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
-  write(dir_ / "huge", "");
+  writeFile(dir_ / "huge", "");
   fs::resize_file(dir_ / "huge", 4 * 1024 * 1024 + 1);  // sparse: costs no disk
 
   struct Case {
@@ -101,7 +92,7 @@ TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
 
 TEST_F(FileIo, ReaderReportsAnUnreadableFile) {
   if (::geteuid() == 0) GTEST_SKIP() << "file permissions do not bind root";
-  write(dir_ / "secret", "x");
+  writeFile(dir_ / "secret", "x");
   fs::permissions(dir_ / "secret", fs::perms::none);
   const auto got = wd::readRegularFile(dir_ / "secret", 16);
   EXPECT_FALSE(got.data.has_value());
@@ -110,23 +101,23 @@ TEST_F(FileIo, ReaderReportsAnUnreadableFile) {
 
 TEST_F(FileIo, WriterCreatesReplacesAndKeepsPermissions) {
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "new", "one", 0640), std::nullopt);
-  EXPECT_EQ(read(dir_ / "new"), "one");
+  EXPECT_EQ(readFile(dir_ / "new"), "one");
   EXPECT_EQ(permissions(dir_ / "new"), 0640u);
 
-  write(dir_ / "old", "old contents");
+  writeFile(dir_ / "old", "old contents");
   fs::permissions(dir_ / "old", fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", "two"), std::nullopt);
-  EXPECT_EQ(read(dir_ / "old"), "two");
+  EXPECT_EQ(readFile(dir_ / "old"), "two");
   EXPECT_EQ(permissions(dir_ / "old"), 0600u);
 
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", ""), std::nullopt);
-  EXPECT_EQ(read(dir_ / "old"), "");
+  EXPECT_EQ(readFile(dir_ / "old"), "");
   EXPECT_EQ(names(dir_), (std::set<std::string>{"new", "old"}));
 }
 
 TEST_F(FileIo, WriterFollowsLinksAndKeepsThem) {
   fs::create_directories(dir_ / "dotfiles");
-  write(dir_ / "dotfiles" / "real", "old");
+  writeFile(dir_ / "dotfiles" / "real", "old");
   fs::create_symlink(dir_ / "dotfiles" / "real", dir_ / "absolute");
   fs::create_symlink("dotfiles/real", dir_ / "relative");
   fs::create_symlink("relative", dir_ / "chain");
@@ -135,18 +126,18 @@ TEST_F(FileIo, WriterFollowsLinksAndKeepsThem) {
     SCOPED_TRACE(link);
     EXPECT_EQ(wd::writeFileAtomically(dir_ / link, link), std::nullopt);
     EXPECT_TRUE(fs::is_symlink(dir_ / link));
-    EXPECT_EQ(read(dir_ / "dotfiles" / "real"), link);
+    EXPECT_EQ(readFile(dir_ / "dotfiles" / "real"), link);
   }
   // A dangling link whose folder exists gets its target created.
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "dangling", "made", 0600), std::nullopt);
   EXPECT_TRUE(fs::is_symlink(dir_ / "dangling"));
-  EXPECT_EQ(read(dir_ / "dotfiles" / "created"), "made");
+  EXPECT_EQ(readFile(dir_ / "dotfiles" / "created"), "made");
   EXPECT_EQ(permissions(dir_ / "dotfiles" / "created"), 0600u);
   EXPECT_EQ(names(dir_ / "dotfiles"), (std::set<std::string>{"created", "real"}));
 }
 
 TEST_F(FileIo, FailedWriteChangesNothing) {
-  write(dir_ / "keep", "old");
+  writeFile(dir_ / "keep", "old");
   fs::create_directory(dir_ / "folder");
   fs::create_symlink("missing-folder/file", dir_ / "into-nowhere");
   fs::create_symlink("loop-b", dir_ / "loop-a");
@@ -166,7 +157,7 @@ TEST_F(FileIo, FailedWriteChangesNothing) {
 }
 
 TEST_F(FileIo, FullDiskLeavesTheOldFileAndNoTemporary) {
-  write(dir_ / "keep", "old");
+  writeFile(dir_ / "keep", "old");
   // A file-size limit makes write() fail with EFBIG part-way, as a full disk fails it with
   // ENOSPC; SIGXFSZ would otherwise end the test process.
   struct rlimit saved {};
@@ -183,19 +174,19 @@ TEST_F(FileIo, FullDiskLeavesTheOldFileAndNoTemporary) {
   ::sigaction(SIGXFSZ, &previous, nullptr);
   ASSERT_TRUE(why.has_value());
   EXPECT_NE(why->find("write"), std::string::npos) << *why;
-  EXPECT_EQ(read(dir_ / "keep"), "old");
+  EXPECT_EQ(readFile(dir_ / "keep"), "old");
   EXPECT_EQ(names(dir_), std::set<std::string>{"keep"});
 }
 
 TEST_F(FileIo, WriteIntoAReadOnlyFolderChangesNothing) {
   if (::geteuid() == 0) GTEST_SKIP() << "directory permissions do not bind root";
-  write(dir_ / "keep", "old");
+  writeFile(dir_ / "keep", "old");
   fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
   const auto why = wd::writeFileAtomically(dir_ / "keep", "new");
   fs::permissions(dir_, fs::perms::owner_all);
   ASSERT_TRUE(why.has_value());
   EXPECT_NE(why->find("Permission denied"), std::string::npos) << *why;
-  EXPECT_EQ(read(dir_ / "keep"), "old");
+  EXPECT_EQ(readFile(dir_ / "keep"), "old");
   EXPECT_EQ(names(dir_), std::set<std::string>{"keep"});
 }
 

@@ -14,6 +14,7 @@
 #include "core/Log.h"
 #include "core/LogFormatter.h"
 #include "core/RateLimitedLogger.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 
@@ -48,46 +49,41 @@ const std::regex kLine(
 // Puts back spdlog's default logger after a test that installs the application's.
 class LogSetupTest : public ::testing::Test {
  protected:
-  LogSetupTest() : saved_(spdlog::default_logger()) {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::path(std::getenv("HOME")) / "logs" / info->name();
-    fs::remove_all(dir_);
-  }
+  LogSetupTest() : saved_(spdlog::default_logger()) {}
   ~LogSetupTest() override { spdlog::set_default_logger(saved_); }
 
   std::shared_ptr<spdlog::logger> saved_;
-  fs::path dir_;
+  const fs::path dir_ = wd::test::testDirectory() / "logs";
 };
 
 }  // namespace
 
-TEST(LogFormatterTest, WarningLineIsExact) {
-  EXPECT_EQ(format(spdlog::level::warn, "message", "function", march2()),
-            "2024-03-02 09:05:03.042 [WARN ] message [function]\n");
-}
-
-TEST(LogFormatterTest, LevelWordsFillFiveCharacters) {
-  const auto when = march2();
-  EXPECT_EQ(format(spdlog::level::err, "m", "f", when), "2024-03-02 09:05:03.042 [ERROR] m [f]\n");
-  EXPECT_EQ(format(spdlog::level::critical, "m", "f", when),
-            "2024-03-02 09:05:03.042 [ERROR] m [f]\n");
-  EXPECT_EQ(format(spdlog::level::info, "m", "f", when), "2024-03-02 09:05:03.042 [INFO ] m [f]\n");
-  EXPECT_EQ(format(spdlog::level::debug, "m", "f", when),
-            "2024-03-02 09:05:03.042 [DEBUG] m [f]\n");
-  EXPECT_EQ(format(spdlog::level::trace, "m", "f", when),
-            "2024-03-02 09:05:03.042 [DEBUG] m [f]\n");
-  EXPECT_EQ(format(spdlog::level::off, "m", "f", when), "2024-03-02 09:05:03.042 [DEBUG] m [f]\n");
-}
-
-TEST(LogFormatterTest, MillisecondsAndMissingFunction) {
-  const auto base = march2() - std::chrono::milliseconds(42);
-  EXPECT_EQ(format(spdlog::level::info, "", nullptr, base),
-            "2024-03-02 09:05:03.000 [INFO ]  []\n");
-  EXPECT_EQ(format(spdlog::level::info, "x", "f", base + std::chrono::microseconds(999999)),
-            "2024-03-02 09:05:03.999 [INFO ] x [f]\n");
-  // The next second on the same thread is not served from the cache of the previous one.
-  EXPECT_EQ(format(spdlog::level::info, "x", "f", base + std::chrono::seconds(1)),
-            "2024-03-02 09:05:04.000 [INFO ] x [f]\n");
+// Level words fill five characters (critical is an error, trace and off are debug), the
+// milliseconds are cut, a missing function is empty, and the next second on the same thread is
+// not served from the cache of the previous one.
+TEST(LogFormatterTest, LinesAreExact) {
+  using namespace spdlog::level;
+  using std::chrono::milliseconds;
+  const auto at = march2(), second = at - milliseconds(42);
+  const struct {
+    level_enum level;
+    const char *text, *function;
+    spdlog::log_clock::time_point when;
+    const char* line;
+  } cases[] = {
+      {warn, "message", "function", at, "2024-03-02 09:05:03.042 [WARN ] message [function]\n"},
+      {err, "m", "f", at, "2024-03-02 09:05:03.042 [ERROR] m [f]\n"},
+      {critical, "m", "f", at, "2024-03-02 09:05:03.042 [ERROR] m [f]\n"},
+      {info, "m", "f", at, "2024-03-02 09:05:03.042 [INFO ] m [f]\n"},
+      {debug, "m", "f", at, "2024-03-02 09:05:03.042 [DEBUG] m [f]\n"},
+      {trace, "m", "f", at, "2024-03-02 09:05:03.042 [DEBUG] m [f]\n"},
+      {off, "m", "f", at, "2024-03-02 09:05:03.042 [DEBUG] m [f]\n"},
+      {info, "", nullptr, second, "2024-03-02 09:05:03.000 [INFO ]  []\n"},
+      {info, "x", "f", second + std::chrono::microseconds(999999),
+       "2024-03-02 09:05:03.999 [INFO ] x [f]\n"},
+      {info, "x", "f", second + std::chrono::seconds(1), "2024-03-02 09:05:04.000 [INFO ] x [f]\n"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(format(c.level, c.text, c.function, c.when), c.line);
 }
 
 TEST(LogFormatterTest, HugeMessageIsCutToOneFileAtACharacterBoundary) {

@@ -4,6 +4,7 @@
 
 #include "core/UserDefaults.h"
 #include "core/UserDefaultsController.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 using wd::Json;
@@ -14,16 +15,9 @@ namespace {
 
 class UserDefaultsControllerTest : public ::testing::Test {
  protected:
-  UserDefaultsControllerTest() : file_(makeFile()), store_(file_), controller_(store_) {
+  UserDefaultsControllerTest()
+      : file_(wd::test::testDirectory() / "s.plist"), store_(file_), controller_(store_) {
     controller_.setInitialValues(Json{{"MacGap_port", 443}, {"MacGap_server", ""}});
-  }
-
-  static fs::path makeFile() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    fs::path dir = fs::path(std::getenv("HOME")) / "udc" / info->name();
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    return dir / "s.plist";
   }
 
   // What another process (or a later launch) would read from disk.
@@ -71,13 +65,14 @@ TEST_F(UserDefaultsControllerTest, AppliesImmediatelyByDefault) {
   EXPECT_EQ(controller_.valueForKeyPath("values.MacGap_server"), Json(""));
 }
 
-TEST_F(UserDefaultsControllerTest, PendingChangesStayOutOfTheStoreUntilSaved) {
+TEST_F(UserDefaultsControllerTest, PendingChangesStayOutOfTheStoreUntilSavedOrReverted) {
   store_.setString("MacGap_username", "old@example.com");
   controller_.setAppliesImmediately(false);
-  controller_.setValueForKeyPath("values.MacGap_username", "new@example.com");
-  controller_.setValueForKeyPath("values.MacGap_port", 993);
-  controller_.setValueForKeyPath("values.MacGap_server", nullptr);
-
+  const auto change = [this] {
+    controller_.setValueForKeyPath("values.MacGap_username", "new@example.com");
+    controller_.setValueForKeyPath("values.MacGap_port", 993);
+  };
+  change();
   EXPECT_TRUE(controller_.hasUnappliedChanges());
   EXPECT_EQ(controller_.valueForKeyPath("values.MacGap_username"), Json("new@example.com"));
   EXPECT_EQ(controller_.valueForKeyPath("values.MacGap_port"), Json(993));
@@ -85,18 +80,6 @@ TEST_F(UserDefaultsControllerTest, PendingChangesStayOutOfTheStoreUntilSaved) {
   EXPECT_EQ(store_.objectForKey("MacGap_port"), std::nullopt);
   EXPECT_EQ(onDisk("MacGap_username"), Json("old@example.com"));
 
-  controller_.save();
-  EXPECT_FALSE(controller_.hasUnappliedChanges());
-  EXPECT_EQ(onDisk("MacGap_username"), Json("new@example.com"));
-  EXPECT_EQ(onDisk("MacGap_port"), Json(993));
-  EXPECT_EQ(store_.integerForKey("MacGap_port"), 993);
-}
-
-TEST_F(UserDefaultsControllerTest, RevertDropsPendingChanges) {
-  store_.setString("MacGap_username", "old@example.com");
-  controller_.setAppliesImmediately(false);
-  controller_.setValueForKeyPath("values.MacGap_username", "new@example.com");
-  controller_.setValueForKeyPath("values.MacGap_port", 993);
   controller_.revert();
   EXPECT_FALSE(controller_.hasUnappliedChanges());
   EXPECT_EQ(controller_.valueForKeyPath("values.MacGap_username"), Json("old@example.com"));
@@ -104,6 +87,14 @@ TEST_F(UserDefaultsControllerTest, RevertDropsPendingChanges) {
   controller_.save();  // nothing left to write
   EXPECT_EQ(onDisk("MacGap_username"), Json("old@example.com"));
   EXPECT_EQ(onDisk("MacGap_port"), std::nullopt);
+
+  change();
+  controller_.setValueForKeyPath("values.MacGap_server", nullptr);
+  controller_.save();
+  EXPECT_FALSE(controller_.hasUnappliedChanges());
+  EXPECT_EQ(onDisk("MacGap_username"), Json("new@example.com"));
+  EXPECT_EQ(onDisk("MacGap_port"), Json(993));
+  EXPECT_EQ(store_.integerForKey("MacGap_port"), 993);
 }
 
 TEST_F(UserDefaultsControllerTest, RevertToInitialValuesAppliedAtOnce) {

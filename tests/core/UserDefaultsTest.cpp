@@ -11,8 +11,8 @@
 #include <random>
 
 #include "core/NotificationCenter.h"
-#include "core/Paths.h"
 #include "core/UserDefaults.h"
+#include "support/Files.h"
 
 namespace fs = std::filesystem;
 using wd::Json;
@@ -20,24 +20,9 @@ using wd::UserDefaults;
 
 namespace {
 
-// A fresh directory for one test below the test process's private HOME.
-fs::path freshDir() {
-  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-  fs::path dir = fs::path(std::getenv("HOME")) / "ud" /
-                 (std::string(info->test_suite_name()) + "." + info->name());
-  fs::remove_all(dir);
-  fs::create_directories(dir);
-  return dir;
-}
-
-void writeText(const fs::path& file, const std::string& text) {
-  std::ofstream(file, std::ios::binary) << text;
-}
-
-std::string readText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
+using wd::test::readFile;
+using wd::test::testDirectory;
+using wd::test::writeFile;
 
 std::vector<fs::path> asideFiles(const fs::path& dir) {
   std::vector<fs::path> out;
@@ -69,7 +54,7 @@ std::string binaryPlist(const std::string& key, const std::string& value) {
 }  // namespace
 
 TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
-  UserDefaults d(freshDir() / "s.plist");
+  UserDefaults d(testDirectory() / "s.plist");
   d.setInteger("int", 12);
   d.setDouble("real", 2.5);
   d.setDouble("whole", 3.0);
@@ -122,7 +107,7 @@ TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
 }
 
 TEST(UserDefaultsTest, ValuesSurviveReopeningTheStore) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   const std::string awkward = "a<b>&\"c' ]]> \t\r\n\x01 é \xF0\x9F\x98\x80";
   {
     UserDefaults d(file);
@@ -151,38 +136,34 @@ TEST(UserDefaultsTest, ValuesSurviveReopeningTheStore) {
   EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
 }
 
+// Values the store cannot hold, or that have no JSON form (the page reads settings that way), are
+// refused and the old value stays: null inside containers, NUL or bytes that are not UTF-8 in
+// text or keys, non-finite numbers. A batch with one bad value writes nothing.
 TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   UserDefaults d(file);
   d.setString("keep", "old");
   d.setObject("keep", Json::array({1, nullptr}));
   d.setObject("keep", Json{{"a", nullptr}});
   d.setString("keep", std::string("nul\0inside", 10));
+  d.setString("keep", "bad \xFF\xFE bytes");
+  d.setDouble("keep", std::numeric_limits<double>::quiet_NaN());
+  d.setDouble("keep", std::numeric_limits<double>::infinity());
+  d.setObject("keep", Json{{"nested", Json::array({"\xC3"})}});
+  d.setObject("keep", Json{{"key \xE2\x82", 1}});
   EXPECT_EQ(d.stringForKey("keep"), "old");
-  // A batch with one bad value writes nothing.
+  EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
   EXPECT_FALSE(d.setValuesForKeys(Json{{"keep", "new"}, {"bad", Json::array({nullptr})}}));
   EXPECT_EQ(d.stringForKey("keep"), "old");
   EXPECT_TRUE(d.setValuesForKeys(Json{{"keep", nullptr}, {"other", 5}}));
   EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"other", 5}}));
 }
 
-// Every value the store holds must stay serialisable as JSON (the page reads settings that
-// way): text that is not UTF-8 and non-finite numbers are refused on write, and bad bytes in a
-// file written by another program are repaired on read instead of failing later.
-TEST(UserDefaultsTest, StoredValuesAlwaysHaveAJsonForm) {
-  const fs::path file = freshDir() / "s.plist";
-  {
-    UserDefaults d(file);
-    d.setString("keep", "old");
-    d.setString("keep", "bad \xFF\xFE bytes");
-    d.setDouble("keep", std::numeric_limits<double>::quiet_NaN());
-    d.setDouble("keep", std::numeric_limits<double>::infinity());
-    d.setObject("keep", Json{{"nested", Json::array({"\xC3"})}});
-    d.setObject("keep", Json{{"key \xE2\x82", 1}});
-    EXPECT_EQ(d.stringForKey("keep"), "old");
-    EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
-  }
-  writeText(file,
+// Bad bytes in a file written by another program are repaired on read instead of failing later;
+// UTF-16 text of a binary file is read.
+TEST(UserDefaultsTest, ForeignFilesAreReadWithTheirTextRepaired) {
+  const fs::path file = testDirectory() / "s.plist";
+  writeFile(file,
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
             "<key>ok</key><string>fine</string>"
             "<key>k\xFF</key><string>a\xC3(b</string>"
@@ -192,10 +173,15 @@ TEST(UserDefaultsTest, StoredValuesAlwaysHaveAJsonForm) {
   EXPECT_EQ(d.stringForKey("ok"), "fine");
   EXPECT_EQ(d.stringForKey("k\uFFFD"), "a\uFFFD(b");
   EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
+  // "k\u00E9" -> "x\u20AC" (key and value both UTF-16).
+  writeFile(file,
+            binaryPlist(std::string("\x62\x00k\x00\xE9", 5), std::string("\x62\x00x\x20\xAC", 5)));
+  EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"k\u00E9", "x\u20AC"}}));
+  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
 }
 
 TEST(UserDefaultsTest, EveryWriteAndRemovalPostsTheKey) {
-  UserDefaults d(freshDir() / "s.plist");
+  UserDefaults d(testDirectory() / "s.plist");
   std::vector<Json> keys;
   auto token = wd::NotificationCenter::defaultCenter().addObserver(
       UserDefaults::kDidChangeNotification, [&](const wd::Notification& n) {
@@ -213,7 +199,7 @@ TEST(UserDefaultsTest, EveryWriteAndRemovalPostsTheKey) {
 }
 
 TEST(UserDefaultsTest, RegisteredValuesAnswerOnlyForKeysWithoutStoredValues) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   UserDefaults d(file);
   d.setInteger("MacGap_port", 8443);
   d.registerDefaults(Json{{"MacGap_port", 443}, {"MacGap_updateChannel", "beta"}});
@@ -228,7 +214,7 @@ TEST(UserDefaultsTest, RegisteredValuesAnswerOnlyForKeysWithoutStoredValues) {
 }
 
 TEST(UserDefaultsTest, ReloadPicksUpOtherWritersAndAnnouncesChangedKeys) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   UserDefaults mine(file), theirs(file);
   mine.setString("same", "1");
   mine.setString("dropped", "x");
@@ -268,13 +254,13 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
       "<plist version=\"1.0\"><dict><key>a</key><string>&#x000;</string></dict></plist>",
   };
   for (const auto& text : damaged) {
-    const fs::path file = freshDir() / "s.plist";
-    writeText(file, text);
+    const fs::path file = testDirectory() / "s.plist";
+    writeFile(file, text);
     UserDefaults d(file);
     EXPECT_EQ(d.dictionaryRepresentation(), Json::object()) << text;
     auto aside = asideFiles(file.parent_path());
     ASSERT_EQ(aside.size(), 1u) << text;
-    EXPECT_EQ(readText(aside[0]), text);  // kept as it was
+    EXPECT_EQ(readFile(aside[0]), text);  // kept as it was
     EXPECT_FALSE(fs::exists(file));
     // The store works on: the next write makes a good file.
     d.setString("a", "b");
@@ -283,18 +269,8 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
   }
 }
 
-TEST(UserDefaultsTest, BinaryFileWithUtf16TextIsRead) {
-  const fs::path file = freshDir() / "s.plist";
-  // "k\u00E9" -> "x\u20AC" (key and value both UTF-16).
-  writeText(file,
-            binaryPlist(std::string("\x62\x00k\x00\xE9", 5), std::string("\x62\x00x\x20\xAC", 5)));
-  UserDefaults d(file);
-  EXPECT_EQ(d.dictionaryRepresentation(), (Json{{"k\u00E9", "x\u20AC"}}));
-  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
-}
-
 TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
-  const fs::path dir = freshDir();
+  const fs::path dir = testDirectory();
   fs::create_directories(dir / "s.plist" / "inside");  // a directory where the file should be
   UserDefaults d(dir / "s.plist");
   EXPECT_EQ(d.dictionaryRepresentation(), Json::object());
@@ -306,8 +282,8 @@ TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
 
 TEST(UserDefaultsTest, DamagedFileThatCannotBeMovedIsNeverOverwritten) {
   if (::geteuid() == 0) GTEST_SKIP() << "directory permissions do not bind root";
-  const fs::path dir = freshDir();
-  writeText(dir / "s.plist", "garbage");
+  const fs::path dir = testDirectory();
+  writeFile(dir / "s.plist", "garbage");
   ::chmod(dir.c_str(), 0500);
   {
     UserDefaults d(dir / "s.plist");
@@ -316,73 +292,58 @@ TEST(UserDefaultsTest, DamagedFileThatCannotBeMovedIsNeverOverwritten) {
     EXPECT_EQ(d.stringForKey("a"), "b");
   }
   ::chmod(dir.c_str(), 0700);
-  EXPECT_EQ(readText(dir / "s.plist"), "garbage");
+  EXPECT_EQ(readFile(dir / "s.plist"), "garbage");
 }
 
 TEST(UserDefaultsTest, FailedSaveKeepsTheValueInMemoryAndReportsIt) {
-  const fs::path dir = freshDir();
-  writeText(dir / "blocker", "a file, so no directory can be made below it");
+  const fs::path dir = testDirectory();
+  writeFile(dir / "blocker", "a file, so no directory can be made below it");
   UserDefaults d(dir / "blocker" / "s.plist");
   d.setString("a", "b");
   EXPECT_EQ(d.stringForKey("a"), "b");
   EXPECT_FALSE(d.synchronize());
 }
 
+// A settings file that is a link (a dotfile) stays a link: its target is written; a dangling
+// link's target is created when the target's folder exists, else the save fails and the link
+// stays; a damaged target is set aside and the link keeps pointing where it did.
 TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
-  const fs::path dir = freshDir();
-  fs::create_directories(dir / "dotfiles");
-  writeText(dir / "dotfiles" / "real.plist",
+  const fs::path dir = testDirectory(), dotfiles = dir / "dotfiles";
+  fs::create_directories(dotfiles);
+  writeFile(dotfiles / "real.plist",
             "<plist version=\"1.0\"><dict><key>k</key><integer>1</integer></dict></plist>");
-  fs::create_symlink(dir / "dotfiles" / "real.plist", dir / "s.plist");
-  UserDefaults d(dir / "s.plist");
-  EXPECT_EQ(d.integerForKey("k"), 1);
-  d.setInteger("k", 2);
-  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
-  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "real.plist").integerForKey("k"), 2);
-}
-
-// A dangling link (a dotfile not yet created) is followed, never replaced by a plain file: its
-// target is created when the target's folder exists, else the save fails and the link stays.
-TEST(UserDefaultsTest, DanglingSymlinkIsFollowedOrKept) {
-  const fs::path dir = freshDir();
-  fs::create_directories(dir / "dotfiles");
-  fs::create_symlink("dotfiles/new.plist", dir / "s.plist");
-  fs::create_symlink(dir / "missing" / "new.plist", dir / "t.plist");
-  {
-    UserDefaults d(dir / "s.plist");
+  writeFile(dotfiles / "damaged.plist", "garbage");
+  fs::create_symlink(dotfiles / "real.plist", dir / "real.plist");
+  fs::create_symlink("dotfiles/new.plist", dir / "new.plist");
+  fs::create_symlink(dir / "missing" / "new.plist", dir / "nowhere.plist");
+  fs::create_symlink("dotfiles/damaged.plist", dir / "damaged.plist");
+  EXPECT_EQ(UserDefaults(dir / "real.plist").integerForKey("k"), 1);
+  const struct {
+    const char* link;
+    bool saved;
+  } cases[] = {
+      {"real.plist", true}, {"new.plist", true}, {"nowhere.plist", false}, {"damaged.plist", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.link);
+    UserDefaults d(dir / c.link);
     d.setInteger("k", 7);
-    EXPECT_TRUE(d.synchronize());
+    EXPECT_EQ(d.synchronize(), c.saved);
+    EXPECT_EQ(d.integerForKey("k"), 7);
+    EXPECT_TRUE(fs::is_symlink(dir / c.link));
+    if (c.saved) {
+      EXPECT_EQ(UserDefaults(fs::canonical(dir / c.link)).integerForKey("k"), 7);
+    }
   }
-  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
-  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "new.plist").integerForKey("k"), 7);
-  {
-    UserDefaults d(dir / "t.plist");
-    d.setInteger("k", 8);
-    EXPECT_FALSE(d.synchronize());
-    EXPECT_EQ(d.integerForKey("k"), 8);
-  }
-  EXPECT_TRUE(fs::is_symlink(dir / "t.plist"));
   EXPECT_FALSE(fs::exists(dir / "missing"));
   EXPECT_TRUE(asideFiles(dir).empty());
-}
-
-// A link to a damaged file: the target is set aside and the link keeps pointing where it did.
-TEST(UserDefaultsTest, DamagedLinkTargetIsSetAsideAndTheLinkStays) {
-  const fs::path dir = freshDir();
-  fs::create_directories(dir / "dotfiles");
-  writeText(dir / "dotfiles" / "real.plist", "garbage");
-  fs::create_symlink("dotfiles/real.plist", dir / "s.plist");
-  UserDefaults(dir / "s.plist").setInteger("k", 3);
-  EXPECT_TRUE(fs::is_symlink(dir / "s.plist"));
-  EXPECT_EQ(asideFiles(dir / "dotfiles").size(), 1u);
-  EXPECT_EQ(UserDefaults(dir / "dotfiles" / "real.plist").integerForKey("k"), 3);
+  EXPECT_EQ(asideFiles(dotfiles).size(), 1u);  // the damaged target's contents
 }
 
 TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
-  const fs::path dir = freshDir();
+  const fs::path dir = testDirectory();
   for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-BBBBBB", "s.plist.tmp-toolong",
                            "other.plist.tmp-CCCCCC"})
-    writeText(dir / name, "partial");
+    writeFile(dir / name, "partial");
   const auto old = fs::file_time_type::clock::now() - std::chrono::hours(2);
   for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-toolong", "other.plist.tmp-CCCCCC"})
     fs::last_write_time(dir / name, old);
@@ -393,15 +354,11 @@ TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
   EXPECT_TRUE(fs::exists(dir / "other.plist.tmp-CCCCCC"));
 }
 
-TEST(UserDefaultsTest, StandardStoreLivesInTheConfigDirectory) {
-  EXPECT_EQ(UserDefaults::standard().file(), wd::paths::settingsFile());
-}
-
 // A save killed at any moment leaves a file that parses and holds either the old or the new
 // contents. A child process saves two alternating large values in a loop and is killed with
 // SIGKILL after a random delay, many times over.
 TEST(UserDefaultsCrashTest, SaveKilledAtAnyMomentLeavesOldOrNewFile) {
-  const fs::path file = freshDir() / "s.plist";
+  const fs::path file = testDirectory() / "s.plist";
   const std::string a(300000, 'a'), b(300000, 'b');
   UserDefaults(file).setString("payload", a);
   const unsigned seed = std::random_device{}();

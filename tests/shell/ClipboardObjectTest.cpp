@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/Clipboard.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/media/GtkTextClipboard.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -26,7 +26,7 @@ class ClipboardObject : public ::testing::Test {
   Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
   // Lets the clipboard's notices and text requests run to the end.
   void settle() {
-    for (int i = 0; i < 50; ++i) g_main_context_iteration(nullptr, FALSE);
+    drainLoop(50);
     EXPECT_TRUE(waitFor([&] { return !clipboard->updating(); }));
   }
   // Another owner takes the clipboard (as another program would) with this content; the page

@@ -4,11 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "core/UserDefaults.h"
 #include "shell/window/DocumentPolicy.h"
 #include "shell/window/WebClient.h"
+#include "support/Files.h"
 
 namespace wd::test {
 namespace {
@@ -17,12 +17,10 @@ namespace fs = std::filesystem;
 using documentpolicy::isAllowedDocument;
 
 TEST(DocumentPolicy, LocalFilesInsidePublicOnly) {
-  const fs::path dir = fs::path(std::getenv("HOME")) / "client";
-  fs::remove_all(dir);
+  const fs::path dir = testDirectory();
   fs::create_directories(dir / "public/sub");
-  fs::create_directories(dir / "private");
-  std::ofstream(dir / "public/index.html") << "x";
-  std::ofstream(dir / "private/secret.html") << "x";
+  writeFile(dir / "public/index.html", "x");
+  writeFile(dir / "private/secret.html", "x");
   fs::create_symlink(dir / "private", dir / "public/escape");
   fs::create_symlink(dir / "public", dir / "link-to-public");
   const std::string base = "file://" + dir.string();
@@ -106,9 +104,8 @@ TEST(DocumentPolicy, CurrentSettingsAndWebClientFolder) {
   defaults.removeObjectForKey("MacGap_server");
   EXPECT_FALSE(isAllowedDocument("https://mail.example.com:9443/", defaults));
 
-  const fs::path dir = fs::path(std::getenv("HOME")) / "other-client";
-  fs::create_directories(dir / "public");
-  std::ofstream(dir / "public/index.html") << "x";
+  const fs::path dir = testDirectory();
+  writeFile(dir / "public/index.html", "x");
   webclient::setDirectory(dir);
   EXPECT_TRUE(isAllowedDocument(webclient::fileURL("public/index.html"), defaults));
   webclient::setDirectory({});

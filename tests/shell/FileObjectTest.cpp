@@ -10,25 +10,17 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/commands/File.h"
+#include "support/Files.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::optional<std::string> bytesOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 // A script string literal.
 std::string lit(const std::string& text) {
@@ -38,9 +30,6 @@ std::string lit(const std::string& text) {
 class FileObject : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir =
-        fs::path(getenv("HOME")) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::create_directories(dir);
     window = std::make_shared<FakeWindow>();
     file = std::make_shared<File>(window);
     window->page.install({std::make_shared<DesktopCommand>(window), {{"File", file}}});
@@ -48,7 +37,7 @@ class FileObject : public ::testing::Test {
   Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
   std::string at(const char* name) { return lit((dir / name).string()); }
 
-  fs::path dir;
+  const fs::path dir = testDirectory();
   std::shared_ptr<FakeWindow> window;
   std::shared_ptr<File> file;
 };
@@ -68,14 +57,14 @@ TEST_F(FileObject, WritesExactlyTheTextOrJsonAndReadsItBack) {
   for (const auto& [data, bytes] : cases) {
     SCOPED_TRACE(data);
     js("MacGap.File.write(" + at("t") + ", " + data + ", 'string')");
-    EXPECT_EQ(bytesOf(dir / "t"), bytes);
+    EXPECT_EQ(readFile(dir / "t"), bytes);
     EXPECT_EQ(js("MacGap.File.read(" + at("t") + ", 'string') === " + lit(bytes)), Json(true));
   }
   js("window.o = {a: 1, b: [true, null, 'x\\u00e9'], c: {d: {}}};"
      "MacGap.File.write(" +
      at("o.json") + ", o, 'json')");
   EXPECT_EQ(js("MacGap.File.read(" + at("o.json") + ", 'json')"), js("o"));
-  EXPECT_NE(bytesOf(dir / "o.json")->find("\n  \"a\": 1"), std::string::npos);  // pretty-printed
+  EXPECT_NE(readFile(dir / "o.json")->find("\n  \"a\": 1"), std::string::npos);  // pretty-printed
   std::ofstream(dir / "list.json") << "[1, \"two\"]";
   EXPECT_EQ(js("MacGap.File.read(" + at("list.json") + ", 'json')"), Json({1, "two"}));
 }
@@ -98,7 +87,7 @@ TEST_F(FileObject, RefusedWritesLeaveTheDiskAsItWas) {
     SCOPED_TRACE(call);
     EXPECT_EQ(js("try { MacGap.File." + call + "; 'ok' } catch (e) { String(e) }"), Json("ok"));
   }
-  EXPECT_EQ(bytesOf(dir / "kept"), "old");
+  EXPECT_EQ(readFile(dir / "kept"), "old");
   EXPECT_FALSE(fs::exists(dir / "new"));
   EXPECT_TRUE(fs::is_directory(dir));
 }
@@ -153,7 +142,7 @@ TEST_F(FileObject, AWriterKilledMidWayLeavesTheOldFileOrTheNew) {
   const std::string path = (dir / "draft").string();
   file->writeFile(path, bridge::Value(generation(0)), std::string("string"));
   for (int round = 0; round < 3; ++round) {
-    const int start = generationOf(bytesOf(path));
+    const int start = generationOf(readFile(path));
     ASSERT_GE(start, 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
@@ -162,14 +151,14 @@ TEST_F(FileObject, AWriterKilledMidWayLeavesTheOldFileOrTheNew) {
         file->writeFile(path, bridge::Value(generation(g)), std::string("string"));
     int seen = start;  // killed while busy: once a few of its files have landed
     EXPECT_TRUE(waitFor([&] {
-      const int g = generationOf(bytesOf(path));
+      const int g = generationOf(readFile(path));
       EXPECT_GE(g, 0);
       seen = std::max(seen, g);
       return seen >= start + 3 + round;
     }));
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
-    const int last = generationOf(bytesOf(path));
+    const int last = generationOf(readFile(path));
     EXPECT_GE(last, seen);
     EXPECT_EQ(js("MacGap.File.read(" + lit(path) + ", 'string') === " + lit(generation(last))),
               Json(true));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/Loop.h"
+
 namespace wd::test {
 
 class NotificationDaemon {
@@ -45,17 +47,5 @@ class NotificationDaemon {
   bool owned_ = false;
   std::uint32_t nextId_ = 1;
 };
-
-// Iterates the default main context until `condition` holds or `seconds` pass.
-template <class F>
-bool waitFor(F condition, double seconds = 30) {
-  gint64 end = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);
-  while (!condition()) {
-    if (g_get_monotonic_time() > end) return false;
-    g_main_context_iteration(nullptr, FALSE);
-    g_usleep(2000);
-  }
-  return true;
-}
 
 }  // namespace wd::test

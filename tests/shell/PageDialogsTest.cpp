@@ -14,10 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/RealWindows.h"
 #include "shell/window/WebClient.h"
 #include "shell/window/WebViewDelegate.h"
+#include "support/Files.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -46,10 +47,8 @@ class PageDialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    dir = fs::path(std::getenv("HOME")) / "page-dialogs";
-    fs::create_directories(dir / "public");
-    std::ofstream(dir / "public/index.html") << kPage;
-    std::ofstream(dir / "public/config.json") << R"({"plugins": []})";
+    writeFile(dir / "public/index.html", kPage);
+    writeFile(dir / "public/config.json", R"({"plugins": []})");
     webclient::setDirectory(dir);
     // WebKit starts before the doubles' headless JavaScriptCore pages: when JavaScriptCore is
     // first set up by the harness, the engine's messages are never dispatched in this process.
@@ -63,7 +62,7 @@ class PageDialogs : public ::testing::Test {
     window.reset();
     app.reset();
     webclient::setDirectory({});
-    for (int i = 0; i < 20; ++i) g_main_context_iteration(nullptr, FALSE);
+    drainLoop();
   }
 
   WebKitWebView* view() const { return window->webView(); }
@@ -120,12 +119,9 @@ class PageDialogs : public ::testing::Test {
   }
 
   // Runs what is already pending on the main loop (the page gets every chance to go on).
-  static void settle() {
-    for (int i = 0; i < 200 && g_main_context_pending(nullptr); ++i)
-      g_main_context_iteration(nullptr, FALSE);
-  }
+  static void settle() { drainLoop(200); }
 
-  fs::path dir;
+  const fs::path dir = testDirectory();
   std::unique_ptr<RealWindowsApp> app;
   std::shared_ptr<WindowController> window;
 };
@@ -154,25 +150,24 @@ void click(GtkWidget* dialog, int response) {
   gtk_button_clicked(GTK_BUTTON(button));
 }
 
-TEST_F(PageDialogs, AlertHoldsThePageInAModalMessageUntilOK) {
-  auto run = evaluate("alert('x'); document.title = 'after alert'; 'done'");
+// alert and confirm are modal messages that hold the page's script until answered; confirm is
+// true only for Yes.
+TEST_F(PageDialogs, AlertAndConfirmHoldThePageUntilAnswered) {
+  auto alerted = evaluate("alert('x'); document.title = 'after alert'; 'done'");
   GtkWidget* alert = waitForDialog(GTK_TYPE_MESSAGE_DIALOG);
   ASSERT_NE(alert, nullptr);
   EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(alert)));
   EXPECT_EQ(textOf(alert), "x");
   EXPECT_EQ(buttonLabels(alert, GTK_RESPONSE_OK), std::vector<std::string>{"OK"});
   settle();
-  EXPECT_FALSE(run->done);  // the script is still inside alert()
+  EXPECT_FALSE(alerted->done);  // the script is still inside alert()
   EXPECT_EQ(title(), "ready object");
-
   click(alert, GTK_RESPONSE_OK);
-  ASSERT_TRUE(waitFor([&] { return run->done; }));
-  EXPECT_EQ(run->json, "\"done\"");
+  ASSERT_TRUE(waitFor([&] { return alerted->done; }));
+  EXPECT_EQ(alerted->json, "\"done\"");
   EXPECT_TRUE(waitFor([&] { return title() == "after alert"; })) << title();
   EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
-}
 
-TEST_F(PageDialogs, ConfirmIsTrueOnlyForYes) {
   struct Case {
     const char* answer;
     void (*give)(GtkWidget*);
@@ -197,35 +192,6 @@ TEST_F(PageDialogs, ConfirmIsTrueOnlyForYes) {
     EXPECT_EQ(run->json, c.result);
     EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
   }
-}
-
-// Without a desktop portal the native chooser is a GtkFileChooserDialog on the window.
-TEST_F(PageDialogs, TheFileInputGetsOneChosenFileOrNothing) {
-  const fs::path file = dir / "pick me.txt";
-  std::ofstream(file) << "content";
-
-  valueOf("input.click()");
-  GtkWidget* chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
-  ASSERT_NE(chooser, nullptr);
-  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(chooser)));
-  EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(chooser)), GTK_FILE_CHOOSER_ACTION_OPEN);
-  EXPECT_FALSE(gtk_file_chooser_get_select_multiple(GTK_FILE_CHOOSER(chooser)));
-  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
-  ASSERT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
-  EXPECT_EQ(valueOf("input.files.length"), Json(0));
-
-  valueOf("input.click()");
-  chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
-  ASSERT_NE(chooser, nullptr);
-  gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(chooser), file.c_str());
-  ASSERT_TRUE(waitFor([&] {
-    g_autofree char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
-    return chosen && file == chosen;
-  }));
-  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
-  ASSERT_TRUE(waitFor([&] { return title() == "picked 1"; })) << title();
-  EXPECT_EQ(valueOf("input.files[0].name"), Json("pick me.txt"));
-  EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
 }
 
 // Delivers `uris` to the view as a drop's data arrives: "drag-data-received" with a
@@ -283,7 +249,36 @@ void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = tr
   gtk_clipboard_clear(source);
 }
 
-TEST_F(PageDialogs, DroppedFileURIsReachThePageAsPaths) {
+// Files reach the page through the file input's chooser (without a desktop portal a
+// GtkFileChooserDialog on the window: one file, or nothing on cancel) and dropped on the page.
+TEST_F(PageDialogs, FilesReachThePageByTheChooserOrDropped) {
+  const fs::path file = dir / "pick me.txt";
+  std::ofstream(file) << "content";
+
+  valueOf("input.click()");
+  GtkWidget* chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(chooser)));
+  EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(chooser)), GTK_FILE_CHOOSER_ACTION_OPEN);
+  EXPECT_FALSE(gtk_file_chooser_get_select_multiple(GTK_FILE_CHOOSER(chooser)));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+  ASSERT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
+  EXPECT_EQ(valueOf("input.files.length"), Json(0));
+
+  valueOf("input.click()");
+  chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
+  ASSERT_NE(chooser, nullptr);
+  gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(chooser), file.c_str());
+  ASSERT_TRUE(waitFor([&] {
+    g_autofree char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+    return chosen && file == chosen;
+  }));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  ASSERT_TRUE(waitFor([&] { return title() == "picked 1"; })) << title();
+  EXPECT_EQ(valueOf("input.files[0].name"), Json("pick me.txt"));
+  EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
+
+  // Dropped file URIs reach MacGap.droppedFiles as paths; other URIs are left out.
   const fs::path spaced = dir / "with space.txt", plain = dir / "plain.txt";
   g_autofree char* spacedUri = g_filename_to_uri(spaced.c_str(), nullptr, nullptr);
   g_autofree char* plainUri = g_filename_to_uri(plain.c_str(), nullptr, nullptr);

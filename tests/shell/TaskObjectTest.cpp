@@ -8,10 +8,11 @@
 #include <filesystem>
 #include <fstream>
 
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/commands/Task.h"
+#include "support/Files.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -21,9 +22,6 @@ namespace fs = std::filesystem;
 class TaskObject : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir =
-        fs::path(getenv("HOME")) / ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::create_directories(dir);
     window = std::make_shared<FakeWindow>();
     window->page.install(
         {std::make_shared<DesktopCommand>(window), {{"Task", std::make_shared<Task>(window)}}});
@@ -32,8 +30,7 @@ class TaskObject : public ::testing::Test {
   }
   void TearDown() override {
     window.reset();
-    for (int i = 0; i < 100 && g_main_context_iteration(nullptr, FALSE); ++i) {
-    }
+    drainLoop(100);
   }
   Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
   // The data of the n-th callback, once it came.
@@ -49,7 +46,7 @@ class TaskObject : public ::testing::Test {
     return result(n + 1);
   }
 
-  fs::path dir;
+  const fs::path dir = testDirectory();
   std::shared_ptr<FakeWindow> window;
 };
 

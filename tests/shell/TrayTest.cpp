@@ -8,13 +8,13 @@
 
 #include "bridge/Exports.h"
 #include "core/Bundle.h"
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/commands/StatusItem.h"
 #include "shell/system/LauncherBadge.h"
 #include "shell/tray/MenuModelProvider.h"
 #include "shell/tray/StatusNotifierItem.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -184,7 +184,8 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
   EXPECT_STREQ(tipTitle, "Inbox 3");
   EXPECT_EQ(js("MacGap.StatusItem.title"), Json("Inbox 3"));
 
-  // The icon is the resource's pixels as ARGB in network order; no alternate image was found.
+  // The icon is the resource's pixels (their byte order is checked in TrayImages); no alternate
+  // image was found.
   auto icons = watcher.property(name, "IconPixmap");
   ASSERT_TRUE(icons);
   ASSERT_EQ(g_variant_n_children(icons.get()), 1u);
@@ -194,20 +195,9 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
   g_autoptr(GdkPixbuf) expected =
       gdk_pixbuf_new_from_file(pathForResource(kImage).value().c_str(), nullptr);
   ASSERT_TRUE(expected);
-  ASSERT_EQ(w, gdk_pixbuf_get_width(expected));
-  ASSERT_EQ(h, gdk_pixbuf_get_height(expected));
-  gsize size = 0;
-  auto* argb = static_cast<const guchar*>(g_variant_get_fixed_array(bytes, &size, 1));
-  ASSERT_EQ(size, static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
-  const guchar* rgba = gdk_pixbuf_read_pixels(expected);
-  const int stride = gdk_pixbuf_get_rowstride(expected);
-  for (int y : {0, h / 2, h - 1}) {
-    const guchar* px = rgba + y * stride + (w / 2) * 4;
-    const guchar* out = argb + (static_cast<std::size_t>(y) * w + w / 2) * 4;
-    EXPECT_EQ((std::vector<int>{out[0], out[1], out[2], out[3]}),
-              (std::vector<int>{px[3], px[0], px[1], px[2]}))
-        << "row " << y;
-  }
+  EXPECT_EQ(w, gdk_pixbuf_get_width(expected));
+  EXPECT_EQ(h, gdk_pixbuf_get_height(expected));
+  EXPECT_EQ(g_variant_n_children(bytes), static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
   EXPECT_EQ(g_variant_n_children(watcher.property(name, "AttentionIconPixmap").get()), 0u);
 
   // A click calls the callback, and no event is raised.

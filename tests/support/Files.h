@@ -1,0 +1,38 @@
+#pragma once
+// File helpers shared by the tests: a fresh directory per test below the test process's private
+// HOME (support/TestMain.cpp), and whole-file reads and writes.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+namespace wd::test {
+
+// An empty directory of the running test ("HOME/Suite.Test"), made anew on each call.
+inline std::filesystem::path testDirectory() {
+  const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  const auto dir = std::filesystem::path(std::getenv("HOME")) /
+                   (std::string(info->test_suite_name()) + "." + info->name());
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// The file's bytes; none when it cannot be opened.
+inline std::optional<std::string> readFile(const std::filesystem::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Writes `bytes` as the whole file, making its folder first.
+inline void writeFile(const std::filesystem::path& file, const std::string& bytes) {
+  std::filesystem::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << bytes;
+}
+
+}  // namespace wd::test
