@@ -188,7 +188,7 @@ TEST_F(UpdateSettings, NoStoredValuesStoreTheBuiltInOnesAndStartAChecker) {
 }
 
 TEST_F(UpdateSettings, NegativePeriodStopsCheckingAndStoredValuesAreKept) {
-  UserDefaults::standard().setString(Settings::kUpdateServiceURL, "https://u.example/v1/x");
+  UserDefaults::standard().setString(Settings::kUpdateServiceURL, "https://127.0.0.1:9/v1/x");
   UserDefaults::standard().setInteger(Settings::kUpdatePeriod, 60);
   app.delegate->startUpdateCheckerWith("a");
   ASSERT_TRUE(app.delegate->updateChecker());

@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include "core/Bundle.h"
+#include "core/Settings.h"
 #include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/app/MainMenu.h"
@@ -138,9 +139,13 @@ TEST_F(DesktopObject, BadgeVersionLocaleAndUpdateChecks) {
 
   js("startUpdateCheckerWith()");  // no server: nothing starts
   EXPECT_FALSE(app.delegate->updateChecker());
+  // The service is a closed loopback port: the check fails at once, nothing leaves the machine.
+  UserDefaults::standard().setString(Settings::kUpdateServiceURL, "https://127.0.0.1:9/update");
   js("startUpdateCheckerWith('mail.example.com')");
   ASSERT_TRUE(app.delegate->updateChecker());
-  EXPECT_EQ(app.delegate->updateChecker()->server, "mail.example.com");
+  ASSERT_TRUE(app.delegate->updateChecker()->updateServer());
+  EXPECT_NE(app.delegate->updateChecker()->updateServer()->find("server=mail.example.com"),
+            std::string::npos);
 }
 
 TEST_F(DesktopObject, OutOfOfficeIsCheckedOnlyByExactlyTrue) {
