@@ -193,7 +193,7 @@ TEST_F(UpdateSettings, NegativePeriodStopsCheckingAndStoredValuesAreKept) {
   app.delegate->startUpdateCheckerWith("a");
   ASSERT_TRUE(app.delegate->updateChecker());
   EXPECT_TRUE(
-      app.delegate->updateChecker()->updateServer()->starts_with("https://u.example/v1/x?"));
+      app.delegate->updateChecker()->updateServer()->starts_with("https://127.0.0.1:9/v1/x?"));
   EXPECT_EQ(app.delegate->updateChecker()->seconds(), 60);
   UserDefaults::standard().setInteger(Settings::kUpdatePeriod, -1);
   app.delegate->startUpdateCheckerWith("b");
