@@ -2,37 +2,23 @@
 
 #include <gtk/gtk.h>
 
-#include "core/Bundle.h"
-#include "core/Log.h"
-#include "core/SafeFileReader.h"
 #include "shell/system/Workspace.h"
+#include "shell/window/Layout.h"
 #include "shell/window/WindowCentring.h"
 
 namespace wd {
 
 namespace {
 
-constexpr std::size_t kMaxLayoutBytes = 4u * 1024u * 1024u;
-
 // The window "window" of the layout `name` (owned by the caller), and the builder's other
 // objects through `builderOut` while the caller needs them. A missing or damaged layout gives a
 // plain window holding `fallbackText` so the user still gets the message.
 GtkWindow* loadWindow(const char* name, const char* fallbackText, GtkBuilder** builderOut) {
-  GtkBuilder* builder = gtk_builder_new();
+  GObjectRef<GtkBuilder> layout = loadLayout(name);
+  GtkBuilder* builder = layout ? layout.release() : gtk_builder_new();
   GtkWindow* window = nullptr;
-  if (auto path = Bundle::main().pathForResource(name, "ui", "ui")) {
-    const auto text = readRegularFile(*path, kMaxLayoutBytes);
-    GError* error = nullptr;
-    if (text.data && gtk_builder_add_from_string(builder, text.data->data(),
-                                                 static_cast<gssize>(text.data->size()), &error)) {
-      GObject* object = gtk_builder_get_object(builder, "window");
-      if (object && GTK_IS_WINDOW(object)) window = GTK_WINDOW(object);
-    } else {
-      WD_LOG_INFO("The layout {} cannot be read: {}", *path,
-                  !text.data ? text.error : std::string(error ? error->message : "?"));
-    }
-    g_clear_error(&error);
-  }
+  GObject* object = gtk_builder_get_object(builder, "window");
+  if (object && GTK_IS_WINDOW(object)) window = GTK_WINDOW(object);
   if (!window) {
     window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
     GtkWidget* label = gtk_label_new(fallbackText);
@@ -58,13 +44,6 @@ void destroyWindow(GtkWindow*& window) {
   gtk_widget_destroy(GTK_WIDGET(window));
   g_object_unref(window);
   window = nullptr;
-}
-
-// Replaces the one "%@" of `format` by `value` (the format unchanged when it has none).
-std::string fill(const std::string& format, const std::string& value) {
-  std::string text = format;
-  if (auto at = text.find("%@"); at != std::string::npos) text.replace(at, 2, value);
-  return text;
 }
 
 }  // namespace
@@ -93,7 +72,7 @@ void UpdateWindowController::awakeFromNib() {
     newVersionLabel_ = GTK_LABEL(label);
     gtk_label_set_text(
         newVersionLabel_,
-        fill(gtk_label_get_text(newVersionLabel_), update_.update.releaseName).c_str());
+        fillPlaceholder(gtk_label_get_text(newVersionLabel_), update_.update.releaseName).c_str());
   }
   auto connect = [this](GtkWidget* button, void (*handler)(GtkButton*, gpointer)) {
     if (button) g_signal_connect(button, "clicked", G_CALLBACK(handler), this);
