@@ -61,14 +61,6 @@ TEST(UpdateQuery, ReplacesTheQueryAndEscapesOnce) {
     EXPECT_FALSE(createComponentsFrom(bad, "s", "1", "beta", "linux-x64")) << bad;
 }
 
-TEST(UpdateQuery, TargetNamesTheArchitectureAsTheServiceDoes) {
-  EXPECT_EQ(targetForMachine("x86_64"), "linux-x64");
-  EXPECT_EQ(targetForMachine("aarch64"), "linux-arm64");
-  EXPECT_EQ(targetForMachine("i686"), "linux-x86");
-  EXPECT_EQ(targetForMachine("riscv64"), "linux-riscv64");
-  EXPECT_TRUE(updateTarget().starts_with("linux-"));
-}
-
 struct Keys {
   PublicKey pub{};
   SecretKey sec{};
