@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "core/CertificateExceptions.h"
+#include "core/GLibPtr.h"
 #include "core/Settings.h"
 #include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/PageServer.h"
@@ -273,6 +274,70 @@ std::vector<std::string> barButtons(GtkWindow* window, const std::string& press 
   return names;
 }
 
+// A stand-in for the desktop's file manager on the test session bus (its own connection, as a
+// separate process would have): org.freedesktop.FileManager1 answering ShowItems with an empty
+// reply, as file managers do, and recording the URIs it was asked to show.
+class FileManagerStandIn {
+ public:
+  FileManagerStandIn() {
+    GCharPtr address(g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+    if (!address) return;
+    connection_ = g_dbus_connection_new_for_address_sync(
+        address.get(),
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    if (!connection_) return;
+    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
+        "<node><interface name='org.freedesktop.FileManager1'><method name='ShowItems'>"
+        "<arg type='as' direction='in'/><arg type='s' direction='in'/></method></interface>"
+        "</node>",
+        nullptr);
+    static const GDBusInterfaceVTable vtable = {
+        +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+            GVariant* params, GDBusMethodInvocation* invocation, gpointer self) {
+          GVariantIter* uris = nullptr;
+          const gchar* startup = nullptr;
+          g_variant_get(params, "(as&s)", &uris, &startup);
+          const gchar* uri = nullptr;
+          while (g_variant_iter_next(uris, "&s", &uri))
+            static_cast<FileManagerStandIn*>(self)->shown.emplace_back(uri);
+          g_variant_iter_free(uris);
+          g_dbus_method_invocation_return_value(invocation, nullptr);
+        },
+        nullptr,
+        nullptr,
+        {}};
+    registration_ =
+        g_dbus_connection_register_object(connection_, "/org/freedesktop/FileManager1",
+                                          node->interfaces[0], &vtable, this, nullptr, nullptr);
+    g_dbus_node_info_unref(node);
+    owner_ = g_bus_own_name_on_connection(
+        connection_, "org.freedesktop.FileManager1", G_BUS_NAME_OWNER_FLAGS_NONE,
+        +[](GDBusConnection*, const gchar*, gpointer self) {
+          static_cast<FileManagerStandIn*>(self)->owned = true;
+        },
+        nullptr, this, nullptr);
+    waitFor([this] { return owned; });
+  }
+  ~FileManagerStandIn() {
+    if (!connection_) return;
+    if (owner_) g_bus_unown_name(owner_);
+    if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
+    g_dbus_connection_close_sync(connection_, nullptr, nullptr);
+    g_object_unref(connection_);
+  }
+  FileManagerStandIn(const FileManagerStandIn&) = delete;
+  FileManagerStandIn& operator=(const FileManagerStandIn&) = delete;
+
+  bool owned = false;
+  std::vector<std::string> shown;
+
+ private:
+  GDBusConnection* connection_ = nullptr;
+  guint registration_ = 0, owner_ = 0;
+};
+
 // Makes ~/Downloads the desktop's download folder (the user-dirs file) and answers it.
 fs::path useDownloadsFolder() {
   const fs::path home = fs::canonical(std::getenv("HOME")), downloads = home / "Downloads";
@@ -330,13 +395,21 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
       waitFor([] { return shownChooser() == nullptr; }, 3);
     }
     if (step.link != std::string("attachment")) continue;
-    // A saved file offers Open and Show in Folder (no file manager on the test bus: the folder
-    // opens with its default application).
+    // A saved file offers Open and Show in Folder: the file manager shows the file; without
+    // one on the bus, the folder opens with its default application.
     GtkWindow* w = window->gtkWindow();
     ASSERT_TRUE(waitFor([&] {
       return infoBarText(w, GTK_MESSAGE_INFO) == "\u201creport.pdf\u201d is downloaded";
     })) << infoBarText(w, GTK_MESSAGE_INFO);
     EXPECT_EQ(barButtons(w, "Open"), (std::vector<std::string>{"Close", "Open", "Show in Folder"}));
+    {
+      FileManagerStandIn fileManager;
+      ASSERT_TRUE(fileManager.owned);
+      barButtons(w, "Show in Folder");
+      GCharPtr uri(g_filename_to_uri((saved / "report.pdf").c_str(), nullptr, nullptr));
+      EXPECT_TRUE(waitFor([&] { return !fileManager.shown.empty(); }));
+      EXPECT_EQ(fileManager.shown, std::vector<std::string>{uri.get()});
+    }
     barButtons(w, "Show in Folder");
     EXPECT_TRUE(waitFor([&] { return app->workspace.files.size() == 2; }));
     EXPECT_EQ(app->workspace.files,
