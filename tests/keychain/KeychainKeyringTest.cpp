@@ -7,7 +7,7 @@
 
 #include "keychain/LibsecretBackend.h"
 #include "keychain/PDKeychainBindings.h"
-#include "shell/KeychainTestSupport.h"
+#include "keychain/KeychainTestSupport.h"
 
 namespace wd::test {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "keychain/PDKeychainBindings.h"
 #include "keychain/testing/MemorySecretBackend.h"
-#include "shell/KeychainTestSupport.h"
+#include "keychain/KeychainTestSupport.h"
 
 namespace wd::test {
 namespace {

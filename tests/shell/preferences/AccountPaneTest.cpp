@@ -9,7 +9,7 @@
 #include <webkit2/webkit2.h>
 #include <cmath>
 
-#include "AccountRig.h"
+#include "shell/AccountRig.h"
 #include "autodiscover/Loop.h"
 #include "shell/preferences/AccountPreferencesViewController.h"
 #include "shell/preferences/EmailFormatter.h"

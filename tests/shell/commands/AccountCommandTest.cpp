@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "AccountRig.h"
+#include "shell/AccountRig.h"
 #include "autodiscover/Loop.h"
 #include "shell/commands/AccountCommand.h"
 #include "shell/commands/DesktopCommand.h"

@@ -16,7 +16,7 @@
 #include <optional>
 
 #include "core/Json.h"
-#include "shell/KeychainTestSupport.h"
+#include "keychain/KeychainTestSupport.h"
 #include "shell/NotificationDaemon.h"
 
 namespace wd::test {
@@ -33,7 +33,7 @@ fs::path makeBundle() {
   fs::remove_all(bundle);
   fs::create_directories(bundle);
   fs::copy(source / "resources" / "ui", bundle / "ui", fs::copy_options::recursive);
-  fs::copy(source / "tests" / "shell" / "e2e" / "public", bundle / "public",
+  fs::copy(source / "tests" / "shell" / "app" / "e2e" / "public", bundle / "public",
            fs::copy_options::recursive);
   return bundle;
 }
@@ -325,7 +325,7 @@ TEST(EndToEnd, AnotherWebClientFolderGetsTheBridgeAndTheBundledPageIsNotUsed) {
   const fs::path client = fs::path(std::getenv("HOME")) / "other-client";
   fs::remove_all(client);
   fs::create_directories(client);
-  fs::copy(source / "tests" / "shell" / "e2e" / "public", client / "public",
+  fs::copy(source / "tests" / "shell" / "app" / "e2e" / "public", client / "public",
            fs::copy_options::recursive);
   RunningApp app({"--web-client", client.string()});
   ASSERT_TRUE(app.waitForPage(pageLoaded));
