@@ -2,10 +2,13 @@
 // what reads answer before the prefetch has answered, writes made meanwhile winning over it,
 // one write per key at a time with the newest value last, no write of an unchanged value, key
 // path observers, text the keyring cannot hold, and the session-only store (no keyring, or a
-// keyring that refuses) with the line it reports.
+// keyring that refuses) with the line it reports and nothing for the system log.
 #include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
 
 #include <memory>
+#include <sstream>
 
 #include "keychain/PDKeychainBindings.h"
 #include "keychain/testing/MemorySecretBackend.h"
@@ -124,6 +127,13 @@ TEST_F(MemoryStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
       {"unlock declined at the first write", true, SecretStatus::Locked, true,
        "The password is kept for this session only: the keyring is locked."},
   };
+  // What would reach the system log (warnings and errors): nothing, as a desktop without a
+  // keyring is ordinary; the pane's line tells the user.
+  std::ostringstream systemLog;
+  auto systemSink = std::make_shared<spdlog::sinks::ostream_sink_mt>(systemLog);
+  systemSink->set_level(spdlog::level::warn);
+  const auto savedLogger = spdlog::default_logger();
+  spdlog::set_default_logger(std::make_shared<spdlog::logger>("test", systemSink));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     auto memory = std::make_shared<MemorySecretBackend>();
@@ -150,6 +160,8 @@ TEST_F(MemoryStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
     EXPECT_EQ(s.keychainBindings().objectForKey("MacGap_password"), "again");
     EXPECT_EQ(storageChanges, c.hasBackend ? (c.refuseOnlyWrites ? 2 : 1) : 0);
   }
+  spdlog::set_default_logger(savedLogger);
+  EXPECT_EQ(systemLog.str(), "");
 }
 
 }  // namespace

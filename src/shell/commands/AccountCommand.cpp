@@ -16,8 +16,9 @@ namespace wd {
 AccountCommand::AccountCommand(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context)
     : bridge::Command(std::move(window)), context_(context) {
   auto& center = context_.center();
-  changed_ = center.addObserver(kAccountChanged,
-                                [this](const Notification&) { raise(kAccountChanged, nullptr); });
+  // An empty object, as every event without data of its own: the page may read members of it.
+  changed_ = center.addObserver(
+      kAccountChanged, [this](const Notification&) { raise(kAccountChanged, Json::object()); });
   discovered_ = center.addObserver(kAccountWebDiscoveryNotification, [this](const Notification& n) {
     raise(kAccountWebDiscoveryNotification, n.object);
   });

@@ -140,9 +140,9 @@ std::optional<std::string> Defaults::urlFromStored(const std::string& stored) {
   return std::string(uri);
 }
 
-void Defaults::defaultsChanged(const Notification& notification) {
-  // Only changes of the page's own key space are its business.
-  if (notification.object.is_string() && !hasPrefix(notification.object.get<std::string>())) return;
+void Defaults::defaultsChanged(const Notification&) {
+  // Every change of the settings is raised, whichever key it touched: the page hears that the
+  // settings changed and reads their present state from the data.
   if (auto window = std::dynamic_pointer_cast<WebWindow>(windowController()))
     window->pageEvents().raise("userDefaultsChanged", defaultsDictionary());
 }

@@ -196,13 +196,19 @@ void Window::toggleFullscreen() {
     gtk_window_unfullscreen(window_);
     return;
   }
-  // The window is about to enter full screen: its maximum size must not limit it.
+  // Lifted before the request, so the window manager never sizes full screen by it.
+  liftMaxSizeForFullscreen();
+  gtk_window_fullscreen(window_);
+}
+
+void Window::liftMaxSizeForFullscreen() {
+  if (maxSizeLifted_) return;
+  maxSizeLifted_ = true;
   int minW = 0, minH = 0;
   auto [maxW, maxH] = maxSizeOf(window_, &minW, &minH);
   oldMaxWidth_ = maxW;
   oldMaxHeight_ = maxH;
   if (maxW > 0) setSizeHints(window_, minW, minH, 0, 0);
-  gtk_window_fullscreen(window_);
 }
 
 void Window::title(std::optional<std::string> text) {
@@ -227,8 +233,11 @@ void Window::windowStateChanged(unsigned changed, unsigned now) {
   if (changed & GDK_WINDOW_STATE_FULLSCREEN) {
     fullscreen_ = now & GDK_WINDOW_STATE_FULLSCREEN;
     if (fullscreen_) {
+      // Full screen the window manager started (a key, a pager) lifts the maximum size too.
+      liftMaxSizeForFullscreen();
       raise("enter-fullscreen", std::nullopt);
     } else {
+      maxSizeLifted_ = false;
       if (oldMaxWidth_ != 0) {
         int minW = 0, minH = 0;
         maxSizeOf(window_, &minW, &minH);

@@ -113,9 +113,11 @@ gboolean onFileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, g
   return TRUE;
 }
 
-gboolean onContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
-                       gpointer) {
+gboolean onContextMenu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent*,
+                       WebKitHitTestResult* hit, gpointer) {
   filterContextMenu(menu);
+  if (hit && webkit_hit_test_result_context_is_link(hit))
+    routeOpenLink(menu, view, webkit_hit_test_result_get_link_uri(hit));
   return FALSE;
 }
 

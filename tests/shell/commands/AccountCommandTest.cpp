@@ -113,7 +113,7 @@ TEST_F(AccountCommandTest, PaneOpenedByThePageSavesIntoEveryPage) {
   gtk_entry_set_text(pane->usernameTF(), "me@x.test");
   gtk_entry_set_text(pane->serverTF(), "mail.x.test");
   gtk_button_clicked(pane->saveButton());
-  const Json expected = Json::array({Json::array({"accountChanged", nullptr})});
+  const Json expected = Json::array({Json::array({"accountChanged", Json::object()})});
   EXPECT_EQ(events(0), expected);
   EXPECT_EQ(events(1), expected);
   js("MacGap.AccountCommand.verificationResult(true); "

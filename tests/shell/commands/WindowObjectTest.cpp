@@ -117,6 +117,8 @@ TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComes
   limits.max_width = 500;
   limits.max_height = 400;
   gtk_window_set_geometry_hints(web->window, nullptr, &limits, GDK_HINT_MAX_SIZE);
+  js("MacGap.Window.resize(900, 900)");  // once the window manager holds the window to it
+  ASSERT_TRUE(waitFor([&] { return object->frame().width == 500; }, 10));
 
   js("MacGap.Window.minimize()");
   ASSERT_TRUE(waitFor([&] { return eventsNamed("minimized").size() == 1; }, 10));
@@ -125,22 +127,34 @@ TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComes
   EXPECT_EQ(eventsNamed("minimized"), Json::array({nullptr}));
   EXPECT_EQ(eventsNamed("restore"), Json::array({nullptr}));
 
-  js("MacGap.Window.toggleFullscreen()");
-  ASSERT_TRUE(waitFor([&] { return eventsNamed("enter-fullscreen").size() == 1; }, 10));
-  // Full screen is not held to the maximum size, and the page hears it is full screen.
-  ASSERT_TRUE(waitFor(
-      [&] {
-        auto r = eventsNamed("resize");
-        return !r.empty() && r.back()["fullscreen"] == true && r.back()["width"] > 500;
-      },
-      10));
-  js("MacGap.Window.toggleFullscreen()");
-  ASSERT_TRUE(waitFor([&] { return eventsNamed("leave-fullscreen").size() == 1; }, 10));
-  ASSERT_TRUE(waitFor([&] { return object->frame().width <= 500; }, 10));
-  js("MacGap.Window.resize(900, 900)");  // the maximum size holds again
-  ASSERT_TRUE(waitFor([&] { return eventsNamed("resize").back()["fullscreen"] == false; }, 10));
-  EXPECT_LE(object->frame().width, 500);
-  EXPECT_LE(object->frame().height, 400);
+  // Full screen the page asks for, and full screen asked of the window manager from outside
+  // the page (as its key binding or a pager does).
+  for (const bool byPage : {true, false}) {
+    SCOPED_TRACE(byPage ? "by the page" : "by the window manager");
+    js("seen = []");
+    if (byPage)
+      js("MacGap.Window.toggleFullscreen()");
+    else
+      gtk_window_fullscreen(web->window);
+    ASSERT_TRUE(waitFor([&] { return eventsNamed("enter-fullscreen").size() == 1; }, 10));
+    // Full screen is not held to the maximum size, and the page hears it is full screen.
+    ASSERT_TRUE(waitFor(
+        [&] {
+          auto r = eventsNamed("resize");
+          return !r.empty() && r.back()["fullscreen"] == true && r.back()["width"] > 500;
+        },
+        10));
+    if (byPage)
+      js("MacGap.Window.toggleFullscreen()");
+    else
+      gtk_window_unfullscreen(web->window);
+    ASSERT_TRUE(waitFor([&] { return eventsNamed("leave-fullscreen").size() == 1; }, 10));
+    ASSERT_TRUE(waitFor([&] { return object->frame().width <= 500; }, 10));
+    js("MacGap.Window.resize(900, 900)");  // the maximum size holds again
+    ASSERT_TRUE(waitFor([&] { return eventsNamed("resize").back()["fullscreen"] == false; }, 10));
+    EXPECT_LE(object->frame().width, 500);
+    EXPECT_LE(object->frame().height, 400);
+  }
 
   // Once the window is gone every member is ignored and nothing is raised.
   const Json x0 = js("MacGap.Window.x");

@@ -206,6 +206,8 @@ class WebEngine : public ::testing::Test {
     writeFile(client / "public/index.html", R"(<!doctype html><html><head><title>start</title>
 <script src="/webmail/resource/x.js"></script></head><body>
 <textarea id="field" spellcheck="true">helo</textarea>
+<a id="link" href="https://elsewhere.test/page" target="_blank">elsewhere</a>
+<img id="image" tabindex="0" width="40" height="40" src="data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==">
 <script>document.title = 'loaded ' + (window.mapped || 'unmapped') + ' ' + typeof MacGap;</script>
 </body></html>)");
     writeFile(client / "public/web/webmail/resource/x.js", "window.mapped = 'mapped';");
@@ -249,6 +251,54 @@ class WebEngine : public ::testing::Test {
         60);
   }
 
+  // The context menu the keyboard's menu key opens after `focus` ran, as the window's filter
+  // left it (this handler runs after the window's own): the items' stock actions and labels.
+  // The item labelled `choose`, if given, is then chosen from it.
+  struct Menu {
+    std::vector<int> actions;
+    std::vector<std::string> labels;
+  };
+  Menu contextMenu(const std::string& focus, const std::string& choose = {}) {
+    struct Seen {
+      bool shown = false;
+      std::string choose;
+      Menu menu;
+      GAction* chosen = nullptr;
+    } seen{false, choose, {}, nullptr};
+    run(focus + "document.title = 'focused';");
+    EXPECT_TRUE(waitFor([&] { return title() == "focused"; }, 30));
+    const gulong handler = g_signal_connect(
+        window->webView(), "context-menu",
+        G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
+                       Seen* s) -> gboolean {
+          for (GList* l = webkit_context_menu_get_items(menu); l; l = l->next) {
+            auto* item = WEBKIT_CONTEXT_MENU_ITEM(l->data);
+            s->menu.actions.push_back(webkit_context_menu_item_get_stock_action(item));
+            G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+            GtkAction* action = webkit_context_menu_item_get_action(item);
+            const char* label = action ? gtk_action_get_label(action) : nullptr;
+            G_GNUC_END_IGNORE_DEPRECATIONS
+            s->menu.labels.emplace_back(label ? label : "");
+            if (!s->choose.empty() && s->menu.labels.back() == s->choose)
+              s->chosen = G_ACTION(g_object_ref(webkit_context_menu_item_get_gaction(item)));
+          }
+          s->shown = true;
+          return s->choose.empty();  // shown only when an item is to be chosen
+        }),
+        &seen);
+    gtk_widget_grab_focus(GTK_WIDGET(window->webView()));
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(window->webView(), "popup-menu", &handled);
+    EXPECT_TRUE(waitFor([&] { return seen.shown; }, 60));
+    g_signal_handler_disconnect(window->webView(), handler);
+    if (seen.chosen) {
+      drainLoop();
+      g_action_activate(seen.chosen, nullptr);
+      g_object_unref(seen.chosen);
+    }
+    return seen.menu;
+  }
+
   fs::path client;
   std::unique_ptr<RealWindowsApp> app;
   std::shared_ptr<WindowController> window;
@@ -288,53 +338,56 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
   }
 }
 
-TEST_F(WebEngine, SpellingSuggestionsStayInAnEditableFieldsContextMenu) {
+TEST_F(WebEngine, ContextMenusKeepEditingSpellingOpenLinkAndCopyImageAddress) {
   ASSERT_TRUE(fs::exists("/usr/share/hunspell/en_US.dic"))
       << "the en_US dictionary (hunspell-en-us) is needed";
   open();
-  ASSERT_TRUE(
-      answers("var f = document.getElementById('field'); f.focus(); f.setSelectionRange(0, 4);"
-              "document.title = 'selected ' + f.value.substring(f.selectionStart, f.selectionEnd);",
-              "selected helo"));
-  // The menu as the application's filter left it (this handler runs after the window's own),
-  // not shown.
-  struct Seen {
-    bool shown = false;
-    std::vector<int> actions;
-    std::vector<std::string> guesses;
-  } seen;
-  const gulong handler =
-      g_signal_connect(window->webView(), "context-menu",
-                       G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*,
-                                      WebKitHitTestResult*, Seen* s) -> gboolean {
-                         for (GList* l = webkit_context_menu_get_items(menu); l; l = l->next) {
-                           auto* item = WEBKIT_CONTEXT_MENU_ITEM(l->data);
-                           const int action = webkit_context_menu_item_get_stock_action(item);
-                           s->actions.push_back(action);
-                           G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-                           if (action == WEBKIT_CONTEXT_MENU_ACTION_SPELLING_GUESS)
-                             s->guesses.emplace_back(
-                                 gtk_action_get_label(webkit_context_menu_item_get_action(item)));
-                           G_GNUC_END_IGNORE_DEPRECATIONS
-                         }
-                         s->shown = true;
-                         return TRUE;
-                       }),
-                       &seen);
-  // The keyboard's menu key on the selected word.
-  gtk_widget_grab_focus(GTK_WIDGET(window->webView()));
-  gboolean handled = FALSE;
-  g_signal_emit_by_name(window->webView(), "popup-menu", &handled);
-  ASSERT_TRUE(waitFor([&] { return seen.shown; }, 60));
-  g_signal_handler_disconnect(window->webView(), handler);
-
-  EXPECT_NE(std::find(seen.guesses.begin(), seen.guesses.end(), "hello"), seen.guesses.end())
-      << ::testing::PrintToString(seen.guesses);
-  for (int kept :
+  const struct {
+    const char* focus;  // a script that focuses (and selects) what the menu is for
+    std::vector<int> kept, removed;
+    const char* label;  // an item's label the menu has
+  } cases[] = {
+      {"var f = document.getElementById('field'); f.focus(); f.setSelectionRange(0, 4);",
        {WEBKIT_CONTEXT_MENU_ACTION_IGNORE_SPELLING, WEBKIT_CONTEXT_MENU_ACTION_LEARN_SPELLING,
-        WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_PASTE})
-    EXPECT_NE(std::find(seen.actions.begin(), seen.actions.end(), kept), seen.actions.end())
-        << kept;
+        WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_PASTE},
+       {},
+       "hello"},  // the spelling guess
+      {"document.getElementById('link').focus();",
+       {},
+       {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK,
+        WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD},
+       "_Open Link"},
+      {"document.getElementById('image').focus();",
+       {WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_URL_TO_CLIPBOARD},
+       {WEBKIT_CONTEXT_MENU_ACTION_OPEN_IMAGE_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK,
+        WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_TO_CLIPBOARD},
+       nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.focus);
+    const Menu menu = contextMenu(c.focus);
+    for (int kept : c.kept)
+      EXPECT_NE(std::find(menu.actions.begin(), menu.actions.end(), kept), menu.actions.end())
+          << kept << " in " << ::testing::PrintToString(menu.actions);
+    for (int removed : c.removed)
+      EXPECT_EQ(std::find(menu.actions.begin(), menu.actions.end(), removed), menu.actions.end())
+          << removed;
+    if (c.label) {
+      EXPECT_NE(std::find(menu.labels.begin(), menu.labels.end(), c.label), menu.labels.end())
+          << ::testing::PrintToString(menu.labels);
+    }
+  }
+
+  // Open Link on a link to another site that targets a new window: the site opens in the
+  // browser, as a click on the link does; no window of the application is made for it.
+  contextMenu("document.getElementById('link').focus();", "_Open Link");
+  ASSERT_TRUE(waitFor([&] { return !app->workspace.opened.empty(); }, 30));
+  EXPECT_EQ(app->workspace.opened, std::vector<std::string>{"https://elsewhere.test/page"});
+  runLoopFor(1);
+  EXPECT_TRUE(app->delegate->childWindowControllers().empty());
+  EXPECT_EQ(webkit_web_view_get_uri(window->webView()), webclient::fileURL("public/index.html"));
 }
 
 TEST_F(WebEngine, PageColourSchemeFollowsTheDesktopSetting) {
