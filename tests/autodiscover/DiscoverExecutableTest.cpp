@@ -1,19 +1,39 @@
 // `wendrel-desktop --discover` as users and support staff run it: the real executable as a
-// child process inside the network sandbox (it inherits the namespaces, resolver files and CA).
+// child process inside the network sandbox (it inherits the namespaces, resolver files and CA),
+// against the HTTPS servers: outcomes, exit statuses, the password on standard input,
+// --trust-host and usage errors.
 #include <gio/gio.h>
 
+#include <string>
 #include <vector>
 
-#include "CliFixture.h"
+#include "HttpsServersFixture.h"
+#include "core/Json.h"
 #include "support/Loop.h"
 
 namespace wd {
 namespace {
 
-// The real executable, as users and support staff run it.
-class DiscoverExecutable : public DiscoverCli {
+using test::autodiscoverDocument;
+using test::Behaviour;
+
+class DiscoverExecutable : public test::HttpsServersTest {
  protected:
-  CliResult run(const std::vector<std::string>& args, const std::string& input) {
+  void SetUp() override {
+    HttpsServersTest::SetUp();
+    if (!serversReady()) return;
+    server->route("h.cli.test", 8443,
+                  Behaviour::challenge("user@cli.test", "pass word",
+                                       autodiscoverDocument("s.cli.test:8443")));
+    untrusted->route("untrusted.test", 9443,
+                     Behaviour::document(autodiscoverDocument("s.untrusted.test")));
+  }
+
+  struct Result {
+    int status = -1;
+    std::string out;
+  };
+  Result run(const std::vector<std::string>& args, const std::string& input) {
     std::vector<const char*> argv{WD_DESKTOP_EXECUTABLE};
     for (const auto& a : args) argv.push_back(a.c_str());
     argv.push_back(nullptr);
@@ -27,7 +47,7 @@ class DiscoverExecutable : public DiscoverCli {
     g_subprocess_launcher_setenv(launcher, "ASAN_OPTIONS", asan.c_str(), TRUE);
     GSubprocess* child = g_subprocess_launcher_spawnv(launcher, argv.data(), &error);
     g_object_unref(launcher);
-    CliResult r;
+    Result r;
     if (child == nullptr) {
       ADD_FAILURE() << error->message;
       g_clear_error(&error);
@@ -63,35 +83,45 @@ class DiscoverExecutable : public DiscoverCli {
   }
 };
 
-TEST_F(DiscoverExecutable, OutcomesAndExitStatuses) {
-  auto ok = run({"--discover", "user@cli.test"}, "pass word\n");
-  EXPECT_EQ(ok.status, 0);
-  EXPECT_EQ(parseLine(ok.out),
-            (Json{{"result", "success"}, {"server", "s.cli.test"}, {"port", "8443"}}));
-
-  auto refused = run({"--discover=user@cli.test", "--timeout", "20"}, "nope\n");
-  EXPECT_EQ(refused.status, 2);
-  EXPECT_EQ(parseLine(refused.out), (Json{{"result", "invalidCredentials"}}));
-
-  auto failed = run({"--discover", "user@none.test", "--timeout=3"}, "");
-  EXPECT_EQ(failed.status, 3);
-  EXPECT_EQ(parseLine(failed.out), (Json{{"result", "autodiscoverFailed"}}));
-}
-
-TEST_F(DiscoverExecutable, TrustHostAndUsageErrors) {
-  auto trusted =
-      run({"--discover", "user@untrusted.test", "--trust-host", "untrusted.test"}, "x\n");
-  EXPECT_EQ(trusted.status, 0);
-  EXPECT_EQ(parseLine(trusted.out),
-            (Json{{"result", "success"}, {"server", "s.untrusted.test"}, {"port", "443"}}));
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{"--discover", "no-at-sign"},
-                                             {"--discover"},
-                                             {"--discover", "a@b.test", "--timeout", "x"},
-                                             {"--discover", "user@"}}) {
-    auto r = run(args, "");
-    EXPECT_EQ(r.status, 64) << args.back();
-    EXPECT_EQ(r.out, "");
+TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
+  const Json found = {{"result", "success"}, {"server", "s.cli.test"}, {"port", "8443"}};
+  const Json untrustedFound = {
+      {"result", "success"}, {"server", "s.untrusted.test"}, {"port", "443"}};
+  const Json failed = {{"result", "autodiscoverFailed"}};
+  const struct {
+    std::vector<std::string> args;
+    const char* input;
+    int status;
+    Json line;  // null: nothing printed
+  } cases[] = {
+      // The password is the first line only (spaces kept, CR LF line end dropped).
+      {{"--discover", "user@cli.test"}, "pass word\r\nsecond line\n", 0, found},
+      {{"--discover=user@cli.test", "--timeout", "20"},
+       "nope\n",
+       2,
+       {{"result", "invalidCredentials"}}},
+      {{"--discover", "user@none.test", "--timeout=3"}, "", 3, failed},
+      {{"--discover", "user@untrusted.test", "--timeout=3"}, "x\n", 3, failed},
+      {{"--discover", "user@untrusted.test", "--trust-host", "untrusted.test"},
+       "x\n",
+       0,
+       untrustedFound},
+      {{"--discover", "no-at-sign"}, "", 64, nullptr},
+      {{"--discover"}, "", 64, nullptr},
+      {{"--discover", "a@b.test", "--timeout", "x"}, "", 64, nullptr},
+      {{"--discover", "user@"}, "", 64, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(Json(c.args).dump());
+    const Result r = run(c.args, c.input);
+    EXPECT_EQ(r.status, c.status);
+    if (c.line.is_null()) {
+      EXPECT_EQ(r.out, "");
+      continue;
+    }
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
+    EXPECT_EQ(Json::parse(r.out, nullptr, false), c.line);
   }
 }
 

@@ -1,5 +1,7 @@
 // MacGap itself (App) driven from real JavaScript in the headless page: paths, dropped files,
-// notifications and their records, closeNotification, application control, URLs, events.
+// notifications and their records, closeNotification, application control, URLs, events; and
+// MacGap.Notify (posts as MacGap.notify does, withdraws by id or "*") and MacGap.Dock (the
+// context's launcher badge).
 #include <gdk/gdk.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +11,9 @@
 #include "core/NotificationCenter.h"
 #include "shell/ShellFakes.h"
 #include "shell/commands/App.h"
+#include "shell/commands/Dock.h"
+#include "shell/commands/Notify.h"
+#include "shell/system/Badge.h"
 #include "shell/system/SystemEvents.h"
 
 namespace wd::test {
@@ -19,9 +24,16 @@ class AppObject : public ::testing::Test, protected FakeShell {
   void SetUp() override {
     window = std::make_shared<FakeWindow>();
     app = std::make_shared<App>(window, context, window);
-    window->page.install({app, {}});
+    window->page.install({app,
+                          {{"Notify", std::make_shared<Notify>(window, context)},
+                           {"Dock", std::make_shared<Dock>(window, context)}}});
   }
   Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
+  std::vector<std::string> deliveredIds() const {
+    std::vector<std::string> ids;
+    for (const auto& n : notifications->delivered) ids.push_back(n.userInfo.value("id", ""));
+    return ids;
+  }
 
   std::shared_ptr<FakeNotificationService>& notifications = notificationsPtr;
   std::shared_ptr<FakeWorkspace>& workspace = workspacePtr;
@@ -148,6 +160,67 @@ TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
   // Once the window is gone nothing is raised (and nothing fails).
   window.reset();
   center.post(SystemEvents::kWillSleep);
+}
+
+TEST_F(AppObject, NotifyPostsAsTheAppObjectDoesAndKeepsNoList) {
+  js("MacGap.Notify.notify({title: 'Hello'})");
+  js("MacGap.Notify.notify({id: 7, title: 'T', subtitle: 'S', content: 'C', sound: 'no'})");
+  js("MacGap.Notify.notify({type: 'sheet', title: 'Alert'})");  // an alert, not delivered
+  js("MacGap.Notify.notify(); MacGap.Notify.notify(42)");       // no options: a blank one each
+  ASSERT_EQ(notifications->posted.size(), 4u);
+  EXPECT_EQ(notifications->posted[0].title, "Hello");
+  EXPECT_EQ(notifications->posted[0].userInfo.at("id").get<std::string>().size(), 36u);
+  EXPECT_TRUE(notifications->posted[0].sound);
+  const auto& full = notifications->posted[1];
+  EXPECT_EQ(full.userInfo, Json({{"id", "7"}}));
+  EXPECT_EQ(full.subtitle, "S");
+  EXPECT_EQ(full.informativeText, "C");
+  EXPECT_FALSE(full.sound);
+  EXPECT_EQ(js("typeof MacGap.Notify.notifications"), Json("undefined"));
+  EXPECT_EQ(js("MacGap.notifications.length"), Json(0));  // the App object's list is its own
+}
+
+TEST_F(AppObject, CloseWithdrawsByIdOrEverythingWithoutTouchingLists) {
+  js("MacGap.notify({id: 'app', title: 'from App'})");
+  js("MacGap.Notify.notify({id: 'a'}); MacGap.Notify.notify({id: 'b'});"
+     "MacGap.Notify.notify({id: 'a'})");
+  js("MacGap.Notify.close('nothing'); MacGap.Notify.close(); MacGap.Notify.close(null);"
+     "MacGap.Notify.close('A')");
+  EXPECT_EQ(deliveredIds(), (std::vector<std::string>{"app", "a", "b", "a"}));
+  js("MacGap.Notify.close('a')");
+  EXPECT_EQ(deliveredIds(), (std::vector<std::string>{"app", "b"}));
+  js("MacGap.Notify.close('*')");
+  EXPECT_TRUE(notifications->delivered.empty());
+  EXPECT_EQ(js("MacGap.notifications.length"), Json(1));  // the App object's record stays
+}
+
+TEST_F(AppObject, DockBadgeIsSetClearedAndReadBack) {
+  struct Case {
+    const char* script;
+    Json badge;  // null: undefined
+  };
+  const Case cases[] = {
+      {"MacGap.Dock.addBadge('3')", "3"},
+      {"MacGap.Dock.removeBadge()", nullptr},
+      {"MacGap.Dock.addBadge('new mail')", "new mail"},
+      {"MacGap.Dock.addBadge()", nullptr},
+      {"MacGap.Dock.addBadge('12'); MacGap.Dock.addBadge('')", nullptr},
+      {"MacGap.Dock.addBadge(5)", "5"},
+      {"MacGap.Dock.addBadge(null)", nullptr},
+      {"MacGap.Dock.addBadge('\\u00e9\\u0000x')", std::string("\xc3\xa9\0x", 4)},
+  };
+  EXPECT_EQ(js("typeof MacGap.Dock.badge"), Json("undefined"));
+  for (const auto& c : cases) {
+    js(c.script);
+    if (c.badge.is_null()) {
+      EXPECT_EQ(js("typeof MacGap.Dock.badge"), Json("undefined")) << c.script;
+      EXPECT_FALSE(context.badge().label()) << c.script;
+    } else {
+      EXPECT_EQ(js("MacGap.Dock.badge"), c.badge) << c.script;
+    }
+  }
+  js("try { MacGap.Dock.badge = '9'; } catch (e) {}");  // read-only
+  EXPECT_EQ(js("MacGap.Dock.badge"), Json(std::string("\xc3\xa9\0x", 4)));
 }
 
 TEST(AppUserAgent, OnlyHeaderValuesAreAccepted) {
