@@ -22,6 +22,7 @@ using test::Behaviour;
 struct CliResult {
   int status = -1;
   std::string out;
+  std::string err;  // standard error (the executable's runs only)
 };
 
 class DiscoverCli : public test::HttpsServersTest {

@@ -19,7 +19,8 @@ class DiscoverExecutable : public DiscoverCli {
     argv.push_back(nullptr);
     GError* error = nullptr;
     GSubprocessLauncher* launcher = g_subprocess_launcher_new(static_cast<GSubprocessFlags>(
-        G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE));
+        G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+        G_SUBPROCESS_FLAGS_STDERR_PIPE));
     // In sanitizer builds the child needs the same runtime default as this binary
     // (SanitizerOptions.cpp); the executable itself sets none.
     std::string asan = g_getenv("ASAN_OPTIONS") ? g_getenv("ASAN_OPTIONS") : "";
@@ -37,13 +38,14 @@ class DiscoverExecutable : public DiscoverCli {
     struct Done {
       bool done = false;
       GBytes* out = nullptr;
+      GBytes* err = nullptr;
     } done;
     GBytes* stdinBytes = g_bytes_new(input.data(), input.size());
     g_subprocess_communicate_async(
         child, stdinBytes, nullptr,
         [](GObject* o, GAsyncResult* res, gpointer data) {
           auto* d = static_cast<Done*>(data);
-          g_subprocess_communicate_finish(G_SUBPROCESS(o), res, &d->out, nullptr, nullptr);
+          g_subprocess_communicate_finish(G_SUBPROCESS(o), res, &d->out, &d->err, nullptr);
           d->done = true;
         },
         &done);
@@ -52,11 +54,12 @@ class DiscoverExecutable : public DiscoverCli {
     if (!done.done) g_subprocess_force_exit(child);
     test::waitFor([&] { return done.done; }, 10);
     if (g_subprocess_get_if_exited(child)) r.status = g_subprocess_get_exit_status(child);
-    if (done.out) {
+    for (auto [bytes, text] : {std::pair{done.out, &r.out}, std::pair{done.err, &r.err}}) {
+      if (!bytes) continue;
       gsize size = 0;
-      const auto* data = static_cast<const char*>(g_bytes_get_data(done.out, &size));
-      r.out.assign(data, size);
-      g_bytes_unref(done.out);
+      const auto* data = static_cast<const char*>(g_bytes_get_data(bytes, &size));
+      text->assign(data, size);
+      g_bytes_unref(bytes);
     }
     g_object_unref(child);
     return r;
@@ -72,10 +75,15 @@ TEST_F(DiscoverExecutable, OutcomesAndExitStatuses) {
   auto refused = run({"--discover=user@cli.test", "--timeout", "20"}, "nope\n");
   EXPECT_EQ(refused.status, 2);
   EXPECT_EQ(parseLine(refused.out), (Json{{"result", "invalidCredentials"}}));
+  EXPECT_EQ(refused.err, "wendrel-desktop: the mail server refused the user name or password\n");
 
   auto failed = run({"--discover", "user@none.test", "--timeout=3"}, "");
   EXPECT_EQ(failed.status, 3);
   EXPECT_EQ(parseLine(failed.out), (Json{{"result", "autodiscoverFailed"}}));
+  EXPECT_EQ(
+      failed.err.rfind("wendrel-desktop: no mail server found for none.test within 3 seconds", 0),
+      0u)
+      << failed.err;
 }
 
 TEST_F(DiscoverExecutable, TrustHostAndUsageErrors) {
@@ -84,14 +92,28 @@ TEST_F(DiscoverExecutable, TrustHostAndUsageErrors) {
   EXPECT_EQ(trusted.status, 0);
   EXPECT_EQ(parseLine(trusted.out),
             (Json{{"result", "success"}, {"server", "s.untrusted.test"}, {"port", "443"}}));
-  for (const auto& args :
-       std::vector<std::vector<std::string>>{{"--discover", "no-at-sign"},
-                                             {"--discover"},
-                                             {"--discover", "a@b.test", "--timeout", "x"},
-                                             {"--discover", "user@"}}) {
-    auto r = run(args, "");
-    EXPECT_EQ(r.status, 64) << args.back();
+  // Every usage error in one style: the program's name, the reason, where to look, 64; nothing
+  // is started (no window for an unknown option, no search for an address the window refuses).
+  const struct {
+    std::vector<std::string> args;
+    std::string reason;
+  } usage[] = {
+      {{"--discover", "no-at-sign"}, "--discover 'no-at-sign': This is not valid email address."},
+      {{"--discover", "@example.com"},
+       "--discover '@example.com': This is not valid email address."},
+      {{"--discover", "Ann@Example"}, "--discover 'Ann@Example': This is not valid email address."},
+      {{"--discover"}, "--discover needs an e-mail address"},
+      {{"--discover", "a@b.test", "--timeout", "x"},
+       "--timeout needs a whole number of seconds between 3 and 86400"},
+      {{"--no-such-option=1"}, "unrecognized option '--no-such-option'"},
+      {{"-v"}, "invalid option -- 'v'"},
+  };
+  for (const auto& c : usage) {
+    auto r = run(c.args, "");
+    EXPECT_EQ(r.status, 64) << c.reason;
     EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "wendrel-desktop: " + c.reason +
+                         "\nTry 'wendrel-desktop --help' for more information.\n");
   }
 }
 
