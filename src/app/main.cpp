@@ -23,9 +23,8 @@ int main(int argc, char** argv) {
       std::fputs(wd::CommandLine::helpText().c_str(), stdout);
       return 0;
     case wd::CommandLine::Action::UsageError:
-      std::fprintf(stderr, "%s: %s\n%s", wd::build::kExecutable, cl.error.c_str(),
-                   "Try 'wendrel-desktop --help'.\n");
-      return 64;
+      std::fputs(wd::CommandLine::usageMessage(wd::build::kExecutable, cl.error).c_str(), stderr);
+      return wd::CommandLine::kUsageStatus;
     case wd::CommandLine::Action::Discover:
       return wd::runDiscoverCommand(cl.discover);
     case wd::CommandLine::Action::Run:

@@ -29,12 +29,13 @@ void UpdateChecker::start(bool manual) {
                 describe(update));
     showUpdateAvailable(update);
   });
-  updater_->startAutomaticChecksWithInterval(static_cast<double>(seconds_));
+  if (seconds_ > 0) updater_->startAutomaticChecksWithInterval(static_cast<double>(seconds_));
   updater_->checkForUpdates([this, manual](const CheckResult& result) {
     switch (result.kind) {
       case CheckResult::Kind::Failed:
-        WD_LOG_WARN("Checking new app version failed, {}", result.failureReason);
-        showNoUpdateAvailable(manual);
+        // The updater logged it (info): an offline laptop fails every period, which is no
+        // warning. Only the user who asked hears of it.
+        showUpdateCheckFailed(manual, result.failureReason);
         break;
       case CheckResult::Kind::NoUpdate:
         // The service knows no newer release: the user may ask again, and an answer to the
@@ -56,6 +57,11 @@ void UpdateChecker::showUpdateAvailable(const DownloadedUpdate& update) {
 void UpdateChecker::showNoUpdateAvailable(bool manual) {
   enableManualStartForUpdate(true);
   if (manual) ui_.showNoUpdateWindow();
+}
+
+void UpdateChecker::showUpdateCheckFailed(bool manual, const std::string& reason) {
+  enableManualStartForUpdate(true);
+  if (manual) ui_.showUpdateCheckFailed(reason);
 }
 
 }  // namespace wd::update

@@ -119,6 +119,13 @@ void AppDelegate::showMainWindow(bool withSender) {
   }
 }
 
+void AppDelegate::bringMainWindowForward() {
+  // A menu command acts on the main window's page: the window comes forward even when another
+  // of the application's windows (Preferences, a message window) is the active one.
+  if (mainWindowController_)
+    if (auto& window = mainWindowController_->windowController()) window->makeKeyAndOrderFront();
+}
+
 bool AppDelegate::isMainWindow(const WebWindow* controller) const {
   return controller && mainWindowController_ &&
          mainWindowController_->windowController().get() == controller;
@@ -153,22 +160,22 @@ void AppDelegate::windowDidClose(const WebWindow* controller) {
 }
 
 void AppDelegate::messageAction(const std::string& title) {
-  showMainWindow(false);
+  bringMainWindowForward();
   if (mainWindowController_) mainWindowController_->handleMessageAction(title);
 }
 
 void AppDelegate::gotoModule(const std::string& title) {
-  showMainWindow(false);
+  bringMainWindowForward();
   if (mainWindowController_) mainWindowController_->handleGotoModule(title);
 }
 
 void AppDelegate::newItem(const std::string& title) {
-  showMainWindow(false);
+  bringMainWindowForward();
   if (mainWindowController_) mainWindowController_->handleNewItem(title);
 }
 
 void AppDelegate::fulltextSearch() {
-  showMainWindow(false);
+  bringMainWindowForward();
   if (mainWindowController_) mainWindowController_->handleFulltextSearch();
 }
 
@@ -197,6 +204,9 @@ void AppDelegate::openAboutWindow() {
 }
 
 void AppDelegate::openUpdateWindow() {
+  // A page that never started the checker (the bundled page, a web client without one) still
+  // gets an answer: the user's check runs without a mail server name.
+  if (!updateChecker_) makeUpdateChecker("", true);
   if (updateChecker_) updateChecker_->start(true);
 }
 
@@ -256,6 +266,11 @@ void AppDelegate::initializeUserDefaults() {
 }
 
 void AppDelegate::startUpdateCheckerWith(const std::string& server) {
+  makeUpdateChecker(server, false);
+  if (updateChecker_) updateChecker_->start(false);
+}
+
+void AppDelegate::makeUpdateChecker(const std::string& server, bool forUser) {
   auto& defaults = context_.defaults();
   auto url = defaults.stringForKey(Settings::kUpdateServiceURL);
   long long period = defaults.integerForKey(Settings::kUpdatePeriod);
@@ -270,14 +285,14 @@ void AppDelegate::startUpdateCheckerWith(const std::string& server) {
   defaults.synchronize();
   if (updateChecker_) updateChecker_->stop();
   updateChecker_.reset();
-  if (period <= 0) return;
+  // A negative period turns automatic checks off; the user's own check still runs (once).
+  if (period <= 0 && !forUser) return;
   if (!updaterConfiguration_)
     updaterConfiguration_ = update::UpdaterConfiguration{
         Bundle::main().version(), update::builtInPublicKey(), update::defaultCacheDirectory()};
   updateChecker_ = std::make_unique<update::UpdateChecker>(
       *url, server, period, defaults.stringForKey(Settings::kUpdateChannel), *updaterConfiguration_,
       updateWindows());
-  updateChecker_->start(false);
 }
 
 UpdateWindows& AppDelegate::updateWindows() {

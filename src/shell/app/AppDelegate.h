@@ -135,6 +135,11 @@ class AppDelegate : public WindowHost {
                             update::InstallLocation location);
 
  private:
+  // Shows the main window and makes it the active one (menu commands for its page).
+  void bringMainWindowForward();
+  // Replaces the checker with one for `server` and the stored settings (not started); none when
+  // the period switches checking off, unless the user asked (`forUser`).
+  void makeUpdateChecker(const std::string& server, bool forUser);
   ShellContext& context_;
   WindowFactory& windows_;
   std::unique_ptr<MainWindowController> mainWindowController_;

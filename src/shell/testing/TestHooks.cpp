@@ -65,6 +65,9 @@ void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
     g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&b, "{sv}", "mainVisible",
                           g_variant_new_boolean(main && main->isVisible()));
+    GtkWindow* mainWindow = main ? main->gtkWindow() : nullptr;
+    g_variant_builder_add(&b, "{sv}", "mainActive",
+                          g_variant_new_boolean(mainWindow && gtk_window_is_active(mainWindow)));
     g_variant_builder_add(&b, "{sv}", "mainTitle", g_variant_new_string(titleOf(main).c_str()));
     GVariantBuilder titles;
     g_variant_builder_init(&titles, G_VARIANT_TYPE("as"));
@@ -80,6 +83,18 @@ void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
     if (GApplication* gapp = g_application_get_default(); gapp && GTK_IS_APPLICATION(gapp))
       windows = static_cast<int>(g_list_length(gtk_application_get_windows(GTK_APPLICATION(gapp))));
     g_variant_builder_add(&b, "{sv}", "windows", g_variant_new_int32(windows));
+    // Every visible top-level window by title (Preferences and dialogs are not the
+    // application's windows).
+    GVariantBuilder shown;
+    g_variant_builder_init(&shown, G_VARIANT_TYPE("as"));
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* l = toplevels; l; l = l->next) {
+      if (!gtk_widget_get_visible(GTK_WIDGET(l->data))) continue;
+      const gchar* title = gtk_window_get_title(GTK_WINDOW(l->data));
+      g_variant_builder_add(&shown, "s", title ? title : "");
+    }
+    g_list_free(toplevels);
+    g_variant_builder_add(&b, "{sv}", "visibleTitles", g_variant_builder_end(&shown));
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(a{sv})", &b));
     return;
   }

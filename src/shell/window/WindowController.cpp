@@ -131,7 +131,9 @@ void WindowController::showWindow() {
 
 void WindowController::makeKeyAndOrderFront() {
   if (!window_) return;
-  gtk_window_present(window_);
+  // With the time of the event being handled (a menu click, a key), so that the window manager
+  // lets the window take the focus from the application's other windows.
+  gtk_window_present_with_time(window_, gtk_get_current_event_time());
   gtk_window_set_urgency_hint(window_, FALSE);
 }
 

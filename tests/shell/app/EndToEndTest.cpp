@@ -27,23 +27,26 @@ constexpr const char* kBusName = "com.tovik.WendrelDesktop";
 constexpr const char* kHookPath = "/com/tovik/WendrelDesktop/Test";
 constexpr const char* kHookInterface = "com.tovik.WendrelDesktop.Test";
 
-fs::path makeBundle() {
+// `bundledPage`: the application's own page instead of the test page.
+fs::path makeBundle(bool bundledPage = false) {
   const fs::path source(std::getenv("WD_SOURCE_DIR"));
   const fs::path bundle = fs::path(std::getenv("HOME")) / "bundle";
   fs::remove_all(bundle);
   fs::create_directories(bundle);
   fs::copy(source / "resources" / "ui", bundle / "ui", fs::copy_options::recursive);
-  fs::copy(source / "tests" / "shell" / "app" / "e2e" / "public", bundle / "public",
-           fs::copy_options::recursive);
+  fs::copy(bundledPage ? source / "resources" / "public"
+                       : source / "tests" / "shell" / "app" / "e2e" / "public",
+           bundle / "public", fs::copy_options::recursive);
   return bundle;
 }
 
 class RunningApp {
  public:
   // `wrapper`: a command the application runs under (the first launch only).
-  explicit RunningApp(std::vector<std::string> args = {}, std::vector<std::string> wrapper = {}) {
+  explicit RunningApp(std::vector<std::string> args = {}, std::vector<std::string> wrapper = {},
+                      bool bundledPage = false) {
     bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    bundle_ = makeBundle();
+    bundle_ = makeBundle(bundledPage);
     process_ = spawn(args, wrapper);
   }
   ~RunningApp() {
@@ -160,11 +163,14 @@ class RunningApp {
   void evaluate(const std::string& script) {
     call("EvaluateScript", g_variant_new("(s)", script.c_str()));
   }
-  // Activates an application action as the menu does (org.gtk.Actions).
-  void activateAction(const char* name) {
+  // Activates an application action as the menu does (org.gtk.Actions), with its target.
+  void activateAction(const char* name, GVariant* target = nullptr) {
+    GVariantBuilder args;
+    g_variant_builder_init(&args, G_VARIANT_TYPE("av"));
+    if (target) g_variant_builder_add(&args, "v", target);
     GVariant* r =
         g_dbus_connection_call_sync(bus_, kBusName, "/com/tovik/WendrelDesktop", "org.gtk.Actions",
-                                    "Activate", g_variant_new("(sava{sv})", name, nullptr, nullptr),
+                                    "Activate", g_variant_new("(sava{sv})", name, &args, nullptr),
                                     nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
     if (r) g_variant_unref(r);
   }
@@ -256,6 +262,10 @@ TEST(EndToEnd, SecondaryWindowsFromThePageOpenScriptableAndCloseForGood) {
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("childTitle"); }));
   EXPECT_EQ((*app.page())["childTitle"], Json("Child object"));
   EXPECT_EQ((*app.state())["windows"], Json(2));
+  // The child took the focus; a menu command for the page brings the main window forward.
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainActive"] == false; }));
+  app.activateAction("newItem", g_variant_new_string("New Message"));
+  EXPECT_TRUE(app.waitForState([](const Json& s) { return s["mainActive"] == true; }));
 
   app.call("CloseChild", g_variant_new("(i)", 0));
   ASSERT_TRUE(
@@ -476,6 +486,37 @@ TEST(EndToEnd, MenusAndTheWindowFromThePageReachTheMenuBarAndTheWindow) {
   for (GMenuModel* m : seen) g_object_unref(m);
   g_object_unref(menubar);
   g_object_unref(bus);
+}
+
+// The bundled page on a first start: a welcome that says what the application is for and how to
+// host another web client, with a button that opens the account set-up; once an account has a
+// user name the developer console takes its place.
+TEST(EndToEnd, TheBundledPageOffersTheAccountSetUpUntilAnAccountExists) {
+  RunningApp app({}, {}, true);
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainTitle"] == "Wendrel Desktop"; }));
+  const std::string report = R"(window.report = function () {
+      var w = document.getElementById('welcome');
+      document.title = JSON.stringify({welcome: !w.hidden, console: document.getElementById('console').open,
+        text: w.querySelector('p').textContent.replace(/\s+/g, ' '),
+        button: document.getElementById('setup-account').textContent});
+    };
+    document.addEventListener('userDefaultsChanged', function () { setTimeout(report, 0); });
+    report();)";
+  app.evaluate(report);
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("welcome"); }));
+  auto first = *app.page();
+  EXPECT_EQ(first["welcome"], Json(true));
+  EXPECT_EQ(first["console"], Json(false));
+  EXPECT_EQ(first["button"], Json("Set Up Mail Account…"));
+  EXPECT_NE(first["text"].get<std::string>().find("--web-client"), std::string::npos) << first;
+
+  app.evaluate("document.getElementById('setup-account').click()");
+  EXPECT_TRUE(app.waitForState([](const Json& s) { return s["visibleTitles"].size() >= 2; }))
+      << *app.state();
+
+  app.evaluate("MacGap.Defaults.set('username', 'ann', 'string')");
+  EXPECT_TRUE(app.waitForPage([](const Json& p) { return p["welcome"] == false; }));
+  EXPECT_EQ((*app.page())["console"], Json(true));
 }
 
 TEST(EndToEnd, QuitFromTheMenuEndsTheApplication) {

@@ -1,5 +1,7 @@
 // Platform pieces of the shell: the context-menu filter table, the saved window frame, finding
-// an application by name through desktop entries, and the Preferences window's panes.
+// an application by name through desktop entries, the installed desktop entry as GIO reads it,
+// and the Preferences window's panes.
+#include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -94,6 +96,48 @@ TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
   GioWorkspace workspace;
   EXPECT_FALSE(workspace.openURL("not a url"));
   EXPECT_FALSE(workspace.launchApplication("No Such Application At All"));
+}
+
+// `cmake --install` of this build into a fresh prefix, as the README has users do: the desktop
+// entry names the installed program by its absolute path (quoted where the path needs it), so
+// GIO accepts it (TryExec) and launches it on a PATH without the prefix's bin folder, and it
+// becomes the default mailto: handler. The prefix has a space, '$' and '"' in it.
+TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
+  const fs::path prefix = fs::path(std::getenv("HOME")) / "my apps $HOME \"x\"";
+  const std::string build = std::getenv("WD_BINARY_DIR");
+  const gchar* argv[] = {"cmake", "--install", build.c_str(), "--prefix", prefix.c_str(), nullptr};
+  gint status = -1;
+  g_autofree gchar* err = nullptr;
+  ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH,
+                           nullptr, nullptr, nullptr, &err, &status, nullptr));
+  ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << err;
+
+  const std::string saved = g_getenv("PATH");
+  g_setenv("PATH", "/usr/bin:/bin", TRUE);
+  const fs::path entry = prefix / "share/applications/com.tovik.WendrelDesktop.desktop";
+  g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(entry.c_str());
+  ASSERT_TRUE(info) << "GIO refused the entry (TryExec not found?)";
+  // The command line GIO runs: the program's absolute path, then the links.
+  gchar** words = nullptr;
+  ASSERT_TRUE(
+      g_shell_parse_argv(g_app_info_get_commandline(G_APP_INFO(info)), nullptr, &words, nullptr));
+  EXPECT_EQ(std::string(words[0]), (prefix / "bin/wendrel-desktop").string());
+  EXPECT_STREQ(words[1], "%U");
+  g_strfreev(words);
+
+  // In the user's applications folder it is offered for mailto: and becomes the default.
+  const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
+  fs::create_directories(apps);
+  fs::copy_file(entry, apps / entry.filename(), fs::copy_options::overwrite_existing);
+  g_autoptr(GDesktopAppInfo) user = g_desktop_app_info_new("com.tovik.WendrelDesktop.desktop");
+  ASSERT_TRUE(user);
+  ASSERT_TRUE(
+      g_app_info_set_as_default_for_type(G_APP_INFO(user), "x-scheme-handler/mailto", nullptr));
+  g_autoptr(GAppInfo) handler = g_app_info_get_default_for_uri_scheme("mailto");
+  ASSERT_TRUE(handler);
+  EXPECT_STREQ(g_app_info_get_id(handler), "com.tovik.WendrelDesktop.desktop");
+  g_setenv("PATH", saved.c_str(), TRUE);
+  fs::remove_all(prefix);
 }
 
 class CountingPane : public PreferencesPane {
