@@ -32,6 +32,8 @@ class App : public bridge::Command, public FileDropTarget {
   App(std::weak_ptr<WebWindow> window, ShellContext& context, std::weak_ptr<WebWindow> sheetWindow);
   ~App() override;
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // Script members.
   void terminate();

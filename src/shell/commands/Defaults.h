@@ -26,6 +26,8 @@ class Defaults : public bridge::Command {
   Defaults(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context);
   ~Defaults() override;
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // Script members. An absent type means "string"; an absent key does nothing (reads give
   // undefined); an unknown type reads undefined and stores nothing.

@@ -25,6 +25,8 @@ class DesktopCommand : public bridge::Command {
                           ShellContext* context = nullptr,
                           std::function<AppDelegate*()> delegate = {});
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // {url}: downloads the URL into the user's private temporary folder (the URL's last path
   // component as the name, replacing an earlier file of that name once the new one is

@@ -137,10 +137,29 @@ Dialog::Dialog(std::weak_ptr<bridge::WindowHandle> window) : bridge::Command(std
 Dialog::~Dialog() = default;
 
 const bridge::ClassInfo& Dialog::scriptClass() const {
-  static const bridge::ClassInfo& info = bridge::ClassBuilder<Dialog>("Dialog")
-                                             .method("openDialog:", &Dialog::openDialog)
-                                             .method("saveDialog:", &Dialog::saveDialog)
-                                             .build();
+  return exports();
+}
+
+const bridge::ClassInfo& Dialog::exports() {
+  static const bridge::ClassInfo& info =
+      bridge::ClassBuilder<Dialog>("Dialog")
+          .summary(
+              "File choosers: open (files or folders) and save; the callback gets the choice, a "
+              "cancel calls nothing.")
+          .method("openDialog:", &Dialog::openDialog)
+          .doc({.summary = "Lets the user pick files, or folders with only \"directories\".",
+                .params = {"options: { files?: boolean; directories?: boolean; multiple?: boolean; "
+                           "callback?: (paths: string[]) => void }"},
+                .refused = "nothing is shown"})
+          .method("saveDialog:", &Dialog::saveDialog)
+          .doc({.summary = "Asks where to save, as a sheet on the window (\"directory\" is a file "
+                           "URL, \"allowedTypes\" file name extensions).",
+                .params = {"options: { title?: string; prompt?: string; message?: string; "
+                           "filename?: string; directory?: string; createDirs?: boolean; "
+                           "allowedTypes?: string[]; callback?: (result: { directory: string; "
+                           "filePath: string; filename: string }) => void }"},
+                .refused = "nothing is shown"})
+          .build();
   return info;
 }
 

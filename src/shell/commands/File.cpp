@@ -57,11 +57,28 @@ int jsonDepth(std::string_view text, int limit) {
 File::File(std::weak_ptr<bridge::WindowHandle> window) : bridge::Command(std::move(window)) {}
 
 const bridge::ClassInfo& File::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& File::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<File>("File")
+          .summary("Whole-file reads and atomic writes of text and JSON.")
           .method("writeFile:withData:andType:__JS_EXPORT_AS__write:", &File::writeFile)
+          .doc({.summary = "Writes the data atomically: \"string\" its text, \"json\" a plain "
+                           "object as JSON.",
+                .params = {"path", "data: unknown", "type: \"string\" | \"json\""},
+                .refused = "nothing is written"})
           .method("readFile:ofType:__JS_EXPORT_AS__read:", &File::readFile)
+          .doc({.summary = "Reads a regular file of at most 32 MiB as \"string\" (UTF-8 text) or "
+                           "\"json\" (the object or array it holds).",
+                .params = {"path", "type: \"string\" | \"json\""},
+                .result = "string | object | undefined",
+                .refused = "undefined"})
           .method("exists:", &File::exists)
+          .doc({.summary = "Something exists at the path (links followed).",
+                .params = {"path"},
+                .refused = "false"})
           .build();
   return info;
 }

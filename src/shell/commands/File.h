@@ -27,6 +27,8 @@ class File : public bridge::Command {
 
   explicit File(std::weak_ptr<bridge::WindowHandle> window);
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // "string": the data's ToString as UTF-8 (a page function, or text with a lone surrogate,
   // writes nothing); "json": the data, when it is a plain object, as pretty-printed JSON.

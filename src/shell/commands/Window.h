@@ -28,6 +28,8 @@ class Window : public bridge::ScriptObject {
   Window& operator=(const Window&) = delete;
 
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   void open(std::optional<Json> options);
   void move(double x, double y);

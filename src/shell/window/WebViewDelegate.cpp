@@ -149,6 +149,13 @@ gboolean onDragDrop(GtkWidget*, GdkDragContext* context, gint, gint, guint, gpoi
 
 }  // namespace
 
+bridge::EventSource WebViewDelegate::pageEventSource() {
+  return {"Events of every window's page",
+          "Raised on the `document` of a window's page at once.",
+          {{"MacGap.load.complete", "{}",
+            "A frame of the page (the main frame or an inner one) finished loading."}}};
+}
+
 WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
                                  std::weak_ptr<WindowController> windowController,
                                  WebKitWebView* webView)

@@ -30,6 +30,9 @@ class WebViewDelegate {
   WebViewDelegate(const WebViewDelegate&) = delete;
   WebViewDelegate& operator=(const WebViewDelegate&) = delete;
 
+  // "MacGap.load.complete" as the page API's reference and declarations describe it.
+  static bridge::EventSource pageEventSource();
+
   // The page of the view's main frame.
   bridge::ScriptPage* scriptPage() const { return page_.get(); }
   // What goes into a new main-frame context (made on first use, the same objects afterwards).

@@ -1,9 +1,10 @@
 // The real wendrel-desktop under the test session (Xvfb, private D-Bus session bus) on a test
 // bundle: single instance hand-over of mailto: links before and after the page reports ready,
 // closing and reopening the main window, secondary windows, reloads, inner frames, notification
-// clicks, the Sound, Clipboard and Fonts objects, Quit, a start where the web process sandbox
-// cannot run, and the native Wayland client under a headless Weston. The page reports what it sees
-// in its title, read through the application's test hook (WD_TEST_HOOKS=1).
+// clicks, the Sound, Clipboard and Fonts objects, the page API as declared, Quit, a start where
+// the web process sandbox cannot run, and the native Wayland client under a headless Weston. The
+// page reports what it sees in its title, read through the application's test hook
+// (WD_TEST_HOOKS=1).
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -343,6 +344,22 @@ TEST(EndToEnd, AnotherWebClientFolderGetsTheBridgeAndTheBundledPageIsNotUsed) {
   app.evaluate("state.href = location.href; render();");
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.contains("href"); }));
   EXPECT_EQ((*app.page())["href"].get<std::string>().rfind("file://" + client.string(), 0), 0u);
+}
+
+TEST(EndToEnd, ThePageWrittenAgainstTheDeclarationsFindsEveryMemberAndNothingUndeclared) {
+  // The page type-checked against the generated macgap.d.ts (test page_api_types), with every
+  // plugin configured: each declared member is installed with its declared kind, and MacGap,
+  // its objects, the Menu class and a menu item have nothing more.
+  const fs::path source(std::getenv("WD_SOURCE_DIR"));
+  const fs::path client = fs::path(std::getenv("HOME")) / "api-client";
+  fs::remove_all(client);
+  fs::create_directories(client);
+  fs::copy(source / "tests" / "shell" / "e2e" / "api", client, fs::copy_options::recursive);
+  RunningApp app({"--web-client", client.string()});
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  const Json page = *app.page();
+  EXPECT_EQ(page["problems"], Json::array()) << page.dump(1);
+  EXPECT_GT(page.value("checked", 0), 100);
 }
 
 TEST(EndToEnd, OneBadURIInABatchIsDroppedAndTheOthersArriveInOrder) {
