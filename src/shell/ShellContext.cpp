@@ -26,10 +26,12 @@ ShellContext::ShellContext(Services services)
   // Downloads carry the application's own cookies for their URL.
   if (!services_.downloads) {
     std::weak_ptr<BSHTTPCookieStorage> cookies = services_.cookies;
-    services_.downloads =
-        std::make_shared<Downloads>(*services_.defaults, [cookies](SoupMessage* request) {
+    services_.downloads = std::make_shared<Downloads>(
+        *services_.defaults,
+        [cookies](SoupMessage* request) {
           if (auto store = cookies.lock()) store->handleCookiesInRequest(request);
-        });
+        },
+        services_.workspace);
   }
 }
 

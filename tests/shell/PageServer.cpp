@@ -30,7 +30,13 @@ PageServer::PageServer(const std::string& dir) {
   GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
   GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
   g_object_unref(loopback);
-  const gboolean listening = soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error);
+  gboolean listening = soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error);
+  if (listening) {
+    GSList* uris = soup_server_get_uris(server_);
+    if (uris) port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
+    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+    listening = soup_server_listen(server_, address, SoupServerListenOptions(0), &error);
+  }
   g_object_unref(address);
   if (!listening) {
     error_ = std::string("listen: ") + (error ? error->message : "?");
@@ -38,12 +44,18 @@ PageServer::PageServer(const std::string& dir) {
     return;
   }
   GSList* uris = soup_server_get_uris(server_);
-  if (uris) port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
+  for (GSList* l = uris; l; l = l->next)
+    if (g_uri_get_port(static_cast<GUri*>(l->data)) != port_)
+      plainPort_ = g_uri_get_port(static_cast<GUri*>(l->data));
   g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
 }
 
 PageServer::~PageServer() {
   for (auto* socket : sockets_) g_object_unref(socket);
+  for (auto* stream : held_) {
+    g_io_stream_close(stream, nullptr, nullptr);
+    g_object_unref(stream);
+  }
   if (server_) {
     soup_server_disconnect(server_);
     g_object_unref(server_);
@@ -53,6 +65,10 @@ PageServer::~PageServer() {
 
 std::string PageServer::url(const std::string& host, const std::string& path) const {
   return "https://" + host + ":" + std::to_string(port_) + path;
+}
+
+std::string PageServer::plainUrl(const std::string& host, const std::string& path) const {
+  return "http://" + host + ":" + std::to_string(plainPort_) + path;
 }
 
 void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
@@ -85,6 +101,10 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
   if (!r.filename.empty())
     soup_message_headers_replace(headers, "Content-Disposition",
                                  ("attachment; filename=\"" + r.filename + "\"").c_str());
+  if (!r.redirect.empty()) {
+    soup_server_message_set_redirect(msg, 302, r.redirect.c_str());
+    return;
+  }
   soup_server_message_set_status(msg, r.challenge ? 401 : r.status, nullptr);
   if (r.dropAfter) {
     // The connection is taken over: the full length is announced, part of the body written,
@@ -92,17 +112,25 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
     struct Drop {
       GIOStream* stream;
       std::string data;
+      PageServer* holder;  // keeps the connection open when set
     };
+    const std::string length = r.unannounced
+                                   ? "Connection: close\r\n"
+                                   : "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
     auto* drop = new Drop{soup_server_message_steal_connection(msg),
-                          "HTTP/1.1 200 OK\r\nContent-Type: " + r.contentType +
-                              "\r\nContent-Length: " + std::to_string(r.body.size()) + "\r\n\r\n" +
-                              r.body.substr(0, *r.dropAfter)};
+                          "HTTP/1.1 200 OK\r\nContent-Type: " + r.contentType + "\r\n" + length +
+                              "\r\n" + r.body.substr(0, *r.dropAfter),
+                          r.holdOpen ? self : nullptr};
     g_output_stream_write_all_async(
         g_io_stream_get_output_stream(drop->stream), drop->data.data(), drop->data.size(),
         G_PRIORITY_DEFAULT, nullptr,
         +[](GObject* out, GAsyncResult* result, gpointer state) {
           std::unique_ptr<Drop> d(static_cast<Drop*>(state));
           g_output_stream_write_all_finish(G_OUTPUT_STREAM(out), result, nullptr, nullptr);
+          if (d->holder) {
+            d->holder->held_.push_back(d->stream);
+            return;
+          }
           g_io_stream_close(d->stream, nullptr, nullptr);
           g_object_unref(d->stream);
         },

@@ -3,8 +3,9 @@
 // certificate made for the test (self-signed, for "localhost" and 127.0.0.1, so the engine
 // refuses it until told to accept it). Routes answer a path with a status, a content type and a
 // body (or the request's Cookie header), optionally with Set-Cookie fields, with no CORS headers; a
-// route may require a Cookie header, suggest a file name (Content-Disposition) or drop the
-// connection part-way through its body;
+// route may require a Cookie header, suggest a file name (Content-Disposition), redirect, or drop
+// the connection part-way through its body (or fall silent there, or send a body of no announced
+// length); the same routes answer plain HTTP on a second port;
 // every request is recorded with its Cookie header. WebSocket endpoints record the Cookie header
 // of each handshake and send it to the page as their one message.
 //
@@ -35,6 +36,9 @@ class PageServer {
     // When set: the whole body's length is announced but only this many bytes are sent before
     // the connection is closed.
     std::optional<std::size_t> dropAfter;
+    bool holdOpen = false;     // with dropAfter: the connection stays open and silent instead
+    bool unannounced = false;  // with dropAfter: no length is announced
+    std::string redirect;      // when set: 302 to this URL
   };
   struct Request {
     std::string path;
@@ -52,6 +56,8 @@ class PageServer {
   int port() const { return port_; }
   // https://<host>:<port><path>
   std::string url(const std::string& host, const std::string& path) const;
+  // http://<host>:<plain port><path>
+  std::string plainUrl(const std::string& host, const std::string& path) const;
   GTlsCertificate* certificate() const { return certificate_; }
 
   void route(const std::string& path, Route route) { routes_[path] = std::move(route); }
@@ -73,7 +79,9 @@ class PageServer {
   SoupServer* server_ = nullptr;
   GTlsCertificate* certificate_ = nullptr;
   int port_ = 0;
+  int plainPort_ = 0;
   std::string error_;
+  std::vector<GIOStream*> held_;  // connections kept open and silent
   std::map<std::string, Route> routes_;
   std::vector<std::string> requests_;
   std::vector<std::string> requestURIs_;

@@ -62,11 +62,23 @@ void decodeMap(const Json& archive, const char* key, BSHTTPCookieStorage& store)
 }  // namespace
 
 void BSHTTPCookieStorage::setCookie(Cookie cookie) {
-  if (!cookie.isValid()) return;
+  if (!cookie.isValid() || cookie.name.size() + cookie.value.size() > kMaxCookieBytes) return;
   const std::string key = lower(cookie.domain);
   DomainMap& target = key.front() == '.' ? domainGlobalCookies_ : subdomainCookies_;
+  PathMap& paths = target[key];
+  auto names = paths.find(cookie.path);
+  const bool replaces = names != paths.end() && names->second.count(cookie.name) != 0;
+  if (!replaces) {
+    std::size_t inDomain = 0;
+    for (const auto& [path, byName] : paths) inDomain += byName.size();
+    if (inDomain >= kMaxCookiesPerDomain || count_ >= kMaxCookies) {
+      if (paths.empty()) target.erase(key);
+      return;
+    }
+    ++count_;
+  }
   std::string path = cookie.path, name = cookie.name;
-  target[key][path].insert_or_assign(std::move(name), std::move(cookie));
+  paths[path].insert_or_assign(std::move(name), std::move(cookie));
 }
 
 void BSHTTPCookieStorage::loadCookies(const std::vector<Cookie>& cookies) {
@@ -99,7 +111,11 @@ void BSHTTPCookieStorage::handleCookiesInRequest(SoupMessage* request) const {
   GUri* uri = soup_message_get_uri(request);
   if (!uri) return;
   GCharPtr url(g_uri_to_string(uri));
-  const auto cookies = cookiesForURL(url.get());
+  auto cookies = cookiesForURL(url.get());
+  // The store's matching ignores the Secure flag; on the wire, a Secure cookie goes over HTTPS
+  // only.
+  if (g_ascii_strcasecmp(g_uri_get_scheme(uri), "https") != 0)
+    std::erase_if(cookies, [](const Cookie& cookie) { return cookie.secure; });
   if (cookies.empty()) return;
   soup_message_headers_replace(soup_message_get_request_headers(request), "Cookie",
                                cookieHeader(cookies).c_str());
@@ -135,6 +151,7 @@ void BSHTTPCookieStorage::handleSetCookieFields(const std::vector<std::string>& 
 }
 
 void BSHTTPCookieStorage::reset() {
+  count_ = 0;
   subdomainCookies_.clear();
   domainGlobalCookies_.clear();
 }

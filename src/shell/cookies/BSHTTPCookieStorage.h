@@ -12,6 +12,11 @@
 //   (mail.example.com -> .example.com; no "." in the host, no domain pass). Within a domain a
 //   path P matches when P is "/" or the URL's path begins with P (plain prefix, so /web matches
 //   /webmail). Scheme, port, expiry, Secure and HttpOnly play no part.
+// - Limits, as browsers have them: a cookie's name and value together at most kMaxCookieBytes,
+//   at most kMaxCookiesPerDomain cookies under one domain key and kMaxCookies in the store. A
+//   cookie beyond a limit is not stored (one that replaces a stored cookie always is).
+// - The application's own requests (handleCookiesInRequest) carry a Secure cookie over HTTPS
+//   only.
 //
 // One store per application (ShellContext::cookies()), in memory only; main thread only.
 #include <cstdint>
@@ -35,7 +40,11 @@ class BSHTTPCookieStorage {
   using PathMap = std::map<std::string, NameMap>;
   using DomainMap = std::map<std::string, PathMap>;
 
-  // Stores or replaces one cookie; an invalid cookie is ignored.
+  static constexpr std::size_t kMaxCookieBytes = 4096;
+  static constexpr std::size_t kMaxCookiesPerDomain = 50;
+  static constexpr std::size_t kMaxCookies = 3000;
+
+  // Stores or replaces one cookie; an invalid cookie, or a new one beyond a limit, is ignored.
   void setCookie(Cookie cookie);
   // setCookie for each, in order.
   void loadCookies(const std::vector<Cookie>& cookies);
@@ -45,8 +54,9 @@ class BSHTTPCookieStorage {
   // The Cookie header value for these cookies ("a=1; b=2").
   static std::string cookieHeader(const std::vector<Cookie>& cookies);
 
-  // Sets the Cookie header of `request` to the cookies for its URL, replacing one already
-  // there; with no cookies for the URL the request is left as it was.
+  // Sets the Cookie header of `request` to the cookies for its URL (without Secure cookies
+  // unless the URL is https), replacing one already there; with no such cookies the request is
+  // left as it was.
   void handleCookiesInRequest(SoupMessage* request) const;
   // Stores the cookies of the response's Set-Cookie fields, read against its URL.
   void handleCookiesInResponse(SoupMessage* response);
@@ -68,6 +78,7 @@ class BSHTTPCookieStorage {
  private:
   DomainMap subdomainCookies_;
   DomainMap domainGlobalCookies_;
+  std::size_t count_ = 0;  // cookies in both maps
 };
 
 }  // namespace wd

@@ -3,6 +3,7 @@
 #include <libsoup/soup.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <list>
 #include <optional>
@@ -88,6 +89,9 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
     std::uint64_t id = 0;
     std::vector<SoupCookiePtr> added;
     std::vector<SoupCookiePtr> previous;
+    // Jar cookies of the same names under other keys, out of the jar for the hand-over.
+    std::vector<SoupCookiePtr> removed;
+    std::vector<std::string> names;  // the names handed over
     guint timer = 0;
     // Set when restored: the number of jar reads started by then. Its cookies are left out of
     // the store until a read started later has finished.
@@ -167,15 +171,46 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
   void inject(const std::string& url) {
     auto parsed = cookies::parseCookieURL(url);
     if (!parsed || parsed->host.empty()) return;
+    // The handshake's URL as the jar matches it (ws -> http, wss -> https).
+    std::string httpUrl = url;
+    const bool secure = g_ascii_strncasecmp(url.c_str(), "wss:", 4) == 0 ||
+                        g_ascii_strncasecmp(url.c_str(), "https:", 6) == 0;
+    if (g_ascii_strncasecmp(url.c_str(), "ws", 2) == 0) httpUrl.replace(0, 2, "http");
+    GUri* target =
+        g_uri_parse(httpUrl.c_str(), static_cast<GUriFlags>(SOUP_HTTP_URI_FLAGS), nullptr);
+    if (!target) return;
     const auto found = store->cookiesForURL(url);
-    if (found.empty()) return;
     Handover handover{.id = nextHandover++};
     for (const auto& cookie : found) {
+      if (cookie.secure && !secure) continue;  // never over a plain connection
       SoupCookiePtr copy(soup_cookie_new(cookie.name.c_str(), cookie.value.c_str(),
                                          parsed->host.c_str(), parsed->encodedPath.c_str(), -1));
-      bool taken = false;
-      for (const auto& added : handover.added) taken = taken || sameKey(added.get(), copy.get());
-      if (taken) continue;  // one cookie per name: the first the store gives
+      if (std::find(handover.names.begin(), handover.names.end(), cookie.name) !=
+          handover.names.end())
+        continue;  // one cookie per name: the first the store gives
+      // The jar's cookies of that name that the handshake would carry: one with the same value
+      // goes instead of a copy; the others leave the jar for the hand-over (the one under the
+      // copy's own key is replaced by it below), so each name goes once.
+      SoupCookie* kept = nullptr;
+      for (const auto& held : jar)
+        if (g_strcmp0(soup_cookie_get_name(held.get()), cookie.name.c_str()) == 0 &&
+            soup_cookie_applies_to_uri(held.get(), target) &&
+            g_strcmp0(soup_cookie_get_value(held.get()), cookie.value.c_str()) == 0) {
+          kept = held.get();
+          break;
+        }
+      for (const auto& held : jar)
+        if (held.get() != kept &&
+            g_strcmp0(soup_cookie_get_name(held.get()), cookie.name.c_str()) == 0 &&
+            soup_cookie_applies_to_uri(held.get(), target) &&
+            (kept || !sameKey(held.get(), copy.get()))) {
+          handover.removed.emplace_back(soup_cookie_copy(held.get()));
+          remove(held.get());
+        }
+      if (kept) {
+        handover.names.push_back(cookie.name);
+        continue;
+      }
       soup_cookie_set_secure(copy.get(), cookie.secure);
       soup_cookie_set_http_only(copy.get(), cookie.httpOnly);
       soup_cookie_set_same_site_policy(copy.get(), SOUP_SAME_SITE_POLICY_NONE);
@@ -183,7 +218,10 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
         handover.previous.emplace_back(soup_cookie_copy(held));
       add(copy.get());
       handover.added.push_back(std::move(copy));
+      handover.names.push_back(cookie.name);
     }
+    g_uri_unref(target);
+    if (handover.added.empty() && handover.removed.empty()) return;
     struct Timer {
       std::weak_ptr<State> state;
       std::uint64_t id;
@@ -216,6 +254,8 @@ struct EngineCookies::State : std::enable_shared_from_this<State> {
         else
           remove(added.get());
       }
+      for (const auto& gone : h.removed)
+        if (!inJar(gone.get())) add(gone.get());  // unless the server has set it again
       h.restoredAfterRead = readsStarted;
       read();
       return;

@@ -8,12 +8,15 @@
 // The WebSocket hand-over (MacGap.DesktopCommand.preWebSocket): the page's WebSocket handshake
 // is sent with the jar's cookies, so before the page opens one, the store's cookies for its URL
 // are put into the jar as session cookies for exactly that host and path (one per name, the
-// first the store gives), and 2 s later the jar gets back what it held under those keys: a
-// cookie that was replaced is put back, one that was added is deleted, and a key the server has
-// set again meanwhile is left as the server set it. The jar's other cookies are not touched, so
-// the page's other requests keep theirs during the hand-over; cookies of the hand-over are never
-// taken into the store. The restoration belongs to this object, not to a window: it happens
-// when the window that asked has closed meanwhile.
+// first the store gives; a Secure cookie only for "wss"). The handshake carries each name once:
+// when a jar cookie of that name under another key would go with it, a cookie with the same
+// value is left to go instead of the copy, one with another value is taken out of the jar for
+// the hand-over. 2 s later the jar gets back what it held under those keys: a
+// cookie that was replaced or taken out is put back, one that was added is deleted, and a key
+// the server has set again meanwhile is left as the server set it. The jar's other cookies are not
+// touched, so the page's other requests keep theirs during the hand-over; cookies of the hand-over
+// are never taken into the store. The restoration belongs to this object, not to a window: it
+// happens when the window that asked has closed meanwhile.
 #include <cstddef>
 #include <memory>
 #include <string>

@@ -6,8 +6,10 @@
 #include <gio/gunixoutputstream.h>
 #include <libsoup/soup.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -24,9 +26,19 @@ namespace {
 using Weak = std::weak_ptr<AttachmentDownload>;
 
 constexpr gsize kChunk = 64 * 1024;
-constexpr guint kStallSeconds = 660;
 // The temporary file's name carries at most this much of the destination's name.
 constexpr std::size_t kNameInTemporary = 64;
+
+// The bytes a download leaves free on its disk: a hundredth of the disk, at most 64 MiB.
+std::uint64_t reserveOf(const struct statvfs& fs) {
+  const std::uint64_t size = std::uint64_t(fs.f_blocks) * fs.f_frsize;
+  return std::min<std::uint64_t>(size / 100, 64 * 1024 * 1024);
+}
+
+std::string sizeText(std::uint64_t bytes) {
+  GCharPtr text(g_format_size(bytes));
+  return text.get();
+}
 
 std::string errorText(GError* error) {
   return error && error->message ? error->message : "unknown error";
@@ -81,9 +93,11 @@ struct Write {
 std::shared_ptr<AttachmentDownload> AttachmentDownload::start(const std::string& url,
                                                               std::string destination,
                                                               PrepareRequest prepare,
-                                                              Callbacks callbacks) {
+                                                              Callbacks callbacks,
+                                                              unsigned stallMilliseconds) {
   std::shared_ptr<AttachmentDownload> download(new AttachmentDownload(
       url, std::move(destination), std::move(prepare), std::move(callbacks)));
+  download->stallMilliseconds_ = stallMilliseconds;
   download->begin();
   return download;
 }
@@ -123,7 +137,9 @@ void AttachmentDownload::begin() {
         new Weak(weak_from_this()), +[](gpointer data) { delete static_cast<Weak*>(data); });
     return;
   }
-  session_ = soup_session_new_with_options("timeout", kStallSeconds, nullptr);
+  // The stall timer covers connecting and every read; the session itself never times out.
+  session_ = soup_session_new_with_options("timeout", 0u, "idle-timeout", 0u, nullptr);
+  watchStall();
   g_signal_connect(message_, "accept-certificate",
                    G_CALLBACK(&AttachmentDownload::acceptCertificate), this);
   g_signal_connect(message_, "restarted", G_CALLBACK(&AttachmentDownload::onRestarted), this);
@@ -138,6 +154,36 @@ void AttachmentDownload::onRestarted(SoupMessage* message, void* data) {
   auto* self = static_cast<AttachmentDownload*>(data);
   soup_message_headers_remove(soup_message_get_request_headers(message), "Cookie");
   if (self->prepare_) self->prepare_(message);
+}
+
+void AttachmentDownload::watchStall() {
+  if (stallTimer_) g_source_remove(stallTimer_);
+  stallTimer_ = g_timeout_add_full(
+      G_PRIORITY_DEFAULT, stallMilliseconds_,
+      +[](gpointer data) -> gboolean {
+        if (auto self = static_cast<Weak*>(data)->lock()) {
+          self->stallTimer_ = 0;
+          self->fail(stallReason(self->stallMilliseconds_));
+        }
+        return G_SOURCE_REMOVE;
+      },
+      new Weak(weak_from_this()), +[](gpointer data) { delete static_cast<Weak*>(data); });
+}
+
+std::string AttachmentDownload::stallReason(unsigned milliseconds) {
+  const unsigned seconds = (milliseconds + 999) / 1000;
+  return "the server stopped sending: nothing arrived for " +
+         (seconds == 60 ? std::string("a minute") : std::to_string(seconds) + " s");
+}
+
+std::optional<std::string> AttachmentDownload::lacksSpaceFor(std::uint64_t bytes) const {
+  struct statvfs fs {};
+  const int fd = output_ ? g_unix_output_stream_get_fd(G_UNIX_OUTPUT_STREAM(output_)) : -1;
+  if (fd < 0 || ::fstatvfs(fd, &fs) != 0) return std::nullopt;  // unknown: the write tells
+  const std::uint64_t free = std::uint64_t(fs.f_bavail) * fs.f_frsize;
+  if (bytes + reserveOf(fs) <= free) return std::nullopt;
+  return "not enough free space in the folder (" + sizeText(bytes) + " needed, " + sizeText(free) +
+         " free)";
 }
 
 int AttachmentDownload::acceptCertificate(SoupMessage* message, GTlsCertificate*, int, void*) {
@@ -180,6 +226,13 @@ void AttachmentDownload::onSent(GObject* source, GAsyncResult* result, void* dat
     self->fail(*failure);
     return;
   }
+  // A file that cannot fit fails before anything is written.
+  if (self->total_ > 0)
+    if (auto failure = self->lacksSpaceFor(std::uint64_t(self->total_))) {
+      self->fail(*failure);
+      return;
+    }
+  self->watchStall();
   if (self->callbacks_.progress) self->callbacks_.progress(0, self->total_);
   if (!self->ended_) self->readNext();
 }
@@ -226,6 +279,14 @@ void AttachmentDownload::onRead(GObject* source, GAsyncResult* result, void* dat
   }
   gsize size = 0;
   const void* chunk = g_bytes_get_data(bytes, &size);
+  self->watchStall();
+  // A body longer than announced, or one without a length, stops before the disk is full.
+  if (self->total_ < 0 || self->received_ + std::int64_t(size) > self->total_)
+    if (auto failure = self->lacksSpaceFor(size)) {
+      g_bytes_unref(bytes);
+      self->fail(*failure);
+      return;
+    }
   g_output_stream_write_all_async(self->output_, chunk, size, G_PRIORITY_DEFAULT,
                                   self->cancellable_, &AttachmentDownload::onWritten,
                                   new Write{self, bytes});
@@ -254,6 +315,7 @@ void AttachmentDownload::onWritten(GObject* source, GAsyncResult* result, void* 
 }
 
 void AttachmentDownload::complete() {
+  if (stallTimer_) g_source_remove(std::exchange(stallTimer_, 0));
   if (total_ >= 0 && received_ != total_) {
     fail("the connection ended before the whole file arrived");
     return;
@@ -304,6 +366,7 @@ void AttachmentDownload::cancel() {
 // Lets go of the request, the streams and the temporary file (removed: a finished download
 // has handed it to the worker already).
 void AttachmentDownload::release() {
+  if (stallTimer_) g_source_remove(std::exchange(stallTimer_, 0));
   if (message_) {
     g_signal_handlers_disconnect_by_data(message_, this);
     g_clear_object(&message_);

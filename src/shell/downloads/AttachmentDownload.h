@@ -14,8 +14,12 @@
 //
 // The request is a GET of the URL, prepared by the caller's hook (the application's cookies
 // for its URL) and prepared again for the new URL after each redirect; an untrusted server
-// certificate is accepted only for a host excepted in CertificateExceptions. An I/O stall of
-// 660 seconds (the time-out of every request of the application) fails the download.
+// certificate is accepted only for a host excepted in CertificateExceptions. A stall (no byte
+// for a minute, from the start or between reads) fails the download with that reason. The
+// free space of the destination's disk is checked against the announced length before
+// anything is written and, for a body without one (or longer than announced), before each
+// write: a download fails rather than leave less than a hundredth of the disk (at most 64 MiB)
+// free.
 //
 // Owned by std::shared_ptr: dropping the last reference cancels the download (its callbacks
 // are not called afterwards). Callbacks may drop the download from inside.
@@ -52,8 +56,13 @@ class AttachmentDownload : public std::enable_shared_from_this<AttachmentDownloa
 
   // Starts downloading `url` (http or https) to the file `destination`; anything else fails
   // (reported from the main loop, never from inside this call).
+  static constexpr unsigned kStallMilliseconds = 60 * 1000;
   static std::shared_ptr<AttachmentDownload> start(const std::string& url, std::string destination,
-                                                   PrepareRequest prepare, Callbacks callbacks);
+                                                   PrepareRequest prepare, Callbacks callbacks,
+                                                   unsigned stallMilliseconds = kStallMilliseconds);
+
+  // The reason a download stalled for `milliseconds` reports.
+  static std::string stallReason(unsigned milliseconds);
   ~AttachmentDownload();
   AttachmentDownload(const AttachmentDownload&) = delete;
   AttachmentDownload& operator=(const AttachmentDownload&) = delete;
@@ -75,6 +84,9 @@ class AttachmentDownload : public std::enable_shared_from_this<AttachmentDownloa
   void report(const std::optional<std::string>& failure);
   void release();
   std::optional<std::string> openTemporary();
+  void watchStall();
+  // A reason when writing `bytes` more would leave the disk with less than its reserve.
+  std::optional<std::string> lacksSpaceFor(std::uint64_t bytes) const;
 
   static void onSent(GObject* source, GAsyncResult* result, void* data);
   static void onRead(GObject* source, GAsyncResult* result, void* data);
@@ -97,6 +109,8 @@ class AttachmentDownload : public std::enable_shared_from_this<AttachmentDownloa
   std::int64_t received_ = 0;
   std::int64_t total_ = -1;
   bool ended_ = false;
+  unsigned stallMilliseconds_ = kStallMilliseconds;
+  unsigned stallTimer_ = 0;
 };
 
 }  // namespace wd

@@ -1,9 +1,12 @@
 #pragma once
-// A download's progress in its web window: an info bar above the page with the file's name,
-// a progress bar (the share received, or a pulse when the server gave no length) with the
-// amounts, and a Cancel button. When the download fails the bar turns into an error message
-// with the reason, which stays until the user closes it; otherwise it goes away with this
-// object.
+// The one download message of a web window: an info bar above the page that shows, in turn,
+// - the downloads running in the window: the latest one's name (and how many more run), its
+//   progress (the share received, or a pulse when the server gave no length) and Cancel, which
+//   stops every download of the window;
+// - once nothing runs, the last outcome: a saved file with Open, Show in Folder and Close, or a
+//   failure in the error style with the file's name, the reason once, Retry and Close.
+// A later outcome replaces an earlier one, so failures never stack. Every button has a text
+// label, which is its accessible name; the progress bar has an accessible name of its own.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,32 +19,36 @@ namespace wd {
 
 class DownloadBar {
  public:
-  // Adds a bar for the file `name` at the top of `window`'s content box; none when the window
-  // has no such box. `cancel` runs when the user presses Cancel (it may destroy the bar).
-  static std::unique_ptr<DownloadBar> attach(GtkWindow* window, const std::string& name,
-                                             std::function<void()> cancel);
-  ~DownloadBar();
+  enum class Action { Cancel, Open, ShowInFolder, Retry, Close };
+
+  // Adds a bar at the top of `window`'s content box; none when the window has no such box.
+  // `act` runs for each button the user presses (it may destroy the bar).
+  static std::unique_ptr<DownloadBar> attach(GtkWindow* window, std::function<void(Action)> act);
+  ~DownloadBar();  // removes the bar from its window
   DownloadBar(const DownloadBar&) = delete;
   DownloadBar& operator=(const DownloadBar&) = delete;
 
-  void progress(std::int64_t received, std::int64_t total);
-  // Shows why the download failed; the message outlives this object until the user closes it.
-  void failed(const std::string& reason);
+  void showRunning(const std::string& name, std::size_t others, std::int64_t received,
+                   std::int64_t total);
+  void showSaved(const std::string& name);
+  void showFailed(const std::string& name, const std::string& reason);
 
   GtkWidget* widget() const { return bar_; }
 
  private:
-  DownloadBar(GtkWidget* bar, std::string name, std::function<void()> cancel);
-  static void onResponse(GtkWidget* bar, int response, void* self);
+  explicit DownloadBar(GtkWidget* bar, std::function<void(Action)> act);
+  void showButtons(bool cancel, bool saved, bool retry);
 
   GtkWidget* bar_;  // a reference of our own
-  GtkWidget* cancelButton_ = nullptr;
   GtkWidget* label_ = nullptr;
   GtkWidget* progress_ = nullptr;
-  std::string name_;
-  std::function<void()> cancel_;
+  GtkWidget* cancel_ = nullptr;
+  GtkWidget* open_ = nullptr;
+  GtkWidget* show_ = nullptr;
+  GtkWidget* retry_ = nullptr;
+  GtkWidget* close_ = nullptr;
+  std::function<void(Action)> act_;
   unsigned long handler_ = 0;
-  bool failed_ = false;
 };
 
 }  // namespace wd

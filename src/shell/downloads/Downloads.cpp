@@ -11,10 +11,12 @@
 #include <filesystem>
 
 #include "core/GLibPtr.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "core/UserDefaults.h"
-#include "shell/downloads/DownloadBar.h"
+#include "shell/downloads/ShowInFolder.h"
+#include "shell/system/Workspace.h"
 #include "shell/window/WebWindow.h"
 
 namespace wd {
@@ -31,10 +33,22 @@ std::string pathOf(GFile* file) {
 }  // namespace
 
 struct Downloads::Running {
+  std::string url;
+  std::string destination;
+  std::function<void(const std::string& path)> didFinish;
+  std::weak_ptr<WebWindow> window;
+  bool chosen = false;  // saved where the user chose (not a file opened from the page)
   std::shared_ptr<AttachmentDownload> download;
-  std::unique_ptr<DownloadBar> bar;
+  std::int64_t received = 0, total = -1;
 };
 
+// The download message of one window and the last outcome it shows once nothing runs.
+struct Downloads::WindowBar {
+  std::weak_ptr<WebWindow> window;
+  std::unique_ptr<DownloadBar> view;
+  std::string name, path, failure;  // the last outcome: a saved path or a failure
+  std::unique_ptr<Running> retry;   // what Retry starts again
+};
 struct Downloads::SaveChooser {
   Downloads* owner;
   std::string url;
@@ -43,8 +57,9 @@ struct Downloads::SaveChooser {
   gulong handler = 0;
 };
 
-Downloads::Downloads(UserDefaults& defaults, PrepareRequest prepare)
-    : defaults_(defaults), prepare_(std::move(prepare)) {}
+Downloads::Downloads(UserDefaults& defaults, PrepareRequest prepare,
+                     std::shared_ptr<Workspace> workspace)
+    : defaults_(defaults), prepare_(std::move(prepare)), workspace_(std::move(workspace)) {}
 
 Downloads::~Downloads() {
   for (auto& chooser : choosers_) {
@@ -52,6 +67,7 @@ Downloads::~Downloads() {
     gtk_native_dialog_destroy(GTK_NATIVE_DIALOG(chooser->native.get()));
   }
   for (auto& running : running_) running->download->cancel();
+  bars_.clear();
 }
 
 std::string Downloads::proposedFileName(const std::string& url) {
@@ -121,17 +137,14 @@ void Downloads::downloadWithRequest(const std::string& url,
     }
   GtkWindow* parent = window ? window->gtkWindow() : nullptr;
   auto chooser = std::make_unique<SaveChooser>(SaveChooser{this, url, window, {}, 0});
-  chooser->native.reset(gtk_file_chooser_native_new(nullptr, parent, GTK_FILE_CHOOSER_ACTION_SAVE,
-                                                    "_Save", "_Cancel"));
+  chooser->native.reset(gtk_file_chooser_native_new(
+      _("Save Attachment"), parent, GTK_FILE_CHOOSER_ACTION_SAVE, _("_Save"), _("_Cancel")));
   auto* dialog = GTK_NATIVE_DIALOG(chooser->native.get());
   auto* fc = GTK_FILE_CHOOSER(chooser->native.get());
   gtk_native_dialog_set_modal(dialog, TRUE);
   gtk_file_chooser_set_local_only(fc, TRUE);
   gtk_file_chooser_set_do_overwrite_confirmation(fc, TRUE);
-  const std::string stored = defaults_.stringForKey(Settings::kDestinationDownload).value_or("");
-  // A folder that has gone since (or never was one) gives the home folder.
-  const bool usable = !stored.empty() && g_file_test(stored.c_str(), G_FILE_TEST_IS_DIR);
-  gtk_file_chooser_set_current_folder(fc, usable ? stored.c_str() : g_get_home_dir());
+  gtk_file_chooser_set_current_folder(fc, startingFolder().c_str());
   gtk_file_chooser_set_current_name(fc, proposedFileName(url).c_str());
   chooser->handler = g_signal_connect(
       dialog, "response", G_CALLBACK(+[](GtkNativeDialog*, gint response, gpointer data) {
@@ -168,49 +181,158 @@ void Downloads::chosen(SaveChooser* chooser, int response) {
   }
   GObjectRef<GFile> folder(g_file_get_parent(file.get()));
   defaults_.setString(Settings::kDestinationDownload, folder ? pathOf(folder.get()) : "/");
-  start(done->url, path, nullptr, done->window.lock());
+  start(Running{.url = done->url, .destination = path, .window = done->window, .chosen = true});
+}
+
+std::string Downloads::startingFolder() const {
+  // The remembered folder, else the desktop's download folder, else home; a folder that has
+  // gone since (or never was one) is passed over.
+  const std::string stored = defaults_.stringForKey(Settings::kDestinationDownload).value_or("");
+  if (!stored.empty() && g_file_test(stored.c_str(), G_FILE_TEST_IS_DIR)) return stored;
+  const char* downloads = g_get_user_special_dir(G_USER_DIRECTORY_DOWNLOAD);
+  if (downloads && g_file_test(downloads, G_FILE_TEST_IS_DIR)) return downloads;
+  return g_get_home_dir();
 }
 
 void Downloads::downloadFrom(const std::string& url, const std::string& destination,
                              std::function<void(const std::string& path)> didFinish,
                              const std::shared_ptr<WebWindow>& window) {
-  start(url, destination, std::move(didFinish), window);
+  start(Running{
+      .url = url, .destination = destination, .didFinish = std::move(didFinish), .window = window});
 }
 
-void Downloads::start(const std::string& url, const std::string& destination,
-                      std::function<void(const std::string& path)> didFinish,
-                      const std::shared_ptr<WebWindow>& window) {
-  auto running = std::make_unique<Running>();
+void Downloads::start(Running from) {
+  auto running = std::make_unique<Running>(std::move(from));
   Running* raw = running.get();
-  const std::string name = std::filesystem::path(destination).filename().string();
-  if (GtkWindow* native = window ? window->gtkWindow() : nullptr)
-    running->bar = DownloadBar::attach(native, name, [this, raw] {
-      raw->download->cancel();
-      remove(raw);
-    });
   AttachmentDownload::Callbacks callbacks;
-  callbacks.progress = [raw](std::int64_t received, std::int64_t total) {
-    if (raw->bar) raw->bar->progress(received, total);
+  callbacks.progress = [this, raw](std::int64_t received, std::int64_t total) {
+    raw->received = received;
+    raw->total = total;
+    refresh(raw->window.lock());
   };
-  callbacks.finished =
-      [this, raw, didFinish = std::move(didFinish)](const std::optional<std::string>& failure) {
-        if (failure && raw->bar) raw->bar->failed(*failure);
-        const std::string path = raw->download->destination();
-        auto finish = didFinish;
-        remove(raw);
-        if (!failure && finish) finish(path);
-      };
+  callbacks.finished = [this, raw](const std::optional<std::string>& failure) {
+    finished(raw, failure);
+  };
   running_.push_back(std::move(running));
-  raw->download = AttachmentDownload::start(url, destination, prepare_, std::move(callbacks));
+  raw->download = AttachmentDownload::start(raw->url, raw->destination, prepare_,
+                                            std::move(callbacks), stallMilliseconds_);
+  refresh(raw->window.lock());
 }
 
-void Downloads::remove(const Running* running) {
+void Downloads::finished(Running* raw, const std::optional<std::string>& failure) {
   auto it = std::find_if(running_.begin(), running_.end(),
-                         [running](const auto& r) { return r.get() == running; });
+                         [raw](const auto& r) { return r.get() == raw; });
   if (it == running_.end()) return;
-  // Dropped after the erase: the download may be the one calling.
-  std::unique_ptr<Running> gone = std::move(*it);
+  // Kept until this returns: the download may be the one calling.
+  std::unique_ptr<Running> done = std::move(*it);
   running_.erase(it);
+  const auto window = done->window.lock();
+  const std::string name = std::filesystem::path(done->destination).filename().string();
+  if (WindowBar* bar = window ? barOf(window, failure || done->chosen) : nullptr) {
+    bar->name = name;
+    bar->path = !failure && done->chosen ? done->destination : std::string();
+    bar->failure = failure.value_or("");
+    bar->retry.reset();
+    if (failure)
+      bar->retry.reset(
+          new Running{done->url, done->destination, done->didFinish, done->window, done->chosen});
+  }
+  refresh(window);
+  if (!failure && done->didFinish) {
+    auto finish = done->didFinish;
+    finish(done->destination);
+  }
+}
+
+Downloads::WindowBar* Downloads::barOf(const std::shared_ptr<WebWindow>& window, bool create) {
+  // The bars of closed windows go.
+  std::erase_if(bars_, [](const auto& bar) { return bar->window.expired(); });
+  for (auto& bar : bars_)
+    if (bar->window.lock() == window) return bar.get();
+  GtkWindow* native = window && create ? window->gtkWindow() : nullptr;
+  if (!native) return nullptr;
+  auto bar = std::make_unique<WindowBar>();
+  WindowBar* raw = bar.get();
+  raw->window = window;
+  raw->view =
+      DownloadBar::attach(native, [this, raw](DownloadBar::Action action) { act(raw, action); });
+  if (!raw->view) return nullptr;
+  bars_.push_back(std::move(bar));
+  return raw;
+}
+
+void Downloads::refresh(const std::shared_ptr<WebWindow>& window) {
+  if (!window) return;
+  const Running* latest = nullptr;
+  std::size_t count = 0;
+  for (const auto& r : running_)
+    if (r->window.lock() == window) {
+      latest = r.get();
+      ++count;
+    }
+  WindowBar* bar = barOf(window, latest != nullptr);
+  if (!bar) return;
+  if (latest)
+    bar->view->showRunning(std::filesystem::path(latest->destination).filename().string(),
+                           count - 1, latest->received, latest->total);
+  else if (!bar->failure.empty())
+    bar->view->showFailed(bar->name, bar->failure);
+  else if (!bar->path.empty())
+    bar->view->showSaved(bar->name);
+  else
+    closeBar(bar);
+}
+
+void Downloads::closeBar(WindowBar* bar) {
+  auto it =
+      std::find_if(bars_.begin(), bars_.end(), [bar](const auto& b) { return b.get() == bar; });
+  if (it == bars_.end()) return;
+  // Dropped from the loop: the bar's button may be the one calling.
+  auto* gone = it->release();
+  bars_.erase(it);
+  gtk_widget_hide(gone->view->widget());
+  g_idle_add(
+      +[](gpointer data) -> gboolean {
+        delete static_cast<WindowBar*>(data);
+        return G_SOURCE_REMOVE;
+      },
+      gone);
+}
+
+void Downloads::act(WindowBar* bar, DownloadBar::Action action) {
+  const auto window = bar->window.lock();
+  switch (action) {
+    case DownloadBar::Action::Cancel: {
+      std::vector<std::unique_ptr<Running>> cancelled;
+      for (auto it = running_.begin(); it != running_.end();)
+        if ((*it)->window.lock() == window) {
+          (*it)->download->cancel();
+          cancelled.push_back(std::move(*it));
+          it = running_.erase(it);
+        } else {
+          ++it;
+        }
+      refresh(window);
+      return;
+    }
+    case DownloadBar::Action::Open:
+      if (workspace_ && !bar->path.empty()) workspace_->openFile(bar->path);
+      return;
+    case DownloadBar::Action::ShowInFolder:
+      if (!bar->path.empty()) showInFolder(bar->path, workspace_);
+      return;
+    case DownloadBar::Action::Retry:
+      if (bar->retry) {
+        Running again = std::move(*bar->retry);
+        bar->retry.reset();
+        bar->failure.clear();
+        start(std::move(again));
+      }
+      return;
+    case DownloadBar::Action::Close:
+      closeBar(bar);
+      return;
+  }
 }
 
 }  // namespace wd

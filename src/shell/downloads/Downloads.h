@@ -3,18 +3,22 @@
 // that owns every download in progress and every save dialog on screen. Two ways in:
 //
 // - downloadWithRequest: an attachment link of a page. A save dialog on the page's window
-//   (transient for it, modal) opens in the folder of the setting "MacGap_destinationDownload"
-//   (else the home folder) with the URL's last path component as the name; when the user
+//   ("Save Attachment", transient for it, modal) opens in the folder of the setting
+//   "MacGap_destinationDownload" (else the desktop's download folder, else the home folder)
+//   with the URL's last path component as the name; when the user
 //   confirms, the chosen folder becomes that setting and the file is downloaded to the chosen
 //   path. Cancelling starts nothing and stores nothing. While a window shows such a dialog,
 //   further attachment links of its page are refused (logged).
 // - downloadFrom: a download to a fixed path, without asking (the page's openInApp); the
 //   caller hears of the finished file.
 //
-// Each download shows its progress in the window it was started for (DownloadBar), and a
-// failure there; failures are logged (info). Every request goes through the "prepare request"
-// hook (the application's cookie store adds its cookies for the URL). Destroying the service
-// cancels what is running (no partial file is left) and closes its dialogs.
+// Each window shows its downloads in one bar (DownloadBar): the running ones, then the last
+// outcome. A file saved where the user chose offers Open (the workspace's default application)
+// and Show in Folder (ShowInFolder); a failure offers Retry, which starts the same download to
+// the same file again; a file opened from the page leaves no outcome. Failures are logged
+// (info). Every request goes through the "prepare request" hook (the application's cookie store
+// adds its cookies for the URL). Destroying the service cancels what is running (no partial
+// file is left) and closes its dialogs.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -22,15 +26,18 @@
 #include <vector>
 
 #include "shell/downloads/AttachmentDownload.h"
+#include "shell/downloads/DownloadBar.h"
 
 namespace wd {
 
 class UserDefaults;
 class WebWindow;
+class Workspace;
 
 class Downloads {
  public:
-  explicit Downloads(UserDefaults& defaults, PrepareRequest prepare = {});
+  explicit Downloads(UserDefaults& defaults, PrepareRequest prepare = {},
+                     std::shared_ptr<Workspace> workspace = nullptr);
   ~Downloads();
   Downloads(const Downloads&) = delete;
   Downloads& operator=(const Downloads&) = delete;
@@ -44,6 +51,13 @@ class Downloads {
   void downloadFrom(const std::string& url, const std::string& destination,
                     std::function<void(const std::string& path)> didFinish,
                     const std::shared_ptr<WebWindow>& window = nullptr);
+
+  // How long a download may receive nothing before it fails (a minute unless changed).
+  void setStallTimeout(unsigned milliseconds) { stallMilliseconds_ = milliseconds; }
+
+  // The folder a save dialog starts in: the remembered one, else the desktop's download
+  // folder, else the home folder (each only when it is a folder).
+  std::string startingFolder() const;
 
   // How many downloads are in progress.
   std::size_t running() const { return running_.size(); }
@@ -61,15 +75,21 @@ class Downloads {
  private:
   struct Running;
   struct SaveChooser;
+  struct WindowBar;
 
-  void start(const std::string& url, const std::string& destination,
-             std::function<void(const std::string& path)> didFinish,
-             const std::shared_ptr<WebWindow>& window);
+  void start(Running from);
   void chosen(SaveChooser* chooser, int response);
-  void remove(const Running* running);
+  void finished(Running* running, const std::optional<std::string>& failure);
+  WindowBar* barOf(const std::shared_ptr<WebWindow>& window, bool create);
+  void refresh(const std::shared_ptr<WebWindow>& window);
+  void closeBar(WindowBar* bar);
+  void act(WindowBar* bar, DownloadBar::Action action);
 
   UserDefaults& defaults_;
   PrepareRequest prepare_;
+  std::shared_ptr<Workspace> workspace_;
+  unsigned stallMilliseconds_ = AttachmentDownload::kStallMilliseconds;
+  std::vector<std::unique_ptr<WindowBar>> bars_;
   std::vector<std::unique_ptr<SaveChooser>> choosers_;
   std::vector<std::unique_ptr<Running>> running_;
 };

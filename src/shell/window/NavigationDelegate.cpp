@@ -85,7 +85,7 @@ NavigationDelegate::NavigationDelegate(const WindowEnvironment& env,
                                       WebKitPolicyDecisionType type, gpointer self) -> gboolean {
                          auto* me = static_cast<NavigationDelegate*>(self);
                          if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
-                           return FALSE;  // the engine's own
+                           return me->decideResponse(WEBKIT_RESPONSE_POLICY_DECISION(decision));
                          WebKitNavigationAction* action =
                              webkit_navigation_policy_decision_get_navigation_action(
                                  WEBKIT_NAVIGATION_POLICY_DECISION(decision));
@@ -101,6 +101,19 @@ NavigationDelegate::NavigationDelegate(const WindowEnvironment& env,
                          return TRUE;
                        }),
                        this));
+  // The engine's downloads are cancelled by the web context (WebContext); those of this view
+  // that are attachment downloads by the navigation rules become the application's own.
+  context_ = WEBKIT_WEB_CONTEXT(g_object_ref(webkit_web_view_get_context(webView_)));
+  downloadHandler_ =
+      g_signal_connect(context_, "download-started",
+                       G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download, gpointer self) {
+                         auto* me = static_cast<NavigationDelegate*>(self);
+                         if (webkit_download_get_web_view(download) != me->webView_) return;
+                         WebKitURIRequest* request = webkit_download_get_request(download);
+                         const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+                         me->engineDownload(uri ? uri : "");
+                       }),
+                       this);
   // HTTP authentication is never answered by the application.
   add(g_signal_connect(
       webView_, "authenticate",
@@ -156,6 +169,9 @@ void NavigationDelegate::detach() {
   for (unsigned long id : handlers_)
     if (g_signal_handler_is_connected(webView_, id)) g_signal_handler_disconnect(webView_, id);
   handlers_.clear();
+  if (downloadHandler_) g_signal_handler_disconnect(context_, downloadHandler_);
+  downloadHandler_ = 0;
+  g_clear_object(&context_);
   *alive_ = nullptr;
   webView_ = nullptr;
 }
@@ -195,6 +211,43 @@ bool NavigationDelegate::decideNavigation(WebKitNavigationAction* action) {
       return false;
   }
   return false;
+}
+
+namespace {
+// Whether the engine would save this answer as a file rather than show it: a type it cannot
+// show, or "Content-Disposition: attachment".
+bool isDownloadAnswer(WebKitResponsePolicyDecision* decision) {
+  if (!webkit_response_policy_decision_is_mime_type_supported(decision)) return true;
+  WebKitURIResponse* response = webkit_response_policy_decision_get_response(decision);
+  SoupMessageHeaders* headers = response ? webkit_uri_response_get_http_headers(response) : nullptr;
+  const char* disposition =
+      headers ? soup_message_headers_get_one(headers, "Content-Disposition") : nullptr;
+  if (!disposition) return false;
+  while (g_ascii_isspace(*disposition)) ++disposition;
+  return g_ascii_strncasecmp(disposition, "attachment", 10) == 0;
+}
+}  // namespace
+
+int NavigationDelegate::decideResponse(WebKitResponsePolicyDecision* decision) {
+  if (!isDownloadAnswer(decision)) return FALSE;  // shown in its frame, as the engine decides
+  WebKitURIRequest* request = webkit_response_policy_decision_get_request(decision);
+  const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+  // Never a download by the engine. An inner frame's answer never leads anywhere; the main
+  // frame's becomes the application's download when its URL is an attachment download.
+  if (webkit_response_policy_decision_is_main_frame_main_resource(decision))
+    engineDownload(uri ? uri : "");
+  else
+    WD_LOG_INFO("An inner frame's file answer is refused: {}", uri ? uri : "");
+  webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
+  return TRUE;
+}
+
+void NavigationDelegate::engineDownload(const std::string& uri) {
+  const char* shown = webView_ ? webkit_web_view_get_uri(webView_) : nullptr;
+  if (navigation::decide(uri, shown ? shown : "") == navigation::Decision::Download)
+    env_.context.downloads().downloadWithRequest(uri, window_.lock());
+  else
+    WD_LOG_INFO("A file answer outside the attachment paths is not saved: {}", uri);
 }
 
 void NavigationDelegate::setUniversalFileAccess(bool on) {

@@ -1,7 +1,9 @@
 #pragma once
 // The web view's navigation and network side for one window: applies the navigation rules
 // (NavigationPolicy) to every frame's navigations and to links that target a new window,
-// starts attachment downloads (a save dialog on the window, then the download),
+// starts attachment downloads (a save dialog on the window, then the download), refuses every
+// answer the engine would save as a file (an inner frame's always; the main frame's, and the
+// engine's own downloads of this view, become attachment downloads when the rules say so),
 // gives universal access from file documents to the application's own page only, adds the
 // request time-out script, refuses HTTP authentication, reports untrusted server certificates
 // to the page ("connectionError", code "-1202") and lets excepted hosts load. The WebKitGTK
@@ -15,6 +17,8 @@
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitNavigationAction WebKitNavigationAction;
 typedef struct _GTlsCertificate GTlsCertificate;
+typedef struct _WebKitResponsePolicyDecision WebKitResponsePolicyDecision;
+typedef struct _WebKitWebContext WebKitWebContext;
 
 namespace wd {
 
@@ -48,6 +52,10 @@ class NavigationDelegate {
 
  private:
   bool decideNavigation(WebKitNavigationAction* action);
+  int decideResponse(WebKitResponsePolicyDecision* decision);
+  // A file answer (or an engine download) of `uri` in this view: the application's attachment
+  // download when the rules make it one, else only logged.
+  void engineDownload(const std::string& uri);
   void tlsFailed(const std::string& url, GTlsCertificate* certificate, bool mainFrame);
   void setUniversalFileAccess(bool on);
 
@@ -55,6 +63,8 @@ class NavigationDelegate {
   std::weak_ptr<WindowController> window_;
   WebKitWebView* webView_;
   std::vector<unsigned long> handlers_;
+  WebKitWebContext* context_ = nullptr;
+  unsigned long downloadHandler_ = 0;
   std::string retried_;  // the main document last loaded again after its host was excepted
   // Shared with resource signal handlers so they can tell that the delegate is gone.
   std::shared_ptr<NavigationDelegate*> alive_;

@@ -4,12 +4,16 @@
 // attachment download. A pure function of the request's URL and the URL the main frame shows;
 // the WebKitGTK glue (WebViewDelegate) only reads the action and applies the answer.
 //
-// The rules, first match wins: "file", "about", "ws", "wss" load in place; a path beginning
-// with "/webmail/api/download/source" loads; a host beginning with the feedback or web-assist
-// host, or a main frame already showing one of them, loads; the attachment paths become a
-// download; anything else is refused, and opened in the browser when the URL has a host and a
-// path (empty counts) that does not end with "/webmail/blank.html".
+// The rules work on the URL as sent. A URL whose path has a dot segment, or a segment that
+// decodes to one or to text holding "/" or "\" (so the server would see other segments than
+// the rules), is refused silently. Then, first match wins: "file", "about", "ws", "wss" load in
+// place; a path beginning with "/webmail/api/download/source" loads; an HTTPS URL of the
+// feedback or web-assist host or of a host below it (ending in "." + that host), or any URL
+// while the main frame shows one of the two hosts over HTTPS, loads; the attachment paths
+// become a download; anything else is refused, and opened in the browser when the URL has a
+// host and a path (empty counts) that does not end with "/webmail/blank.html".
 #include <string>
+#include <string_view>
 
 namespace wd::navigation {
 
@@ -38,8 +42,9 @@ enum class ActionKind { LinkClicked, FormSubmitted, Other };
 Decision decideNewWindow(ActionKind kind);
 
 // The parts of a URL the rules read: the scheme (lower case), the host (lower case, empty when
-// none) and the path as written but percent-decoded (dot segments resolved); `valid` is false for
-// text that does not parse as an absolute URL or whose path holds an escaped NUL.
+// none) and the path as written, each segment percent-decoded; `valid` is false (and every part
+// empty) for text that does not parse as an absolute URL, and for a path with a dot segment, a
+// broken escape or a segment that decodes to ".", "..", or text with "/", "\" or NUL.
 struct UrlParts {
   bool valid = false;
   std::string scheme;
@@ -47,5 +52,8 @@ struct UrlParts {
   std::string path;
 };
 UrlParts parseUrl(const std::string& url);
+
+// Whether `host` is `site` or a host below it ("a." + site), compared as given (lower case).
+bool isSiteHost(const std::string& host, std::string_view site);
 
 }  // namespace wd::navigation

@@ -85,6 +85,29 @@ std::string WebContext::userAgentApplicationName() {
   return "TovikWendrelDesktop/" + Bundle::main().version();
 }
 
+namespace {
+// The engine never saves a file by itself: each of its downloads (an attachment answer, a link
+// with "download", from any frame or view) is cancelled before it has a destination. A web
+// window hands the ones that are attachment downloads to the application's own
+// (NavigationDelegate, connected after this handler).
+void refuseEngineDownloads(WebKitWebContext* context) {
+  g_signal_connect(context, "download-started",
+                   G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* download) {
+                     g_signal_connect(download, "decide-destination",
+                                      G_CALLBACK(+[](WebKitDownload* d, gchar*) -> gboolean {
+                                        webkit_download_cancel(d);
+                                        return TRUE;  // no destination is ever set
+                                      }),
+                                      nullptr);
+                     WebKitURIRequest* request = webkit_download_get_request(download);
+                     const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+                     WD_LOG_INFO("The engine's own download of {} is cancelled", uri ? uri : "");
+                     webkit_download_cancel(download);
+                   }),
+                   nullptr);
+}
+}  // namespace
+
 WebKitWebContext* WebContext::context() {
   if (context_) return context_;
   std::error_code ec;
@@ -100,6 +123,7 @@ WebKitWebContext* WebContext::context() {
   webkit_cookie_manager_set_accept_policy(cookies, WEBKIT_COOKIE_POLICY_ACCEPT_ALWAYS);
   cookies_ = std::make_unique<EngineCookies>(context_, cookieStore_);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
+  refuseEngineDownloads(context_);
   setUpSandbox(context_, *sandbox_);
   setUpSpelling(context_, defaults_);
   // MacGap goes only into the application's own page and the configured server's pages.

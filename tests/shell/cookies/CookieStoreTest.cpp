@@ -118,6 +118,44 @@ TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndName) {
   EXPECT_TRUE(store.domainGlobalCookies().empty());
 }
 
+TEST(CookieStore, LimitsPerCookiePerDomainAndPerStore) {
+  using Store = BSHTTPCookieStorage;
+  BSHTTPCookieStorage store;
+  const std::string big(Store::kMaxCookieBytes - 1, 'v');
+  struct Case {
+    Cookie cookie;
+    bool stored;
+  } cases[] = {
+      {cookie("a.example", "/", "n", big), true},    // name and value together at the limit
+      {cookie("a.example", "/", "nn", big), false},  // one byte over
+  };
+  for (const auto& c : cases) {
+    store.setCookie(c.cookie);
+    const auto& paths = store.subdomainCookies().at("a.example");
+    EXPECT_EQ(paths.at("/").count(c.cookie.name), c.stored ? 1u : 0u) << c.cookie.name;
+  }
+  // A domain key holds at most its limit, over all paths; replacing a stored cookie still works
+  // when it is full, and other domains are not affected.
+  store.reset();
+  for (std::size_t i = 0; i < Store::kMaxCookiesPerDomain + 5; ++i)
+    store.setCookie(cookie("mail.example", "/p" + std::to_string(i % 3), "c" + std::to_string(i)));
+  store.setCookie(cookie("mail.example", "/p0", "c0", "new"));
+  store.setCookie(cookie(".example", "/", "d"));
+  std::size_t held = 0;
+  for (const auto& [path, names] : store.subdomainCookies().at("mail.example"))
+    held += names.size();
+  EXPECT_EQ(held, Store::kMaxCookiesPerDomain);
+  EXPECT_EQ(store.subdomainCookies().at("mail.example").at("/p0").at("c0").value, "new");
+  std::size_t onP1 = 1;  // the domain cookie, and the first ones stored under /p1
+  for (std::size_t i = 0; i < Store::kMaxCookiesPerDomain; ++i) onP1 += i % 3 == 1;
+  EXPECT_EQ(store.cookiesForURL("https://mail.example/p1").size(), onP1);
+  // The whole store holds at most its limit; a refused cookie leaves no empty domain entry.
+  store.reset();
+  for (std::size_t i = 0; i <= Store::kMaxCookies; ++i)
+    store.setCookie(cookie("h" + std::to_string(i) + ".example", "/", "c"));
+  EXPECT_EQ(store.subdomainCookies().size(), Store::kMaxCookies);
+}
+
 TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
   struct Row {
     std::string field, url;
@@ -198,6 +236,20 @@ TEST(CookieStore, RequestsAndResponsesOfLibsoup) {
   store.handleCookiesInRequest(request);
   EXPECT_STREQ(soup_message_headers_get_one(sent, "Cookie"), "sid=1; pref=dark");
   g_object_unref(request);
+
+  // A Secure cookie goes over HTTPS only; over plain HTTP the others still go.
+  store.setCookie(Cookie{
+      .name = "sec", .value = "s", .domain = "mail.example.com", .path = "/", .secure = true});
+  for (const auto& [url, header] :
+       {std::pair{"https://mail.example.com/webmail/x", "sec=s; sid=1; pref=dark"},
+        std::pair{"http://mail.example.com/webmail/x", "sid=1; pref=dark"}}) {
+    request = soup_message_new("GET", url);
+    store.handleCookiesInRequest(request);
+    EXPECT_STREQ(soup_message_headers_get_one(soup_message_get_request_headers(request), "Cookie"),
+                 header)
+        << url;
+    g_object_unref(request);
+  }
 
   // No cookies for the URL: the request's own Cookie header stays.
   request = soup_message_new("GET", "https://other.org/");

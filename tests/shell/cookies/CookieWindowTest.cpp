@@ -61,7 +61,7 @@ class CookieWindow : public ::testing::Test {
     server->route("/webmail/api/login",
                   {.body = "in",
                    .setCookies = {"sid=s1; Path=/", "team=t1; Domain=wendrel.test; Path=/web",
-                                  "sid=jar; Path=/webmail/socket"}});
+                                  "sid=jar; Path=/webmail/socket", "sec=x1; Path=/; Secure"}});
     server->route("/webmail/api/echo", {.echoCookie = true});
     server->webSocket("/webmail/socket");
     proxy = std::make_unique<TunnelProxy>(server->port());
@@ -145,7 +145,7 @@ class CookieWindow : public ::testing::Test {
   void logIn() {
     ASSERT_EQ(ask("get('" + url("https", "/webmail/api/login") + "');", "xhr "), "200 in");
     auto& store = app->web.cookies().store();
-    ASSERT_TRUE(waitFor([&] { return store.cookiesForURL(socketURL()).size() == 3; }));
+    ASSERT_TRUE(waitFor([&] { return store.cookiesForURL(socketURL()).size() == 4; }));
   }
   std::string socketURL() const { return url("wss", "/webmail/socket"); }
 
@@ -168,9 +168,9 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndThePageSendsTheJarsCookies) {
   // The page's own requests carry the engine's cookies by the engine's rules: the domain
   // cookie of path /web is not sent to /webmail/..., though the store would send it.
   const std::string echo = url("https", "/webmail/api/echo");
-  EXPECT_EQ(entries(ask("get('" + echo + "');", "xhr 200 ")), entries("sid=s1"));
+  EXPECT_EQ(entries(ask("get('" + echo + "');", "xhr 200 ")), entries("sid=s1; sec=x1"));
   EXPECT_EQ(entries(BSHTTPCookieStorage::cookieHeader(store.cookiesForURL(echo))),
-            entries("sid=s1; team=t1"));
+            entries("sid=s1; team=t1; sec=x1"));
 }
 
 TEST_F(CookieWindow, PreWebSocketHandsTheStoresCookiesToTheHandshakeFor2Seconds) {
@@ -178,14 +178,15 @@ TEST_F(CookieWindow, PreWebSocketHandsTheStoresCookiesToTheHandshakeFor2Seconds)
   // A first handshake without the hand-over carries the jar's cookies (and warms the engine's
   // WebSocket path, so the next handshake is well within the 2 s).
   EXPECT_EQ(entries(ask("socket('" + socketURL() + "', false);", "ws ")),
-            entries("sid=jar; sid=s1"));
+            entries("sid=jar; sid=s1; sec=x1"));
   const auto before = jar();
   ASSERT_EQ(before.count("sid=jar mail.wendrel.test /webmail/socket"), 1u);
 
-  // The store's cookies for the socket (sid=s1 of path "/" first, team=t1 of the domain) go
-  // into the jar for the socket's host and path, replacing sid=jar there.
+  // The store's cookies for the socket go with the handshake, each name once: sid=s1 and
+  // sec=x1 as the jar holds them already (sid=jar of the socket's path is out for the
+  // hand-over), team=t1 of the domain put into the jar for the socket's host and path.
   EXPECT_EQ(entries(ask("socket('" + socketURL() + "', true);", "ws ")),
-            entries("sid=s1; team=t1; sid=s1"));
+            entries("sid=s1; team=t1; sec=x1"));
   EXPECT_EQ(server->webSocketCookies().size(), 2u);
 
   // The window goes; 2 s after the hand-over the jar holds what it held before, and the store
@@ -195,7 +196,18 @@ TEST_F(CookieWindow, PreWebSocketHandsTheStoresCookiesToTheHandshakeFor2Seconds)
   EXPECT_TRUE(waitFor([&] { return jar() == before; }));
   const auto& store = app->web.cookies().store();
   EXPECT_EQ(store.subdomainCookies().at(kHost).at("/webmail/socket").at("sid").value, "jar");
-  EXPECT_EQ(store.cookiesForURL(socketURL()).size(), 3u);
+  EXPECT_EQ(store.cookiesForURL(socketURL()).size(), 4u);
+
+  // A plain ws:// hand-over never puts a Secure cookie into the jar for the handshake.
+  app->web.cookies().injectCookiesForWebSocket(url("ws", "/webmail/plain"));
+  const std::string plainTeam = std::string("team=t1 ") + kHost + " /webmail/plain";
+  ASSERT_TRUE(waitFor([&] { return jar().count(plainTeam) == 1; }));
+  for (const auto& entry : jar())
+    if (entry.find("/webmail/plain") != std::string::npos) {
+      EXPECT_EQ(entry, plainTeam);
+    }
+  EXPECT_TRUE(waitFor([&] { return app->web.cookies().pendingHandovers() == 0; }));
+  EXPECT_TRUE(waitFor([&] { return jar() == before; }));
 
   // A URL without cookies in the store, or one that does not parse, hands nothing over.
   app->web.cookies().injectCookiesForWebSocket("wss://other.wendrel.test/");

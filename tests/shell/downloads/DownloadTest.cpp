@@ -1,12 +1,20 @@
 // Attachment downloads against the loopback HTTPS server: what reaches the destination (the
 // whole body, under the chosen name, replacing an older file only when complete), what a failed
 // or cancelled download leaves (the old file, no temporary file), the request's cookies and
-// certificate exception, and MacGap.DesktopCommand.openInApp from real JavaScript opening the
-// downloaded file through the workspace double.
+// certificate exception, stalls and full disks (a small tmpfs: the test process enters a user
+// and mount namespace of its own at start), Secure cookies across an https -> http redirect,
+// and MacGap.DesktopCommand.openInApp from real JavaScript opening the downloaded file through
+// the workspace double.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -16,6 +24,7 @@
 #include "shell/PageServer.h"
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
+#include "shell/cookies/BSHTTPCookieStorage.h"
 #include "shell/downloads/AttachmentDownload.h"
 #include "shell/downloads/Downloads.h"
 
@@ -23,6 +32,46 @@ namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+// Before main, while the process has one thread: a mount namespace of its own (for another user
+// than root inside a user namespace that maps the user to itself), where the tests may mount a
+// small tmpfs. Empty, or why not.
+std::string enterMountNamespace() {
+  const uid_t uid = ::getuid();
+  const gid_t gid = ::getgid();
+  if (uid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0) return std::string("unshare: ") + std::strerror(errno);
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+      return std::string("mount --make-rprivate: ") + std::strerror(errno);
+    return {};
+  }
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
+    return std::string("unshare: ") + std::strerror(errno);
+  auto write = [](const char* file, const std::string& text) {
+    const int fd = ::open(file, O_WRONLY | O_CLOEXEC);
+    const bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == ssize_t(text.size());
+    if (fd >= 0) ::close(fd);
+    return ok;
+  };
+  if (!write("/proc/self/setgroups", "deny") ||
+      !write("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
+      !write("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))
+    return "the namespace's identity maps cannot be written";
+  if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    return std::string("mount --make-rprivate: ") + std::strerror(errno);
+  return {};
+}
+const std::string kNoMountNamespace = enterMountNamespace();
+
+// Mounts a tmpfs of `kib` KiB on `dir`; false (and why) when it cannot.
+std::string mountSmallDisk(const fs::path& dir, int kib) {
+  if (!kNoMountNamespace.empty()) return kNoMountNamespace;
+  fs::create_directories(dir);
+  const std::string options = "size=" + std::to_string(kib) + "k,mode=0700";
+  if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)
+    return std::string("mount tmpfs: ") + std::strerror(errno);
+  return {};
+}
 
 std::string readFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -64,8 +113,9 @@ class Download : public ::testing::Test {
   }
   void TearDown() override { CertificateExceptions::shared().clear(); }
 
+  const std::string kAttachmentPath = "/webmail/api/download/attachment/";
   std::string url(const std::string& name) {
-    return server->url("127.0.0.1", "/webmail/api/download/attachment/" + name);
+    return server->url("127.0.0.1", kAttachmentPath + name);
   }
 
   // One download to completion: no failure (nullopt) or the reason.
@@ -73,7 +123,8 @@ class Download : public ::testing::Test {
     std::optional<std::string> failure;
     std::vector<std::pair<std::int64_t, std::int64_t>> progress;
   };
-  Outcome download(const std::string& from, const fs::path& to, PrepareRequest prepare = {}) {
+  Outcome download(const std::string& from, const fs::path& to, PrepareRequest prepare = {},
+                   unsigned stallMilliseconds = AttachmentDownload::kStallMilliseconds) {
     Outcome outcome;
     bool done = false;
     auto job = AttachmentDownload::start(
@@ -83,7 +134,8 @@ class Download : public ::testing::Test {
              [&](const std::optional<std::string>& failure) {
                outcome.failure = failure;
                done = true;
-             }});
+             }},
+        stallMilliseconds);
     EXPECT_TRUE(waitFor([&] { return done; })) << from;
     return outcome;
   }
@@ -168,6 +220,69 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   ASSERT_TRUE(waitFor([&] { return listing(dir).size() == 3; }));  // its temporary file
   job.reset();
   EXPECT_EQ(listing(dir), (std::vector<std::string>{"folder", "kept.txt"}));
+}
+
+TEST_F(Download, StallsAndFullDisksFailWithTheirReasonAndLeaveNoFile) {
+  const fs::path small = dir / "small";
+  const std::string why = mountSmallDisk(small, 1024);
+  if (!why.empty()) GTEST_SKIP() << "no small disk: " << why;
+  server->route(kAttachmentPath + "stalled", {.body = large, .dropAfter = 1000, .holdOpen = true});
+  server->route(kAttachmentPath + "endless",
+                {.body = large, .dropAfter = large.size(), .unannounced = true});
+  struct Case {
+    const char* name;
+    fs::path folder;
+    const char* reason;
+  } cases[] = {
+      {"stalled", dir, "stopped sending"},
+      {"large", small, "free space"},    // its announced length does not fit
+      {"endless", small, "free space"},  // no length: stopped while writing
+      {"1", small, nullptr},             // a small file still fits
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto before = listing(c.folder);
+    const Outcome outcome = download(url(c.name), c.folder / "file.bin", addSessionCookie, 300);
+    if (!c.reason) {
+      EXPECT_FALSE(outcome.failure);
+      fs::remove(c.folder / "file.bin");
+      continue;
+    }
+    ASSERT_TRUE(outcome.failure);
+    EXPECT_NE(outcome.failure->find(c.reason), std::string::npos) << *outcome.failure;
+    EXPECT_EQ(listing(c.folder), before);
+  }
+  EXPECT_EQ(AttachmentDownload::stallReason(60000),
+            "the server stopped sending: nothing arrived for a minute");
+}
+
+TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
+  BSHTTPCookieStorage store;
+  store.setCookie(
+      {.name = "session", .value = "S1", .domain = "127.0.0.1", .path = "/", .secure = true});
+  store.setCookie({.name = "dom", .value = "D1", .domain = "127.0.0.1", .path = "/"});
+  const std::string plain = kAttachmentPath + "plain";
+  server->route(plain, {.body = "plain body"});
+  server->route(kAttachmentPath + "to-http", {.redirect = server->plainUrl("127.0.0.1", plain)});
+  server->route(kAttachmentPath + "to-https", {.redirect = server->url("127.0.0.1", plain)});
+  const auto prepare = [&](SoupMessage* m) { store.handleCookiesInRequest(m); };
+  struct Case {
+    std::string from;
+    std::vector<std::pair<std::string, std::string>> seen;  // path and Cookie header, in order
+  } cases[] = {
+      {url("to-http"), {{kAttachmentPath + "to-http", "dom=D1; session=S1"}, {plain, "dom=D1"}}},
+      {server->plainUrl("127.0.0.1", kAttachmentPath + "to-https"),
+       {{kAttachmentPath + "to-https", "dom=D1"}, {plain, "dom=D1; session=S1"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.from);
+    const std::size_t first = server->requestCookies().size();
+    EXPECT_FALSE(download(c.from, dir / "r.bin", prepare).failure);
+    std::vector<std::pair<std::string, std::string>> seen;
+    for (std::size_t i = first; i < server->requestCookies().size(); ++i)
+      seen.emplace_back(server->requestCookies()[i].path, server->requestCookies()[i].cookie);
+    EXPECT_EQ(seen, c.seen);
+  }
 }
 
 TEST_F(Download, ProposedNamesAreOneSafeFileName) {

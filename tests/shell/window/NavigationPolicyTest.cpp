@@ -36,8 +36,18 @@ TEST(NavigationPolicy, RulesInOrder) {
       {"message source", "https://mail.example.com/webmail/api/download/source?id=3", kPage,
        Decision::Use},
       {"feedback host", kFeedback + "/form", kPage, Decision::Use},
+      // The sites over HTTPS, their own host or one below it; a host that merely begins or ends
+      // with the site's name is any other host.
+      {"host below the feedback host", "https://eu.feedback.wendrel.com/x", kPage, Decision::Use},
       {"host beginning with the feedback host", kFeedback + ".evil.example/x", kPage,
-       Decision::Use},
+       Decision::OpenExternal},
+      {"host ending in the feedback host", "https://evilfeedback.wendrel.com/x", kPage,
+       Decision::OpenExternal},
+      {"feedback host over http", "http://feedback.wendrel.com/x", kPage, Decision::OpenExternal},
+      {"look-alike over http", "http://feedback.wendrel.com.example.test/x", kPage,
+       Decision::OpenExternal},
+      {"link inside a plain http feedback page", "https://elsewhere.example/x",
+       "http://feedback.wendrel.com/", Decision::OpenExternal},
       {"any link inside a feedback page", "https://elsewhere.example/x", kFeedback + "/form",
        Decision::Use},
       {"web-assist host", kAssist + "/session/1", kPage, Decision::Use},
@@ -50,6 +60,28 @@ TEST(NavigationPolicy, RulesInOrder) {
       {"escaped source path", "https://mail.example.com/webmail/api/download/%73ource", kPage,
        Decision::Use},
       {"escaped NUL", "https://mail.example.com/a%00b", kPage, Decision::Ignore},
+      // Decided on the segments as sent: an escaped "/" or dot segment never makes or removes a
+      // segment, and such a URL is refused (neither loaded nor opened).
+      {"escaped slashes out of an attachment",
+       "https://mail.example.com/webmail/api/download/attachment/7/..%2F..%2Fsource%2Fevil.html",
+       kPage, Decision::Ignore},
+      {"escaped dot segments", "https://m.example/webmail/api/download/attachment/%2e%2e/x", kPage,
+       Decision::Ignore},
+      {"dot segment as sent", "https://m.example/webmail/api/download/attachment/../source/x",
+       kPage, Decision::Ignore},
+      {"single dot segment", "https://m.example/webmail/./api/download/source", kPage,
+       Decision::Ignore},
+      {"escaped backslash", "https://m.example/webmail/api/download/source%5C..%5Cx", kPage,
+       Decision::Ignore},
+      {"broken escape", "https://m.example/webmail/api/download/source/%zz", kPage,
+       Decision::Ignore},
+      {"escaped slash inside the source path", "https://m.example/webmail/api/download/source%2Fx",
+       kPage, Decision::Ignore},
+      {"dots inside a name stay a name",
+       "https://m.example/webmail/api/download/attachment/7/a..b%20c.pdf", kPage,
+       Decision::Download},
+      {"escaped dot inside a name", "https://m.example/webmail/api/download/attachment/7/%2e.txt",
+       kPage, Decision::Download},
       {"attachment", "https://mail.example.com/webmail/api/download/attachment/7/a.pdf", kPage,
        Decision::Download},
       {"json-rpc download", "https://mail.example.com/webmail/api/jsonrpc/download?x=1", kPage,
@@ -76,12 +108,13 @@ TEST(NavigationPolicy, RulesInOrder) {
 }
 
 TEST(NavigationPolicy, UrlPartsLowerCaseTheHostAndDecodeThePath) {
-  auto parts = navigation::parseUrl("HTTPS://Mail.Example.com:8443/a%20b/./c?q#f");
+  auto parts = navigation::parseUrl("HTTPS://Mail.Example.com:8443/a%20b/%63/?q#f");
   ASSERT_TRUE(parts.valid);
   EXPECT_EQ(parts.scheme, "https");
   EXPECT_EQ(parts.host, "mail.example.com");
-  EXPECT_EQ(parts.path, "/a b/c");
+  EXPECT_EQ(parts.path, "/a b/c/");
   EXPECT_FALSE(navigation::parseUrl("no scheme").valid);
+  EXPECT_FALSE(navigation::parseUrl("https://h/a/%2E%2E/b").valid);
 }
 
 TEST(NavigationPolicy, NewWindowsFromLinksAndFormsGoToTheBrowser) {

@@ -9,6 +9,7 @@
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -242,12 +243,54 @@ std::string infoBarText(GtkWindow* window, GtkMessageType type) {
   return text;
 }
 
+// The window's download bars.
+std::vector<GtkInfoBar*> infoBars(GtkWindow* window) {
+  std::vector<GtkInfoBar*> bars;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(window))));
+  for (GList* l = children; l; l = l->next)
+    if (GTK_IS_INFO_BAR(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+      bars.push_back(GTK_INFO_BAR(l->data));
+  g_list_free(children);
+  return bars;
+}
+
+// The accessible names of the bar's visible buttons (sorted), and presses the one named `press`.
+std::vector<std::string> barButtons(GtkWindow* window, const std::string& press = {}) {
+  std::vector<std::string> names;
+  GtkWidget* pressed = nullptr;
+  for (GtkInfoBar* bar : infoBars(window)) {
+    GList* buttons = gtk_container_get_children(GTK_CONTAINER(gtk_info_bar_get_action_area(bar)));
+    for (GList* l = buttons; l; l = l->next) {
+      if (!gtk_widget_get_visible(GTK_WIDGET(l->data))) continue;
+      const char* name = atk_object_get_name(gtk_widget_get_accessible(GTK_WIDGET(l->data)));
+      names.emplace_back(name ? name : "");
+      if (name && name == press) pressed = GTK_WIDGET(l->data);
+    }
+    g_list_free(buttons);
+  }
+  if (pressed) gtk_button_clicked(GTK_BUTTON(pressed));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Makes ~/Downloads the desktop's download folder (the user-dirs file) and answers it.
+fs::path useDownloadsFolder() {
+  const fs::path home = fs::canonical(std::getenv("HOME")), downloads = home / "Downloads";
+  fs::create_directories(downloads);
+  writeFile(fs::path(g_get_user_config_dir()) / "user-dirs.dirs",
+            "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n");
+  g_reload_user_special_dirs_cache();
+  return downloads;
+}
+
 TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
   server->route(kAttachment + "9/report.pdf", {.body = "attachment body", .filename = "other.pdf"});
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "localhost");
   UserDefaults::standard().removeObjectForKey(Settings::kDestinationDownload);
   const fs::path home = fs::canonical(std::getenv("HOME")), saved = home / "saved";
+  fs::remove_all(saved);
   fs::create_directories(saved);
+  const fs::path downloads = useDownloadsFolder();
   open(webclient::fileURL("public/index.html"), "loaded");
   struct Step {
     const char* link;
@@ -256,9 +299,9 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
     bool accept;
   };
   const Step steps[] = {
-      {"attachment", home, "report.pdf", true},    // saved into "saved"
-      {"attachment", saved, "report.pdf", false},  // cancelled: nothing changes
-      {"missing", saved, "gone.pdf", true},        // the failure shows in the window
+      {"attachment", downloads, "report.pdf", true},  // saved into "saved"
+      {"attachment", saved, "report.pdf", false},     // cancelled: nothing changes
+      {"missing", saved, "gone.pdf", true},           // the failure shows in the window
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.link);
@@ -267,6 +310,7 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
     GtkFileChooserDialog* d = shownChooser();
     auto* fc = GTK_FILE_CHOOSER(d);
     EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(d)), window->gtkWindow());
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d)), "Save Attachment");
     EXPECT_TRUE(waitFor([&] { return currentFolder(fc) == step.opensIn.string(); }))
         << currentFolder(fc);
     gchar* name = gtk_file_chooser_get_current_name(fc);
@@ -285,12 +329,37 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
       gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_ACCEPT);
       waitFor([] { return shownChooser() == nullptr; }, 3);
     }
+    if (step.link != std::string("attachment")) continue;
+    // A saved file offers Open and Show in Folder (no file manager on the test bus: the folder
+    // opens with its default application).
+    GtkWindow* w = window->gtkWindow();
+    ASSERT_TRUE(waitFor([&] {
+      return infoBarText(w, GTK_MESSAGE_INFO) == "\u201creport.pdf\u201d is downloaded";
+    })) << infoBarText(w, GTK_MESSAGE_INFO);
+    EXPECT_EQ(barButtons(w, "Open"), (std::vector<std::string>{"Close", "Open", "Show in Folder"}));
+    barButtons(w, "Show in Folder");
+    EXPECT_TRUE(waitFor([&] { return app->workspace.files.size() == 2; }));
+    EXPECT_EQ(app->workspace.files,
+              (std::vector<std::string>{(saved / "report.pdf").string(), saved.string()}));
   }
-  EXPECT_TRUE(
-      waitFor([&] { return !infoBarText(window->gtkWindow(), GTK_MESSAGE_ERROR).empty(); }));
-  EXPECT_NE(infoBarText(window->gtkWindow(), GTK_MESSAGE_ERROR).find("404"), std::string::npos);
+  // The failure replaces the last outcome in the window's one bar: the reason once, Retry.
+  GtkWindow* w = window->gtkWindow();
+  EXPECT_TRUE(waitFor([&] { return !infoBarText(w, GTK_MESSAGE_ERROR).empty(); }));
+  EXPECT_EQ(infoBarText(w, GTK_MESSAGE_ERROR),
+            "\u201cgone.pdf\u201d could not be downloaded: the server answered 404 Not Found");
+  EXPECT_EQ(infoBars(w).size(), 1u);
+  // Retry fetches the same file to the same place; the bar then says it is saved.
+  server->route(kAttachment + "10/gone.pdf", {.body = "back"});
+  EXPECT_EQ(barButtons(w, "Retry"), (std::vector<std::string>{"Close", "Retry"}));
+  EXPECT_TRUE(waitFor(
+      [&] { return infoBarText(w, GTK_MESSAGE_INFO) == "\u201cgone.pdf\u201d is downloaded"; }));
+  EXPECT_EQ(infoBars(w).size(), 1u);
+  barButtons(w, "Close");
+  EXPECT_TRUE(waitFor([&] { return infoBars(w).empty(); }));
+  fs::remove(saved / "gone.pdf");
   // Written to the chosen path (not the server's suggested name), the folder remembered, the
-  // page left as it was and nothing handed to the browser.
+  // page left as it was and nothing handed to the browser. The folder remembered wins over the
+  // desktop's download folder.
   std::ifstream in(saved / "report.pdf");
   std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(body, "attachment body");
@@ -300,6 +369,77 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
   EXPECT_EQ(UserDefaults::standard().stringForKey(Settings::kDestinationDownload), saved.string());
   EXPECT_EQ(title(), "loaded mapped");
   EXPECT_TRUE(app->workspace.opened.empty());
+}
+
+// A mail server the user trusts, serving what a stranger's message points at: the engine never
+// saves a file by itself, an escaped segment never replaces the page, and a host that only
+// begins with the feedback host goes to the browser.
+TEST_F(Navigation, StrangersMailChangesNoFileAndNeverReplacesThePage) {
+  const fs::path downloads = useDownloadsFolder();
+  writeFile(downloads / "notes.txt", "the user's notes");
+  const std::string source = "/webmail/api/download/source/";
+  server->route(source + "notes.txt", {.body = "the sender's notes", .filename = "notes.txt"});
+  server->route(source + "profile", {.contentType = "application/octet-stream", .body = "x"});
+  server->route(source + "evil.html", {.contentType = "text/html", .body = "<title>evil</title>"});
+  open(webclient::fileURL("public/index.html"), "loaded");
+  const std::string notes = server->url("localhost", source + "notes.txt");
+  const std::string profile = server->url("localhost", source + "profile");
+  const std::string escaped =
+      server->url("localhost", kAttachment + "7/..%2F..%2Fsource%2Fevil.html");
+  const std::string lookAlike = "http://feedback.wendrel.com.example.test/x";
+  const auto frame = [](const std::string& url) {
+    return "var f = document.createElement('iframe'); f.src = '" + url +
+           "'; document.body.appendChild(f);";
+  };
+  struct Case {
+    const char* what;
+    std::string script;
+    std::string requested;  // the path the server sees, empty: none
+    std::vector<std::string> opened;
+  } cases[] = {
+      {"a frame answered with an attachment", frame(notes), source + "notes.txt", {}},
+      {"a frame of a type the engine cannot show", frame(profile), source + "profile", {}},
+      {"the page answered with an attachment",
+       "location.href = '" + notes + "';",
+       source + "notes.txt",
+       {}},
+      {"a download link",
+       "var a = document.createElement('a'); a.href = '" + profile +
+           "'; a.download = 'profile'; document.body.appendChild(a); a.click();",
+       "",
+       {}},  // cancelled before or after its request
+      {"escaped segments out of an attachment path", "location.href = '" + escaped + "';", "", {}},
+      {"a host that begins with the feedback host",
+       "location.href = '" + lookAlike + "';",
+       "",
+       {lookAlike}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::size_t before = server->requests().size();
+    app->workspace.opened.clear();
+    run(c.script);
+    if (!c.requested.empty()) {
+      EXPECT_TRUE(waitFor([&] {
+        return std::find(server->requests().begin() + before, server->requests().end(),
+                         c.requested) != server->requests().end();
+      }));
+    }
+    waitFor([] { return false; }, 1);  // what the engine would do with the answer happens now
+    EXPECT_EQ(title(), "loaded mapped");
+    EXPECT_EQ(app->workspace.opened, c.opened);
+    EXPECT_EQ(shownChooser(), nullptr);
+  }
+  // Nothing written: the user's file as it was, no new file in the download folder or home.
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(downloads))
+    names.push_back(entry.path().filename());
+  EXPECT_EQ(names, std::vector<std::string>{"notes.txt"});
+  std::ifstream in(downloads / "notes.txt");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's notes");
+  EXPECT_FALSE(fs::exists(fs::path(std::getenv("HOME")) / "profile"));
+  EXPECT_FALSE(fs::exists(fs::path(std::getenv("HOME")) / "notes.txt"));
+  for (const auto& path : server->requests()) EXPECT_EQ(path.find("evil"), std::string::npos);
 }
 
 }  // namespace
