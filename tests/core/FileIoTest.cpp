@@ -1,6 +1,7 @@
 // Tests of the two file primitives every reader and writer of the application goes through:
 // readRegularFile (special files refused without blocking, size caps) and writeFileAtomically
 // (links followed, permissions kept, failures leave the old file and no temporary behind).
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -154,6 +155,43 @@ TEST_F(FileIo, FailedWriteChangesNothing) {
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
   EXPECT_EQ(names(dir_), before);
   EXPECT_FALSE(fs::exists(dir_ / "missing-folder"));
+}
+
+// Start-up's clean-up takes only old temporaries named as the writer names them, in the folder
+// itself: a recent one (a writer may still be busy), other names, folders and links stay.
+TEST_F(FileIo, LeftoverTemporariesAreRemovedOnlyWhenOldAndNamedSo) {
+  const struct {
+    const char* name;
+    bool old;
+    bool removed;
+  } cases[] = {
+      {"settings.plist.tmp-a1B2c3", true, true},
+      {"MacGapWindow.json.tmp-XyZ123", true, true},
+      {"settings.plist.tmp-a1B2c4", false, false},  // recent
+      {"settings.plist", true, false},
+      {"notes.tmp-ab", true, false},
+      {".tmp-abcdef", true, false},
+      {"a.tmp-abcdef.bak", true, false},
+  };
+  const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  for (const auto& c : cases) {
+    writeFile(dir_ / c.name, "x");
+    if (c.old) {
+      ASSERT_EQ(::utimensat(AT_FDCWD, (dir_ / c.name).c_str(), old, 0), 0);
+    }
+  }
+  fs::create_directory(dir_ / "dir.tmp-abcdef");
+  fs::create_directory(dir_ / "sub");
+  writeFile(dir_ / "sub" / "x.tmp-abcdef", "x");
+  ASSERT_EQ(::utimensat(AT_FDCWD, (dir_ / "sub" / "x.tmp-abcdef").c_str(), old, 0), 0);
+  fs::create_symlink(dir_ / "settings.plist", dir_ / "link.tmp-abcdef");
+
+  EXPECT_EQ(wd::removeLeftoverTemporaries(dir_), 2u);
+  for (const auto& c : cases) EXPECT_EQ(fs::exists(dir_ / c.name), !c.removed) << c.name;
+  EXPECT_TRUE(fs::exists(dir_ / "dir.tmp-abcdef"));
+  EXPECT_TRUE(fs::exists(dir_ / "sub" / "x.tmp-abcdef"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link.tmp-abcdef"));
+  EXPECT_EQ(wd::removeLeftoverTemporaries(dir_ / "missing"), 0u);
 }
 
 TEST_F(FileIo, FullDiskLeavesTheOldFileAndNoTemporary) {

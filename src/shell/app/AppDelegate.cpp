@@ -148,6 +148,11 @@ void AppDelegate::unregisterChildController(const WebWindow* controller) {
 }
 
 std::shared_ptr<WebWindow> AppDelegate::newWindowWithRequest(const std::string& url) {
+  if (!mayOpenChildWindow()) {
+    WD_LOG_INFO("No window opened for a request: {} secondary windows are open already",
+                childWindowControllers_.size());
+    return nullptr;
+  }
   auto controller = windows_.makeWindow(url, *this);
   if (!controller) return nullptr;
   registerChildController(controller);

@@ -75,6 +75,9 @@ class AppDelegate : public WindowHost {
   // Window registry (WindowHost).
   void showMainWindow(bool withSender);
   bool isMainWindow(const WebWindow* controller) const override;
+  bool mayOpenChildWindow() const override {
+    return childWindowControllers_.size() < kMaxChildWindows;
+  }
   void registerChildController(std::shared_ptr<WebWindow> controller) override;
   void windowDidClose(const WebWindow* controller) override;
   void unregisterChildController(const WebWindow* controller);

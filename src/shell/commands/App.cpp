@@ -191,9 +191,46 @@ void App::notify(std::optional<bridge::Dictionary> options) {
 }
 
 bool App::isValidUserAgent(const std::string& agent) {
-  if (agent.empty()) return false;
-  for (unsigned char c : agent)
-    if ((c < 0x20 && c != '\t') || c >= 0x7f) return false;
+  // The header's grammar, which the engine checks too (it refuses other values with a
+  // critical): product *( RWS ( product / comment ) ), product = token ["/" token],
+  // comment = "(" *( ctext / quoted-pair / comment ) ")", ASCII only.
+  static constexpr std::string_view kTokenMarks = "!#$%&'*+-.^_`|~";
+  auto tchar = [](char c) {
+    return g_ascii_isalnum(c) || kTokenMarks.find(c) != std::string_view::npos;
+  };
+  auto space = [](char c) { return c == ' ' || c == '\t'; };
+  std::size_t i = 0;
+  const std::size_t n = agent.size();
+  auto token = [&] {
+    const std::size_t start = i;
+    while (i < n && tchar(agent[i])) ++i;
+    return i > start;
+  };
+  auto product = [&] { return token() && (i == n || agent[i] != '/' || (++i, token())); };
+  auto comment = [&] {
+    int depth = 0;
+    do {
+      const char c = agent[i++];
+      if (c == '(') {
+        ++depth;
+      } else if (c == ')') {
+        --depth;
+      } else if (c == '\\') {
+        if (i == n || !(space(agent[i]) || (agent[i] > 0x20 && agent[i] < 0x7f))) return false;
+        ++i;
+      } else if (!space(c) && !(c > 0x20 && c < 0x7f)) {
+        return false;
+      }
+    } while (depth > 0 && i < n);
+    return depth == 0;
+  };
+  if (!product()) return false;
+  while (i < n) {
+    const std::size_t before = i;
+    while (i < n && space(agent[i])) ++i;
+    if (i == before || i == n) return false;
+    if (agent[i] == '(' ? !comment() : !product()) return false;
+  }
   return true;
 }
 

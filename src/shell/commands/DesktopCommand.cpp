@@ -9,6 +9,7 @@
 
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "bridge/wire/Utf.h"
 #include "core/Bundle.h"
 #include "shell/ShellContext.h"
 #include "shell/app/AppDelegate.h"
@@ -132,6 +133,10 @@ const bridge::ClassInfo& DesktopCommand::exports() {
 void DesktopCommand::publishAppReady() {
   if (auto window = std::dynamic_pointer_cast<WebWindow>(windowController()))
     window->pageEvents().pageReady();
+  // The main window's held events (mail links, files, menu commands) go out when any page of
+  // the application reports ready, a secondary window's included.
+  if (AppDelegate* delegate = delegate_ ? delegate_() : nullptr)
+    if (auto main = delegate->mainWindow()) main->pageEvents().pageReady();
 }
 
 void DesktopCommand::preWebSocket(const std::string& url) {
@@ -166,8 +171,7 @@ void DesktopCommand::openChild(std::optional<bridge::Dictionary> options) {
   GtkWindow* window = child ? child->gtkWindow() : nullptr;
   if (!window || !options) return;
   if (const std::string* name = options->get("name").asString()) {
-    g_autofree gchar* title = g_utf8_make_valid(name->c_str(), gssize(name->size()));
-    gtk_window_set_title(window, title);
+    gtk_window_set_title(window, bridge::wire::boundedTitle(*name).c_str());
   }
   const bridge::Dictionary* attributes = options->get("attributes").asDictionary();
   if (!attributes) return;

@@ -36,7 +36,7 @@ class DesktopCommand : public bridge::Command {
   void downloadDidFinish(const std::string& path);
 
   // The page of this object's window has finished its start-up ("appReady"): the events held
-  // for that page are delivered. Other windows' pages are not affected.
+  // for that page are delivered, and so are the main window's (whichever page reports first).
   void publishAppReady();
   // The page is about to open a WebSocket to `url`: the cookie store's cookies for it go into
   // the engine's jar for the handshake (EngineCookies::injectCookiesForWebSocket).

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "bridge/Exports.h"
+#include "bridge/wire/Utf.h"
 #include "core/Log.h"
 #include "shell/window/PageFrame.h"
 #include "shell/window/WebWindow.h"
@@ -247,7 +248,7 @@ void Window::liftMaxSizeForFullscreen() {
 }
 
 void Window::title(std::optional<std::string> text) {
-  if (window_ && text) gtk_window_set_title(window_, text->c_str());
+  if (window_ && text) gtk_window_set_title(window_, bridge::wire::boundedTitle(*text).c_str());
 }
 
 void Window::windowConfigured(int w, int h) {

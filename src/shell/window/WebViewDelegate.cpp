@@ -163,6 +163,12 @@ WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
       windowController_(std::move(windowController)),
       webView_(webView),
       alive_(std::make_shared<WebViewDelegate*>(this)) {
+  attachBridge();
+  navigation_ = std::make_unique<NavigationDelegate>(env_, windowController_, webView_);
+  connectSignals();
+}
+
+void WebViewDelegate::attachBridge() {
   std::weak_ptr<WebViewDelegate*> weak = alive_;
   page_ = env_.context.bridgeHost().attachWebView(
       webView_,
@@ -177,8 +183,10 @@ WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
         auto window = (*self)->windowController_.lock();
         if (window) window->pageEvents().raise("MacGap.load.complete", Json::object());
       });
-  navigation_ = std::make_unique<NavigationDelegate>(env_, windowController_, webView_);
-  connectSignals();
+}
+
+void WebViewDelegate::renewBridge() {
+  if (webView_) attachBridge();
 }
 
 WebViewDelegate::~WebViewDelegate() {
@@ -267,6 +275,11 @@ void WebViewDelegate::connectSignals() {
                          if (me->navigation_ && me->navigation_->newWindowOpenedInBrowser(action))
                            return nullptr;
                          const WindowEnvironment& env = me->env_;
+                         if (!env.host.mayOpenChildWindow()) {
+                           WD_LOG_INFO("window.open() refused: {} secondary windows are open",
+                                       WindowHost::kMaxChildWindows);
+                           return nullptr;
+                         }
                          auto child = WindowController::initWithRelatedView(env, view);
                          env.host.registerChildController(child);
                          me->opened_ = child;
@@ -291,6 +304,13 @@ void WebViewDelegate::connectSignals() {
                          }
                          controller->readyToShow();
                          controller->makeKeyAndOrderFront();
+                       }),
+                       this));
+  // A new web process behind the view (after its process ended, or a swap on navigation)
+  // gives the page a new id: the bridge follows it.
+  add(g_signal_connect(webView_, "notify::page-id",
+                       G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
+                         static_cast<WebViewDelegate*>(self)->renewBridge();
                        }),
                        this));
   // window.close() of a secondary window's page closes that window.

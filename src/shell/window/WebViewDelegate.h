@@ -57,11 +57,16 @@ class WebViewDelegate {
   // The window the page opened last (window.open()), handed out once.
   std::shared_ptr<WindowController> takeOpenedWindow() { return std::exchange(opened_, {}).lock(); }
 
+  // The view's web process ended: the page is bridged afresh (a new page binding; the dead
+  // process's connection and handles are gone), the script objects stay.
+  void renewBridge();
+
   // Stops every signal and the bridge (the window is being torn down).
   void detach();
 
  private:
   void connectSignals();
+  void attachBridge();
   void print(WebKitPrintOperation* operation);
   void makeRootObject();
 

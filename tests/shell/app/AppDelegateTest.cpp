@@ -73,6 +73,15 @@ TEST(WindowRegistry, NewWindowIsRegisteredShownInFrontAndReleasedOnClose) {
   EXPECT_EQ(app.delegate->childWindowControllers()[0], second);
   app.delegate->windowDidClose(window.get());  // unknown: nothing
   EXPECT_EQ(app.delegate->childWindowControllers().size(), 1u);
+
+  // Secondary windows are limited; one closing makes room for one more.
+  while (app.delegate->childWindowControllers().size() < WindowHost::kMaxChildWindows)
+    ASSERT_TRUE(app.delegate->newWindowWithRequest("https://example.com/more"));
+  EXPECT_FALSE(app.delegate->mayOpenChildWindow());
+  EXPECT_EQ(app.delegate->newWindowWithRequest("https://example.com/one-too-many"), nullptr);
+  EXPECT_EQ(app.delegate->childWindowControllers().size(), WindowHost::kMaxChildWindows);
+  app.delegate->windowDidClose(second.get());
+  EXPECT_TRUE(app.delegate->newWindowWithRequest("https://example.com/again"));
 }
 
 TEST(MenuTitles, MnemonicUnderscoresAreNotPartOfTheTitle) {

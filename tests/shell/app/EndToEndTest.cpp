@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <optional>
+#include <sstream>
 
 #include "core/Json.h"
 #include "keychain/KeychainTestSupport.h"
@@ -416,19 +418,34 @@ TEST(EndToEnd, ThePageWritesAndReadsFilesAndRunsAProgram) {
   EXPECT_EQ(page["task"]["stdOut"], Json("from echo\n"));
 }
 
+// SIGTERM and SIGINT quit cleanly and save the frame; so does a kill after the page hid the
+// application (the frame saved as the window hid, with the size it had on screen).
 TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
   const fs::path frame =
       fs::path(std::getenv("XDG_STATE_HOME")) / "wendrel-desktop" / "MacGapWindow.json";
-  for (int signal : {SIGTERM, SIGINT}) {
+  for (int signal : {SIGTERM, SIGINT, SIGKILL}) {
     fs::remove(frame);
     RunningApp app;
     ASSERT_TRUE(app.waitForPage(pageLoaded));
+    if (signal == SIGKILL) {
+      app.evaluate(
+          "window.addEventListener('resize', function () {"
+          "  if (innerWidth === 640) MacGap.hide(); });"
+          "MacGap.Window.resize(640, 480);");
+      ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == false; }));
+    }
     g_subprocess_send_signal(app.process(), signal);
     ASSERT_TRUE(app.waitForExit(30));
-    EXPECT_TRUE(g_subprocess_get_if_exited(app.process())) << signal;
-    EXPECT_EQ(g_subprocess_get_exit_status(app.process()), 0) << signal;
+    if (signal != SIGKILL) {
+      EXPECT_TRUE(g_subprocess_get_if_exited(app.process())) << signal;
+      EXPECT_EQ(g_subprocess_get_exit_status(app.process()), 0) << signal;
+    }
     EXPECT_TRUE(fs::exists(frame)) << signal;
   }
+  std::ifstream in(frame);
+  const auto saved = Json::parse(in, nullptr, false);
+  EXPECT_EQ(saved.value("width", 0), 640) << saved.dump();
+  EXPECT_EQ(saved.value("height", 0), 480) << saved.dump();
 }
 
 // The item of `model` labelled `label` (depth first through sections and submenus): its action
@@ -575,6 +592,84 @@ int logLinesWith(const std::string& text) {
   for (std::string line; std::getline(in, line);)
     if (line.find(text) != std::string::npos) ++count;
   return count;
+}
+
+// The engine's page processes below `parent` (sandboxed or not: the sandbox is a child too).
+std::vector<pid_t> webProcessesBelow(pid_t parent) {
+  std::map<pid_t, pid_t> parentOf;
+  std::map<pid_t, std::string> names;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string text;
+    std::getline(stat, text);
+    const auto close = text.rfind(')');
+    if (close == std::string::npos || text.find('(') == std::string::npos) continue;
+    const pid_t pid = std::stoi(name);
+    names[pid] = text.substr(text.find('(') + 1, close - text.find('(') - 1);
+    std::istringstream rest(text.substr(close + 2));
+    std::string state;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    parentOf[pid] = ppid;
+  }
+  std::vector<pid_t> out;
+  for (const auto& [pid, name] : names) {
+    if (name != "WebKitWebProces") continue;  // the kernel keeps 15 characters
+    for (pid_t p = parentOf[pid]; p > 1; p = parentOf[p])
+      if (p == parent) {
+        out.push_back(pid);
+        break;
+      }
+  }
+  return out;
+}
+
+// The page's web process killed as the out-of-memory killer would: the main window loads its
+// page again with the bridge, its child window (same process) closes, a mail link given while
+// the new page starts waits for that page's ready report; the third death within a minute
+// leaves the page stopped under an info bar whose Reload button loads it again.
+TEST(EndToEnd, TheMainWindowSurvivesItsWebProcess) {
+  forgetLog();
+  RunningApp app;
+  ASSERT_TRUE(app.waitForPage(pageLoaded));
+  app.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  app.evaluate("window.childWindow = window.open('child.html', '_blank')");
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["children"] == 1; }));
+  const pid_t pid = std::stoi(g_subprocess_get_identifier(app.process()));
+  // Marks the running page, then kills its process.
+  auto killPage = [&](int round) {
+    app.evaluate("state.round = " + std::to_string(round) + "; render();");
+    ASSERT_TRUE(app.waitForPage([&](const Json& p) { return p.value("round", 0) == round; }));
+    const auto pids = webProcessesBelow(pid);
+    ASSERT_FALSE(pids.empty());
+    for (pid_t p : pids) ::kill(p, SIGKILL);
+  };
+  // A new page with MacGap: the killed page's mark is gone.
+  auto freshPage = [](const Json& p) { return pageLoaded(p) && !p.contains("round"); };
+  auto reason = [&] { return (*app.state())["recoveryReason"].get<std::string>(); };
+
+  killPage(1);
+  ASSERT_TRUE(app.waitForPage(freshPage));
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["children"] == 0; }));
+  killPage(2);
+  ASSERT_TRUE(app.waitForPage(freshPage));
+  EXPECT_EQ(app.launchAgain({"mailto:held@example.com"}), 0);
+  EXPECT_EQ((*app.page())["events"], Json::array());
+  app.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return !p["events"].empty(); }));
+  EXPECT_EQ(eventsNamed(*app.page(), "newEmailRequest"),
+            Json::array({{{"url", "held@example.com"}}}));
+  EXPECT_EQ(reason(), "");
+
+  killPage(3);
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["recoveryReason"] != ""; }));
+  EXPECT_NE(reason().find("stopped unexpectedly"), std::string::npos) << reason();
+  app.call("PressRecoveryReload");
+  ASSERT_TRUE(app.waitForPage(freshPage));
+  EXPECT_EQ(reason(), "");
+  EXPECT_GE(logLinesWith("The web process of the main window crashed or was killed"), 1);
 }
 
 // Sets environment variables (inherited by the application) until it goes.

@@ -6,6 +6,7 @@
 #include "core/NotificationCenter.h"
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
+#include "shell/window/ProcessRecovery.h"
 
 namespace wd::test {
 namespace {
@@ -118,26 +119,67 @@ TEST_F(EventCache, FileNamesThatAreNotUTF8ArriveInDisplayFormWithTheOthers) {
   EXPECT_EQ(files[1], Json("/tmp/plain.txt"));
 }
 
-// The page's own call, through DesktopCommand installed as MacGap.DesktopCommand, releases the
-// events of its own window only.
-TEST_F(EventCache, PublishAppReadyFromThePageReleasesItsWindowsEvents) {
+// The page's own call, through DesktopCommand installed as MacGap.DesktopCommand: any page's
+// report releases the main window's events, a secondary window's too.
+TEST_F(EventCache, PublishAppReadyFromAnyPageReleasesTheMainWindowsEvents) {
   app.delegate->handleGetURLEvent("mailto:ann@example.com");
   auto child = app.delegate->newWindowWithRequest("https://example.com/compose");
   for (const auto& window : {child, std::shared_ptr<WebWindow>(app.windows.main)}) {
-    auto command = std::make_shared<DesktopCommand>(window);
+    auto command = std::make_shared<DesktopCommand>(window, &app.context,
+                                                    [this] { return app.delegate.get(); });
     auto& page = static_cast<FakeWindow&>(*window).page;
     page.install({command, {{"DesktopCommand", command}}});
     page.evaluate(FakeWindow::kLogScript);  // installing made a new context
   }
   static_cast<FakeWindow&>(*child).page.evaluate("MacGap.DesktopCommand.publishAppReady()");
   EXPECT_TRUE(child->pageEvents().isReady());
-  EXPECT_FALSE(app.main().pageEvents().isReady());
-  EXPECT_EQ(app.main().log(), Json::array());
-  EXPECT_EQ(app.main().pageEvents().heldEvents().size(), 1u);
-
-  app.main().page.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  EXPECT_TRUE(app.main().pageEvents().isReady());
   EXPECT_EQ(app.main().log(),
             Json::array({event("newEmailRequest", {{"url", "ann@example.com"}})}));
+  EXPECT_TRUE(app.main().pageEvents().heldEvents().empty());
+  // The main page's own later report delivers nothing again.
+  app.main().page.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  EXPECT_EQ(app.main().log().size(), 1u);
+}
+
+// A page whose process died comes back with its gate closed: what is held stays, what comes
+// meanwhile is held too, and the new page's report delivers both.
+TEST_F(EventCache, ARecoveredPageGetsWhatWasHeldAfterItReportsReady) {
+  ready();
+  app.main().pageEvents().closeGate();
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  app.delegate->openFiles({"/tmp/a.txt"});
+  EXPECT_EQ(app.main().log(), Json::array());
+  ready();
+  EXPECT_EQ(app.main().log().size(), 2u);
+}
+
+// Reloading stops at the third death within a minute, counted over a sliding minute.
+TEST(ReloadBudget, TheThirdDeathWithinAMinuteStopsReloading) {
+  constexpr std::int64_t s = 1'000'000;
+  const struct {
+    std::vector<std::int64_t> deaths;
+    bool reloads;  // after the last one
+  } cases[] = {
+      {{0}, true},
+      {{0, 1 * s}, true},
+      {{0, 1 * s, 2 * s}, false},
+      {{0, 30 * s, 59 * s}, false},
+      {{0, 30 * s, 60 * s}, true},  // the first is a minute old
+      {{0, 1 * s, 2 * s, 3 * s}, false},
+      {{0, 1 * s, 100 * s, 101 * s}, true},
+  };
+  for (const auto& c : cases) {
+    ReloadBudget budget;
+    bool last = true;
+    for (auto t : c.deaths) last = budget.recordDeath(t);
+    EXPECT_EQ(last, c.reloads) << c.deaths.size() << " deaths, last at " << c.deaths.back();
+  }
+  ReloadBudget reset;
+  reset.recordDeath(0);
+  reset.recordDeath(1);
+  reset.reset();  // the user asked for a reload
+  EXPECT_TRUE(reset.recordDeath(2));
 }
 
 TEST(MailtoSpecifier, KeepsEverythingAfterTheScheme) {

@@ -4,6 +4,7 @@
 // context's launcher badge).
 #include <gdk/gdk.h>
 #include <gtest/gtest.h>
+#include <webkit2/webkit2.h>
 
 #include <regex>
 
@@ -223,13 +224,36 @@ TEST_F(AppObject, DockBadgeIsSetClearedAndReadBack) {
   EXPECT_EQ(js("MacGap.Dock.badge"), Json(std::string("\xc3\xa9\0x", 4)));
 }
 
-TEST(AppUserAgent, OnlyHeaderValuesAreAccepted) {
-  for (const char* good : {"Mozilla/5.0 (X11; Linux x86_64)", "a", "tab\tinside"})
+// Every agent accepted is one the engine takes without a critical; the others are refused.
+TEST(AppUserAgent, OnlyHeaderValuesTheEngineTakesAreAccepted) {
+  int criticals = 0;
+  const GLogFunc before = g_log_set_default_handler(
+      +[](const gchar*, GLogLevelFlags level, const gchar*, gpointer count) {
+        if (level & G_LOG_LEVEL_CRITICAL) ++*static_cast<int*>(count);
+      },
+      &criticals);
+  WebKitSettings* settings = webkit_settings_new();
+  for (const char* good :
+       {"Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/605.1.15 (KHTML, like Gecko) Safari/605.1",
+        "a", "tab\tinside", "x/1 (nested (comment) \\) ok)", "p/1 (a;b,c@d/e{f}\"g)"}) {
     EXPECT_TRUE(App::isValidUserAgent(good)) << good;
-  for (std::string bad :
-       {std::string(), std::string("line\nbreak"), std::string("cr\r"), std::string("nul\0x", 5),
-        std::string("del\x7f"), std::string("caf\xc3\xa9")})
+    webkit_settings_set_user_agent(settings, good);
+    EXPECT_EQ(criticals, 0) << good;
+    EXPECT_STREQ(webkit_settings_get_user_agent(settings), good);
+  }
+  for (std::string bad : {std::string(),          std::string("line\nbreak"),
+                          std::string("cr\r"),    std::string("nul\0x", 5),
+                          std::string("del\x7f"), std::string("caf\xc3\xa9"),
+                          std::string("a,b"),     std::string("a;b"),
+                          std::string("@"),       std::string("a/"),
+                          std::string("/1"),      std::string("a "),
+                          std::string(" a"),      std::string("(c)"),
+                          std::string("a (open"), std::string("a close)"),
+                          std::string("a {b}"),   std::string("\"q\""),
+                          std::string("a/1/2"),   std::string("a (\\")})
     EXPECT_FALSE(App::isValidUserAgent(bad)) << bad;
+  g_object_unref(settings);
+  g_log_set_default_handler(before, nullptr);
 }
 
 TEST(AppTruthValue, FollowsThePlatformsReading) {

@@ -87,6 +87,7 @@ TEST_F(DefaultsObject, EveryTypeIsWrittenWithThePagesConversionAndReadBack) {
       {"null", "'string'", "null"},
       {"({a: 1})", "'string'", "[object Object]"},
       {"'\\u00e9\\ud83d\\ude00'", "'string'", "\xC3\xA9\xF0\x9F\x98\x80"},
+      {"'a\\ud800'", "'string'", "a\xEF\xBF\xBD"},  // a lone surrogate arrives repaired
       {"'false'", "'bool'", true},
       {"''", "'bool'", false},
       {"0", "'bool'", false},

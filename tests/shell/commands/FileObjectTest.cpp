@@ -47,6 +47,7 @@ TEST_F(FileObject, WritesExactlyTheTextOrJsonAndReadsItBack) {
       {"'x'", "x"},
       {"'\\u00e9 \\ud83d\\ude00 a\\u0000b'",
        std::string("\xC3\xA9 \xF0\x9F\x98\x80 a") + '\0' + "b"},
+      {"'lone \\udc00'", "lone \xEF\xBF\xBD"},  // repaired where it enters
       {"1e21", "1e+21"},
       {"1.5e-7", "1.5e-7"},
       {"-0", "0"},
@@ -79,7 +80,9 @@ TEST_F(FileObject, RefusedWritesLeaveTheDiskAsItWas) {
       "write(" + at("kept") + ", [1, 2], 'json')",
       "write(" + at("kept") + ", {n: NaN}, 'json')",
       "write(" + at("kept") + ", function () {}, 'string')",
-      "write(" + at("kept") + ", 'lone \\udc00', 'string')",
+      "write('relative-name', 'x', 'string')",  // never the working folder
+      "write(NaN, 'x', 'string')",
+      "write({}, 'x', 'string')",
       "write(" + lit(dir.string()) + ", 'x', 'string')",
       "write(null, 'x', 'string'); MacGap.File.write()",
   };
@@ -89,6 +92,8 @@ TEST_F(FileObject, RefusedWritesLeaveTheDiskAsItWas) {
   }
   EXPECT_EQ(readFile(dir / "kept"), "old");
   EXPECT_FALSE(fs::exists(dir / "new"));
+  for (const char* name : {"relative-name", "NaN", "[object Object]"})
+    EXPECT_FALSE(fs::exists(name)) << name;
   EXPECT_TRUE(fs::is_directory(dir));
 }
 
@@ -116,6 +121,8 @@ TEST_F(FileObject, ReadsUndefinedForWhatIsNoTextWithoutBlocking) {
       {lit(dir.string()), "string"},
       {"'/dev/zero'", "string"},
       {at("text") + " + '\\u0000'", "string"},
+      {"'text'", "string"},  // relative
+      {"{toString: function () { return " + at("text") + "; }}", "string"},
   };
   for (const auto& [path, type] : reads) {
     SCOPED_TRACE(path + " " + type);
@@ -123,8 +130,8 @@ TEST_F(FileObject, ReadsUndefinedForWhatIsNoTextWithoutBlocking) {
   }
   EXPECT_EQ(js("[" + at("text") + ", " + at("fifo") + ", " + lit(dir.string()) + ", " +
                at("missing") + ", '', " + at("text") +
-               " + '\\u0000'].map(function (p) { return MacGap.File.exists(p); })"),
-            Json({true, true, true, false, false, false}));
+               " + '\\u0000', '.', '/'].map(function (p) { return MacGap.File.exists(p); })"),
+            Json({true, true, true, false, false, false, false, true}));
 }
 
 // A generation's content takes many write calls and names its generation: a torn file shows.

@@ -78,7 +78,7 @@ class MenuObject : public ::testing::Test {
     auto item = root->itemWithTitle(entry);
     if (!item || !item->submenu()) return "<none>";
     for (const auto& i : item->submenu()->items())
-      if (i->label() == label) {
+      if (i->title() == label) {
         if (std::string(name) == "action") return i->detailedAction();
         return i->accelerator().value_or("");
       }
@@ -212,6 +212,46 @@ TEST_F(MenuObject, ItemChangesReplaceTheRenderedItemsAndDisabledItemsCallNothing
   EXPECT_EQ(bar(), "_File[New Mail Save As…[] - ] _Edit[] ");
   EXPECT_EQ(js("close.callback"), 42);
   EXPECT_EQ(js("file.getItem('Close') === undefined && file.getItem('Gone') === undefined"), true);
+}
+
+// Labels the page gives are titles as they stand: shown with their underscores (doubled in
+// the model, which reads single ones as mnemonics) and found by them; the layout's own items
+// keep their mnemonics. An item the page removes leaves no action behind, even while the page
+// still holds its wrapper.
+TEST_F(MenuObject, PageLabelsAreLiteralAndRemovedItemsLeaveNoAction) {
+  auto itemActions = [this] {
+    g_auto(GStrv) names = g_action_group_list_actions(G_ACTION_GROUP(group));
+    int n = 0;
+    for (gchar** name = names; *name; ++name) n += g_str_has_prefix(*name, "wd-item-");
+    return n;
+  };
+  js(R"(var tools = M.addItem({label: 'a_b'});
+        var reply = tools.submenu.addItem({label: 'Reply'}, function () {});
+        reply.setLabel('Reply_All');
+        tools.submenu.addItem({label: '__x_', keys: 'cmd+x'});)");
+  EXPECT_EQ(bar(), "_File[New Save As… - Close ] _Edit[] a__b[Reply__All ____x__ ] ");
+  const std::pair<const char*, Json> cases[] = {
+      {"M.getItem('a_b') === tools", true},
+      {"M.getItem('ab') === undefined", true},
+      {"tools.submenu.getItem('Reply_All') === reply", true},
+      {"tools.submenu.getItem('ReplyAll') === undefined", true},
+      {"tools.submenu.getItem('__x_') === tools.submenu.getItem(1)", true},
+      {"M.getItem('File') !== undefined && M.getItem('_File') === undefined", true},
+  };
+  for (const auto& [script, expected] : cases) EXPECT_EQ(js(script), expected) << script;
+
+  const int before = itemActions();
+  js(R"(var kept = [];
+        for (var i = 0; i < 20; ++i) {
+          var it = tools.submenu.addItem({label: 'n' + i, keys: 'cmd+' + i}, function () {});
+          it.addSubmenu('s').addItem({label: 'inner'}, function () {});
+          kept.push(it);
+        }
+        kept.forEach(function (it) { it.remove(); it.setKey('cmd+y'); it.enabled = false; });)");
+  EXPECT_EQ(itemActions(), before);
+  js("tools.remove();");
+  EXPECT_EQ(itemActions(), 0);
+  EXPECT_EQ(bar(), "_File[New Save As… - Close ] _Edit[] ");
 }
 
 }  // namespace

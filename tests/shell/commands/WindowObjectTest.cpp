@@ -110,6 +110,24 @@ TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeF
   EXPECT_EQ(js("MacGap.Window.y"), y0);
   js("MacGap.Window.title('Renamed')");
   EXPECT_STREQ(gtk_window_get_title(web->window), "Renamed");
+  // A title past what X carries (16 MiB ends the connection) is cut to 4 KiB at a character
+  // boundary; a lone surrogate arrives as U+FFFD.
+  auto times = [](const std::string& part, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += part;
+    return out;
+  };
+  const std::pair<const char*, std::string> titles[] = {
+      {"'a'.repeat(16 << 20)", std::string(4096, 'a')},
+      {"'\\u20ac'.repeat(4 << 20)", times("\xE2\x82\xAC", 1365)},  // 4,095 bytes
+      {"'t\\ud800'", "t\xEF\xBF\xBD"},
+  };
+  for (const auto& [script, expected] : titles) {
+    js(std::string("MacGap.Window.title(") + script + ")");
+    EXPECT_EQ(std::string(gtk_window_get_title(web->window)), expected) << script;
+  }
+  drainLoop();  // the window system took it: the connection is still there
+  EXPECT_TRUE(gtk_widget_get_realized(GTK_WIDGET(web->window)));
 }
 
 TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComesBack) {
