@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/GLibPtr.h"
+#include "core/I18n.h"
 
 namespace wd {
 
@@ -15,6 +16,16 @@ std::string quoted(const std::string& name) {
   GCharPtr valid(g_utf8_make_valid(name.c_str(), static_cast<gssize>(name.size())));
   return "\u201c" + std::string(valid.get()) + "\u201d";
 }
+// The bar's own close button shows only an icon: it gets the name a screen reader says.
+void nameIconButtons(GtkWidget* widget) {
+  if (GTK_IS_BUTTON(widget) && !gtk_button_get_label(GTK_BUTTON(widget)))
+    atk_object_set_name(gtk_widget_get_accessible(widget), _("Close"));
+  if (GTK_IS_CONTAINER(widget))
+    gtk_container_forall(
+        GTK_CONTAINER(widget), +[](GtkWidget* child, gpointer) { nameIconButtons(child); },
+        nullptr);
+}
+
 }  // namespace
 
 std::unique_ptr<DownloadBar> DownloadBar::attach(GtkWindow* window, const std::string& name,
@@ -29,10 +40,12 @@ std::unique_ptr<DownloadBar> DownloadBar::attach(GtkWindow* window, const std::s
 
 DownloadBar::DownloadBar(GtkWidget* bar, std::string name, std::function<void()> cancel)
     : bar_(GTK_WIDGET(g_object_ref(bar))), name_(std::move(name)), cancel_(std::move(cancel)) {
-  cancelButton_ = gtk_info_bar_add_button(GTK_INFO_BAR(bar_), "_Cancel", GTK_RESPONSE_CANCEL);
+  cancelButton_ = gtk_info_bar_add_button(GTK_INFO_BAR(bar_), _("_Cancel"), GTK_RESPONSE_CANCEL);
   GtkWidget* area = gtk_info_bar_get_content_area(GTK_INFO_BAR(bar_));
   GtkWidget* column = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
-  label_ = gtk_label_new(("Downloading " + quoted(name_)).c_str());
+  // Translators: %s is the file's name in quotation marks.
+  GCharPtr text(g_strdup_printf(_("Downloading %s"), quoted(name_).c_str()));
+  label_ = gtk_label_new(text.get());
   gtk_label_set_ellipsize(GTK_LABEL(label_), PANGO_ELLIPSIZE_MIDDLE);
   gtk_label_set_xalign(GTK_LABEL(label_), 0);
   progress_ = gtk_progress_bar_new();
@@ -42,6 +55,7 @@ DownloadBar::DownloadBar(GtkWidget* bar, std::string name, std::function<void()>
   gtk_box_pack_start(GTK_BOX(column), progress_, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(area), column, TRUE, TRUE, 0);
   handler_ = g_signal_connect(bar_, "response", G_CALLBACK(&DownloadBar::onResponse), this);
+  nameIconButtons(bar_);
   gtk_widget_show_all(bar_);
 }
 
@@ -65,8 +79,9 @@ void DownloadBar::progress(std::int64_t received, std::int64_t total) {
     GCharPtr all(g_format_size(static_cast<guint64>(total)));
     gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(progress_),
                                   static_cast<double>(received) / static_cast<double>(total));
-    gtk_progress_bar_set_text(GTK_PROGRESS_BAR(progress_),
-                              (std::string(got.get()) + " of " + all.get()).c_str());
+    // Translators: the amounts received and expected, as in "1.2 MB of 3.4 MB".
+    GCharPtr text(g_strdup_printf(_("%s of %s"), got.get(), all.get()));
+    gtk_progress_bar_set_text(GTK_PROGRESS_BAR(progress_), text.get());
   } else {
     gtk_progress_bar_pulse(GTK_PROGRESS_BAR(progress_));
     gtk_progress_bar_set_text(GTK_PROGRESS_BAR(progress_), got.get());
@@ -84,8 +99,10 @@ void DownloadBar::failed(const std::string& reason) {
   gtk_info_bar_set_message_type(GTK_INFO_BAR(bar_), GTK_MESSAGE_ERROR);
   gtk_widget_hide(progress_);
   GCharPtr valid(g_utf8_make_valid(reason.c_str(), static_cast<gssize>(reason.size())));
-  gtk_label_set_text(GTK_LABEL(label_),
-                     (quoted(name_) + " could not be downloaded: " + valid.get()).c_str());
+  // Translators: the first %s is the file's name in quotation marks, the second the reason.
+  GCharPtr text(
+      g_strdup_printf(_("%s could not be downloaded: %s"), quoted(name_).c_str(), valid.get()));
+  gtk_label_set_text(GTK_LABEL(label_), text.get());
 }
 
 }  // namespace wd

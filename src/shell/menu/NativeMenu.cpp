@@ -51,6 +51,7 @@ NativeMenuItem::~NativeMenuItem() {
 }
 
 std::string NativeMenuItem::title() const {
+  if (layoutTitle_) return *layoutTitle_;
   return titleOfLabel(label_);
 }
 
@@ -70,6 +71,11 @@ void NativeMenuItem::importFrom(GMenuModel* model, int index) {
   }
   originalTarget_ =
       g_menu_model_get_item_attribute_value(model, index, G_MENU_ATTRIBUTE_TARGET, nullptr);
+  gchar* title = nullptr;
+  if (g_menu_model_get_item_attribute(model, index, "title", "s", &title)) {
+    layoutTitle_ = title;
+    g_free(title);
+  }
   gchar* accel = nullptr;
   if (g_menu_model_get_item_attribute(model, index, "accel", "s", &accel)) {
     accel_ = accel;
@@ -121,6 +127,7 @@ GMenuItem* NativeMenuItem::render() const {
     g_menu_item_set_action_and_target_value(out, ("app." + actionName_).c_str(), nullptr);
   else if (!originalAction_.empty())
     g_menu_item_set_action_and_target_value(out, originalAction_.c_str(), originalTarget_);
+  g_menu_item_set_attribute(out, "title", "s", title().c_str());
   g_menu_item_set_attribute(out, "accel", accel_ ? "s" : nullptr,
                             accel_ ? accel_->c_str() : nullptr);
   if (submenu_) g_menu_item_set_submenu(out, submenu_->model());
@@ -133,6 +140,7 @@ void NativeMenuItem::changed() {
 
 void NativeMenuItem::setLabel(std::string label) {
   label_ = std::move(label);
+  layoutTitle_.reset();
   changed();
 }
 

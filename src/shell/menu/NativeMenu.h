@@ -59,7 +59,9 @@ class NativeMenuItem : public std::enable_shared_from_this<NativeMenuItem> {
   NativeMenuItem& operator=(const NativeMenuItem&) = delete;
 
   const std::string& label() const { return label_; }
-  // The label without mnemonic underscores.
+  // The label without mnemonic underscores; for an item of the application's layout, until the
+  // page gives it another label, the untranslated title the layout gives it (its "title"
+  // attribute), so the page finds the same titles in every language.
   std::string title() const;
   bool isSeparator() const { return separator_; }
   bool enabled() const { return enabled_; }
@@ -95,6 +97,7 @@ class NativeMenuItem : public std::enable_shared_from_this<NativeMenuItem> {
 
   std::shared_ptr<MenuActions> actions_;
   std::string label_;
+  std::optional<std::string> layoutTitle_;
   bool separator_;
   bool enabled_ = true;
   std::string key_;

@@ -2,10 +2,12 @@
 
 #include <gtk/gtk.h>
 
+#include "core/I18n.h"
 #include "shell/ShellContext.h"
 #include "shell/menu/ApplicationMenu.h"
 #include "shell/menu/NativeMenu.h"
 #include "shell/notifications/NotificationService.h"
+#include "shell/window/Layout.h"
 
 namespace wd {
 
@@ -44,14 +46,15 @@ void UpdateWindows::showNoUpdateWindow() {
 }
 
 void UpdateWindows::showHandedToInstaller(const std::filesystem::path& file) {
-  showMessage("The update was opened in your software installer.",
-              "Wendrel Desktop was installed by your system's package manager, so the installer "
-              "completes the update. The downloaded package is " +
-                  file.string() + ".");
+  showMessage(_("The update was opened in your software installer."),
+              fillPlaceholder(_("Wendrel Desktop was installed by your system's package manager, "
+                                "so the installer completes the update. The downloaded package "
+                                "is %@."),
+                              file.string()));
 }
 
 void UpdateWindows::showInstallFailed(const std::string& reason) {
-  showMessage("The update cannot be installed.", "Reason: " + reason + ".");
+  showMessage(_("The update cannot be installed."), fillPlaceholder(_("Reason: %@."), reason));
 }
 
 void UpdateWindows::showMessage(const std::string& primary, const std::string& secondary) {
@@ -60,7 +63,7 @@ void UpdateWindows::showMessage(const std::string& primary, const std::string& s
       gtk_message_dialog_new(nullptr, GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_INFO,
                              GTK_BUTTONS_OK, "%s", primary.c_str());
   gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", secondary.c_str());
-  gtk_window_set_title(GTK_WINDOW(dialog), "Software Update");
+  gtk_window_set_title(GTK_WINDOW(dialog), _("Software Update"));
   g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
   gtk_widget_show(dialog);
 }
