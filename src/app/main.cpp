@@ -7,6 +7,7 @@
 
 #include "app/CommandLine.h"
 #include "autodiscover/DiscoverCli.h"
+#include "core/I18n.h"
 #include "shell/Application.h"
 #include "wd/Version.h"
 #ifdef WD_WITH_TEST_HOOKS
@@ -14,6 +15,7 @@
 #endif
 
 int main(int argc, char** argv) {
+  wd::i18n::bindCatalogue();
   wd::CommandLine cl = wd::CommandLine::parse(argc, argv);
   switch (cl.action) {
     case wd::CommandLine::Action::Version:

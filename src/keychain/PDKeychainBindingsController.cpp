@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "keychain/PDKeychainBindings.h"
 
@@ -203,11 +204,11 @@ std::optional<std::string> PDKeychainBindingsController::sessionOnlyMessage() co
   if (storage_ != Storage::SessionOnly) return std::nullopt;
   switch (sessionReason_) {
     case SecretStatus::Locked:
-      return "The password is kept for this session only: the keyring is locked.";
+      return _("The password is kept for this session only: the keyring is locked.");
     case SecretStatus::Failed:
-      return "The password is kept for this session only: the keyring cannot be used.";
+      return _("The password is kept for this session only: the keyring cannot be used.");
     default:
-      return "The password is kept for this session only: no keyring is available.";
+      return _("The password is kept for this session only: no keyring is available.");
   }
 }
 

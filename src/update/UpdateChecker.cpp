@@ -1,5 +1,7 @@
 #include "update/UpdateChecker.h"
 
+#include "core/GLibPtr.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "update/UpdateQuery.h"
 
@@ -49,8 +51,9 @@ void UpdateChecker::start(bool manual) {
 }
 
 void UpdateChecker::showUpdateAvailable(const DownloadedUpdate& update) {
-  ui_.postNotification("New version " + update.update.releaseName,
-                       "An update is ready to install.");
+  // Translators: %s is the release's name, as in "Wendrel Desktop 0.2.0".
+  GCharPtr title(g_strdup_printf(_("New version %s"), update.update.releaseName.c_str()));
+  ui_.postNotification(title.get(), _("An update is ready to install."));
   ui_.showUpdateWindow(update);
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/Bundle.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "core/UserDefaults.h"
@@ -244,12 +245,19 @@ void AppDelegate::openPreferences() {
 }
 
 void AppDelegate::terminate() {
+  // Pending account changes are asked about first, as closing the Preferences window does.
+  if (preferencesWindowController_ && preferencesWindowController_->isVisible()) {
+    preferencesWindowController_->performClose([this](bool closed) {
+      if (closed) context_.application().terminate();
+    });
+    return;
+  }
   context_.application().terminate();
 }
 
 PreferencesWindowController& AppDelegate::preferencesWindowController() {
   if (!preferencesWindowController_) {
-    auto prefs = std::make_unique<PreferencesWindowController>("Preferences");
+    auto prefs = std::make_unique<PreferencesWindowController>(_("Preferences"));
     auto& shared = UserDefaultsController::shared();
     prefs->addViewController(std::make_unique<GeneralView>(shared));
     prefs->addViewController(std::make_unique<AccountPreferencesViewController>(

@@ -76,6 +76,13 @@ void NativeMenuItem::importFrom(GMenuModel* model, int index) {
   }
   originalTarget_ =
       g_menu_model_get_item_attribute_value(model, index, G_MENU_ATTRIBUTE_TARGET, nullptr);
+  // The layout's untranslated title, when it gives one, is the title the page sees and
+  // matches, so the page finds the same titles in every language.
+  gchar* title = nullptr;
+  if (g_menu_model_get_item_attribute(model, index, "title", "s", &title)) {
+    title_ = bridge::wire::boundedTitle(title);
+    g_free(title);
+  }
   gchar* accel = nullptr;
   if (g_menu_model_get_item_attribute(model, index, "accel", "s", &accel)) {
     accel_ = accel;
@@ -138,6 +145,7 @@ GMenuItem* NativeMenuItem::render() const {
     g_menu_item_set_action_and_target_value(out, ("app." + actionName_).c_str(), nullptr);
   else if (!originalAction_.empty())
     g_menu_item_set_action_and_target_value(out, originalAction_.c_str(), originalTarget_);
+  g_menu_item_set_attribute(out, "title", "s", title_.c_str());
   g_menu_item_set_attribute(out, "accel", accel_ ? "s" : nullptr,
                             accel_ ? accel_->c_str() : nullptr);
   if (submenu_) g_menu_item_set_submenu(out, submenu_->model());

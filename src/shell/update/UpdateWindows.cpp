@@ -7,6 +7,7 @@
 #include "shell/menu/ApplicationMenu.h"
 #include "shell/menu/NativeMenu.h"
 #include "shell/notifications/NotificationService.h"
+#include "shell/window/Layout.h"
 
 namespace wd {
 
@@ -55,14 +56,15 @@ void UpdateWindows::showUpdateCheckFailed(const std::string& reason) {
 }
 
 void UpdateWindows::showHandedToInstaller(const std::filesystem::path& file) {
-  showMessage(GTK_MESSAGE_INFO, "The update was opened in your software installer.",
-              "Wendrel Desktop was installed by your system's package manager, so the installer "
-              "completes the update. The downloaded package is " +
-                  file.string() + ".");
+  showMessage(GTK_MESSAGE_INFO, _("The update was opened in your software installer."),
+              fillPlaceholder(_("Wendrel Desktop was installed by your system's package manager, "
+                                "so the installer completes the update. The downloaded package "
+                                "is %@."),
+                              file.string()));
 }
 
 void UpdateWindows::showInstallFailed(const std::string& reason) {
-  showMessage(GTK_MESSAGE_INFO, "The update cannot be installed.", "Reason: " + reason + ".");
+  showMessage(GTK_MESSAGE_INFO, _("The update cannot be installed."), fillPlaceholder(_("Reason: %@."), reason));
 }
 
 void UpdateWindows::showMessage(GtkMessageType type, const std::string& primary,
@@ -71,7 +73,7 @@ void UpdateWindows::showMessage(GtkMessageType type, const std::string& primary,
   GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_DESTROY_WITH_PARENT, type,
                                              GTK_BUTTONS_OK, "%s", primary.c_str());
   gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s", secondary.c_str());
-  gtk_window_set_title(GTK_WINDOW(dialog), "Software Update");
+  gtk_window_set_title(GTK_WINDOW(dialog), _("Software Update"));
   g_signal_connect(dialog, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
   if (message_)
     g_object_remove_weak_pointer(G_OBJECT(message_), reinterpret_cast<gpointer*>(&message_));

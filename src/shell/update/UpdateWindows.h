@@ -18,7 +18,7 @@ class ShellContext;
 
 class UpdateWindows : public update::UpdateUserInterface {
  public:
-  static constexpr const char* kCheckForUpdateTitle = "Check for Update...";
+  static constexpr const char* kCheckForUpdateTitle = "Check for Update…";
 
   // `install` is what the update window's install button asks for.
   UpdateWindows(ShellContext& context, std::function<void()> install);

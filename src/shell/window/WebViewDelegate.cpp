@@ -6,6 +6,8 @@
 
 #include "bridge/BridgeHost.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "core/Bundle.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "shell/ShellContext.h"
 #include "shell/window/ContextMenuFilter.h"
@@ -48,13 +50,14 @@ gboolean onScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointe
       gtk_message_dialog_new(toplevelOf(view), GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_WARNING,
                              GTK_BUTTONS_NONE, "%s", webkit_script_dialog_get_message(dialog));
   if (type == WEBKIT_SCRIPT_DIALOG_ALERT) {
-    gtk_dialog_add_button(GTK_DIALOG(alert), "OK", GTK_RESPONSE_OK);
+    gtk_dialog_add_button(GTK_DIALOG(alert), _("_OK"), GTK_RESPONSE_OK);
     gtk_dialog_set_default_response(GTK_DIALOG(alert), GTK_RESPONSE_OK);
   } else {
-    gtk_dialog_add_button(GTK_DIALOG(alert), "Yes", GTK_RESPONSE_YES);
-    gtk_dialog_add_button(GTK_DIALOG(alert), "No", GTK_RESPONSE_NO);
+    gtk_dialog_add_button(GTK_DIALOG(alert), _("_Yes"), GTK_RESPONSE_YES);
+    gtk_dialog_add_button(GTK_DIALOG(alert), _("_No"), GTK_RESPONSE_NO);
     gtk_dialog_set_default_response(GTK_DIALOG(alert), GTK_RESPONSE_YES);
   }
+  gtk_window_set_title(GTK_WINDOW(alert), Bundle::main().name().c_str());
   gtk_window_set_modal(GTK_WINDOW(alert), TRUE);
   gtk_widget_set_name(alert, "wd-script-dialog");
   auto* ctx = new DialogContext{webkit_script_dialog_ref(dialog)};
@@ -104,7 +107,7 @@ void onFileChosen(GtkNativeDialog* d, gint response, gpointer data) {
 
 gboolean onFileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, gpointer) {
   GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
-      nullptr, toplevelOf(view), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
+      _("Open File"), toplevelOf(view), GTK_FILE_CHOOSER_ACTION_OPEN, _("_Open"), _("_Cancel"));
   gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), FALSE);
   gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
   g_object_ref(request);

@@ -1,17 +1,21 @@
 // The About window on the test session's display over the shell's doubles: its version line,
 // its two requests to the main page before and after that page is ready, one window that
-// closing only hides, and layouts that are missing or damaged.
+// closing only hides, and layouts that are missing or damaged. The update windows share its
+// keyboard: Escape and Ctrl+W close them too.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "core/Bundle.h"
 #include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/about/AboutWindowController.h"
+#include "shell/update/UpdateWindowController.h"
 #include "shell/window/Layout.h"
+#include "support/Keys.h"
 
 namespace wd::test {
 namespace {
@@ -64,6 +68,45 @@ TEST_F(AboutWindow, OneWindowWithTheVersionThatClosingOnlyHides) {
   EXPECT_TRUE(visible(about));
   EXPECT_EQ(std::string(gtk_label_get_text(about.version())),
             "Version " + Bundle::main().version());
+}
+
+TEST_F(AboutWindow, EscapeAndCtrlWCloseItAndTheUpdateWindows) {
+  UpdateWindowController update(*app.workspacePtr, [] {});
+  NoUpdateWindowController noUpdate;
+  struct Case {
+    const char* name;
+    std::function<GtkWindow*()> show;
+    guint key;
+    GdkModifierType modifiers;
+    bool closes;
+  };
+  const Case cases[] = {
+      {"About, Escape", [&] { return open().window(); }, GDK_KEY_Escape, {}, true},
+      {"About, Ctrl+W", [&] { return open().window(); }, GDK_KEY_w, GDK_CONTROL_MASK, true},
+      {"About, Alt+W", [&] { return open().window(); }, GDK_KEY_w, GDK_MOD1_MASK, false},
+      {"update, Escape",
+       [&] {
+         update.showWindow();
+         return update.window();
+       },
+       GDK_KEY_Escape,
+       {},
+       true},
+      {"no update, Ctrl+W",
+       [&] {
+         noUpdate.showWindow();
+         return noUpdate.window();
+       },
+       GDK_KEY_w, GDK_CONTROL_MASK, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    GtkWindow* window = c.show();
+    ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }));
+    pressKey(window, c.key, c.modifiers);
+    EXPECT_EQ(gtk_widget_get_visible(GTK_WIDGET(window)), !c.closes);
+    gtk_widget_hide(GTK_WIDGET(window));
+  }
 }
 
 TEST_F(AboutWindow, RequestsBeforeReadyArriveOncePerNameThenAtOnce) {

@@ -1,23 +1,37 @@
 // The Account and General panes and the first-run sheet as real widgets in a Preferences
 // window on the test session's display: the sheet against the autodiscovery rig (a server
 // found, credentials refused with the window shaken, nothing found), Save, Remove and the
-// question asked when leaving a changed pane, the password kept for the session only, the
-// General pane's switch; the e-mail check and the shake on their own.
+// question asked when leaving a changed pane, the keyboard (Escape, Ctrl+W, Enter), the texts in
+// the user's language, the password kept for the session only, the General pane's switch; the
+// e-mail check and the shake on their own.
 #include <gtest/gtest.h>
 
+#include <gio/gio.h>
 #include <gtk/gtk.h>
+#include <libintl.h>
+#include <unistd.h>
 #include <webkit2/webkit2.h>
+
+#include <clocale>
 #include <cmath>
+#include <set>
 
 #include "shell/AccountRig.h"
 #include "autodiscover/Loop.h"
+#include "core/Bundle.h"
+#include "shell/about/AboutWindowController.h"
+#include "shell/app/MainMenu.h"
+#include "shell/downloads/DownloadBar.h"
+#include "shell/menu/NativeMenu.h"
 #include "shell/preferences/AccountPreferencesViewController.h"
 #include "shell/preferences/EmailFormatter.h"
 #include "shell/preferences/GeneralView.h"
 #include "shell/preferences/PreferencesWindowController.h"
+#include "shell/update/UpdateWindowController.h"
 #include "shell/window/WebContext.h"
 #include "shell/window/WindowController.h"
 #include "shell/window/WindowEffects.h"
+#include "support/Keys.h"
 
 namespace wd::test {
 namespace {
@@ -36,7 +50,7 @@ class AccountPaneTest : public AccountRig {
   void open() {
     keychain->prefetch();
     ASSERT_TRUE(settle(*keychain));
-    prefs = std::make_unique<PreferencesWindowController>("Preferences");
+    prefs = std::make_unique<PreferencesWindowController>(_("Preferences"));  // as the app does
     prefs->addViewController(std::make_unique<GeneralView>(UserDefaultsController::shared()));
     auto pane = std::make_unique<AccountPreferencesViewController>(
         *prefs, *context, UserDefaultsController::shared().initialValues());
@@ -65,7 +79,7 @@ class AccountPaneTest : public AccountRig {
   AccountPreferencesViewController* account = nullptr;
 };
 
-TEST(EmailFormatter, AcceptsWholeLowerCaseAddressesOnly) {
+TEST(EmailFormatter, AcceptsWholeAddressesInAnyCase) {
   struct Case {
     const char* text;
     bool valid;
@@ -78,8 +92,8 @@ TEST(EmailFormatter, AcceptsWholeLowerCaseAddressesOnly) {
       {"\"with space\"@example.com", false},  // the quoted form has no space
       {"user@[192.168.0.1]", true},
       {"user@[192.168.0.tag:x]", true},
-      {"User@example.com", false},  // capital letters are refused
-      {"user@Example.com", false},
+      {"Ann@Example.com", true},  // letters in either case
+      {"USER@EXAMPLE.COM", true},
       {"user@localhost", false},  // a domain of one label
       {"user@-a.com", false},     // a label does not begin with a hyphen
       {"user@a-.com", false},
@@ -165,13 +179,13 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
     const char* email;
     const char* password;
     bool refused;        // the sheet stays, the window shakes
-    bool custom;         // custom configuration switched on
+    bool notFound;       // the pane stays for server and port by hand
     const char* server;  // the stored server afterwards
   };
   const Case cases[] = {
       {"user@auth.test", "wrong", true, false, nullptr},
-      {"user@none.test", "secret", false, true, nullptr},  // nothing found: completed by hand
-      {"user@srv.test", "s\xc3\xa9same", false, false, "mail.srv.test"},
+      {"user@none.test", "secret", false, true, nullptr},
+      {"User@srv.test", "s\xc3\xa9same", false, false, "mail.srv.test"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.email);
@@ -192,14 +206,22 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
       return x0 == 200;
     });
     GtkWidget* proceed = GTK_WIDGET(account->initialContinueButton());
-    type(account->initialEmail(), "User@srv.test");  // refused by the field
+    type(account->initialEmail(), "user@srv");  // refused by the field
     EXPECT_FALSE(gtk_widget_get_sensitive(proceed));
     EXPECT_EQ(std::string(gtk_label_get_text(account->initialEmailError())),
               "This is not valid email address.");
     type(account->initialEmail(), c.email);
     type(account->initialPassword(), c.password);
     ASSERT_TRUE(gtk_widget_get_sensitive(proceed));
-    gtk_button_clicked(account->initialContinueButton());
+    // Modal to the Preferences window only: the application's other windows take input.
+    GtkWindowGroup* group = gtk_window_get_group(account->initialWindow());
+    EXPECT_EQ(group, gtk_window_get_group(window));
+    EXPECT_EQ(gtk_window_group_get_current_grab(group), GTK_WIDGET(account->initialWindow()));
+    EXPECT_EQ(gtk_window_group_get_current_grab(gtk_window_get_group(nullptr)), nullptr);
+    // Enter in a field is Continue (the button shows itself pressed for a moment first).
+    gtk_widget_grab_focus(GTK_WIDGET(account->initialPassword()));
+    pressKey(account->initialWindow(), GDK_KEY_Return);
+    ASSERT_TRUE(runLoopUntil([&] { return account->isSearching(); }));
     EXPECT_FALSE(gtk_widget_get_sensitive(proceed));
     EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(account->initialSpinner())));
     ASSERT_TRUE(runLoopUntil(
@@ -228,10 +250,27 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
       continue;
     }
     EXPECT_FALSE(account->initialWindow());
+    if (c.notFound) {
+      // Nothing saved: the pane shows what was entered, custom configuration on, and says why
+      // the server field has the focus.
+      EXPECT_TRUE(windowShown());
+      EXPECT_TRUE(posted.empty());
+      EXPECT_EQ(store().stringForKey(Settings::kUsername), std::nullopt);
+      EXPECT_EQ(text(account->usernameTF()), c.email);
+      EXPECT_EQ(text(account->passwordTF()), c.password);
+      EXPECT_TRUE(gtk_toggle_button_get_active(account->customServerAndPort()));
+      EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(account->discoveryNotice())));
+      EXPECT_EQ(gtk_window_get_focus(window), GTK_WIDGET(account->serverTF()));
+      prefs->performClose();  // the entries are changes: dropped
+      ASSERT_TRUE(account->question());
+      gtk_dialog_response(account->question(), AccountPreferencesViewController::kDontSave);
+      EXPECT_FALSE(windowShown());
+      continue;
+    }
     EXPECT_FALSE(windowShown());
     EXPECT_EQ(posted, (std::vector<std::string>{"accountChanged", "accountVerifyRequest"}));
     EXPECT_EQ(store().stringForKey(Settings::kUsername), c.email);
-    EXPECT_EQ(store().boolForKey(Settings::kUseCustomConfiguration), c.custom);
+    EXPECT_FALSE(store().boolForKey(Settings::kUseCustomConfiguration));
     EXPECT_EQ(store().stringForKey(Settings::kServer),
               c.server ? std::optional<std::string>(c.server) : std::nullopt);
     if (c.server) {
@@ -311,7 +350,8 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
   using A = AccountPreferencesViewController;
   const Case cases[] = {
       {"unchanged", true, false, std::nullopt, true, "mail.x.test"},
-      {"no password in the keyring", false, false, A::kCancel, false, "mail.x.test"},
+      {"no password in the keyring", false, false, std::nullopt, true, "mail.x.test"},
+      {"typed over and back", true, false, std::nullopt, true, "mail.x.test"},
       {"save", true, true, A::kSave, true, "other.x.test"},
       {"don't save", true, true, A::kDontSave, true, "mail.x.test"},
       {"cancel", true, true, A::kCancel, false, "mail.x.test"},
@@ -329,6 +369,10 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
     if (c.edit) {
       type(account->serverTF(), "other.x.test");
       type(account->passwordTF(), "edited");
+    } else {
+      type(account->serverTF(), "other.x.test");
+      type(account->serverTF(), "mail.x.test");
+      type(account->passwordTF(), c.storedPassword ? "pw" : "");
     }
     const bool left = prefs->selectControllerWithIdentifier("General");
     if (!c.answer) {
@@ -338,6 +382,8 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
     }
     // Nothing waits: the question is open, the pane still shown.
     ASSERT_TRUE(account->question());
+    const char* title = gtk_window_get_title(GTK_WINDOW(account->question()));
+    EXPECT_TRUE(title && *title);
     EXPECT_FALSE(left);
     EXPECT_EQ(prefs->selectedIdentifier(), "Accounts");
     EXPECT_FALSE(prefs->selectControllerWithIdentifier("General"));  // asked once only
@@ -418,6 +464,249 @@ TEST_F(AccountPaneTest, GeneralSwitchWritesAtOnceAndSwitchesTheInspectorOfOpenWi
   EXPECT_FALSE(inspector());
   store().setBool(Settings::kDeveloper, true);  // the older switch still counts
   EXPECT_TRUE(inspector());
+}
+
+// GNOME's keys in the Preferences window and its sheet: Escape and Ctrl+W close as the close
+// button does (asking first when something changed), Enter in a field saves, Escape cancels the
+// sheet and leaves the window.
+TEST_F(AccountPaneTest, KeyboardClosesCancelsAndSaves) {
+  struct Case {
+    const char* name;
+    guint key;
+    GdkModifierType modifiers;
+    const char* server;  // typed into the server field first, when any
+    bool asks;
+    bool closes;
+    const char* storedServer;
+  };
+  const auto none = GdkModifierType(0);
+  const Case cases[] = {
+      {"Escape, unchanged", GDK_KEY_Escape, none, nullptr, false, true, "mail.x.test"},
+      {"Ctrl+W, unchanged", GDK_KEY_w, GDK_CONTROL_MASK, nullptr, false, true, "mail.x.test"},
+      {"Escape, changed", GDK_KEY_Escape, none, "other.x.test", true, false, "mail.x.test"},
+      {"Ctrl+W, changed", GDK_KEY_w, GDK_CONTROL_MASK, "other.x.test", true, false, "mail.x.test"},
+      {"Enter in a field", GDK_KEY_Return, none, "other.x.test", false, true, "other.x.test"},
+      {"Shift+Escape does nothing", GDK_KEY_Escape, GDK_SHIFT_MASK, nullptr, false, false,
+       "mail.x.test"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    prefs.reset();
+    storeAccount();
+    open();
+    if (c.server) type(account->serverTF(), c.server);
+    gtk_widget_grab_focus(GTK_WIDGET(account->serverTF()));
+    pressKey(prefs->window(), c.key, c.modifiers);
+    // Enter shows the default button pressed for a moment before it acts.
+    if (c.closes) {
+      EXPECT_TRUE(runLoopUntil([&] { return !windowShown(); }));
+    }
+    EXPECT_EQ(account->question() != nullptr, c.asks);
+    EXPECT_EQ(windowShown(), !c.closes);
+    EXPECT_EQ(store().stringForKey(Settings::kServer), c.storedServer);
+    if (!c.asks) continue;
+    // Quitting asks the same question and learns the answer: Cancel keeps everything.
+    bool quit = true;
+    prefs->performClose([&](bool closed) { quit = closed; });
+    EXPECT_FALSE(quit);  // asked already: the open question decides
+    gtk_dialog_response(account->question(), AccountPreferencesViewController::kCancel);
+    EXPECT_TRUE(windowShown());
+    std::optional<bool> answered;
+    prefs->performClose([&](bool closed) { answered = closed; });
+    ASSERT_TRUE(account->question());
+    gtk_dialog_response(account->question(), AccountPreferencesViewController::kDontSave);
+    EXPECT_EQ(answered, true);
+    EXPECT_FALSE(windowShown());
+  }
+  // The sheet: Escape and Ctrl+W cancel it; the window stays.
+  for (guint key : {GDK_KEY_Escape, GDK_KEY_w}) {
+    prefs.reset();
+    store().removeObjectForKey(Settings::kUsername);
+    open();
+    ASSERT_TRUE(account->initialWindow());
+    ASSERT_TRUE(
+        runLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(account->initialWindow())); }));
+    pressKey(account->initialWindow(), key, key == GDK_KEY_w ? GDK_CONTROL_MASK : none);
+    EXPECT_FALSE(account->initialWindow());
+    EXPECT_TRUE(windowShown());
+  }
+}
+
+// Every label and title of a window, its internal children included.
+void collectTexts(GtkWidget* widget, std::set<std::string>& out) {
+  if (GTK_IS_WINDOW(widget) && gtk_window_get_title(GTK_WINDOW(widget)))
+    out.insert(gtk_window_get_title(GTK_WINDOW(widget)));
+  if (GTK_IS_LABEL(widget)) out.insert(gtk_label_get_label(GTK_LABEL(widget)));
+  if (GTK_IS_TOOL_BUTTON(widget) && gtk_tool_button_get_label(GTK_TOOL_BUTTON(widget)))
+    out.insert(gtk_tool_button_get_label(GTK_TOOL_BUTTON(widget)));
+  if (GTK_IS_CONTAINER(widget))
+    gtk_container_forall(
+        GTK_CONTAINER(widget),
+        +[](GtkWidget* child, gpointer set) {
+          collectTexts(child, *static_cast<std::set<std::string>*>(set));
+        },
+        &out);
+}
+
+// Every native text of the panes, the sheet, the About window and the main menu in the
+// language of LANGUAGE, from the build tree's catalogues; the menu's titles and the targets
+// the page receives stay the same in every language.
+TEST_F(AccountPaneTest, NativeTextsFollowTheLanguage) {
+  struct Case {
+    const char* language;
+    std::vector<std::string> texts;  // labels (with their access keys) and titles
+    const char* newMessage;          // the menu item's label
+  };
+  const Case cases[] = {
+      {"de",
+       {"Einstellungen", "Allgemein", "Konto", "_Benutzername:", "_Passwort:", "_Speichern",
+        "Konto einrichten", "_E-Mail:", "_Weiter", "Über Wendrel Desktop"},
+       "Neue _Nachricht"},
+      {"fr",
+       {"Préférences", "Général", "Compte",
+        "Nom d’_utilisateur :", "_Mot de passe :", "_Enregistrer", "Configurer votre compte",
+        "_Courriel :", "C_ontinuer", "À propos de Wendrel Desktop"},
+       "Nouveau _message"},
+      {"en",
+       {"Preferences", "General", "Account", "_User name:", "_Password:", "_Save",
+        "Set Up Your Account", "_E-mail:", "C_ontinue", "About Wendrel Desktop"},
+       "New _Message"},
+  };
+  const char* former = std::getenv("LANGUAGE");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.language);
+    ::setenv("LANGUAGE", c.language, 1);
+    std::setlocale(LC_ALL, "C.UTF-8");  // a locale other than C
+    textdomain(textdomain(nullptr));    // the catalogues read anew
+    prefs.reset();
+    store().removeObjectForKey(Settings::kUsername);
+    open();
+    ASSERT_TRUE(account->initialWindow());
+    std::set<std::string> seen;
+    collectTexts(GTK_WIDGET(prefs->window()), seen);
+    collectTexts(GTK_WIDGET(account->initialWindow()), seen);
+    AboutWindowController about;
+    ASSERT_TRUE(about.window());
+    collectTexts(GTK_WIDGET(about.window()), seen);
+    for (const auto& t : c.texts) EXPECT_TRUE(seen.count(t)) << t;
+    // The message the pane shows is translated; the check's source text is not.
+    std::string error;
+    EmailFormatter::objectValueForString("x", &error);
+    EXPECT_EQ(error == EmailFormatter::kErrorMessage, std::string(c.language) == "en");
+
+    GSimpleActionGroup* actions = g_simple_action_group_new();
+    {
+      MainMenu menu(G_ACTION_MAP(actions), [] { return nullptr; });
+      ASSERT_TRUE(menu.load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
+      auto file = menu.mainMenu()->itemWithTitle("File");
+      ASSERT_TRUE(file && file->submenu());
+      auto item = file->submenu()->itemWithTitle("New Message");
+      ASSERT_TRUE(item);
+      EXPECT_EQ(item->label(), c.newMessage);
+      auto found = menu.findItem("New Message");
+      ASSERT_TRUE(found);
+      EXPECT_EQ(found->target, "New Message");  // what the page receives
+      EXPECT_TRUE(menu.mainMenu()->items().front()->submenu()->itemWithTitle("Out of Office"));
+    }
+    g_object_unref(actions);
+  }
+  if (former)
+    ::setenv("LANGUAGE", former, 1);
+  else
+    ::unsetenv("LANGUAGE");
+  std::setlocale(LC_ALL, "C.UTF-8");
+}
+
+// What a screen reader user meets in every native window, walked over the accessibility bus
+// with pyatspi's library: the main window with its menu bar and a download bar, the Preferences
+// window with both panes and the first-run sheet, the About window and both update windows. No
+// focusable or editable control and no image may be without a name. Then one task through the
+// bus alone: the address and password typed into the sheet's named fields and Continue pressed
+// set the account up.
+TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
+  WD_REQUIRE_SERVERS();
+  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("mail.srv.test")));
+  GtkApplication* app =
+      gtk_application_new("com.tovik.WendrelDesktop.AccessibilityTest", G_APPLICATION_NON_UNIQUE);
+  ASSERT_TRUE(g_application_register(G_APPLICATION(app), nullptr, nullptr));
+  auto menu = std::make_unique<MainMenu>(G_ACTION_MAP(app), [] { return nullptr; });
+  ASSERT_TRUE(menu->load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
+  gtk_application_set_menubar(app, menu->model());
+  FakeWindowFactory factory;
+  AppDelegate delegate(*context, factory);
+  WebContext web(context->bridgeHost(), context->defaults());
+  WindowEnvironment env{*context, web, delegate,
+                        [&](std::shared_ptr<WebWindow> w) { return delegate.makeRootObject(w); }};
+  auto main = WindowController::initWithRequest(env, "");
+  gtk_window_set_application(main->gtkWindow(), app);
+  main->makeKeyAndOrderFront();
+  auto bar = DownloadBar::attach(main->gtkWindow(), "report.pdf", [] {});
+  ASSERT_TRUE(bar);
+  AboutWindowController about;
+  about.showWindow();
+  FakeWorkspace workspace;
+  UpdateWindowController update(workspace, [] {});
+  update.showWindow();
+  NoUpdateWindowController noUpdate;
+  noUpdate.showWindow();
+  open();
+  ASSERT_TRUE(account->initialWindow());
+  ASSERT_TRUE(runLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(noUpdate.window())); }));
+
+  // The walker runs beside this process, whose main loop answers its questions meanwhile.
+  auto walk = [](std::vector<std::string> tasks) {
+    const std::string script =
+        std::string(std::getenv("WD_SOURCE_DIR")) + "/tests/shell/atspi-walk.py";
+    std::vector<const char*> argv{"/usr/bin/python3", script.c_str()};
+    const std::string pid = std::to_string(::getpid());
+    argv.push_back(pid.c_str());
+    for (const auto& t : tasks) argv.push_back(t.c_str());
+    argv.push_back(nullptr);
+    GError* error = nullptr;
+    GSubprocess* walker = g_subprocess_newv(
+        argv.data(),
+        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE), &error);
+    if (!walker) {
+      std::string why = error->message;
+      g_error_free(error);
+      return std::make_pair(-1, why);
+    }
+    std::optional<std::string> output;
+    g_subprocess_communicate_utf8_async(
+        walker, nullptr, nullptr,
+        +[](GObject* source, GAsyncResult* result, gpointer data) {
+          char* out = nullptr;
+          g_subprocess_communicate_utf8_finish(G_SUBPROCESS(source), result, &out, nullptr,
+                                               nullptr);
+          *static_cast<std::optional<std::string>*>(data) = out ? out : "";
+          g_free(out);
+        },
+        &output);
+    runLoopUntil([&] { return output.has_value(); }, 120);
+    const int status = output ? g_subprocess_get_exit_status(walker) : -1;
+    if (!output) g_subprocess_force_exit(walker);
+    g_object_unref(walker);
+    return std::make_pair(status, output.value_or("the walker did not finish"));
+  };
+  auto [status, report] = walk({});
+  EXPECT_EQ(status, 0) << report;
+
+  std::tie(status, report) = walk({"Set Up Your Account|text|E-mail|text|user@srv.test",
+                                   "Set Up Your Account|password text|Password|text|secret",
+                                   "Set Up Your Account|push button|Continue|click"});
+  ASSERT_EQ(status, 0) << report;
+  EXPECT_TRUE(
+      runLoopUntil([&] { return store().stringForKey(Settings::kUsername).has_value(); }, 60));
+  EXPECT_EQ(store().stringForKey(Settings::kUsername), "user@srv.test");
+  EXPECT_EQ(store().stringForKey(Settings::kServer), "mail.srv.test");
+  EXPECT_FALSE(account->initialWindow());
+
+  prefs.reset();
+  bar.reset();
+  main->performClose();
+  runLoopFor(0.5);
+  menu.reset();
+  g_object_unref(app);
 }
 
 }  // namespace
