@@ -25,8 +25,12 @@ endif()
 string(REPLACE "\\" "\\\\" exec "${exec}")
 
 file(READ "${WD_ENTRY_SOURCE}" entry)
-string(REPLACE "\nExec=wendrel-desktop %U\n" "\nExec=${exec} %U\n" entry "${entry}")
-string(REPLACE "\nTryExec=wendrel-desktop\n" "\nTryExec=${try_exec}\n" entry "${entry}")
+# A relocatable tree (the release tarball) cannot know where it will be unpacked: its entry keeps
+# the plain program name, and the tree's own path never ends up in the archive.
+if(NOT "$ENV{WD_RELOCATABLE_INSTALL}" STREQUAL "1")
+  string(REPLACE "\nExec=wendrel-desktop %U\n" "\nExec=${exec} %U\n" entry "${entry}")
+  string(REPLACE "\nTryExec=wendrel-desktop\n" "\nTryExec=${try_exec}\n" entry "${entry}")
+endif()
 get_filename_component(name "${WD_ENTRY_SOURCE}" NAME)
 file(WRITE "${WD_ENTRY_STAGE}/${name}" "${entry}")
 # An entry installed before (another prefix, the same second) would count as up to date.
