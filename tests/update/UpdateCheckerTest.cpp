@@ -85,7 +85,7 @@ class UpdateCheckerTest : public ::testing::Test {
   }
 
   std::shared_ptr<NativeMenuItem> checkItem() {
-    return menu->mainMenu()->items().front()->submenu()->itemWithTitle("Check for Update...");
+    return menu->mainMenu()->items().front()->submenu()->itemWithTitle("Check for Update…");
   }
   UpdateWindows& ui() { return delegate->updateWindows(); }
   bool shown(GtkWindow* w) { return w && gtk_widget_get_visible(GTK_WIDGET(w)); }

@@ -175,7 +175,7 @@ void Dialog::openDialog(std::optional<bridge::Dictionary> options) {
   auto chooser = std::make_unique<Chooser>();
   chooser->native.reset(
       gtk_file_chooser_native_new(directories && !files ? _("Choose a Folder") : _("Open File"),
-                                  sheetParent(*this), action, _("_Open"), _("_Cancel")));
+                                  nullptr, action, _("_Open"), _("_Cancel")));
   chooser->callback = options->get("callback").asScript();
   gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser->native.get()), multiple);
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser->native.get()), TRUE);

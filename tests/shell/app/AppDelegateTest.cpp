@@ -137,7 +137,7 @@ TEST_F(MenuCommands, EveryTitleTakingItemCarriesItsOwnLabel) {
   ASSERT_TRUE(about);
   EXPECT_FALSE(about->target);
   for (const char* label :
-       {"Check for Update...", "Preferences", "Out of Office", "Show main window", "Quit"})
+       {"Check for Update…", "Preferences", "Out of Office", "Show Main Window", "Quit"})
     EXPECT_TRUE(menu->findItem(label)) << label;
 }
 
@@ -160,13 +160,13 @@ TEST_F(MenuCommands, FeedbackHelpQuitAndShowMainWindow) {
   ASSERT_TRUE(menu->activateItem("Support"));
   EXPECT_EQ(app.workspace.opened,
             (std::vector<std::string>{AppDelegate::kKnowledgebaseURL, AppDelegate::kSupportURL}));
-  ASSERT_TRUE(menu->activateItem("Show main window"));
+  ASSERT_TRUE(menu->activateItem("Show Main Window"));
   EXPECT_EQ(app.main().fronts, 1);
   EXPECT_EQ(app.control.calls, std::vector<std::string>{"activate"});
   ASSERT_TRUE(menu->activateItem("Quit"));
   EXPECT_EQ(app.control.calls.back(), "terminate");
   // Without an update checker, Check for Update does nothing (and does not fail).
-  ASSERT_TRUE(menu->activateItem("Check for Update..."));
+  ASSERT_TRUE(menu->activateItem("Check for Update…"));
   EXPECT_FALSE(menu->activateItem("No Such Item"));
 }
 

@@ -147,6 +147,8 @@ TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndReportsThePa
     EXPECT_EQ(gtk_file_chooser_get_select_multiple(fc), c.multiple);
     EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(d)), nullptr);
     EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(d)));
+    const char* title = gtk_window_get_title(GTK_WINDOW(d));  // portals list it by its title
+    EXPECT_TRUE(title && *title);
 
     std::vector<std::string> expected;
     for (const auto& name : c.paths) expected.push_back((dir / name).string());

@@ -518,6 +518,27 @@ TEST_F(AccountPaneTest, KeyboardClosesCancelsAndSaves) {
     EXPECT_EQ(answered, true);
     EXPECT_FALSE(windowShown());
   }
+  // Quit (Ctrl+Q, the menu) with a changed Account pane asks first and quits only after the
+  // answer lets the window close.
+  {
+    prefs.reset();
+    storeAccount();
+    FakeWindowFactory factory;
+    AppDelegate delegate(*context, factory);
+    delegate.openPreferencesOn("Accounts");
+    auto& shown = delegate.preferencesWindowController();
+    auto* pane = static_cast<AccountPreferencesViewController*>(shown.panes()[1].get());
+    type(pane->serverTF(), "other.x.test");
+    auto& control = static_cast<FakeApplicationControl&>(context->application());
+    for (int answer :
+         {AccountPreferencesViewController::kCancel, AccountPreferencesViewController::kDontSave}) {
+      delegate.terminate();
+      ASSERT_TRUE(pane->question());
+      EXPECT_TRUE(control.calls.empty());
+      gtk_dialog_response(pane->question(), answer);
+    }
+    EXPECT_EQ(control.calls, std::vector<std::string>{"terminate"});
+  }
   // The sheet: Escape and Ctrl+W cancel it; the window stays.
   for (guint key : {GDK_KEY_Escape, GDK_KEY_w}) {
     prefs.reset();

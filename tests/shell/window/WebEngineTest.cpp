@@ -396,17 +396,22 @@ TEST_F(WebEngine, PageColourSchemeFollowsTheDesktopSetting) {
   DesktopColorScheme follower(gtk_settings_get_default());
   ASSERT_TRUE(waitFor([&] { return follower.scheme() == DesktopColorScheme::Light; }));
   open();
+  // The page counts its change events: one per change of the desktop's setting.
+  run("window.wdChanges = 0; matchMedia('(prefers-color-scheme: dark)')"
+      ".addEventListener('change', () => ++window.wdChanges);");
   const std::string ask =
-      "document.title = 'dark ' + matchMedia('(prefers-color-scheme: dark)').matches;";
-  EXPECT_TRUE(answers(ask, "dark false"));
+      "document.title = 'dark ' + "
+      "matchMedia('(prefers-color-scheme: dark)').matches + ' ' + "
+      "window.wdChanges;";
+  EXPECT_TRUE(answers(ask, "dark false 0"));
   portal.change(DesktopColorScheme::Dark);
-  EXPECT_TRUE(answers(ask, "dark true"));
+  EXPECT_TRUE(answers(ask, "dark true 1"));
   gboolean preferDark = FALSE;
   g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &preferDark,
                nullptr);
   EXPECT_TRUE(preferDark);  // the window's own theme follows too
   portal.change(DesktopColorScheme::Light);
-  EXPECT_TRUE(answers(ask, "dark false"));
+  EXPECT_TRUE(answers(ask, "dark false 2"));
 }
 
 TEST(ColorSchemeValue, ReadFromThePortalsVariants) {
