@@ -89,6 +89,34 @@ TEST(SandboxProbe, AnswersFromHowTheTrialRunEnds) {
   SandboxProbe({"/bin/sleep", "600"});
 }
 
+// A machine where the sandbox started is remembered under its key only; the background check
+// reports from the main loop how the run ended.
+TEST(SandboxProbe, RemembersOnlyAnAvailableSandboxForItsMachineAndChecksInTheBackground) {
+  const auto file = std::filesystem::path(std::getenv("HOME")) / "state" / "sandbox-available";
+  const auto key = SandboxProbe::machineKey({"/bin/sh"}, {"/bin/true", "/nonexistent/proxy"});
+  ASSERT_FALSE(key.empty());
+  EXPECT_NE(key, SandboxProbe::machineKey({"/bin/true"}, {"/bin/true", "/nonexistent/proxy"}));
+  EXPECT_EQ(SandboxProbe::machineKey({"/nonexistent/bwrap"}, {}), "");
+  EXPECT_FALSE(SandboxProbe::rememberedAvailable(file, key));
+  SandboxProbe::remember(file, key, true);
+  EXPECT_TRUE(SandboxProbe::rememberedAvailable(file, key));
+  EXPECT_FALSE(SandboxProbe::rememberedAvailable(file, key + " other"));
+  EXPECT_FALSE(SandboxProbe::rememberedAvailable(file, ""));
+  SandboxProbe::remember(file, key, false);
+  EXPECT_FALSE(SandboxProbe::rememberedAvailable(file, key));
+  EXPECT_FALSE(std::filesystem::exists(file));
+
+  for (const auto& [command, available] : std::vector<std::pair<std::vector<std::string>, bool>>{
+           {{"/bin/true"}, true}, {{"/bin/sh", "-c", "exit 1"}, false}, {{}, false}}) {
+    SandboxProbe probe(command, {"/bin/sh"});
+    std::optional<bool> answered;
+    probe.whenAnswered([&](const SandboxProbe::Answer& a) { answered = a.available; });
+    EXPECT_FALSE(answered);  // never inside the call
+    ASSERT_TRUE(waitFor([&] { return answered.has_value(); }, 30));
+    EXPECT_EQ(*answered, available);
+  }
+}
+
 // Process ids of the descendants of `root` whose command name begins with `name`.
 std::vector<pid_t> descendantsNamed(pid_t root, const std::string& name) {
   std::map<pid_t, pid_t> parent;
