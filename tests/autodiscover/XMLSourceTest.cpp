@@ -84,16 +84,21 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
     const std::size_t before = server->requests().size();
     auto source = start(url("h.status.test", 8443));
     ASSERT_TRUE(waitFor([&] { return server->requests().size() >= before + c.requests; }));
-    if (c.invalid || !c.finished.empty())
+    if (c.invalid || !c.finished.empty()) {
       ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
+    }
     runLoopFor(0.3);
     EXPECT_EQ(recorder->finished, c.finished);
     EXPECT_EQ(recorder->invalid, c.invalid);
     ASSERT_EQ(server->requests().size(), before + c.requests);
     EXPECT_EQ(server->requests()[before].authorization, "");  // nothing sent unasked
     EXPECT_EQ(server->requests()[before].path, "/autodiscover/autodiscover.xml");
-    if (c.requests == 2) EXPECT_NE(server->requests()[before + 1].authorization, "");
-    if (c.credentialRequests >= 0) EXPECT_EQ(recorder->credentialRequests, c.credentialRequests);
+    if (c.requests == 2) {
+      EXPECT_NE(server->requests()[before + 1].authorization, "");
+    }
+    if (c.credentialRequests >= 0) {
+      EXPECT_EQ(recorder->credentialRequests, c.credentialRequests);
+    }
     if (!c.finished.empty()) {
       EXPECT_EQ(source->content(), c.finished[0]);
       EXPECT_EQ(source->hasData(), !c.finished[0].empty());

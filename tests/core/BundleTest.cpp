@@ -103,14 +103,6 @@ TEST(Configuration, PluginObjectKeepsFileOrder) {
   EXPECT_TRUE(wd::LocalConfiguration::fromText(R"("just a string")").settings.is_null());
 }
 
-TEST(BundleInfo, IdentityComesFromTheBuild) {
-  auto& b = wd::Bundle::main();
-  EXPECT_EQ(b.infoValue("CFBundleName"), "Wendrel Desktop");
-  EXPECT_EQ(b.infoValue("CFBundleIdentifier"), "com.tovik.WendrelDesktop");
-  EXPECT_EQ(b.infoValue("CFBundleVersion"), b.version());
-  EXPECT_FALSE(b.infoValue("NoSuchKey"));
-}
-
 wd::CommandLine parse(std::vector<std::string> args) {
   args.insert(args.begin(), "wendrel-desktop");
   std::vector<char*> argv;
