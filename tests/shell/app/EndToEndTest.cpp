@@ -447,7 +447,7 @@ TEST(EndToEnd, ThePageWrittenAgainstTheDeclarationsFindsEveryMemberAndNothingUnd
   const fs::path client = fs::path(std::getenv("HOME")) / "api-client";
   fs::remove_all(client);
   fs::create_directories(client);
-  fs::copy(source / "tests" / "shell" / "e2e" / "api", client, fs::copy_options::recursive);
+  fs::copy(source / "tests" / "shell" / "app" / "e2e" / "api", client, fs::copy_options::recursive);
   RunningApp app({"--web-client", client.string()});
   ASSERT_TRUE(app.waitForPage(pageLoaded));
   const Json page = *app.page();
