@@ -4,7 +4,10 @@
 // (the application through MacGap.terminate(), the bare window when it sees the title the script
 // sets); the time is from just before the process starts until it has ended. The two are run
 // alternately (ABBA order, after one untimed warm-up each), every run with fresh HOME and XDG
-// folders, and the next run starts only when every process of the previous one is gone.
+// folders except the application's state folder, which its runs share as a returning user's
+// starts do (it remembers whether the web sandbox can start), and the next run starts only when
+// every process of the previous one is gone. Where the engine's sandbox can start here, the bare
+// window runs with it on too (it starts no check of its own: "bare_sandbox" says which).
 // Memory: both load a page that stays; after a settling time the proportional set sizes of the
 // whole process tree (UI, web and network processes) are summed, then the tree is ended.
 // Prints the medians and the lines "ratio_startup" and "ratio_memory" (application / bare).
@@ -106,7 +109,7 @@ std::string fileURI(const fs::path& path) {
 }
 
 // This process's environment with HOME and the XDG base folders moved into `home`.
-std::vector<std::string> environmentWithHome(const fs::path& home) {
+std::vector<std::string> environmentWithHome(const fs::path& home, const fs::path& state = {}) {
   static const char* const kReplaced[] = {"HOME=",           "XDG_CONFIG_HOME=", "XDG_DATA_HOME=",
                                           "XDG_CACHE_HOME=", "XDG_STATE_HOME=",  "WD_TEST_HOOKS="};
   std::vector<std::string> env;
@@ -116,16 +119,44 @@ std::vector<std::string> environmentWithHome(const fs::path& home) {
                      [&](const char* p) { return entry.rfind(p, 0) == 0; }))
       env.push_back(entry);
   }
-  const std::pair<const char*, fs::path> folders[] = {{"HOME", home},
-                                                      {"XDG_CONFIG_HOME", home / ".config"},
-                                                      {"XDG_DATA_HOME", home / ".local/share"},
-                                                      {"XDG_CACHE_HOME", home / ".cache"},
-                                                      {"XDG_STATE_HOME", home / ".local/state"}};
+  const std::pair<const char*, fs::path> folders[] = {
+      {"HOME", home},
+      {"XDG_CONFIG_HOME", home / ".config"},
+      {"XDG_DATA_HOME", home / ".local/share"},
+      {"XDG_CACHE_HOME", home / ".cache"},
+      {"XDG_STATE_HOME", state.empty() ? home / ".local/state" : state}};
   for (const auto& [name, dir] : folders) {
     fs::create_directories(dir);
     env.push_back(std::string(name) + "=" + dir.string());
   }
   return env;
+}
+
+// Whether the engine's sandbox can start here: its bubblewrap run as the engine makes it, and
+// its D-Bus proxy (checked once, before any timed run).
+bool sandboxAvailable() {
+  static const bool available = [] {
+    if (!g_file_test("/usr/bin/xdg-dbus-proxy", G_FILE_TEST_IS_EXECUTABLE)) return false;
+    const gchar* argv[] = {"/usr/bin/bwrap",
+                           "--unshare-all",
+                           "--die-with-parent",
+                           "--ro-bind",
+                           "/",
+                           "/",
+                           "--proc",
+                           "/proc",
+                           "--dev",
+                           "/dev",
+                           "true",
+                           nullptr};
+    gint status = -1;
+    return g_spawn_sync(
+               nullptr, const_cast<gchar**>(argv), nullptr,
+               static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
+               nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
+           g_spawn_check_wait_status(status, nullptr);
+  }();
+  return available;
 }
 
 enum class Subject { App, Bare };
@@ -139,9 +170,11 @@ class Run {
   Run(const Options& options, const fs::path& scratch, const fs::path& client, Subject subject)
       : home_(scratch / ("home-" + std::to_string(++counter_))), log_(scratch / "last-run.log") {
     fs::remove(log_);
-    env_ = environmentWithHome(home_);
+    env_ = environmentWithHome(home_, subject == Subject::App ? scratch / "app-state" : fs::path());
     if (subject == Subject::App)
       argv_ = {options.app, "--web-client", client.string()};
+    else if (sandboxAvailable())
+      argv_ = {options.bare, "--sandbox", fileURI(client / "public" / "index.html")};
     else
       argv_ = {options.bare, fileURI(client / "public" / "index.html")};
   }
@@ -307,6 +340,7 @@ int main(int argc, char** argv) {
   }
   const fs::path scratch = scratchDir;
   std::printf("load average at start: %s\n", loadAverage().c_str());
+  std::printf("bare_sandbox %s\n", sandboxAvailable() ? "on" : "off");
   std::fflush(stdout);
   if (options->startup) benchStartup(*options, scratch);
   if (options->memory) benchMemory(*options, scratch);

@@ -7,6 +7,7 @@
 
 #include "app/CommandLine.h"
 #include "autodiscover/DiscoverCli.h"
+#include "core/I18n.h"
 #include "shell/Application.h"
 #include "wd/Version.h"
 #ifdef WD_WITH_TEST_HOOKS
@@ -14,6 +15,7 @@
 #endif
 
 int main(int argc, char** argv) {
+  wd::i18n::bindCatalogue();
   wd::CommandLine cl = wd::CommandLine::parse(argc, argv);
   switch (cl.action) {
     case wd::CommandLine::Action::Version:
@@ -23,9 +25,8 @@ int main(int argc, char** argv) {
       std::fputs(wd::CommandLine::helpText().c_str(), stdout);
       return 0;
     case wd::CommandLine::Action::UsageError:
-      std::fprintf(stderr, "%s: %s\n%s", wd::build::kExecutable, cl.error.c_str(),
-                   "Try 'wendrel-desktop --help'.\n");
-      return 64;
+      std::fputs(wd::CommandLine::usageMessage(wd::build::kExecutable, cl.error).c_str(), stderr);
+      return wd::CommandLine::kUsageStatus;
     case wd::CommandLine::Action::Discover:
       return wd::runDiscoverCommand(cl.discover);
     case wd::CommandLine::Action::Run:

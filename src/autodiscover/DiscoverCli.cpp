@@ -9,6 +9,7 @@
 
 #include "autodiscover/AutodiscoverWebController.h"
 #include "core/CertificateExceptions.h"
+#include "core/I18n.h"
 #include "core/NotificationCenter.h"
 
 namespace wd {
@@ -65,9 +66,19 @@ int runDiscoverCommand(const DiscoverOptions& options) {
   std::fputc('\n', stdout);
   std::fflush(stdout);
 
+  // The JSON line is for scripts; a person reads why it failed on standard error.
   const std::string result = outcome.value("result", std::string());
   if (result == "success") return 0;
-  if (result == "invalidCredentials") return 2;
+  if (result == "invalidCredentials") {
+    std::fprintf(stderr, "wendrel-desktop: %s\n",
+                 _("the mail server refused the user name or password"));
+    return 2;
+  }
+  g_autofree gchar* reason = g_strdup_printf(
+      _("no mail server found for %s within %d seconds (DNS SRV and MX records, then "
+        "autodiscovery over HTTPS)"),
+      domain.c_str(), options.timeoutSeconds);
+  std::fprintf(stderr, "wendrel-desktop: %s\n", reason);
   return 3;
 }
 

@@ -13,7 +13,8 @@ struct DiscoverOptions {
 
 // Reads the password as one line from standard input, runs the search on a main loop, prints
 // the outcome dictionary as one JSON object and returns the exit status (0 success, 2 invalid
-// credentials, 3 autodiscovery failed, 64 usage error).
+// credentials, 3 autodiscovery failed, 64 usage error); a failure also gets one line on standard
+// error saying why.
 int runDiscoverCommand(const DiscoverOptions& options);
 
 }  // namespace wd

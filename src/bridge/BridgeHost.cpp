@@ -222,6 +222,16 @@ void BridgeHost::attach(WebKitWebContext* context, const std::string& resourceFo
 std::shared_ptr<ScriptPage> BridgeHost::attachWebView(WebKitWebView* view, Installer installer,
                                                       FrameLoadedHandler frameLoaded) {
   const std::uint64_t pageId = webkit_web_view_get_page_id(view);
+  // A view bridged again (its web process was replaced) keeps one record, under its page's
+  // current id; the old page goes inert.
+  for (auto it = impl_->pages.begin(); it != impl_->pages.end();) {
+    if (it->second.view == view && it->first != pageId) {
+      it->second.page->detach();
+      it = impl_->pages.erase(it);
+    } else {
+      ++it;
+    }
+  }
   Impl::Record& rec = impl_->pages[pageId];
   if (rec.page) rec.page->detach();
   rec.view = view;

@@ -49,7 +49,7 @@ class BridgeHost {
   // allowed (the document policy) calls `installer` synchronously (the web process waits) and
   // installs its answer. The returned page scripts the view's main frame while its document is
   // allowed (nothing reaches a foreign document the view navigated to); it stays valid (and
-  // inert) after detach.
+  // inert) after detach. Attaching a view again replaces its page (the old one goes inert).
   std::shared_ptr<ScriptPage> attachWebView(WebKitWebView* view, Installer installer,
                                             FrameLoadedHandler frameLoaded = {});
   void detachWebView(WebKitWebView* view);

@@ -13,6 +13,11 @@
 //     return info;
 //   }
 //
+// Each table also describes itself for the page's authors (the generated macgap.d.ts and
+// page-api.md): `.summary("...")` for the class, `.event({name, data type, summary})` for each
+// event its objects raise, and after each member `.doc({.summary, .params, .result, .refused})`
+// (MemberDoc). wendrel-page-api refuses a table whose members lack them.
+//
 // The script name of every member follows the naming rule (scriptNameForSelector). The selector's
 // argument count must match the C++ function's (checked by build(), which aborts on a mismatch).
 //
@@ -203,6 +208,35 @@ Value callWith(const F& f, std::vector<Value>& args, std::index_sequence<I...>) 
   }
 }
 
+// The TypeScript type of a result as its C++ type gives it (the exports table's MemberDoc says
+// more where this is vague: "unknown", "object").
+template <class R>
+std::string resultType() {
+  using D = std::decay_t<R>;
+  if constexpr (std::is_void_v<D>)
+    return "void";
+  else if constexpr (std::is_same_v<D, bool>)
+    return "boolean";
+  else if constexpr (std::is_arithmetic_v<D>)
+    return "number";
+  else if constexpr (std::is_same_v<D, std::string>)
+    return "string";
+  else if constexpr (std::is_same_v<D, std::optional<std::string>>)
+    return "string | undefined";
+  else if constexpr (std::is_same_v<D, std::optional<double>>)
+    return "number | undefined";
+  else if constexpr (std::is_same_v<D, Dictionary>)
+    return "Record<string, unknown>";
+  else if constexpr (std::is_same_v<D, ValueArray>)
+    return "unknown[]";
+  else if constexpr (IsSharedScriptObject<D>::value)
+    return "object | undefined";
+  else if constexpr (IsObjectVector<D>::value)
+    return "object[]";
+  else
+    return "unknown";
+}
+
 template <class... A>
 std::vector<ParamType> paramTypes() {
   return {Arg<std::decay_t<A>>::type...};
@@ -219,7 +253,7 @@ class ClassBuilder {
 
   template <class R, class... A>
   ClassBuilder& method(const std::string& selector, R (T::*fn)(A...)) {
-    return addMethod<A...>(selector, [fn](ScriptObject* self, std::vector<Value>& args) {
+    return addMethod<R, A...>(selector, [fn](ScriptObject* self, std::vector<Value>& args) {
       auto* obj = static_cast<T*>(self);
       auto bound = [obj, fn](auto&&... a) { return (obj->*fn)(std::forward<decltype(a)>(a)...); };
       return detail::callWith<std::tuple<A...>>(bound, args, std::index_sequence_for<A...>{});
@@ -227,7 +261,7 @@ class ClassBuilder {
   }
   template <class R, class... A>
   ClassBuilder& method(const std::string& selector, R (T::*fn)(A...) const) {
-    return addMethod<A...>(selector, [fn](ScriptObject* self, std::vector<Value>& args) {
+    return addMethod<R, A...>(selector, [fn](ScriptObject* self, std::vector<Value>& args) {
       const auto* obj = static_cast<const T*>(self);
       auto bound = [obj, fn](auto&&... a) { return (obj->*fn)(std::forward<decltype(a)>(a)...); };
       return detail::callWith<std::tuple<A...>>(bound, args, std::index_sequence_for<A...>{});
@@ -249,12 +283,28 @@ class ClassBuilder {
     m.selector = nativeSelector(selector);
     m.scriptName = scriptNameForSelector(selector);
     m.params = detail::paramTypes<A...>();
+    m.resultType = detail::resultType<R>();
     m.invoke = [fn](ScriptObject*, std::vector<Value>& args) {
       return detail::callWith<std::tuple<A...>>(fn, args, std::index_sequence_for<A...>{});
     };
     members_.push_back(std::move(m));
     return *this;
   }
+  // Describes the member declared last (for the page's reference and type declarations).
+  ClassBuilder& doc(MemberDoc d) {
+    members_.back().doc = std::move(d);
+    return *this;
+  }
+  // The class's one-line description, and an event its objects raise.
+  ClassBuilder& summary(std::string text) {
+    doc_.summary = std::move(text);
+    return *this;
+  }
+  ClassBuilder& event(EventDoc e) {
+    doc_.events.push_back(std::move(e));
+    return *this;
+  }
+
   // Read-only property.
   template <class R>
   ClassBuilder& property(const std::string& name, R (T::*getter)() const) {
@@ -275,10 +325,10 @@ class ClassBuilder {
   }
 
   // The finished table; lives for the process.
-  const ClassInfo& build() { return *new ClassInfo(name_, std::move(members_)); }
+  const ClassInfo& build() { return *new ClassInfo(name_, std::move(members_), std::move(doc_)); }
 
  private:
-  template <class... A, class Invoke>
+  template <class R, class... A, class Invoke>
   ClassBuilder& addMethod(const std::string& selector, Invoke invoke) {
     if (selectorArity(selector) != sizeof...(A)) detail::exportsError(name_, selector);
     MemberInfo m;
@@ -286,6 +336,7 @@ class ClassBuilder {
     m.selector = nativeSelector(selector);
     m.scriptName = scriptNameForSelector(selector);
     m.params = detail::paramTypes<A...>();
+    m.resultType = detail::resultType<R>();
     m.invoke = std::move(invoke);
     members_.push_back(std::move(m));
     return *this;
@@ -298,6 +349,7 @@ class ClassBuilder {
     m.selector = name;
     m.scriptName = name;
     m.readOnly = true;
+    m.resultType = detail::resultType<R>();
     m.invoke = [getter](ScriptObject* self, std::vector<Value>&) {
       return detail::toValue((static_cast<const T*>(self)->*getter)());
     };
@@ -306,6 +358,7 @@ class ClassBuilder {
 
   std::string name_;
   std::vector<MemberInfo> members_;
+  ClassDoc doc_;
 };
 
 }  // namespace wd::bridge

@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <unordered_map>
 
+#include "bridge/wire/Utf.h"
 #include "core/Log.h"
 
 namespace wd::bridge {
@@ -176,6 +178,7 @@ Value HostEndpoint::fromWire(WValue& v, std::uint64_t pageId) {
     case Tag::Number:
       return Value(v.number);
     case Tag::String:
+      wire::repairUtf8(v.text);  // the one place page strings enter native code
       return Value(std::move(v.text));
     case Tag::Array: {
       ValueArray a;
@@ -184,10 +187,22 @@ Value HostEndpoint::fromWire(WValue& v, std::uint64_t pageId) {
       return Value(std::move(a));
     }
     case Tag::Object: {
+      // Linear in the number of keys: a key seen before (only a misbehaving peer repeats
+      // one) keeps its first place and takes the later value, as Dictionary::set does.
       Dictionary d;
       auto& entries = d.entries();
       entries.reserve(v.entries.size());
-      for (auto& [k, e] : v.entries) d.set(k, fromWire(e, pageId));
+      std::unordered_map<std::string, std::size_t> seen;
+      seen.reserve(v.entries.size());
+      for (auto& [k, e] : v.entries) {
+        wire::repairUtf8(k);
+        Value value = fromWire(e, pageId);
+        auto [at, added] = seen.try_emplace(k, entries.size());
+        if (added)
+          entries.emplace_back(std::move(k), std::move(value));
+        else
+          entries[at->second].second = std::move(value);
+      }
       return Value(std::move(d));
     }
     case Tag::Ref: {

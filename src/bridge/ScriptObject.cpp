@@ -16,8 +16,8 @@ std::vector<const ClassInfo*>& registry() {
 constexpr std::string_view kExportAs = "__JS_EXPORT_AS__";
 }  // namespace
 
-ClassInfo::ClassInfo(std::string name, std::vector<MemberInfo> members)
-    : name_(std::move(name)), members_(std::move(members)) {
+ClassInfo::ClassInfo(std::string name, std::vector<MemberInfo> members, ClassDoc doc)
+    : name_(std::move(name)), members_(std::move(members)), doc_(std::move(doc)) {
   auto& r = registry();
   id_ = static_cast<std::uint32_t>(r.size());
   r.push_back(this);

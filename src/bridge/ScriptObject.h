@@ -32,6 +32,41 @@ enum class ParamType : std::uint8_t {
   Object = 8,      // a wrapper of a native script object, else none
 };
 
+// What the page's reference and type declarations say about a member, written next to its
+// declaration in the exports table; the bridge itself never reads it. Types are TypeScript.
+struct MemberDoc {
+  std::string summary;  // one line
+  // One per parameter: its name, or "name: type" where the declared type says too little (the
+  // keys of a dictionary, what an array holds, a function's signature); "name?" when it may be
+  // left out.
+  std::vector<std::string> params;
+  std::string result;   // the result's (or property's) type, where the C++ type says too little
+  std::string refused;  // what a missing or refused argument gives
+};
+
+// An event a native object raises in its page: the name, the type of the event's `data`
+// ("null" when it carries none) and the global it is raised on ("document" or "window").
+struct EventDoc {
+  std::string name;
+  std::string data;
+  std::string summary;
+  std::string target = "document";
+};
+
+// Events a window raises in its page by itself rather than through a script object, under a
+// heading of the reference.
+struct EventSource {
+  std::string title;
+  std::string summary;  // when these events come
+  std::vector<EventDoc> events;
+};
+
+// A class's own line in the reference and the events its objects raise.
+struct ClassDoc {
+  std::string summary;
+  std::vector<EventDoc> events;
+};
+
 struct MemberInfo {
   // OpensWindow: a method the page side runs after opening a new window itself (the page's own
   // window.open() on the first argument's "url"); the native member then sees the new window
@@ -47,17 +82,20 @@ struct MemberInfo {
   // undefined to the declared count; extra ones are dropped before the call.
   std::function<Value(ScriptObject* self, std::vector<Value>& args)> invoke;
   std::function<void(ScriptObject& self, Value& value)> set;  // writable properties
+  std::string resultType;  // the result's (getter's) TypeScript type as its C++ type gives it
+  MemberDoc doc;
 };
 
 class ClassInfo {
  public:
-  ClassInfo(std::string name, std::vector<MemberInfo> members);
+  ClassInfo(std::string name, std::vector<MemberInfo> members, ClassDoc doc = {});
   ClassInfo(const ClassInfo&) = delete;
   ClassInfo& operator=(const ClassInfo&) = delete;
 
   const std::string& name() const { return name_; }
   std::uint32_t id() const { return id_; }
   const std::vector<MemberInfo>& members() const { return members_; }
+  const ClassDoc& doc() const { return doc_; }
   // The member the page reaches under `scriptName` on instances (methods, properties) or on the
   // constructor (class-level members); nullptr when none.
   const MemberInfo* instanceMember(const std::string& scriptName) const;
@@ -70,6 +108,7 @@ class ClassInfo {
   std::string name_;
   std::uint32_t id_;
   std::vector<MemberInfo> members_;
+  ClassDoc doc_;
 };
 
 class ScriptObject : public std::enable_shared_from_this<ScriptObject> {

@@ -66,8 +66,11 @@ Value Value::fromJson(const Json& json) {
       return Value(std::move(a));
     }
     case Json::value_t::object: {
+      // JSON object keys are unique: entries are added without a search.
       Dictionary d;
-      for (auto it = json.begin(); it != json.end(); ++it) d.set(it.key(), fromJson(it.value()));
+      d.entries().reserve(json.size());
+      for (auto it = json.begin(); it != json.end(); ++it)
+        d.entries().emplace_back(it.key(), fromJson(it.value()));
       return Value(std::move(d));
     }
     default:

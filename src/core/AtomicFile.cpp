@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <ctime>
 
 #include "core/UniqueFd.h"
 
@@ -124,6 +125,25 @@ std::optional<std::string> writeFileAtomically(const fs::path& path, std::string
   }
   syncDirectory(dir);
   return std::nullopt;
+}
+
+std::size_t removeLeftoverTemporaries(const fs::path& folder, long minimumAgeSeconds) {
+  static constexpr std::string_view kMark = ".tmp-";
+  static constexpr std::size_t kRandom = 6;  // the XXXXXX of mkostemp
+  std::error_code ec;
+  std::size_t removed = 0;
+  const time_t now = ::time(nullptr);
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= kMark.size() + kRandom ||
+        name.compare(name.size() - kRandom - kMark.size(), kMark.size(), kMark) != 0)
+      continue;
+    struct stat st {};
+    if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (now - st.st_mtime < minimumAgeSeconds) continue;
+    if (::unlink(it->path().c_str()) == 0) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace wd

@@ -19,4 +19,11 @@ namespace wd {
 std::optional<std::string> writeFileAtomically(const std::filesystem::path& path,
                                                std::string_view data, mode_t mode = 0644);
 
+// Removes from `folder` (not below it) the temporary files that writes killed mid-way left:
+// regular files named "<name>.tmp-XXXXXX" as writeFileAtomically names them, untouched for
+// at least `minimumAgeSeconds` (a writer of another process may be busy with a newer one).
+// Returns how many were removed.
+std::size_t removeLeftoverTemporaries(const std::filesystem::path& folder,
+                                      long minimumAgeSeconds = 60);
+
 }  // namespace wd

@@ -1,5 +1,6 @@
-// Per-call-site rate limiting in front of the logger's sinks. The decision is taken once per
-// message, before any sink sees it, so the file and the system log agree on what was written.
+// Rate limiting of repeated texts per call site in front of the logger's sinks. The decision
+// is taken once per message, before any sink sees it, so the file and the system log agree on
+// what was written.
 #include "core/RateLimitedLogger.h"
 
 namespace wd::logging {
@@ -18,26 +19,38 @@ std::string RateLimitedLogger::suppressedNote(std::size_t count) {
          (count == 1 ? " similar message suppressed)" : " similar messages suppressed)");
 }
 
+bool RateLimitedLogger::expired(const Site& site, std::chrono::steady_clock::time_point now) const {
+  return now < site.windowStart || now - site.windowStart >= window_;
+}
+
 void RateLimitedLogger::sink_it_(const spdlog::details::log_msg& msg) {
   if (msg.level < spdlog::level::info || msg.source.filename == nullptr) {
     spdlog::logger::sink_it_(msg);
     return;
   }
   std::size_t suppressed = 0;
+  bool held = false;
+  Pending reports;
   {
     const auto now = clock_();
+    SiteKey key(msg.source.filename, msg.source.line,
+                std::string(msg.payload.data(), msg.payload.size()));
     std::lock_guard lock(mutex_);
-    auto [it, first] = sites_.try_emplace(SiteKey(msg.source.filename, msg.source.line));
+    sweep(now, key, reports);
+    auto [it, first] = sites_.try_emplace(std::move(key));
     Site& site = it->second;
-    if (!first && now >= site.windowStart && now - site.windowStart < window_) {
+    if (!first && !expired(site, now)) {
       ++site.suppressed;
       site.level = msg.level;
       site.function = msg.source.funcname != nullptr ? msg.source.funcname : "";
-      return;
+      held = true;
+    } else {
+      site.windowStart = now;
+      suppressed = std::exchange(site.suppressed, 0);
     }
-    site.windowStart = now;
-    suppressed = std::exchange(site.suppressed, 0);
   }
+  writeCounts(reports);
+  if (held) return;
   if (suppressed == 0) {
     spdlog::logger::sink_it_(msg);
     return;
@@ -49,23 +62,41 @@ void RateLimitedLogger::sink_it_(const spdlog::details::log_msg& msg) {
   spdlog::logger::sink_it_(carried);
 }
 
+void RateLimitedLogger::sweep(std::chrono::steady_clock::time_point now, const SiteKey& keep,
+                              Pending& reports) {
+  if (now >= lastSweep_ && now - lastSweep_ < window_) return;
+  lastSweep_ = now;
+  for (auto it = sites_.begin(); it != sites_.end();) {
+    if (it->first == keep || !expired(it->second, now)) {
+      ++it;
+      continue;
+    }
+    if (it->second.suppressed > 0) reports.emplace_back(it->first, it->second);
+    it = sites_.erase(it);
+  }
+}
+
+void RateLimitedLogger::writeCounts(const Pending& reports) {
+  for (const auto& [key, site] : reports) {
+    const auto& [file, line, text] = key;
+    const std::string counted = text + suppressedNote(site.suppressed);
+    const spdlog::details::log_msg msg(
+        spdlog::source_loc{file.c_str(), line, site.function.c_str()}, name(), site.level, counted);
+    spdlog::logger::sink_it_(msg);
+  }
+}
+
 void RateLimitedLogger::reportSuppressed() {
-  std::map<SiteKey, Site> pending;
+  Pending pending;
   {
     std::lock_guard lock(mutex_);
     for (auto& [key, site] : sites_) {
       if (site.suppressed == 0) continue;
-      pending.emplace(key, site);
+      pending.emplace_back(key, site);
       site.suppressed = 0;
     }
   }
-  for (const auto& [key, site] : pending) {
-    const std::string text = suppressedNote(site.suppressed).substr(1);
-    const spdlog::details::log_msg msg(
-        spdlog::source_loc{key.first.c_str(), key.second, site.function.c_str()}, name(),
-        site.level, text);
-    spdlog::logger::sink_it_(msg);
-  }
+  writeCounts(pending);
 }
 
 std::shared_ptr<spdlog::logger> RateLimitedLogger::clone(std::string name) {

@@ -1,11 +1,13 @@
 #pragma once
-// The application's logger: spdlog's logger with repeats held back per call site, so that a
-// page calling a failing member in a loop writes one line every few seconds instead of one per
-// call. The first message of a site is logged; further ones from the same site (source file
-// and line) within the window are only counted; the next one logged after the window carries
-// "(N similar messages suppressed)", and counts still open are written when the logger goes
-// away (or on reportSuppressed()). Debug and trace messages are never held back: they are the
-// developer's own tracing and are not raised by page input.
+// The application's logger: spdlog's logger with repeats held back, so that a page calling a
+// failing member in a loop writes one line every few seconds instead of one per call. A repeat
+// is the same text from the same call site (source file and line); a different text is always
+// written, so no distinct message is lost. The first of a text is logged; repeats within the
+// window are only counted; the next repeat logged after the window carries "(N similar messages
+// suppressed)". Counts still open are written as their own lines once their window has passed
+// and the logger writes again, when the logger goes away, or on reportSuppressed(). Debug and
+// trace messages are never held back: they are the developer's own tracing and are not raised
+// by page input.
 #include <spdlog/logger.h>
 
 #include <chrono>
@@ -13,7 +15,9 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <tuple>
 #include <utility>
+#include <vector>
 
 namespace wd::logging {
 
@@ -32,7 +36,7 @@ class RateLimitedLogger final : public spdlog::logger {
   }
   ~RateLimitedLogger() override;
 
-  // Writes, for every site with held-back messages, one line with their count (at the level
+  // Writes, for every text with held-back repeats, one line with their count (at the level
   // and with the function name of the last of them).
   void reportSuppressed();
 
@@ -51,12 +55,21 @@ class RateLimitedLogger final : public spdlog::logger {
     spdlog::level::level_enum level = spdlog::level::info;
     std::string function;
   };
-  using SiteKey = std::pair<std::string, int>;  // source file, line
+  // Source file, line, text.
+  using SiteKey = std::tuple<std::string, int, std::string>;
+  using Pending = std::vector<std::pair<SiteKey, Site>>;
+
+  bool expired(const Site& site, std::chrono::steady_clock::time_point now) const;
+  // Takes out every entry whose window has passed, except `keep`: the ones with a count go to
+  // `reports`. Runs at most once per window, so the entries never outgrow one window's texts.
+  void sweep(std::chrono::steady_clock::time_point now, const SiteKey& keep, Pending& reports);
+  void writeCounts(const Pending& reports);
 
   Clock clock_;
   std::chrono::steady_clock::duration window_;
   std::mutex mutex_;
   std::map<SiteKey, Site> sites_;
+  std::chrono::steady_clock::time_point lastSweep_{};
 };
 
 }  // namespace wd::logging

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "keychain/PDKeychainBindings.h"
 
@@ -164,7 +165,7 @@ void PDKeychainBindingsController::writeDone(const std::string& key, SecretStatu
   } else {
     known_.erase(key);  // unknown again: reads answer the buffer
     if (status == SecretStatus::Failed)
-      WD_LOG_WARN("Keychain: {} was not written: {}", key, message);
+      WD_LOG_INFO("Keychain: {} was not written: {}", key, message);
     else
       becomeSessionOnly(status, message);
   }
@@ -181,7 +182,9 @@ void PDKeychainBindingsController::writeDone(const std::string& key, SecretStatu
 void PDKeychainBindingsController::becomeSessionOnly(SecretStatus status,
                                                      const std::string& message) {
   if (storage_ == Storage::SessionOnly) return;
-  WD_LOG_WARN("Keychain: no usable keyring ({}); secure values are kept for this session only",
+  // Info, not a warning: a desktop without a keyring is an ordinary set-up, said at every start;
+  // the Account pane tells the user (sessionOnlyMessage), the system log is left alone.
+  WD_LOG_INFO("Keychain: no usable keyring ({}); secure values are kept for this session only",
               message);
   sessionReason_ = status;
   setStorage(Storage::SessionOnly);
@@ -201,11 +204,11 @@ std::optional<std::string> PDKeychainBindingsController::sessionOnlyMessage() co
   if (storage_ != Storage::SessionOnly) return std::nullopt;
   switch (sessionReason_) {
     case SecretStatus::Locked:
-      return "The password is kept for this session only: the keyring is locked.";
+      return _("The password is kept for this session only: the keyring is locked.");
     case SecretStatus::Failed:
-      return "The password is kept for this session only: the keyring cannot be used.";
+      return _("The password is kept for this session only: the keyring cannot be used.");
     default:
-      return "The password is kept for this session only: no keyring is available.";
+      return _("The password is kept for this session only: no keyring is available.");
   }
 }
 
@@ -286,7 +289,7 @@ void PDKeychainBindingsController::finishWrites(std::chrono::milliseconds limit)
     if (!g_main_context_iteration(nullptr, FALSE)) g_usleep(1000);
   }
   if (pendingWrites() > 0)
-    WD_LOG_WARN("Keychain: {} values did not reach the keyring before the end", pendingWrites());
+    WD_LOG_INFO("Keychain: {} values did not reach the keyring before the end", pendingWrites());
 }
 
 PDKeychainBindings& PDKeychainBindingsController::keychainBindings() {

@@ -8,9 +8,11 @@
 #include <optional>
 #include <utility>
 
+#include "core/AtomicFile.h"
 #include "core/Bundle.h"
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
+#include "core/Paths.h"
 #include "core/UserDefaults.h"
 #include "keychain/LibsecretBackend.h"
 #include "keychain/PDKeychainBindingsController.h"
@@ -98,6 +100,10 @@ void onStartup(GtkApplication* app, Shell* shell) {
   WD_LOG_INFO("{} {} starting with the resources in {}", Bundle::main().name(),
               Bundle::main().version(), Bundle::main().resourcePath().string());
   g_set_application_name(Bundle::main().name().c_str());
+  // Temporary files of the application's own writes that a kill interrupted.
+  for (const auto& folder : {paths::configDirectory(), paths::stateDirectory()})
+    if (const auto n = removeLeftoverTemporaries(folder))
+      WD_LOG_INFO("Removed {} unfinished temporary file(s) from {}", n, folder.string());
   // The application's icon also where the desktop does not look: the share/icons folder of a
   // tree unpacked anywhere, and the source tree's desktop files when run from the build.
   const auto resources = Bundle::main().resourcePath();

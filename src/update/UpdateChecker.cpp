@@ -1,5 +1,7 @@
 #include "update/UpdateChecker.h"
 
+#include "core/GLibPtr.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "update/UpdateQuery.h"
 
@@ -29,12 +31,13 @@ void UpdateChecker::start(bool manual) {
                 describe(update));
     showUpdateAvailable(update);
   });
-  updater_->startAutomaticChecksWithInterval(static_cast<double>(seconds_));
+  if (seconds_ > 0) updater_->startAutomaticChecksWithInterval(static_cast<double>(seconds_));
   updater_->checkForUpdates([this, manual](const CheckResult& result) {
     switch (result.kind) {
       case CheckResult::Kind::Failed:
-        WD_LOG_WARN("Checking new app version failed, {}", result.failureReason);
-        showNoUpdateAvailable(manual);
+        // The updater logged it (info): an offline laptop fails every period, which is no
+        // warning. Only the user who asked hears of it.
+        showUpdateCheckFailed(manual, result.failureReason);
         break;
       case CheckResult::Kind::NoUpdate:
         // The service knows no newer release: the user may ask again, and an answer to the
@@ -48,14 +51,20 @@ void UpdateChecker::start(bool manual) {
 }
 
 void UpdateChecker::showUpdateAvailable(const DownloadedUpdate& update) {
-  ui_.postNotification("New version " + update.update.releaseName,
-                       "An update is ready to install.");
+  // Translators: %s is the release's name, as in "Wendrel Desktop 0.2.0".
+  GCharPtr title(g_strdup_printf(_("New version %s"), update.update.releaseName.c_str()));
+  ui_.postNotification(title.get(), _("An update is ready to install."));
   ui_.showUpdateWindow(update);
 }
 
 void UpdateChecker::showNoUpdateAvailable(bool manual) {
   enableManualStartForUpdate(true);
   if (manual) ui_.showNoUpdateWindow();
+}
+
+void UpdateChecker::showUpdateCheckFailed(bool manual, const std::string& reason) {
+  enableManualStartForUpdate(true);
+  if (manual) ui_.showUpdateCheckFailed(reason);
 }
 
 }  // namespace wd::update

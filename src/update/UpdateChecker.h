@@ -4,7 +4,8 @@
 // Updater that checks at once and then every `seconds`. What the user sees goes through an
 // UpdateUserInterface: the "Check for Update..." menu item is disabled while a run's first check
 // is under way, a ready update is announced by a desktop notification and a fresh update window,
-// and a failed check the user asked for is answered by the no-update window.
+// a check the user asked for that found nothing is answered by the no-update window, and one
+// that failed by a message with its reason. Failed automatic checks are only logged (info).
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,8 @@ class UpdateUserInterface {
   virtual void showUpdateWindow(const DownloadedUpdate& update) = 0;
   // The no-update window (made once, shown again), in front.
   virtual void showNoUpdateWindow() = 0;
+  // The user's check failed: says so, with the reason, in front.
+  virtual void showUpdateCheckFailed(const std::string& reason) = 0;
 };
 
 class UpdateChecker {
@@ -37,7 +40,7 @@ class UpdateChecker {
   UpdateChecker(const UpdateChecker&) = delete;
   UpdateChecker& operator=(const UpdateChecker&) = delete;
 
-  // A new run; `manual`: the user asked for it.
+  // A new run; `manual`: the user asked for it. A period of 0 or less makes no automatic checks.
   void start(bool manual);
   void stop();
 
@@ -45,6 +48,8 @@ class UpdateChecker {
   void showUpdateAvailable(const DownloadedUpdate& update);
   // Ends a check that found nothing to install.
   void showNoUpdateAvailable(bool manual);
+  // Ends a check that failed.
+  void showUpdateCheckFailed(bool manual, const std::string& reason);
 
   // The updater of the current run; none when stopped.
   Updater* updater() const { return updater_.get(); }

@@ -96,17 +96,26 @@ TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyName) {
   }
   // An SRV answer ends the search: the MX record is never asked for.
   EXPECT_FALSE(test::NetworkSandbox::shared().dnsQueried("MX", "srv.test"));
-}
 
-TEST_F(AutodiscoverNet, OnlyTheFirstDeliveredSrvAnswerIsUsed) {
-  // dnsmasq delivers the two answers in varying order; whichever comes first is used, whatever
+  // dnsmasq delivers two SRV answers in varying order; whichever comes first is used, whatever
   // its priority, and the other one is never asked.
   server->route("a.two.test", 8443, Behaviour::document(autodiscoverDocument("a-server.test")));
   server->route("b.two.test", 8443, Behaviour::document(autodiscoverDocument("b-server.test")));
+  posted.clear();
+  const std::size_t before = server->requests().size();
   const Json outcome = discover("two.test");
-  ASSERT_EQ(server->requests().size(), 1u);
-  const std::string asked = server->requests()[0].host;
+  ASSERT_EQ(server->requests().size(), before + 1);
+  const std::string asked = server->requests().back().host;
   EXPECT_EQ(outcome, success(asked == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
+
+  // An untrusted certificate fails unless the host is excepted.
+  untrusted->route("untrusted.test", 9443,
+                   Behaviour::document(autodiscoverDocument("s.untrusted.test")));
+  posted.clear();
+  EXPECT_EQ(discover("untrusted.test", 3), (Json{{"result", "autodiscoverFailed"}}));
+  posted.clear();
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "untrusted.test");
+  EXPECT_EQ(discover("untrusted.test"), success("s.untrusted.test", "443"));
 }
 
 // Neither record and nothing listening, or a domain that is not a plain host name (it never
@@ -122,7 +131,7 @@ TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
   EXPECT_TRUE(server->requests().empty());
 }
 
-TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
+TEST_F(AutodiscoverNet, CredentialsAnswerAChallengeAndRefusedOnesEndTheSearchAtOnce) {
   server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
   // Were the other attempts made, they would succeed.
   server->route("m.auth.test", 443, Behaviour::document(autodiscoverDocument("mx.auth.test")));
@@ -135,18 +144,20 @@ TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
   runLoopFor(0.5);
   EXPECT_EQ(posted.size(), 1u);
   EXPECT_FALSE(test::NetworkSandbox::shared().dnsQueried("MX", "auth.test"));
-}
 
-TEST_F(AutodiscoverNet, CredentialsAnswerTheChallengeOnly) {
+  // Right credentials answer the challenge, and only the challenge.
   server->route(
       "h.authok.test", 8443,
       Behaviour::challenge("user@authok.test", "pw", autodiscoverDocument("s.authok.test")));
+  posted.clear();
+  const std::size_t before = server->requests().size();
   EXPECT_EQ(discover("authok.test", 30, "user@authok.test", "pw"), success("s.authok.test", "443"));
-  ASSERT_EQ(server->requests().size(), 2u);
-  EXPECT_EQ(server->requests()[0].authorization, "");
+  ASSERT_EQ(server->requests().size(), before + 2);
+  EXPECT_EQ(server->requests()[before].authorization, "");
 }
 
-// A document that is no answer moves on at once, an error status once the attempt's time is up.
+// A document that is no answer moves on at once, an error status once the attempt's time is up,
+// a server that never answers once its time is up.
 TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
   server->route("fall.test", 443, Behaviour::document(autodiscoverDocument("s.fall.test")));
   server->route("h.fall.test", 8443, Behaviour::document("this is not XML"));
@@ -159,16 +170,16 @@ TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
   posted.clear();
   EXPECT_EQ(discover("fall.test", 9), success("s.fall.test", "443"));
   EXPECT_EQ(server->requestCount("m.fall.test"), 2u);
-}
 
-TEST_F(AutodiscoverNet, ServersThatNeverAnswerTimeOutPerAttempt) {
+  // Servers that never answer time out, each attempt after its share of the total.
   for (auto host : {"h.hang.test", "m.hang.test", "hang.test"})
     server->route(host, std::string(host) == "h.hang.test" ? 8443 : 443, Behaviour::hang());
+  const std::size_t before = server->requests().size();
   EXPECT_EQ(search("hang.test", 9), EndPoint::endPointWithError(EndPointErrorTimeout));
-  ASSERT_EQ(server->requests().size(), 3u);
-  EXPECT_EQ(server->requests()[0].host, "h.hang.test");
-  EXPECT_EQ(server->requests()[1].host, "m.hang.test");
-  EXPECT_EQ(server->requests()[2].host, "hang.test");
+  ASSERT_EQ(server->requests().size(), before + 3);
+  EXPECT_EQ(server->requests()[before].host, "h.hang.test");
+  EXPECT_EQ(server->requests()[before + 1].host, "m.hang.test");
+  EXPECT_EQ(server->requests()[before + 2].host, "hang.test");
 }
 
 TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
@@ -192,25 +203,15 @@ TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
   runLoopFor(1);
   EXPECT_TRUE(posted.empty());
   EXPECT_EQ(server->requests().size(), 2u);
-}
 
-TEST_F(AutodiscoverNet, PerAttemptTimeIsTheTotalDividedByThreeRoundedDown) {
+  // Each attempt's time is the total divided by three, rounded down.
   for (auto [total, each] : {std::pair{31, 10.0}, std::pair{30, 10.0}, std::pair{5, 1.0}}) {
-    auto s = Autodiscover::createWithSRV("srv.test");
-    s->resolveWithTimeout(total, delegate);
-    EXPECT_EQ(s->timeout(), each) << total;
-    EXPECT_EQ(s->attempts().size(), 2u);
-    s->stop();
+    auto t = Autodiscover::createWithSRV("srv.test");
+    t->resolveWithTimeout(total, delegate);
+    EXPECT_EQ(t->timeout(), each) << total;
+    EXPECT_EQ(t->attempts().size(), 2u);
+    t->stop();
   }
-}
-
-TEST_F(AutodiscoverNet, UntrustedCertificateFailsUnlessTheHostIsExcepted) {
-  untrusted->route("untrusted.test", 9443,
-                   Behaviour::document(autodiscoverDocument("s.untrusted.test")));
-  EXPECT_EQ(discover("untrusted.test", 3), (Json{{"result", "autodiscoverFailed"}}));
-  posted.clear();
-  CertificateExceptions::shared().setAllowsAnyCertificate(true, "untrusted.test");
-  EXPECT_EQ(discover("untrusted.test"), success("s.untrusted.test", "443"));
 }
 
 // The delegate may stop and drop the search inside its report, an observer may drop the web

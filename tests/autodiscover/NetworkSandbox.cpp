@@ -36,6 +36,9 @@ const char* const kHosts[] = {
 
 // dnsmasq's records for every scenario. "local=/test/" makes it authoritative for .test, so an
 // unknown name gets NXDOMAIN and a known name without the asked type gets an empty answer.
+// three.test's SRV records (priority 1, weight 2, ports 1001 one.three.test, 1003 three.three.test,
+// 1002 two.three.test) are raw records: dnsmasq answers those in one fixed order, the reverse of
+// their lines (1002, 1003, 1001), where it turns srv-host answers round from query to query.
 const char* kDnsmasqRecords = R"(local=/test/
 srv-host=_autodiscover._tcp.srv.test,h.srv.test,8443
 srv-host=_autodiscover._tcp.srv0.test,h.srv0.test,0
@@ -51,9 +54,9 @@ srv-host=_autodiscover._tcp.fall.test,h.fall.test,8443
 mx-host=fall.test,m.fall.test,10
 srv-host=_autodiscover._tcp.untrusted.test,untrusted.test,9443
 srv-host=_autodiscover._tcp.cli.test,h.cli.test,8443
-srv-host=_autodiscover._tcp.three.test,one.three.test,1001,1,2
-srv-host=_autodiscover._tcp.three.test,two.three.test,1002,1,2
-srv-host=_autodiscover._tcp.three.test,three.three.test,1003,1,2
+dns-rr=_autodiscover._tcp.three.test,33,0001000203E9036F6E65057468726565047465737400
+dns-rr=_autodiscover._tcp.three.test,33,0001000203EB057468726565057468726565047465737400
+dns-rr=_autodiscover._tcp.three.test,33,0001000203EA0374776F057468726565047465737400
 srv-host=_autodiscover._tcp.cname-target.test,h.srv.test,8443
 cname=_autodiscover._tcp.cname.test,_autodiscover._tcp.cname-target.test
 host-record=none.test,127.0.0.2

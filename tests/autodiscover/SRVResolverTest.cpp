@@ -49,8 +49,9 @@ class SRVResolverNet : public ::testing::Test {
 };
 
 // One answer: one result, then a successful end. A CNAME step gives no result of its own, only
-// the records behind it; MX answers give the preference and the exchange.
-TEST_F(SRVResolverNet, AnAnswerGivesOneResultThenASuccessfulEnd) {
+// the records behind it; MX answers give the preference and the exchange. Failures carry the
+// DNS service codes.
+TEST_F(SRVResolverNet, AnAnswerGivesOneResultThenASuccessfulEndAndFailuresTheirCodes) {
   const struct {
     const char* name;
     int type;
@@ -72,34 +73,23 @@ TEST_F(SRVResolverNet, AnAnswerGivesOneResultThenASuccessfulEnd) {
     EXPECT_FALSE(resolver->error());
     EXPECT_EQ(resolver->results(), recorder->results);
   }
-}
 
-TEST_F(SRVResolverNet, ABatchOfThreeAnswersGivesThreeResultsInDeliveryOrderThenOneEnd) {
-  auto resolver = run("_autodiscover._tcp.three.test", 33);
-  ASSERT_EQ(recorder->events.size(), 4u);
-  EXPECT_EQ(recorder->events.back(), "stop");
-  EXPECT_EQ(resolver->results(), recorder->results);
-  std::vector<uint16_t> ports;
-  for (const auto& r : recorder->results) ports.push_back(r.port);
-  std::sort(ports.begin(), ports.end());
-  EXPECT_EQ(ports, (std::vector<uint16_t>{1001, 1002, 1003}));
-}
+  // Failures carry the DNS service codes: no such name, no such record.
+  recorder = std::make_shared<Recorder>();
+  {
+    auto nx = run("_autodiscover._tcp.nothing.test", 33);
+    ASSERT_EQ(recorder->stops.size(), 1u);
+    EXPECT_EQ(recorder->stops[0], (SRVResolverError{"kSRVResolverErrorDomain", -65538}));
+    EXPECT_EQ(nx->error(), recorder->stops[0]);
+    EXPECT_TRUE(nx->isFinished());
 
-TEST_F(SRVResolverNet, FailuresCarryDnsServiceCodes) {
-  auto nx = run("_autodiscover._tcp.nothing.test", 33);
-  ASSERT_EQ(recorder->stops.size(), 1u);
-  EXPECT_EQ(recorder->stops[0], (SRVResolverError{"kSRVResolverErrorDomain", -65538}));
-  EXPECT_EQ(nx->error(), recorder->stops[0]);
-  EXPECT_TRUE(nx->isFinished());
-
-  recorder->stops.clear();
-  run("none.test", 33);  // the name exists, with an address only
-  ASSERT_EQ(recorder->stops.size(), 1u);
-  EXPECT_EQ(recorder->stops[0], (SRVResolverError{"kSRVResolverErrorDomain", -65554}));
-  EXPECT_TRUE(recorder->results.empty());
-}
-
-TEST_F(SRVResolverNet, BadNamesFailBeforeStartReturns) {
+    recorder->stops.clear();
+    run("none.test", 33);  // the name exists, with an address only
+    ASSERT_EQ(recorder->stops.size(), 1u);
+    EXPECT_EQ(recorder->stops[0], (SRVResolverError{"kSRVResolverErrorDomain", -65554}));
+    EXPECT_TRUE(recorder->results.empty());
+  }
+  // Bad names fail before start returns.
   for (const std::string& name : {std::string(), std::string("bad\xFF.test"),
                                   std::string("nul\0.test", 9), std::string(64, 'a') + ".test"}) {
     auto resolver = SRVResolver::create(name, 33);
@@ -112,7 +102,19 @@ TEST_F(SRVResolverNet, BadNamesFailBeforeStartReturns) {
   }
 }
 
-TEST_F(SRVResolverNet, StartWhileRunningDoesNothingAndRestartAppends) {
+// dnsmasq sends these three in the order 1002, 1003, 1001 (sorted by no field).
+TEST_F(SRVResolverNet, ABatchOfThreeAnswersGivesThreeResultsInDeliveryOrderThenOneEnd) {
+  auto resolver = run("_autodiscover._tcp.three.test", 33);
+  EXPECT_EQ(recorder->events,
+            (std::vector<std::string>{"result:two.three.test", "result:three.three.test",
+                                      "result:one.three.test", "stop"}));
+  EXPECT_EQ(resolver->results(), recorder->results);
+  std::vector<uint16_t> ports;
+  for (const auto& r : recorder->results) ports.push_back(r.port);
+  EXPECT_EQ(ports, (std::vector<uint16_t>{1002, 1003, 1001}));
+}
+
+TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
   auto resolver = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
   resolver->setDelegate(recorder);
   resolver->start();
@@ -126,54 +128,55 @@ TEST_F(SRVResolverNet, StartWhileRunningDoesNothingAndRestartAppends) {
   ASSERT_TRUE(waitFor([&] { return recorder->stops.size() == 2; }));
   ASSERT_EQ(resolver->results().size(), 2u);
   EXPECT_EQ(resolver->results()[0], resolver->results()[1]);
-}
 
-TEST_F(SRVResolverNet, StopDuringAQueryTellsNoOne) {
-  auto resolver = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
-  resolver->setDelegate(recorder);
-  resolver->start();
-  resolver->stop();
-  EXPECT_TRUE(resolver->isFinished());
-  runLoopFor(0.5);
-  EXPECT_TRUE(recorder->events.empty());
-  resolver->stop();  // again: harmless
-}
+  // A stop during a query tells no one.
+  recorder = std::make_shared<Recorder>();
+  {
+    auto stopped = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
+    stopped->setDelegate(recorder);
+    stopped->start();
+    stopped->stop();
+    EXPECT_TRUE(stopped->isFinished());
+    runLoopFor(0.5);
+    EXPECT_TRUE(recorder->events.empty());
+    stopped->stop();  // again: harmless
+  }
 
-TEST_F(SRVResolverNet, DelegateStopsOrDropsTheResolverInsideTheFirstResult) {
+  // The delegate stops or drops the resolver inside the first result.
   for (const bool drop : {false, true}) {
     SCOPED_TRACE(drop ? "dropped" : "stopped");
     recorder = std::make_shared<Recorder>();
-    auto resolver = SRVResolver::create("_autodiscover._tcp.three.test", 33);
-    recorder->onResult = [&resolver, drop](SRVResolver& r) {
+    auto dropping = SRVResolver::create("_autodiscover._tcp.three.test", 33);
+    recorder->onResult = [&dropping, drop](SRVResolver& r) {
       if (drop)
-        resolver.reset();
+        dropping.reset();
       else
         r.stop();
     };
-    resolver->setDelegate(recorder);
-    resolver->start();
+    dropping->setDelegate(recorder);
+    dropping->start();
     ASSERT_TRUE(waitFor([&] { return !recorder->results.empty(); }));
     runLoopFor(0.3);
     EXPECT_EQ(recorder->results.size(), 1u);
     EXPECT_TRUE(recorder->stops.empty());
-    EXPECT_TRUE(drop ? !resolver : resolver->isFinished());
+    EXPECT_TRUE(drop ? !dropping : dropping->isFinished());
   }
-}
 
-TEST_F(SRVResolverNet, DestroyingARunningResolverStopsItAndAGoneDelegateIsNotCalled) {
+  // Destroying a running resolver stops it, and a gone delegate is not called.
+  recorder = std::make_shared<Recorder>();
   {
-    auto resolver = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
-    resolver->setDelegate(recorder);
-    resolver->start();
+    auto running = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
+    running->setDelegate(recorder);
+    running->start();
   }
-  auto resolver = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
+  auto orphan = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
   {
     auto gone = std::make_shared<Recorder>();
-    resolver->setDelegate(gone);
+    orphan->setDelegate(gone);
   }
-  resolver->start();
-  ASSERT_TRUE(waitFor([&] { return resolver->isFinished(); }));
-  EXPECT_EQ(resolver->results().size(), 1u);
+  orphan->start();
+  ASSERT_TRUE(waitFor([&] { return orphan->isFinished(); }));
+  EXPECT_EQ(orphan->results().size(), 1u);
   runLoopFor(0.3);
   EXPECT_TRUE(recorder->events.empty());
 }

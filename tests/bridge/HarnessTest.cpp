@@ -124,11 +124,20 @@ TEST_F(BridgeHarness, SameWrapperForTheSameNativeObject) {
   EXPECT_EQ(eval("MacGap.Probe.makeChild('a') === MacGap.Probe.makeChild('a')"), false);
 }
 
-TEST_F(BridgeHarness, StringsSurviveNulAndLoneSurrogates) {
-  EXPECT_EQ(eval("var s = 'a\\u0000b\\ud800c\\udc00'; MacGap.Probe.echo(s) === s"), true);
+// NULs cross as ordinary characters; what native code receives is valid UTF-8: each lone
+// surrogate (in values and in keys, at any depth) arrives as one U+FFFD, pairs stay whole.
+TEST_F(BridgeHarness, StringsKeepNulAndLoneSurrogatesArriveRepaired) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"'a\\u0000b'", "'a\\u0000b'"},
+      {"'a\\ud800c\\udc00'", "'a\\ufffdc\\ufffd'"},
+      {"'\\ud83d\\ude00\\ud83d'", "'\\ud83d\\ude00\\ufffd'"},
+      {"'\\udc00\\ud800'", "'\\ufffd\\ufffd'"},
+  };
+  for (const auto& [sent, received] : cases)
+    EXPECT_EQ(eval(std::string("MacGap.Probe.echo(") + sent + ") === " + received), true) << sent;
   EXPECT_EQ(eval("MacGap.Probe.stringLength('a\\u0000b')"), 3);
-  EXPECT_EQ(eval("var k = {}; k['x\\u0000y'] = 'v\\udfff'; "
-                 "var r = MacGap.Probe.echo(k); r['x\\u0000y'] === 'v\\udfff'"),
+  EXPECT_EQ(eval("var k = {}; k['x\\ud800y'] = ['v\\udfff']; var r = MacGap.Probe.echo(k);"
+                 "Object.keys(r)[0] === 'x\\ufffdy' && r['x\\ufffdy'][0] === 'v\\ufffd'"),
             true);
 }
 

@@ -1,4 +1,5 @@
 // Naming rule, native values, UTF-16 conversion and the wire codec.
+#include <glib.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -76,6 +77,34 @@ TEST(Utf, LengthSafeRoundTrip) {
                               "b\xe2\x82"),
             (std::u16string{u'a', 0xFFFD, u'b', 0xFFFD, 0xFFFD}));
   EXPECT_EQ(wire::utf8ToUtf16("\xc0\xaf"), (std::u16string{0xFFFD, 0xFFFD}));
+}
+
+// What native code receives is valid UTF-8 that GLib accepts; valid text is left alone (NULs
+// included) and a cut never splits a character.
+TEST(Utf, RepairAndCutGiveValidText) {
+  const std::pair<std::string, std::string> repairs[] = {
+      {std::string("a\0b", 3), std::string("a\0b", 3)},
+      {"\xC3\xA9\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80"},
+      {"a\xED\xA0\x80"
+       "b",
+       "a\xEF\xBF\xBD"
+       "b"},                                                     // lone high surrogate
+      {"\xED\xB0\x80\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},  // low then high
+      {"\xFF\x80\x80x", "\xEF\xBF\xBDx"},
+      {"\xC0\xAF", "\xEF\xBF\xBD"},          // overlong
+      {"\xF4\x90\x80\x80", "\xEF\xBF\xBD"},  // past U+10FFFF
+      {"\xE2\x82", "\xEF\xBF\xBD"},          // cut short
+  };
+  for (auto [text, expected] : repairs) {
+    wire::repairUtf8(text);
+    EXPECT_EQ(text, expected);
+    EXPECT_TRUE(g_utf8_validate_len(text.data(), text.size(), nullptr) ||
+                text.find('\0') != std::string::npos);
+  }
+  EXPECT_EQ(wire::utf8Prefix("abc", 3), "abc");
+  EXPECT_EQ(wire::utf8Prefix("ab\xE2\x82\xAC", 4), "ab");
+  EXPECT_EQ(wire::utf8Prefix("ab\xE2\x82\xAC", 5), "ab\xE2\x82\xAC");
+  EXPECT_EQ(wire::utf8Prefix("\xF0\x9F\x98\x80", 3), "");
 }
 
 wire::Message roundTrip(const wire::Message& m) {

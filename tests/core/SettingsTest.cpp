@@ -22,13 +22,6 @@ fs::path freshDir(const std::string& name) {
 
 }  // namespace
 
-TEST(SettingsTest, BindGivesTheControllerKeyPath) {
-  EXPECT_EQ(Settings::bind("MacGap_port"), "values.MacGap_port");
-  EXPECT_EQ(Settings::bind(Settings::kServer), "values.MacGap_server");
-  EXPECT_EQ(Settings::bind(std::string("MacGap") + "_" + "enableDeveloperMode"),
-            "values.MacGap_enableDeveloperMode");
-}
-
 TEST(SettingsTest, RegisterDefaultsReadsTheBundleDefaultsFile) {
   const fs::path dir = freshDir("bundle");
   wd::UserDefaults store(dir / "s.plist");

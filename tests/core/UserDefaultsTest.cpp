@@ -280,21 +280,6 @@ TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
   EXPECT_TRUE(UserDefaults(dir / "s.plist").boolForKey("x"));
 }
 
-TEST(UserDefaultsTest, DamagedFileThatCannotBeMovedIsNeverOverwritten) {
-  if (::geteuid() == 0) GTEST_SKIP() << "directory permissions do not bind root";
-  const fs::path dir = testDirectory();
-  writeFile(dir / "s.plist", "garbage");
-  ::chmod(dir.c_str(), 0500);
-  {
-    UserDefaults d(dir / "s.plist");
-    d.setString("a", "b");
-    EXPECT_FALSE(d.synchronize());
-    EXPECT_EQ(d.stringForKey("a"), "b");
-  }
-  ::chmod(dir.c_str(), 0700);
-  EXPECT_EQ(readFile(dir / "s.plist"), "garbage");
-}
-
 TEST(UserDefaultsTest, FailedSaveKeepsTheValueInMemoryAndReportsIt) {
   const fs::path dir = testDirectory();
   writeFile(dir / "blocker", "a file, so no directory can be made below it");

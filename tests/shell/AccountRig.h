@@ -17,7 +17,7 @@
 #include "core/Settings.h"
 #include "keychain/LibsecretBackend.h"
 #include "keychain/testing/MemorySecretBackend.h"
-#include "shell/KeychainTestSupport.h"
+#include "keychain/KeychainTestSupport.h"
 #include "shell/ShellFakes.h"
 
 namespace wd::test {

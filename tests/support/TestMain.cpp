@@ -1,7 +1,9 @@
 // Test entry point: gives every test process its own HOME and XDG directories below the build
 // tree (so tests never touch the user's settings, logs or keyring) and points the bundle at the
-// source tree's resources, then runs GoogleTest.
+// source tree's resources and the text domain at the build tree's catalogues, then runs
+// GoogleTest.
 #include <gtest/gtest.h>
+#include <libintl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -23,6 +25,9 @@ int main(int argc, char** argv) {
   ::setenv("WD_BINARY_DIR", WD_BINARY_DIR, 1);
   if (std::getenv("WENDREL_RESOURCE_DIR") == nullptr)
     ::setenv("WENDREL_RESOURCE_DIR", WD_SOURCE_DIR "/resources", 1);
+  // The build tree's catalogues, as the application finds them beside itself.
+  bindtextdomain("wendrel-desktop", WD_BINARY_DIR "/locale");
+  bind_textdomain_codeset("wendrel-desktop", "UTF-8");
   std::error_code ec;
   fs::create_directories(home, ec);
   ::testing::InitGoogleTest(&argc, argv);

@@ -85,7 +85,7 @@ class UpdateCheckerTest : public ::testing::Test {
   }
 
   std::shared_ptr<NativeMenuItem> checkItem() {
-    return menu->mainMenu()->items().front()->submenu()->itemWithTitle("Check for Update...");
+    return menu->mainMenu()->items().front()->submenu()->itemWithTitle("Check for Update…");
   }
   UpdateWindows& ui() { return delegate->updateWindows(); }
   bool shown(GtkWindow* w) { return w && gtk_widget_get_visible(GTK_WIDGET(w)); }
@@ -170,7 +170,8 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
 }
 
 // Every way a check can end without an update: automatic checks only enable the menu item
-// again; the user's own checks also show the no-update window. Nothing unverified stays.
+// again and log a failure at info level; the user's own checks also show the no-update window,
+// or, when the check failed, a message with the reason. Nothing unverified stays.
 TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser) {
   struct Case {
     const char* what;
@@ -179,6 +180,12 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
   } cases[] = {
       {"no update (204)", [&] { serve(204); }, false},
       {"server error", [&] { serve(500, "oops"); }, true},
+      {"service unreachable",
+       [&] {
+         UserDefaults::standard().setString(Settings::kUpdateServiceURL,
+                                            "https://127.0.0.1:1/v1/wendrel/client/latest");
+       },
+       true},
       {"malformed JSON", [&] { serve(200, "{\"name\": "); }, true},
       {"older version", [&] { serve(200, release("0.0.9", "old")); }, true},
       {"same version", [&] { serve(200, release("0.1.0", "same")); }, true},
@@ -198,21 +205,52 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
     for (const auto& c : cases) {
       SCOPED_TRACE(std::string(c.what) + (manual ? " (manual)" : " (automatic)"));
       if (auto* w = ui().noUpdateWindowController()) w->onClose();
+      if (GtkWindow* m = ui().messageWindow()) gtk_widget_destroy(GTK_WIDGET(m));
       log.str("");
+      UserDefaults::standard().setString(Settings::kUpdateServiceURL,
+                                         server.url("127.0.0.1", kServicePath));
       c.setUp();
       check(manual);
       EXPECT_TRUE(checkItem()->enabled());
-      EXPECT_EQ(noUpdateShown(), manual);
+      EXPECT_EQ(noUpdateShown(), manual && !c.failure);
+      GtkWindow* message = ui().messageWindow();
+      ASSERT_EQ(message != nullptr, manual && c.failure);
+      if (message) {
+        EXPECT_TRUE(shown(message));
+        gchar *primary = nullptr, *secondary = nullptr;
+        g_object_get(message, "text", &primary, "secondary-text", &secondary, nullptr);
+        EXPECT_STREQ(primary, "The check for updates failed.");
+        const std::string reason = secondary ? secondary : "";
+        EXPECT_TRUE(reason.starts_with("Reason: ") && reason.ends_with(". Please try again later."))
+            << reason;
+        EXPECT_NE(
+            log.str().find("info Update check failed: " + reason.substr(8, reason.size() - 33)),
+            std::string::npos)
+            << reason << "\n"
+            << log.str();
+        g_free(primary);
+        g_free(secondary);
+      }
       EXPECT_TRUE(shell.notifications.posted.empty());
       EXPECT_FALSE(ui().updateWindowController());
-      EXPECT_EQ(log.str().find("warning Checking new app version failed, ") != std::string::npos,
-                c.failure)
+      EXPECT_EQ(log.str().find("info Update check failed: ") != std::string::npos, c.failure)
           << log.str();
+      EXPECT_EQ(log.str().find("warning"), std::string::npos) << log.str();
       std::error_code ec;
       for (const auto& f : fs::recursive_directory_iterator(cache, ec))
         EXPECT_TRUE(!f.is_regular_file() || f.path().extension() == ".part") << f.path();
     }
   }
+}
+
+// A page that never starts the checker (the bundled page) still gets an answer to the user's
+// "Check for Update...".
+TEST_F(UpdateCheckerTest, TheUsersCheckIsAnsweredWhenThePageStartedNoChecker) {
+  serve(204);
+  ASSERT_FALSE(delegate->updateChecker());
+  delegate->openUpdateWindow();
+  ASSERT_TRUE(runLoopUntil([&] { return checkItem()->enabled(); }, 60));
+  EXPECT_TRUE(noUpdateShown());
 }
 
 TEST_F(UpdateCheckerTest, TheQueryNamesServerClientTargetAndChannel) {

@@ -1,5 +1,6 @@
-// The bundled console page: shows the account settings, the events the desktop sends, and
-// buttons for the MacGap members available.
+// The bundled page: without an account it welcomes the user and offers the account set-up
+// (the console folded away below); with one it is a developer console showing the account
+// settings, the events the desktop sends, and buttons for the MacGap members available.
 (function () {
   "use strict";
   var EVENTS = ["newEmailRequest", "shareFileRequest", "messageAction", "gotoModule", "newItem",
@@ -23,7 +24,21 @@
     });
   }
 
+  // An account counts as set up once it has a user name (the Account pane's first field).
+  function accountSetUp() {
+    if (!hasBridge() || !MacGap.Defaults || typeof MacGap.Defaults.get !== "function") return true;
+    var name = safe(function () { return MacGap.Defaults.get("MacGap_username"); });
+    return typeof name === "string" && name !== "";
+  }
+
+  function showWelcome() {
+    var welcome = !accountSetUp();
+    $("welcome").hidden = !welcome;
+    $("console").open = !welcome;
+  }
+
   function showAccount() {
+    showWelcome();
     var old = document.querySelector("#account-card p.note");
     if (old) old.remove();
     var defaults = hasBridge() ? MacGap.Defaults : undefined;
@@ -94,6 +109,7 @@
   });
 
   var actions = {
+    "setup": function () { MacGap.AccountCommand.showPreferences(); },
     "notify": function () { MacGap.notify({ title: "Wendrel Desktop", content: "A notification from the console.", sound: true }); showNotifications(); },
     "notify-silent": function () { MacGap.notify({ title: "Silent notification", content: "No sound.", sound: false }); showNotifications(); },
     "close-all": function () { MacGap.closeNotification("*"); showNotifications(); },

@@ -69,4 +69,62 @@ std::u16string utf8ToUtf16(std::string_view text) {
   return out;
 }
 
+namespace {
+// The length of the valid UTF-8 sequence at `i` (no surrogates, no overlong forms, at most
+// U+10FFFF), or 0 when there is none.
+std::size_t validSequence(const unsigned char* s, std::size_t n, std::size_t i) {
+  const unsigned char b = s[i];
+  auto cont = [&](std::size_t k, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
+    return k < n && s[k] >= lo && s[k] <= hi;
+  };
+  if (b < 0x80) return 1;
+  if (b >= 0xC2 && b <= 0xDF) return cont(i + 1) ? 2 : 0;
+  if (b >= 0xE0 && b <= 0xEF) {
+    const unsigned char lo = b == 0xE0 ? 0xA0 : 0x80, hi = b == 0xED ? 0x9F : 0xBF;
+    return cont(i + 1, lo, hi) && cont(i + 2) ? 3 : 0;
+  }
+  if (b >= 0xF0 && b <= 0xF4) {
+    const unsigned char lo = b == 0xF0 ? 0x90 : 0x80, hi = b == 0xF4 ? 0x8F : 0xBF;
+    return cont(i + 1, lo, hi) && cont(i + 2) && cont(i + 3) ? 4 : 0;
+  }
+  return 0;
+}
+}  // namespace
+
+void repairUtf8(std::string& text) {
+  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  // Most strings are valid: nothing is copied until the first bad sequence.
+  while (i < n) {
+    const std::size_t len = validSequence(s, n, i);
+    if (len == 0) break;
+    i += len;
+  }
+  if (i == n) return;
+  std::string out(text, 0, i);
+  out.reserve(n + 16);
+  while (i < n) {
+    const std::size_t len = validSequence(s, n, i);
+    if (len) {
+      out.append(text, i, len);
+      i += len;
+      continue;
+    }
+    out += "\xEF\xBF\xBD";
+    // A lone surrogate (or any other broken sequence) is one replacement, with its
+    // continuation bytes.
+    ++i;
+    while (i < n && (s[i] & 0xC0) == 0x80 && validSequence(s, n, i) == 0) ++i;
+  }
+  text = std::move(out);
+}
+
+std::string_view utf8Prefix(std::string_view text, std::size_t maxBytes) {
+  if (text.size() <= maxBytes) return text;
+  std::size_t end = maxBytes;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return text.substr(0, end);
+}
+
 }  // namespace wd::bridge::wire

@@ -7,6 +7,7 @@
 #include "shell/app/MainWindowController.h"
 #include "shell/window/Layout.h"
 #include "shell/window/WindowCentring.h"
+#include "shell/window/WindowKeys.h"
 
 namespace wd {
 
@@ -44,8 +45,10 @@ AboutWindowController::AboutWindowController() {
     g_signal_connect_swapped(webAssist_, "clicked",
                              G_CALLBACK(+[](AboutWindowController* self) { self->onWebAssist(); }),
                              this);
-  // Closing only hides the window; it is shown again on the next request.
+  // Closing (also with Escape or Ctrl+W) only hides the window; it is shown again on the next
+  // request.
   g_signal_connect(window, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+  closeOnEscape(window, [window] { gtk_widget_hide(GTK_WIDGET(window)); });
   if (GApplication* app = g_application_get_default(); app && GTK_IS_APPLICATION(app))
     gtk_window_set_application(window, GTK_APPLICATION(app));
   centreOnMonitor(window);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "core/Bundle.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "core/UserDefaults.h"
@@ -119,6 +120,13 @@ void AppDelegate::showMainWindow(bool withSender) {
   }
 }
 
+void AppDelegate::bringMainWindowForward() {
+  // A menu command acts on the main window's page: the window comes forward even when another
+  // of the application's windows (Preferences, a message window) is the active one.
+  if (mainWindowController_)
+    if (auto& window = mainWindowController_->windowController()) window->makeKeyAndOrderFront();
+}
+
 bool AppDelegate::isMainWindow(const WebWindow* controller) const {
   return controller && mainWindowController_ &&
          mainWindowController_->windowController().get() == controller;
@@ -141,6 +149,11 @@ void AppDelegate::unregisterChildController(const WebWindow* controller) {
 }
 
 std::shared_ptr<WebWindow> AppDelegate::newWindowWithRequest(const std::string& url) {
+  if (!mayOpenChildWindow()) {
+    WD_LOG_INFO("No window opened for a request: {} secondary windows are open already",
+                childWindowControllers_.size());
+    return nullptr;
+  }
   auto controller = windows_.makeWindow(url, *this);
   if (!controller) return nullptr;
   registerChildController(controller);
@@ -153,22 +166,22 @@ void AppDelegate::windowDidClose(const WebWindow* controller) {
 }
 
 void AppDelegate::messageAction(const std::string& title) {
-  showMainWindow(false);
+  bringMainWindowForward();
   if (mainWindowController_) mainWindowController_->handleMessageAction(title);
 }
 
 void AppDelegate::gotoModule(const std::string& title) {
-  showMainWindow(false);
+  bringMainWindowForward();
   if (mainWindowController_) mainWindowController_->handleGotoModule(title);
 }
 
 void AppDelegate::newItem(const std::string& title) {
-  showMainWindow(false);
+  bringMainWindowForward();
   if (mainWindowController_) mainWindowController_->handleNewItem(title);
 }
 
 void AppDelegate::fulltextSearch() {
-  showMainWindow(false);
+  bringMainWindowForward();
   if (mainWindowController_) mainWindowController_->handleFulltextSearch();
 }
 
@@ -197,6 +210,9 @@ void AppDelegate::openAboutWindow() {
 }
 
 void AppDelegate::openUpdateWindow() {
+  // A page that never started the checker (the bundled page, a web client without one) still
+  // gets an answer: the user's check runs without a mail server name.
+  if (!updateChecker_) makeUpdateChecker("", true);
   if (updateChecker_) updateChecker_->start(true);
 }
 
@@ -229,12 +245,19 @@ void AppDelegate::openPreferences() {
 }
 
 void AppDelegate::terminate() {
+  // Pending account changes are asked about first, as closing the Preferences window does.
+  if (preferencesWindowController_ && preferencesWindowController_->isVisible()) {
+    preferencesWindowController_->performClose([this](bool closed) {
+      if (closed) context_.application().terminate();
+    });
+    return;
+  }
   context_.application().terminate();
 }
 
 PreferencesWindowController& AppDelegate::preferencesWindowController() {
   if (!preferencesWindowController_) {
-    auto prefs = std::make_unique<PreferencesWindowController>("Preferences");
+    auto prefs = std::make_unique<PreferencesWindowController>(_("Preferences"));
     auto& shared = UserDefaultsController::shared();
     prefs->addViewController(std::make_unique<GeneralView>(shared));
     prefs->addViewController(std::make_unique<AccountPreferencesViewController>(
@@ -256,6 +279,11 @@ void AppDelegate::initializeUserDefaults() {
 }
 
 void AppDelegate::startUpdateCheckerWith(const std::string& server) {
+  makeUpdateChecker(server, false);
+  if (updateChecker_) updateChecker_->start(false);
+}
+
+void AppDelegate::makeUpdateChecker(const std::string& server, bool forUser) {
   auto& defaults = context_.defaults();
   auto url = defaults.stringForKey(Settings::kUpdateServiceURL);
   long long period = defaults.integerForKey(Settings::kUpdatePeriod);
@@ -270,14 +298,14 @@ void AppDelegate::startUpdateCheckerWith(const std::string& server) {
   defaults.synchronize();
   if (updateChecker_) updateChecker_->stop();
   updateChecker_.reset();
-  if (period <= 0) return;
+  // A negative period turns automatic checks off; the user's own check still runs (once).
+  if (period <= 0 && !forUser) return;
   if (!updaterConfiguration_)
     updaterConfiguration_ = update::UpdaterConfiguration{
         Bundle::main().version(), update::builtInPublicKey(), update::defaultCacheDirectory()};
   updateChecker_ = std::make_unique<update::UpdateChecker>(
       *url, server, period, defaults.stringForKey(Settings::kUpdateChannel), *updaterConfiguration_,
       updateWindows());
-  updateChecker_->start(false);
 }
 
 UpdateWindows& AppDelegate::updateWindows() {

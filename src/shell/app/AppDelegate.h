@@ -75,6 +75,9 @@ class AppDelegate : public WindowHost {
   // Window registry (WindowHost).
   void showMainWindow(bool withSender);
   bool isMainWindow(const WebWindow* controller) const override;
+  bool mayOpenChildWindow() const override {
+    return childWindowControllers_.size() < kMaxChildWindows;
+  }
   void registerChildController(std::shared_ptr<WebWindow> controller) override;
   void windowDidClose(const WebWindow* controller) override;
   void unregisterChildController(const WebWindow* controller);
@@ -135,6 +138,11 @@ class AppDelegate : public WindowHost {
                             update::InstallLocation location);
 
  private:
+  // Shows the main window and makes it the active one (menu commands for its page).
+  void bringMainWindowForward();
+  // Replaces the checker with one for `server` and the stored settings (not started); none when
+  // the period switches checking off, unless the user asked (`forUser`).
+  void makeUpdateChecker(const std::string& server, bool forUser);
   ShellContext& context_;
   WindowFactory& windows_;
   std::unique_ptr<MainWindowController> mainWindowController_;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "core/SafeFileReader.h"
 #include "shell/app/AppDelegate.h"
@@ -19,30 +20,39 @@ constexpr std::size_t kMaxLayoutBytes = 4u * 1024u * 1024u;
 constexpr const char* kTitleActions[] = {"newItem", "messageAction", "gotoModule",
                                          "openShowFeedback"};
 
-// Copies `model` into `out`, giving title-taking items their label as target.
-void copyMenu(GMenuModel* model, GMenu* out) {
+// Copies `model` into `out`, giving every labelled item its title (the untranslated label of
+// the same item in `source`, the layout read without translation, without access-key
+// underscores) as attribute "title", and title-taking items that title as target.
+void copyMenu(GMenuModel* model, GMenuModel* source, GMenu* out) {
   const int n = g_menu_model_get_n_items(model);
+  const bool matching = source && g_menu_model_get_n_items(source) == n;
   for (int i = 0; i < n; ++i) {
     GMenuItem* item = g_menu_item_new_from_model(model, i);
     gchar* action = nullptr;
     gchar* label = nullptr;
     g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_ACTION, "s", &action);
-    g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_LABEL, "s", &label);
-    GVariant* target =
-        g_menu_model_get_item_attribute_value(model, i, G_MENU_ATTRIBUTE_TARGET, nullptr);
-    if (action && label && !target && g_str_has_prefix(action, "app.") &&
-        MainMenu::passesTitle(action + 4))
-      g_menu_item_set_action_and_target_value(
-          item, action, g_variant_new_string(MainMenu::titleOf(label).c_str()));
-    if (target) g_variant_unref(target);
+    g_menu_model_get_item_attribute(matching ? source : model, i, G_MENU_ATTRIBUTE_LABEL, "s",
+                                    &label);
+    if (label) {
+      const std::string title = MainMenu::titleOf(label);
+      g_menu_item_set_attribute(item, "title", "s", title.c_str());
+      GVariant* target =
+          g_menu_model_get_item_attribute_value(model, i, G_MENU_ATTRIBUTE_TARGET, nullptr);
+      if (action && !target && g_str_has_prefix(action, "app.") &&
+          MainMenu::passesTitle(action + 4))
+        g_menu_item_set_action_and_target_value(item, action, g_variant_new_string(title.c_str()));
+      if (target) g_variant_unref(target);
+    }
     g_free(action);
     g_free(label);
     for (const char* link : {G_MENU_LINK_SUBMENU, G_MENU_LINK_SECTION}) {
       if (GMenuModel* sub = g_menu_model_get_item_link(model, i, link)) {
+        GMenuModel* sourceSub = matching ? g_menu_model_get_item_link(source, i, link) : nullptr;
         GMenu* copy = g_menu_new();
-        copyMenu(sub, copy);
+        copyMenu(sub, sourceSub, copy);
         g_menu_item_set_link(item, link, G_MENU_MODEL(copy));
         g_object_unref(copy);
+        if (sourceSub) g_object_unref(sourceSub);
         g_object_unref(sub);
       }
     }
@@ -51,13 +61,23 @@ void copyMenu(GMenuModel* model, GMenu* out) {
   }
 }
 
+// The layout's "menubar" read from `text`, translated or not; none when it does not read.
+GtkBuilder* buildMenu(const std::string& text, bool translated, GError** error) {
+  GtkBuilder* builder = gtk_builder_new();
+  if (translated) gtk_builder_set_translation_domain(builder, GETTEXT_PACKAGE);
+  if (gtk_builder_add_from_string(builder, text.data(), static_cast<gssize>(text.size()), error))
+    return builder;
+  g_object_unref(builder);
+  return nullptr;
+}
+
 bool findIn(GMenuModel* model, const std::string& label, MainMenu::Item& out) {
   const int n = g_menu_model_get_n_items(model);
   for (int i = 0; i < n; ++i) {
-    gchar* itemLabel = nullptr;
-    g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_LABEL, "s", &itemLabel);
-    bool match = itemLabel && MainMenu::titleOf(label) == MainMenu::titleOf(itemLabel);
-    g_free(itemLabel);
+    gchar* itemTitle = nullptr;
+    g_menu_model_get_item_attribute(model, i, "title", "s", &itemTitle);
+    bool match = itemTitle && MainMenu::titleOf(label) == itemTitle;
+    g_free(itemTitle);
     if (match) {
       gchar* action = nullptr;
       if (g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_ACTION, "s", &action)) {
@@ -121,26 +141,31 @@ GMenuModel* MainMenu::model() const {
 }
 
 bool MainMenu::load(const std::string& uiFile) {
-  GtkBuilder* builder = gtk_builder_new();
   GError* error = nullptr;
   const auto layout = readRegularFile(uiFile, kMaxLayoutBytes);
-  if (!layout.data ||
-      !gtk_builder_add_from_string(builder, layout.data->data(),
-                                   static_cast<gssize>(layout.data->size()), &error)) {
+  GtkBuilder* builder = layout.data ? buildMenu(*layout.data, true, &error) : nullptr;
+  if (!builder) {
     WD_LOG_INFO(
         "The menu layout {} cannot be read: {}", uiFile,
         !layout.data ? layout.error : std::string(error ? error->message : "unknown error"));
     g_clear_error(&error);
-    g_object_unref(builder);
     return false;
   }
+  // The same layout without translation gives every item's title.
+  std::string source = *layout.data;
+  for (std::size_t at; (at = source.find(" translatable=\"yes\"")) != std::string::npos;)
+    source.erase(at, std::strlen(" translatable=\"yes\""));
+  GtkBuilder* untranslated = buildMenu(source, false, nullptr);
   GObject* menubar = gtk_builder_get_object(builder, "menubar");
+  GObject* sourceBar = untranslated ? gtk_builder_get_object(untranslated, "menubar") : nullptr;
   bool ok = menubar && G_IS_MENU_MODEL(menubar);
   if (ok) {
     g_menu_remove_all(menubar_);
-    copyMenu(G_MENU_MODEL(menubar), menubar_);
+    copyMenu(G_MENU_MODEL(menubar),
+             sourceBar && G_IS_MENU_MODEL(sourceBar) ? G_MENU_MODEL(sourceBar) : nullptr, menubar_);
     root_->importFrom(G_MENU_MODEL(menubar_));
   }
+  if (untranslated) g_object_unref(untranslated);
   g_object_unref(builder);
   return ok;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // The application's main menu: one menu model (from the "MainMenu" layout) owned by the
-// application and shown as every window's menu bar, and the actions its items call. Items of
-// the actions that pass a title (newItem, messageAction, gotoModule, openShowFeedback) carry
-// their own label as target, so the page receives the item's title. The loaded menu becomes the
+// application and shown as every window's menu bar, and the actions its items call. Labels are
+// shown in the user's language; each item's title is its untranslated label without access-key
+// underscores (attribute "title" of the model), the same in every language. Items of the actions
+// that pass a title (newItem, messageAction, gotoModule, openShowFeedback) carry their title as
+// target, so the page receives it. The loaded menu becomes the
 // root of the application's native menus (NativeMenu), which the page's Menu objects change;
 // the menu bar shows that root's model.
 #include <functional>
@@ -48,8 +50,8 @@ class MainMenu : public ApplicationMenu {
     std::string action;                 // "app.newItem"
     std::optional<std::string> target;  // string target, when any
   };
-  // An item's title: its label without mnemonic underscores ("_File" is "File", "__" stays
-  // one underscore). Items are found, and titles passed to the page, by title.
+  // A label's title: without mnemonic underscores ("_File" is "File", "__" stays one
+  // underscore). Items are found, and titles passed to the page, by the untranslated title.
   static std::string titleOf(const std::string& label);
   // The first item with this title (depth first; mnemonics ignored on both sides), or none.
   std::optional<Item> findItem(const std::string& label) const;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/ScriptObject.h"
 #include "core/Json.h"
 #include "shell/window/WebWindow.h"
 
@@ -18,6 +19,9 @@ class MainWindowController {
   explicit MainWindowController(std::shared_ptr<WebWindow> window);
   MainWindowController(const MainWindowController&) = delete;
   MainWindowController& operator=(const MainWindowController&) = delete;
+
+  // The events below as the page API's reference and declarations describe them.
+  static bridge::EventSource pageEventSource();
 
   // Raises the application event `name` in the page, or holds it until the page is ready.
   void postNotification(const std::string& name, const std::optional<Json>& data);

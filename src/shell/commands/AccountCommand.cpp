@@ -16,8 +16,9 @@ namespace wd {
 AccountCommand::AccountCommand(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context)
     : bridge::Command(std::move(window)), context_(context) {
   auto& center = context_.center();
-  changed_ = center.addObserver(kAccountChanged,
-                                [this](const Notification&) { raise(kAccountChanged, nullptr); });
+  // An empty object, as every event without data of its own: the page may read members of it.
+  changed_ = center.addObserver(
+      kAccountChanged, [this](const Notification&) { raise(kAccountChanged, Json::object()); });
   discovered_ = center.addObserver(kAccountWebDiscoveryNotification, [this](const Notification& n) {
     raise(kAccountWebDiscoveryNotification, n.object);
   });
@@ -30,13 +31,37 @@ AccountCommand::~AccountCommand() {
 }
 
 const bridge::ClassInfo& AccountCommand::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& AccountCommand::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<AccountCommand>("AccountCommand")
+          .summary("The page's part in setting up the mail account.")
+          .event({"accountChanged", "null", "The Account pane saved the account."})
+          .event({"accountWebDiscovery",
+                  "{ result: \"success\"; server: string; port: string } | { result: "
+                  "\"invalidCredentials\" | \"autodiscoverFailed\" }",
+                  "A window's account search ended."})
           .method("verificationResult:", &AccountCommand::verificationResult)
+          .doc({.summary =
+                    "Reports that the page finished verifying the account (to the Account pane).",
+                .params = {"ignored?: unknown"}})
           .method("showPreferences", &AccountCommand::showPreferences)
+          .doc({.summary = "Opens the Preferences window on the Account pane."})
           .method("autodiscovery:password:server:", &AccountCommand::autodiscovery)
+          .doc({.summary = "Searches for the account's server; the outcome comes as "
+                           "\"accountWebDiscovery\".",
+                .params = {"username", "password", "server"},
+                .refused = "\"\" (an empty domain fails like an unknown one)"})
           .method("accountWebDiscovery:", &AccountCommand::accountWebDiscovery)
+          .doc({.summary = "Does nothing: the event comes from the search itself.",
+                .params = {"ignored?: unknown"}})
           .method("makeCertificateTrusted:", &AccountCommand::makeCertificateTrusted)
+          .doc({.summary = "Trusts the server's certificate for this host (a host name, host:port "
+                           "or URL) from now on.",
+                .params = {"host"},
+                .refused = "nothing happens"})
           .build();
   return info;
 }

@@ -28,6 +28,8 @@ class AccountCommand : public bridge::Command {
   AccountCommand(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context);
   ~AccountCommand() override;
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // Posts "accountVerificationResult"; the argument is not used.
   void verificationResult(bridge::Value ignored);

@@ -74,28 +74,80 @@ App::App(std::weak_ptr<WebWindow> window, ShellContext& context,
 App::~App() = default;
 
 const bridge::ClassInfo& App::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& App::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<App>("App")
+          .summary(
+              "The application: its windows, paths, notifications, user agent, and the events of "
+              "the desktop session.")
+          .event({"sleep", "{}", "The computer is about to sleep."})
+          .event({"wake", "{}", "The computer woke up."})
+          .event({"appActivated", "{ localizedName: string; bundleURL: string }",
+                  "An application (this one included) became the active one on the desktop."})
           .method("terminate", &App::terminate)
+          .doc({.summary = "Quits the application."})
           .method("activate", &App::activate)
+          .doc({.summary = "Brings the application to the front."})
           .method("hide", &App::hide)
+          .doc({.summary = "Hides the application's windows."})
           .method("unhide", &App::unhide)
+          .doc({.summary = "Shows the application's hidden windows again."})
           .method("beep", &App::beep)
+          .doc({.summary = "Plays the desktop's alert sound."})
           .method("bounce", &App::bounce)
+          .doc({.summary = "Asks for the user's attention briefly (the window's urgency hint)."})
           .method("notify:", &App::notify)
+          .doc({.summary = "Posts a desktop notification, or with type \"sheet\" shows an alert on "
+                           "the main window; it joins `notifications`.",
+                .params =
+                    {"options: { type?: \"sheet\" | string; id?: string | number; title?: string; "
+                     "content?: string; subtitle?: string; sound?: boolean | string }"},
+                .refused = "nothing is posted without options; a missing id becomes a new UUID"})
           .method("closeNotification:", &App::closeNotification)
+          .doc({.summary = "Withdraws the delivered notifications posted with this id (\"*\": all "
+                           "of them) and drops them from `notifications`.",
+                .params = {"id"},
+                .refused = "nothing happens"})
           .method("setCustomUserAgent:__JS_EXPORT_AS__setUserAgent:", &App::setCustomUserAgent)
+          .doc({.summary = "Sets this window's User-Agent header.",
+                .params = {"agent"},
+                .refused = "text that is not a header value (control characters, non-ASCII, empty) "
+                           "restores the default agent"})
           .method("openURL:", &App::openURL)
+          .doc({.summary = "Opens the URL in the user's default application for it.",
+                .params = {"url"},
+                .refused = "nothing happens"})
           .method("launch:", &App::launch)
+          .doc({.summary = "Starts the named application (a desktop entry or a program).",
+                .params = {"name"},
+                .refused = "nothing happens"})
           .property("applicationPath", &App::applicationPath)
+          .doc({.summary = "The application's executable.", .result = "string"})
           .property("resourcePath", &App::resourcePath)
+          .doc({.summary = "The application's resource folder.", .result = "string"})
           .property("documentsPath", &App::documentsPath)
+          .doc({.summary = "The user's documents folder.", .result = "string"})
           .property("libraryPath", &App::libraryPath)
+          .doc({.summary = "The user's data folder for applications.", .result = "string"})
           .property("homePath", &App::homePath)
+          .doc({.summary = "The user's home folder.", .result = "string"})
           .property("tempPath", &App::tempPath)
+          .doc({.summary = "The temporary folder.", .result = "string"})
           .property("droppedFiles", &App::droppedFiles)
+          .doc({.summary =
+                    "The paths of the files last dropped on the page; undefined before any drop.",
+                .result = "string[] | undefined"})
           .property("notifications", &App::notifications)
+          .doc({.summary =
+                    "The notifications posted by this object and not withdrawn, oldest first.",
+                .result = "{ id: string; title?: string; sentOn: Date }[]"})
           .property("idleTime", &App::idleTime)
+          .doc({.summary = "Seconds since the user's last input; undefined where the display "
+                           "server does not tell.",
+                .result = "number | undefined"})
           .build();
   return info;
 }
@@ -139,9 +191,46 @@ void App::notify(std::optional<bridge::Dictionary> options) {
 }
 
 bool App::isValidUserAgent(const std::string& agent) {
-  if (agent.empty()) return false;
-  for (unsigned char c : agent)
-    if ((c < 0x20 && c != '\t') || c >= 0x7f) return false;
+  // The header's grammar, which the engine checks too (it refuses other values with a
+  // critical): product *( RWS ( product / comment ) ), product = token ["/" token],
+  // comment = "(" *( ctext / quoted-pair / comment ) ")", ASCII only.
+  static constexpr std::string_view kTokenMarks = "!#$%&'*+-.^_`|~";
+  auto tchar = [](char c) {
+    return g_ascii_isalnum(c) || kTokenMarks.find(c) != std::string_view::npos;
+  };
+  auto space = [](char c) { return c == ' ' || c == '\t'; };
+  std::size_t i = 0;
+  const std::size_t n = agent.size();
+  auto token = [&] {
+    const std::size_t start = i;
+    while (i < n && tchar(agent[i])) ++i;
+    return i > start;
+  };
+  auto product = [&] { return token() && (i == n || agent[i] != '/' || (++i, token())); };
+  auto comment = [&] {
+    int depth = 0;
+    do {
+      const char c = agent[i++];
+      if (c == '(') {
+        ++depth;
+      } else if (c == ')') {
+        --depth;
+      } else if (c == '\\') {
+        if (i == n || !(space(agent[i]) || (agent[i] > 0x20 && agent[i] < 0x7f))) return false;
+        ++i;
+      } else if (!space(c) && !(c > 0x20 && c < 0x7f)) {
+        return false;
+      }
+    } while (depth > 0 && i < n);
+    return depth == 0;
+  };
+  if (!product()) return false;
+  while (i < n) {
+    const std::size_t before = i;
+    while (i < n && space(agent[i])) ++i;
+    if (i == before || i == n) return false;
+    if (agent[i] == '(' ? !comment() : !product()) return false;
+  }
   return true;
 }
 

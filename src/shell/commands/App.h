@@ -32,6 +32,8 @@ class App : public bridge::Command, public FileDropTarget {
   App(std::weak_ptr<WebWindow> window, ShellContext& context, std::weak_ptr<WebWindow> sheetWindow);
   ~App() override;
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // Script members.
   void terminate();
@@ -68,8 +70,8 @@ class App : public bridge::Command, public FileDropTarget {
   static bool truthValue(const bridge::Value& v);
   // A fresh identifier: a UUID in upper-case canonical form (8-4-4-4-12).
   static std::string makeUUID();
-  // True when `agent` can be sent as a User-Agent header value: non-empty printable ASCII
-  // (space and tab allowed), no control characters.
+  // True when `agent` is a User-Agent header value by the header's grammar (products and
+  // comments separated by spaces, printable ASCII), the values the engine takes.
   static bool isValidUserAgent(const std::string& agent);
 
  private:

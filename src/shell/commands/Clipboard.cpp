@@ -10,10 +10,20 @@ Clipboard::Clipboard(std::weak_ptr<bridge::WindowHandle> window, TextClipboard& 
     : bridge::Command(std::move(window)), clipboard_(clipboard) {}
 
 const bridge::ClassInfo& Clipboard::scriptClass() const {
-  static const bridge::ClassInfo& info = bridge::ClassBuilder<Clipboard>("Clipboard")
-                                             .method("copy:", &Clipboard::copy)
-                                             .method("paste", &Clipboard::paste)
-                                             .build();
+  return exports();
+}
+
+const bridge::ClassInfo& Clipboard::exports() {
+  static const bridge::ClassInfo& info =
+      bridge::ClassBuilder<Clipboard>("Clipboard")
+          .summary("The desktop clipboard's text.")
+          .method("copy:", &Clipboard::copy)
+          .doc({.summary = "Puts the text on the clipboard.",
+                .params = {"text"},
+                .refused = "the clipboard gets \"\""})
+          .method("paste", &Clipboard::paste)
+          .doc({.summary = "The clipboard's text; \"\" when it holds none."})
+          .build();
   return info;
 }
 

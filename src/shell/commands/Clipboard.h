@@ -18,6 +18,8 @@ class Clipboard : public bridge::Command {
   // `clipboard` outlives every script object (it belongs to the shell context).
   Clipboard(std::weak_ptr<bridge::WindowHandle> window, TextClipboard& clipboard);
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   void copy(std::optional<std::string> text);
   std::string paste() const;

@@ -32,14 +32,44 @@ Defaults::Defaults(std::weak_ptr<bridge::WindowHandle> window, ShellContext& con
 Defaults::~Defaults() = default;
 
 const bridge::ClassInfo& Defaults::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& Defaults::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<Defaults>("Defaults")
+          .summary(
+              "The application's settings and the keyring's secure values, under keys prefixed "
+              "\"MacGap_\".")
+          .event({"userDefaultsChanged", "Record<string, unknown>",
+                  "A \"MacGap_\" setting changed: every \"MacGap_\" setting."})
           .method("get:ofType:__JS_EXPORT_AS__get:", &Defaults::get)
+          .doc({.summary = "The setting, read as the type (\"string\" when none).",
+                .params =
+                    {"key",
+                     "type?: \"string\" | \"int\" | \"bool\" | \"float\" | \"url\" | \"object\""},
+                .result = "string | number | boolean | Record<string, unknown> | undefined",
+                .refused = "undefined"})
           .method("setKey:withValue:ofType:__JS_EXPORT_AS__set:", &Defaults::setKey)
+          .doc({.summary = "Stores the setting as the type (\"string\" when none); \"url\" stores "
+                           "absolute URLs only and removes the setting otherwise.",
+                .params = {"key", "value: unknown",
+                           "type?: \"string\" | \"int\" | \"bool\" | \"float\" | \"url\""},
+                .refused = "nothing is stored"})
           .method("getSecure:ofType:__JS_EXPORT_AS__getSecure:", &Defaults::getSecure)
+          .doc({.summary = "The secure value from the keyring (the type has no effect).",
+                .params = {"key", "type?: string"},
+                .result = "string | undefined",
+                .refused = "undefined"})
           .method("setSecureKey:withValue:__JS_EXPORT_AS__setSecure:", &Defaults::setSecureKey)
+          .doc({.summary = "Stores the secure value in the keyring.",
+                .params = {"key", "value?"},
+                .refused = "a missing value removes it"})
           .method("remove:", &Defaults::remove)
+          .doc({.summary = "Removes the setting.", .params = {"key"}, .refused = "nothing happens"})
           .property("defaults", &Defaults::defaults)
+          .doc({.summary = "Every setting whose key starts with \"MacGap_\".",
+                .result = "Record<string, unknown>"})
           .build();
   return info;
 }
@@ -140,9 +170,9 @@ std::optional<std::string> Defaults::urlFromStored(const std::string& stored) {
   return std::string(uri);
 }
 
-void Defaults::defaultsChanged(const Notification& notification) {
-  // Only changes of the page's own key space are its business.
-  if (notification.object.is_string() && !hasPrefix(notification.object.get<std::string>())) return;
+void Defaults::defaultsChanged(const Notification&) {
+  // Every change of the settings is raised, whichever key it touched: the page hears that the
+  // settings changed and reads their present state from the data.
   if (auto window = std::dynamic_pointer_cast<WebWindow>(windowController()))
     window->pageEvents().raise("userDefaultsChanged", defaultsDictionary());
 }

@@ -4,8 +4,9 @@
 // that letter case, is used as it is), so the page shares one key space with the native
 // settings. Plain values go to the settings store, typed by the caller ("string", "int",
 // "bool", "float", "url"; "object" reads only); secure values go to the keychain store under
-// the same prefixed keys. Every change of a "MacGap_" setting, whoever made it, is raised in
-// this object's page as "userDefaultsChanged" with all "MacGap_" settings as its data.
+// the same prefixed keys. Every change of the settings, whoever made it and whichever key it
+// touched, is raised in this object's page as "userDefaultsChanged" with all "MacGap_" settings
+// as its data.
 #include <optional>
 #include <string>
 
@@ -25,6 +26,8 @@ class Defaults : public bridge::Command {
   Defaults(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context);
   ~Defaults() override;
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // Script members. An absent type means "string"; an absent key does nothing (reads give
   // undefined); an unknown type reads undefined and stores nothing.

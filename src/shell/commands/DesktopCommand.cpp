@@ -9,6 +9,7 @@
 
 #include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "bridge/wire/Utf.h"
 #include "core/Bundle.h"
 #include "shell/ShellContext.h"
 #include "shell/app/AppDelegate.h"
@@ -62,23 +63,69 @@ DesktopCommand::DesktopCommand(std::weak_ptr<bridge::WindowHandle> window, Shell
     : bridge::Command(std::move(window)), context_(context), delegate_(std::move(delegate)) {}
 
 const bridge::ClassInfo& DesktopCommand::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& DesktopCommand::exports() {
   using D = DesktopCommand;
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<D>("DesktopCommand")
+          .summary(
+              "The hosted web client's own services: start-up, cookies, child windows, menus, "
+              "notifications, version and updates.")
           .method("publishAppReady", &D::publishAppReady)
+          .doc({.summary = "The page finished its start-up: the events held for it come now."})
           .method("preWebSocket:", &D::preWebSocket)
+          .doc({.summary = "Hands the application's cookies for the URL to the engine for a "
+                           "WebSocket handshake (for 2 s).",
+                .params = {"url"},
+                .refused = "nothing happens"})
           .method("openInApp:", &D::openInApp)
+          .doc(
+              {.summary =
+                   "Downloads the URL to a private folder and opens it in its default application.",
+               .params = {"options: { url: string }"},
+               .refused = "nothing happens"})
           .method("setDockBadge:", &D::setDockBadge)
+          .doc({.summary = "Sets the launcher icon's badge (as `MacGap.Dock.addBadge`).",
+                .params = {"label"},
+                .refused = "the badge is removed"})
           .windowOpeningMethod("openChild:", &D::openChild)
+          .doc({.summary = "Opens a secondary window on the URL (titled \"name\", placed by "
+                           "\"attributes\") and gives its `window`.",
+                .params = {"options: { url: string; name?: string; attributes?: { left?: number; "
+                           "top?: number; width?: number; height?: number } }"},
+                .refused = "undefined and no window"})
           .method("getDefaultLocale", &D::getDefaultLocale)
+          .doc({.summary = "The language code of the user's first preferred language (\"en\")."})
           .method("setOutOfOfficeMenuState:", &D::setOutOfOfficeMenuState)
+          .doc({.summary = "Checks the \"Out of Office\" menu item for exactly \"true\", clears it "
+                           "otherwise.",
+                .params = {"state"}})
           .method("openAboutWindow", &D::openAboutWindow)
+          .doc({.summary = "Shows the About window."})
           .method("showNotification:id:callback:", &D::showNotificationIdCallback)
+          .doc({.summary = "A desktop notification known by the id; clicking it runs the "
+                           "callback's source text in the main window's page.",
+                .params = {"options: { title?: string; body?: string }", "id", "callback"},
+                .refused = "without an id it can be neither replaced nor withdrawn"})
           .method("dismissNotification:", &D::dismissNotification)
+          .doc({.summary = "Withdraws the notifications known by the id.",
+                .params = {"id"},
+                .refused = "nothing happens"})
           .method("getAppVersion", &D::getAppVersion)
+          .doc({.summary = "The application's version."})
           .method("startUpdateCheckerWith:", &D::startUpdateCheckerWith)
+          .doc({.summary = "Starts the update checks against the server.",
+                .params = {"server"},
+                .refused = "nothing happens"})
           .method("enableMessageMenu:", &D::enableMessageMenu)
+          .doc({.summary = "Enables the Message menu for a non-zero flag, disables it otherwise.",
+                .params = {"flag"}})
           .method("setDefaultNewItemShortcut:", &D::setDefaultNewItemShortcut)
+          .doc({.summary = "Gives Control-N to the File menu's \"New…\" item of this title.",
+                .params = {"title"},
+                .refused = "no item keeps the key"})
           .build();
   return info;
 }
@@ -86,6 +133,10 @@ const bridge::ClassInfo& DesktopCommand::scriptClass() const {
 void DesktopCommand::publishAppReady() {
   if (auto window = std::dynamic_pointer_cast<WebWindow>(windowController()))
     window->pageEvents().pageReady();
+  // The main window's held events (mail links, files, menu commands) go out when any page of
+  // the application reports ready, a secondary window's included.
+  if (AppDelegate* delegate = delegate_ ? delegate_() : nullptr)
+    if (auto main = delegate->mainWindow()) main->pageEvents().pageReady();
 }
 
 void DesktopCommand::preWebSocket(const std::string& url) {
@@ -120,8 +171,7 @@ void DesktopCommand::openChild(std::optional<bridge::Dictionary> options) {
   GtkWindow* window = child ? child->gtkWindow() : nullptr;
   if (!window || !options) return;
   if (const std::string* name = options->get("name").asString()) {
-    g_autofree gchar* title = g_utf8_make_valid(name->c_str(), gssize(name->size()));
-    gtk_window_set_title(window, title);
+    gtk_window_set_title(window, bridge::wire::boundedTitle(*name).c_str());
   }
   const bridge::Dictionary* attributes = options->get("attributes").asDictionary();
   if (!attributes) return;

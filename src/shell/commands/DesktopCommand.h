@@ -25,6 +25,8 @@ class DesktopCommand : public bridge::Command {
                           ShellContext* context = nullptr,
                           std::function<AppDelegate*()> delegate = {});
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // {url}: downloads the URL into the user's private temporary folder (the URL's last path
   // component as the name, replacing an earlier file of that name once the new one is
@@ -34,7 +36,7 @@ class DesktopCommand : public bridge::Command {
   void downloadDidFinish(const std::string& path);
 
   // The page of this object's window has finished its start-up ("appReady"): the events held
-  // for that page are delivered. Other windows' pages are not affected.
+  // for that page are delivered, and so are the main window's (whichever page reports first).
   void publishAppReady();
   // The page is about to open a WebSocket to `url`: the cookie store's cookies for it go into
   // the engine's jar for the handshake (EngineCookies::injectCookiesForWebSocket).

@@ -10,6 +10,7 @@
 
 #include "bridge/Exports.h"
 #include "core/GLibPtr.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "shell/commands/ScriptConversions.h"
 #include "shell/window/WebWindow.h"
@@ -137,10 +138,29 @@ Dialog::Dialog(std::weak_ptr<bridge::WindowHandle> window) : bridge::Command(std
 Dialog::~Dialog() = default;
 
 const bridge::ClassInfo& Dialog::scriptClass() const {
-  static const bridge::ClassInfo& info = bridge::ClassBuilder<Dialog>("Dialog")
-                                             .method("openDialog:", &Dialog::openDialog)
-                                             .method("saveDialog:", &Dialog::saveDialog)
-                                             .build();
+  return exports();
+}
+
+const bridge::ClassInfo& Dialog::exports() {
+  static const bridge::ClassInfo& info =
+      bridge::ClassBuilder<Dialog>("Dialog")
+          .summary(
+              "File choosers: open (files or folders) and save; the callback gets the choice, a "
+              "cancel calls nothing.")
+          .method("openDialog:", &Dialog::openDialog)
+          .doc({.summary = "Lets the user pick files, or folders with only \"directories\".",
+                .params = {"options: { files?: boolean; directories?: boolean; multiple?: boolean; "
+                           "callback?: (paths: string[]) => void }"},
+                .refused = "nothing is shown"})
+          .method("saveDialog:", &Dialog::saveDialog)
+          .doc({.summary = "Asks where to save, as a sheet on the window (\"directory\" is a file "
+                           "URL, \"allowedTypes\" file name extensions).",
+                .params = {"options: { title?: string; prompt?: string; message?: string; "
+                           "filename?: string; directory?: string; createDirs?: boolean; "
+                           "allowedTypes?: string[]; callback?: (result: { directory: string; "
+                           "filePath: string; filename: string }) => void }"},
+                .refused = "nothing is shown"})
+          .build();
   return info;
 }
 
@@ -153,7 +173,9 @@ void Dialog::openDialog(std::optional<bridge::Dictionary> options) {
       directories && !files ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN;
 
   auto chooser = std::make_unique<Chooser>();
-  chooser->native.reset(gtk_file_chooser_native_new(nullptr, nullptr, action, "_Open", "_Cancel"));
+  chooser->native.reset(
+      gtk_file_chooser_native_new(directories && !files ? _("Choose a Folder") : _("Open File"),
+                                  nullptr, action, _("_Open"), _("_Cancel")));
   chooser->callback = options->get("callback").asScript();
   gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser->native.get()), multiple);
   gtk_file_chooser_set_local_only(GTK_FILE_CHOOSER(chooser->native.get()), TRUE);
@@ -181,8 +203,8 @@ void Dialog::saveDialog(std::optional<bridge::Dictionary> options) {
   auto chooser = std::make_unique<Chooser>();
   chooser->save = true;
   chooser->native.reset(gtk_file_chooser_native_new(
-      title ? title->c_str() : nullptr, sheetParent(*this), GTK_FILE_CHOOSER_ACTION_SAVE,
-      prompt ? buttonLabel(*prompt).c_str() : "_Save", "_Cancel"));
+      title ? title->c_str() : _("Save File"), sheetParent(*this), GTK_FILE_CHOOSER_ACTION_SAVE,
+      prompt ? buttonLabel(*prompt).c_str() : _("_Save"), _("_Cancel")));
   chooser->callback = options->get("callback").asScript();
   GtkFileChooser* fc = GTK_FILE_CHOOSER(chooser->native.get());
   gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser->native.get()), TRUE);

@@ -19,6 +19,8 @@ class Dialog : public bridge::Command {
   explicit Dialog(std::weak_ptr<bridge::WindowHandle> window);
   ~Dialog() override;
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // Options "files", "directories", "multiple" (ToBoolean, absent is false) and "callback".
   // Folders only when "directories" is set and "files" is not; files otherwise (the toolkit

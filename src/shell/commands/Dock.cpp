@@ -10,11 +10,23 @@ Dock::Dock(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context)
     : bridge::Command(std::move(window)), context_(context) {}
 
 const bridge::ClassInfo& Dock::scriptClass() const {
-  static const bridge::ClassInfo& info = bridge::ClassBuilder<Dock>("Dock")
-                                             .method("addBadge:", &Dock::addBadge)
-                                             .method("removeBadge", &Dock::removeBadge)
-                                             .property("badge", &Dock::badge)
-                                             .build();
+  return exports();
+}
+
+const bridge::ClassInfo& Dock::exports() {
+  static const bridge::ClassInfo& info =
+      bridge::ClassBuilder<Dock>("Dock")
+          .summary("The badge on the application's launcher icon.")
+          .method("addBadge:", &Dock::addBadge)
+          .doc({.summary = "Shows the text as the badge (a whole number as the count).",
+                .params = {"text"},
+                .refused = "the badge is removed"})
+          .method("removeBadge", &Dock::removeBadge)
+          .doc({.summary = "Removes the badge."})
+          .property("badge", &Dock::badge)
+          .doc({.summary = "The badge's text; undefined when there is none.",
+                .result = "string | undefined"})
+          .build();
   return info;
 }
 

@@ -17,6 +17,8 @@ class Dock : public bridge::Command {
  public:
   Dock(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context);
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // Sets the badge; no text (or empty text) clears it.
   void addBadge(std::optional<std::string> text);

@@ -18,8 +18,14 @@ namespace wd {
 
 namespace {
 
-bool usablePath(const std::optional<std::string>& path) {
-  return path && !path->empty() && path->find('\0') == std::string::npos;
+// The path the page named: a string holding an absolute path without NUL. Anything else (a
+// relative path, which would land in the working folder, or a number or object, whose text
+// form "NaN" or "[object Object]" would) names nothing.
+std::optional<std::string> usablePath(const bridge::Value& value) {
+  const std::string* path = value.asString();
+  if (!path || path->empty() || path->front() != '/' || path->find('\0') != std::string::npos)
+    return std::nullopt;
+  return *path;
 }
 
 // The deepest nesting of arrays and objects in JSON text (string contents skipped); counting
@@ -57,11 +63,28 @@ int jsonDepth(std::string_view text, int limit) {
 File::File(std::weak_ptr<bridge::WindowHandle> window) : bridge::Command(std::move(window)) {}
 
 const bridge::ClassInfo& File::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& File::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<File>("File")
+          .summary("Whole-file reads and atomic writes of text and JSON.")
           .method("writeFile:withData:andType:__JS_EXPORT_AS__write:", &File::writeFile)
+          .doc({.summary = "Writes the data atomically: \"string\" its text, \"json\" a plain "
+                           "object as JSON.",
+                .params = {"path", "data: unknown", "type: \"string\" | \"json\""},
+                .refused = "nothing is written"})
           .method("readFile:ofType:__JS_EXPORT_AS__read:", &File::readFile)
+          .doc({.summary = "Reads a regular file of at most 32 MiB as \"string\" (UTF-8 text) or "
+                           "\"json\" (the object or array it holds).",
+                .params = {"path", "type: \"string\" | \"json\""},
+                .result = "string | object | undefined",
+                .refused = "undefined"})
           .method("exists:", &File::exists)
+          .doc({.summary = "Something exists at the path (links followed).",
+                .params = {"path"},
+                .refused = "false"})
           .build();
   return info;
 }
@@ -71,11 +94,10 @@ const std::vector<std::string>& File::acceptedTypes() {
   return types;
 }
 
-void File::writeFile(std::optional<std::string> path, bridge::Value data,
-                     std::optional<std::string> type) {
+void File::writeFile(bridge::Value pathValue, bridge::Value data, std::optional<std::string> type) {
   const auto& accepted = acceptedTypes();
-  if (!usablePath(path) || !type ||
-      std::find(accepted.begin(), accepted.end(), *type) == accepted.end())
+  const auto path = usablePath(pathValue);
+  if (!path || !type || std::find(accepted.begin(), accepted.end(), *type) == accepted.end())
     return;
   std::optional<std::string> text;
   if (*type == "string") {
@@ -98,8 +120,9 @@ void File::writeFile(std::optional<std::string> path, bridge::Value data,
     WD_LOG_INFO("File: {} was not written: {}", *path, *error);
 }
 
-bridge::Value File::readFile(std::optional<std::string> path, std::optional<std::string> type) {
-  if (!usablePath(path) || !type || (*type != "string" && *type != "json")) return {};
+bridge::Value File::readFile(bridge::Value pathValue, std::optional<std::string> type) {
+  const auto path = usablePath(pathValue);
+  if (!path || !type || (*type != "string" && *type != "json")) return {};
   FileContents contents = readRegularFile(*path, kMaxReadBytes);
   if (!contents.data) {
     WD_LOG_INFO("File: {} was not read: {}", *path, contents.error);
@@ -118,9 +141,10 @@ bridge::Value File::readFile(std::optional<std::string> path, std::optional<std:
   return json ? bridge::Value::fromJson(*json) : bridge::Value();
 }
 
-bool File::exists(std::optional<std::string> path) {
+bool File::exists(bridge::Value pathValue) {
+  const auto path = usablePath(pathValue);
   struct stat st {};
-  return usablePath(path) && ::stat(path->c_str(), &st) == 0;
+  return path && ::stat(path->c_str(), &st) == 0;
 }
 
 }  // namespace wd

@@ -7,7 +7,9 @@
 //   link is written through to its target;
 // - reads take regular files only (a directory, FIFO or device reads as undefined without
 //   blocking) of at most kMaxReadBytes, and text that is not UTF-8 reads as undefined;
-// - a path with a NUL character names nothing (it would name another file to the system).
+// - only a string holding an absolute path names a file: a relative path (which would land in
+//   the working folder), a value that is not a string, or a path with a NUL character (it
+//   would name another file to the system) names nothing.
 // Types other than "string" and "json" ("image" included) read as undefined and write nothing.
 // Failures are logged (info) and reach the page as undefined or nothing.
 #include <cstddef>
@@ -27,16 +29,17 @@ class File : public bridge::Command {
 
   explicit File(std::weak_ptr<bridge::WindowHandle> window);
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
-  // "string": the data's ToString as UTF-8 (a page function, or text with a lone surrogate,
-  // writes nothing); "json": the data, when it is a plain object, as pretty-printed JSON.
-  void writeFile(std::optional<std::string> path, bridge::Value data,
-                 std::optional<std::string> type);
+  // "string": the data's ToString as UTF-8 (a page function writes nothing; a lone surrogate
+  // arrives as U+FFFD); "json": the data, when it is a plain object, as pretty-printed JSON.
+  void writeFile(bridge::Value path, bridge::Value data, std::optional<std::string> type);
   // "string": the text; "json": the object or array the text holds (nested at most
   // kMaxJsonDepth deep); undefined otherwise.
-  bridge::Value readFile(std::optional<std::string> path, std::optional<std::string> type);
+  bridge::Value readFile(bridge::Value path, std::optional<std::string> type);
   // A file, directory or anything else exists at the path (symbolic links followed).
-  bool exists(std::optional<std::string> path);
+  bool exists(bridge::Value path);
 
   static constexpr int kMaxJsonDepth = 64;
 

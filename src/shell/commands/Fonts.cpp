@@ -20,13 +20,32 @@ bridge::ValueArray toArray(std::vector<std::string> names) {
 Fonts::Fonts(std::weak_ptr<bridge::WindowHandle> window) : bridge::Command(std::move(window)) {}
 
 const bridge::ClassInfo& Fonts::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& Fonts::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<Fonts>("Fonts")
+          .summary("The installed fonts (fontconfig) and their line heights (Pango).")
           .method("availableFonts", &Fonts::availableFonts)
+          .doc({.summary = "The PostScript names of the installed fonts, sorted.",
+                .result = "string[]"})
           .method("availableFontFamilies", &Fonts::availableFontFamilies)
+          .doc({.summary = "The names of the installed font families, sorted.",
+                .result = "string[]"})
           .method("availableMembersOfFontFamily:", &Fonts::availableMembersOfFontFamily)
+          .doc({.summary =
+                    "A family's fonts, lightest first, as [name, style, weight 0-15, traits].",
+                .params = {"family"},
+                .result = "[string, string, number, number][] | undefined",
+                .refused = "undefined"})
           .method("defaultLineHeightForFont:ofSize:__JS_EXPORT_AS__getLineHeight:",
                   &Fonts::defaultLineHeightForFont)
+          .doc({.summary = "The default line height of the font (PostScript, full or family name) "
+                           "at the size.",
+                .params = {"fontName", "size"},
+                .result = "number | undefined",
+                .refused = "undefined for unknown fonts; a size of 0 or less is 12"})
           .build();
   return info;
 }

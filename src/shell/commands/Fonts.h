@@ -15,6 +15,8 @@ class Fonts : public bridge::Command {
  public:
   explicit Fonts(std::weak_ptr<bridge::WindowHandle> window);
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   bridge::ValueArray availableFonts() const;
   bridge::ValueArray availableFontFamilies() const;

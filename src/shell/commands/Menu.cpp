@@ -65,15 +65,41 @@ std::shared_ptr<Menu> Menu::mainMenu(ShellContext& context) {
 }
 
 const bridge::ClassInfo& Menu::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& Menu::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<Menu>("Menu")
+          .summary("A menu: `MacGap.Menu` is the application's menu bar, shared by every window.")
           .method("create:type:__JS_EXPORT_AS__create:", &Menu::create)
+          .doc({.summary = "A new free-standing menu; type \"statusbar\" makes one for "
+                           "`MacGap.StatusItem.menu`.",
+                .params = {"title", "type?: \"statusbar\" | string"},
+                .result = "MacGapMenu | undefined"})
           .method("addItem:callback:__JS_EXPORT_AS__addItem:", &Menu::addItem)
+          .doc({.summary = "Adds an item (at \"index\", else last) with a key equivalent such as "
+                           "\"cmd+shift+n\"; in the menu bar an item is a menu title with an empty "
+                           "submenu.",
+                .params = {"options: { label?: string; keys?: string; index?: number }",
+                           "callback?: (() => void) | null"},
+                .result = "MacGapMenuItem | undefined",
+                .refused = "an index outside 0…count adds nothing and gives undefined"})
           .method("itemForKey:__JS_EXPORT_AS__getItem:", &Menu::getItem)
+          .doc({.summary = "The item at an index, or of a title (also with \"…\" appended).",
+                .params = {"key: number | string"},
+                .result = "MacGapMenuItem | undefined",
+                .refused = "undefined"})
           .method("addSeparator", &Menu::addSeparator)
+          .doc({.summary = "Adds a separator; gives this menu.", .result = "MacGapMenu"})
           .property("type", &Menu::type)
+          .doc({.summary = "The type given to `create`."})
           .property("menuItems", &Menu::menuItems)
+          .doc({.summary = "The items this wrapper added.", .result = "MacGapMenuItem[]"})
           .classMethod("getKeyFromString:", &Menu::getKeyFromString)
+          .doc({.summary = "The key of a key equivalent (\"cmd+shift+n\" gives \"n\").",
+                .params = {"keys"},
+                .refused = "\"\""})
           .build();
   return info;
 }
@@ -156,15 +182,32 @@ std::shared_ptr<MenuItem> MenuItem::wrapperFor(const std::shared_ptr<NativeMenuI
 }
 
 const bridge::ClassInfo& MenuItem::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& MenuItem::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<MenuItem>("MenuItem")
+          .summary("An item of a menu.")
           .method("remove", &MenuItem::remove)
+          .doc({.summary = "Removes the item from its menu."})
           .method("setLabel:", &MenuItem::setLabel)
+          .doc({.summary = "Sets the item's title.", .params = {"label"}, .refused = "\"\""})
           .method("addSubmenu:", &MenuItem::addSubmenu)
+          .doc({.summary = "Gives the item a new empty submenu.",
+                .params = {"title?"},
+                .result = "MacGapMenu | undefined"})
           .method("setKey:", &MenuItem::setKey)
+          .doc({.summary = "Sets the key equivalent (\"cmd+shift+n\").",
+                .params = {"keys"},
+                .refused = "the key is removed"})
           .property("enabled", &MenuItem::enabled, &MenuItem::setEnabled)
+          .doc({.summary = "Whether the item can be chosen."})
           .property("callback", &MenuItem::callback, &MenuItem::setCallback)
+          .doc({.summary = "Called when the item is chosen.",
+                .result = "(() => void) | null | undefined"})
           .property("submenu", &MenuItem::submenu)
+          .doc({.summary = "The item's submenu.", .result = "MacGapMenu | undefined"})
           .build();
   return info;
 }

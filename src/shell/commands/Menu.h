@@ -34,6 +34,8 @@ class Menu : public bridge::Command, public MenuModelProvider {
   static std::shared_ptr<Menu> mainMenu(ShellContext& context);
 
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   std::shared_ptr<Menu> create(std::optional<std::string> title, std::optional<std::string> type);
   std::shared_ptr<MenuItem> addItem(std::optional<bridge::Dictionary> options,
@@ -65,6 +67,8 @@ class MenuItem : public bridge::Command {
   static std::shared_ptr<MenuItem> wrapperFor(const std::shared_ptr<NativeMenuItem>& item);
 
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   void remove();
   void setLabel(std::optional<std::string> label);

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "core/Bundle.h"
 #include "shell/notifications/NotificationService.h"
 
 namespace wd::notifications {
@@ -41,6 +42,7 @@ void showSheet(GtkWindow* parent, const std::optional<std::string>& title,
   if (content && !content->empty())
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(alert), "%s",
                                              validText(*content).c_str());
+  gtk_window_set_title(GTK_WINDOW(alert), Bundle::main().name().c_str());
   gtk_window_set_modal(GTK_WINDOW(alert), TRUE);
   g_signal_connect(alert, "response", G_CALLBACK(gtk_widget_destroy), nullptr);
   gtk_widget_show(alert);

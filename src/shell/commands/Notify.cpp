@@ -11,11 +11,30 @@ Notify::Notify(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context
     : bridge::Command(std::move(window)), context_(context) {}
 
 const bridge::ClassInfo& Notify::scriptClass() const {
-  static const bridge::ClassInfo& info = bridge::ClassBuilder<Notify>("Notify")
-                                             .method("notify:", &Notify::notify)
-                                             .method("close:", &Notify::close)
-                                             .property("notifications", &Notify::notifications)
-                                             .build();
+  return exports();
+}
+
+const bridge::ClassInfo& Notify::exports() {
+  static const bridge::ClassInfo& info =
+      bridge::ClassBuilder<Notify>("Notify")
+          .summary("Desktop notifications, as `MacGap.notify` posts them, withdrawn by id.")
+          .method("notify:", &Notify::notify)
+          .doc({.summary = "Posts a desktop notification, or with type \"sheet\" shows an alert on "
+                           "this window.",
+                .params =
+                    {"options: { type?: \"sheet\" | string; id?: string | number; title?: string; "
+                     "content?: string; subtitle?: string; sound?: boolean | string }"},
+                .refused = "nothing is posted without options"})
+          .method("close:", &Notify::close)
+          .doc({.summary = "Withdraws the delivered notifications posted with this id (\"*\": all "
+                           "of them).",
+                .params = {"id"},
+                .refused = "nothing happens"})
+          .property("notifications", &Notify::notifications)
+          .doc({.summary =
+                    "Always undefined: this object keeps no list (see `MacGap.notifications`).",
+                .result = "undefined"})
+          .build();
   return info;
 }
 

@@ -18,6 +18,8 @@ class Notify : public bridge::Command {
  public:
   Notify(std::weak_ptr<bridge::WindowHandle> window, ShellContext& context);
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   void notify(std::optional<bridge::Dictionary> options);
   void close(std::optional<std::string> id);

@@ -15,11 +15,28 @@ Sound::Sound(std::weak_ptr<bridge::WindowHandle> window, std::string audioSink)
     : bridge::Command(std::move(window)), player_(std::move(audioSink)) {}
 
 const bridge::ClassInfo& Sound::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& Sound::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<Sound>("Sound")
+          .summary(
+              "Sound files among the application's resources and the desktop's named system "
+              "sounds.")
           .method("play:onComplete:__JS_EXPORT_AS__play:", &Sound::play)
+          .doc({.summary = "Plays a resource's sound file; its end calls the callback with the "
+                           "file's name.",
+                .params = {"file", "onComplete?: (name: string) => void"},
+                .refused = "nothing plays"})
           .method("playSystem:onComplete:__JS_EXPORT_AS__playSystem:", &Sound::playSystem)
+          .doc({.summary = "Plays a named system sound (\"Basso\", \"Glass\", … any case); its end "
+                           "calls the callback with the name.",
+                .params = {"name", "onComplete?: (name: string) => void"},
+                .refused = "nothing plays"})
           .property("cb", &Sound::cb, &Sound::setCb)
+          .doc({.summary = "The callback while it is being called.",
+                .result = "((name: string) => void) | null | undefined"})
           .build();
   return info;
 }

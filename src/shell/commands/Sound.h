@@ -28,6 +28,8 @@ class Sound : public bridge::Command {
   // `audioSink`: the GStreamer sink description for this object's sounds (SoundPlayer).
   explicit Sound(std::weak_ptr<bridge::WindowHandle> window, std::string audioSink = {});
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   void play(std::optional<std::string> file, bridge::ScriptValue onComplete);
   void playSystem(std::optional<std::string> name, bridge::ScriptValue onComplete);

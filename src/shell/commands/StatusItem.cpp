@@ -27,11 +27,29 @@ StatusItem::StatusItem(std::weak_ptr<bridge::WindowHandle> window)
 StatusItem::~StatusItem() = default;
 
 const bridge::ClassInfo& StatusItem::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& StatusItem::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<StatusItem>("StatusItem")
+          .summary("An icon in the desktop's tray (StatusNotifierItem) with a title and a menu.")
+          .event({"statusItemClick", "{}",
+                  "The tray icon was clicked while it has no menu and no \"onClick\"."})
           .method("createItem:__JS_EXPORT_AS__create:", &StatusItem::createItem)
+          .doc({.summary = "Makes the tray icon, replacing this object's earlier one; images are "
+                           "resource paths.",
+                .params = {"options: { title?: string; titleFontSize?: number; image?: string; "
+                           "alternateImage?: string; onClick?: () => void }"},
+                .refused = "an icon without title or image"})
           .property("title", &StatusItem::title, &StatusItem::setTitle)
+          .doc({.summary = "The icon's title (its tooltip); undefined before any.",
+                .result = "string | undefined"})
           .property("menu", &StatusItem::menu, &StatusItem::setMenu)
+          .doc(
+              {.summary =
+                   "The menu the icon opens when clicked (a `create`d menu of type \"statusbar\").",
+               .result = "MacGapMenu | null | undefined"})
           .build();
   return info;
 }

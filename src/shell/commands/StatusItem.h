@@ -26,6 +26,8 @@ class StatusItem : public bridge::Command {
   explicit StatusItem(std::weak_ptr<bridge::WindowHandle> window);
   ~StatusItem() override;
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   void createItem(std::optional<bridge::Dictionary> options);
   bridge::Value title() const;

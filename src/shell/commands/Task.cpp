@@ -206,19 +206,51 @@ Task::~Task() {
 }
 
 const bridge::ClassInfo& Task::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& Task::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<Task>("Task")
+          .summary("One external program at a time: describe it, launch it, and hear how it ended.")
           .method("createTask:withCallback:__JS_EXPORT_AS__create:", &Task::createTask)
+          .doc({.summary = "Describes a new process running the program (a name without a slash is "
+                           "looked up in PATH); gives this object.",
+                .params = {"path",
+                           "callback?: ((result: { status: number; stdOut: string | {}; stdIn: {}; "
+                           "stdErr: {} }) => void) | null"},
+                .result = "MacGapTask",
+                .refused = "a missing callback keeps the current one"})
           .method("launch", &Task::launch)
+          .doc({.summary =
+                    "Starts the described process once; its end calls `callback` with the exit "
+                    "status (128 + signal when killed) and, with `pipeOutput`, its output."})
           .method("terminate", &Task::terminate)
+          .doc({.summary = "Sends SIGTERM to the process while `isRunning`."})
           .property("isRunning", &Task::isRunning)
+          .doc(
+              {.summary = "The process runs (with `waitUntilExit` false: only during the launch)."})
           .property("waitUntilExit", &Task::waitUntilExit, &Task::setWaitUntilExit)
+          .doc({.summary =
+                    "Keeps `isRunning` true until the process ends (the default); never blocks."})
           .property("pipeOutput", &Task::pipeOutput, &Task::setPipeOutput)
+          .doc({.summary = "Captures the standard output for `callback` (set after `create`)."})
           .property("arguments", &Task::arguments, &Task::setArguments)
+          .doc({.summary = "The process's arguments; null before `create`.",
+                .result = "string[] | null",
+                .refused = "an array with anything but strings is ignored"})
           .property("environment", &Task::environment, &Task::setEnvironment)
+          .doc({.summary =
+                    "Variables set on top of the application's environment for the next launch.",
+                .result = "Record<string, string> | null"})
           .property("currentDirectoryPath", &Task::currentDirectoryPath,
                     &Task::setCurrentDirectoryPath)
+          .doc({.summary = "The process's working directory; null for the application's.",
+                .result = "string | null"})
           .property("callback", &Task::callback, &Task::setCallback)
+          .doc({.summary = "Called once when the described process ends.",
+                .result = "((result: { status: number; stdOut: string | {}; stdIn: {}; stdErr: {} "
+                          "}) => void) | null"})
           .build();
   return info;
 }

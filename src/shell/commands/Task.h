@@ -41,6 +41,8 @@ class Task : public bridge::Command {
   explicit Task(std::weak_ptr<bridge::WindowHandle> window);
   ~Task() override;
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   // create(path, callback): a new description of a process running `path` (a name without a
   // slash is looked up in PATH) with no arguments, the application's working directory and

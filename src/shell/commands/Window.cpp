@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "bridge/Exports.h"
+#include "bridge/wire/Utf.h"
 #include "core/Log.h"
 #include "shell/window/PageFrame.h"
 #include "shell/window/WebWindow.h"
@@ -112,20 +113,55 @@ Window::~Window() {
 }
 
 const bridge::ClassInfo& Window::scriptClass() const {
+  return exports();
+}
+
+const bridge::ClassInfo& Window::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<Window>("Window")
+          .summary(
+              "The page's own window: its frame in bottom-left screen coordinates, title, and full "
+              "screen.")
+          .event({"resize", "{ width: number; height: number; fullscreen: boolean } | undefined",
+                  "The window's size changed (the engine's own resize events carry no data).",
+                  "window"})
+          .event({"minimized", "null", "The window was minimized.", "window"})
+          .event({"restore", "null", "The window came back from being minimized.", "window"})
+          .event({"enter-fullscreen", "null", "The window went full screen.", "window"})
+          .event({"leave-fullscreen", "null", "The window left full screen.", "window"})
           .method("open:", &Window::open)
+          .doc({.summary =
+                    "Does nothing: windows are opened with `MacGap.DesktopCommand.openChild`.",
+                .params = {"options?: unknown"}})
           .method("move:y:__JS_EXPORT_AS__move:", &Window::move)
+          .doc({.summary = "Moves the window's frame (X11 only; elsewhere ignored).",
+                .params = {"x", "y"},
+                .refused = "0 (numbers are cut toward zero)"})
           .method("resize:height:__JS_EXPORT_AS__resize:", &Window::resize)
+          .doc({.summary = "Sizes the window's frame.",
+                .params = {"width", "height"},
+                .refused = "1 (sizes are at least 1)"})
           .method("center", &Window::center)
+          .doc({.summary = "Centres the window in its monitor's work area."})
           .method("minimize", &Window::minimize)
+          .doc({.summary = "Minimizes the window."})
           .method("maximize", &Window::maximize)
+          .doc({.summary = "Gives the window its monitor's work area, keeping the old frame for "
+                           "`restore`."})
           .method("toggleFullscreen", &Window::toggleFullscreen)
+          .doc({.summary = "Enters or leaves full screen."})
           .method("title:", &Window::title)
+          .doc({.summary = "Sets the window's title.",
+                .params = {"text"},
+                .refused = "nothing happens"})
           .method("restore", &Window::restore)
+          .doc({.summary = "Gives back the frame kept by `maximize`."})
           .property("isMaximized", &Window::isMaximized)
+          .doc({.summary = "Always false: `maximize` and `restore` leave it alone."})
           .property("x", &Window::x)
+          .doc({.summary = "The window's left edge when this object was made."})
           .property("y", &Window::y)
+          .doc({.summary = "The window's bottom edge when this object was made."})
           .build();
   return info;
 }
@@ -196,17 +232,23 @@ void Window::toggleFullscreen() {
     gtk_window_unfullscreen(window_);
     return;
   }
-  // The window is about to enter full screen: its maximum size must not limit it.
+  // Lifted before the request, so the window manager never sizes full screen by it.
+  liftMaxSizeForFullscreen();
+  gtk_window_fullscreen(window_);
+}
+
+void Window::liftMaxSizeForFullscreen() {
+  if (maxSizeLifted_) return;
+  maxSizeLifted_ = true;
   int minW = 0, minH = 0;
   auto [maxW, maxH] = maxSizeOf(window_, &minW, &minH);
   oldMaxWidth_ = maxW;
   oldMaxHeight_ = maxH;
   if (maxW > 0) setSizeHints(window_, minW, minH, 0, 0);
-  gtk_window_fullscreen(window_);
 }
 
 void Window::title(std::optional<std::string> text) {
-  if (window_ && text) gtk_window_set_title(window_, text->c_str());
+  if (window_ && text) gtk_window_set_title(window_, bridge::wire::boundedTitle(*text).c_str());
 }
 
 void Window::windowConfigured(int w, int h) {
@@ -227,8 +269,11 @@ void Window::windowStateChanged(unsigned changed, unsigned now) {
   if (changed & GDK_WINDOW_STATE_FULLSCREEN) {
     fullscreen_ = now & GDK_WINDOW_STATE_FULLSCREEN;
     if (fullscreen_) {
+      // Full screen the window manager started (a key, a pager) lifts the maximum size too.
+      liftMaxSizeForFullscreen();
       raise("enter-fullscreen", std::nullopt);
     } else {
+      maxSizeLifted_ = false;
       if (oldMaxWidth_ != 0) {
         int minW = 0, minH = 0;
         maxSizeOf(window_, &minW, &minH);

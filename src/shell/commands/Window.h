@@ -28,6 +28,8 @@ class Window : public bridge::ScriptObject {
   Window& operator=(const Window&) = delete;
 
   const bridge::ClassInfo& scriptClass() const override;
+  // The exports table, reachable without an object (the page API generator reads it).
+  static const bridge::ClassInfo& exports();
 
   void open(std::optional<Json> options);
   void move(double x, double y);
@@ -49,6 +51,8 @@ class Window : public bridge::ScriptObject {
   void setFrame(const screen::Rect& frame);
   void windowConfigured(int width, int height);
   void windowStateChanged(unsigned changed, unsigned now);
+  // Saves the maximum size and lifts it for full screen; once per entry into full screen.
+  void liftMaxSizeForFullscreen();
   void windowClosed();
   void raise(const std::string& name, const std::optional<Json>& data);
 
@@ -59,6 +63,7 @@ class Window : public bridge::ScriptObject {
   bool isMaximized_ = false;
   screen::Rect oldRestoreFrame_;
   double oldMaxWidth_ = 0, oldMaxHeight_ = 0;
+  bool maxSizeLifted_ = false;  // saved and lifted for the present (or coming) full screen
   int lastWidth_ = 0, lastHeight_ = 0;
   bool fullscreen_ = false;
 };

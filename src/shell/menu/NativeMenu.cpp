@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "bridge/wire/Utf.h"
 #include "shell/menu/KeyEquivalent.h"
 
 namespace wd {
@@ -31,11 +32,22 @@ MenuActions::~MenuActions() {
 
 // --- NativeMenuItem ------------------------------------------------------------------------
 
-NativeMenuItem::NativeMenuItem(std::shared_ptr<MenuActions> actions, std::string label,
+NativeMenuItem::NativeMenuItem(std::shared_ptr<MenuActions> actions, std::string title,
                                bool separator)
-    : actions_(std::move(actions)), label_(std::move(label)), separator_(separator) {}
+    : actions_(std::move(actions)),
+      title_(bridge::wire::boundedTitle(title)),
+      separator_(separator) {}
 
 NativeMenuItem::~NativeMenuItem() {
+  detachFromMenu();
+  if (base_) g_object_unref(base_);
+  if (originalTarget_) g_variant_unref(originalTarget_);
+}
+
+void NativeMenuItem::detachFromMenu() {
+  removed_ = true;
+  if (submenu_)
+    for (auto& item : submenu_->items_) item->detachFromMenu();
   if (action_) {
     if (GTK_IS_APPLICATION(actions_->map())) {
       const std::string detailed = "app." + actionName_;
@@ -44,14 +56,8 @@ NativeMenuItem::~NativeMenuItem() {
                                             none);
     }
     g_action_map_remove_action(actions_->map(), actionName_.c_str());
-    g_object_unref(action_);
+    g_clear_object(&action_);
   }
-  if (base_) g_object_unref(base_);
-  if (originalTarget_) g_variant_unref(originalTarget_);
-}
-
-std::string NativeMenuItem::title() const {
-  return titleOfLabel(label_);
 }
 
 std::string NativeMenuItem::detailedAction() const {
@@ -70,6 +76,13 @@ void NativeMenuItem::importFrom(GMenuModel* model, int index) {
   }
   originalTarget_ =
       g_menu_model_get_item_attribute_value(model, index, G_MENU_ATTRIBUTE_TARGET, nullptr);
+  // The layout's untranslated title, when it gives one, is the title the page sees and
+  // matches, so the page finds the same titles in every language.
+  gchar* title = nullptr;
+  if (g_menu_model_get_item_attribute(model, index, "title", "s", &title)) {
+    title_ = bridge::wire::boundedTitle(title);
+    g_free(title);
+  }
   gchar* accel = nullptr;
   if (g_menu_model_get_item_attribute(model, index, "accel", "s", &accel)) {
     accel_ = accel;
@@ -78,7 +91,7 @@ void NativeMenuItem::importFrom(GMenuModel* model, int index) {
 }
 
 void NativeMenuItem::ensureAction() {
-  if (action_) return;
+  if (action_ || removed_) return;
   actionName_ = actions_->nextName();
   action_ = g_simple_action_new(actionName_.c_str(), nullptr);
   g_simple_action_set_enabled(action_, enabled_);
@@ -107,7 +120,18 @@ void NativeMenuItem::activate() {
 }
 
 GMenuItem* NativeMenuItem::render() const {
-  GMenuItem* out = g_menu_item_new(label_.c_str(), nullptr);
+  // Menus read labels with mnemonics: a literal title shows its underscores doubled.
+  std::string label;
+  if (mnemonicLabel_) {
+    label = *mnemonicLabel_;
+  } else {
+    label.reserve(title_.size());
+    for (char c : title_) {
+      if (c == '_') label += '_';
+      label += c;
+    }
+  }
+  GMenuItem* out = g_menu_item_new(label.c_str(), nullptr);
   if (base_) {
     // Keep the layout's other attributes (icons, hidden-when, ...).
     GMenu* tmp = g_menu_new();
@@ -115,12 +139,13 @@ GMenuItem* NativeMenuItem::render() const {
     g_object_unref(out);
     out = g_menu_item_new_from_model(G_MENU_MODEL(tmp), 0);
     g_object_unref(tmp);
-    g_menu_item_set_label(out, label_.c_str());
+    g_menu_item_set_label(out, label.c_str());
   }
   if (action_)
     g_menu_item_set_action_and_target_value(out, ("app." + actionName_).c_str(), nullptr);
   else if (!originalAction_.empty())
     g_menu_item_set_action_and_target_value(out, originalAction_.c_str(), originalTarget_);
+  g_menu_item_set_attribute(out, "title", "s", title_.c_str());
   g_menu_item_set_attribute(out, "accel", accel_ ? "s" : nullptr,
                             accel_ ? accel_->c_str() : nullptr);
   if (submenu_) g_menu_item_set_submenu(out, submenu_->model());
@@ -131,8 +156,9 @@ void NativeMenuItem::changed() {
   if (auto menu = menu_.lock()) menu->itemChanged(*this);
 }
 
-void NativeMenuItem::setLabel(std::string label) {
-  label_ = std::move(label);
+void NativeMenuItem::setLabel(std::string title) {
+  title_ = bridge::wire::boundedTitle(title);
+  mnemonicLabel_.reset();
   changed();
 }
 
@@ -140,7 +166,7 @@ void NativeMenuItem::setEnabled(bool on) {
   enabled_ = on;
   if (!on || action_) {
     ensureAction();
-    g_simple_action_set_enabled(action_, on);
+    if (action_) g_simple_action_set_enabled(action_, on);
   }
   changed();
 }
@@ -150,7 +176,7 @@ void NativeMenuItem::setKey(std::string key, std::uint32_t modifiers) {
   modifiers_ = modifiers;
   accel_ = menukeys::acceleratorFor(key_, modifiers_);
   ensureAction();
-  if (GTK_IS_APPLICATION(actions_->map())) {
+  if (action_ && GTK_IS_APPLICATION(actions_->map())) {
     GtkApplication* app = GTK_APPLICATION(actions_->map());
     const std::string detailed = "app." + actionName_;
     const gchar* accels[] = {accel_ ? accel_->c_str() : nullptr, nullptr};
@@ -203,11 +229,13 @@ GMenuModel* NativeMenu::model() const {
 void NativeMenu::importFrom(GMenuModel* model) {
   for (auto& item : items_) item->menu_.reset();
   items_.clear();
+  separators_ = 0;
   // One imported item (with its submenu) at `index` of `from`.
   auto importItem = [this](GMenuModel* from, int index) {
     gchar* label = nullptr;
     g_menu_model_get_item_attribute(from, index, G_MENU_ATTRIBUTE_LABEL, "s", &label);
-    auto item = std::make_shared<NativeMenuItem>(actions_, label ? label : "", false);
+    auto item = std::make_shared<NativeMenuItem>(actions_, titleOfLabel(label ? label : ""), false);
+    if (label) item->mnemonicLabel_ = label;
     g_free(label);
     item->importFrom(from, index);
     item->menu_ = weak_from_this();
@@ -232,6 +260,7 @@ void NativeMenu::importFrom(GMenuModel* model) {
       auto sep = std::make_shared<NativeMenuItem>(actions_, "", true);
       sep->menu_ = weak_from_this();
       items_.push_back(std::move(sep));
+      ++separators_;
     }
     for (int j = 0; j < m; ++j) importItem(section, j);
     g_object_unref(section);
@@ -240,18 +269,17 @@ void NativeMenu::importFrom(GMenuModel* model) {
 }
 
 void NativeMenu::render() {
-  const bool sections =
-      std::any_of(items_.begin(), items_.end(), [](const auto& i) { return i->isSeparator(); });
   g_menu_remove_all(model_);
+  sections_.clear();
   GMenu* target = model_;
-  GMenu* section = nullptr;
   auto openSection = [&] {
-    section = g_menu_new();
+    GMenu* section = g_menu_new();
     g_menu_append_section(model_, nullptr, G_MENU_MODEL(section));
     g_object_unref(section);  // the model holds it
+    sections_.push_back(section);
     target = section;
   };
-  if (sections) openSection();
+  if (hasSeparators()) openSection();
   for (auto& item : items_) {
     if (item->isSeparator()) {
       item->renderedIn_ = nullptr;
@@ -274,14 +302,44 @@ void NativeMenu::itemChanged(NativeMenuItem& item) {
   g_object_unref(rendered);
 }
 
+void NativeMenu::shiftSection(std::size_t from, int delta) {
+  for (std::size_t i = from; i < items_.size() && !items_[i]->isSeparator(); ++i)
+    items_[i]->renderedAt_ += delta;
+}
+
 std::shared_ptr<NativeMenuItem> NativeMenu::insertItem(std::string label,
                                                        std::optional<long long> index) {
   const auto count = static_cast<long long>(items_.size());
   if (index && (*index < 0 || *index > count)) return nullptr;
+  const auto at = static_cast<std::size_t>(index.value_or(count));
   auto item = std::make_shared<NativeMenuItem>(actions_, std::move(label), false);
   item->menu_ = weak_from_this();
-  items_.insert(index ? items_.begin() + *index : items_.end(), item);
-  render();
+  // Its section and place there: after the nearest item before it (or the section's start).
+  GMenu* target = model_;
+  int position = 0;
+  std::size_t section = 0;
+  for (std::size_t i = at; i-- > 0;) {
+    if (items_[i]->isSeparator()) {
+      // The section a separator opens: count the separators up to it (rare, short walk).
+      section = static_cast<std::size_t>(
+          std::count_if(items_.begin(), items_.begin() + static_cast<long>(i) + 1,
+                        [](const auto& x) { return x->isSeparator(); }));
+      break;
+    }
+    if (items_[i]->renderedIn_) {
+      target = items_[i]->renderedIn_;
+      position = items_[i]->renderedAt_ + 1;
+      break;
+    }
+  }
+  if (hasSeparators() && target == model_) target = sections_.at(section);
+  items_.insert(items_.begin() + static_cast<long>(at), item);
+  shiftSection(at + 1, 1);
+  GMenuItem* rendered = item->render();
+  item->renderedIn_ = target;
+  item->renderedAt_ = position;
+  g_menu_insert_item(target, position, rendered);
+  g_object_unref(rendered);
   return item;
 }
 
@@ -289,16 +347,44 @@ void NativeMenu::addSeparator() {
   auto sep = std::make_shared<NativeMenuItem>(actions_, "", true);
   sep->menu_ = weak_from_this();
   items_.push_back(std::move(sep));
-  render();
+  if (separators_++ == 0) {
+    render();  // the menu's items move into sections
+    return;
+  }
+  GMenu* section = g_menu_new();
+  g_menu_append_section(model_, nullptr, G_MENU_MODEL(section));
+  g_object_unref(section);
+  sections_.push_back(section);
 }
 
 bool NativeMenu::removeItem(const std::shared_ptr<NativeMenuItem>& item) {
-  auto it = std::find(items_.begin(), items_.end(), item);
+  // Searched from both ends at once: the items a page removes are mostly its last or first.
+  auto it = items_.end();
+  for (std::size_t front = 0, back = items_.size(); front < back;) {
+    if (items_[front] == item) {
+      it = items_.begin() + static_cast<long>(front);
+      break;
+    }
+    if (items_[--back] == item) {
+      it = items_.begin() + static_cast<long>(back);
+      break;
+    }
+    ++front;
+  }
   if (it == items_.end()) return false;
-  (*it)->menu_.reset();
-  (*it)->renderedIn_ = nullptr;
+  const auto at = static_cast<std::size_t>(it - items_.begin());
+  auto removed = std::move(*it);
   items_.erase(it);
-  render();
+  removed->menu_.reset();
+  removed->detachFromMenu();
+  if (removed->isSeparator()) {
+    --separators_;
+    render();
+  } else if (removed->renderedIn_) {
+    g_menu_remove(removed->renderedIn_, removed->renderedAt_);
+    shiftSection(at, -1);
+  }
+  removed->renderedIn_ = nullptr;
   return true;
 }
 

@@ -2,8 +2,13 @@
 // The application's menus as the page sees them: menus of titled items (key equivalent,
 // enabled state, optional submenu, separators), each menu rendered into the GMenu that GTK
 // shows. Separators become section boundaries. A change to one item replaces that item in its
-// GMenu in place; adding, removing or separating re-renders the menu it belongs to. Every menu
-// bar showing a menu's model follows at once.
+// GMenu in place; adding or removing an item changes only its section; the first separator
+// of a menu (or removing one) re-renders that menu. Every menu bar showing a menu's model
+// follows at once.
+//
+// Titles are literal: an item's title is exactly the text the page gave ("a_b" shows and is
+// found as "a_b"); only items imported from the menu layout keep the layout's mnemonic label
+// until the page sets another.
 //
 // Items chosen by the user call their handler through an action of their own ("app.wd-item-N",
 // made when an item first needs one: a handler, a disabled state or an accelerator); an
@@ -53,14 +58,14 @@ class MenuActions {
 
 class NativeMenuItem : public std::enable_shared_from_this<NativeMenuItem> {
  public:
-  NativeMenuItem(std::shared_ptr<MenuActions> actions, std::string label, bool separator);
+  // An item titled `title` (literal: underscores are shown as they are).
+  NativeMenuItem(std::shared_ptr<MenuActions> actions, std::string title, bool separator);
   ~NativeMenuItem();
   NativeMenuItem(const NativeMenuItem&) = delete;
   NativeMenuItem& operator=(const NativeMenuItem&) = delete;
 
-  const std::string& label() const { return label_; }
-  // The label without mnemonic underscores.
-  std::string title() const;
+  // The title, as shown and as matched.
+  const std::string& title() const { return title_; }
   bool isSeparator() const { return separator_; }
   bool enabled() const { return enabled_; }
   const std::string& key() const { return key_; }
@@ -73,7 +78,8 @@ class NativeMenuItem : public std::enable_shared_from_this<NativeMenuItem> {
   // The accelerator shown and bound, when any.
   const std::optional<std::string>& accelerator() const { return accel_; }
 
-  void setLabel(std::string label);
+  // A literal title (the layout's mnemonic, if any, is dropped).
+  void setLabel(std::string title);
   void setEnabled(bool on);
   void setKey(std::string key, std::uint32_t modifiers);
   void setSubmenu(std::shared_ptr<NativeMenu> submenu);
@@ -91,11 +97,15 @@ class NativeMenuItem : public std::enable_shared_from_this<NativeMenuItem> {
   void importFrom(GMenuModel* model, int index);
   GMenuItem* render() const;  // new reference
   void ensureAction();
+  // The item left its menu: its action (and its submenu's) goes, none is made again.
+  void detachFromMenu();
   void changed();
 
   std::shared_ptr<MenuActions> actions_;
-  std::string label_;
+  std::string title_;
+  std::optional<std::string> mnemonicLabel_;  // an imported item's label, as the layout has it
   bool separator_;
+  bool removed_ = false;
   bool enabled_ = true;
   std::string key_;
   std::uint32_t modifiers_ = 0;
@@ -147,11 +157,16 @@ class NativeMenu : public std::enable_shared_from_this<NativeMenu> {
   NativeMenu(std::shared_ptr<MenuActions> actions, std::string title);
   void render();
   void itemChanged(NativeMenuItem& item);
+  // Moves the rendered positions of the items after `from` in the same section by `delta`.
+  void shiftSection(std::size_t from, int delta);
+  bool hasSeparators() const { return separators_ > 0; }
 
   std::shared_ptr<MenuActions> actions_;
   std::string title_;
   GMenu* model_;
   std::vector<std::shared_ptr<NativeMenuItem>> items_;
+  std::size_t separators_ = 0;
+  std::vector<GMenu*> sections_;  // the section models while the menu has separators
   std::weak_ptr<NativeMenuItem> parent_;
 };
 

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "core/Bundle.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 
 namespace wd {
@@ -169,7 +170,7 @@ void DesktopNotificationService::State::send(std::uint64_t key) {
   GVariantBuilder actions;
   g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
   g_variant_builder_add(&actions, "s", "default");
-  g_variant_builder_add(&actions, "s", "Open");
+  g_variant_builder_add(&actions, "s", _("Open"));
   GVariantBuilder hints;
   g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
   g_variant_builder_add(&hints, "{sv}", "desktop-entry",

@@ -1,6 +1,7 @@
 #include "shell/preferences/AccountPreferencesViewController.h"
 
 #include "core/CertificateExceptions.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "core/NotificationCenter.h"
 #include "core/Settings.h"
@@ -12,6 +13,7 @@
 #include "shell/preferences/PreferencesWindowController.h"
 #include "shell/window/CertificateTrust.h"
 #include "shell/window/WindowEffects.h"
+#include "shell/window/WindowKeys.h"
 
 namespace wd {
 
@@ -87,8 +89,9 @@ GtkWidget* AccountPreferencesViewController::view() {
   saveButton_ = layout.get<GtkButton>("saveButton", GTK_TYPE_BUTTON);
   removeButton_ = layout.get<GtkButton>("removeButton", GTK_TYPE_BUTTON);
   storageNotice_ = layout.get<GtkLabel>("storageNotice", GTK_TYPE_LABEL);
+  discoveryNotice_ = layout.get<GtkLabel>("discoveryNotice", GTK_TYPE_LABEL);
   if (!view_) {
-    view_ = gtk_label_new("The account settings cannot be shown: their layout is missing.");
+    view_ = gtk_label_new(_("The account settings cannot be shown: their layout is missing."));
     gtk_widget_show(view_);
   }
   g_object_ref_sink(view_);
@@ -112,8 +115,7 @@ void AccountPreferencesViewController::viewDidLoad() {
   for (const auto& f : fields) {
     if (!f.control) continue;
     fields_.push_back(std::make_unique<ControlBinding>(f.control, f.kind, userDefaultsController_,
-                                                       Settings::bind(f.key),
-                                                       [this] { dataHasChanged_ = true; }));
+                                                       Settings::bind(f.key)));
   }
   if (saveButton_)
     g_signal_connect_swapped(saveButton_, "clicked", G_CALLBACK(+[](gpointer self) {
@@ -155,12 +157,16 @@ void AccountPreferencesViewController::keychainPasswordArrived(
 }
 
 void AccountPreferencesViewController::viewWillAppear() {
-  dataHasChanged_ = false;
+  if (discoveryNotice_) gtk_widget_hide(GTK_WIDGET(discoveryNotice_));
 }
 
 void AccountPreferencesViewController::viewDidAppear() {
   view();
   for (auto& f : fields_) f->refresh();
+  // Enter in any field saves.
+  if (saveButton_ &&
+      gtk_widget_get_toplevel(GTK_WIDGET(saveButton_)) == GTK_WIDGET(controller_.window()))
+    gtk_widget_grab_default(GTK_WIDGET(saveButton_));
   if (!trimmed(textOf(usernameTF_).c_str()).empty()) {
     password_ = context_.keychain().valueForKeyPath(Settings::bind(kPasswordKey));
     if (passwordTF_) gtk_entry_set_text(passwordTF_, password_.value_or("").c_str());
@@ -172,10 +178,30 @@ void AccountPreferencesViewController::viewDidAppear() {
 void AccountPreferencesViewController::viewDidDisappear() {
   // A sheet left open (and its search) ends with the pane.
   if (initialWindow_) initialCancelPressed();
+  // The default button belongs to this pane only.
+  gtk_window_set_default(controller_.window(), nullptr);
 }
 
 bool AccountPreferencesViewController::hasPasswordChanged() const {
-  return !password_ || *password_ != textOf(passwordTF_);
+  return password_.value_or("") != textOf(passwordTF_);
+}
+
+bool AccountPreferencesViewController::hasDataChanged() const {
+  // An empty text and an absent value are the same to the user.
+  auto normal = [](std::optional<Json> v) {
+    if (!v || v->is_null() || (v->is_string() && v->get<std::string>().empty())) return Json();
+    return *v;
+  };
+  const UserDefaults& store = context_.defaults();
+  for (const auto& field : fields_) {
+    const auto key = UserDefaultsController::keyOfKeyPath(field->keyPath());
+    if (!key) continue;
+    std::optional<Json> stored = store.objectForKey(*key);
+    if (!stored && userDefaultsController_.initialValues().contains(*key))
+      stored = userDefaultsController_.initialValues()[*key];
+    if (normal(userDefaultsController_.value(*key)) != normal(stored)) return true;
+  }
+  return hasPasswordChanged();
 }
 
 void AccountPreferencesViewController::save() {
@@ -222,13 +248,14 @@ void AccountPreferencesViewController::commitEditingThen(std::function<void(bool
   questionProceed_ = std::move(proceed);
   GtkWidget* dialog =
       gtk_message_dialog_new(controller_.window(), GTK_DIALOG_MODAL, GTK_MESSAGE_QUESTION,
-                             GTK_BUTTONS_NONE, "%s", "Save changes to the account?");
+                             GTK_BUTTONS_NONE, "%s", _("Save changes to the account?"));
+  gtk_window_set_title(GTK_WINDOW(dialog), _("Unsaved Account Changes"));
   gtk_message_dialog_format_secondary_text(
       GTK_MESSAGE_DIALOG(dialog), "%s",
-      "All entered information will be lost if you answer Don't Save");
-  gtk_dialog_add_button(GTK_DIALOG(dialog), "Don't Save", kDontSave);
-  gtk_dialog_add_button(GTK_DIALOG(dialog), "Cancel", kCancel);
-  gtk_dialog_add_button(GTK_DIALOG(dialog), "Save", kSave);
+      _("All entered information will be lost if you answer Don't Save"));
+  gtk_dialog_add_button(GTK_DIALOG(dialog), _("Do_n't Save"), kDontSave);
+  gtk_dialog_add_button(GTK_DIALOG(dialog), _("_Cancel"), kCancel);
+  gtk_dialog_add_button(GTK_DIALOG(dialog), _("_Save"), kSave);
   gtk_dialog_set_default_response(GTK_DIALOG(dialog), kSave);
   g_signal_connect(dialog, "response", G_CALLBACK(+[](GtkDialog*, gint response, gpointer self) {
                      static_cast<AccountPreferencesViewController*>(self)->answer(response);
@@ -293,9 +320,18 @@ void AccountPreferencesViewController::showInitialSheet() {
                      }),
                      this);
     gtk_window_set_default(initialWindow_, GTK_WIDGET(initialContinueButton_));
+    closeOnEscape(initialWindow_, [this] { initialCancelPressed(); });
+    // The application's shortcuts (Quit, Preferences) work in the sheet too.
+    if (GApplication* app = g_application_get_default(); app && GTK_IS_APPLICATION(app))
+      gtk_window_set_application(initialWindow_, GTK_APPLICATION(app));
     initialValuesChanged();
   }
-  gtk_window_set_transient_for(initialWindow_, controller_.window());
+  if (discoveryNotice_) gtk_widget_hide(GTK_WIDGET(discoveryNotice_));
+  // Modal to the Preferences window alone: it joins that window's group, so the main window, its
+  // menu and the application's shortcuts stay usable.
+  GtkWindow* parent = controller_.window();
+  gtk_window_group_add_window(gtk_window_get_group(parent), initialWindow_);
+  gtk_window_set_transient_for(initialWindow_, parent);
   gtk_window_set_modal(initialWindow_, TRUE);
   gtk_window_present(initialWindow_);
   gtk_widget_grab_focus(GTK_WIDGET(initialEmail_));
@@ -358,23 +394,26 @@ void AccountPreferencesViewController::autodiscoverFinished(Autodiscover& search
   if (passwordTF_)
     gtk_entry_set_text(passwordTF_,
                        initialPasswordValue_.value_or(textOf(initialPassword_)).c_str());
-  dataHasChanged_ = true;
   if (endPoint.isSuccess()) {
     userDefaultsController_.setValue(Settings::kUseCustomConfiguration, false);
     userDefaultsController_.setValue(Settings::kServer, endPoint.host().value_or(""));
     userDefaultsController_.setValue(Settings::kPort, endPoint.port());
-  } else {
-    // Not found: the user completes server and port by hand.
-    userDefaultsController_.setValue(Settings::kUseCustomConfiguration, true);
+    autoconfigurationFinished();
+    savePressed();
+    return;
   }
+  // Not found: the pane stays for the user to complete server and port by hand and save; an
+  // account without a server is never saved from here.
+  userDefaultsController_.setValue(Settings::kUseCustomConfiguration, true);
+  autoconfigurationFinished();
+  if (discoveryNotice_) gtk_widget_show(GTK_WIDGET(discoveryNotice_));
+  gtk_window_present(controller_.window());
   if (trimmed(textOf(usernameTF_).c_str()).empty())
     focus(usernameTF_);
   else if (trimmed(textOf(passwordTF_).c_str()).empty())
     focus(passwordTF_);
   else
     focus(serverTF_);
-  autoconfigurationFinished();
-  savePressed();
 }
 
 void AccountPreferencesViewController::autoconfigurationFinished() {

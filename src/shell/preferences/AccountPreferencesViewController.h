@@ -6,11 +6,15 @@
 // pane first shows the "InitialConfiguration" sheet, which takes an e-mail address and a
 // password and fills in the rest by autodiscovery.
 //
-// Saving posts "accountChanged"; the Save button (and the sheet's outcome) then closes the
-// window and posts "accountVerifyRequest". Leaving the pane (another pane, closing the window)
-// with unsaved changes asks "Save changes to the account?" in a modal dialog answered
-// asynchronously; the window waits for the answer. A running search ends with the sheet, the
-// pane being hidden, or the pane itself, and never reports after that.
+// Saving posts "accountChanged"; the Save button (also Enter in a field: it is the window's
+// default while the pane shows) and a server found from the sheet then close the window and post
+// "accountVerifyRequest". When the sheet's search finds no server the sheet closes and the pane
+// stays with the address and password filled in, custom configuration on, the server field
+// focused and a line saying so, for the user to complete and save. Leaving the pane (another
+// pane, closing the window, quitting) with values that differ from the stored ones asks "Save
+// changes to the account?" in a modal dialog answered asynchronously; the window waits for the
+// answer. A running search ends with the sheet, the pane being hidden, or the pane itself, and
+// never reports after that.
 #include <gtk/gtk.h>
 
 #include <functional>
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "autodiscover/Autodiscover.h"
+#include "core/I18n.h"
 #include "core/UserDefaultsController.h"
 #include "shell/preferences/ControlBinding.h"
 #include "shell/preferences/PreferencesPane.h"
@@ -43,7 +48,7 @@ class AccountPreferencesViewController : public PreferencesPane {
 
   std::string identifier() const override { return "Accounts"; }
   std::string toolbarItemImage() const override { return "system-users"; }
-  std::string toolbarItemLabel() const override { return "Account"; }
+  std::string toolbarItemLabel() const override { return _("Account"); }
   GtkWidget* view() override;
   void viewWillAppear() override;
   void viewDidAppear() override;
@@ -56,7 +61,8 @@ class AccountPreferencesViewController : public PreferencesPane {
   void initialContinuePressed();
   void initialCancelPressed();
 
-  bool hasDataChanged() const { return dataHasChanged_ || hasPasswordChanged(); }
+  // Whether a field differs from what is stored (a value typed over and back does not count).
+  bool hasDataChanged() const;
   bool hasPasswordChanged() const;
   // Writes the pending settings and the password, moves the certificate exception, posts
   // "accountChanged".
@@ -72,6 +78,7 @@ class AccountPreferencesViewController : public PreferencesPane {
   GtkButton* saveButton() const { return saveButton_; }
   GtkButton* removeButton() const { return removeButton_; }
   GtkLabel* storageNotice() const { return storageNotice_; }
+  GtkLabel* discoveryNotice() const { return discoveryNotice_; }
   GtkWindow* initialWindow() const { return initialWindow_; }
   GtkEntry* initialEmail() const { return initialEmail_; }
   GtkEntry* initialPassword() const { return initialPassword_; }
@@ -101,7 +108,6 @@ class AccountPreferencesViewController : public PreferencesPane {
   UserDefaultsController userDefaultsController_;
   std::vector<std::unique_ptr<ControlBinding>> fields_;
   std::optional<std::string> password_;
-  bool dataHasChanged_ = false;
 
   GtkWidget* view_ = nullptr;  // owned
   GtkEntry* usernameTF_ = nullptr;
@@ -112,6 +118,7 @@ class AccountPreferencesViewController : public PreferencesPane {
   GtkButton* saveButton_ = nullptr;
   GtkButton* removeButton_ = nullptr;
   GtkLabel* storageNotice_ = nullptr;
+  GtkLabel* discoveryNotice_ = nullptr;
 
   GtkWindow* initialWindow_ = nullptr;  // owned while loaded
   GtkEntry* initialEmail_ = nullptr;

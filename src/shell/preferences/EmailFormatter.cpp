@@ -2,6 +2,8 @@
 
 #include <glib.h>
 
+#include "core/I18n.h"
+
 namespace wd {
 
 const char* EmailFormatter::emailRegex() {
@@ -15,7 +17,8 @@ namespace {
 GRegex* compiled() {
   static GRegex* regex = [] {
     const std::string whole = std::string(R"(\A(?:)") + EmailFormatter::emailRegex() + R"()\z)";
-    return g_regex_new(whole.c_str(), G_REGEX_OPTIMIZE, GRegexMatchFlags(0), nullptr);
+    return g_regex_new(whole.c_str(), GRegexCompileFlags(G_REGEX_OPTIMIZE | G_REGEX_CASELESS),
+                       GRegexMatchFlags(0), nullptr);
   }();
   return regex;
 }
@@ -33,7 +36,7 @@ bool EmailFormatter::validateEmail(const std::string& text) {
 std::optional<std::string> EmailFormatter::objectValueForString(const std::string& text,
                                                                 std::string* errorDescription) {
   if (validateEmail(text)) return text;
-  if (errorDescription) *errorDescription = kErrorMessage;
+  if (errorDescription) *errorDescription = _(kErrorMessage);
   return std::nullopt;
 }
 

@@ -1,15 +1,17 @@
 #pragma once
 // The check of the e-mail field of the first-run sheet: the whole text must match the address
-// pattern below, compared case-sensitively (so an address with capital letters is refused).
-// A refused text is described by `errorMessage`.
+// pattern below, letters compared without regard to case ("Ann@Example.com" is an address).
+// A refused text is described by kErrorMessage (translated when shown).
 #include <optional>
 #include <string>
+
+#include "core/I18n.h"
 
 namespace wd {
 
 class EmailFormatter {
  public:
-  static constexpr const char* kErrorMessage = "This is not valid email address.";
+  static constexpr const char* kErrorMessage = N_("This is not valid email address.");
   // The address pattern: a dot-separated or quoted local part, "@", then two or more labels or
   // a bracketed address literal.
   static const char* emailRegex();

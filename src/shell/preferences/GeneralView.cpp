@@ -1,5 +1,6 @@
 #include "shell/preferences/GeneralView.h"
 
+#include "core/I18n.h"
 #include "core/Settings.h"
 #include "shell/preferences/PaneLayout.h"
 
@@ -24,7 +25,7 @@ GtkWidget* GeneralView::view() {
     // Without its layout the pane still works: the same check box on a plain box.
     view_ = gtk_box_new(GTK_ORIENTATION_VERTICAL, 12);
     gtk_container_set_border_width(GTK_CONTAINER(view_), 24);
-    enableDeveloperMode_ = gtk_check_button_new_with_label("Enable developer mode");
+    enableDeveloperMode_ = gtk_check_button_new_with_mnemonic(_("Enable _developer mode"));
     gtk_box_pack_start(GTK_BOX(view_), enableDeveloperMode_, FALSE, FALSE, 0);
     gtk_widget_show_all(view_);
   }

@@ -5,6 +5,7 @@
 // inspector with it).
 #include <memory>
 
+#include "core/I18n.h"
 #include "shell/preferences/ControlBinding.h"
 #include "shell/preferences/PreferencesPane.h"
 
@@ -18,7 +19,7 @@ class GeneralView : public PreferencesPane {
 
   std::string identifier() const override { return "General"; }
   std::string toolbarItemImage() const override { return "preferences-system"; }
-  std::string toolbarItemLabel() const override { return "General"; }
+  std::string toolbarItemLabel() const override { return _("General"); }
   GtkWidget* view() override;
 
   GtkWidget* enableDeveloperMode() const { return enableDeveloperMode_; }

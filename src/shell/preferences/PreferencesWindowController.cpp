@@ -1,6 +1,10 @@
 #include "shell/preferences/PreferencesWindowController.h"
 
 #include <gtk/gtk.h>
+#include "core/I18n.h"
+
+#include "core/I18n.h"
+#include "shell/window/WindowKeys.h"
 
 namespace wd {
 
@@ -18,7 +22,7 @@ class PlaceholderPane : public PreferencesPane {
   std::string toolbarItemLabel() const override { return label_; }
   GtkWidget* view() override {
     if (!view_) {
-      view_ = gtk_label_new("These settings arrive with a later version.");
+      view_ = gtk_label_new(_("These settings arrive with a later version."));
       gtk_widget_set_margin_top(view_, 48);
       gtk_widget_set_margin_bottom(view_, 48);
       gtk_widget_set_margin_start(view_, 48);
@@ -99,6 +103,11 @@ void PreferencesWindowController::build() {
                      return TRUE;
                    }),
                    this);
+  closeOnEscape(GTK_WINDOW(window_), [this] { performClose(); });
+  // Its own group: modality of its sheet stays within this window.
+  GtkWindowGroup* group = gtk_window_group_new();
+  gtk_window_group_add_window(group, GTK_WINDOW(window_));
+  g_object_unref(group);
   if (GApplication* app = g_application_get_default(); app && GTK_IS_APPLICATION(app))
     gtk_window_set_application(GTK_WINDOW(window_), GTK_APPLICATION(app));
 
@@ -192,20 +201,24 @@ void PreferencesWindowController::showWindow() {
   }
 }
 
-void PreferencesWindowController::performClose() {
-  if (!isVisible()) return;
-  if (!hasSelection_ || selected_ >= panes_.size()) {
+void PreferencesWindowController::performClose(std::function<void(bool)> done) {
+  if (!isVisible() || !hasSelection_ || selected_ >= panes_.size()) {
     close();
+    if (done) done(true);
     return;
   }
-  if (committing_) return;
+  if (committing_) {
+    if (done) done(false);
+    return;
+  }
   committing_ = true;
   std::weak_ptr<bool> alive = alive_;
-  panes_[selected_]->commitEditingThen([this, alive](bool proceed) {
+  panes_[selected_]->commitEditingThen([this, alive, done = std::move(done)](bool proceed) {
     auto live = alive.lock();
     if (!live || !*live) return;
     committing_ = false;
     if (proceed) close();
+    if (done) done(proceed);
   });
 }
 

@@ -2,6 +2,9 @@
 // The Preferences window: a toolbar with one toggle button per pane, in the order the panes
 // were added, and the selected pane's view below it. Leaving a pane or closing the window asks
 // the pane first (it may answer later, after a question to the user); nothing waits meanwhile.
+// Escape and Ctrl+W close the window as its close button does. The window has a window group of
+// its own, so a sheet made modal to it leaves the application's other windows usable.
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,8 +30,10 @@ class PreferencesWindowController {
   // is shown the current pane is asked first and may keep itself (then, or while its answer is
   // outstanding, the answer is false).
   bool selectControllerWithIdentifier(const std::string& identifier);
-  // The window's close button: the pane is asked first, then the window hides.
-  void performClose();
+  // The window's close button: the pane is asked first, then the window hides. `done` learns
+  // whether the window closed (true at once when it is not shown; false while an answer is
+  // outstanding already or when the pane keeps the window).
+  void performClose(std::function<void(bool)> done = {});
   // Hides the window without asking the pane (it has just saved, for example).
   void close();
   bool isVisible() const;

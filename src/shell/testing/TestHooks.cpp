@@ -8,6 +8,7 @@
 
 #include "bridge/ScriptPage.h"
 #include "shell/app/AppDelegate.h"
+#include "shell/window/WindowController.h"
 
 namespace wd {
 
@@ -23,9 +24,23 @@ constexpr const char* kIntrospection = R"(
     </method>
     <method name="CloseMainWindow"/>
     <method name="CloseChild"><arg type="i" name="index" direction="in"/></method>
+    <method name="PressRecoveryReload"/>
     <method name="State"><arg type="a{sv}" name="state" direction="out"/></method>
   </interface>
 </node>)";
+
+// The text of the main window's "page stopped" info bar while it is shown, else "".
+std::string recoveryReason(WebWindow* w) {
+  auto* controller = dynamic_cast<WindowController*>(w);
+  GtkWidget* bar = controller ? controller->recoveryBar() : nullptr;
+  if (!bar || !gtk_widget_get_visible(bar)) return "";
+  GList* children =
+      gtk_container_get_children(GTK_CONTAINER(gtk_info_bar_get_content_area(GTK_INFO_BAR(bar))));
+  std::string text =
+      children && GTK_IS_LABEL(children->data) ? gtk_label_get_text(GTK_LABEL(children->data)) : "";
+  g_list_free(children);
+  return text;
+}
 
 std::string titleOf(WebWindow* w) {
   WebKitWebView* view = w ? w->webKitWebView() : nullptr;
@@ -60,12 +75,21 @@ void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
     g_variant_get(parameters, "(i)", &index);
     if (app && index >= 0 && static_cast<size_t>(index) < app->childWindowControllers().size())
       app->childWindowControllers()[static_cast<size_t>(index)]->performClose();
+  } else if (g_strcmp0(method, "PressRecoveryReload") == 0) {
+    auto* controller = dynamic_cast<WindowController*>(main);
+    if (GtkWidget* bar = controller ? controller->recoveryBar() : nullptr)
+      gtk_info_bar_response(GTK_INFO_BAR(bar), GTK_RESPONSE_ACCEPT);
   } else if (g_strcmp0(method, "State") == 0) {
     GVariantBuilder b;
     g_variant_builder_init(&b, G_VARIANT_TYPE("a{sv}"));
     g_variant_builder_add(&b, "{sv}", "mainVisible",
                           g_variant_new_boolean(main && main->isVisible()));
+    GtkWindow* mainWindow = main ? main->gtkWindow() : nullptr;
+    g_variant_builder_add(&b, "{sv}", "mainActive",
+                          g_variant_new_boolean(mainWindow && gtk_window_is_active(mainWindow)));
     g_variant_builder_add(&b, "{sv}", "mainTitle", g_variant_new_string(titleOf(main).c_str()));
+    g_variant_builder_add(&b, "{sv}", "recoveryReason",
+                          g_variant_new_string(recoveryReason(main).c_str()));
     GVariantBuilder titles;
     g_variant_builder_init(&titles, G_VARIANT_TYPE("as"));
     int children = 0;
@@ -80,6 +104,18 @@ void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*, co
     if (GApplication* gapp = g_application_get_default(); gapp && GTK_IS_APPLICATION(gapp))
       windows = static_cast<int>(g_list_length(gtk_application_get_windows(GTK_APPLICATION(gapp))));
     g_variant_builder_add(&b, "{sv}", "windows", g_variant_new_int32(windows));
+    // Every visible top-level window by title (Preferences and dialogs are not the
+    // application's windows).
+    GVariantBuilder shown;
+    g_variant_builder_init(&shown, G_VARIANT_TYPE("as"));
+    GList* toplevels = gtk_window_list_toplevels();
+    for (GList* l = toplevels; l; l = l->next) {
+      if (!gtk_widget_get_visible(GTK_WIDGET(l->data))) continue;
+      const gchar* title = gtk_window_get_title(GTK_WINDOW(l->data));
+      g_variant_builder_add(&shown, "s", title ? title : "");
+    }
+    g_list_free(toplevels);
+    g_variant_builder_add(&b, "{sv}", "visibleTitles", g_variant_builder_end(&shown));
     g_dbus_method_invocation_return_value(invocation, g_variant_new("(a{sv})", &b));
     return;
   }

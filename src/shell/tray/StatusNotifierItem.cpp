@@ -3,12 +3,13 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "core/Bundle.h"
+#include "core/GLibPtr.h"
 #include "core/Log.h"
 #include "shell/tray/DBusMenuExporter.h"
-#include "core/GLibPtr.h"
 
 namespace wd {
 
@@ -43,6 +44,7 @@ constexpr const char* kIntrospection = R"xml(<node>
     <signal name="NewOverlayIcon"/>
     <signal name="NewToolTip"/>
     <signal name="NewStatus"><arg name="status" type="s"/></signal>
+    <signal name="NewMenu"/>
   </interface>
 </node>)xml";
 
@@ -52,6 +54,17 @@ GDBusInterfaceInfo* interfaceInfo() {
 }
 
 std::atomic<unsigned> nextItemNumber{1};
+
+// The application's icon as pixels, for items without an image: hosts that cannot find the icon
+// by name (a build tree, an unpacked tree outside the icon theme's folders) still draw it.
+const std::optional<StatusNotifierItem::Pixmap>& applicationIcon() {
+  static const std::optional<StatusNotifierItem::Pixmap> icon = [] {
+    auto path = pathForResource("desktop/" + Bundle::main().identifier() + ".svg");
+    return path ? StatusNotifierItem::loadPixmap(*path, StatusNotifierItem::kApplicationIconSize)
+                : std::nullopt;
+  }();
+  return icon;
+}
 std::atomic<bool> loggedNoWatcher{false};
 
 GVariant* pixmaps(const std::optional<StatusNotifierItem::Pixmap>& icon) {
@@ -105,10 +118,12 @@ struct StatusNotifierItem::State : std::enable_shared_from_this<StatusNotifierIt
     if (n == "Title") return g_variant_new_string(title.c_str());
     if (n == "Status") return g_variant_new_string("Active");
     if (n == "WindowId") return g_variant_new_int32(0);
-    if (n == "IconName" || n == "IconThemePath" || n == "OverlayIconName" ||
-        n == "AttentionIconName" || n == "AttentionMovieName")
+    if (n == "IconName")
+      return g_variant_new_string(icon ? "" : Bundle::main().identifier().c_str());
+    if (n == "IconThemePath" || n == "OverlayIconName" || n == "AttentionIconName" ||
+        n == "AttentionMovieName")
       return g_variant_new_string("");
-    if (n == "IconPixmap") return pixmaps(icon);
+    if (n == "IconPixmap") return pixmaps(icon ? icon : applicationIcon());
     if (n == "OverlayIconPixmap") return pixmaps(std::nullopt);
     if (n == "AttentionIconPixmap") return pixmaps(attentionIcon);
     if (n == "ToolTip")
@@ -116,6 +131,23 @@ struct StatusNotifierItem::State : std::enable_shared_from_this<StatusNotifierIt
     if (n == "ItemIsMenu") return g_variant_new_boolean(menuModel != nullptr);
     if (n == "Menu") return g_variant_new_object_path(kMenuPath);
     return nullptr;
+  }
+
+  // Tells hosts that ItemIsMenu (and the menu behind Menu) changed. No signal of the protocol
+  // names the menu, and hosts differ in what makes them read it again: NewMenu for those that
+  // know it, PropertiesChanged for those that watch properties, NewIcon for those that re-read
+  // everything only on the New* signals of the icon, title and tooltip (xfce4-panel).
+  void announceMenu() {
+    if (!registration) return;
+    GVariantBuilder changed;
+    g_variant_builder_init(&changed, G_VARIANT_TYPE("a{sv}"));
+    for (const char* name : {"ItemIsMenu", "Menu"})
+      g_variant_builder_add(&changed, "{sv}", name, property(name));
+    g_dbus_connection_emit_signal(
+        connection.get(), nullptr, kObjectPath, "org.freedesktop.DBus.Properties",
+        "PropertiesChanged", g_variant_new("(sa{sv}as)", kInterface, &changed, nullptr), nullptr);
+    emit("NewMenu");
+    emit("NewIcon");
   }
 
   void registerWithWatcher() {
@@ -154,7 +186,9 @@ void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const 
   auto self = static_cast<WeakState*>(data)->lock();
   g_dbus_method_invocation_return_value(invocation, nullptr);
   if (!self || g_strcmp0(method, "Activate") != 0) return;
-  if (!self->menuModel && self->onActivate) {
+  // A host that opens the menu itself does not call Activate; one that calls it anyway (its
+  // user chose so, or it cannot show menus) gets the click.
+  if (self->onActivate) {
     auto handler = self->onActivate;  // the handler may replace itself
     handler();
   }
@@ -224,7 +258,8 @@ void StatusNotifierItem::State::connected(GDBusConnection* bus) {
       new WeakState(weak_from_this()), deleteWeak);
 }
 
-std::optional<StatusNotifierItem::Pixmap> StatusNotifierItem::loadPixmap(const std::string& path) {
+std::optional<StatusNotifierItem::Pixmap> StatusNotifierItem::loadPixmap(const std::string& path,
+                                                                         int maxSize) {
   // Tray icons are small: a larger image is scaled down while it is read (never decoded at full
   // size), so a huge file cannot exhaust memory or exceed a D-Bus message.
   int width = 0, height = 0;
@@ -233,11 +268,11 @@ std::optional<StatusNotifierItem::Pixmap> StatusNotifierItem::loadPixmap(const s
     return std::nullopt;
   }
   g_autoptr(GError) error = nullptr;
-  GObjectRef<GdkPixbuf> loaded{width > kMaxIconSize || height > kMaxIconSize || width <= 0 ||
-                                       height <= 0
-                                   ? gdk_pixbuf_new_from_file_at_scale(path.c_str(), kMaxIconSize,
-                                                                       kMaxIconSize, TRUE, &error)
-                                   : gdk_pixbuf_new_from_file(path.c_str(), &error)};
+  maxSize = std::clamp(maxSize, 1, kMaxIconSize);
+  GObjectRef<GdkPixbuf> loaded{
+      width > maxSize || height > maxSize || width <= 0 || height <= 0
+          ? gdk_pixbuf_new_from_file_at_scale(path.c_str(), maxSize, maxSize, TRUE, &error)
+          : gdk_pixbuf_new_from_file(path.c_str(), &error)};
   if (!loaded) {
     WD_LOG_INFO("Status item image not loaded: {}", error ? error->message : path);
     return std::nullopt;
@@ -301,8 +336,7 @@ void StatusNotifierItem::setMenu(GMenuModel* model, GActionGroup* actions) {
   state_->menuModel = refObject(model);
   state_->menuActions = refObject(actions);
   if (state_->menu) state_->menu->setMenu(model, actions);
-  // Hosts read every property again on a change signal (ItemIsMenu has none of its own).
-  state_->emit("NewStatus", g_variant_new("(s)", "Active"));
+  state_->announceMenu();
 }
 
 void StatusNotifierItem::setActivateHandler(std::function<void()> handler) {

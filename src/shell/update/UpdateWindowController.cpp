@@ -2,9 +2,11 @@
 
 #include <gtk/gtk.h>
 
+#include "core/I18n.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/Layout.h"
 #include "shell/window/WindowCentring.h"
+#include "shell/window/WindowKeys.h"
 
 namespace wd {
 
@@ -28,8 +30,9 @@ GtkWindow* loadWindow(const char* name, const char* fallbackText, GtkBuilder** b
     gtk_widget_show(label);
   }
   g_object_ref_sink(window);
-  // Closing only hides: the controller keeps its window.
+  // Closing (also with Escape or Ctrl+W) only hides: the controller keeps its window.
   g_signal_connect(window, "delete-event", G_CALLBACK(gtk_widget_hide_on_delete), nullptr);
+  closeOnEscape(window, [window] { gtk_widget_hide(GTK_WIDGET(window)); });
   *builderOut = builder;
   return window;
 }
@@ -65,7 +68,7 @@ GtkWindow* UpdateWindowController::window() {
 
 void UpdateWindowController::awakeFromNib() {
   GtkBuilder* builder = nullptr;
-  window_ = loadWindow("Update", "%@ is ready to install.", &builder);
+  window_ = loadWindow("Update", _("%@ is ready to install."), &builder);
   GtkWidget* label = widget(builder, "newVersionLabel", GTK_TYPE_LABEL);
   if (!label) label = gtk_bin_get_child(GTK_BIN(window_));
   if (label && GTK_IS_LABEL(label)) {
@@ -115,7 +118,7 @@ NoUpdateWindowController::~NoUpdateWindowController() {
 GtkWindow* NoUpdateWindowController::window() {
   if (!window_) {
     GtkBuilder* builder = nullptr;
-    window_ = loadWindow("NoUpdate", "No update available.", &builder);
+    window_ = loadWindow("NoUpdate", _("No update available."), &builder);
     if (GtkWidget* close = widget(builder, "closeButton", GTK_TYPE_BUTTON))
       g_signal_connect(close, "clicked", G_CALLBACK(+[](GtkButton*, gpointer self) {
                          static_cast<NoUpdateWindowController*>(self)->onClose();

@@ -52,6 +52,16 @@ void onResourceTlsFailed(WebKitWebResource* resource, GTlsCertificate* certifica
 
 }  // namespace
 
+bridge::EventSource NavigationDelegate::pageEventSource() {
+  return {"Events of every window's navigation",
+          "Raised on the `document` of a window's page at once.",
+          {{"connectionError",
+            "{ code: \"-1202\"; url?: string; domain: \"NSURLErrorDomain\"; localizedMessage: "
+            "string }",
+            "A document or resource of the page failed because its server's certificate is not "
+            "trusted (and its host is not excepted)."}}};
+}
+
 NavigationDelegate::NavigationDelegate(const WindowEnvironment& env,
                                        std::weak_ptr<WindowController> window,
                                        WebKitWebView* webView)

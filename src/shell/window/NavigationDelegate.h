@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "bridge/ScriptObject.h"
+
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _WebKitNavigationAction WebKitNavigationAction;
 typedef struct _GTlsCertificate GTlsCertificate;
@@ -31,6 +33,9 @@ class NavigationDelegate {
   ~NavigationDelegate();
   NavigationDelegate(const NavigationDelegate&) = delete;
   NavigationDelegate& operator=(const NavigationDelegate&) = delete;
+
+  // "connectionError" as the page API's reference and declarations describe it.
+  static bridge::EventSource pageEventSource();
 
   // For the view's `create`: true when the action is a link or form for a new window, which
   // has then been opened in the default browser (no window is to be made).

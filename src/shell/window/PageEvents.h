@@ -41,6 +41,9 @@ class PageEvents {
   // Later calls do nothing more than the first.
   void pageReady();
   bool isReady() const { return ready_; }
+  // The page went away (its web process ended) and a new one is loading: events are held
+  // again, those still held are kept, until the new page reports ready.
+  void closeGate() { ready_ = false; }
 
   const std::map<std::string, std::optional<Json>>& heldEvents() const { return held_; }
   const std::optional<std::string>& heldScript() const { return heldScript_; }

@@ -3,13 +3,18 @@
 #include <fcntl.h>
 #include <glib.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <utility>
+
+#include "core/AtomicFile.h"
+#include "core/SafeFileReader.h"
 
 namespace wd {
 
@@ -86,6 +91,7 @@ SandboxProbe::SandboxProbe(std::vector<std::string> command,
 }
 
 SandboxProbe::~SandboxProbe() {
+  if (watch_) g_source_remove(watch_);
   if (pid_ > 0) {
     ::kill(pid_, SIGKILL);
     int status = 0;
@@ -162,6 +168,79 @@ const SandboxProbe::Answer& SandboxProbe::answer(std::chrono::milliseconds limit
   if (processFd >= 0) ::close(processFd);
   if (errorFd_ >= 0) ::close(std::exchange(errorFd_, -1));
   return *answer_;
+}
+
+void SandboxProbe::whenAnswered(std::function<void(const Answer&)> done) {
+  if (answer_ || pid_ <= 0) {
+    const Answer result = answer_.value_or(Answer{false, "no check ran"});
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        +[](gpointer data) -> gboolean {
+          auto* call = static_cast<std::pair<std::function<void(const Answer&)>, Answer>*>(data);
+          call->first(call->second);
+          return G_SOURCE_REMOVE;
+        },
+        new std::pair<std::function<void(const Answer&)>, Answer>(std::move(done), result),
+        +[](gpointer data) {
+          delete static_cast<std::pair<std::function<void(const Answer&)>, Answer>*>(data);
+        });
+    return;
+  }
+  struct Call {
+    SandboxProbe* probe;
+    std::function<void(const Answer&)> done;
+  };
+  // GLib reaps the process and reports its status on the main loop.
+  watch_ = g_child_watch_add_full(
+      G_PRIORITY_DEFAULT, pid_,
+      +[](GPid, gint status, gpointer data) {
+        auto* call = static_cast<Call*>(data);
+        call->probe->watch_ = 0;
+        call->probe->finish(status);
+        call->done(*call->probe->answer_);
+      },
+      new Call{this, std::move(done)}, +[](gpointer data) { delete static_cast<Call*>(data); });
+}
+
+std::string SandboxProbe::machineKey(const std::vector<std::string>& command,
+                                     const std::vector<std::string>& helpers) {
+  utsname names{};
+  if (command.empty() || ::uname(&names) != 0) return {};
+  std::string key = std::string(names.release) + " " + names.version;
+  struct stat st {};
+  if (::stat(command.front().c_str(), &st) != 0) return {};
+  key +=
+      " " + command.front() + " " + std::to_string(st.st_size) + " " + std::to_string(st.st_mtime);
+  for (const auto& helper : helpers)
+    key += " " + helper + (g_file_test(helper.c_str(), G_FILE_TEST_IS_EXECUTABLE) ? "+" : "-");
+  // The user namespace the application runs in and the limits on making new ones: a container
+  // or a changed setting can refuse namespaces on the same kernel.
+  std::error_code ec;
+  key += " " + std::filesystem::read_symlink("/proc/self/ns/user", ec).string();
+  for (const char* limit :
+       {"/proc/sys/user/max_user_namespaces", "/proc/sys/kernel/unprivileged_userns_clone"}) {
+    const auto value = readRegularFile(limit, 64);
+    key += " " + (value.data ? firstLine(*value.data) : std::string("-"));
+  }
+  return key;
+}
+
+bool SandboxProbe::rememberedAvailable(const std::filesystem::path& file, const std::string& key) {
+  if (key.empty()) return false;
+  const auto text = readRegularFile(file, 4096);
+  return text.data && *text.data == key + "\n";
+}
+
+void SandboxProbe::remember(const std::filesystem::path& file, const std::string& key,
+                            bool available) {
+  std::error_code ec;
+  if (!available || key.empty()) {
+    std::filesystem::remove(file, ec);
+    return;
+  }
+  if (rememberedAvailable(file, key)) return;
+  std::filesystem::create_directories(file.parent_path(), ec);
+  writeFileAtomically(file, key + "\n");
 }
 
 }  // namespace wd

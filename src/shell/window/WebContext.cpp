@@ -27,14 +27,30 @@ void setIfPresent(GObject* object, const char* property, gboolean value) {
 
 // The web process runs in the engine's sandbox when it can start there, with read access to
 // the page's own folder (the page and its "/webmail/resource/" files) and the script bridge's
-// socket folder (added by the bridge); otherwise without it, said once in the log.
+// socket folder (added by the bridge); otherwise without it, said once in the log. A machine
+// where it started before is not waited for: the check runs on in the background and what it
+// finds is remembered for the next start.
 void setUpSandbox(WebKitWebContext* context, SandboxProbe& probe) {
-  const auto& answer = probe.answer();
-  if (!answer.available) {
-    WD_LOG_WARN(
-        "The web content sandbox cannot start on this system ({}): web pages run without it",
-        answer.reason);
-    return;
+  const auto file = paths::stateDirectory() / "sandbox-available";
+  const auto key = SandboxProbe::machineKey();
+  if (SandboxProbe::rememberedAvailable(file, key)) {
+    probe.whenAnswered([file, key](const SandboxProbe::Answer& answer) {
+      if (answer.available) return;
+      SandboxProbe::remember(file, key, false);
+      WD_LOG_WARN(
+          "The web content sandbox cannot start on this system any more ({}): web pages run "
+          "without it from the next start",
+          answer.reason);
+    });
+  } else {
+    const auto& answer = probe.answer();
+    SandboxProbe::remember(file, key, answer.available);
+    if (!answer.available) {
+      WD_LOG_WARN(
+          "The web content sandbox cannot start on this system ({}): web pages run without it",
+          answer.reason);
+      return;
+    }
   }
   webkit_web_context_set_sandbox_enabled(context, TRUE);
   std::error_code ec;

@@ -6,6 +6,8 @@
 
 #include "bridge/BridgeHost.h"
 #include "bridge/ScriptObjectRegistry.h"
+#include "core/Bundle.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "shell/ShellContext.h"
 #include "shell/window/ContextMenuFilter.h"
@@ -48,13 +50,14 @@ gboolean onScriptDialog(WebKitWebView* view, WebKitScriptDialog* dialog, gpointe
       gtk_message_dialog_new(toplevelOf(view), GTK_DIALOG_DESTROY_WITH_PARENT, GTK_MESSAGE_WARNING,
                              GTK_BUTTONS_NONE, "%s", webkit_script_dialog_get_message(dialog));
   if (type == WEBKIT_SCRIPT_DIALOG_ALERT) {
-    gtk_dialog_add_button(GTK_DIALOG(alert), "OK", GTK_RESPONSE_OK);
+    gtk_dialog_add_button(GTK_DIALOG(alert), _("_OK"), GTK_RESPONSE_OK);
     gtk_dialog_set_default_response(GTK_DIALOG(alert), GTK_RESPONSE_OK);
   } else {
-    gtk_dialog_add_button(GTK_DIALOG(alert), "Yes", GTK_RESPONSE_YES);
-    gtk_dialog_add_button(GTK_DIALOG(alert), "No", GTK_RESPONSE_NO);
+    gtk_dialog_add_button(GTK_DIALOG(alert), _("_Yes"), GTK_RESPONSE_YES);
+    gtk_dialog_add_button(GTK_DIALOG(alert), _("_No"), GTK_RESPONSE_NO);
     gtk_dialog_set_default_response(GTK_DIALOG(alert), GTK_RESPONSE_YES);
   }
+  gtk_window_set_title(GTK_WINDOW(alert), Bundle::main().name().c_str());
   gtk_window_set_modal(GTK_WINDOW(alert), TRUE);
   gtk_widget_set_name(alert, "wd-script-dialog");
   auto* ctx = new DialogContext{webkit_script_dialog_ref(dialog)};
@@ -104,7 +107,7 @@ void onFileChosen(GtkNativeDialog* d, gint response, gpointer data) {
 
 gboolean onFileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, gpointer) {
   GtkFileChooserNative* chooser = gtk_file_chooser_native_new(
-      nullptr, toplevelOf(view), GTK_FILE_CHOOSER_ACTION_OPEN, "_Open", "_Cancel");
+      _("Open File"), toplevelOf(view), GTK_FILE_CHOOSER_ACTION_OPEN, _("_Open"), _("_Cancel"));
   gtk_file_chooser_set_select_multiple(GTK_FILE_CHOOSER(chooser), FALSE);
   gtk_native_dialog_set_modal(GTK_NATIVE_DIALOG(chooser), TRUE);
   g_object_ref(request);
@@ -113,9 +116,11 @@ gboolean onFileChooser(WebKitWebView* view, WebKitFileChooserRequest* request, g
   return TRUE;
 }
 
-gboolean onContextMenu(WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
-                       gpointer) {
+gboolean onContextMenu(WebKitWebView* view, WebKitContextMenu* menu, GdkEvent*,
+                       WebKitHitTestResult* hit, gpointer) {
   filterContextMenu(menu);
+  if (hit && webkit_hit_test_result_context_is_link(hit))
+    routeOpenLink(menu, view, webkit_hit_test_result_get_link_uri(hit));
   return FALSE;
 }
 
@@ -147,6 +152,13 @@ gboolean onDragDrop(GtkWidget*, GdkDragContext* context, gint, gint, guint, gpoi
 
 }  // namespace
 
+bridge::EventSource WebViewDelegate::pageEventSource() {
+  return {"Events of every window's page",
+          "Raised on the `document` of a window's page at once.",
+          {{"MacGap.load.complete", "{}",
+            "A frame of the page (the main frame or an inner one) finished loading."}}};
+}
+
 WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
                                  std::weak_ptr<WindowController> windowController,
                                  WebKitWebView* webView)
@@ -154,6 +166,12 @@ WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
       windowController_(std::move(windowController)),
       webView_(webView),
       alive_(std::make_shared<WebViewDelegate*>(this)) {
+  attachBridge();
+  navigation_ = std::make_unique<NavigationDelegate>(env_, windowController_, webView_);
+  connectSignals();
+}
+
+void WebViewDelegate::attachBridge() {
   std::weak_ptr<WebViewDelegate*> weak = alive_;
   page_ = env_.context.bridgeHost().attachWebView(
       webView_,
@@ -168,8 +186,10 @@ WebViewDelegate::WebViewDelegate(const WindowEnvironment& env,
         auto window = (*self)->windowController_.lock();
         if (window) window->pageEvents().raise("MacGap.load.complete", Json::object());
       });
-  navigation_ = std::make_unique<NavigationDelegate>(env_, windowController_, webView_);
-  connectSignals();
+}
+
+void WebViewDelegate::renewBridge() {
+  if (webView_) attachBridge();
 }
 
 WebViewDelegate::~WebViewDelegate() {
@@ -258,6 +278,11 @@ void WebViewDelegate::connectSignals() {
                          if (me->navigation_ && me->navigation_->newWindowOpenedInBrowser(action))
                            return nullptr;
                          const WindowEnvironment& env = me->env_;
+                         if (!env.host.mayOpenChildWindow()) {
+                           WD_LOG_INFO("window.open() refused: {} secondary windows are open",
+                                       WindowHost::kMaxChildWindows);
+                           return nullptr;
+                         }
                          auto child = WindowController::initWithRelatedView(env, view);
                          env.host.registerChildController(child);
                          me->opened_ = child;
@@ -282,6 +307,13 @@ void WebViewDelegate::connectSignals() {
                          }
                          controller->readyToShow();
                          controller->makeKeyAndOrderFront();
+                       }),
+                       this));
+  // A new web process behind the view (after its process ended, or a swap on navigation)
+  // gives the page a new id: the bridge follows it.
+  add(g_signal_connect(webView_, "notify::page-id",
+                       G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
+                         static_cast<WebViewDelegate*>(self)->renewBridge();
                        }),
                        this));
   // window.close() of a secondary window's page closes that window.

@@ -30,6 +30,9 @@ class WebViewDelegate {
   WebViewDelegate(const WebViewDelegate&) = delete;
   WebViewDelegate& operator=(const WebViewDelegate&) = delete;
 
+  // "MacGap.load.complete" as the page API's reference and declarations describe it.
+  static bridge::EventSource pageEventSource();
+
   // The page of the view's main frame.
   bridge::ScriptPage* scriptPage() const { return page_.get(); }
   // What goes into a new main-frame context (made on first use, the same objects afterwards).
@@ -54,11 +57,16 @@ class WebViewDelegate {
   // The window the page opened last (window.open()), handed out once.
   std::shared_ptr<WindowController> takeOpenedWindow() { return std::exchange(opened_, {}).lock(); }
 
+  // The view's web process ended: the page is bridged afresh (a new page binding; the dead
+  // process's connection and handles are gone), the script objects stay.
+  void renewBridge();
+
   // Stops every signal and the bridge (the window is being torn down).
   void detach();
 
  private:
   void connectSignals();
+  void attachBridge();
   void print(WebKitPrintOperation* operation);
   void makeRootObject();
 

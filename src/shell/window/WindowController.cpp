@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "core/Bundle.h"
+#include "core/I18n.h"
 #include "core/Log.h"
 #include "core/SafeFileReader.h"
 #include "core/Settings.h"
@@ -109,6 +110,35 @@ void WindowController::awakeFromNib(WebKitWebView* related) {
   developerExtras_ =
       followDeveloperExtras(env_.context.center(), env_.context.defaults(), webView_);
 
+  terminatedHandler_ = g_signal_connect(
+      webView_, "web-process-terminated",
+      G_CALLBACK(+[](WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self) {
+        static_cast<WindowController*>(self)->webProcessEnded(
+            reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? ProcessEnd::MemoryLimit
+            : reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API   ? ProcessEnd::Requested
+                                                               : ProcessEnd::Crashed);
+      }),
+      this);
+
+  // The frame is followed while the window is on screen and saved when it hides, however it
+  // is hidden (closed, MacGap.hide(), the application hidden), so a later kill keeps it.
+  // (Before the window's own handler, which ends the emission.)
+  g_signal_connect(window_, "configure-event",
+                   G_CALLBACK(+[](GtkWidget* w, GdkEvent* event, gpointer self) -> gboolean {
+                     auto* me = static_cast<WindowController*>(self);
+                     if (!gtk_widget_get_mapped(w)) return FALSE;
+                     WindowFrame frame = WindowFrame::of(me->window_);
+                     frame.width = event->configure.width;  // the new size
+                     frame.height = event->configure.height;
+                     me->shownFrame_ = frame;
+                     return FALSE;
+                   }),
+                   this);
+  g_signal_connect(window_, "hide", G_CALLBACK(+[](GtkWidget*, gpointer self) {
+                     static_cast<WindowController*>(self)->saveFrame();
+                   }),
+                   this);
+
   deleteHandler_ = g_signal_connect(
       window_, "delete-event", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer self) -> gboolean {
         static_cast<WindowController*>(self)->windowWillClose();
@@ -131,7 +161,9 @@ void WindowController::showWindow() {
 
 void WindowController::makeKeyAndOrderFront() {
   if (!window_) return;
-  gtk_window_present(window_);
+  // With the time of the event being handled (a menu click, a key), so that the window manager
+  // lets the window take the focus from the application's other windows.
+  gtk_window_present_with_time(window_, gtk_get_current_event_time());
   gtk_window_set_urgency_hint(window_, FALSE);
 }
 
@@ -221,17 +253,85 @@ void WindowController::readyToShow() {
   for (auto& f : std::exchange(untilReadyToShow_, {})) f();
 }
 
+void WindowController::webProcessEnded(ProcessEnd reason) {
+  if (!webView_) return;
+  const bool main = env_.host.isMainWindow(this);
+  if (reason == ProcessEnd::Requested || !main) {
+    // A secondary window closes; the application's own termination is its own doing.
+    WD_LOG_WARN("The web process of a {} window {}; the window {}", main ? "main" : "secondary",
+                describeForLog(reason), reason == ProcessEnd::Requested ? "stays" : "closes");
+    if (reason != ProcessEnd::Requested) performClose();
+    return;
+  }
+  const bool reload = reloads_.recordDeath(g_get_monotonic_time());
+  WD_LOG_WARN("The web process of the main window {} ({} time(s) within a minute); {}",
+              describeForLog(reason), reloads_.recentDeaths(),
+              reload ? "loading the page again" : "not loading the page again");
+  // Held events wait for the next page's report, as at start.
+  pageEvents().closeGate();
+  if (delegate_) delegate_->renewBridge();
+  if (reload)
+    webkit_web_view_reload(webView_);
+  else
+    showRecoveryBar(reason);
+}
+
+void WindowController::showRecoveryBar(ProcessEnd reason) {
+  if (!recoveryBar_) {
+    if (!content_ || !GTK_IS_BOX(content_)) return;
+    recoveryBar_ = gtk_info_bar_new();
+    gtk_widget_set_name(recoveryBar_, "wd-recovery-bar");
+    gtk_info_bar_set_message_type(GTK_INFO_BAR(recoveryBar_), GTK_MESSAGE_WARNING);
+    GtkWidget* label = gtk_label_new(nullptr);
+    gtk_widget_set_name(label, "wd-recovery-reason");
+    gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+    gtk_label_set_xalign(GTK_LABEL(label), 0);
+    gtk_box_pack_start(GTK_BOX(gtk_info_bar_get_content_area(GTK_INFO_BAR(recoveryBar_))), label,
+                       TRUE, TRUE, 0);
+    GtkWidget* reload =
+        gtk_info_bar_add_button(GTK_INFO_BAR(recoveryBar_), _("_Reload"), GTK_RESPONSE_ACCEPT);
+    gtk_widget_set_name(reload, "wd-recovery-reload");
+    atk_object_set_name(gtk_widget_get_accessible(recoveryBar_), _("Page stopped"));
+    g_signal_connect(recoveryBar_, "response",
+                     G_CALLBACK(+[](GtkInfoBar*, gint response, gpointer self) {
+                       if (response == GTK_RESPONSE_ACCEPT)
+                         static_cast<WindowController*>(self)->reloadPage();
+                     }),
+                     this);
+    gtk_box_pack_start(GTK_BOX(content_), recoveryBar_, FALSE, FALSE, 0);
+    gtk_box_reorder_child(GTK_BOX(content_), recoveryBar_, 0);
+  }
+  GtkWidget* area = gtk_info_bar_get_content_area(GTK_INFO_BAR(recoveryBar_));
+  GList* children = gtk_container_get_children(GTK_CONTAINER(area));
+  if (children && GTK_IS_LABEL(children->data))
+    gtk_label_set_text(GTK_LABEL(children->data), describeForUser(reason).c_str());
+  g_list_free(children);
+  gtk_widget_show_all(recoveryBar_);
+}
+
+void WindowController::reloadPage() {
+  if (!webView_) return;
+  reloads_.reset();
+  if (recoveryBar_) gtk_widget_hide(recoveryBar_);
+  const char* current = webkit_web_view_get_uri(webView_);
+  if (current && *current)
+    webkit_web_view_reload(webView_);
+  else if (!url_.empty())
+    webkit_web_view_load_uri(webView_, url_.c_str());
+}
+
 void WindowController::saveFrame() {
-  if (autosaveName_.empty() || !window_ || !gtk_widget_get_visible(GTK_WIDGET(window_))) return;
-  WindowFrame::of(window_).save(autosaveName_);
+  if (autosaveName_.empty() || !window_) return;
+  // A hidden window keeps the frame it had when last on screen.
+  if (gtk_widget_get_mapped(GTK_WIDGET(window_))) shownFrame_ = WindowFrame::of(window_);
+  if (shownFrame_) shownFrame_->save(autosaveName_);
 }
 
 void WindowController::windowWillClose() {
   auto self = shared_from_this();  // the registry may drop its reference below
   closePending_ = false;
   if (env_.host.isMainWindow(this)) {
-    saveFrame();
-    if (window_) gtk_widget_hide(GTK_WIDGET(window_));
+    if (window_) gtk_widget_hide(GTK_WIDGET(window_));  // saves the frame
   } else {
     teardown();
   }
@@ -248,6 +348,8 @@ void WindowController::teardown() {
   }
   delegate_.reset();
   if (webView_) {
+    if (terminatedHandler_) g_signal_handler_disconnect(webView_, terminatedHandler_);
+    terminatedHandler_ = 0;
     g_object_unref(webView_);
     webView_ = nullptr;
   }
@@ -258,6 +360,7 @@ void WindowController::teardown() {
     g_object_unref(window_);
     window_ = nullptr;
     content_ = nullptr;
+    recoveryBar_ = nullptr;
   }
 }
 

@@ -2,16 +2,22 @@
 // One web window: a window from the "MainWindow" layout with a web view, the configuration's
 // limits and title, and the web view's delegate (script bridge, dialogs, context menu, drops,
 // printing, windows opened by the page). The main window only hides when closed and keeps its
-// frame under "MacGapWindow"; a secondary window is torn down when closed.
+// frame under "MacGapWindow"; a secondary window is torn down when closed. When the page's web
+// process ends, the main window loads its page again (fresh bridge, events held until the new
+// page reports ready) unless it keeps dying (then an info bar offers Reload); a secondary
+// window closes (its page was the opener's or a one-off request; nothing would restore it).
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/Json.h"
 #include "core/LocalConfiguration.h"
 #include "core/NotificationCenter.h"
+#include "shell/window/ProcessRecovery.h"
 #include "shell/window/WebWindow.h"
+#include "shell/window/WindowFrame.h"
 
 typedef struct _WebKitWebView WebKitWebView;
 typedef struct _GtkWidget GtkWidget;
@@ -81,16 +87,24 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   // The window is closing (its close button, the menu, the page's window.close()): the main
   // window hides; a secondary window is torn down and leaves the registry.
   void windowWillClose();
-  // Saves the main window's frame under the autosave name.
+  // Saves the main window's frame under the autosave name (a hidden window's as it was last
+  // on screen; nothing for a window never shown). Also done whenever the window hides.
   void saveFrame();
   // The opening page asked to show this window: runs what waited for that.
   void readyToShow();
+  // The web process behind the page ended (see the top of this file).
+  void webProcessEnded(ProcessEnd reason);
+  // The info bar shown once the page stopped being loaded again (nullptr while none is).
+  GtkWidget* recoveryBar() const { return recoveryBar_; }
+  // Loads the page again (the info bar's Reload button): earlier deaths no longer count.
+  void reloadPage();
 
  private:
   explicit WindowController(const WindowEnvironment& env);
   void awakeFromNib(WebKitWebView* related);
   void windowDidLoad();
   void teardown();
+  void showRecoveryBar(ProcessEnd reason);
 
   const WindowEnvironment& env_;
   GtkWindow* window_ = nullptr;
@@ -101,6 +115,10 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   std::string autosaveName_;
   LocalConfiguration config_;
   unsigned long deleteHandler_ = 0;
+  unsigned long terminatedHandler_ = 0;
+  ReloadBudget reloads_;
+  std::optional<WindowFrame> shownFrame_;  // the frame when last on screen
+  GtkWidget* recoveryBar_ = nullptr;
   bool closePending_ = false;       // performClose() asked, the close has not happened yet
   bool awaitsReadyToShow_ = false;  // opened by a page that has not asked to show it yet
   std::vector<std::function<void()>> untilReadyToShow_;

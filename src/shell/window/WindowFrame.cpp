@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "core/AtomicFile.h"
 #include "core/Json.h"
 #include "core/Paths.h"
 #include "core/SafeFileReader.h"
@@ -46,8 +47,7 @@ bool WindowFrame::save(const std::string& name) const {
   std::error_code ec;
   std::filesystem::create_directories(paths::stateDirectory(), ec);
   const std::string text = Json{{"x", x}, {"y", y}, {"width", width}, {"height", height}}.dump();
-  return g_file_set_contents(fileFor(name).c_str(), text.c_str(), static_cast<gssize>(text.size()),
-                             nullptr);
+  return !writeFileAtomically(fileFor(name), text);
 }
 
 WindowFrame WindowFrame::of(GtkWindow* window) {

@@ -1,0 +1,104 @@
+// The keychain store against the real gnome-keyring of the test session, checked from outside
+// with secret-tool: store, replace (one item only), remove, text outside ASCII, items made,
+// changed and deleted outside the program, and a new run finding what an earlier one stored.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "keychain/LibsecretBackend.h"
+#include "keychain/PDKeychainBindings.h"
+#include "keychain/KeychainTestSupport.h"
+
+namespace wd::test {
+namespace {
+
+class KeyringStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    key = std::string("MacGap_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    secretTool({"clear", "service", kService, "account", key});
+    store = newRun();
+    ASSERT_EQ(store->storage(), PDKeychainBindingsController::Storage::Keyring);
+  }
+  void TearDown() override { secretTool({"clear", "service", kService, "account", key}); }
+
+  // A store as a new run of the application makes it: prefetched.
+  static std::unique_ptr<PDKeychainBindingsController> newRun() {
+    auto s = std::make_unique<PDKeychainBindingsController>(
+        kService, std::make_shared<keychain::LibsecretBackend>());
+    s->prefetch();
+    EXPECT_TRUE(settle(*s));
+    return s;
+  }
+  PDKeychainBindings& front() { return store->keychainBindings(); }
+
+  std::string key;
+  std::unique_ptr<PDKeychainBindingsController> store;
+};
+
+TEST_F(KeyringStore, StoresReplacesAndRemovesExactlyOneItem) {
+  EXPECT_EQ(store->stringForKey(key), std::nullopt);
+  EXPECT_EQ(front().objectForKey(key), std::nullopt);
+  const std::string values[] = {"p", "second value",
+                                "p\xC3\xA4sswo\xCC\x88rd \xE2\x9C\x93 \xF0\x9F\x98\x80", ""};
+  for (const auto& value : values) {
+    SCOPED_TRACE(value);
+    front().setString(value, key);
+    ASSERT_TRUE(settle(*store));
+    EXPECT_EQ(lookupOutside(key), value);
+    EXPECT_EQ(itemCountOutside(key), 1);
+    // Exactly the two attributes: no attribute of libsecret's own.
+    EXPECT_EQ(
+        secretTool({"search", "--all", "service", kService, "account", key}).out.find("xdg:schema"),
+        std::string::npos);
+    EXPECT_EQ(front().objectForKey(key), value);
+    EXPECT_EQ(newRun()->stringForKey(key), value);
+  }
+  front().removeObjectForKey(key);
+  ASSERT_TRUE(settle(*store));
+  EXPECT_EQ(itemCountOutside(key), 0);
+  EXPECT_EQ(store->stringForKey(key), std::nullopt);
+  EXPECT_EQ(front().objectForKey(key), std::nullopt);
+  EXPECT_EQ(newRun()->stringForKey(key), std::nullopt);
+}
+
+TEST_F(KeyringStore, ThePasswordStoredJustBeforeTheEndIsTheKeyringItem) {
+  key = "MacGap_password";
+  secretTool({"clear", "service", kService, "account", key});
+  front().setString("s3cret \xE2\x82\xAC", key);
+  store->finishWrites(std::chrono::seconds(20));  // as the application does at shutdown
+  store.reset();
+  EXPECT_EQ(lookupOutside(key), "s3cret \xE2\x82\xAC");
+}
+
+TEST_F(KeyringStore, ItemsMadeOrChangedOutsideAreFoundAndDeletedOnesStayBuffered) {
+  // Made outside before the run: the prefetch finds it.
+  ASSERT_TRUE(
+      secretTool({"store", "--label=x", "service", kService, "account", key}, "outside").ok);
+  store = newRun();
+  EXPECT_EQ(store->stringForKey(key), "outside");
+  EXPECT_EQ(front().objectForKey(key), "outside");
+
+  // Changed outside during the run: the reads after the re-read answer the new value.
+  ASSERT_TRUE(
+      secretTool({"store", "--label=x", "service", kService, "account", key}, "changed").ok);
+  EXPECT_TRUE(waitFor([&] { return front().objectForKey(key) == "changed"; }));
+  EXPECT_EQ(itemCountOutside(key), 1);
+  ASSERT_TRUE(settle(*store));
+
+  // The program's write replaces the item made outside: still one item.
+  front().setString("from the program", key);
+  ASSERT_TRUE(settle(*store));
+  EXPECT_EQ(itemCountOutside(key), 1);
+  EXPECT_EQ(lookupOutside(key), "from the program");
+
+  // Deleted outside: the keyring answers none, the front its buffered value.
+  ASSERT_TRUE(secretTool({"clear", "service", kService, "account", key}).ok);
+  EXPECT_TRUE(waitFor([&] { return store->stringForKey(key) == std::nullopt; }));
+  ASSERT_TRUE(settle(*store));
+  EXPECT_EQ(front().objectForKey(key), "from the program");
+  EXPECT_EQ(store->stringForKey(key), std::nullopt);
+}
+
+}  // namespace
+}  // namespace wd::test

@@ -1,0 +1,55 @@
+// The keychain store in a session without a Secret Service: this test process's session bus
+// address names a bus that does not exist (set before main, so no library has connected yet).
+// The real libsecret store must say that values are kept for this session only, keep them in
+// memory, and never write them to a file.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "keychain/LibsecretBackend.h"
+#include "keychain/PDKeychainBindings.h"
+#include "keychain/KeychainTestSupport.h"
+
+namespace wd::test {
+namespace {
+
+const bool kNoBus = [] {
+  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/wendrel-test/bus", 1);
+  return true;
+}();
+
+bool anyFileHolds(const std::filesystem::path& root, const std::string& needle) {
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+    if (ec || !it->is_regular_file(ec)) continue;
+    std::ifstream in(it->path(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.find(needle) != std::string::npos) return true;
+  }
+  return false;
+}
+
+TEST(NoSecretService, ValuesAreKeptInMemoryForTheSessionAndTheStoreSaysSo) {
+  ASSERT_TRUE(kNoBus);
+  PDKeychainBindingsController store(kService, std::make_shared<keychain::LibsecretBackend>());
+  store.prefetch();
+  ASSERT_TRUE(settle(store));
+  EXPECT_EQ(store.storage(), PDKeychainBindingsController::Storage::SessionOnly);
+  EXPECT_EQ(store.sessionOnlyMessage(),
+            "The password is kept for this session only: no keyring is available.");
+  const std::string secret = "only-in-memory-\xE2\x9C\x93-4711";
+  store.keychainBindings().setString(secret, "MacGap_password");
+  ASSERT_TRUE(settle(store));
+  EXPECT_EQ(store.keychainBindings().objectForKey("MacGap_password"), secret);
+  EXPECT_EQ(store.stringForKey("MacGap_password"), std::nullopt);
+  EXPECT_FALSE(anyFileHolds(std::getenv("HOME"), secret));
+  store.keychainBindings().removeObjectForKey("MacGap_password");
+  EXPECT_EQ(store.keychainBindings().objectForKey("MacGap_password"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace wd::test

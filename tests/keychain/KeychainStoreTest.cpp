@@ -1,0 +1,168 @@
+// The keychain store's rules over an in-memory secret storage that answers when the test says:
+// what reads answer before the prefetch has answered, writes made meanwhile winning over it,
+// one write per key at a time with the newest value last, no write of an unchanged value, key
+// path observers, text the keyring cannot hold, and the session-only store (no keyring, or a
+// keyring that refuses) with the line it reports and nothing for the system log.
+#include <gtest/gtest.h>
+#include <spdlog/sinks/ostream_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <memory>
+#include <sstream>
+
+#include "keychain/PDKeychainBindings.h"
+#include "keychain/testing/MemorySecretBackend.h"
+#include "keychain/KeychainTestSupport.h"
+
+namespace wd::test {
+namespace {
+
+using keychain::SecretStatus;
+using keychain::testing::MemorySecretBackend;
+using Storage = PDKeychainBindingsController::Storage;
+
+class MemoryStore : public ::testing::Test {
+ protected:
+  std::shared_ptr<MemorySecretBackend> backend = std::make_shared<MemorySecretBackend>();
+  PDKeychainBindingsController store{kService, backend};
+  PDKeychainBindings& front = store.keychainBindings();
+  std::optional<std::string> item(const std::string& key) {
+    auto it = backend->items.find({kService, key});
+    return it == backend->items.end() ? std::nullopt : std::optional(it->second);
+  }
+};
+
+TEST_F(MemoryStore, ReadsBeforeThePrefetchAnswerAndWritesMadeMeanwhileWin) {
+  backend->items[{kService, "MacGap_a"}] = "kept";
+  backend->items[{kService, "MacGap_b"}] = "old";
+  backend->items[{"other.service", "MacGap_c"}] = "not ours";
+  backend->deferred = true;
+  store.prefetch();
+  EXPECT_EQ(store.storage(), Storage::Pending);
+  EXPECT_EQ(front.objectForKey("MacGap_a"), std::nullopt);  // not known yet
+  front.setString("new", "MacGap_b");
+  EXPECT_EQ(front.objectForKey("MacGap_b"), "new");
+  backend->complete();  // the prefetch answers "old" for b: the write is newer
+  backend->complete();
+  EXPECT_EQ(store.storage(), Storage::Keyring);
+  EXPECT_EQ(front.objectForKey("MacGap_a"), "kept");
+  EXPECT_EQ(front.objectForKey("MacGap_b"), "new");
+  EXPECT_EQ(item("MacGap_b"), "new");
+  EXPECT_EQ(front.objectForKey("MacGap_c"), std::nullopt);
+  backend->complete();
+  EXPECT_EQ(store.pendingRequests(), 0);
+}
+
+TEST_F(MemoryStore, OneWritePerKeyAtATimeNewestLastAndNoWriteOfTheSameValue) {
+  store.prefetch();
+  backend->deferred = true;
+  front.setString("1", "k");
+  front.setString("2", "k");
+  front.setString("3", "k");
+  front.setString("x", "other");
+  EXPECT_EQ(backend->stores, 2);  // "1" for k, "x" for other; "3" waits, "2" is dropped
+  backend->complete();
+  EXPECT_EQ(backend->stores, 3);
+  backend->complete();
+  EXPECT_EQ(item("k"), "3");
+  EXPECT_EQ(front.objectForKey("k"), "3");
+  backend->deferred = false;
+  backend->complete();
+  const int stores = backend->stores;
+  front.setString("3", "k");  // what the keyring holds already
+  EXPECT_EQ(backend->stores, stores);
+  front.removeObjectForKey("k");
+  EXPECT_EQ(item("k"), std::nullopt);
+  EXPECT_EQ(front.objectForKey("k"), std::nullopt);
+  EXPECT_EQ(store.stringForKey("k"), std::nullopt);
+}
+
+TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
+  std::vector<std::pair<std::string, std::optional<std::string>>> told;
+  auto token = store.addObserver("values.MacGap_password", [&](const auto& path, const auto& v) {
+    told.emplace_back(path, v);
+  });
+  backend->items[{kService, "MacGap_password"}] = "from keyring";
+  store.prefetch();
+  front.setString("typed", "MacGap_password");
+  front.removeObjectForKey("MacGap_password");
+  front.setString("other key", "MacGap_user");
+  using Told = decltype(told);
+  EXPECT_EQ(told, (Told{{"values.MacGap_password", "from keyring"},
+                        {"values.MacGap_password", "typed"},
+                        {"values.MacGap_password", std::nullopt}}));
+  token.reset();
+  front.setString("after", "MacGap_password");
+  EXPECT_EQ(told.size(), 3u);
+  EXPECT_EQ(store.valueForKeyPath("other.path"), std::nullopt);
+}
+
+TEST_F(MemoryStore, TextTheKeyringCannotHoldIsRefusedAndChangesNothing) {
+  store.prefetch();
+  front.setString("good", "k");
+  for (const std::string& bad :
+       {std::string("a\0b", 3), std::string("\xED\xA0\x80"), std::string("\xFF")}) {
+    front.setString(bad, "k");
+    EXPECT_FALSE(store.storeString(bad, "k"));
+    EXPECT_EQ(front.objectForKey("k"), "good");
+    EXPECT_EQ(item("k"), "good");
+  }
+}
+
+TEST_F(MemoryStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
+  struct Case {
+    const char* name;
+    bool hasBackend;
+    SecretStatus status;    // what the storage answers
+    bool refuseOnlyWrites;  // the prefetch succeeds, the first write is refused
+    const char* line;
+  };
+  const Case cases[] = {
+      {"no backend", false, SecretStatus::NoService, false,
+       "The password is kept for this session only: no keyring is available."},
+      {"no service", true, SecretStatus::NoService, false,
+       "The password is kept for this session only: no keyring is available."},
+      {"locked at start", true, SecretStatus::Locked, false,
+       "The password is kept for this session only: the keyring is locked."},
+      {"unlock declined at the first write", true, SecretStatus::Locked, true,
+       "The password is kept for this session only: the keyring is locked."},
+  };
+  // What would reach the system log (warnings and errors): nothing, as a desktop without a
+  // keyring is ordinary; the pane's line tells the user.
+  std::ostringstream systemLog;
+  auto systemSink = std::make_shared<spdlog::sinks::ostream_sink_mt>(systemLog);
+  systemSink->set_level(spdlog::level::warn);
+  const auto savedLogger = spdlog::default_logger();
+  spdlog::set_default_logger(std::make_shared<spdlog::logger>("test", systemSink));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto memory = std::make_shared<MemorySecretBackend>();
+    memory->items[{kService, "MacGap_password"}] = "old";
+    if (!c.refuseOnlyWrites) memory->status = c.status;
+    PDKeychainBindingsController s(kService, c.hasBackend ? memory : nullptr);
+    int storageChanges = 0;
+    auto token = s.addStorageObserver([&] { ++storageChanges; });
+    s.prefetch();
+    if (c.refuseOnlyWrites) {
+      EXPECT_EQ(s.stringForKey("MacGap_password"), "old");
+      memory->status = c.status;
+    }
+    EXPECT_EQ(s.sessionOnlyMessage().has_value(), !c.refuseOnlyWrites);
+    s.keychainBindings().setString("typed", "MacGap_password");
+    EXPECT_EQ(s.storage(), Storage::SessionOnly);
+    EXPECT_EQ(s.sessionOnlyMessage(), c.line);
+    EXPECT_EQ(s.keychainBindings().objectForKey("MacGap_password"), "typed");
+    EXPECT_EQ((memory->items[{kService, "MacGap_password"}]), "old");
+    // No more requests once the keyring is known to be unusable: no prompt after prompt.
+    const int requests = memory->stores + memory->clears + memory->searches;
+    s.keychainBindings().setString("again", "MacGap_password");
+    EXPECT_EQ(memory->stores + memory->clears + memory->searches, requests);
+    EXPECT_EQ(s.keychainBindings().objectForKey("MacGap_password"), "again");
+    EXPECT_EQ(storageChanges, c.hasBackend ? (c.refuseOnlyWrites ? 2 : 1) : 0);
+  }
+  spdlog::set_default_logger(savedLogger);
+  EXPECT_EQ(systemLog.str(), "");
+}
+
+}  // namespace
+}  // namespace wd::test

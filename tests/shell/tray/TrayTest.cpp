@@ -1,0 +1,569 @@
+// The tray icon and the launcher badge on the test session's private bus: a stand-in for the
+// desktop's tray (watcher and host, reading properties only when hosts do) takes the page's
+// status item, shows what it read, reads its menu layout (com.canonical.dbusmenu), clicks it and
+// its menu items; the badge's Update signal is observed as a dock would see it.
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <glib/gstdio.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+
+#include "bridge/Exports.h"
+#include "core/Bundle.h"
+#include "shell/ShellFakes.h"
+#include "shell/commands/DesktopCommand.h"
+#include "shell/commands/StatusItem.h"
+#include "shell/system/LauncherBadge.h"
+#include "shell/tray/MenuModelProvider.h"
+#include "shell/tray/StatusNotifierItem.h"
+#include "support/Loop.h"
+
+namespace wd::test {
+namespace {
+
+constexpr const char* kImage = "desktop/com.tovik.WendrelDesktop.svg";
+
+using VariantPtr = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
+
+// The desktop's tray, behaving as the hosts do (xfce4-panel's, the strictest): owns
+// org.kde.StatusNotifierWatcher on its own connection, reads a registered item's properties
+// with one GetAll, and reads them again only on NewTitle, NewIcon, NewAttentionIcon,
+// NewOverlayIcon and NewToolTip; NewStatus gives only the status. What it shows is that cache.
+// A left click opens the menu when the cached ItemIsMenu says so, else calls Activate. Calls
+// are asynchronous, so the item, on this thread's main loop, can answer.
+class Watcher {
+ public:
+  explicit Watcher(bool own = true) {
+    g_autofree gchar* address =
+        g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    connection = g_dbus_connection_new_for_address_sync(
+        address,
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
+    if (own) start();
+  }
+  ~Watcher() {
+    g_cancellable_cancel(cancel);
+    g_object_unref(cancel);
+    for (auto& [name, host] : hosted)
+      g_dbus_connection_signal_unsubscribe(connection, host.signals);
+    if (registration) g_dbus_connection_unregister_object(connection, registration);
+    if (owner) g_bus_unown_name(owner);
+    g_object_unref(connection);
+  }
+
+  void start() {
+    static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(R"(<node>
+      <interface name="org.kde.StatusNotifierWatcher">
+        <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
+      </interface></node>)",
+                                                              nullptr);
+    static const GDBusInterfaceVTable vtable = {
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+           GVariant* params, GDBusMethodInvocation* invocation, gpointer data) {
+          const gchar* service = nullptr;
+          g_variant_get(params, "(&s)", &service);
+          static_cast<Watcher*>(data)->host(service);
+          g_dbus_method_invocation_return_value(invocation, nullptr);
+        },
+        nullptr,
+        nullptr,
+        {}};
+    registration = g_dbus_connection_register_object(
+        connection, "/StatusNotifierWatcher", node->interfaces[0], &vtable, this, nullptr, nullptr);
+    owner = g_bus_own_name_on_connection(
+        connection, "org.kde.StatusNotifierWatcher", G_BUS_NAME_OWNER_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, gpointer data) {
+          static_cast<Watcher*>(data)->owned = true;
+        },
+        nullptr, this, nullptr);
+    ASSERT_TRUE(waitFor([this] { return owned; }));
+  }
+
+  // Calls a method and iterates the main loop until it is answered; none on an error.
+  std::optional<VariantPtr> call(const std::string& service, const char* path,
+                                 const char* interface, const char* method, GVariant* params) {
+    struct Reply {
+      bool done = false;
+      GVariant* value = nullptr;
+    } reply;
+    g_dbus_connection_call(
+        connection, service.c_str(), path, interface, method, params, nullptr,
+        G_DBUS_CALL_FLAGS_NONE, 10000, nullptr,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          auto* r = static_cast<Reply*>(data);
+          r->value = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+          r->done = true;
+        },
+        &reply);
+    EXPECT_TRUE(waitFor([&] { return reply.done; }));
+    if (!reply.value) return std::nullopt;
+    return VariantPtr(reply.value, g_variant_unref);
+  }
+  // A property as the tray last read it (none before its first read).
+  VariantPtr shown(const std::string& service, const char* name) {
+    auto it = hosted.find(service);
+    GVariant* value = nullptr;
+    if (it != hosted.end() && it->second.properties)
+      value = g_variant_lookup_value(it->second.properties.get(), name, nullptr);
+    return VariantPtr(value, g_variant_unref);
+  }
+  // Waits until the tray shows `name` as `expected` (compared as GVariant text).
+  bool showsEventually(const std::string& service, const char* name, const std::string& expected) {
+    return waitFor([&] {
+      auto v = shown(service, name);
+      g_autofree gchar* text = v ? g_variant_print(v.get(), FALSE) : nullptr;
+      return text && expected == text;
+    });
+  }
+  // A left click: the menu opens (its layout is read) when the item is a menu, else Activate.
+  // True when the menu opened.
+  bool leftClick(const std::string& service) {
+    auto isMenu = shown(service, "ItemIsMenu");
+    if (isMenu && g_variant_get_boolean(isMenu.get())) {
+      auto path = shown(service, "Menu");
+      EXPECT_TRUE(call(service, g_variant_get_string(path.get(), nullptr), "com.canonical.dbusmenu",
+                       "GetLayout", g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)))
+                      .has_value());
+      return true;
+    }
+    EXPECT_TRUE(call(service, StatusNotifierItem::kObjectPath, StatusNotifierItem::kInterface,
+                     "Activate", g_variant_new("(ii)", 10, 10))
+                    .has_value());
+    return false;
+  }
+  bool hasOwner(const std::string& name) {
+    auto reply = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                      "NameHasOwner", g_variant_new("(s)", name.c_str()));
+    gboolean has = FALSE;
+    if (reply) g_variant_get(reply->get(), "(b)", &has);
+    return has;
+  }
+
+  struct Hosted {
+    Watcher* watcher = nullptr;
+    std::string service;
+    guint signals = 0;
+    VariantPtr properties{nullptr, g_variant_unref};  // a{sv}
+  };
+
+  GDBusConnection* connection = nullptr;
+  GCancellable* cancel = g_cancellable_new();
+  guint registration = 0, owner = 0;
+  bool owned = false;
+  std::vector<std::string> items;
+  std::map<std::string, Hosted> hosted;
+
+ private:
+  void host(const std::string& service) {
+    items.push_back(service);
+    Hosted& h = hosted[service];
+    h.watcher = this;
+    h.service = service;
+    h.signals = g_dbus_connection_signal_subscribe(
+        connection, service.c_str(), StatusNotifierItem::kInterface, nullptr,
+        StatusNotifierItem::kObjectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+        [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* signal,
+           GVariant* params, gpointer data) {
+          auto* item = static_cast<Hosted*>(data);
+          const std::string name = signal;
+          if (name == "NewTitle" || name == "NewIcon" || name == "NewAttentionIcon" ||
+              name == "NewOverlayIcon" || name == "NewToolTip") {
+            item->watcher->readAll(*item);
+          } else if (name == "NewStatus" && item->properties) {
+            // Only the status changes in the tray's copy.
+            GVariantDict dict;
+            g_variant_dict_init(&dict, item->properties.get());
+            g_variant_dict_insert_value(&dict, "Status", g_variant_get_child_value(params, 0));
+            item->properties.reset(g_variant_ref_sink(g_variant_dict_end(&dict)));
+          }
+        },
+        &h, nullptr);
+    readAll(h);
+  }
+  void readAll(Hosted& h) {
+    g_dbus_connection_call(
+        connection, h.service.c_str(), StatusNotifierItem::kObjectPath,
+        "org.freedesktop.DBus.Properties", "GetAll",
+        g_variant_new("(s)", StatusNotifierItem::kInterface), G_VARIANT_TYPE("(a{sv})"),
+        G_DBUS_CALL_FLAGS_NONE, 10000, cancel,
+        [](GObject* source, GAsyncResult* result, gpointer data) {
+          GVariant* reply =
+              g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
+          if (!reply) return;  // also when the tray went away (cancelled)
+          auto* item = static_cast<Hosted*>(data);
+          item->properties.reset(g_variant_get_child_value(reply, 0));
+          g_variant_unref(reply);
+        },
+        &h);
+  }
+};
+
+// A native menu as the page's Menu wrapper offers it.
+class TestMenu : public bridge::ScriptObject, public MenuModelProvider {
+ public:
+  const bridge::ClassInfo& scriptClass() const override {
+    static const bridge::ClassInfo& info = bridge::ClassBuilder<TestMenu>("TestMenu").build();
+    return info;
+  }
+  GMenuModel* menuModel() const override { return G_MENU_MODEL(menu); }
+  GActionGroup* menuActions() const override { return G_ACTION_GROUP(actions); }
+  ~TestMenu() override {
+    g_object_unref(menu);
+    g_object_unref(actions);
+  }
+  GMenu* menu = g_menu_new();
+  GSimpleActionGroup* actions = g_simple_action_group_new();
+};
+
+class Tray : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window = std::make_shared<FakeWindow>();
+    item = std::make_shared<StatusItem>(window);
+    menu = std::make_shared<TestMenu>();
+    window->page.install(
+        {std::make_shared<DesktopCommand>(window), {{"StatusItem", item}, {"TestMenu", menu}}});
+    js("window.clicks = 0; window.log = []; document.addEventListener('statusItemClick', function "
+       "(e) {"
+       "  window.log.push({name: 'statusItemClick', data: e.data}); })");
+  }
+  Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
+  // The current icon once it is registered and the tray has read it.
+  std::string registeredName() {
+    EXPECT_TRUE(waitFor([&] { return item->item() && item->item()->isRegistered(); }));
+    const std::string name = item->item() ? item->item()->busName() : std::string();
+    EXPECT_TRUE(waitFor([&] { return watcher.shown(name, "Id") != nullptr; }));
+    return name;
+  }
+  static std::string text(const VariantPtr& v) {
+    return v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE_STRING)
+               ? g_variant_get_string(v.get(), nullptr)
+               : "<none>";
+  }
+
+  Watcher watcher;
+  std::shared_ptr<FakeWindow> window;
+  std::shared_ptr<StatusItem> item;
+  std::shared_ptr<TestMenu> menu;
+};
+
+TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
+  js("MacGap.StatusItem.create({title: 'Inbox 3', titleFontSize: 11, image: '" +
+     std::string(kImage) +
+     "', alternateImage: 'missing/none.png',"
+     "  onClick: function () { window.clicks++; }})");
+  const std::string name = registeredName();
+  ASSERT_EQ(watcher.items, std::vector<std::string>{name});
+  EXPECT_EQ(text(watcher.shown(name, "Title")), "Inbox 3");
+  EXPECT_EQ(text(watcher.shown(name, "Id")), "com.tovik.WendrelDesktop");
+  EXPECT_EQ(text(watcher.shown(name, "Status")), "Active");
+  EXPECT_EQ(text(watcher.shown(name, "IconName")), "");  // the page's image is drawn
+  auto tooltip = watcher.shown(name, "ToolTip");
+  ASSERT_TRUE(tooltip);
+  const gchar* tipTitle = nullptr;
+  g_variant_get_child(tooltip.get(), 2, "&s", &tipTitle);
+  EXPECT_STREQ(tipTitle, "Inbox 3");
+  EXPECT_EQ(js("MacGap.StatusItem.title"), Json("Inbox 3"));
+
+  // The icon is the resource's pixels (their byte order is checked in TrayImages); no alternate
+  // image was found.
+  auto icons = watcher.shown(name, "IconPixmap");
+  ASSERT_TRUE(icons);
+  ASSERT_EQ(g_variant_n_children(icons.get()), 1u);
+  gint32 w = 0, h = 0;
+  g_autoptr(GVariant) bytes = nullptr;
+  g_variant_get_child(icons.get(), 0, "(ii@ay)", &w, &h, &bytes);
+  g_autoptr(GdkPixbuf) expected =
+      gdk_pixbuf_new_from_file(pathForResource(kImage).value().c_str(), nullptr);
+  ASSERT_TRUE(expected);
+  EXPECT_EQ(w, gdk_pixbuf_get_width(expected));
+  EXPECT_EQ(h, gdk_pixbuf_get_height(expected));
+  EXPECT_EQ(g_variant_n_children(bytes), static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
+  EXPECT_EQ(g_variant_n_children(watcher.shown(name, "AttentionIconPixmap").get()), 0u);
+
+  // A click calls the callback, and no event is raised.
+  EXPECT_FALSE(watcher.leftClick(name));
+  ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(1); }));
+  EXPECT_EQ(js("window.log.length"), Json(0));
+  // A later title assignment reaches the tray and its tooltip.
+  js("MacGap.StatusItem.title = 'Inbox 4'");
+  EXPECT_TRUE(watcher.showsEventually(name, "Title", "'Inbox 4'"));
+  EXPECT_TRUE(watcher.showsEventually(name, "ToolTip", "('', [], 'Inbox 4', '')"));
+  // Text D-Bus cannot carry: a lone surrogate is replaced, a NUL ends the title.
+  js("MacGap.StatusItem.title = 'a\\ud800b\\u0000c'");
+  EXPECT_TRUE(waitFor([&] {
+    return text(watcher.shown(name, "Title")) ==
+           "a\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd"
+           "b";
+  }));
+}
+
+TEST_F(Tray, WithoutCallbackAClickRaisesTheEventAndCreateReplacesTheIcon) {
+  js("MacGap.StatusItem.title = 'before create'");  // no icon yet: nothing happens
+  EXPECT_EQ(js("typeof MacGap.StatusItem.title"), Json("undefined"));
+  js("MacGap.StatusItem.create({})");
+  const std::string first = registeredName();
+  EXPECT_EQ(text(watcher.shown(first, "Title")), "");
+  // No image: the application's icon, by name and as pixels, so the tray draws something.
+  EXPECT_EQ(text(watcher.shown(first, "IconName")), "com.tovik.WendrelDesktop");
+  auto icons = watcher.shown(first, "IconPixmap");
+  ASSERT_EQ(g_variant_n_children(icons.get()), 1u);
+  gint32 w = 0, h = 0;
+  g_autoptr(GVariant) bytes = nullptr;
+  g_variant_get_child(icons.get(), 0, "(ii@ay)", &w, &h, &bytes);
+  EXPECT_EQ(std::max(w, h), StatusNotifierItem::kApplicationIconSize);
+  EXPECT_EQ(g_variant_n_children(bytes), static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
+  EXPECT_FALSE(watcher.leftClick(first));
+  ASSERT_TRUE(waitFor([&] { return js("window.log.length") == Json(1); }));
+  EXPECT_EQ(js("window.log[0]"), Json({{"name", "statusItemClick"}, {"data", Json::object()}}));
+
+  // A second create: a new icon; the first leaves the bus. The callback given now is kept by a
+  // third create without "onClick".
+  js("MacGap.StatusItem.create({title: 'second', onClick: function () { window.clicks++; }})");
+  const std::string second = registeredName();
+  EXPECT_NE(second, first);
+  EXPECT_TRUE(waitFor([&] { return !watcher.hasOwner(first); }));
+  js("MacGap.StatusItem.create({title: 'third'})");
+  const std::string third = registeredName();
+  // A title-only item: the application's icon with the title as tooltip.
+  EXPECT_EQ(text(watcher.shown(third, "IconName")), "com.tovik.WendrelDesktop");
+  EXPECT_TRUE(watcher.showsEventually(third, "ToolTip", "('', [], 'third', '')"));
+  EXPECT_FALSE(watcher.leftClick(third));
+  ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(1); }));
+  EXPECT_EQ(js("window.log.length"), Json(1));
+}
+
+// The layout as "label|type|enabled|toggle" lines, children indented.
+void printLayout(GVariant* node, int depth, std::string& out) {
+  gint32 id = 0;
+  g_autoptr(GVariant) props = nullptr;
+  g_autoptr(GVariant) children = nullptr;
+  g_variant_get(node, "(i@a{sv}@av)", &id, &props, &children);
+  if (depth > 0) {
+    const gchar *label = "", *type = "", *toggle = "";
+    gboolean enabled = TRUE;
+    gint32 state = -1;
+    g_variant_lookup(props, "label", "&s", &label);
+    g_variant_lookup(props, "type", "&s", &type);
+    g_variant_lookup(props, "enabled", "b", &enabled);
+    g_variant_lookup(props, "toggle-type", "&s", &toggle);
+    g_variant_lookup(props, "toggle-state", "i", &state);
+    out += std::string(static_cast<std::size_t>(depth - 1) * 2, ' ') + label + "|" + type + "|" +
+           (enabled ? "on" : "off") + "|" + toggle + (state >= 0 ? std::to_string(state) : "") +
+           "\n";
+  }
+  for (gsize i = 0; i < g_variant_n_children(children); ++i) {
+    g_autoptr(GVariant) boxed = g_variant_get_child_value(children, i);
+    g_autoptr(GVariant) child = g_variant_get_variant(boxed);
+    printLayout(child, depth + 1, out);
+  }
+}
+
+TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
+  // File: Open (app.open), [section: Quit (disabled)], Mode ▸ (radio "a"/"b", check "wrap").
+  std::vector<std::string> activated;
+  auto record = +[](GSimpleAction* a, GVariant* target, gpointer data) {
+    auto* log = static_cast<std::vector<std::string>*>(data);
+    log->push_back(std::string(g_action_get_name(G_ACTION(a))) +
+                   (target ? "=" + std::string(g_variant_get_string(target, nullptr)) : ""));
+  };
+  GActionEntry entries[] = {{"open", record, nullptr, nullptr, nullptr, {}},
+                            {"quit", record, nullptr, nullptr, nullptr, {}},
+                            {"mode", record, "s", "'a'", nullptr, {}},
+                            {"wrap", nullptr, nullptr, "true", nullptr, {}}};
+  g_action_map_add_action_entries(G_ACTION_MAP(menu->actions), entries, 4, &activated);
+  g_simple_action_set_enabled(
+      G_SIMPLE_ACTION(g_action_map_lookup_action(G_ACTION_MAP(menu->actions), "quit")), FALSE);
+  g_menu_append(menu->menu, "_Open", "app.open");
+  g_autoptr(GMenu) section = g_menu_new();
+  g_menu_append(section, "Quit", "app.quit");
+  g_menu_append_section(menu->menu, nullptr, G_MENU_MODEL(section));
+  g_autoptr(GMenu) sub = g_menu_new();
+  g_menu_append(sub, "A", "app.mode::a");
+  g_menu_append(sub, "B", "app.mode::b");
+  g_menu_append(sub, "Wrap", "app.wrap");
+  g_menu_append_submenu(menu->menu, "Mode", G_MENU_MODEL(sub));
+
+  // The menu comes after create, as pages do it: the tray, which read the item once, must learn
+  // of it.
+  js("MacGap.StatusItem.create({onClick: function () { window.clicks++; }})");
+  const std::string name = registeredName();
+  EXPECT_TRUE(watcher.showsEventually(name, "ItemIsMenu", "false"));
+  js("MacGap.StatusItem.menu = MacGap.TestMenu");
+  EXPECT_EQ(js("MacGap.StatusItem.menu === MacGap.TestMenu"), Json(true));
+  EXPECT_TRUE(watcher.showsEventually(name, "ItemIsMenu", "true"));
+  auto path = watcher.shown(name, "Menu");
+  ASSERT_EQ(std::string(g_variant_get_string(path.get(), nullptr)), StatusNotifierItem::kMenuPath);
+
+  auto menuCall = [&](const char* method, GVariant* params) {
+    return watcher.call(name, StatusNotifierItem::kMenuPath, "com.canonical.dbusmenu", method,
+                        params);
+  };
+  auto layout =
+      menuCall("GetLayout", g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
+  ASSERT_TRUE(layout);
+  g_autoptr(GVariant) root = g_variant_get_child_value(layout->get(), 1);
+  std::string printed;
+  printLayout(root, 0, printed);
+  EXPECT_EQ(printed,
+            "_Open||on|\n"
+            "|separator|on|\n"
+            "Quit||off|\n"
+            "|separator|on|\n"
+            "Mode||on|\n"
+            "  A||on|radio1\n"
+            "  B||on|radio0\n"
+            "  Wrap||on|checkmark1\n");
+
+  // Clicking items: ids are the layout's (Open 1, Quit 3, Mode 5: A 6, B 7).
+  auto click = [&](int id) {
+    return menuCall("Event", g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u))
+        .has_value();
+  };
+  EXPECT_TRUE(click(1));
+  EXPECT_TRUE(click(3));  // disabled: nothing
+  EXPECT_TRUE(click(7));
+  EXPECT_FALSE(click(99));  // unknown id: an error
+  EXPECT_EQ(activated, (std::vector<std::string>{"open", "mode=b"}));
+  auto shown = menuCall("AboutToShow", g_variant_new("(i)", 5));
+  ASSERT_TRUE(shown);
+
+  // With a menu the tray opens it on a left click and the callback does not run; a tray that
+  // calls Activate anyway (set to do so by its user) raises the click.
+  EXPECT_TRUE(watcher.leftClick(name));
+  EXPECT_EQ(js("window.clicks"), Json(0));
+  ASSERT_TRUE(watcher.call(name, StatusNotifierItem::kObjectPath, StatusNotifierItem::kInterface,
+                           "Activate", g_variant_new("(ii)", 1, 1)));
+  ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(1); }));
+
+  // A change of the model is announced; the new layout holds the new item.
+  bool updated = false;
+  guint sub_id = g_dbus_connection_signal_subscribe(
+      watcher.connection, nullptr, "com.canonical.dbusmenu", "LayoutUpdated", nullptr, nullptr,
+      G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant*,
+         gpointer data) { *static_cast<bool*>(data) = true; },
+      &updated, nullptr);
+  g_menu_append(menu->menu, "Later", "app.open");
+  EXPECT_TRUE(waitFor([&] { return updated; }));
+  g_dbus_connection_signal_unsubscribe(watcher.connection, sub_id);
+  layout = menuCall("GetLayout", g_variant_new("(ii@as)", 0, 1, g_variant_new_strv(nullptr, 0)));
+  ASSERT_TRUE(layout);
+  g_autoptr(GVariant) root2 = g_variant_get_child_value(layout->get(), 1);
+  printed.clear();
+  printLayout(root2, 0, printed);
+  EXPECT_NE(printed.find("Later||on|"), std::string::npos) << printed;
+
+  // Assigning a value without a native menu takes the menu away: a left click is a click again.
+  js("MacGap.StatusItem.menu = 'none'");
+  EXPECT_TRUE(watcher.showsEventually(name, "ItemIsMenu", "false"));
+  EXPECT_FALSE(watcher.leftClick(name));
+  ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(2); }));
+}
+
+// No tray on the desktop: the item keeps its state and registers once a watcher appears.
+TEST(TrayWithoutWatcher, TheItemWaitsForAWatcher) {
+  auto window = std::make_shared<FakeWindow>();
+  auto item = std::make_shared<StatusItem>(window);
+  window->page.install({std::make_shared<DesktopCommand>(window), {{"StatusItem", item}}});
+  window->page.evaluate("MacGap.StatusItem.create({title: 'waiting'})");
+  Watcher late(false);
+  ASSERT_TRUE(waitFor([&] { return !item->item()->busName().empty(); }));
+  const std::string name = item->item()->busName();
+  ASSERT_TRUE(waitFor([&] { return late.hasOwner(name); }));
+  EXPECT_FALSE(item->item()->isRegistered());
+  late.start();
+  ASSERT_TRUE(waitFor([&] { return item->item()->isRegistered(); }));
+  EXPECT_EQ(late.items, std::vector<std::string>{name});
+  EXPECT_TRUE(late.showsEventually(name, "Title", "'waiting'"));
+}
+
+// Images for the tray: large ones are scaled down to fit, unreadable ones give nothing.
+TEST(TrayImages, LargeImagesAreScaledDownAndUnreadableOnesGiveNothing) {
+  g_autofree gchar* dir = g_dir_make_tmp("tray-XXXXXX", nullptr);
+  ASSERT_TRUE(dir);
+  const std::string large = std::string(dir) + "/large.png", bad = std::string(dir) + "/bad.png";
+  g_autoptr(GdkPixbuf) pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 1000, 500);
+  gdk_pixbuf_fill(pixbuf, 0x336699ff);
+  ASSERT_TRUE(gdk_pixbuf_save(pixbuf, large.c_str(), "png", nullptr, nullptr));
+  ASSERT_TRUE(g_file_set_contents(bad.c_str(), "\x89PNG not really", -1, nullptr));
+  auto icon = StatusNotifierItem::loadPixmap(large);
+  ASSERT_TRUE(icon);
+  EXPECT_EQ(icon->width, StatusNotifierItem::kMaxIconSize);
+  EXPECT_EQ(icon->height, StatusNotifierItem::kMaxIconSize / 2);
+  ASSERT_EQ(icon->argb.size(), static_cast<std::size_t>(icon->width * icon->height * 4));
+  EXPECT_EQ((std::vector<int>{icon->argb[0], icon->argb[1], icon->argb[2], icon->argb[3]}),
+            (std::vector<int>{0xff, 0x33, 0x66, 0x99}));  // opaque: alpha added
+  EXPECT_FALSE(StatusNotifierItem::loadPixmap(bad));
+  EXPECT_FALSE(StatusNotifierItem::loadPixmap(std::string(dir) + "/missing.png"));
+  g_remove(large.c_str());
+  g_remove(bad.c_str());
+  g_rmdir(dir);
+}
+
+// The launcher badge as a dock sees it: the Update signal for the application's entry.
+TEST(LauncherBadgeSignal, CountsNonNumericLabelsAndRemoval) {
+  Watcher dock(false);
+  struct Update {
+    std::string uri;
+    gint64 count;
+    bool visible;
+  };
+  std::vector<Update> updates;
+  guint id = g_dbus_connection_signal_subscribe(
+      dock.connection, nullptr, LauncherBadge::kInterface, "Update", nullptr, nullptr,
+      G_DBUS_SIGNAL_FLAGS_NONE,
+      [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*, GVariant* params,
+         gpointer data) {
+        const gchar* uri = nullptr;
+        g_autoptr(GVariant) props = nullptr;
+        g_variant_get(params, "(&s@a{sv})", &uri, &props);
+        Update u{uri, -1, false};
+        gboolean visible = FALSE;
+        g_variant_lookup(props, "count", "x", &u.count);
+        g_variant_lookup(props, "count-visible", "b", &visible);
+        u.visible = visible;
+        static_cast<std::vector<Update>*>(data)->push_back(u);
+      },
+      &updates, nullptr);
+  // The subscription is in place once a round trip on its connection is answered.
+  ASSERT_TRUE(dock.hasOwner("org.freedesktop.DBus"));
+
+  LauncherBadge badge;
+  struct Case {
+    std::string label;
+    gint64 count;
+    bool visible;
+    std::optional<std::string> readBack;
+  };
+  const Case cases[] = {
+      {"3", 3, true, "3"},          {"12", 12, true, "12"},
+      {"new", 0, false, "new"},     {"4 ", 0, false, "4 "},
+      {"", 0, false, std::nullopt}, {"-2", -2, true, "-2"},
+      {"0", 0, true, "0"},          {"99999999999999999999", 0, false, "99999999999999999999"},
+  };
+  // Labels set before the bus is known: the last one is sent once it is.
+  badge.setLabel("1");
+  badge.setLabel("7");
+  ASSERT_TRUE(waitFor([&] { return updates.size() == 1; }));
+  EXPECT_EQ(updates[0].count, 7);
+  for (const auto& c : cases) {
+    badge.setLabel(c.label);
+    EXPECT_EQ(badge.label(), c.readBack) << c.label;
+  }
+  ASSERT_TRUE(waitFor([&] { return updates.size() == 1 + std::size(cases); }));
+  for (std::size_t i = 0; i < std::size(cases); ++i) {
+    SCOPED_TRACE(cases[i].label);
+    const Update& u = updates[i + 1];
+    EXPECT_EQ(u.uri, "application://com.tovik.WendrelDesktop.desktop");
+    EXPECT_EQ(u.count, cases[i].count);
+    EXPECT_EQ(u.visible, cases[i].visible);
+  }
+  g_dbus_connection_signal_unsubscribe(dock.connection, id);
+}
+
+}  // namespace
+}  // namespace wd::test

@@ -1,0 +1,210 @@
+// Platform pieces of the shell: the context-menu filter table, the saved window frame, finding
+// an application by name through desktop entries, the installed desktop entry as GIO reads it,
+// and the Preferences window's panes.
+#include <gio/gdesktopappinfo.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "core/Paths.h"
+#include "shell/preferences/PreferencesWindowController.h"
+#include "shell/system/Workspace.h"
+#include "shell/window/ContextMenuFilter.h"
+#include "shell/window/WindowCentring.h"
+#include "shell/window/WindowFrame.h"
+
+namespace wd {
+namespace {
+namespace fs = std::filesystem;
+
+TEST(ContextMenuFilter, RemovesNavigationDownloadAndLinkItemsKeepsEditing) {
+  for (auto a : {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
+                 WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK,
+                 WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD,
+                 WEBKIT_CONTEXT_MENU_ACTION_OPEN_IMAGE_IN_NEW_WINDOW,
+                 WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK,
+                 WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_TO_CLIPBOARD,
+                 WEBKIT_CONTEXT_MENU_ACTION_OPEN_FRAME_IN_NEW_WINDOW,
+                 WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD,
+                 WEBKIT_CONTEXT_MENU_ACTION_STOP, WEBKIT_CONTEXT_MENU_ACTION_RELOAD})
+    EXPECT_TRUE(isFilteredContextMenuAction(a)) << a;
+  for (auto a :
+       {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
+        WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_URL_TO_CLIPBOARD, WEBKIT_CONTEXT_MENU_ACTION_COPY,
+        WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
+        WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL, WEBKIT_CONTEXT_MENU_ACTION_SPELLING_GUESS,
+        WEBKIT_CONTEXT_MENU_ACTION_IGNORE_SPELLING, WEBKIT_CONTEXT_MENU_ACTION_CUSTOM,
+        WEBKIT_CONTEXT_MENU_ACTION_NO_ACTION, WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT})
+    EXPECT_FALSE(isFilteredContextMenuAction(a)) << a;
+}
+
+TEST(ContextMenuFilter, AMenuOnALinkKeepsOpenLinkAndCopyInOrder) {
+  WebKitContextMenu* menu = webkit_context_menu_new();
+  for (auto a :
+       {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK, WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
+        WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD})
+    webkit_context_menu_append(menu, webkit_context_menu_item_new_from_stock_action(a));
+  webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
+  webkit_context_menu_append(
+      menu, webkit_context_menu_item_new_from_stock_action(WEBKIT_CONTEXT_MENU_ACTION_COPY));
+  webkit_context_menu_append(
+      menu, webkit_context_menu_item_new_from_stock_action(WEBKIT_CONTEXT_MENU_ACTION_PASTE));
+  filterContextMenu(menu);
+  std::vector<int> left;
+  for (GList* l = webkit_context_menu_get_items(menu); l; l = l->next)
+    left.push_back(webkit_context_menu_item_get_stock_action(WEBKIT_CONTEXT_MENU_ITEM(l->data)));
+  EXPECT_EQ(left,
+            (std::vector<int>{WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
+                              WEBKIT_CONTEXT_MENU_ACTION_NO_ACTION,  // the separator between
+                              WEBKIT_CONTEXT_MENU_ACTION_COPY, WEBKIT_CONTEXT_MENU_ACTION_PASTE}));
+  g_object_unref(menu);
+}
+
+TEST(WindowFrame, SavedAndRestoredByNameDamagedFilesGiveNone) {
+  WindowFrame f{12, 34, 900, 700};
+  ASSERT_TRUE(f.save("MacGapWindow"));
+  auto back = WindowFrame::load("MacGapWindow");
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->x, 12);
+  EXPECT_EQ(back->height, 700);
+  EXPECT_FALSE(WindowFrame::load("Missing"));
+  EXPECT_FALSE((WindowFrame{0, 0, 900, 700}.save("../escape")));
+  for (const char* text : {"not json", "{\"x\": 1}", "{\"x\":0,\"y\":0,\"width\":5,\"height\":5}",
+                           "{\"x\":\"a\",\"y\":0,\"width\":500,\"height\":500}"}) {
+    std::ofstream(paths::stateDirectory() / "Bad.json") << text;
+    EXPECT_FALSE(WindowFrame::load("Bad")) << text;
+  }
+}
+
+TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
+  const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
+  fs::create_directories(apps);
+  std::ofstream(apps / "org.example.Tool.desktop")
+      << "[Desktop Entry]\nType=Application\nName=Example Tool\nExec=true %U\n";
+  EXPECT_EQ(GioWorkspace::findApplication("Example Tool"),
+            std::optional<std::string>("org.example.Tool.desktop"));
+  EXPECT_EQ(GioWorkspace::findApplication("example tool"),
+            std::optional<std::string>("org.example.Tool.desktop"));
+  EXPECT_EQ(GioWorkspace::findApplication("org.example.Tool"),
+            std::optional<std::string>("org.example.Tool.desktop"));
+  EXPECT_FALSE(GioWorkspace::findApplication("No Such Application At All"));
+  EXPECT_FALSE(GioWorkspace::findApplication(""));
+  GioWorkspace workspace;
+  EXPECT_FALSE(workspace.openURL("not a url"));
+  EXPECT_FALSE(workspace.launchApplication("No Such Application At All"));
+}
+
+// `cmake --install` of this build into a fresh prefix, as the README has users do: the desktop
+// entry names the installed program by its absolute path (quoted where the path needs it), so
+// GIO accepts it (TryExec) and launches it on a PATH without the prefix's bin folder, and it
+// becomes the default mailto: handler. The prefix has a space, '$' and '"' in it.
+TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
+  const fs::path prefix = fs::path(std::getenv("HOME")) / "my apps $HOME \"x\"";
+  const std::string build = std::getenv("WD_BINARY_DIR");
+  const gchar* argv[] = {"cmake", "--install", build.c_str(), "--prefix", prefix.c_str(), nullptr};
+  gint status = -1;
+  g_autofree gchar* err = nullptr;
+  ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH,
+                           nullptr, nullptr, nullptr, &err, &status, nullptr));
+  ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << err;
+
+  const std::string saved = g_getenv("PATH");
+  g_setenv("PATH", "/usr/bin:/bin", TRUE);
+  const fs::path entry = prefix / "share/applications/com.tovik.WendrelDesktop.desktop";
+  g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(entry.c_str());
+  ASSERT_TRUE(info) << "GIO refused the entry (TryExec not found?)";
+  // The command line GIO runs: the program's absolute path, then the links.
+  gchar** words = nullptr;
+  ASSERT_TRUE(
+      g_shell_parse_argv(g_app_info_get_commandline(G_APP_INFO(info)), nullptr, &words, nullptr));
+  EXPECT_EQ(std::string(words[0]), (prefix / "bin/wendrel-desktop").string());
+  EXPECT_STREQ(words[1], "%U");
+  g_strfreev(words);
+
+  // In the user's applications folder it is offered for mailto: and becomes the default.
+  const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
+  fs::create_directories(apps);
+  fs::copy_file(entry, apps / entry.filename(), fs::copy_options::overwrite_existing);
+  g_autoptr(GDesktopAppInfo) user = g_desktop_app_info_new("com.tovik.WendrelDesktop.desktop");
+  ASSERT_TRUE(user);
+  ASSERT_TRUE(
+      g_app_info_set_as_default_for_type(G_APP_INFO(user), "x-scheme-handler/mailto", nullptr));
+  g_autoptr(GAppInfo) handler = g_app_info_get_default_for_uri_scheme("mailto");
+  ASSERT_TRUE(handler);
+  EXPECT_STREQ(g_app_info_get_id(handler), "com.tovik.WendrelDesktop.desktop");
+  g_setenv("PATH", saved.c_str(), TRUE);
+  fs::remove_all(prefix);
+}
+
+class CountingPane : public PreferencesPane {
+ public:
+  CountingPane(std::string id, bool* allowLeave) : id_(std::move(id)), allowLeave_(allowLeave) {}
+  ~CountingPane() override {
+    if (view_) g_object_unref(view_);
+  }
+  std::string identifier() const override { return id_; }
+  std::string toolbarItemImage() const override { return "preferences-system"; }
+  std::string toolbarItemLabel() const override { return id_; }
+  GtkWidget* view() override {
+    if (!view_) view_ = GTK_WIDGET(g_object_ref_sink(gtk_label_new(id_.c_str())));
+    return view_;
+  }
+  void viewWillAppear() override { ++appeared; }
+  void viewDidDisappear() override { ++disappeared; }
+  bool commitEditing() override { return *allowLeave_; }
+  int appeared = 0, disappeared = 0;
+
+ private:
+  std::string id_;
+  bool* allowLeave_;
+  GtkWidget* view_ = nullptr;
+};
+
+TEST(PreferencesWindow, OnePanePerControllerSelectableByIdentifier) {
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  bool allowLeave = true;
+  PreferencesWindowController prefs("Preferences");
+  auto general = std::make_unique<CountingPane>("General", &allowLeave);
+  auto accounts = std::make_unique<CountingPane>("Accounts", &allowLeave);
+  auto* g = general.get();
+  auto* a = accounts.get();
+  prefs.addViewController(std::move(general));
+  prefs.addViewController(std::move(accounts));
+  prefs.showWindow();
+  EXPECT_EQ(prefs.selectedIdentifier(), "General");
+  EXPECT_EQ(std::string(gtk_window_get_title(prefs.window())), "Preferences");
+  EXPECT_TRUE(prefs.selectControllerWithIdentifier("Accounts"));
+  EXPECT_EQ(prefs.selectedIdentifier(), "Accounts");
+  EXPECT_EQ(g->disappeared, 1);
+  EXPECT_EQ(a->appeared, 1);
+  EXPECT_FALSE(prefs.selectControllerWithIdentifier("Nope"));
+  allowLeave = false;  // the pane cannot commit its edits: it stays
+  EXPECT_FALSE(prefs.selectControllerWithIdentifier("General"));
+  EXPECT_EQ(prefs.selectedIdentifier(), "Accounts");
+}
+
+}  // namespace
+}  // namespace wd
+
+namespace wd::test {
+
+TEST(WindowCentring, CentresOnItsOwnMonitorAndKeepsLargeWindowsOnIt) {
+  struct Case {
+    screen::Rect monitor;
+    double width, height;
+    screen::Rect expected;
+  };
+  const Case cases[] = {
+      {{0, 0, 1440, 900}, 400, 200, {520, 350, 400, 200}},
+      {{1440, 0, 1920, 1080}, 400, 200, {2200, 440, 400, 200}},  // a secondary monitor
+      {{0, 0, 1024, 768}, 1200, 300, {0, 234, 1200, 300}},       // wider than the monitor
+      {{0, 0, 0, 0}, 401, 201, {0, 0, 401, 201}},                // no monitor
+  };
+  for (const auto& c : cases) EXPECT_EQ(centredFrame(c.monitor, c.width, c.height), c.expected);
+}
+
+}  // namespace wd::test
