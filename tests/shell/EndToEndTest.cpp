@@ -391,8 +391,8 @@ TEST(EndToEnd, ThePageWritesAndReadsFilesAndRunsAProgram) {
   EXPECT_EQ(page["task"]["stdOut"], Json("from echo\n"));
 }
 
-// SIGTERM and SIGINT quit cleanly and save the frame; so does a kill after the page hid the
-// application (the frame saved as the window hid, with the size it had on screen).
+// SIGTERM and SIGINT quit cleanly and save the frame; a kill after the page hid the application
+// finds it saved too: as the window hid, and again when the page resized the hidden window.
 TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
   const fs::path frame =
       fs::path(std::getenv("XDG_STATE_HOME")) / "wendrel-desktop" / "MacGapWindow.json";
@@ -406,6 +406,15 @@ TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
           "  if (innerWidth === 640) MacGap.hide(); });"
           "MacGap.Window.resize(640, 480);");
       ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == false; }));
+      auto saved = [&] {
+        std::ifstream in(frame);
+        const auto json = Json::parse(in, nullptr, false);
+        return json.is_object() ? std::make_pair(json.value("width", 0), json.value("height", 0))
+                                : std::make_pair(0, 0);
+      };
+      EXPECT_EQ(saved(), std::make_pair(640, 480));    // saved as it hid
+      app.evaluate("MacGap.Window.resize(700, 500)");  // while hidden
+      EXPECT_TRUE(waitFor([&] { return saved() == std::make_pair(700, 500); }, 30));
     }
     g_subprocess_send_signal(app.process(), signal);
     ASSERT_TRUE(app.waitForExit(30));
@@ -417,8 +426,8 @@ TEST(EndToEnd, TerminationSignalsQuitCleanlyAndSaveTheWindowFrame) {
   }
   std::ifstream in(frame);
   const auto saved = Json::parse(in, nullptr, false);
-  EXPECT_EQ(saved.value("width", 0), 640) << saved.dump();
-  EXPECT_EQ(saved.value("height", 0), 480) << saved.dump();
+  EXPECT_EQ(saved.value("width", 0), 700) << saved.dump();
+  EXPECT_EQ(saved.value("height", 0), 500) << saved.dump();
 }
 
 // The item of `model` labelled `label` (depth first through sections and submenus): its action
