@@ -181,7 +181,10 @@ screen::Rect Window::frame() const {
 }
 
 void Window::setFrame(const screen::Rect& f) {
-  if (window_) screen::setPageFrame(window_, f);
+  if (!window_) return;
+  screen::setPageFrame(window_, f);
+  if (!gtk_widget_get_visible(GTK_WIDGET(window_)))
+    if (auto web = webWindow_.lock()) web->frameChangedWhileHidden();
 }
 
 void Window::open(std::optional<Json>) {}

@@ -39,6 +39,9 @@ class WebWindow : public bridge::WindowHandle {
   // not yet on screen); at once for a window shown already or not opened by a page.
   virtual void whenReadyToShow(std::function<void()> f) { f(); }
 
+  // The page moved or resized the window while it was hidden (the main window saves its frame).
+  virtual void frameChangedWhileHidden() {}
+
   // Every native-to-page event of this window goes through here.
   PageEvents& pageEvents() { return events_; }
 

@@ -327,6 +327,13 @@ void WindowController::saveFrame() {
   if (shownFrame_) shownFrame_->save(autosaveName_);
 }
 
+void WindowController::frameChangedWhileHidden() {
+  // The frame the window will have when shown again (as requested of the toolkit).
+  if (autosaveName_.empty() || !window_ || gtk_widget_get_mapped(GTK_WIDGET(window_))) return;
+  shownFrame_ = WindowFrame::of(window_);
+  shownFrame_->save(autosaveName_);
+}
+
 void WindowController::windowWillClose() {
   auto self = shared_from_this();  // the registry may drop its reference below
   closePending_ = false;

@@ -73,6 +73,7 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   void executeEditingCommand(const std::string& command) override;
   std::shared_ptr<WebWindow> takeOpenedWindow() override;
   void whenReadyToShow(std::function<void()> f) override;
+  void frameChangedWhileHidden() override;
   WebKitWebView* webKitWebView() override { return webView_; }
 
   WebKitWebView* webView() const { return webView_; }

@@ -489,8 +489,8 @@ TEST(EndToEnd, TheBundledPageOffersTheAccountSetUpUntilAnAccountExists) {
 }
 
 // Quit from the menu and the termination signals end the application cleanly; the signals save
-// the window's frame on the way; so does a kill after the page hid the application (the frame
-// saved as the window hid, with the size it had on screen).
+// the window's frame on the way; a kill after the page hid the application finds it saved too:
+// as the window hid, and again when the page resized the hidden window.
 TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
   const fs::path frame =
       fs::path(std::getenv("XDG_STATE_HOME")) / "wendrel-desktop" / "MacGapWindow.json";
@@ -504,6 +504,15 @@ TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
           "  if (innerWidth === 640) MacGap.hide(); });"
           "MacGap.Window.resize(640, 480);");
       ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == false; }));
+      auto saved = [&] {
+        std::ifstream in(frame);
+        const auto json = Json::parse(in, nullptr, false);
+        return json.is_object() ? std::make_pair(json.value("width", 0), json.value("height", 0))
+                                : std::make_pair(0, 0);
+      };
+      EXPECT_EQ(saved(), std::make_pair(640, 480));    // saved as it hid
+      app.evaluate("MacGap.Window.resize(700, 500)");  // while hidden
+      EXPECT_TRUE(waitFor([&] { return saved() == std::make_pair(700, 500); }, 30));
     }
     if (signal)
       g_subprocess_send_signal(app.process(), signal);
@@ -520,8 +529,8 @@ TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
   }
   std::ifstream in(frame);
   const auto saved = Json::parse(in, nullptr, false);
-  EXPECT_EQ(saved.value("width", 0), 640) << saved.dump();
-  EXPECT_EQ(saved.value("height", 0), 480) << saved.dump();
+  EXPECT_EQ(saved.value("width", 0), 700) << saved.dump();
+  EXPECT_EQ(saved.value("height", 0), 500) << saved.dump();
 }
 
 fs::path logFile() {
