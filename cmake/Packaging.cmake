@@ -65,10 +65,12 @@ install(FILES ${wd_pkg}/wendrel-desktop.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright ${wd_pkg}/changelog.gz DESTINATION ${wd_doc})
 
 # Screenshots for the AppStream metadata, made by running the built program under Xvfb; they
-# are published beside the release (not installed).
+# are published beside the release (not installed). The script installs the build into a
+# scratch folder, so it runs after the whole build (./scripts/package builds everything first).
 add_custom_target(screenshots
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/screenshots ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/screenshots
-  DEPENDS wendrel-desktop wendrel-webext USES_TERMINAL
+  DEPENDS wendrel-desktop wendrel-webext wendrel-desktop-update-helper wd_package_docs
+  USES_TERMINAL
   COMMENT "Making the screenshots of the AppStream metadata")
 
 set(CPACK_PACKAGE_NAME "wendrel-desktop")
@@ -107,15 +109,16 @@ set(CPACK_RPM_PACKAGE_RELEASE 1)
 set(CPACK_RPM_PACKAGE_LICENSE "LicenseRef-proprietary")
 set(CPACK_RPM_PACKAGE_GROUP "Applications/Internet")
 set(CPACK_RPM_PACKAGE_URL "${CPACK_PACKAGE_HOMEPAGE_URL}")
+set(CPACK_RPM_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_RPM_PACKAGE_AUTOREQ ON)
 set(CPACK_RPM_PACKAGE_AUTOPROV OFF)
 set(CPACK_RPM_PACKAGE_REQUIRES
   "glib-networking, (gstreamer1-plugins-base or gstreamer-plugins-base), (gstreamer1-plugins-good or gstreamer-plugins-good)")
-set(CPACK_RPM_PACKAGE_SUGGESTS "xdg-utils")
 set(CPACK_RPM_CHANGELOG_FILE ${wd_pkg}/rpm-changelog)
 # Reproducible: the build time and file times are the commit's, the build host a constant; no
 # debug-information package or build-id links (the files are stripped already).
-set(CPACK_RPM_SPEC_MORE_DEFINE "%define use_source_date_epoch_as_buildtime 1
+set(CPACK_RPM_SPEC_MORE_DEFINE "%define packager ${WD_PACKAGE_MAINTAINER}
+%define use_source_date_epoch_as_buildtime 1
 %define clamp_mtime_to_source_date_epoch 1
 %define _buildhost reproducible
 %define _build_id_links none
