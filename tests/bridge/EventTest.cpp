@@ -9,22 +9,6 @@
 namespace wd::bridge {
 namespace {
 
-TEST(EventScript, BuildsTheExactTemplate) {
-  EXPECT_EQ(Event::script("sleep", Json::object(), "document"),
-            "var e = document.createEvent('Events'); e.initEvent('sleep', true, false);  "
-            "e.data={}; document.dispatchEvent(e);");
-  EXPECT_EQ(Event::script("minimized", std::nullopt, "window"),
-            "var e = document.createEvent('Events'); e.initEvent('minimized', true, false);  "
-            "e.data=(null); window.dispatchEvent(e);");
-  // Unrepresentable data gives (null).
-  EXPECT_EQ(Event::script("x", Json::array({std::nan("")}), "document"),
-            "var e = document.createEvent('Events'); e.initEvent('x', true, false);  "
-            "e.data=(null); document.dispatchEvent(e);");
-  // The payload is the pretty-printed JSON text.
-  const std::string s = Event::script("n", Json{{"url", "mailto:a@b"}}, "document");
-  EXPECT_NE(s.find("e.data={\n"), std::string::npos) << s;
-}
-
 class EventDispatch : public ::testing::Test {
  protected:
   void SetUp() override {
