@@ -238,8 +238,8 @@ std::string typeScriptDeclarations(const PageApi& api) {
       << eventMap("document")
       << "}\n"
          "interface DocumentEventMap extends MacGapDocumentEventMap {}\n"
-         "\n/** Events the application raises on `window` (\"resize\" shares its name with the "
-         "engine's own). */\n"
+         "\n/** Events the application raises on `window` (where the engine raises one of the same "
+         "name, its own carry no data). */\n"
          "interface MacGapWindowEventMap {\n"
       << eventMap("window")
       << "}\n"

@@ -40,22 +40,24 @@ MainWindowController::MainWindowController(std::shared_ptr<WebWindow> window)
     : window_(std::move(window)) {}
 
 bridge::EventSource MainWindowController::pageEventSource() {
-  return {"Events of the main window",
-          "Raised on the main window's `document` from the application's menus, its command line "
-          "and its windows; held until the page calls `MacGap.DesktopCommand.publishAppReady()` "
-          "(one per name: a later one replaces an earlier one).",
-          {{"newEmailRequest", "{ url: string }",
-            "A mailto: link was given to the application: its text after \"mailto:\"."},
-           {"shareFileRequest", "{ files: string[] }", "Files were given to the application."},
-           {"messageAction", "{ action: string }", "An item of the Message menu: its title."},
-           {"gotoModule", "{ module: string }", "An item of the Go menu: its title."},
-           {"newItem", "{ item: string }", "A \"New\" item of the File menu: its title."},
-           {"fulltextSearch", "null", "The Find menu item."},
-           {"showFeedback", "null", "The About window's feedback button."},
-           {"setWebAssist", "{ enabled: \"true\" | \"false\" }",
-            "The About window's web assistance check button changed."},
-           {"setOutOfOffice", "{ enabled: \"true\" | \"false\" }",
-            "The Out of Office menu item: the state it asks for."}}};
+  return {
+      "Events of the main window",
+      "Raised on the main window's `document` from the application's menus, its command line "
+      "and its windows; held until the page calls `MacGap.DesktopCommand.publishAppReady()` "
+      "(one per name: a later one replaces an earlier one).",
+      {{"newEmailRequest", "{ url: string }",
+        "A mailto: link was given to the application: its text after \"mailto:\"."},
+       {"shareFileRequest", "{ files: string[] }", "Files were given to the application."},
+       {"messageAction", "{ action: string }",
+        "An item of the Message menu (Reply, Forward, …): its title."},
+       {"gotoModule", "{ module: string }", "An item of the Go menu (Mail, …): its title."},
+       {"newItem", "{ item: string }", "A \"New\" item of the File menu: its title."},
+       {"fulltextSearch", "null", "The Search menu item."},
+       {"showFeedback", "null", "Send Feedback (the Help menu item or the About window's button)."},
+       {"setWebAssist", "{ enabled: \"true\" | \"false\" }",
+        "The About window's web assistance check button changed."},
+       {"setOutOfOffice", "{ enabled: \"true\" | \"false\" }",
+        "The Out of Office menu item: the state it asks for."}}};
 }
 
 void MainWindowController::postNotification(const std::string& name,
