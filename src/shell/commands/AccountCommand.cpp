@@ -38,7 +38,7 @@ const bridge::ClassInfo& AccountCommand::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<AccountCommand>("AccountCommand")
           .summary("The page's part in setting up the mail account.")
-          .event({"accountChanged", "null", "The Account pane saved the account."})
+          .event({"accountChanged", "Record<string, never>", "The Account pane saved the account."})
           .event({"accountWebDiscovery",
                   "{ result: \"success\"; server: string; port: string } | { result: "
                   "\"invalidCredentials\" | \"autodiscoverFailed\" }",
