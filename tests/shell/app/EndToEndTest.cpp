@@ -657,33 +657,6 @@ class ScopedEnvironment {
 // make no other, without capabilities, as in many containers and CI machines), the application
 // starts its page without the sandbox and says so once in its log, instead of a web process
 // that cannot start.
-// Sets environment variables (inherited by the application) until it goes.
-class ScopedEnvironment {
- public:
-  explicit ScopedEnvironment(std::vector<std::pair<std::string, std::string>> values) {
-    for (auto& [name, value] : values) {
-      const char* old = g_getenv(name.c_str());
-      saved_.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
-      g_setenv(name.c_str(), value.c_str(), TRUE);
-    }
-  }
-  ~ScopedEnvironment() {
-    for (auto& [name, value] : saved_) {
-      if (value)
-        g_setenv(name.c_str(), value->c_str(), TRUE);
-      else
-        g_unsetenv(name.c_str());
-    }
-  }
-
- private:
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-// Where the kernel refuses the web process sandbox's namespaces (here: a user namespace that may
-// make no other, without capabilities, as in many containers and CI machines), the application
-// starts its page without the sandbox and says so once in its log, instead of a web process
-// that cannot start.
 TEST(EndToEnd, WithoutNamespacesThePageStartsUnsandboxedAndTheLogSaysSo) {
   std::istringstream words(
       "/usr/bin/bwrap --unshare-user --disable-userns --die-with-parent --uid 0 --gid 0 "
