@@ -2,9 +2,7 @@
 // Keychain test helpers: the main loop turned until the store has no request outstanding, and
 // secret-tool run against the test session's keyring to see (and change) what the program
 // stored from outside it.
-#include <glib.h>
-#include <glib/gstdio.h>
-#include <unistd.h>
+#include <gio/gio.h>
 
 #include <optional>
 #include <string>
@@ -28,29 +26,18 @@ struct ToolResult {
 
 // secret-tool with `args`; `input` is its standard input.
 inline ToolResult secretTool(std::vector<std::string> args, const std::string& input = {}) {
-  args.insert(args.begin(), "secret-tool");
-  // Through the shell: g_spawn_sync gives the child no standard input of ours.
-  g_autofree gchar* inputFile = nullptr;
-  int fd = g_file_open_tmp("secret-XXXXXX", &inputFile, nullptr);
-  if (fd < 0) return {};
-  const bool written = write(fd, input.data(), input.size()) == static_cast<ssize_t>(input.size());
-  close(fd);
-  if (!written) return {};
-  std::string command;
-  for (auto& a : args) {
-    g_autofree gchar* quoted = g_shell_quote(a.c_str());
-    command += std::string(quoted) + " ";
-  }
-  g_autofree gchar* quotedInput = g_shell_quote(inputFile);
-  command += std::string("< ") + quotedInput;
-  const char* shellArgv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  std::vector<const char*> argv{"secret-tool"};
+  for (const auto& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  g_autoptr(GSubprocess) tool = g_subprocess_newv(
+      argv.data(),
+      static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
+                                    G_SUBPROCESS_FLAGS_STDERR_SILENCE),
+      nullptr);
   g_autofree gchar* out = nullptr;
-  gint status = 0;
   const bool ran =
-      g_spawn_sync(nullptr, const_cast<char**>(shellArgv), nullptr, G_SPAWN_STDERR_TO_DEV_NULL,
-                   nullptr, nullptr, &out, nullptr, &status, nullptr);
-  g_unlink(inputFile);
-  return {ran && g_spawn_check_wait_status(status, nullptr), out ? out : ""};
+      tool && g_subprocess_communicate_utf8(tool, input.c_str(), nullptr, &out, nullptr, nullptr);
+  return {ran && g_subprocess_get_successful(tool), out ? out : ""};
 }
 
 inline std::optional<std::string> lookupOutside(const std::string& key) {
