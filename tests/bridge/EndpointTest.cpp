@@ -245,18 +245,7 @@ TEST_F(Endpoint, MalformedFramesCloseTheConnectionWithoutHarm) {
   Message m = callMessage(1, one[1], probeClass().id(), memberIndex(probeClass(), "echo"));
   m.values = {WValue::str("x")};
   const std::string good = payloadOf(m);
-  // Every truncation of a valid message, and a forged element count, are refused.
-  for (std::size_t n = 0; n < good.size(); ++n) {
-    Message out;
-    EXPECT_FALSE(wire::decodeMessage(std::string_view(good).substr(0, n), out)) << n;
-  }
-  std::string forged = good;
-  const std::size_t countAt = good.size() - 4 - 1 - 4 - 1;  // values count before the string
-  forged[countAt + 3] = '\x7F';
-  Message out;
-  EXPECT_FALSE(wire::decodeMessage(forged, out));
-  EXPECT_FALSE(wire::decodeMessage(std::string(1, '\xEE'), out));
-  EXPECT_FALSE(endpoint->closed());
+  // (What the decoder refuses is WireTest's; here, what the endpoint does about it.)
   endpoint->receive(good.substr(0, good.size() - 1));
   EXPECT_TRUE(endpoint->closed());
   EXPECT_EQ(endpoint->objectCount(), 0u);
@@ -267,13 +256,21 @@ TEST_F(Endpoint, MalformedFramesCloseTheConnectionWithoutHarm) {
   EXPECT_EQ(sent.size(), before);
 }
 
-TEST_F(Endpoint, NativeCodeMayDetachThePageItIsCalledFrom) {
+// Native code may throw anything (the page gets undefined) or detach the page it is called from.
+TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
   auto page = std::make_shared<RecordingPage>();
   std::weak_ptr<RecordingPage> weak = page;
   pages[1] = page;
   page.reset();
   const auto one = open(1);
   ASSERT_EQ(one.size(), 4u);
+  const std::function<void()> throwers[] = {[] { throw 42; },
+                                            [] { throw std::runtime_error("no"); }};
+  for (const auto& thrower : throwers) {
+    detacher->hook = thrower;
+    EXPECT_EQ(call(1, one[3], detacher->scriptClass(), "run").tag, Tag::Undefined);
+  }
+  EXPECT_FALSE(endpoint->closed());
   // The view goes (its page record dropped) while the call runs; the calling page stays usable
   // until the call returns, then goes.
   detacher->hook = [this] { pages.erase(1); };
@@ -288,17 +285,6 @@ TEST_F(Endpoint, NativeCodeMayDetachThePageItIsCalledFrom) {
   detacher->hook = nullptr;
 }
 
-TEST_F(Endpoint, NativeCodeThrowingAnythingAnswersUndefined) {
-  const auto one = open(1);
-  ASSERT_EQ(one.size(), 4u);
-  detacher->hook = [] { throw 42; };
-  EXPECT_EQ(call(1, one[3], detacher->scriptClass(), "run").tag, Tag::Undefined);
-  detacher->hook = [] { throw std::runtime_error("no"); };
-  EXPECT_EQ(call(1, one[3], detacher->scriptClass(), "run").tag, Tag::Undefined);
-  detacher->hook = nullptr;
-  EXPECT_FALSE(endpoint->closed());
-}
-
 TEST_F(Endpoint, PageValuesOutliveTheirEndpoint) {
   const auto one = open(1);
   ASSERT_EQ(one.size(), 4u);
@@ -309,23 +295,6 @@ TEST_F(Endpoint, PageValuesOutliveTheirEndpoint) {
   endpoint.reset();
   probes[1]->callback.call({Value(1)});
   probes[1]->callback = ScriptValue();
-}
-
-TEST(WireLimits, DecoderRefusesMoreValuesThanTheBudget) {
-  // Small frames whose counts promise more values than allowed: refused before allocating.
-  Message m;
-  m.type = MsgType::Reply;
-  m.callId = 1;
-  WValue arr{Tag::Array};
-  arr.items.resize(wire::kMaxValues);  // + the array itself: one too many
-  m.values.push_back(std::move(arr));
-  std::string payload = wire::encodeFrame(m).substr(4);
-  Message out;
-  EXPECT_FALSE(wire::decodeMessage(payload, out));
-  m.values[0].items.pop_back();
-  payload = wire::encodeFrame(m).substr(4);
-  EXPECT_TRUE(wire::decodeMessage(payload, out));
-  EXPECT_EQ(wire::countValues(out.values), wire::kMaxValues);
 }
 
 TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefined) {

@@ -192,5 +192,22 @@ TEST(WireCodec, RefusesMalformedInput) {
   EXPECT_FALSE(wire::decodeMessage({}, out));
 }
 
+TEST(WireLimits, DecoderRefusesMoreValuesThanTheBudget) {
+  // Small frames whose counts promise more values than allowed: refused before allocating.
+  wire::Message m;
+  m.type = wire::MsgType::Reply;
+  m.callId = 1;
+  wire::WValue arr{wire::Tag::Array};
+  arr.items.resize(wire::kMaxValues);  // + the array itself: one too many
+  m.values.push_back(std::move(arr));
+  std::string payload = wire::encodeFrame(m).substr(4);
+  wire::Message out;
+  EXPECT_FALSE(wire::decodeMessage(payload, out));
+  m.values[0].items.pop_back();
+  payload = wire::encodeFrame(m).substr(4);
+  EXPECT_TRUE(wire::decodeMessage(payload, out));
+  EXPECT_EQ(wire::countValues(out.values), wire::kMaxValues);
+}
+
 }  // namespace
 }  // namespace wd::bridge
