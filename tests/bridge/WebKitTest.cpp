@@ -107,28 +107,6 @@ class WebKitBridge : public ::testing::Test {
         [this](bool mainFrame, const std::string& url) { loads.emplace_back(mainFrame, url); });
   }
 
-  // A second view related to `view` (same web process) in its own window, with its own
-  // Recorder installed under the same root.
-  struct RelatedView {
-    WebKitWebView* view;
-    GtkWidget* window;
-    std::shared_ptr<Recorder> recorder;
-    std::shared_ptr<ScriptPage> page;
-  };
-  RelatedView openRelatedView() {
-    RelatedView r;
-    r.view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
-    r.window = gtk_offscreen_window_new();
-    gtk_container_add(GTK_CONTAINER(r.window), GTK_WIDGET(r.view));
-    gtk_widget_show_all(r.window);
-    r.recorder = std::make_shared<Recorder>();
-    r.page = BridgeHost::shared().attachWebView(
-        r.view, [root = root, rec = r.recorder](const std::string&) {
-          return std::optional<InstallSet>(InstallSet{root, {{"Recorder", rec}}});
-        });
-    return r;
-  }
-
   void TearDown() override {
     if (view) BridgeHost::shared().detachWebView(view);
     if (window) gtk_widget_destroy(window);
@@ -151,15 +129,34 @@ class WebKitBridge : public ::testing::Test {
   std::vector<std::pair<bool, std::string>> loads;
 };
 
-TEST_F(WebKitBridge, PageCallsNativeCodeAndReceivesEvents) {
-  const std::string url = "file://" + (dir / "public/index.html").string();
-  webkit_web_view_load_uri(view, url.c_str());
-  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }, kLoad))
+// One web process for the suite: a second view related to the first shares its process and
+// connection. Each page reaches its own objects, receives events (also while blocked in a call,
+// and a burst in order), a reload installs the same objects again, a foreign document gets
+// nothing sent over the shared connection, and a view closed from inside its own page's call
+// leaves the other working.
+TEST_F(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
+  WebKitWebView* secondView = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
+  GtkWidget* secondWindow = gtk_offscreen_window_new();
+  gtk_container_add(GTK_CONTAINER(secondWindow), GTK_WIDGET(secondView));
+  gtk_widget_show_all(secondWindow);
+  auto secondRecorder = std::make_shared<Recorder>();
+  auto secondPage = BridgeHost::shared().attachWebView(
+      secondView, [root = root, rec = secondRecorder](const std::string&) {
+        return std::optional<InstallSet>(InstallSet{root, {{"Recorder", rec}}});
+      });
+  const std::string index = "file://" + (dir / "public/index.html").string();
+  const std::string outside = "file://" + (dir / "outside.html").string();
+  webkit_web_view_load_uri(view, index.c_str());
+  webkit_web_view_load_uri(secondView, index.c_str());
+  ASSERT_TRUE(
+      waitFor([&] { return recorder->has("loaded") && secondRecorder->has("loaded"); }, kLoad))
       << ::testing::PrintToString(recorder->log);
-  EXPECT_EQ(recorder->log, (std::vector<std::string>{"call hello", "event 1", "after trigger",
-                                                     "inner undefined", "loaded"}));
-  ASSERT_EQ(installs.size(), 1u);
-  EXPECT_EQ(installs[0], url);
+  const std::vector<std::string> expected{"call hello", "event 1", "after trigger",
+                                          "inner undefined", "loaded"};
+  EXPECT_EQ(recorder->log, expected);
+  EXPECT_EQ(secondRecorder->log, expected);
+  EXPECT_EQ(BridgeHost::shared().connectionCount(), 1u);
+  EXPECT_EQ(installs, std::vector<std::string>{index});
 
   // Every frame's load is reported, the inner frame's too.
   ASSERT_TRUE(waitFor([&] { return loads.size() >= 2; }, kLoad));
@@ -193,39 +190,16 @@ TEST_F(WebKitBridge, PageCallsNativeCodeAndReceivesEvents) {
   for (int n = 1; n <= kEvents; ++n)
     ASSERT_EQ(recorder->log[static_cast<std::size_t>(n - 1)], std::to_string(n));
 
-  // A document outside the application's public folder gets nothing.
-  const std::string outside = "file://" + (dir / "outside.html").string();
-  webkit_web_view_load_uri(view, outside.c_str());
-  ASSERT_TRUE(waitFor([&] { return title().rfind("outside", 0) == 0; }, kLoad));
-  EXPECT_EQ(title(), "outside undefined");
-  EXPECT_EQ(installs.size(), 2u);
-}
-
-// A second view related to the first shares its web process and connection: each page reaches
-// its own objects, a foreign document in one gets nothing sent over the shared connection, and
-// a view closed from inside its own page's call leaves the other working.
-TEST_F(WebKitBridge, RelatedViewsShareOneConnection) {
-  RelatedView second = openRelatedView();
-  const std::string index = "file://" + (dir / "public/index.html").string();
-  const std::string outside = "file://" + (dir / "outside.html").string();
-  webkit_web_view_load_uri(view, index.c_str());
-  webkit_web_view_load_uri(second.view, index.c_str());
-  ASSERT_TRUE(
-      waitFor([&] { return recorder->has("loaded") && second.recorder->has("loaded"); }, kLoad));
-  const std::vector<std::string> expected{"call hello", "event 1", "after trigger",
-                                          "inner undefined", "loaded"};
-  EXPECT_EQ(recorder->log, expected);
-  EXPECT_EQ(second.recorder->log, expected);
-  EXPECT_EQ(BridgeHost::shared().connectionCount(), 1u);
-
-  // Scripts and events for the foreign document are not sent; the second page serves as the
-  // marker that everything sent before it over the shared connection has been handled.
+  // A document outside the application's public folder gets nothing: no install, and scripts
+  // and events for it are not sent; the second page serves as the marker that everything sent
+  // before it over the shared connection has been handled.
   webkit_web_view_load_uri(view, outside.c_str());
   ASSERT_TRUE(waitFor([&] { return title() == "outside undefined"; }, kLoad));
+  EXPECT_EQ(installs.size(), 2u);
   page->evaluateScript("document.title = 'scripted'");
   Event::triggerEvent("userDefaultsChanged", Json{{"secret", 1}}, page.get());
-  second.page->evaluateScript("MacGap.Recorder.record('marker')");
-  ASSERT_TRUE(waitFor([&] { return second.recorder->has("marker"); }, kLoad));
+  secondPage->evaluateScript("MacGap.Recorder.record('marker')");
+  ASSERT_TRUE(waitFor([&] { return secondRecorder->has("marker"); }, kLoad));
   // Read the foreign document's title in the web process itself (after the marker).
   struct Read {
     std::string seen;
@@ -246,14 +220,14 @@ TEST_F(WebKitBridge, RelatedViewsShareOneConnection) {
   EXPECT_EQ(read.seen, "outside undefined");
 
   // The second view is closed from inside a call its own page makes; the first carries on.
-  second.recorder->hook = [&] {
-    BridgeHost::shared().detachWebView(second.view);
-    gtk_widget_destroy(second.window);
-    second.window = nullptr;
+  secondRecorder->hook = [&] {
+    BridgeHost::shared().detachWebView(secondView);
+    gtk_widget_destroy(secondWindow);
+    secondWindow = nullptr;
   };
-  second.page->evaluateScript("MacGap.Recorder.runHook()");
-  second.page.reset();
-  ASSERT_TRUE(waitFor([&] { return second.window == nullptr; }, kLoad));
+  secondPage->evaluateScript("MacGap.Recorder.runHook()");
+  secondPage.reset();
+  ASSERT_TRUE(waitFor([&] { return secondWindow == nullptr; }, kLoad));
   recorder->log.clear();
   webkit_web_view_load_uri(view, index.c_str());
   ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }, kLoad));
