@@ -8,8 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "shell/ShellFakes.h"
-#include "shell/commands/DesktopCommand.h"
+#include "PageObjectTest.h"
 #include "shell/commands/Task.h"
 #include "support/Files.h"
 #include "support/Loop.h"
@@ -19,12 +18,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TaskObject : public ::testing::Test {
+class TaskObject : public PageObjectTest {
  protected:
   void SetUp() override {
-    window = std::make_shared<FakeWindow>();
-    window->page.install(
-        {std::make_shared<DesktopCommand>(window), {{"Task", std::make_shared<Task>(window)}}});
+    install("Task", std::make_shared<Task>(window));
     js("window.results = []; window.done = function (r) { results.push(r); };"
        "window.T = MacGap.Task;");
   }
@@ -32,7 +29,6 @@ class TaskObject : public ::testing::Test {
     window.reset();
     drainLoop(100);
   }
-  Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
   // The data of the n-th callback, once it came.
   Json result(int n) {
     EXPECT_TRUE(waitFor([&] { return js("results.length") >= Json(n); })) << n;
@@ -47,7 +43,6 @@ class TaskObject : public ::testing::Test {
   }
 
   const fs::path dir = testDirectory();
-  std::shared_ptr<FakeWindow> window;
 };
 
 TEST_F(TaskObject, ReportsTheExitStatusOnceThenResetsForTheNextCreate) {
