@@ -119,18 +119,20 @@ void NativeMenuItem::activate() {
                                    originalTarget_);
 }
 
-GMenuItem* NativeMenuItem::render() const {
+std::string NativeMenuItem::label() const {
   // Menus read labels with mnemonics: a literal title shows its underscores doubled.
+  if (mnemonicLabel_) return *mnemonicLabel_;
   std::string label;
-  if (mnemonicLabel_) {
-    label = *mnemonicLabel_;
-  } else {
-    label.reserve(title_.size());
-    for (char c : title_) {
-      if (c == '_') label += '_';
-      label += c;
-    }
+  label.reserve(title_.size());
+  for (char c : title_) {
+    if (c == '_') label += '_';
+    label += c;
   }
+  return label;
+}
+
+GMenuItem* NativeMenuItem::render() const {
+  const std::string label = this->label();
   GMenuItem* out = g_menu_item_new(label.c_str(), nullptr);
   if (base_) {
     // Keep the layout's other attributes (icons, hidden-when, ...).

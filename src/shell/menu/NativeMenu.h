@@ -66,6 +66,9 @@ class NativeMenuItem : public std::enable_shared_from_this<NativeMenuItem> {
 
   // The title, as shown and as matched.
   const std::string& title() const { return title_; }
+  // The label the menu shows, with its access key: an imported item's (translated) layout
+  // label until the page relabels it, else the title with its underscores doubled.
+  std::string label() const;
   bool isSeparator() const { return separator_; }
   bool enabled() const { return enabled_; }
   const std::string& key() const { return key_; }

@@ -661,8 +661,9 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   auto main = WindowController::initWithRequest(env, "");
   gtk_window_set_application(main->gtkWindow(), app);
   main->makeKeyAndOrderFront();
-  auto bar = DownloadBar::attach(main->gtkWindow(), "report.pdf", [] {});
+  auto bar = DownloadBar::attach(main->gtkWindow(), [](DownloadBar::Action) {});
   ASSERT_TRUE(bar);
+  bar->showRunning("report.pdf", 0, 1024, 4096);
   AboutWindowController about;
   about.showWindow();
   FakeWorkspace workspace;
