@@ -569,6 +569,24 @@ void collectTexts(GtkWidget* widget, std::set<std::string>& out) {
         &out);
 }
 
+// Whether a rendered menu (its sections and submenus included) has an item labelled `label`.
+bool hasLabel(GMenuModel* model, const std::string& label) {
+  for (int i = 0; i < g_menu_model_get_n_items(model); ++i) {
+    g_autofree gchar* text = nullptr;
+    if (g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_LABEL, "s", &text) &&
+        label == text)
+      return true;
+    g_autoptr(GMenuLinkIter) links = g_menu_model_iterate_item_links(model, i);
+    GMenuModel* child = nullptr;
+    while (g_menu_link_iter_get_next(links, nullptr, &child)) {
+      const bool found = hasLabel(child, label);
+      g_object_unref(child);
+      if (found) return true;
+    }
+  }
+  return false;
+}
+
 // Every native text of the panes, the sheet, the About window and the main menu in the
 // language of LANGUAGE, from the build tree's catalogues; the menu's titles and the targets
 // the page receives stay the same in every language.
@@ -621,9 +639,8 @@ TEST_F(AccountPaneTest, NativeTextsFollowTheLanguage) {
       ASSERT_TRUE(menu.load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
       auto file = menu.mainMenu()->itemWithTitle("File");
       ASSERT_TRUE(file && file->submenu());
-      auto item = file->submenu()->itemWithTitle("New Message");
-      ASSERT_TRUE(item);
-      EXPECT_EQ(item->label(), c.newMessage);
+      ASSERT_TRUE(file->submenu()->itemWithTitle("New Message"));
+      EXPECT_TRUE(hasLabel(menu.model(), c.newMessage));
       auto found = menu.findItem("New Message");
       ASSERT_TRUE(found);
       EXPECT_EQ(found->target, "New Message");  // what the page receives
@@ -661,8 +678,9 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   auto main = WindowController::initWithRequest(env, "");
   gtk_window_set_application(main->gtkWindow(), app);
   main->makeKeyAndOrderFront();
-  auto bar = DownloadBar::attach(main->gtkWindow(), "report.pdf", [] {});
+  auto bar = DownloadBar::attach(main->gtkWindow(), [](DownloadBar::Action) {});
   ASSERT_TRUE(bar);
+  bar->showSaved("report.pdf");
   AboutWindowController about;
   about.showWindow();
   FakeWorkspace workspace;
