@@ -16,9 +16,9 @@
 #include <cmath>
 #include <set>
 
-#include "shell/AccountRig.h"
 #include "autodiscover/Loop.h"
 #include "core/Bundle.h"
+#include "shell/AccountRig.h"
 #include "shell/about/AboutWindowController.h"
 #include "shell/app/MainMenu.h"
 #include "shell/downloads/DownloadBar.h"
@@ -696,36 +696,27 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   auto walk = [](std::vector<std::string> tasks) {
     const std::string script =
         std::string(std::getenv("WD_SOURCE_DIR")) + "/tests/shell/atspi-walk.py";
-    std::vector<const char*> argv{"/usr/bin/python3", script.c_str()};
     const std::string pid = std::to_string(::getpid());
-    argv.push_back(pid.c_str());
+    const std::string out = std::string(std::getenv("HOME")) + "/atspi-walk.out";
+    std::vector<const char*> argv{"/usr/bin/python3", script.c_str(), pid.c_str()};
     for (const auto& t : tasks) argv.push_back(t.c_str());
     argv.push_back(nullptr);
-    GError* error = nullptr;
-    GSubprocess* walker = g_subprocess_newv(
-        argv.data(),
-        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE), &error);
-    if (!walker) {
-      std::string why = error->message;
-      g_error_free(error);
-      return std::make_pair(-1, why);
-    }
-    std::optional<std::string> output;
-    g_subprocess_communicate_utf8_async(
-        walker, nullptr, nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer data) {
-          char* out = nullptr;
-          g_subprocess_communicate_utf8_finish(G_SUBPROCESS(source), result, &out, nullptr,
-                                               nullptr);
-          *static_cast<std::optional<std::string>*>(data) = out ? out : "";
-          g_free(out);
-        },
-        &output);
-    runLoopUntil([&] { return output.has_value(); }, 120);
-    const int status = output ? g_subprocess_get_exit_status(walker) : -1;
-    if (!output) g_subprocess_force_exit(walker);
-    g_object_unref(walker);
-    return std::make_pair(status, output.value_or("the walker did not finish"));
+    g_autoptr(GSubprocessLauncher) launcher =
+        g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE);
+    g_subprocess_launcher_set_stdout_file_path(launcher, out.c_str());
+    g_autoptr(GSubprocess) walker = g_subprocess_launcher_spawnv(launcher, argv.data(), nullptr);
+    bool done = !walker;
+    if (walker)
+      g_subprocess_wait_async(
+          walker, nullptr,
+          [](GObject*, GAsyncResult*, gpointer d) { *static_cast<bool*>(d) = true; }, &done);
+    if (!runLoopUntil([&] { return done; }, 120)) g_subprocess_force_exit(walker);
+    runLoopUntil([&] { return done; });
+    g_autofree gchar* report = nullptr;
+    g_file_get_contents(out.c_str(), &report, nullptr, nullptr);
+    const int status =
+        walker && g_subprocess_get_if_exited(walker) ? g_subprocess_get_exit_status(walker) : -1;
+    return std::make_pair(status, std::string(report ? report : "the walker did not start"));
   };
   auto [status, report] = walk({});
   EXPECT_EQ(status, 0) << report;
