@@ -176,4 +176,9 @@ struct LaunchedApp : FakeShell {
   MainWindowController& controller() { return *delegate->mainWindowController(); }
 };
 
+// An event as a harness page logs it into window.log.
+inline Json event(const std::string& name, Json data) {
+  return Json{{"name", name}, {"data", data}};
+}
+
 }  // namespace wd::test

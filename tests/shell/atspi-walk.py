@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """atspi-walk.py PID [TASK...]: the accessible tree of process PID as a screen reader sees it.
 
-Without a task: walks every window of the process and prints each focusable or editable control
-and each image that has no accessible name (role and path); exits 1 when there is any.
+Without a task: walks every window of the process and prints each visible focusable or editable
+control and each visible image that has no accessible name (role and path); exits 1 when there
+is any.
 With tasks, performs them in order, each "WINDOW|ROLE|NAME|ACTION[|TEXT]": finds the first
 showing element of that role and name in the window of that title and sets its text (ACTION
 "text") or runs its action (ACTION "click", the element's first action); exits 2 when an
@@ -44,6 +45,9 @@ def unnamed(app):
     def visit(node, path):
         states = node.get_state_set()
         needs = any(states.contains(s) for s in WANTS_NAME) or node.get_role() in IMAGES
+        # A control the application keeps hidden (such as the info bar's own close button, which
+        # the download bar does not use) is met by nobody; hidden pages' controls stay visible.
+        needs = needs and states.contains(Atspi.StateType.VISIBLE)
         if needs and not (node.get_name() or "").strip():
             found.append(path)
 

@@ -1,60 +1,55 @@
-// The application delegate: start-up, reopen, the window registry, menu commands (through the
-// real menu layout and its actions), update settings and notification clicks.
+// The application delegate over doubles: start-up, reopen, the window registry, menu commands
+// (through the real menu layout and its actions), update settings, notification clicks, and the
+// main window's event cache (what the page receives before and after it reports ready, in which
+// order), with the reload budget and the mailto parser it relies on.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include "core/Bundle.h"
-#include "core/NotificationCenter.h"
 #include "core/Settings.h"
-#include "core/UserDefaults.h"
 #include "shell/ShellFakes.h"
 #include "shell/app/MainMenu.h"
+#include "shell/commands/DesktopCommand.h"
+#include "shell/window/ProcessRecovery.h"
 
 namespace wd::test {
 namespace {
 
-Json event(const std::string& name, Json data) {
-  return Json{{"name", name}, {"data", data}};
-}
-
-TEST(AppDelegateLaunch, MakesOneMainWindowOnTheBundledPageAndShowsIt) {
-  UserDefaults::standard().setBool(Settings::kRunAnyway, true);
+class AppDelegateTest : public ::testing::Test {
+ protected:
+  void ready() { app.main().pageEvents().pageReady(); }
   LaunchedApp app;
+};
+
+TEST_F(AppDelegateTest, LaunchMakesOneMainWindowAndReopenShowsItAgain) {
   EXPECT_EQ(app.windows.mainPath, "public/index.html");
   EXPECT_EQ(app.main().params, 1);
   EXPECT_TRUE(app.main().visible);
   EXPECT_EQ(app.main().fronts, 0);  // shown without a sender: no activation
-  EXPECT_FALSE(UserDefaults::standard().boolForKey(Settings::kRunAnyway));
   EXPECT_TRUE(app.delegate->childWindowControllers().empty());
   EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
-}
-
-TEST(AppDelegateLaunch, ReopenShowsTheHiddenMainWindowWithoutASecondOne) {
-  LaunchedApp app;
   app.main().visible = false;
   EXPECT_FALSE(app.delegate->applicationShouldHandleReopen(false));
   EXPECT_TRUE(app.main().visible);
   EXPECT_TRUE(app.delegate->applicationShouldHandleReopen(true));
   EXPECT_TRUE(app.windows.made.empty());
-
-  LaunchedApp unlaunched(false);
-  EXPECT_TRUE(unlaunched.delegate->applicationShouldHandleReopen(false));
+  EXPECT_TRUE(LaunchedApp(false).delegate->applicationShouldHandleReopen(false));
+  // The one-time "run anyway" answer is spent by a launch.
+  UserDefaults::standard().setBool(Settings::kRunAnyway, true);
+  LaunchedApp again;
+  EXPECT_FALSE(UserDefaults::standard().boolForKey(Settings::kRunAnyway));
 }
 
-TEST(WindowRegistry, TheMainWindowIsNeverAChild) {
-  LaunchedApp app;
+TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose) {
+  // The main window is never a child.
   auto main = app.windows.main;
   app.delegate->registerChildController(main);
-  EXPECT_TRUE(app.delegate->childWindowControllers().empty());
-  EXPECT_TRUE(app.delegate->isMainWindow(main.get()));
   app.delegate->unregisterChildController(main.get());
   app.delegate->windowDidClose(main.get());
+  EXPECT_TRUE(app.delegate->childWindowControllers().empty());
   EXPECT_TRUE(app.delegate->isMainWindow(main.get()));
   EXPECT_FALSE(app.delegate->isMainWindow(nullptr));
-}
 
-TEST(WindowRegistry, NewWindowIsRegisteredShownInFrontAndReleasedOnClose) {
-  LaunchedApp app;
   auto window = app.delegate->newWindowWithRequest("https://example.com/compose");
   ASSERT_TRUE(window);
   auto* fake = static_cast<FakeWindow*>(window.get());
@@ -62,7 +57,6 @@ TEST(WindowRegistry, NewWindowIsRegisteredShownInFrontAndReleasedOnClose) {
   EXPECT_EQ(fake->fronts, 1);
   ASSERT_EQ(app.delegate->childWindowControllers().size(), 1u);
   EXPECT_FALSE(app.delegate->isMainWindow(window.get()));
-
   auto second = app.delegate->newWindowWithRequest("");
   EXPECT_EQ(app.delegate->childWindowControllers().size(), 2u);
   std::weak_ptr<WebWindow> weak = window;
@@ -94,95 +88,72 @@ TEST(MenuTitles, MnemonicUnderscoresAreNotPartOfTheTitle) {
   for (const auto& [label, title] : cases) EXPECT_EQ(MainMenu::titleOf(label), title) << label;
 }
 
-class MenuCommands : public ::testing::Test {
- protected:
-  void SetUp() override {
-    actions = g_simple_action_group_new();
-    menu = std::make_unique<MainMenu>(G_ACTION_MAP(actions), [this] { return app.delegate.get(); });
-    auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui");
-    ASSERT_TRUE(layout);
-    ASSERT_TRUE(menu->load(*layout));
-    app.main().pageEvents().pageReady();
-  }
-  void TearDown() override {
-    menu.reset();
-    g_object_unref(actions);
-  }
-  LaunchedApp app;
-  GSimpleActionGroup* actions = nullptr;
-  std::unique_ptr<MainMenu> menu;
-};
-
-TEST_F(MenuCommands, TitleItemsPassTheirTitleAndShowTheMainWindow) {
-  app.main().visible = false;
-  ASSERT_TRUE(menu->activateItem("New Message"));
-  EXPECT_TRUE(app.main().visible);
-  ASSERT_TRUE(menu->activateItem("Reply All"));
-  ASSERT_TRUE(menu->activateItem("Calendar"));
-  ASSERT_TRUE(menu->activateItem("Search"));
-  EXPECT_EQ(app.main().log(), Json::array({event("newItem", {{"item", "New Message"}}),
-                                           event("messageAction", {{"action", "Reply All"}}),
-                                           event("gotoModule", {{"module", "Calendar"}}),
-                                           event("fulltextSearch", nullptr)}));
-}
-
-TEST_F(MenuCommands, EveryTitleTakingItemCarriesItsOwnLabel) {
+TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
+  GSimpleActionGroup* actions = g_simple_action_group_new();
+  MainMenu menu(G_ACTION_MAP(actions), [this] { return app.delegate.get(); });
+  ASSERT_TRUE(menu.load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
+  ready();
   for (const char* label : {"New Message", "New Event", "New Contact", "New Task", "New Note",
                             "Reply", "Forward", "Delete", "Mail", "Contacts", "Send Feedback"}) {
-    auto item = menu->findItem(label);
+    auto item = menu.findItem(label);
     ASSERT_TRUE(item) << label;
     EXPECT_EQ(item->target, std::optional<std::string>(label)) << label;
   }
-  auto about = menu->findItem("About Wendrel Desktop");
+  auto about = menu.findItem("About Wendrel Desktop");
   ASSERT_TRUE(about);
   EXPECT_FALSE(about->target);
-  for (const char* label :
-       {"Check for Update…", "Preferences", "Out of Office", "Show Main Window", "Quit"})
-    EXPECT_TRUE(menu->findItem(label)) << label;
-}
 
-TEST_F(MenuCommands, OutOfOfficeAsksForTheOppositeAndKeepsItsState) {
-  app.main().visible = false;
-  ASSERT_TRUE(menu->activateItem("Out of Office"));
-  EXPECT_FALSE(menu->outOfOfficeState());
-  menu->setOutOfOfficeState(true);
-  ASSERT_TRUE(menu->activateItem("Out of Office"));
-  EXPECT_TRUE(menu->outOfOfficeState());
-  EXPECT_EQ(app.main().log(), Json::array({event("setOutOfOffice", {{"enabled", "true"}}),
-                                           event("setOutOfOffice", {{"enabled", "false"}})}));
-  EXPECT_FALSE(app.main().visible);  // not shown first
-}
+  // Title items pass their title and bring the main window forward; Send Feedback does not, nor
+  // does Out of Office, which asks for the opposite of its state.
+  const struct {
+    const char* label;
+    Json event;
+    bool shows;
+  } cases[] = {
+      {"New Message", event("newItem", {{"item", "New Message"}}), true},
+      {"Reply All", event("messageAction", {{"action", "Reply All"}}), true},
+      {"Calendar", event("gotoModule", {{"module", "Calendar"}}), true},
+      {"Search", event("fulltextSearch", nullptr), true},
+      {"Send Feedback", event("showFeedback", nullptr), false},
+      {"Out of Office", event("setOutOfOffice", {{"enabled", "true"}}), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    app.main().visible = false;
+    ASSERT_TRUE(menu.activateItem(c.label));
+    EXPECT_EQ(app.main().log().back(), c.event);
+    EXPECT_EQ(app.main().visible, c.shows);
+  }
+  EXPECT_FALSE(menu.outOfOfficeState());
+  menu.setOutOfOfficeState(true);
+  ASSERT_TRUE(menu.activateItem("Out of Office"));
+  EXPECT_TRUE(menu.outOfOfficeState());
+  EXPECT_EQ(app.main().log().back(), event("setOutOfOffice", {{"enabled", "false"}}));
+  EXPECT_EQ(app.main().log().size(), std::size(cases) + 1);
 
-TEST_F(MenuCommands, FeedbackHelpQuitAndShowMainWindow) {
-  ASSERT_TRUE(menu->activateItem("Send Feedback"));
-  EXPECT_EQ(app.main().log(), Json::array({event("showFeedback", nullptr)}));
-  ASSERT_TRUE(menu->activateItem("Knowledge Base"));
-  ASSERT_TRUE(menu->activateItem("Support"));
+  ASSERT_TRUE(menu.activateItem("Knowledge Base"));
+  ASSERT_TRUE(menu.activateItem("Support"));
   EXPECT_EQ(app.workspace.opened,
             (std::vector<std::string>{AppDelegate::kKnowledgebaseURL, AppDelegate::kSupportURL}));
-  ASSERT_TRUE(menu->activateItem("Show Main Window"));
-  EXPECT_EQ(app.main().fronts, 1);
+  const int fronts = app.main().fronts;
+  ASSERT_TRUE(menu.activateItem("Show Main Window"));
+  EXPECT_EQ(app.main().fronts, fronts + 1);
   EXPECT_EQ(app.control.calls, std::vector<std::string>{"activate"});
-  ASSERT_TRUE(menu->activateItem("Quit"));
+  EXPECT_TRUE(menu.findItem("Preferences"));
+  ASSERT_TRUE(menu.activateItem("Quit"));
   EXPECT_EQ(app.control.calls.back(), "terminate");
   // Without an update checker, Check for Update does nothing (and does not fail).
-  ASSERT_TRUE(menu->activateItem("Check for Update…"));
-  EXPECT_FALSE(menu->activateItem("No Such Item"));
+  ASSERT_TRUE(menu.activateItem("Check for Update…"));
+  EXPECT_FALSE(menu.activateItem("No Such Item"));
+  g_object_unref(actions);
 }
 
-class UpdateSettings : public ::testing::Test {
- protected:
-  void SetUp() override {
-    UserDefaults::standard().removeObjectForKey(Settings::kUpdatePeriod);
-    UserDefaults::standard().removeObjectForKey(Settings::kUpdateServiceURL);
-  }
-  LaunchedApp app;
-};
-
-TEST_F(UpdateSettings, NoStoredValuesStoreTheBuiltInOnesAndStartAChecker) {
+TEST_F(AppDelegateTest, UpdateSettingsAreStoredOnFirstUseAndANegativePeriodStopsChecking) {
+  auto& defaults = UserDefaults::standard();
+  defaults.removeObjectForKey(Settings::kUpdatePeriod);
+  defaults.removeObjectForKey(Settings::kUpdateServiceURL);
   EXPECT_FALSE(app.delegate->updateChecker());
   app.delegate->startUpdateCheckerWith("mail.example.com");
-  auto& defaults = UserDefaults::standard();
   EXPECT_EQ(defaults.integerForKey(Settings::kUpdatePeriod), 14400);
   EXPECT_EQ(defaults.stringForKey(Settings::kUpdateServiceURL),
             std::optional<std::string>(AppDelegate::kBuiltInUpdateServiceURL));
@@ -190,43 +161,34 @@ TEST_F(UpdateSettings, NoStoredValuesStoreTheBuiltInOnesAndStartAChecker) {
   EXPECT_TRUE(app.delegate->updateChecker()->updateServer()->starts_with(
       std::string(AppDelegate::kBuiltInUpdateServiceURL) + "?server=mail.example.com&"));
   EXPECT_EQ(app.delegate->updateChecker()->seconds(), 14400);
-  // Stored on disk: a fresh store reads the same.
-  UserDefaults again(defaults.file());
-  EXPECT_EQ(again.integerForKey(Settings::kUpdatePeriod), 14400);
-}
+  EXPECT_EQ(UserDefaults(defaults.file()).integerForKey(Settings::kUpdatePeriod), 14400);  // disk
 
-TEST_F(UpdateSettings, NegativePeriodStopsCheckingAndStoredValuesAreKept) {
-  UserDefaults::standard().setString(Settings::kUpdateServiceURL, "https://127.0.0.1:9/v1/x");
-  UserDefaults::standard().setInteger(Settings::kUpdatePeriod, 60);
+  // Stored values are used and kept.
+  defaults.setString(Settings::kUpdateServiceURL, "https://127.0.0.1:9/v1/x");
+  defaults.setInteger(Settings::kUpdatePeriod, 60);
   app.delegate->startUpdateCheckerWith("a");
   ASSERT_TRUE(app.delegate->updateChecker());
   EXPECT_TRUE(
       app.delegate->updateChecker()->updateServer()->starts_with("https://127.0.0.1:9/v1/x?"));
   EXPECT_EQ(app.delegate->updateChecker()->seconds(), 60);
-  UserDefaults::standard().setInteger(Settings::kUpdatePeriod, -1);
+  defaults.setInteger(Settings::kUpdatePeriod, -1);
   app.delegate->startUpdateCheckerWith("b");
   EXPECT_FALSE(app.delegate->updateChecker());
-  EXPECT_EQ(UserDefaults::standard().integerForKey(Settings::kUpdatePeriod), -1);
+  EXPECT_EQ(defaults.integerForKey(Settings::kUpdatePeriod), -1);
 }
 
-TEST(NotificationClicks, RunTheCallbackInTheMainPageAndWithdrawTheNotification) {
-  LaunchedApp app;
-  app.main().pageEvents().pageReady();
+TEST_F(AppDelegateTest, NotificationClicksRunTheirCallbackOnlyWhenItIsOneAndAlwaysWithdraw) {
+  ready();
   app.main().visible = false;
   UserNotification n;
   n.identifier = "it's \"quoted\"";
   n.userInfo = {{"identifier", *n.identifier},
                 {"callback", "function (id) { window.log.push({name: 'cb', data: id}); }"}};
-  auto key = app.notifications.deliver(n);
-  app.notifications.click(key);
+  app.notifications.click(app.notifications.deliver(n));
   EXPECT_EQ(app.main().log(), Json::array({event("cb", "it's \"quoted\"")}));
   EXPECT_EQ(app.main().fronts, 1);
   EXPECT_TRUE(app.notifications.delivered.empty());
-}
 
-TEST(NotificationClicks, WithoutCallbackOrIdentifierOnlyFrontAndWithdraw) {
-  LaunchedApp app;
-  app.main().pageEvents().pageReady();
   UserNotification noCallback;
   noCallback.identifier = "x";
   UserNotification noIdentifier;
@@ -236,13 +198,156 @@ TEST(NotificationClicks, WithoutCallbackOrIdentifierOnlyFrontAndWithdraw) {
   UserNotification badCallback;
   badCallback.identifier = "y";
   badCallback.userInfo = {{"callback", "}{ not a function"}};
-  for (auto* n : {&noCallback, &noIdentifier, &badCallback}) {
-    auto key = app.notifications.deliver(*n);
-    app.notifications.click(key);
-  }
-  EXPECT_EQ(app.main().log(), Json::array());
-  EXPECT_EQ(app.main().fronts, 3);
+  for (auto* c : {&noCallback, &noIdentifier, &badCallback})
+    app.notifications.click(app.notifications.deliver(*c));
+  EXPECT_EQ(app.main().log().size(), 1u);
+  EXPECT_EQ(app.main().fronts, 4);
   EXPECT_TRUE(app.notifications.delivered.empty());
+}
+
+TEST_F(AppDelegateTest, MailtoLinksBeforeReadyGiveOneEventWithTheLastAndOthersAreIgnored) {
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  app.delegate->handleGetURLEvent("mailto:bob@example.com?subject=Hello%20there&body=Hi");
+  EXPECT_EQ(app.main().log(), Json::array());
+  ready();
+  EXPECT_EQ(app.main().log(),
+            Json::array({event("newEmailRequest",
+                               {{"url", "bob@example.com?subject=Hello%20there&body=Hi"}})}));
+  // The scheme is compared exactly.
+  for (const char* url : {"MAILTO:ann@example.com", "Mailto:ann@example.com", "http://example.com",
+                          "mailto:%zz", "not a url", "", "mailto"})
+    app.delegate->handleGetURLEvent(url);
+  EXPECT_EQ(app.main().log().size(), 1u);
+  app.delegate->handleGetURLEvent("mailto:");
+  EXPECT_EQ(app.main().log().back(), event("newEmailRequest", {{"url", ""}}));
+}
+
+TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnce) {
+  app.delegate->newItem("New Event");
+  app.delegate->gotoModule("Mail");
+  app.delegate->newItem("New Message");
+  app.delegate->setOutOfOffice(false);
+  app.delegate->fulltextSearch();
+  app.delegate->openFiles({"/tmp/a.txt"});
+  app.delegate->openFiles({});
+  app.delegate->openFiles({"/tmp/b.txt", "/tmp/c d.pdf"});
+  EXPECT_EQ(app.main().pageEvents().heldEvents().size(), 5u);
+  EXPECT_EQ(app.main().log(), Json::array());
+  ready();
+  Json log = app.main().log();
+  ASSERT_EQ(log.size(), 5u);
+  for (const Json& e :
+       {event("newItem", {{"item", "New Message"}}), event("gotoModule", {{"module", "Mail"}}),
+        event("setOutOfOffice", {{"enabled", "true"}}), event("fulltextSearch", nullptr),
+        event("shareFileRequest", {{"files", {"/tmp/b.txt", "/tmp/c d.pdf"}}})})
+    EXPECT_NE(std::find(log.begin(), log.end(), e), log.end()) << e.dump();
+  EXPECT_TRUE(app.main().pageEvents().heldEvents().empty());
+  EXPECT_TRUE(app.controller().appInitialized());
+  ready();  // a second report (the page reloaded) delivers nothing again
+  EXPECT_EQ(app.main().log().size(), 5u);
+  app.delegate->messageAction("Reply");
+  EXPECT_EQ(app.main().log().back(), event("messageAction", {{"action", "Reply"}}));
+  // File names that are not UTF-8 arrive in display form with the others.
+  app.delegate->openFiles({"/tmp/caf\xe9.txt", "/tmp/plain.txt"});
+  EXPECT_EQ(app.main().log().back()["data"]["files"],
+            Json({"/tmp/caf\xef\xbf\xbd.txt", "/tmp/plain.txt"}));  // the bad byte as U+FFFD
+
+  // A page whose process died comes back with its gate closed: what comes meanwhile is held
+  // and the new page's report delivers it.
+  app.main().pageEvents().closeGate();
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  app.delegate->openFiles({"/tmp/a.txt"});
+  EXPECT_EQ(app.main().log().size(), 7u);
+  ready();
+  EXPECT_EQ(app.main().log().size(), 9u);
+}
+
+TEST_F(AppDelegateTest, OnlyTheLastClickedNotificationBeforeReadyRunsAfterTheHeldEventsOnce) {
+  UserNotification a;
+  a.identifier = "a";
+  a.userInfo = {{"callback", "function (id) { window.log.push({name: 'callback', data: id}); }"}};
+  UserNotification b = a;
+  b.identifier = "b";
+  auto ka = app.notifications.deliver(a);
+  auto kb = app.notifications.deliver(b);
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  app.main().visible = false;
+  app.notifications.click(ka);
+  app.notifications.click(kb);
+  // The window comes forward and the notification is withdrawn at once; only the page's
+  // callback waits for the page.
+  EXPECT_TRUE(app.main().visible);
+  EXPECT_TRUE(app.notifications.delivered.empty());
+  EXPECT_TRUE(app.main().pageEvents().heldScript().has_value());
+  EXPECT_EQ(app.main().log(), Json::array());
+  ready();
+  EXPECT_EQ(app.main().log(), Json::array({event("newEmailRequest", {{"url", "ann@example.com"}}),
+                                           event("callback", "b")}));
+  EXPECT_FALSE(app.main().pageEvents().heldScript().has_value());
+  ready();
+  EXPECT_EQ(app.main().log().size(), 2u);
+}
+
+// The page's own call, through DesktopCommand installed as MacGap.DesktopCommand: any page's
+// report releases the main window's events, a secondary window's too.
+TEST_F(AppDelegateTest, PublishAppReadyFromAnyPageReleasesTheMainWindowsEvents) {
+  app.delegate->handleGetURLEvent("mailto:ann@example.com");
+  auto child = app.delegate->newWindowWithRequest("https://example.com/compose");
+  for (const auto& window : {child, std::shared_ptr<WebWindow>(app.windows.main)}) {
+    auto command = std::make_shared<DesktopCommand>(window, &app.context,
+                                                    [this] { return app.delegate.get(); });
+    auto& page = static_cast<FakeWindow&>(*window).page;
+    page.install({command, {{"DesktopCommand", command}}});
+    page.evaluate(FakeWindow::kLogScript);  // installing made a new context
+  }
+  static_cast<FakeWindow&>(*child).page.evaluate("MacGap.DesktopCommand.publishAppReady()");
+  EXPECT_TRUE(child->pageEvents().isReady());
+  EXPECT_TRUE(app.main().pageEvents().isReady());
+  EXPECT_EQ(app.main().log(),
+            Json::array({event("newEmailRequest", {{"url", "ann@example.com"}})}));
+  EXPECT_TRUE(app.main().pageEvents().heldEvents().empty());
+  app.main().page.evaluate("MacGap.DesktopCommand.publishAppReady()");  // nothing again
+  EXPECT_EQ(app.main().log().size(), 1u);
+}
+
+// Reloading stops at the third death within a minute, counted over a sliding minute.
+TEST(ReloadBudget, TheThirdDeathWithinAMinuteStopsReloading) {
+  constexpr std::int64_t s = 1'000'000;
+  const struct {
+    std::vector<std::int64_t> deaths;
+    bool reloads;  // after the last one
+  } cases[] = {
+      {{0}, true},
+      {{0, 1 * s}, true},
+      {{0, 1 * s, 2 * s}, false},
+      {{0, 30 * s, 59 * s}, false},
+      {{0, 30 * s, 60 * s}, true},  // the first is a minute old
+      {{0, 1 * s, 2 * s, 3 * s}, false},
+      {{0, 1 * s, 100 * s, 101 * s}, true},
+  };
+  for (const auto& c : cases) {
+    ReloadBudget budget;
+    bool last = true;
+    for (auto t : c.deaths) last = budget.recordDeath(t);
+    EXPECT_EQ(last, c.reloads) << c.deaths.size() << " deaths, last at " << c.deaths.back();
+  }
+  ReloadBudget reset;
+  reset.recordDeath(0);
+  reset.recordDeath(1);
+  reset.reset();  // the user asked for a reload
+  EXPECT_TRUE(reset.recordDeath(2));
+}
+
+TEST(MailtoSpecifier, KeepsEverythingAfterTheScheme) {
+  for (const char* url :
+       {"mailto:a@b.c?subject=x&cc=d@e.f", "mailto:?to=a@b.c", "mailto:a%40b.c?body=%E2%82%AC%20x"})
+    EXPECT_EQ(MainWindowController::mailtoResourceSpecifier(url), std::string(url + 7));
+  for (std::string bad :
+       {std::string("mailto :a@b.c"), std::string("mailto:a\0b", 10), std::string("mailto:a%00b"),
+        std::string("mailto:\"<x>\"@b.c"), std::string("mailto:a b@c.d"),
+        std::string("mailto:caf\xc3\xa9@b.c"), std::string("mailto:a%zz"),
+        std::string("mailto:a%4"), std::string("mailto:a{b}")})
+    EXPECT_FALSE(MainWindowController::mailtoResourceSpecifier(bad)) << bad;
 }
 
 }  // namespace

@@ -16,9 +16,9 @@
 #include <cmath>
 #include <set>
 
-#include "shell/AccountRig.h"
 #include "autodiscover/Loop.h"
 #include "core/Bundle.h"
+#include "shell/AccountRig.h"
 #include "shell/about/AboutWindowController.h"
 #include "shell/app/MainMenu.h"
 #include "shell/downloads/DownloadBar.h"
@@ -569,6 +569,24 @@ void collectTexts(GtkWidget* widget, std::set<std::string>& out) {
         &out);
 }
 
+// Whether a rendered menu (its sections and submenus included) has an item labelled `label`.
+bool hasLabel(GMenuModel* model, const std::string& label) {
+  for (int i = 0; i < g_menu_model_get_n_items(model); ++i) {
+    g_autofree gchar* text = nullptr;
+    if (g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_LABEL, "s", &text) &&
+        label == text)
+      return true;
+    g_autoptr(GMenuLinkIter) links = g_menu_model_iterate_item_links(model, i);
+    GMenuModel* child = nullptr;
+    while (g_menu_link_iter_get_next(links, nullptr, &child)) {
+      const bool found = hasLabel(child, label);
+      g_object_unref(child);
+      if (found) return true;
+    }
+  }
+  return false;
+}
+
 // Every native text of the panes, the sheet, the About window and the main menu in the
 // language of LANGUAGE, from the build tree's catalogues; the menu's titles and the targets
 // the page receives stay the same in every language.
@@ -621,9 +639,8 @@ TEST_F(AccountPaneTest, NativeTextsFollowTheLanguage) {
       ASSERT_TRUE(menu.load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
       auto file = menu.mainMenu()->itemWithTitle("File");
       ASSERT_TRUE(file && file->submenu());
-      auto item = file->submenu()->itemWithTitle("New Message");
-      ASSERT_TRUE(item);
-      EXPECT_EQ(item->label(), c.newMessage);
+      ASSERT_TRUE(file->submenu()->itemWithTitle("New Message"));
+      EXPECT_TRUE(hasLabel(menu.model(), c.newMessage));
       auto found = menu.findItem("New Message");
       ASSERT_TRUE(found);
       EXPECT_EQ(found->target, "New Message");  // what the page receives
@@ -663,7 +680,7 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   main->makeKeyAndOrderFront();
   auto bar = DownloadBar::attach(main->gtkWindow(), [](DownloadBar::Action) {});
   ASSERT_TRUE(bar);
-  bar->showRunning("report.pdf", 0, 1024, 4096);
+  bar->showSaved("report.pdf");
   AboutWindowController about;
   about.showWindow();
   FakeWorkspace workspace;
@@ -679,36 +696,27 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   auto walk = [](std::vector<std::string> tasks) {
     const std::string script =
         std::string(std::getenv("WD_SOURCE_DIR")) + "/tests/shell/atspi-walk.py";
-    std::vector<const char*> argv{"/usr/bin/python3", script.c_str()};
     const std::string pid = std::to_string(::getpid());
-    argv.push_back(pid.c_str());
+    const std::string out = std::string(std::getenv("HOME")) + "/atspi-walk.out";
+    std::vector<const char*> argv{"/usr/bin/python3", script.c_str(), pid.c_str()};
     for (const auto& t : tasks) argv.push_back(t.c_str());
     argv.push_back(nullptr);
-    GError* error = nullptr;
-    GSubprocess* walker = g_subprocess_newv(
-        argv.data(),
-        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE), &error);
-    if (!walker) {
-      std::string why = error->message;
-      g_error_free(error);
-      return std::make_pair(-1, why);
-    }
-    std::optional<std::string> output;
-    g_subprocess_communicate_utf8_async(
-        walker, nullptr, nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer data) {
-          char* out = nullptr;
-          g_subprocess_communicate_utf8_finish(G_SUBPROCESS(source), result, &out, nullptr,
-                                               nullptr);
-          *static_cast<std::optional<std::string>*>(data) = out ? out : "";
-          g_free(out);
-        },
-        &output);
-    runLoopUntil([&] { return output.has_value(); }, 120);
-    const int status = output ? g_subprocess_get_exit_status(walker) : -1;
-    if (!output) g_subprocess_force_exit(walker);
-    g_object_unref(walker);
-    return std::make_pair(status, output.value_or("the walker did not finish"));
+    g_autoptr(GSubprocessLauncher) launcher =
+        g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE);
+    g_subprocess_launcher_set_stdout_file_path(launcher, out.c_str());
+    g_autoptr(GSubprocess) walker = g_subprocess_launcher_spawnv(launcher, argv.data(), nullptr);
+    bool done = !walker;
+    if (walker)
+      g_subprocess_wait_async(
+          walker, nullptr,
+          [](GObject*, GAsyncResult*, gpointer d) { *static_cast<bool*>(d) = true; }, &done);
+    if (!runLoopUntil([&] { return done; }, 120)) g_subprocess_force_exit(walker);
+    runLoopUntil([&] { return done; });
+    g_autofree gchar* report = nullptr;
+    g_file_get_contents(out.c_str(), &report, nullptr, nullptr);
+    const int status =
+        walker && g_subprocess_get_if_exited(walker) ? g_subprocess_get_exit_status(walker) : -1;
+    return std::make_pair(status, std::string(report ? report : "the walker did not start"));
   };
   auto [status, report] = walk({});
   EXPECT_EQ(status, 0) << report;

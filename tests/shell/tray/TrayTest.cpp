@@ -3,7 +3,6 @@
 // status item, shows what it read, reads its menu layout (com.canonical.dbusmenu), clicks it and
 // its menu items; the badge's Update signal is observed as a dock would see it.
 #include <gdk-pixbuf/gdk-pixbuf.h>
-#include <glib/gstdio.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -238,6 +237,17 @@ class Tray : public ::testing::Test {
     EXPECT_TRUE(waitFor([&] { return watcher.shown(name, "Id") != nullptr; }));
     return name;
   }
+  // The size of the tray's one IconPixmap and whether it holds four bytes a pixel.
+  std::pair<int, int> iconSize(const std::string& name) {
+    auto icons = watcher.shown(name, "IconPixmap");
+    EXPECT_TRUE(icons && g_variant_n_children(icons.get()) == 1);
+    if (!icons || g_variant_n_children(icons.get()) != 1) return {0, 0};
+    gint32 w = 0, h = 0;
+    g_autoptr(GVariant) bytes = nullptr;
+    g_variant_get_child(icons.get(), 0, "(ii@ay)", &w, &h, &bytes);
+    EXPECT_EQ(g_variant_n_children(bytes), static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
+    return {w, h};
+  }
   static std::string text(const VariantPtr& v) {
     return v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE_STRING)
                ? g_variant_get_string(v.get(), nullptr)
@@ -270,18 +280,11 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
 
   // The icon is the resource's pixels (their byte order is checked in TrayImages); no alternate
   // image was found.
-  auto icons = watcher.shown(name, "IconPixmap");
-  ASSERT_TRUE(icons);
-  ASSERT_EQ(g_variant_n_children(icons.get()), 1u);
-  gint32 w = 0, h = 0;
-  g_autoptr(GVariant) bytes = nullptr;
-  g_variant_get_child(icons.get(), 0, "(ii@ay)", &w, &h, &bytes);
   g_autoptr(GdkPixbuf) expected =
       gdk_pixbuf_new_from_file(pathForResource(kImage).value().c_str(), nullptr);
   ASSERT_TRUE(expected);
-  EXPECT_EQ(w, gdk_pixbuf_get_width(expected));
-  EXPECT_EQ(h, gdk_pixbuf_get_height(expected));
-  EXPECT_EQ(g_variant_n_children(bytes), static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
+  EXPECT_EQ(iconSize(name),
+            std::make_pair(gdk_pixbuf_get_width(expected), gdk_pixbuf_get_height(expected)));
   EXPECT_EQ(g_variant_n_children(watcher.shown(name, "AttentionIconPixmap").get()), 0u);
 
   // A click calls the callback, and no event is raised.
@@ -298,7 +301,7 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
     return text(watcher.shown(name, "Title")) ==
            "a\xef\xbf\xbd"
            "b";
-  }));
+  })) << text(watcher.shown(name, "Title"));
 }
 
 TEST_F(Tray, WithoutCallbackAClickRaisesTheEventAndCreateReplacesTheIcon) {
@@ -309,13 +312,8 @@ TEST_F(Tray, WithoutCallbackAClickRaisesTheEventAndCreateReplacesTheIcon) {
   EXPECT_EQ(text(watcher.shown(first, "Title")), "");
   // No image: the application's icon, by name and as pixels, so the tray draws something.
   EXPECT_EQ(text(watcher.shown(first, "IconName")), "com.tovik.WendrelDesktop");
-  auto icons = watcher.shown(first, "IconPixmap");
-  ASSERT_EQ(g_variant_n_children(icons.get()), 1u);
-  gint32 w = 0, h = 0;
-  g_autoptr(GVariant) bytes = nullptr;
-  g_variant_get_child(icons.get(), 0, "(ii@ay)", &w, &h, &bytes);
+  const auto [w, h] = iconSize(first);
   EXPECT_EQ(std::max(w, h), StatusNotifierItem::kApplicationIconSize);
-  EXPECT_EQ(g_variant_n_children(bytes), static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
   EXPECT_FALSE(watcher.leftClick(first));
   ASSERT_TRUE(waitFor([&] { return js("window.log.length") == Json(1); }));
   EXPECT_EQ(js("window.log[0]"), Json({{"name", "statusItemClick"}, {"data", Json::object()}}));
@@ -402,13 +400,17 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
     return watcher.call(name, StatusNotifierItem::kMenuPath, "com.canonical.dbusmenu", method,
                         params);
   };
-  auto layout =
-      menuCall("GetLayout", g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
-  ASSERT_TRUE(layout);
-  g_autoptr(GVariant) root = g_variant_get_child_value(layout->get(), 1);
-  std::string printed;
-  printLayout(root, 0, printed);
-  EXPECT_EQ(printed,
+  // The layout to `depth` levels, printed.
+  auto layout = [&](int depth) {
+    auto reply =
+        menuCall("GetLayout", g_variant_new("(ii@as)", 0, depth, g_variant_new_strv(nullptr, 0)));
+    std::string printed;
+    if (!reply) return printed;
+    g_autoptr(GVariant) root = g_variant_get_child_value(reply->get(), 1);
+    printLayout(root, 0, printed);
+    return printed;
+  };
+  EXPECT_EQ(layout(-1),
             "_Open||on|\n"
             "|separator|on|\n"
             "Quit||off|\n"
@@ -428,8 +430,7 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   EXPECT_TRUE(click(7));
   EXPECT_FALSE(click(99));  // unknown id: an error
   EXPECT_EQ(activated, (std::vector<std::string>{"open", "mode=b"}));
-  auto shown = menuCall("AboutToShow", g_variant_new("(i)", 5));
-  ASSERT_TRUE(shown);
+  ASSERT_TRUE(menuCall("AboutToShow", g_variant_new("(i)", 5)));
 
   // With a menu the tray opens it on a left click and the callback does not run; a tray that
   // calls Activate anyway (set to do so by its user) raises the click.
@@ -450,12 +451,8 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   g_menu_append(menu->menu, "Later", "app.open");
   EXPECT_TRUE(waitFor([&] { return updated; }));
   g_dbus_connection_signal_unsubscribe(watcher.connection, sub_id);
-  layout = menuCall("GetLayout", g_variant_new("(ii@as)", 0, 1, g_variant_new_strv(nullptr, 0)));
-  ASSERT_TRUE(layout);
-  g_autoptr(GVariant) root2 = g_variant_get_child_value(layout->get(), 1);
-  printed.clear();
-  printLayout(root2, 0, printed);
-  EXPECT_NE(printed.find("Later||on|"), std::string::npos) << printed;
+  const std::string top = layout(1);
+  EXPECT_NE(top.find("Later||on|"), std::string::npos) << top;
 
   // Assigning a value without a native menu takes the menu away: a left click is a click again.
   js("MacGap.StatusItem.menu = 'none'");
@@ -483,9 +480,8 @@ TEST(TrayWithoutWatcher, TheItemWaitsForAWatcher) {
 
 // Images for the tray: large ones are scaled down to fit, unreadable ones give nothing.
 TEST(TrayImages, LargeImagesAreScaledDownAndUnreadableOnesGiveNothing) {
-  g_autofree gchar* dir = g_dir_make_tmp("tray-XXXXXX", nullptr);
-  ASSERT_TRUE(dir);
-  const std::string large = std::string(dir) + "/large.png", bad = std::string(dir) + "/bad.png";
+  const std::string dir = std::getenv("HOME");  // the test process's own
+  const std::string large = dir + "/large.png", bad = dir + "/bad.png";
   g_autoptr(GdkPixbuf) pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 1000, 500);
   gdk_pixbuf_fill(pixbuf, 0x336699ff);
   ASSERT_TRUE(gdk_pixbuf_save(pixbuf, large.c_str(), "png", nullptr, nullptr));
@@ -498,10 +494,7 @@ TEST(TrayImages, LargeImagesAreScaledDownAndUnreadableOnesGiveNothing) {
   EXPECT_EQ((std::vector<int>{icon->argb[0], icon->argb[1], icon->argb[2], icon->argb[3]}),
             (std::vector<int>{0xff, 0x33, 0x66, 0x99}));  // opaque: alpha added
   EXPECT_FALSE(StatusNotifierItem::loadPixmap(bad));
-  EXPECT_FALSE(StatusNotifierItem::loadPixmap(std::string(dir) + "/missing.png"));
-  g_remove(large.c_str());
-  g_remove(bad.c_str());
-  g_rmdir(dir);
+  EXPECT_FALSE(StatusNotifierItem::loadPixmap(dir + "/missing.png"));
 }
 
 // The launcher badge as a dock sees it: the Update signal for the application's entry.
@@ -521,12 +514,11 @@ TEST(LauncherBadgeSignal, CountsNonNumericLabelsAndRemoval) {
         const gchar* uri = nullptr;
         g_autoptr(GVariant) props = nullptr;
         g_variant_get(params, "(&s@a{sv})", &uri, &props);
-        Update u{uri, -1, false};
+        gint64 count = -1;
         gboolean visible = FALSE;
-        g_variant_lookup(props, "count", "x", &u.count);
+        g_variant_lookup(props, "count", "x", &count);
         g_variant_lookup(props, "count-visible", "b", &visible);
-        u.visible = visible;
-        static_cast<std::vector<Update>*>(data)->push_back(u);
+        static_cast<std::vector<Update>*>(data)->push_back({uri, count, visible != FALSE});
       },
       &updates, nullptr);
   // The subscription is in place once a round trip on its connection is answered.
