@@ -69,21 +69,23 @@ const bridge::ClassInfo& File::scriptClass() const {
 const bridge::ClassInfo& File::exports() {
   static const bridge::ClassInfo& info =
       bridge::ClassBuilder<File>("File")
-          .summary("Whole-file reads and atomic writes of text and JSON.")
+          .summary(
+              "Whole-file reads and atomic writes of text and JSON; a path is a string holding an "
+              "absolute path.")
           .method("writeFile:withData:andType:__JS_EXPORT_AS__write:", &File::writeFile)
           .doc({.summary = "Writes the data atomically: \"string\" its text, \"json\" a plain "
                            "object as JSON.",
-                .params = {"path", "data: unknown", "type: \"string\" | \"json\""},
+                .params = {"path: string", "data: unknown", "type: \"string\" | \"json\""},
                 .refused = "nothing is written"})
           .method("readFile:ofType:__JS_EXPORT_AS__read:", &File::readFile)
           .doc({.summary = "Reads a regular file of at most 32 MiB as \"string\" (UTF-8 text) or "
                            "\"json\" (the object or array it holds).",
-                .params = {"path", "type: \"string\" | \"json\""},
+                .params = {"path: string", "type: \"string\" | \"json\""},
                 .result = "string | object | undefined",
                 .refused = "undefined"})
           .method("exists:", &File::exists)
           .doc({.summary = "Something exists at the path (links followed).",
-                .params = {"path"},
+                .params = {"path: string"},
                 .refused = "false"})
           .build();
   return info;
