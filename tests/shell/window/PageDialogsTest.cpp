@@ -158,7 +158,7 @@ TEST_F(PageDialogs, AlertAndConfirmHoldThePageUntilAnswered) {
   ASSERT_NE(alert, nullptr);
   EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(alert)));
   EXPECT_EQ(textOf(alert), "x");
-  EXPECT_EQ(buttonLabels(alert, GTK_RESPONSE_OK), std::vector<std::string>{"OK"});
+  EXPECT_EQ(buttonLabels(alert, GTK_RESPONSE_OK), std::vector<std::string>{"_OK"});
   settle();
   EXPECT_FALSE(alerted->done);  // the script is still inside alert()
   EXPECT_EQ(title(), "ready object");
@@ -186,7 +186,7 @@ TEST_F(PageDialogs, AlertAndConfirmHoldThePageUntilAnswered) {
     ASSERT_NE(confirm, nullptr);
     EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(confirm)));
     EXPECT_EQ(textOf(confirm), "q");
-    EXPECT_EQ(buttonLabels(confirm, GTK_RESPONSE_YES), (std::vector<std::string>{"Yes", "No"}));
+    EXPECT_EQ(buttonLabels(confirm, GTK_RESPONSE_YES), (std::vector<std::string>{"_Yes", "_No"}));
     c.give(confirm);
     ASSERT_TRUE(waitFor([&] { return run->done; }));
     EXPECT_EQ(run->json, c.result);

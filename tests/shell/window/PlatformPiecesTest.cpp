@@ -11,6 +11,7 @@
 #include <fstream>
 
 #include "core/Paths.h"
+#include "support/Loop.h"
 #include "shell/preferences/PreferencesWindowController.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/ContextMenuFilter.h"
@@ -129,7 +130,12 @@ TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
   const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
   fs::create_directories(apps);
   fs::copy_file(entry, apps / entry.filename(), fs::copy_options::overwrite_existing);
-  g_autoptr(GDesktopAppInfo) user = g_desktop_app_info_new("com.tovik.WendrelDesktop.desktop");
+  // GIO learns of a folder's new entries through its file monitor, on the main loop.
+  GDesktopAppInfo* found = nullptr;
+  test::waitFor([&] {
+    return (found = g_desktop_app_info_new("com.tovik.WendrelDesktop.desktop")) != nullptr;
+  });
+  g_autoptr(GDesktopAppInfo) user = found;
   ASSERT_TRUE(user);
   ASSERT_TRUE(
       g_app_info_set_as_default_for_type(G_APP_INFO(user), "x-scheme-handler/mailto", nullptr));
