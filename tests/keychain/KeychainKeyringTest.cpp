@@ -5,9 +5,9 @@
 
 #include <memory>
 
+#include "keychain/KeychainTestSupport.h"
 #include "keychain/LibsecretBackend.h"
 #include "keychain/PDKeychainBindings.h"
-#include "keychain/KeychainTestSupport.h"
 
 namespace wd::test {
 namespace {

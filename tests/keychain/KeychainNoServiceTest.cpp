@@ -9,9 +9,9 @@
 #include <fstream>
 #include <iterator>
 
+#include "keychain/KeychainTestSupport.h"
 #include "keychain/LibsecretBackend.h"
 #include "keychain/PDKeychainBindings.h"
-#include "keychain/KeychainTestSupport.h"
 
 namespace wd::test {
 namespace {

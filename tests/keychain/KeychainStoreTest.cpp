@@ -10,9 +10,9 @@
 #include <memory>
 #include <sstream>
 
+#include "keychain/KeychainTestSupport.h"
 #include "keychain/PDKeychainBindings.h"
 #include "keychain/testing/MemorySecretBackend.h"
-#include "keychain/KeychainTestSupport.h"
 
 namespace wd::test {
 namespace {

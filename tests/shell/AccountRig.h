@@ -15,9 +15,9 @@
 #include "autodiscover/TestHttpsServer.h"
 #include "core/CertificateExceptions.h"
 #include "core/Settings.h"
+#include "keychain/KeychainTestSupport.h"
 #include "keychain/LibsecretBackend.h"
 #include "keychain/testing/MemorySecretBackend.h"
-#include "keychain/KeychainTestSupport.h"
 #include "shell/ShellFakes.h"
 
 namespace wd::test {

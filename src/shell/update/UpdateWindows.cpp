@@ -64,7 +64,8 @@ void UpdateWindows::showHandedToInstaller(const std::filesystem::path& file) {
 }
 
 void UpdateWindows::showInstallFailed(const std::string& reason) {
-  showMessage(GTK_MESSAGE_INFO, _("The update cannot be installed."), fillPlaceholder(_("Reason: %@."), reason));
+  showMessage(GTK_MESSAGE_INFO, _("The update cannot be installed."),
+              fillPlaceholder(_("Reason: %@."), reason));
 }
 
 void UpdateWindows::showMessage(GtkMessageType type, const std::string& primary,

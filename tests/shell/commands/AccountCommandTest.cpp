@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "shell/AccountRig.h"
 #include "autodiscover/Loop.h"
+#include "shell/AccountRig.h"
 #include "shell/commands/AccountCommand.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/preferences/AccountPreferencesViewController.h"

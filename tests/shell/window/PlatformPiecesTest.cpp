@@ -11,12 +11,12 @@
 #include <fstream>
 
 #include "core/Paths.h"
-#include "support/Loop.h"
 #include "shell/preferences/PreferencesWindowController.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/ContextMenuFilter.h"
 #include "shell/window/WindowCentring.h"
 #include "shell/window/WindowFrame.h"
+#include "support/Loop.h"
 
 namespace wd {
 namespace {
