@@ -14,16 +14,12 @@
 #include "shell/commands/DesktopCommand.h"
 #include "shell/window/PageFrame.h"
 #include "shell/window/WebClient.h"
+#include "support/Files.h"
 
 namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 class ChildWindows : public ::testing::Test {
  protected:

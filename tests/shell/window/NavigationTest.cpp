@@ -21,6 +21,7 @@
 #include "shell/PageServer.h"
 #include "shell/RealWindows.h"
 #include "shell/window/WebClient.h"
+#include "support/Files.h"
 
 namespace wd::test {
 namespace {
@@ -28,11 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kAttachment = "/webmail/api/download/attachment/";
-
-void writeFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 // A launched application over doubles with real web windows, a web client folder of its own
 // and the HTTPS server: "localhost" is trusted by the engine, 127.0.0.1 is not.

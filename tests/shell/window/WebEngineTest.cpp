@@ -22,16 +22,12 @@
 #include "shell/window/SandboxProbe.h"
 #include "shell/window/SpellChecking.h"
 #include "shell/window/WebClient.h"
+#include "support/Files.h"
 
 namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-void writeFile(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 TEST(SpellCheckingLanguages, FromTheSettingElseTheLocale) {
   const std::vector<std::string> locale{"de_DE.UTF-8@euro", "de_DE", "de.UTF-8", "de", "C"};
