@@ -29,6 +29,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A context menu item's label: only the deprecated GtkAction holds it (outside any macro
+// argument, where the pragma that allows the deprecated call would not apply).
+std::string menuItemLabel(WebKitContextMenuItem* item) {
+  G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+  GtkAction* action = webkit_context_menu_item_get_action(item);
+  const char* label = action ? gtk_action_get_label(action) : nullptr;
+  G_GNUC_END_IGNORE_DEPRECATIONS
+  return label ? label : "";
+}
+
 TEST(SpellCheckingLanguages, FromTheSettingElseTheLocale) {
   const std::vector<std::string> locale{"de_DE.UTF-8@euro", "de_DE", "de.UTF-8", "de", "C"};
   struct Case {
@@ -298,11 +308,7 @@ class WebEngine : public ::testing::Test {
           for (GList* l = webkit_context_menu_get_items(menu); l; l = l->next) {
             auto* item = WEBKIT_CONTEXT_MENU_ITEM(l->data);
             s->menu.actions.push_back(webkit_context_menu_item_get_stock_action(item));
-            G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-            GtkAction* action = webkit_context_menu_item_get_action(item);
-            const char* label = action ? gtk_action_get_label(action) : nullptr;
-            G_GNUC_END_IGNORE_DEPRECATIONS
-            s->menu.labels.emplace_back(label ? label : "");
+            s->menu.labels.push_back(menuItemLabel(item));
             if (!s->choose.empty() && s->menu.labels.back() == s->choose)
               s->chosen = G_ACTION(g_object_ref(webkit_context_menu_item_get_gaction(item)));
           }
