@@ -9,8 +9,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "bridge/Exports.h"
 #include "bridge/testing/JscHarness.h"
@@ -41,7 +43,11 @@ class Sink : public ScriptObject {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Sizes may be given on the command line (for profiling one size); the default is the three.
+  std::vector<std::size_t> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::strtoul(argv[i], nullptr, 10));
+  if (sizes.empty()) sizes = {1000, 10000, 100000};
   auto sink = std::make_shared<Sink>();
   testing::JscHarness page;
   page.install({sink, {{"Sink", sink}}});
@@ -49,7 +55,7 @@ int main() {
   double previous[2] = {0, 0};
   std::printf("%8s %16s %16s %10s %10s\n", "keys", "to native ns/key", "to page ns/key",
               "growth_in", "growth_out");
-  for (std::size_t keys : {1000u, 10000u, 100000u}) {
+  for (std::size_t keys : sizes) {
     // Enough rounds for about a million keys per size; the best round counts (the machine is
     // shared, and only the conversion's own cost is of interest).
     const int rounds = static_cast<int>(std::max<std::size_t>(3, 1000000 / keys));

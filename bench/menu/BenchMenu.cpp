@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <vector>
 
@@ -25,7 +26,11 @@ double nowNs() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  // Sizes may be given on the command line (to profile one of them); the default is all three.
+  std::vector<std::size_t> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::strtoul(argv[i], nullptr, 10));
+  if (sizes.empty()) sizes = {100, 1000, 10000};
   using namespace wd;
   GSimpleActionGroup* group = g_simple_action_group_new();
   auto actions = std::make_shared<MenuActions>(G_ACTION_MAP(group));
@@ -40,7 +45,7 @@ int main() {
   double previous[2] = {0, 0};
   std::printf("%8s %14s %14s %10s %10s\n", "items", "add ns/item", "remove ns/item", "growth_add",
               "growth_rm");
-  for (std::size_t count : {100u, 1000u, 10000u}) {
+  for (std::size_t count : sizes) {
     const int rounds = static_cast<int>(std::max<std::size_t>(3, 100000 / count));
     double best[2] = {1e300, 1e300};
     for (int r = 0; r < rounds; ++r) {

@@ -2,7 +2,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
+#include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "bridge/wire/Utf.h"
 #include "core/Log.h"
@@ -188,20 +191,34 @@ Value HostEndpoint::fromWire(WValue& v, std::uint64_t pageId) {
     }
     case Tag::Object: {
       // Linear in the number of keys: a key seen before (only a misbehaving peer repeats
-      // one) keeps its first place and takes the later value, as Dictionary::set does.
+      // one) keeps its first place and takes the later value, as Dictionary::set does. The
+      // keys seen are found through a flat table of their hashes (open addressing, at most
+      // half full), which stays compact for objects of many keys.
       Dictionary d;
       auto& entries = d.entries();
       entries.reserve(v.entries.size());
-      std::unordered_map<std::string, std::size_t> seen;
-      seen.reserve(v.entries.size());
+      std::size_t slots = 16;
+      while (slots < 2 * v.entries.size()) slots *= 2;
+      struct Slot {
+        std::size_t hash = 0;
+        std::size_t index = SIZE_MAX;
+      };
+      std::vector<Slot> seen(slots);
+      const std::hash<std::string_view> hashOf;
       for (auto& [k, e] : v.entries) {
         wire::repairUtf8(k);
         Value value = fromWire(e, pageId);
-        auto [at, added] = seen.try_emplace(k, entries.size());
-        if (added)
+        const std::size_t h = hashOf(k);
+        std::size_t at = h & (slots - 1);
+        while (seen[at].index != SIZE_MAX &&
+               (seen[at].hash != h || entries[seen[at].index].first != k))
+          at = (at + 1) & (slots - 1);
+        if (seen[at].index == SIZE_MAX) {
+          seen[at] = {h, entries.size()};
           entries.emplace_back(std::move(k), std::move(value));
-        else
-          entries[at->second].second = std::move(value);
+        } else {
+          entries[seen[at].index].second = std::move(value);
+        }
       }
       return Value(std::move(d));
     }

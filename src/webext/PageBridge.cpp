@@ -55,9 +55,18 @@ void PageBridge::mainContextCreated(std::uint64_t pageId, JSGlobalContextRef ctx
       capture(getProp(ctx, getProp(ctx, getProp(ctx, global, "Date"), "prototype"), "getTime"));
   st->windowOpen = capture(getProp(ctx, global, "open"));
   {
+    // A plain object (prototype Object.prototype with nothing enumerable on it, or none) gives
+    // its names and values through Object.keys and Object.values: the same names, in the same
+    // order, as for-in, and linear in their number however many there are. Anything else is
+    // walked with for-in, its values read by name.
     JSStr keysOf(
-        "(function (o) { var k = { __proto__: null }, n = 0;"
-        " for (var p in o) k[n++] = p; k.length = n; return k; })");
+        "(function (keys, values, protoOf, plain) { return function (o) {"
+        " var r = { __proto__: null }, p = protoOf(o), k, n = 0;"
+        " if (p === plain || p === null) { for (k in plain) break;"
+        "  if (k === undefined) { r[0] = keys(o); r[1] = values(o); return r; } }"
+        " var names = { __proto__: null }; for (k in o) names[n++] = k; names.length = n;"
+        " r[0] = names; return r; }; })(Object.keys, Object.values, Object.getPrototypeOf,"
+        " Object.prototype)");
     JSValueRef exc = nullptr;
     st->keysOf = capture(JSEvaluateScript(ctx, keysOf.get(), nullptr, nullptr, 1, &exc));
   }

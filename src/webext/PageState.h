@@ -37,8 +37,9 @@ struct ContextState : std::enable_shared_from_this<ContextState> {
   JSObjectRef defineProperty = nullptr;
   JSObjectRef dateGetTime = nullptr;  // Date.prototype.getTime
   JSObjectRef windowOpen = nullptr;   // window.open (none outside a browser window)
-  // keysOf(o): the names a for-in loop over `o` visits, as a prototype-less array-like object
-  // (so neither collecting nor reading them runs page code other than `o`'s own traps).
+  // keysOf(o): the names a for-in loop over `o` visits, as an array-like object at [0], and
+  // for a plain object its values in the same order at [1] (so neither collecting nor reading
+  // them runs page code other than `o`'s own traps and getters).
   JSObjectRef keysOf = nullptr;
   std::unordered_map<std::uint32_t, JSObjectRef> prototypes;  // protected
   std::unordered_map<std::uint64_t, JSObjectRef> weakRefs;    // objectId -> WeakRef, protected

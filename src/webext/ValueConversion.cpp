@@ -183,20 +183,30 @@ bool ValueConverter::convertAny(ContextState& st, JSValueRef v, int depth, Budge
   // throw it into the page when the member returns.
   if (!st.keysOf) return false;
   JSValueRef exc = nullptr;
-  JSValueRef keysValue = JSObjectCallAsFunction(ctx, st.keysOf, nullptr, 1, &v, &exc);
-  JSObjectRef keys = exc ? nullptr : asObject(ctx, keysValue);
+  JSValueRef namesValue = JSObjectCallAsFunction(ctx, st.keysOf, nullptr, 1, &v, &exc);
+  JSObjectRef names = exc ? nullptr : asObject(ctx, namesValue);
+  JSObjectRef keys =
+      names ? asObject(ctx, JSObjectGetPropertyAtIndex(ctx, names, 0, &exc)) : nullptr;
   JSValueRef countValue = getProp(ctx, keys, "length");
   const double n = countValue ? JSValueToNumber(ctx, countValue, &exc) : -1;
   if (!keys || exc || !(n >= 0) || n > static_cast<double>(wire::kMaxValues - budget.values))
     return false;
-  out.tag = Tag::Object;
   const auto count = static_cast<unsigned>(n);
+  // The values read with the names, unless a getter changed the object meanwhile.
+  JSObjectRef values = asObject(ctx, JSObjectGetPropertyAtIndex(ctx, names, 1, &exc));
+  JSValueRef valuesLength = values ? getProp(ctx, values, "length") : nullptr;
+  if (exc || !valuesLength || JSValueToNumber(ctx, valuesLength, &exc) != n || exc)
+    values = nullptr;
+  exc = nullptr;
+  out.tag = Tag::Object;
+  out.entries.reserve(count);
   for (unsigned i = 0; i < count; ++i) {
     JSValueRef nameValue = JSObjectGetPropertyAtIndex(ctx, keys, i, &exc);
     if (exc || !nameValue || !JSValueIsString(ctx, nameValue)) return false;
     JSStringRef name = JSValueToStringCopy(ctx, nameValue, &exc);
     if (!name) return false;
-    JSValueRef e = JSObjectGetProperty(ctx, obj, name, &exc);
+    JSValueRef e = values ? JSObjectGetPropertyAtIndex(ctx, values, i, &exc)
+                          : JSObjectGetProperty(ctx, obj, name, &exc);
     std::string key = toUtf8(name);
     JSStringRelease(name);
     if (exc) return false;

@@ -25,25 +25,35 @@ void setIfPresent(GObject* object, const char* property, gboolean value) {
     g_object_set(object, property, value, nullptr);
 }
 
+// Where the sandbox's answer is remembered, and for which machine.
+std::filesystem::path sandboxAnswerFile() {
+  return paths::stateDirectory() / "sandbox-available";
+}
+
+// How long after the web context is made a remembered sandbox is checked again: late enough
+// that the check's bubblewrap run does not compete with the first window and page for the
+// processor, early enough to finish in most sessions.
+constexpr unsigned kSandboxRecheckSeconds = 20;
+}  // namespace
+
 // The web process runs in the engine's sandbox when it can start there, with read access to
 // the page's own folder (the page and its "/webmail/resource/" files) and the script bridge's
 // socket folder (added by the bridge); otherwise without it, said once in the log. A machine
-// where it started before is not waited for: the check runs on in the background and what it
-// finds is remembered for the next start.
-void setUpSandbox(WebKitWebContext* context, SandboxProbe& probe) {
-  const auto file = paths::stateDirectory() / "sandbox-available";
+// where it started before is not waited for: the check runs later, in the background, and a
+// sandbox it finds unavailable is forgotten for the next start.
+void WebContext::setUpSandbox() {
+  const auto file = sandboxAnswerFile();
   const auto key = SandboxProbe::machineKey();
-  if (SandboxProbe::rememberedAvailable(file, key)) {
-    probe.whenAnswered([file, key](const SandboxProbe::Answer& answer) {
-      if (answer.available) return;
-      SandboxProbe::remember(file, key, false);
-      WD_LOG_WARN(
-          "The web content sandbox cannot start on this system any more ({}): web pages run "
-          "without it from the next start",
-          answer.reason);
-    });
+  if (!sandbox_) {
+    recheckSandbox_ = g_timeout_add_seconds(
+        kSandboxRecheckSeconds,
+        +[](gpointer self) -> gboolean {
+          static_cast<WebContext*>(self)->recheckSandbox();
+          return G_SOURCE_REMOVE;
+        },
+        this);
   } else {
-    const auto& answer = probe.answer();
+    const auto& answer = sandbox_->answer();
     SandboxProbe::remember(file, key, answer.available);
     if (!answer.available) {
       WD_LOG_WARN(
@@ -52,13 +62,28 @@ void setUpSandbox(WebKitWebContext* context, SandboxProbe& probe) {
       return;
     }
   }
-  webkit_web_context_set_sandbox_enabled(context, TRUE);
+  webkit_web_context_set_sandbox_enabled(context_, TRUE);
   std::error_code ec;
   const auto pages = webclient::directory() / "public";
   if (std::filesystem::is_directory(pages, ec))
-    webkit_web_context_add_path_to_sandbox(context, pages.c_str(), TRUE);
+    webkit_web_context_add_path_to_sandbox(context_, pages.c_str(), TRUE);
 }
 
+void WebContext::recheckSandbox() {
+  recheckSandbox_ = 0;
+  sandbox_ = std::make_unique<SandboxProbe>();
+  sandbox_->whenAnswered([file = sandboxAnswerFile(),
+                          key = SandboxProbe::machineKey()](const SandboxProbe::Answer& answer) {
+    if (answer.available) return;
+    SandboxProbe::remember(file, key, false);
+    WD_LOG_WARN(
+        "The web content sandbox cannot start on this system any more ({}): web pages run "
+        "without it from the next start",
+        answer.reason);
+  });
+}
+
+namespace {
 void setUpSpelling(WebKitWebContext* context, const UserDefaults& defaults) {
   const auto languages = spelling::languages(defaults);
   std::vector<const gchar*> names;
@@ -74,10 +99,15 @@ WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defau
                        std::shared_ptr<BSHTTPCookieStorage> cookies)
     : bridgeHost_(bridgeHost),
       defaults_(defaults),
-      sandbox_(std::make_unique<SandboxProbe>()),
-      cookieStore_(std::move(cookies)) {}
+      cookieStore_(std::move(cookies)) {
+  // A machine without a remembered answer has the check run now, while the rest of start-up
+  // goes on; the first web view waits for what is left of it.
+  if (!SandboxProbe::rememberedAvailable(sandboxAnswerFile(), SandboxProbe::machineKey()))
+    sandbox_ = std::make_unique<SandboxProbe>();
+}
 
 WebContext::~WebContext() {
+  if (recheckSandbox_) g_source_remove(recheckSandbox_);
   cookies_.reset();
   trust_.reset();
   g_clear_object(&context_);
@@ -140,7 +170,7 @@ WebKitWebContext* WebContext::context() {
   cookies_ = std::make_unique<EngineCookies>(context_, cookieStore_);
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
   refuseEngineDownloads(context_);
-  setUpSandbox(context_, *sandbox_);
+  setUpSandbox();
   setUpSpelling(context_, defaults_);
   // MacGap goes only into the application's own page and the configured server's pages.
   const UserDefaults* defaults = &defaults_;

@@ -5,7 +5,8 @@
 // window starts from. Owned by the running application; made on first use. It also keeps the
 // certificates the engine has been told to accept (CertificateTrust) and has the application's
 // cookie store follow the engine's cookie jar (EngineCookies). The web process runs in the
-// engine's bubblewrap sandbox where that can start (SandboxProbe, started with this object), and
+// engine's bubblewrap sandbox where that can start (SandboxProbe: started with this object on a
+// machine without a remembered answer, some seconds after the first window otherwise), and
 // editable fields are spell-checked in the user's languages.
 #include <memory>
 #include <string>
@@ -53,11 +54,15 @@ class WebContext {
   static std::string userAgentApplicationName();
 
  private:
+  void setUpSandbox();
+  void recheckSandbox();
+
   bridge::BridgeHost& bridgeHost_;
   const UserDefaults& defaults_;
   WebKitWebContext* context_ = nullptr;
   std::unique_ptr<CertificateTrust> trust_;
-  std::unique_ptr<SandboxProbe> sandbox_;
+  std::unique_ptr<SandboxProbe> sandbox_;  // the check of the engine's sandbox, while it runs
+  unsigned recheckSandbox_ = 0;            // the later check of a remembered sandbox
   std::shared_ptr<BSHTTPCookieStorage> cookieStore_;
   std::unique_ptr<EngineCookies> cookies_;
 };
