@@ -97,9 +97,7 @@ void setUpSpelling(WebKitWebContext* context, const UserDefaults& defaults) {
 
 WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults,
                        std::shared_ptr<BSHTTPCookieStorage> cookies)
-    : bridgeHost_(bridgeHost),
-      defaults_(defaults),
-      cookieStore_(std::move(cookies)) {
+    : bridgeHost_(bridgeHost), defaults_(defaults), cookieStore_(std::move(cookies)) {
   // A machine without a remembered answer has the check run now, while the rest of start-up
   // goes on; the first web view waits for what is left of it.
   if (!SandboxProbe::rememberedAvailable(sandboxAnswerFile(), SandboxProbe::machineKey()))
