@@ -76,12 +76,8 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
   // A call of member number `member` of `objectId` as the page sends it, under a new call id.
   Message callMessage(std::uint64_t pageId, std::uint64_t objectId, std::uint32_t classId,
                       std::uint32_t member) {
-    return {.type = MsgType::Call,
-            .callId = ++callId,
-            .pageId = pageId,
-            .objectId = objectId,
-            .classId = classId,
-            .member = member};
+    // type, call, page, object, handle, class, member
+    return {MsgType::Call, ++callId, pageId, objectId, 0, classId, member};
   }
   static std::uint32_t memberIndex(const std::string& name,
                                    const ClassInfo& cls = Probe().scriptClass()) {
