@@ -57,43 +57,27 @@ TEST_F(BridgeHarness, InstallsRootAndMembersAndClassMembers) {
 // Each parameter kind takes the page's values by the conversion table; what it cannot take is
 // "none" (the member gets no value); extra arguments are ignored; a Date is no dictionary.
 TEST_F(BridgeHarness, ParametersFollowTheConversionTable) {
-  expectRows({"P.takeString('abc') == 'string:abc'",
-              "P.takeString(5) == 'string:5'",
-              "P.takeString(undefined) == 'none'",
-              "P.takeString(null) == 'none'",
-              "P.takeString() == 'none'",
-              "P.takeString('é€😀') == 'string:é€😀'",
-              "P.takeString('a', 'b', 'c') == 'string:a'",
-              "P.takeNumber(1.5) == 'number:1.500000'",
-              "P.takeNumber('12') == 'number:12.000000'",
-              "P.takeNumber() == 'none'",
-              "P.takeInt(3.9) == 3",
-              "P.takeInt(-1e20) == -2147483648",
-              "P.takeInt('x') == 0",
-              "P.takeBool(0) == false",
-              "P.takeBool('x') == true",
-              "P.takeBool() == false",
-              "P.echo(0.25) == 0.25",
-              "P.describeAny(null) == 'null'",
-              "P.describeAny(undefined) == 'none'",
-              "P.describeAny() == 'none'",
-              "P.describeAny(true) == 'true'",
+  expectRows({"P.takeString('abc') == 'string:abc'", "P.takeString(5) == 'string:5'",
+              "P.takeString(undefined) == 'none'", "P.takeString(null) == 'none'",
+              "P.takeString() == 'none'", "P.takeString('é€😀') == 'string:é€😀'",
+              "P.takeString('a', 'b', 'c') == 'string:a'", "P.takeNumber(1.5) == 'number:1.500000'",
+              "P.takeNumber('12') == 'number:12.000000'", "P.takeNumber() == 'none'",
+              "P.takeInt(3.9) == 3", "P.takeInt(-1e20) == -2147483648", "P.takeInt('x') == 0",
+              "P.takeBool(0) == false", "P.takeBool('x') == true", "P.takeBool() == false",
+              "P.echo(0.25) == 0.25"});
+  expectRows({"P.describeAny(null) == 'null'", "P.describeAny(undefined) == 'none'",
+              "P.describeAny() == 'none'", "P.describeAny(true) == 'true'",
               "P.describeAny([1, 'a', null, undefined, [2]]) == `[1,'a',null,null,[2]]`",
               "P.describeAny({a: 1, b: {c: null}, d: undefined}) == '{a:1,b:{c:null}}'",
               "P.describeAny(function () {}) == 'script'",
               "P.describeAny({onClick: function () {}}) == '{onClick:script}'",
-              "P.describeAny(P.child) == 'object:Probe'",
-              "P.describeAny(Symbol('s')) == 'none'",
-              "P.takeDictionary({x: 'y'}) == `{x:'y'}`",
-              "P.takeDictionary([1]) == 'none'",
-              "P.takeDictionary(null) == 'none'",
-              "P.takeDictionary('text') == 'none'",
+              "P.describeAny(P.child) == 'object:Probe'", "P.describeAny(Symbol('s')) == 'none'"});
+  expectRows({"P.takeDictionary({x: 'y'}) == `{x:'y'}`", "P.takeDictionary([1]) == 'none'",
+              "P.takeDictionary(null) == 'none'", "P.takeDictionary('text') == 'none'",
               "P.takeDictionary(new Date(1)) == 'none'",
               "P.takeArray([1, {a: [true]}]) == '[1,{a:[true]}]'",
-              "P.takeArray({length: 2}) == 'none'",
-              "P.takeObject(P.child) == 'probe:main.child'",
-              "P.takeObject({}) == 'none'",
-              "P.takeObject(MacGap) == 'none'"});
+              "P.takeArray({length: 2}) == 'none'", "P.takeObject(P.child) == 'probe:main.child'",
+              "P.takeObject({}) == 'none'", "P.takeObject(MacGap) == 'none'"});
 }
 
 // Results become page values; a "__proto__" key stays an own data property and never replaces
