@@ -1,7 +1,5 @@
-// End to end through real WebKitGTK: the web process loads the extension, the page calls native
-// members synchronously over the socket, receives events (also while blocked in a call, and in
-// order when a burst of them meets listeners that call native code), inner frames and foreign
-// documents get no MacGap, and a reload keeps the native objects.
+// End to end through real WebKitGTK: the web process loads the extension and talks to the
+// bridge host over its socket.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <sys/socket.h>
