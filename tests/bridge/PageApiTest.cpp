@@ -57,16 +57,12 @@ sdk::PageApi sampleApi() {
           {{"Window events", "Raised by windows.", {{"tick", "{}", "Ticked."}}}}};
 }
 
-TEST(PageApi, ATableMustDescribeEveryMemberBeforeDeclarationsAreWritten) {
-  EXPECT_EQ(sdk::problems(sampleApi()), (std::vector<std::string>{
-                                            "Sample.dictionary: parameter options needs its type",
-                                            "Sample.callback: 1 parameters, 0 named",
-                                            "Sample.undocumented: no summary",
-                                            "Sample.vague: result unknown needs its type",
-                                        }));
-}
-
-TEST(PageApi, DeclarationsFollowTheTable) {
+TEST(PageApi, DeclarationsFollowTheTableOnceItDescribesEveryMember) {
+  EXPECT_EQ(sdk::problems(sampleApi()),
+            (std::vector<std::string>{"Sample.dictionary: parameter options needs its type",
+                                      "Sample.callback: 1 parameters, 0 named",
+                                      "Sample.undocumented: no summary",
+                                      "Sample.vague: result unknown needs its type"}));
   const std::string d = sdk::typeScriptDeclarations(sampleApi());
   for (const char* expected : {
            "open(options: { url: string }): Window | undefined;",

@@ -1,21 +1,15 @@
-// End to end through real WebKitGTK: the web process loads the extension, the page calls native
-// members synchronously over the socket, receives events (also while blocked in a call, and in
-// order when a burst of them meets listeners that call native code), inner frames and foreign
-// documents get no MacGap, and a reload keeps the native objects.
+// End to end through real WebKitGTK: the web process loads the extension and talks to the
+// bridge host over its socket.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
-
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <unistd.h>
+#include <webkit2/webkit2.h>
 
 #include <cstring>
-#include <filesystem>
 #include <functional>
 
 #include "bridge/BridgeHost.h"
-#include "bridge/Command.h"
 #include "bridge/Event.h"
 #include "bridge/Exports.h"
 #include "support/Files.h"
@@ -24,7 +18,10 @@
 namespace wd::bridge {
 namespace {
 
-namespace fs = std::filesystem;
+using wd::test::waitFor;
+using wd::test::writeFile;
+// A page load starts a web process: generous under a sanitizer on a loaded machine.
+constexpr double kLoad = 90;
 
 class Recorder : public ScriptObject {
  public:
@@ -36,7 +33,6 @@ class Recorder : public ScriptObject {
     if (hook) hook();
     Event::triggerEvent("hooked", callingPage());
   }
-  std::function<void()> hook;
   const ClassInfo& scriptClass() const override {
     static const ClassInfo& info = ClassBuilder<Recorder>("Recorder")
                                        .method("record:", &Recorder::record)
@@ -49,107 +45,98 @@ class Recorder : public ScriptObject {
   bool has(const std::string& entry) const {
     return std::find(log.begin(), log.end(), entry) != log.end();
   }
+  // Waits until `entry` is recorded.
+  bool waitFor(const std::string& entry) {
+    return test::waitFor([&] { return has(entry); }, kLoad);
+  }
+  std::function<void()> hook;
   std::vector<std::string> log;
   int count = 0;
 };
 
-using wd::test::waitFor;
-// A page load starts a web process: generous under a sanitizer on a loaded machine.
-constexpr double kLoad = 90;
+// A shown offscreen window holding `view`.
+GtkWidget* showInWindow(WebKitWebView* view) {
+  GtkWidget* window = gtk_offscreen_window_new();
+  gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
+  gtk_widget_show_all(window);
+  return window;
+}
 
-using wd::test::writeFile;
-
-class WebKitBridge : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
-      GTEST_SKIP() << "needs a display (run under scripts/test-session)";
-    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    dir = wd::test::testDirectory();
-    writeFile(dir / "public/index.html", R"(<!doctype html><html><body><script>
-      document.addEventListener('pong', function (e) { MacGap.Recorder.record('event ' + e.data.n); });
-      MacGap.Recorder.record('call ' + MacGap.Recorder.echo('hello'));
-      MacGap.Recorder.trigger('pong');
-      MacGap.Recorder.record('after trigger');
-      window.addEventListener('load', function () {
-        var inner = document.getElementById('inner').contentWindow;
-        MacGap.Recorder.record('inner ' + typeof inner.MacGap);
-        MacGap.Recorder.record('loaded');
-      });
-    </script><iframe id="inner" src="inner.html"></iframe></body></html>)");
-    writeFile(dir / "public/inner.html", "<!doctype html><p>inner</p>");
-    writeFile(dir / "outside.html",
-              "<!doctype html><script>document.title = 'outside ' + typeof MacGap;</script>");
-
-    context = webkit_web_context_new();
-    // The application's own page is the test folder's public/.
-    BridgeHost::shared().setDocumentPolicy(
-        [pub = "file://" + (dir / "public/").string()](const std::string& url) {
-          return url.rfind(pub, 0) == 0;
-        });
-    BridgeHost::shared().attach(context);
-    view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
-    WebKitSettings* settings = webkit_web_view_get_settings(view);
-    webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
-    webkit_settings_set_allow_universal_access_from_file_urls(settings, TRUE);
-    window = gtk_offscreen_window_new();
-    gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
-    gtk_widget_show_all(window);
-
-    recorder = std::make_shared<Recorder>();
-    root = std::make_shared<Recorder>();
-    page = BridgeHost::shared().attachWebView(
-        view,
-        [this](const std::string& url) {
-          installs.push_back(url);
-          return std::optional<InstallSet>(InstallSet{root, {{"Recorder", recorder}}});
-        },
-        [this](bool mainFrame, const std::string& url) { loads.emplace_back(mainFrame, url); });
-  }
-
-  void TearDown() override {
-    if (view) BridgeHost::shared().detachWebView(view);
-    if (window) gtk_widget_destroy(window);
-    if (context) g_object_unref(context);
-  }
-
-  std::string title() {
-    const char* t = webkit_web_view_get_title(view);
-    return t ? t : "";
-  }
-
-  fs::path dir;
-  WebKitWebContext* context = nullptr;
-  WebKitWebView* view = nullptr;
-  GtkWidget* window = nullptr;
-  std::shared_ptr<Recorder> recorder;
-  std::shared_ptr<Recorder> root;
-  std::shared_ptr<ScriptPage> page;
-  std::vector<std::string> installs;
-  std::vector<std::pair<bool, std::string>> loads;
-};
+// The page's document.title, read in the web process itself.
+std::string titleInWebProcess(WebKitWebView* view) {
+  std::optional<std::string> seen;
+  webkit_web_view_evaluate_javascript(
+      view, "document.title", -1, nullptr, nullptr, nullptr,
+      [](GObject* source, GAsyncResult* result, gpointer data) {
+        g_autoptr(JSCValue) value =
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
+        g_autofree char* text = value ? jsc_value_to_string(value) : nullptr;
+        *static_cast<std::optional<std::string>*>(data) = text ? text : "";
+      },
+      &seen);
+  EXPECT_TRUE(waitFor([&] { return seen.has_value(); }, kLoad));
+  return seen.value_or("");
+}
 
 // One web process for the suite: a second view related to the first shares its process and
 // connection. Each page reaches its own objects, receives events (also while blocked in a call,
 // and a burst in order), a reload installs the same objects again, a foreign document gets
 // nothing sent over the shared connection, and a view closed from inside its own page's call
 // leaves the other working.
-TEST_F(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
-  WebKitWebView* secondView = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
-  GtkWidget* secondWindow = gtk_offscreen_window_new();
-  gtk_container_add(GTK_CONTAINER(secondWindow), GTK_WIDGET(secondView));
-  gtk_widget_show_all(secondWindow);
-  auto secondRecorder = std::make_shared<Recorder>();
-  auto secondPage = BridgeHost::shared().attachWebView(
-      secondView, [root = root, rec = secondRecorder](const std::string&) {
-        return std::optional<InstallSet>(InstallSet{root, {{"Recorder", rec}}});
-      });
+TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+    GTEST_SKIP() << "needs a display (run under scripts/test-session)";
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+  const auto dir = wd::test::testDirectory();
+  writeFile(dir / "public/index.html", R"(<!doctype html><html><body><script>
+    document.addEventListener('pong', function (e) { MacGap.Recorder.record('event ' + e.data.n); });
+    MacGap.Recorder.record('call ' + MacGap.Recorder.echo('hello'));
+    MacGap.Recorder.trigger('pong');
+    MacGap.Recorder.record('after trigger');
+    window.addEventListener('load', function () {
+      var inner = document.getElementById('inner').contentWindow;
+      MacGap.Recorder.record('inner ' + typeof inner.MacGap);
+      MacGap.Recorder.record('loaded');
+    });
+  </script><iframe id="inner" src="inner.html"></iframe></body></html>)");
+  writeFile(dir / "public/inner.html", "<!doctype html><p>inner</p>");
+  writeFile(dir / "outside.html",
+            "<!doctype html><script>document.title = 'outside ' + typeof MacGap;</script>");
   const std::string index = "file://" + (dir / "public/index.html").string();
   const std::string outside = "file://" + (dir / "outside.html").string();
+
+  WebKitWebContext* context = webkit_web_context_new();
+  // The application's own page is the test folder's public/.
+  BridgeHost::shared().setDocumentPolicy(
+      [pub = "file://" + (dir / "public/").string()](const std::string& url) {
+        return url.rfind(pub, 0) == 0;
+      });
+  BridgeHost::shared().attach(context);
+  auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
+  WebKitSettings* settings = webkit_web_view_get_settings(view);
+  webkit_settings_set_allow_file_access_from_file_urls(settings, TRUE);
+  webkit_settings_set_allow_universal_access_from_file_urls(settings, TRUE);
+  GtkWidget* window = showInWindow(view);
+  auto* secondView = WEBKIT_WEB_VIEW(webkit_web_view_new_with_related_view(view));
+  GtkWidget* secondWindow = showInWindow(secondView);
+
+  auto root = std::make_shared<Recorder>(), recorder = std::make_shared<Recorder>(),
+       secondRecorder = std::make_shared<Recorder>();
+  std::vector<std::string> installs;
+  std::vector<std::pair<bool, std::string>> loads;
+  auto page = BridgeHost::shared().attachWebView(
+      view,
+      [&](const std::string& url) {
+        installs.push_back(url);
+        return std::optional<InstallSet>(InstallSet{root, {{"Recorder", recorder}}});
+      },
+      [&](bool mainFrame, const std::string& url) { loads.emplace_back(mainFrame, url); });
+  auto secondPage = BridgeHost::shared().attachWebView(secondView, [&](const std::string&) {
+    return std::optional<InstallSet>(InstallSet{root, {{"Recorder", secondRecorder}}});
+  });
   webkit_web_view_load_uri(view, index.c_str());
   webkit_web_view_load_uri(secondView, index.c_str());
-  ASSERT_TRUE(
-      waitFor([&] { return recorder->has("loaded") && secondRecorder->has("loaded"); }, kLoad))
+  ASSERT_TRUE(recorder->waitFor("loaded") && secondRecorder->waitFor("loaded"))
       << ::testing::PrintToString(recorder->log);
   const std::vector<std::string> expected{"call hello", "event 1", "after trigger",
                                           "inner undefined", "loaded"};
@@ -157,22 +144,21 @@ TEST_F(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
   EXPECT_EQ(secondRecorder->log, expected);
   EXPECT_EQ(BridgeHost::shared().connectionCount(), 1u);
   EXPECT_EQ(installs, std::vector<std::string>{index});
-
   // Every frame's load is reported, the inner frame's too.
   ASSERT_TRUE(waitFor([&] { return loads.size() >= 2; }, kLoad));
-  EXPECT_TRUE(std::count_if(loads.begin(), loads.end(), [](auto& l) { return l.first; }) >= 1);
-  EXPECT_TRUE(std::count_if(loads.begin(), loads.end(), [](auto& l) { return !l.first; }) >= 1);
+  EXPECT_GE(std::count_if(loads.begin(), loads.end(), [](auto& l) { return l.first; }), 1);
+  EXPECT_GE(std::count_if(loads.begin(), loads.end(), [](auto& l) { return !l.first; }), 1);
 
   // Native code reaches the idle page over the socket.
   Event::triggerEvent("pong", Json::object(), page.get());
   page->evaluateScript("MacGap.Recorder.record('evaluated')");
-  ASSERT_TRUE(waitFor([&] { return recorder->has("evaluated"); }, kLoad));
+  ASSERT_TRUE(recorder->waitFor("evaluated"));
   EXPECT_TRUE(recorder->has("event undefined"));
 
   // A reload installs the same native objects again.
   recorder->log.clear();
   webkit_web_view_reload(view);
-  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }, kLoad));
+  ASSERT_TRUE(recorder->waitFor("loaded"));
   EXPECT_EQ(installs.size(), 2u);
   EXPECT_TRUE(recorder->has("event 2"));
 
@@ -182,42 +168,26 @@ TEST_F(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
   page->evaluateScript(
       "document.addEventListener('burst', function (e) { MacGap.Recorder.record('' + e.data.n); "
       "});");
-  constexpr int kEvents = 3000;
-  for (int n = 1; n <= kEvents; ++n) Event::triggerEvent("burst", Json{{"n", n}}, page.get());
-  ASSERT_TRUE(waitFor([&] { return recorder->has(std::to_string(kEvents)); }, kLoad))
-      << recorder->log.size() << " events arrived";
-  ASSERT_EQ(recorder->log.size(), static_cast<std::size_t>(kEvents));
-  for (int n = 1; n <= kEvents; ++n)
-    ASSERT_EQ(recorder->log[static_cast<std::size_t>(n - 1)], std::to_string(n));
+  std::vector<std::string> burst;
+  for (int n = 1; n <= 3000; ++n) {
+    Event::triggerEvent("burst", Json{{"n", n}}, page.get());
+    burst.push_back(std::to_string(n));
+  }
+  ASSERT_TRUE(recorder->waitFor("3000")) << recorder->log.size() << " events arrived";
+  EXPECT_TRUE(recorder->log == burst);
 
   // A document outside the application's public folder gets nothing: no install, and scripts
   // and events for it are not sent; the second page serves as the marker that everything sent
   // before it over the shared connection has been handled.
   webkit_web_view_load_uri(view, outside.c_str());
-  ASSERT_TRUE(waitFor([&] { return title() == "outside undefined"; }, kLoad));
+  ASSERT_TRUE(waitFor(
+      [&] { return g_strcmp0(webkit_web_view_get_title(view), "outside undefined") == 0; }, kLoad));
   EXPECT_EQ(installs.size(), 2u);
   page->evaluateScript("document.title = 'scripted'");
   Event::triggerEvent("userDefaultsChanged", Json{{"secret", 1}}, page.get());
   secondPage->evaluateScript("MacGap.Recorder.record('marker')");
-  ASSERT_TRUE(waitFor([&] { return secondRecorder->has("marker"); }, kLoad));
-  // Read the foreign document's title in the web process itself (after the marker).
-  struct Read {
-    std::string seen;
-    bool done = false;
-  } read;
-  webkit_web_view_evaluate_javascript(
-      view, "document.title", -1, nullptr, nullptr, nullptr,
-      [](GObject* source, GAsyncResult* result, gpointer data) {
-        auto* r = static_cast<Read*>(data);
-        g_autoptr(JSCValue) value =
-            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), result, nullptr);
-        g_autofree char* text = value ? jsc_value_to_string(value) : nullptr;
-        r->seen = text ? text : "";
-        r->done = true;
-      },
-      &read);
-  ASSERT_TRUE(waitFor([&] { return read.done; }, kLoad));
-  EXPECT_EQ(read.seen, "outside undefined");
+  ASSERT_TRUE(secondRecorder->waitFor("marker"));
+  EXPECT_EQ(titleInWebProcess(view), "outside undefined");
 
   // The second view is closed from inside a call its own page makes; the first carries on.
   secondRecorder->hook = [&] {
@@ -230,9 +200,12 @@ TEST_F(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
   ASSERT_TRUE(waitFor([&] { return secondWindow == nullptr; }, kLoad));
   recorder->log.clear();
   webkit_web_view_load_uri(view, index.c_str());
-  ASSERT_TRUE(waitFor([&] { return recorder->has("loaded"); }, kLoad));
+  ASSERT_TRUE(recorder->waitFor("loaded"));
   page->evaluateScript("MacGap.Recorder.record('still here')");
-  ASSERT_TRUE(waitFor([&] { return recorder->has("still here"); }, kLoad));
+  ASSERT_TRUE(recorder->waitFor("still here"));
+  BridgeHost::shared().detachWebView(view);
+  gtk_widget_destroy(window);
+  g_object_unref(context);
 }
 
 TEST(BridgeHostLifetime, ConnectionClosedJustBeforeTheHostGoes) {
@@ -242,8 +215,7 @@ TEST(BridgeHostLifetime, ConnectionClosedJustBeforeTheHostGoes) {
   const std::string path = host->socketPath();
   ASSERT_FALSE(path.empty());
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_un addr{};
-  addr.sun_family = AF_UNIX;
+  sockaddr_un addr{.sun_family = AF_UNIX};
   std::memcpy(addr.sun_path, path.data(), path.size());
   ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   // A wrong greeting: the host drops the connection.

@@ -1,35 +1,35 @@
-// Naming rule, native values, UTF-16 conversion and the wire codec.
+// Naming rule, native values, the class registry, UTF-16 conversion and the wire codec.
 #include <glib.h>
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "TestObjects.h"
-#include "bridge/Exports.h"
 #include "bridge/ScriptObjectRegistry.h"
 #include "bridge/wire/Utf.h"
-#include "bridge/wire/Wire.h"
 
 namespace wd::bridge {
 namespace {
 
+using wire::Message;
+using wire::MsgType;
+using wire::WValue;
+
 TEST(NamingRule, ExamplesFromTheExportsProtocols) {
-  EXPECT_EQ(scriptNameForSelector("addBadge:"), "addBadge");
-  EXPECT_EQ(scriptNameForSelector("showNotification:id:callback:"), "showNotificationIdCallback");
-  EXPECT_EQ(scriptNameForSelector("autodiscovery:password:server:"), "autodiscoveryPasswordServer");
-  EXPECT_EQ(scriptNameForSelector("get:ofType:__JS_EXPORT_AS__get:"), "get");
-  EXPECT_EQ(scriptNameForSelector("setCustomUserAgent:__JS_EXPORT_AS__setUserAgent:"),
-            "setUserAgent");
-  EXPECT_EQ(scriptNameForSelector("defaultLineHeightForFont:ofSize:__JS_EXPORT_AS__getLineHeight:"),
-            "getLineHeight");
-  EXPECT_EQ(scriptNameForSelector("createTask:withCallback:__JS_EXPORT_AS__create:"), "create");
-  EXPECT_EQ(scriptNameForSelector("launch"), "launch");
+  const std::pair<const char*, const char*> names[] = {
+      {"addBadge:", "addBadge"},
+      {"showNotification:id:callback:", "showNotificationIdCallback"},
+      {"autodiscovery:password:server:", "autodiscoveryPasswordServer"},
+      {"get:ofType:__JS_EXPORT_AS__get:", "get"},
+      {"setCustomUserAgent:__JS_EXPORT_AS__setUserAgent:", "setUserAgent"},
+      {"defaultLineHeightForFont:ofSize:__JS_EXPORT_AS__getLineHeight:", "getLineHeight"},
+      {"createTask:withCallback:__JS_EXPORT_AS__create:", "create"},
+      {"launch", "launch"}};
+  for (const auto& [selector, name] : names) EXPECT_EQ(scriptNameForSelector(selector), name);
   EXPECT_EQ(nativeSelector("get:ofType:__JS_EXPORT_AS__get:"), "get:ofType:");
   EXPECT_EQ(selectorArity("get:ofType:__JS_EXPORT_AS__get:"), 2u);
   EXPECT_EQ(selectorArity("launch"), 0u);
 }
 
-TEST(Values, JsonConversions) {
+TEST(Values, JsonConversionsAndTheRegistry) {
   Value v = Value::fromJson(Json::parse(R"({"a":[1,null,"x"],"b":{"c":true}})"));
   EXPECT_EQ(v["a"].asArray()->size(), 3u);
   EXPECT_TRUE(v["b"]["c"].asBool().value());
@@ -42,59 +42,51 @@ TEST(Values, JsonConversions) {
   EXPECT_TRUE(Value(std::shared_ptr<test::Root>()).isUndefined());
   EXPECT_TRUE(Value(ScriptValue()).isUndefined());
   // Dates as a page Date's toJSON gives them, in UTC with milliseconds.
-  using std::chrono::milliseconds;
-  const Value::Date when{milliseconds(1796635800123)};
+  const Value::Date when{std::chrono::milliseconds(1796635800123)};
   EXPECT_EQ(Value(Dictionary{{"at", when}}).toJson(),
             Json::parse(R"({"at":"2026-12-07T09:30:00.123Z"})"));
-  EXPECT_EQ(Value(Value::Date{milliseconds(-1)}).toJson(), Json("1969-12-31T23:59:59.999Z"));
+  EXPECT_EQ(Value(Value::Date{std::chrono::milliseconds(-1)}).toJson(), "1969-12-31T23:59:59.999Z");
   EXPECT_EQ(Value(when).asDate(), when);
   EXPECT_FALSE(Value(1.0).asDate());
-}
 
-TEST(Registry, MakesConfiguredClassesByName) {
+  // The registry makes configured classes by name; a failing factory makes nothing.
   auto& registry = ScriptObjectRegistry::shared();
-  registry.registerClass<test::DesktopCommand>("DesktopCommand");
-  auto obj = registry.create("DesktopCommand", nullptr);
+  registry.registerClass<test::Probe>("Probe");
+  auto obj = registry.create("Probe", nullptr);
   ASSERT_TRUE(obj);
-  EXPECT_EQ(std::dynamic_pointer_cast<Command>(obj)->exportName(), "DesktopCommand");
+  EXPECT_EQ(std::dynamic_pointer_cast<Command>(obj)->exportName(), "Probe");
   EXPECT_EQ(registry.create("NoSuchClass", nullptr), nullptr);
-  registry.registerClass("Broken",
-                         [](std::shared_ptr<WindowHandle>) -> std::shared_ptr<ScriptObject> {
-                           throw std::runtime_error("cannot");
-                         });
+  registry.registerClass(
+      "Broken", [](auto) -> std::shared_ptr<ScriptObject> { throw std::runtime_error("cannot"); });
   EXPECT_EQ(registry.create("Broken", nullptr), nullptr);
   registry.unregisterClass("Broken");
-  registry.unregisterClass("DesktopCommand");
+  registry.unregisterClass("Probe");
 }
 
-TEST(Utf, LengthSafeRoundTrip) {
-  const std::u16string text = {u'a', 0, 0xD800, u'b', 0xDC00, 0xD83D, 0xDE00, 0xFFFF};
-  const std::string utf8 = wire::utf16ToUtf8(text.data(), text.size());
+// UTF-16 round trips keep every unit; what native code receives is valid UTF-8 that GLib accepts
+// (invalid input becomes replacement characters, never a crash or a lost tail); valid text is
+// left alone (NULs included) and a cut never splits a character.
+TEST(Utf, ConversionRepairAndCut) {
+  const std::u16string units = {u'a', 0, 0xD800, u'b', 0xDC00, 0xD83D, 0xDE00, 0xFFFF};
+  const std::string utf8 = wire::utf16ToUtf8(units.data(), units.size());
   EXPECT_EQ(utf8.size(), 1u + 1 + 3 + 1 + 3 + 4 + 3);
-  EXPECT_EQ(wire::utf8ToUtf16(utf8), text);
-  // Invalid UTF-8 becomes replacement characters, never a crash or a lost tail.
+  EXPECT_EQ(wire::utf8ToUtf16(utf8), units);
   EXPECT_EQ(wire::utf8ToUtf16("a\xff"
                               "b\xe2\x82"),
             (std::u16string{u'a', 0xFFFD, u'b', 0xFFFD, 0xFFFD}));
   EXPECT_EQ(wire::utf8ToUtf16("\xc0\xaf"), (std::u16string{0xFFFD, 0xFFFD}));
-}
-
-// What native code receives is valid UTF-8 that GLib accepts; valid text is left alone (NULs
-// included) and a cut never splits a character.
-TEST(Utf, RepairAndCutGiveValidText) {
+  const std::string r = "\xEF\xBF\xBD";  // U+FFFD
   const std::pair<std::string, std::string> repairs[] = {
       {std::string("a\0b", 3), std::string("a\0b", 3)},
       {"\xC3\xA9\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80"},
       {"a\xED\xA0\x80"
        "b",
-       "a\xEF\xBF\xBD"
-       "b"},                                                     // lone high surrogate
-      {"\xED\xB0\x80\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD"},  // low then high
-      {"\xFF\x80\x80x", "\xEF\xBF\xBDx"},
-      {"\xC0\xAF", "\xEF\xBF\xBD"},          // overlong
-      {"\xF4\x90\x80\x80", "\xEF\xBF\xBD"},  // past U+10FFFF
-      {"\xE2\x82", "\xEF\xBF\xBD"},          // cut short
-  };
+       "a" + r + "b"},                      // lone high surrogate
+      {"\xED\xB0\x80\xED\xA0\x80", r + r},  // low then high
+      {"\xFF\x80\x80x", r + "x"},
+      {"\xC0\xAF", r},          // overlong
+      {"\xF4\x90\x80\x80", r},  // past U+10FFFF
+      {"\xE2\x82", r}};         // cut short
   for (auto [text, expected] : repairs) {
     wire::repairUtf8(text);
     EXPECT_EQ(text, expected);
@@ -107,40 +99,37 @@ TEST(Utf, RepairAndCutGiveValidText) {
   EXPECT_EQ(wire::utf8Prefix("\xF0\x9F\x98\x80", 3), "");
 }
 
-wire::Message roundTrip(const wire::Message& m) {
+// Decodes `m`'s frame: none if refused.
+std::optional<Message> roundTrip(const Message& m) {
   const std::string frame = wire::encodeFrame(m);
   EXPECT_EQ(wire::frameLength(frame.data()), frame.size() - 4);
-  wire::Message out;
-  EXPECT_TRUE(wire::decodeMessage(std::string_view(frame).substr(4), out));
+  Message out;
+  if (!wire::decodeMessage(std::string_view(frame).substr(4), out)) return std::nullopt;
   return out;
 }
 
 TEST(WireCodec, RoundTripsEveryValueKind) {
-  wire::Message m;
-  m.type = wire::MsgType::Call;
-  m.callId = 7;
-  m.pageId = 1ull << 40;
-  m.objectId = 3;
-  m.classId = 9;
-  m.member = 2;
-  m.op = wire::CallOp::Set;
-  wire::WValue obj{wire::Tag::Object};
-  obj.entries.emplace_back(std::string("k\0ey", 4), wire::WValue::str(std::string("v\0", 2)));
-  obj.entries.emplace_back("r", wire::WValue::ref(5, 6));
-  wire::WValue arr{wire::Tag::Array};
-  arr.items = {wire::WValue::null(),
-               wire::WValue::boolean(true),
-               wire::WValue::num(-0.5),
-               wire::WValue::handle(11),
-               obj,
-               wire::WValue::date(-1234.0)};
-  m.values = {wire::WValue{}, arr};
-  wire::Message out = roundTrip(m);
-  EXPECT_EQ(out.callId, 7u);
-  EXPECT_EQ(out.pageId, 1ull << 40);
-  EXPECT_EQ(out.op, wire::CallOp::Set);
-  ASSERT_EQ(out.values.size(), 2u);
-  const auto& a = out.values[1].items;
+  WValue obj{wire::Tag::Object};
+  obj.entries.emplace_back(std::string("k\0ey", 4), WValue::str(std::string("v\0", 2)));
+  obj.entries.emplace_back("r", WValue::ref(5, 6));
+  WValue arr{wire::Tag::Array};
+  arr.items = {
+      WValue::null(),       WValue::boolean(true), WValue::num(-0.5), WValue::handle(11), obj,
+      WValue::date(-1234.0)};
+  auto out = roundTrip({.type = MsgType::Call,
+                        .callId = 7,
+                        .pageId = 1ull << 40,
+                        .objectId = 3,
+                        .classId = 9,
+                        .member = 2,
+                        .op = wire::CallOp::Set,
+                        .values = {WValue{}, arr}});
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->callId, 7u);
+  EXPECT_EQ(out->pageId, 1ull << 40);
+  EXPECT_EQ(out->op, wire::CallOp::Set);
+  ASSERT_EQ(out->values.size(), 2u);
+  const auto& a = out->values[1].items;
   ASSERT_EQ(a.size(), 6u);
   EXPECT_EQ(a[2].number, -0.5);
   EXPECT_EQ(a[3].id, 11u);
@@ -149,64 +138,45 @@ TEST(WireCodec, RoundTripsEveryValueKind) {
   EXPECT_EQ(a[4].entries[1].second.classId, 6u);
   EXPECT_EQ(a[5].tag, wire::Tag::Date);
   EXPECT_EQ(a[5].number, -1234.0);
-
-  wire::Message cls;
-  cls.type = wire::MsgType::ClassDef;
-  cls.cls.id = 4;
-  cls.cls.name = "Menu";
+  Message cls{.type = MsgType::ClassDef, .cls = {.id = 4, .name = "Menu"}};
   cls.cls.members.push_back({2, "getKeyFromString", true, {0}});
-  wire::Message c2 = roundTrip(cls);
-  EXPECT_EQ(c2.cls.members[0].name, "getKeyFromString");
-  EXPECT_EQ(c2.cls.members[0].kind, 2);
+  out = roundTrip(cls);
+  ASSERT_TRUE(out);
+  EXPECT_EQ(out->cls.members[0].name, "getKeyFromString");
+  EXPECT_EQ(out->cls.members[0].kind, 2);
 }
 
 TEST(WireCodec, RefusesMalformedInput) {
-  wire::Message m;
-  m.type = wire::MsgType::Reply;
-  m.callId = 1;
-  m.values = {wire::WValue::str("hello")};
+  Message m{.type = MsgType::Reply, .callId = 1, .values = {WValue::str("hello")}};
   const std::string frame = wire::encodeFrame(m);
   const std::string_view payload = std::string_view(frame).substr(4);
-  wire::Message out;
+  Message out;
   for (std::size_t n = 0; n < payload.size(); ++n)
     EXPECT_FALSE(wire::decodeMessage(payload.substr(0, n), out)) << n;
   EXPECT_FALSE(wire::decodeMessage(std::string(payload) + "x", out));  // trailing bytes
   // A forged element count larger than the input is refused before allocating.
-  std::string forged("\x15\x01\0\0\0\0\0\0\0\xff\xff\xff\xff", 13);
-  EXPECT_FALSE(wire::decodeMessage(forged, out));
+  EXPECT_FALSE(wire::decodeMessage(std::string("\x15\x01\0\0\0\0\0\0\0\xff\xff\xff\xff", 13), out));
   // Nesting beyond the limit is refused.
   std::string deep("\x15\x01\0\0\0\0\0\0\0\x01\0\0\0", 13);
   for (int i = 0; i < 200; ++i) deep += std::string("\x06\x01\0\0\0", 5);
-  deep += '\0';
-  EXPECT_FALSE(wire::decodeMessage(deep, out));
+  EXPECT_FALSE(wire::decodeMessage(deep + '\0', out));
   EXPECT_FALSE(wire::decodeMessage(std::string("\x63", 1), out));  // unknown type
   // Dates outside the page's range, or not a number, are refused.
   for (double bad : {double(NAN), double(INFINITY), wire::kMaxDateMs * 2, -wire::kMaxDateMs - 1}) {
-    m.values = {wire::WValue::date(bad)};
-    const std::string f = wire::encodeFrame(m);
-    EXPECT_FALSE(wire::decodeMessage(std::string_view(f).substr(4), out)) << bad;
+    m.values = {WValue::date(bad)};
+    EXPECT_FALSE(roundTrip(m)) << bad;
   }
-  m.values = {wire::WValue::date(wire::kMaxDateMs)};
-  const std::string edge = wire::encodeFrame(m);
-  EXPECT_TRUE(wire::decodeMessage(std::string_view(edge).substr(4), out));
+  m.values = {WValue::date(wire::kMaxDateMs)};
+  EXPECT_TRUE(roundTrip(m));
   EXPECT_FALSE(wire::decodeMessage({}, out));
-}
-
-TEST(WireLimits, DecoderRefusesMoreValuesThanTheBudget) {
   // Small frames whose counts promise more values than allowed: refused before allocating.
-  wire::Message m;
-  m.type = wire::MsgType::Reply;
-  m.callId = 1;
-  wire::WValue arr{wire::Tag::Array};
-  arr.items.resize(wire::kMaxValues);  // + the array itself: one too many
-  m.values.push_back(std::move(arr));
-  std::string payload = wire::encodeFrame(m).substr(4);
-  wire::Message out;
-  EXPECT_FALSE(wire::decodeMessage(payload, out));
+  m.values = {WValue{wire::Tag::Array}};
+  m.values[0].items.resize(wire::kMaxValues);  // + the array itself: one too many
+  EXPECT_FALSE(roundTrip(m));
   m.values[0].items.pop_back();
-  payload = wire::encodeFrame(m).substr(4);
-  EXPECT_TRUE(wire::decodeMessage(payload, out));
-  EXPECT_EQ(wire::countValues(out.values), wire::kMaxValues);
+  const auto fits = roundTrip(m);
+  ASSERT_TRUE(fits);
+  EXPECT_EQ(wire::countValues(fits->values), wire::kMaxValues);
 }
 
 }  // namespace

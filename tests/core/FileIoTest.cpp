@@ -1,4 +1,4 @@
-// Tests of the two file primitives every reader and writer of the application goes through:
+// The two file primitives every reader and writer of the application goes through:
 // readRegularFile (special files refused without blocking, size caps) and writeFileAtomically
 // (links followed, permissions kept, failures leave the old file and no temporary behind).
 #include <fcntl.h>
@@ -6,10 +6,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "core/AtomicFile.h"
@@ -17,13 +14,12 @@
 #include "support/Files.h"
 
 namespace fs = std::filesystem;
+using wd::test::readFile;
+using wd::test::writeFile;
+using Names = std::set<std::string>;
 
 namespace {
 
-using wd::test::readFile;
-using wd::test::writeFile;
-
-// A fresh directory per test.
 class FileIo : public ::testing::Test {
  protected:
   static mode_t permissions(const fs::path& p) {
@@ -31,13 +27,19 @@ class FileIo : public ::testing::Test {
     return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
   }
   // Names in `dir`: a failed write must leave exactly what was there.
-  static std::set<std::string> names(const fs::path& dir) {
-    std::set<std::string> out;
+  static Names names(const fs::path& dir) {
+    Names out;
     for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
     return out;
   }
+  static void age(const fs::path& p) {
+    const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+  }
   const fs::path dir_ = wd::test::testDirectory();
 };
+
+}  // namespace
 
 TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
   writeFile(dir_ / "text", "hello");
@@ -50,84 +52,73 @@ TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
   fs::create_symlink(dir_ / "nowhere", dir_ / "dangling");
   writeFile(dir_ / "huge", "");
   fs::resize_file(dir_ / "huge", 4 * 1024 * 1024 + 1);  // sparse: costs no disk
-
-  struct Case {
-    const char* name;
-    fs::path path;
-    std::size_t cap;
-    std::optional<std::string> data;
-    std::string error;  // a part of the reason
-  } cases[] = {
-      {"regular file", dir_ / "text", 16, "hello", ""},
-      {"empty file", dir_ / "empty", 16, "", ""},
-      {"exactly the cap", dir_ / "cap", 16, std::string(16, 'x'), ""},
-      {"one byte over the cap", dir_ / "over", 16, std::nullopt, "larger than 16 bytes"},
-      {"size over the cap", dir_ / "huge", 4 * 1024 * 1024, std::nullopt, "larger than 4 MiB"},
-      {"link to /dev/zero", dir_ / "zero", 4096, std::nullopt, "not a regular file"},
-      {"FIFO", dir_ / "fifo", 4096, std::nullopt, "not a regular file (a FIFO)"},
-      {"directory", dir_ / "folder", 4096, std::nullopt, "not a regular file (a directory)"},
-      {"dangling link", dir_ / "dangling", 4096, std::nullopt, "No such file"},
-      {"missing file", dir_ / "missing", 4096, std::nullopt, "No such file"},
-      {"empty path", fs::path(), 4096, std::nullopt, "empty path"},
-      // Files that report size 0 but have contents are read to their end, within the cap.
-      {"proc file under the cap", "/proc/self/cmdline", 1 << 20, std::nullopt, ""},
-      {"proc file over the cap", "/proc/self/maps", 8, std::nullopt, "larger than 8 bytes"},
+  // Path, cap, contents (none: any), a part of the reason if refused. Files that report size 0
+  // but have contents (in /proc) are read to their end, within the cap.
+  const std::tuple<fs::path, std::size_t, std::optional<std::string>, std::string> cases[] = {
+      {dir_ / "text", 16, "hello", ""},
+      {dir_ / "empty", 16, "", ""},
+      {dir_ / "cap", 16, std::string(16, 'x'), ""},
+      {dir_ / "over", 16, std::nullopt, "larger than 16 bytes"},
+      {dir_ / "huge", 4 * 1024 * 1024, std::nullopt, "larger than 4 MiB"},
+      {dir_ / "zero", 4096, std::nullopt, "not a regular file"},
+      {dir_ / "fifo", 4096, std::nullopt, "not a regular file (a FIFO)"},
+      {dir_ / "folder", 4096, std::nullopt, "not a regular file (a directory)"},
+      {dir_ / "dangling", 4096, std::nullopt, "No such file"},
+      {dir_ / "missing", 4096, std::nullopt, "No such file"},
+      {fs::path(), 4096, std::nullopt, "empty path"},
+      {"/proc/self/cmdline", 1 << 20, std::nullopt, ""},
+      {"/proc/self/maps", 8, std::nullopt, "larger than 8 bytes"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto got = wd::readRegularFile(c.path, c.cap);
-    if (c.error.empty()) {
+  for (const auto& [path, cap, data, error] : cases) {
+    SCOPED_TRACE(path);
+    const auto got = wd::readRegularFile(path, cap);
+    if (error.empty()) {
       ASSERT_TRUE(got.data.has_value()) << got.error;
-      if (c.data)
-        EXPECT_EQ(*got.data, *c.data);
-      else
-        EXPECT_FALSE(got.data->empty());
+      EXPECT_EQ(data ? *got.data == *data : !got.data->empty(), true) << *got.data;
       EXPECT_TRUE(got.error.empty());
     } else {
       EXPECT_FALSE(got.data.has_value());
-      EXPECT_NE(got.error.find(c.error), std::string::npos) << got.error;
+      EXPECT_NE(got.error.find(error), std::string::npos) << got.error;
       EXPECT_EQ(got.error.find('\n'), std::string::npos);
     }
   }
 }
 
-TEST_F(FileIo, WriterCreatesReplacesAndKeepsPermissions) {
+// New files get the mode asked for, replaced ones keep theirs; links (also chains, relative
+// ones and dangling ones whose folder exists) are followed and stay links.
+TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "new", "one", 0640), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "new"), "one");
   EXPECT_EQ(permissions(dir_ / "new"), 0640u);
-
   writeFile(dir_ / "old", "old contents");
   fs::permissions(dir_ / "old", fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", "two"), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "old"), "two");
   EXPECT_EQ(permissions(dir_ / "old"), 0600u);
-
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", ""), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "old"), "");
-  EXPECT_EQ(names(dir_), (std::set<std::string>{"new", "old"}));
-}
 
-TEST_F(FileIo, WriterFollowsLinksAndKeepsThem) {
-  fs::create_directories(dir_ / "dotfiles");
   writeFile(dir_ / "dotfiles" / "real", "old");
   fs::create_symlink(dir_ / "dotfiles" / "real", dir_ / "absolute");
   fs::create_symlink("dotfiles/real", dir_ / "relative");
   fs::create_symlink("relative", dir_ / "chain");
   fs::create_symlink("dotfiles/created", dir_ / "dangling");
   for (const char* link : {"absolute", "relative", "chain"}) {
-    SCOPED_TRACE(link);
     EXPECT_EQ(wd::writeFileAtomically(dir_ / link, link), std::nullopt);
     EXPECT_TRUE(fs::is_symlink(dir_ / link));
     EXPECT_EQ(readFile(dir_ / "dotfiles" / "real"), link);
   }
-  // A dangling link whose folder exists gets its target created.
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "dangling", "made", 0600), std::nullopt);
   EXPECT_TRUE(fs::is_symlink(dir_ / "dangling"));
   EXPECT_EQ(readFile(dir_ / "dotfiles" / "created"), "made");
   EXPECT_EQ(permissions(dir_ / "dotfiles" / "created"), 0600u);
-  EXPECT_EQ(names(dir_ / "dotfiles"), (std::set<std::string>{"created", "real"}));
+  EXPECT_EQ(names(dir_ / "dotfiles"), (Names{"created", "real"}));
+  EXPECT_EQ(names(dir_),
+            (Names{"new", "old", "dotfiles", "absolute", "relative", "chain", "dangling"}));
 }
 
+// A write that fails (a folder in the way, a link into a missing folder, a link loop, a full
+// disk) says why in one line and changes nothing.
 TEST_F(FileIo, FailedWriteChangesNothing) {
   writeFile(dir_ / "keep", "old");
   fs::create_directory(dir_ / "folder");
@@ -136,57 +127,15 @@ TEST_F(FileIo, FailedWriteChangesNothing) {
   fs::create_symlink("loop-a", dir_ / "loop-b");
   const auto before = names(dir_);
   for (const char* name : {"folder", "into-nowhere", "loop-a"}) {
-    SCOPED_TRACE(name);
     const auto why = wd::writeFileAtomically(dir_ / name, "new");
-    ASSERT_TRUE(why.has_value());
+    ASSERT_TRUE(why.has_value()) << name;
     EXPECT_FALSE(why->empty());
     EXPECT_EQ(why->find('\n'), std::string::npos);
   }
   EXPECT_TRUE(fs::is_symlink(dir_ / "into-nowhere"));
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
   EXPECT_EQ(names(dir_), before);
-  EXPECT_FALSE(fs::exists(dir_ / "missing-folder"));
-}
 
-// Start-up's clean-up takes only old temporaries named as the writer names them, in the folder
-// itself: a recent one (a writer may still be busy), other names, folders and links stay.
-TEST_F(FileIo, LeftoverTemporariesAreRemovedOnlyWhenOldAndNamedSo) {
-  const struct {
-    const char* name;
-    bool old;
-    bool removed;
-  } cases[] = {
-      {"settings.plist.tmp-a1B2c3", true, true},
-      {"MacGapWindow.json.tmp-XyZ123", true, true},
-      {"settings.plist.tmp-a1B2c4", false, false},  // recent
-      {"settings.plist", true, false},
-      {"notes.tmp-ab", true, false},
-      {".tmp-abcdef", true, false},
-      {"a.tmp-abcdef.bak", true, false},
-  };
-  const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-  for (const auto& c : cases) {
-    writeFile(dir_ / c.name, "x");
-    if (c.old) {
-      ASSERT_EQ(::utimensat(AT_FDCWD, (dir_ / c.name).c_str(), old, 0), 0);
-    }
-  }
-  fs::create_directory(dir_ / "dir.tmp-abcdef");
-  fs::create_directory(dir_ / "sub");
-  writeFile(dir_ / "sub" / "x.tmp-abcdef", "x");
-  ASSERT_EQ(::utimensat(AT_FDCWD, (dir_ / "sub" / "x.tmp-abcdef").c_str(), old, 0), 0);
-  fs::create_symlink(dir_ / "settings.plist", dir_ / "link.tmp-abcdef");
-
-  EXPECT_EQ(wd::removeLeftoverTemporaries(dir_), 2u);
-  for (const auto& c : cases) EXPECT_EQ(fs::exists(dir_ / c.name), !c.removed) << c.name;
-  EXPECT_TRUE(fs::exists(dir_ / "dir.tmp-abcdef"));
-  EXPECT_TRUE(fs::exists(dir_ / "sub" / "x.tmp-abcdef"));
-  EXPECT_TRUE(fs::is_symlink(dir_ / "link.tmp-abcdef"));
-  EXPECT_EQ(wd::removeLeftoverTemporaries(dir_ / "missing"), 0u);
-}
-
-TEST_F(FileIo, FullDiskLeavesTheOldFileAndNoTemporary) {
-  writeFile(dir_ / "keep", "old");
   // A file-size limit makes write() fail with EFBIG part-way, as a full disk fails it with
   // ENOSPC; SIGXFSZ would otherwise end the test process.
   struct rlimit saved {};
@@ -204,7 +153,29 @@ TEST_F(FileIo, FullDiskLeavesTheOldFileAndNoTemporary) {
   ASSERT_TRUE(why.has_value());
   EXPECT_NE(why->find("write"), std::string::npos) << *why;
   EXPECT_EQ(readFile(dir_ / "keep"), "old");
-  EXPECT_EQ(names(dir_), std::set<std::string>{"keep"});
+  EXPECT_EQ(names(dir_), before);
 }
 
-}  // namespace
+// Start-up's clean-up takes only old temporaries named as the writer names them, in the folder
+// itself: a recent one (a writer may still be busy), other names, folders and links stay.
+TEST_F(FileIo, LeftoverTemporariesAreRemovedOnlyWhenOldAndNamedSo) {
+  for (const char* name :
+       {"settings.plist.tmp-a1B2c3", "MacGapWindow.json.tmp-XyZ123", "settings.plist",
+        "notes.tmp-ab", ".tmp-abcdef", "a.tmp-abcdef.bak", "sub/x.tmp-abcdef"}) {
+    writeFile(dir_ / name, "x");
+    age(dir_ / name);
+  }
+  writeFile(dir_ / "settings.plist.tmp-a1B2c4", "x");  // recent
+  fs::create_directory(dir_ / "dir.tmp-abcdef");
+  age(dir_ / "dir.tmp-abcdef");
+  fs::create_symlink(dir_ / "settings.plist", dir_ / "link.tmp-abcdef");
+  age(dir_ / "link.tmp-abcdef");
+  const auto before = names(dir_);
+  EXPECT_EQ(wd::removeLeftoverTemporaries(dir_), 2u);
+  auto expected = before;
+  expected.erase("settings.plist.tmp-a1B2c3");
+  expected.erase("MacGapWindow.json.tmp-XyZ123");
+  EXPECT_EQ(names(dir_), expected);
+  EXPECT_TRUE(fs::exists(dir_ / "sub" / "x.tmp-abcdef"));
+  EXPECT_EQ(wd::removeLeftoverTemporaries(dir_ / "missing"), 0u);
+}

@@ -1,3 +1,5 @@
+// The settings store (UserDefaults), the controller the preference controls bind to, and the
+// launch-time settings work (Settings).
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -5,24 +7,26 @@
 #include <unistd.h>
 
 #include <climits>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <random>
 
+#include "core/Bundle.h"
 #include "core/NotificationCenter.h"
+#include "core/Settings.h"
 #include "core/UserDefaults.h"
+#include "core/UserDefaultsController.h"
 #include "support/Files.h"
 
 namespace fs = std::filesystem;
 using wd::Json;
+using wd::Settings;
 using wd::UserDefaults;
-
-namespace {
-
+using wd::UserDefaultsController;
 using wd::test::readFile;
 using wd::test::testDirectory;
 using wd::test::writeFile;
+
+namespace {
 
 std::vector<fs::path> asideFiles(const fs::path& dir) {
   std::vector<fs::path> out;
@@ -34,83 +38,73 @@ std::vector<fs::path> asideFiles(const fs::path& dir) {
 
 // A binary property list of one dictionary entry: `key` and `value` are encoded objects.
 std::string binaryPlist(const std::string& key, const std::string& value) {
-  std::string out = "bplist00";
-  const std::string objects[] = {std::string("\xD1\x01\x02", 3), key, value};
-  std::string offsets;
-  for (const auto& object : objects) {
+  std::string out = "bplist00", offsets;
+  for (const auto& object : {std::string("\xD1\x01\x02", 3), key, value}) {
     offsets.push_back(static_cast<char>(out.size()));
     out += object;
   }
-  const std::size_t table = out.size();
-  out += offsets;
   std::string trailer(32, '\0');
-  trailer[6] = 1;                          // offset size
-  trailer[7] = 1;                          // object reference size
-  trailer[15] = 3;                         // object count
-  trailer[31] = static_cast<char>(table);  // offset table position
-  return out + trailer;
+  trailer[6] = trailer[7] = 1;                  // offset and object reference sizes
+  trailer[15] = 3;                              // object count
+  trailer[31] = static_cast<char>(out.size());  // offset table position
+  return out + offsets + trailer;
 }
+
+// Collects the keys UserDefaults announces while it lives.
+struct ChangedKeys : std::vector<Json> {
+  wd::NotificationCenter::Token token = wd::NotificationCenter::defaultCenter().addObserver(
+      UserDefaults::kDidChangeNotification,
+      [this](const wd::Notification& n) { push_back(n.object); });
+};
 
 }  // namespace
 
 TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
   UserDefaults d(testDirectory() / "s.plist");
-  d.setInteger("int", 12);
-  d.setDouble("real", 2.5);
-  d.setDouble("whole", 3.0);
-  d.setBool("yes", true);
-  d.setString("twelve", "12");
-  d.setString("abc", "abc");
-  d.setString("spaced", "  -42xyz");
-  d.setString("fraction", "1.9");
-  d.setString("huge", "99999999999999999999999");
-  d.setObject("list", Json::array({1, "a"}));
-  d.setObject("dict", Json{{"k", "v"}});
-
-  EXPECT_EQ(d.stringForKey("int"), "12");
-  EXPECT_EQ(d.stringForKey("real"), "2.5");
-  EXPECT_EQ(d.stringForKey("whole"), "3");  // no ".0"
-  EXPECT_EQ(d.stringForKey("yes"), "1");    // booleans are numbers on the platform
-  EXPECT_EQ(d.stringForKey("list"), std::nullopt);
-  EXPECT_EQ(d.stringForKey("missing"), std::nullopt);
-
-  EXPECT_EQ(d.integerForKey("twelve"), 12);
-  EXPECT_EQ(d.integerForKey("abc"), 0);
-  EXPECT_EQ(d.integerForKey("spaced"), -42);
-  EXPECT_EQ(d.integerForKey("fraction"), 1);
-  EXPECT_EQ(d.integerForKey("huge"), LLONG_MAX);
-  EXPECT_EQ(d.integerForKey("yes"), 1);
-  EXPECT_EQ(d.integerForKey("real"), 2);
-  EXPECT_EQ(d.integerForKey("dict"), 0);
-  EXPECT_EQ(d.integerForKey("missing"), 0);
-
+  d.setValuesForKeys(Json::parse(R"({"int": 12, "real": 2.5, "whole": 3.0, "yes": true,
+      "twelve": "12", "abc": "abc", "spaced": "  -42xyz", "fraction": "1.9",
+      "huge": "99999999999999999999999", "list": [1, "a"], "dict": {"k": "v"}})"));
+  // Numbers print without a needless ".0"; booleans are numbers on the platform.
+  const std::pair<const char*, std::optional<std::string>> strings[] = {
+      {"int", "12"}, {"real", "2.5"},        {"whole", "3"},
+      {"yes", "1"},  {"list", std::nullopt}, {"missing", std::nullopt}};
+  for (const auto& [key, text] : strings) EXPECT_EQ(d.stringForKey(key), text) << key;
+  const std::pair<const char*, long long> integers[] = {
+      {"twelve", 12}, {"abc", 0},  {"spaced", -42}, {"fraction", 1}, {"huge", LLONG_MAX},
+      {"yes", 1},     {"real", 2}, {"dict", 0},     {"missing", 0}};
+  for (const auto& [key, n] : integers) EXPECT_EQ(d.integerForKey(key), n) << key;
   EXPECT_DOUBLE_EQ(d.doubleForKey("fraction"), 1.9);
   EXPECT_DOUBLE_EQ(d.doubleForKey("int"), 12.0);
   EXPECT_DOUBLE_EQ(d.doubleForKey("abc"), 0.0);
-
   EXPECT_TRUE(d.boolForKey("int"));
   EXPECT_FALSE(d.boolForKey("missing"));
-  EXPECT_FALSE(d.boolForKey("abc"));
-  for (const char* text : {"YES", "yes", "true", "1", " 007", "+3"}) {
+  const std::pair<const char*, bool> bools[] = {
+      {"YES", true}, {"yes", true}, {"true", true},   {"1", true},   {" 007", true},
+      {"+3", true},  {"NO", false}, {"false", false}, {"0", false},  {"", false},
+      {"  ", false}, {"-0", false}, {"x1", false},    {"abc", false}};
+  for (const auto& [text, value] : bools) {
     d.setString("b", text);
-    EXPECT_TRUE(d.boolForKey("b")) << text;
+    EXPECT_EQ(d.boolForKey("b"), value) << text;
   }
-  for (const char* text : {"NO", "false", "0", "", "  ", "-0", "x1"}) {
-    d.setString("b", text);
-    EXPECT_FALSE(d.boolForKey("b")) << text;
-  }
-
   EXPECT_EQ(d.arrayForKey("list"), Json::array({1, "a"}));
   EXPECT_EQ(d.arrayForKey("dict"), std::nullopt);
   EXPECT_EQ(d.dictionaryForKey("dict"), (Json{{"k", "v"}}));
   EXPECT_EQ(d.dictionaryForKey("list"), std::nullopt);
 }
 
-TEST(UserDefaultsTest, ValuesSurviveReopeningTheStore) {
+// Every write and removal announces its key (observers see the new value already); values
+// survive reopening, registered values answer only for keys without stored values and are not
+// persisted.
+TEST(UserDefaultsTest, ValuesSurviveReopeningAndEveryChangeIsAnnounced) {
   const fs::path file = testDirectory() / "s.plist";
   const std::string awkward = "a<b>&\"c' ]]> \t\r\n\x01 é \xF0\x9F\x98\x80";
   {
     UserDefaults d(file);
+    ChangedKeys keys;
+    auto check = wd::NotificationCenter::defaultCenter().addObserver(
+        UserDefaults::kDidChangeNotification, [&](const wd::Notification& n) {
+          EXPECT_TRUE(n.object != "MacGap_port" || d.integerForKey("MacGap_port") == -443);
+        });
     d.setString("MacGap_server", "mail.example.com");
     d.setInteger("MacGap_port", -443);
     d.setInteger("big", LLONG_MAX);
@@ -120,20 +114,27 @@ TEST(UserDefaultsTest, ValuesSurviveReopeningTheStore) {
     d.setObject("nested", Json{{"list", {1, 2.5, true, "x"}}, {"empty", Json::object()}});
     d.setString("gone", "soon");
     d.removeObjectForKey("gone");
+    d.setValuesForKeys(Json{{"c", true}, {"d", nullptr}});
+    EXPECT_EQ(keys, (std::vector<Json>{"MacGap_server", "MacGap_port", "big", "real", "flag",
+                                       awkward, "nested", "gone", "gone", "c", "d"}));
   }
   UserDefaults again(file);
-  EXPECT_EQ(again.stringForKey("MacGap_server"), "mail.example.com");
-  EXPECT_EQ(again.integerForKey("MacGap_port"), -443);
-  EXPECT_EQ(again.integerForKey("big"), LLONG_MAX);
-  EXPECT_DOUBLE_EQ(again.doubleForKey("real"), 0.1);
-  EXPECT_EQ(again.objectForKey("flag"), Json(false));
-  EXPECT_EQ(again.stringForKey(awkward), awkward);
-  EXPECT_EQ(again.objectForKey("nested"),
-            (Json{{"list", {1, 2.5, true, "x"}}, {"empty", Json::object()}}));
-  EXPECT_EQ(again.objectForKey("gone"), std::nullopt);
-  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
+  Json expected = Json::parse(R"({"MacGap_server": "mail.example.com", "MacGap_port": -443,
+      "big": 9223372036854775807, "real": 0.1, "flag": false, "c": true,
+      "nested": {"list": [1, 2.5, true, "x"], "empty": {}}})");
+  expected[awkward] = awkward;
+  EXPECT_EQ(again.dictionaryRepresentation(), expected);
   // Nothing but the settings file is left in the directory.
   EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+
+  again.registerDefaults(Json{{"MacGap_port", 443}, {"MacGap_updateChannel", "beta"}});
+  EXPECT_EQ(again.integerForKey("MacGap_port"), -443);
+  EXPECT_EQ(again.stringForKey("MacGap_updateChannel"), "beta");
+  EXPECT_EQ(again.dictionaryRepresentation().size(), 9u);  // stored values win
+  EXPECT_EQ(again.dictionaryRepresentation()["MacGap_port"], -443);
+  again.removeObjectForKey("MacGap_port");
+  EXPECT_EQ(again.integerForKey("MacGap_port"), 443);
+  EXPECT_EQ(UserDefaults(file).objectForKey("MacGap_updateChannel"), std::nullopt);
 }
 
 // Values the store cannot hold, or that have no JSON form (the page reads settings that way), are
@@ -143,14 +144,12 @@ TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
   const fs::path file = testDirectory() / "s.plist";
   UserDefaults d(file);
   d.setString("keep", "old");
-  d.setObject("keep", Json::array({1, nullptr}));
-  d.setObject("keep", Json{{"a", nullptr}});
-  d.setString("keep", std::string("nul\0inside", 10));
-  d.setString("keep", "bad \xFF\xFE bytes");
-  d.setDouble("keep", std::numeric_limits<double>::quiet_NaN());
-  d.setDouble("keep", std::numeric_limits<double>::infinity());
-  d.setObject("keep", Json{{"nested", Json::array({"\xC3"})}});
-  d.setObject("keep", Json{{"key \xE2\x82", 1}});
+  for (const Json& bad :
+       {Json::array({1, nullptr}), Json{{"a", nullptr}}, Json(std::string("nul\0inside", 10)),
+        Json("bad \xFF\xFE bytes"), Json(std::numeric_limits<double>::quiet_NaN()),
+        Json(std::numeric_limits<double>::infinity()), Json{{"nested", Json::array({"\xC3"})}},
+        Json{{"key \xE2\x82", 1}}})
+    d.setObject("keep", bad);
   EXPECT_EQ(d.stringForKey("keep"), "old");
   EXPECT_NO_THROW((void)d.dictionaryRepresentation().dump());
   EXPECT_FALSE(d.setValuesForKeys(Json{{"keep", "new"}, {"bad", Json::array({nullptr})}}));
@@ -180,39 +179,6 @@ TEST(UserDefaultsTest, ForeignFilesAreReadWithTheirTextRepaired) {
   EXPECT_TRUE(asideFiles(file.parent_path()).empty());
 }
 
-TEST(UserDefaultsTest, EveryWriteAndRemovalPostsTheKey) {
-  UserDefaults d(testDirectory() / "s.plist");
-  std::vector<Json> keys;
-  auto token = wd::NotificationCenter::defaultCenter().addObserver(
-      UserDefaults::kDidChangeNotification, [&](const wd::Notification& n) {
-        keys.push_back(n.object);
-        // Observers see the new value already.
-        if (n.object == "a") {
-          EXPECT_EQ(d.integerForKey("a"), 1);
-        }
-      });
-  d.setInteger("a", 1);
-  d.setString("b", "x");
-  d.removeObjectForKey("b");
-  d.setValuesForKeys(Json{{"c", true}, {"d", nullptr}});
-  EXPECT_EQ(keys, (std::vector<Json>{"a", "b", "b", "c", "d"}));
-}
-
-TEST(UserDefaultsTest, RegisteredValuesAnswerOnlyForKeysWithoutStoredValues) {
-  const fs::path file = testDirectory() / "s.plist";
-  UserDefaults d(file);
-  d.setInteger("MacGap_port", 8443);
-  d.registerDefaults(Json{{"MacGap_port", 443}, {"MacGap_updateChannel", "beta"}});
-  EXPECT_EQ(d.integerForKey("MacGap_port"), 8443);
-  EXPECT_EQ(d.stringForKey("MacGap_updateChannel"), "beta");
-  EXPECT_EQ(d.dictionaryRepresentation(),
-            (Json{{"MacGap_port", 8443}, {"MacGap_updateChannel", "beta"}}));
-  d.removeObjectForKey("MacGap_port");
-  EXPECT_EQ(d.integerForKey("MacGap_port"), 443);
-  // Registered values are not persisted.
-  EXPECT_EQ(UserDefaults(file).objectForKey("MacGap_updateChannel"), std::nullopt);
-}
-
 TEST(UserDefaultsTest, ReloadPicksUpOtherWritersAndAnnouncesChangedKeys) {
   const fs::path file = testDirectory() / "s.plist";
   UserDefaults mine(file), theirs(file);
@@ -221,103 +187,85 @@ TEST(UserDefaultsTest, ReloadPicksUpOtherWritersAndAnnouncesChangedKeys) {
   theirs.reload();
   theirs.setString("added", "y");
   theirs.removeObjectForKey("dropped");
-  std::vector<Json> keys;
-  auto token = wd::NotificationCenter::defaultCenter().addObserver(
-      UserDefaults::kDidChangeNotification,
-      [&](const wd::Notification& n) { keys.push_back(n.object); });
+  ChangedKeys keys;
   mine.reload();
   std::sort(keys.begin(), keys.end());
   EXPECT_EQ(keys, (std::vector<Json>{"added", "dropped"}));
   EXPECT_EQ(mine.dictionaryRepresentation(), (Json{{"same", "1"}, {"added", "y"}}));
 }
 
+// A damaged file, or a directory in its place, is moved aside as it was and the store starts
+// empty and works on: the next write makes a good file.
 TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
-  const std::vector<std::string> damaged = {
-      "",
-      "not a property list",
-      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>a</key><string>x</string>",
-      "<plist version=\"1.0\"><array><integer>1</integer></array></plist>",
-      "<plist version=\"1.0\"><string>just text</string></plist>",
+  using std::string;
+  const string plist = "<plist version=\"1.0\">";
+  const std::vector<string> damaged = {
+      "", "not a property list",
+      "<?xml version=\"1.0\"?>" + plist + "<dict><key>a</key><string>x</string>",
+      plist + "<array><integer>1</integer></array></plist>",
+      plist + "<string>just text</string></plist>",
       // UTF-16 text holding U+0000, as a value and as a key: the property-list library would
       // abort the process when asked for such text.
-      binaryPlist(std::string("\x51"
-                              "a",
-                              2),
-                  std::string("\x62\x00x\x00\x00", 5)),
-      binaryPlist(std::string("\x62\x00\x00\x00k", 5), std::string("\x51x", 2)),
+      binaryPlist(string("\x51", 1) + "a", string("\x62\x00x\x00\x00", 5)),
+      binaryPlist(string("\x62\x00\x00\x00k", 5), string("\x51x", 2)),
       // ASCII text holding NUL (binary), and XML holding it raw or as a character reference.
-      binaryPlist(std::string("\x51k", 2), std::string("\x53x\x00y", 4)),
-      binaryPlist(std::string("\x52\x00k", 3), std::string("\x51x", 2)),
-      std::string("<plist version=\"1.0\"><dict><key>a</key><string>x\0y</string></dict></plist>",
-                  74),
-      "<plist version=\"1.0\"><dict><key>a&#0;</key><string>x</string></dict></plist>",
-      "<plist version=\"1.0\"><dict><key>a</key><string>&#x000;</string></dict></plist>",
-  };
+      binaryPlist(string("\x51k", 2), string("\x53x\x00y", 4)),
+      binaryPlist(string("\x52\x00k", 3), string("\x51x", 2)),
+      plist + string("<dict><key>a</key><string>x\0y</string></dict></plist>", 53),
+      plist + "<dict><key>a&#0;</key><string>x</string></dict></plist>",
+      plist + "<dict><key>a</key><string>&#x000;</string></dict></plist>", "directory"};
   for (const auto& text : damaged) {
     const fs::path file = testDirectory() / "s.plist";
-    writeFile(file, text);
+    if (text == "directory")
+      fs::create_directories(file / "inside");
+    else
+      writeFile(file, text);
     UserDefaults d(file);
     EXPECT_EQ(d.dictionaryRepresentation(), Json::object()) << text;
     auto aside = asideFiles(file.parent_path());
     ASSERT_EQ(aside.size(), 1u) << text;
-    EXPECT_EQ(readFile(aside[0]), text);  // kept as it was
+    if (text == "directory")
+      EXPECT_TRUE(fs::exists(aside[0] / "inside"));
+    else
+      EXPECT_EQ(readFile(aside[0]), text);
     EXPECT_FALSE(fs::exists(file));
-    // The store works on: the next write makes a good file.
     d.setString("a", "b");
     EXPECT_EQ(UserDefaults(file).stringForKey("a"), "b");
     EXPECT_EQ(asideFiles(file.parent_path()).size(), 1u);
   }
 }
 
-TEST(UserDefaultsTest, UnreadableSettingsPathIsMovedAside) {
-  const fs::path dir = testDirectory();
-  fs::create_directories(dir / "s.plist" / "inside");  // a directory where the file should be
-  UserDefaults d(dir / "s.plist");
-  EXPECT_EQ(d.dictionaryRepresentation(), Json::object());
-  ASSERT_EQ(asideFiles(dir).size(), 1u);
-  EXPECT_TRUE(fs::exists(asideFiles(dir)[0] / "inside"));
-  d.setBool("x", true);
-  EXPECT_TRUE(UserDefaults(dir / "s.plist").boolForKey("x"));
-}
-
-TEST(UserDefaultsTest, FailedSaveKeepsTheValueInMemoryAndReportsIt) {
-  const fs::path dir = testDirectory();
-  writeFile(dir / "blocker", "a file, so no directory can be made below it");
-  UserDefaults d(dir / "blocker" / "s.plist");
-  d.setString("a", "b");
-  EXPECT_EQ(d.stringForKey("a"), "b");
-  EXPECT_FALSE(d.synchronize());
-}
-
-// A settings file that is a link (a dotfile) stays a link: its target is written; a dangling
-// link's target is created when the target's folder exists, else the save fails and the link
-// stays; a damaged target is set aside and the link keeps pointing where it did.
-TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
+// A failed save keeps the value in memory and reports it. A settings file that is a link (a
+// dotfile) stays a link: its target is written; a dangling link's target is created when the
+// target's folder exists, else the save fails and the link stays; a damaged target is set aside
+// and the link keeps pointing where it did.
+TEST(UserDefaultsTest, SavesFollowLinksAndFailuresKeepTheValue) {
   const fs::path dir = testDirectory(), dotfiles = dir / "dotfiles";
-  fs::create_directories(dotfiles);
+  writeFile(dir / "blocker", "a file, so no directory can be made below it");
   writeFile(dotfiles / "real.plist",
-            "<plist version=\"1.0\"><dict><key>k</key><integer>1</integer></dict></plist>");
+            "<plist version=\"1.0\"><dict><key>k</key><integer>1</integer>"
+            "</dict></plist>");
   writeFile(dotfiles / "damaged.plist", "garbage");
   fs::create_symlink(dotfiles / "real.plist", dir / "real.plist");
   fs::create_symlink("dotfiles/new.plist", dir / "new.plist");
   fs::create_symlink(dir / "missing" / "new.plist", dir / "nowhere.plist");
   fs::create_symlink("dotfiles/damaged.plist", dir / "damaged.plist");
   EXPECT_EQ(UserDefaults(dir / "real.plist").integerForKey("k"), 1);
-  const struct {
-    const char* link;
-    bool saved;
-  } cases[] = {
-      {"real.plist", true}, {"new.plist", true}, {"nowhere.plist", false}, {"damaged.plist", true}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.link);
-    UserDefaults d(dir / c.link);
+  const std::pair<const char*, bool> cases[] = {{"real.plist", true},
+                                                {"new.plist", true},
+                                                {"nowhere.plist", false},
+                                                {"damaged.plist", true},
+                                                {"blocker/s.plist", false}};
+  for (const auto& [name, saved] : cases) {
+    SCOPED_TRACE(name);
+    UserDefaults d(dir / name);
     d.setInteger("k", 7);
-    EXPECT_EQ(d.synchronize(), c.saved);
+    EXPECT_EQ(d.synchronize(), saved);
     EXPECT_EQ(d.integerForKey("k"), 7);
-    EXPECT_TRUE(fs::is_symlink(dir / c.link));
-    if (c.saved) {
-      EXPECT_EQ(UserDefaults(fs::canonical(dir / c.link)).integerForKey("k"), 7);
+    if (saved) {
+      EXPECT_EQ(UserDefaults(fs::canonical(dir / name)).integerForKey("k"), 7);
     }
+    EXPECT_EQ(fs::is_symlink(dir / name), fs::path(name).parent_path().empty());
   }
   EXPECT_FALSE(fs::exists(dir / "missing"));
   EXPECT_TRUE(asideFiles(dir).empty());
@@ -326,17 +274,19 @@ TEST(UserDefaultsTest, SymlinkedSettingsFileStaysALink) {
 
 TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
   const fs::path dir = testDirectory();
-  for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-BBBBBB", "s.plist.tmp-toolong",
-                           "other.plist.tmp-CCCCCC"})
-    writeFile(dir / name, "partial");
   const auto old = fs::file_time_type::clock::now() - std::chrono::hours(2);
-  for (const char* name : {"s.plist.tmp-AAAAAA", "s.plist.tmp-toolong", "other.plist.tmp-CCCCCC"})
-    fs::last_write_time(dir / name, old);
+  // Name, made old, removed: a recent one may be another process's save.
+  const std::tuple<const char*, bool, bool> cases[] = {{"s.plist.tmp-AAAAAA", true, true},
+                                                       {"s.plist.tmp-BBBBBB", false, false},
+                                                       {"s.plist.tmp-toolong", true, false},
+                                                       {"other.plist.tmp-CCCCCC", true, false}};
+  for (const auto& [name, aged, removed] : cases) {
+    writeFile(dir / name, "partial");
+    if (aged) fs::last_write_time(dir / name, old);
+  }
   UserDefaults d(dir / "s.plist");
-  EXPECT_FALSE(fs::exists(dir / "s.plist.tmp-AAAAAA"));
-  EXPECT_TRUE(fs::exists(dir / "s.plist.tmp-BBBBBB"));  // may be another process's save
-  EXPECT_TRUE(fs::exists(dir / "s.plist.tmp-toolong"));
-  EXPECT_TRUE(fs::exists(dir / "other.plist.tmp-CCCCCC"));
+  for (const auto& [name, aged, removed] : cases)
+    EXPECT_NE(fs::exists(dir / name), removed) << name;
 }
 
 // A save killed at any moment leaves a file that parses and holds either the old or the new
@@ -367,4 +317,198 @@ TEST(UserDefaultsCrashTest, SaveKilledAtAnyMomentLeavesOldOrNewFile) {
     ASSERT_TRUE(payload == a || payload == b) << "round " << round;
   }
   EXPECT_TRUE(asideFiles(file.parent_path()).empty());
+}
+
+namespace {
+
+class UserDefaultsControllerTest : public ::testing::Test {
+ protected:
+  UserDefaultsControllerTest() {
+    controller_.setInitialValues(Json{{"MacGap_port", 443}, {"MacGap_server", ""}});
+  }
+  // What another process (or a later launch) would read from disk.
+  Json disk() { return UserDefaults(file_).dictionaryRepresentation(); }
+  // The visible values of the port, server and user name.
+  Json visible() {
+    Json out = Json::object();
+    for (const char* key : {"MacGap_port", "MacGap_server", "MacGap_username"})
+      if (auto v = controller_.valueForKeyPath(std::string("values.") + key)) out[key] = *v;
+    return out;
+  }
+
+  fs::path file_ = testDirectory() / "s.plist";
+  UserDefaults store_{file_};
+  UserDefaultsController controller_{store_};
+};
+
+}  // namespace
+
+TEST_F(UserDefaultsControllerTest, KeyPathsVisibleValuesAndImmediateChanges) {
+  EXPECT_EQ(UserDefaultsController::keyOfKeyPath("values.MacGap_port"), "MacGap_port");
+  for (const char* bad : {"values.", "MacGap_port", "value.MacGap_port"})
+    EXPECT_EQ(UserDefaultsController::keyOfKeyPath(bad), std::nullopt) << bad;
+  EXPECT_EQ(controller_.valueForKeyPath("values.unknown"), std::nullopt);
+  EXPECT_EQ(controller_.valueForKeyPath("MacGap_port"), std::nullopt);
+
+  // Changes apply at once by default; null removes; initial values stay out of the store.
+  EXPECT_TRUE(controller_.appliesImmediately());
+  controller_.setValueForKeyPath("values.MacGap_server", "mail.example.com");
+  EXPECT_EQ(disk(), Json::parse(R"({"MacGap_server": "mail.example.com"})"));
+  EXPECT_FALSE(controller_.hasUnappliedChanges());
+  controller_.setValueForKeyPath("values.MacGap_server", nullptr);
+  EXPECT_EQ(disk(), Json::object());
+  EXPECT_EQ(visible(), Json::parse(R"({"MacGap_port": 443, "MacGap_server": ""})"));
+
+  // Resetting to the initial values drops the store's values of those keys only.
+  store_.setValuesForKeys(Json{{"MacGap_server", "m.test"}, {"MacGap_port", 8443}, {"o", "kept"}});
+  controller_.revertToInitialValues();
+  EXPECT_EQ(visible(), Json::parse(R"({"MacGap_port": 443, "MacGap_server": ""})"));
+  EXPECT_EQ(disk(), Json::parse(R"({"o": "kept"})"));
+
+  // Initial value, then registered value, then stored value win in turn.
+  store_.registerDefaults(Json{{"MacGap_port", 993}});
+  EXPECT_EQ(visible()["MacGap_port"], 993);
+  store_.setInteger("MacGap_port", 8443);
+  EXPECT_EQ(visible()["MacGap_port"], 8443);
+  // Bad paths and bad values change nothing.
+  controller_.setValueForKeyPath("MacGap_port", 1);
+  controller_.setValueForKeyPath("values.MacGap_port", Json::array({nullptr}));
+  EXPECT_EQ(store_.integerForKey("MacGap_port"), 8443);
+}
+
+TEST_F(UserDefaultsControllerTest, PendingChangesStayOutOfTheStoreUntilSavedOrReverted) {
+  store_.setValuesForKeys(Json{{"MacGap_username", "old@x.test"}, {"MacGap_server", "m.test"}});
+  const Json stored = disk(), before = visible();
+  controller_.setAppliesImmediately(false);
+  const auto change = [this] {
+    controller_.setValueForKeyPath("values.MacGap_username", "new@x.test");
+    controller_.setValueForKeyPath("values.MacGap_port", 993);
+  };
+  change();
+  EXPECT_TRUE(controller_.hasUnappliedChanges());
+  EXPECT_EQ(visible(), Json::parse(R"({"MacGap_port": 993, "MacGap_server": "m.test",
+                                       "MacGap_username": "new@x.test"})"));
+  EXPECT_EQ(store_.dictionaryRepresentation(), stored);
+  EXPECT_EQ(disk(), stored);
+  controller_.revert();
+  EXPECT_FALSE(controller_.hasUnappliedChanges());
+  EXPECT_EQ(visible(), before);
+  controller_.save();  // nothing left to write
+  EXPECT_EQ(disk(), stored);
+
+  // A reset is pending too and drops pending changes; "Don't Save" brings everything back.
+  change();
+  controller_.revertToInitialValues();
+  EXPECT_EQ(visible(), Json::parse(R"({"MacGap_port": 443, "MacGap_server": "",
+                                       "MacGap_username": "old@x.test"})"));
+  EXPECT_EQ(store_.dictionaryRepresentation(), stored);
+  controller_.revert();
+  EXPECT_EQ(visible(), before);
+  // Reset again and save: the account settings are gone from disk.
+  controller_.revertToInitialValues();
+  controller_.save();
+  EXPECT_EQ(disk(), Json::parse(R"({"MacGap_username": "old@x.test"})"));
+
+  change();
+  controller_.setValueForKeyPath("values.MacGap_server", nullptr);
+  controller_.save();
+  EXPECT_FALSE(controller_.hasUnappliedChanges());
+  EXPECT_EQ(disk(), Json::parse(R"({"MacGap_port": 993, "MacGap_username": "new@x.test"})"));
+  EXPECT_EQ(store_.integerForKey("MacGap_port"), 993);
+}
+
+TEST_F(UserDefaultsControllerTest, ObserversFireOnEveryChangeOfTheVisibleValue) {
+  std::vector<std::optional<Json>> seen;
+  auto token = controller_.addObserver(
+      "values.MacGap_port", [&](const std::string& keyPath, const std::optional<Json>& value) {
+        EXPECT_EQ(keyPath, "values.MacGap_port");
+        seen.push_back(value);
+      });
+  controller_.setValueForKeyPath("values.MacGap_port", 993);  // through the controller
+  controller_.setValueForKeyPath("values.MacGap_port", 993);  // same value: quiet
+  store_.setInteger("MacGap_port", 995);                      // directly to the store
+  store_.setInteger("unrelated", 1);                          // another key: quiet
+  controller_.setAppliesImmediately(false);
+  controller_.setValueForKeyPath("values.MacGap_port", 1);    // pending
+  controller_.revert();                                       // back to 995
+  controller_.revertToInitialValues();                        // pending 443
+  controller_.save();                                         // still 443: quiet
+  controller_.setInitialValues(Json{{"MacGap_port", 4443}});  // initial value changes
+  controller_.setInitialValues(Json());                       // and goes away
+  token.reset();
+  store_.setInteger("MacGap_port", 7);
+  EXPECT_EQ(seen, (std::vector<std::optional<Json>>{Json(993), Json(995), Json(1), Json(995),
+                                                    Json(443), Json(4443), std::nullopt}));
+
+  // Observers may change settings and drop other observations while called.
+  UserDefaultsController::Token first, second;
+  int firstCalls = 0, secondCalls = 0;
+  std::optional<Json> b;
+  first = controller_.addObserver("values.a", [&](auto&, auto&) {
+    ++firstCalls;
+    second.reset();
+    controller_.setValue("b", "from observer");
+  });
+  second = controller_.addObserver("values.a", [&](auto&, auto&) { ++secondCalls; });
+  auto third = controller_.addObserver("values.b", [&](auto&, auto& value) { b = value; });
+  auto ignored = controller_.addObserver("not-a-key-path", [&](auto&, auto&) {
+    ADD_FAILURE() << "paths other than values.KEY never fire";
+  });
+  controller_.setValue("a", 1);
+  EXPECT_EQ(firstCalls, 1);
+  EXPECT_EQ(secondCalls, 0);
+  EXPECT_EQ(b, Json("from observer"));
+}
+TEST(SettingsTest, RegisterDefaultsReadsTheBundleDefaultsFile) {
+  const fs::path dir = testDirectory();
+  UserDefaults store(dir / "s.plist");
+  UserDefaultsController controller(store);
+  // The application's own defaults file; the store does not see its values.
+  ASSERT_TRUE(Settings::registerDefaults(
+      controller, wd::Bundle(fs::path(std::getenv("WD_SOURCE_DIR")) / "resources")));
+  EXPECT_EQ(controller.value(Settings::kPort), Json(443));
+  EXPECT_EQ(controller.value(Settings::kUpdateChannel), Json("beta"));
+  EXPECT_EQ(controller.value(Settings::kUseCustomConfiguration), Json(false));
+  EXPECT_EQ(controller.value(Settings::kServer), Json(""));
+  EXPECT_EQ(store.objectForKey(Settings::kPort), std::nullopt);
+  // No defaults file, a damaged one, one that is no dictionary: no initial values (the earlier
+  // ones are dropped), and the resource is left where it is.
+  for (const char* text : {"", "<plist><dict><key>a</key>",
+                           "<plist version=\"1.0\"><array><integer>1</integer></array></plist>"}) {
+    if (*text) writeFile(dir / "Defaults.plist", text);
+    EXPECT_FALSE(Settings::registerDefaults(controller, wd::Bundle(dir))) << text;
+    EXPECT_EQ(controller.initialValues(), Json::object());
+    EXPECT_EQ(fs::exists(dir / "Defaults.plist"), *text != '\0');
+  }
+}
+
+TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
+  const fs::path file = testDirectory() / "s.plist";
+  for (const Json& before : {Json(true), Json("YES"), Json(1), Json()}) {
+    {
+      UserDefaults store(file);
+      store.setObject(Settings::kRunAnyway, before);
+      Settings::initializeUserDefaults(store);
+      EXPECT_FALSE(store.boolForKey(Settings::kRunAnyway));
+    }
+    EXPECT_EQ(UserDefaults(file).objectForKey(Settings::kRunAnyway), Json(false)) << before;
+  }
+  // Already false on disk: the launch leaves the file alone (a save would replace it by rename).
+  struct stat saved {
+  }, after{};
+  ASSERT_EQ(::stat(file.c_str(), &saved), 0);
+  {
+    UserDefaults store(file);
+    Settings::initializeUserDefaults(store);
+    EXPECT_FALSE(store.boolForKey(Settings::kRunAnyway));
+  }
+  ASSERT_EQ(::stat(file.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, saved.st_ino);
+  // The shared controller over the standard store.
+  Settings::initializeUserDefaults();
+  EXPECT_EQ(UserDefaults::standard().objectForKey(Settings::kRunAnyway), Json(false));
+  EXPECT_TRUE(Settings::registerDefaults());  // WENDREL_RESOURCE_DIR points at resources/
+  auto& controller = UserDefaultsController::shared();
+  EXPECT_EQ(&controller.defaults(), &UserDefaults::standard());
+  EXPECT_EQ(controller.valueForKeyPath(Settings::bind(Settings::kPort)), Json(443));
 }
