@@ -163,6 +163,12 @@ TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
   EXPECT_EQ(endpoint->handleCount(), 1u);
   probes[1]->callback = ScriptValue();
   EXPECT_EQ(endpoint->handleCount(), 0u);
+  // A key the page repeats keeps its first place and takes the later value.
+  WValue repeated{Tag::Object};
+  for (const char* k : {"a", "b", "a", "c", "b"})
+    repeated.entries.emplace_back(
+        k, WValue::str(std::string(k) + std::to_string(repeated.entries.size())));
+  EXPECT_EQ(call(1, one[1], "describeAny", {repeated}).text, "{a:'a2',b:'b4',c:'c3'}");
   EXPECT_FALSE(endpoint->closed());
   EXPECT_EQ(endpoint->objectCount(), held);
   EXPECT_EQ(call(1, one[1], "echo", {WValue::str("still")}).text, "still");

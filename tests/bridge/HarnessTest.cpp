@@ -72,6 +72,15 @@ TEST_F(BridgeHarness, ParametersFollowTheConversionTable) {
               "P.describeAny(function () {}) == 'script'",
               "P.describeAny({onClick: function () {}}) == '{onClick:script}'",
               "P.describeAny(P.child) == 'object:Probe'", "P.describeAny(Symbol('s')) == 'none'"});
+  // An object's names are the ones for-in visits, in its order, whatever its prototype; a getter
+  // that deletes a later name leaves that name out.
+  expectRows({"P.describeAny({b: 1, a: 2, 1: 3}) == '{1:3,b:1,a:2}'",
+              "P.describeAny(Object.assign(Object.create(null), {x: 1})) == '{x:1}'",
+              "P.describeAny(Object.create({up: 1}, {own: {value: 2, enumerable: true}})) == "
+              "'{own:2,up:1}'",
+              "P.describeAny({get a() { delete this.b; return 1; }, b: 2, c: 3}) == '{a:1,c:3}'",
+              "(function () { Object.prototype.added = 4; try { return P.describeAny({x: 1}); }"
+              " finally { delete Object.prototype.added; } })() == '{x:1,added:4}'"});
   expectRows({"P.takeDictionary({x: 'y'}) == `{x:'y'}`", "P.takeDictionary([1]) == 'none'",
               "P.takeDictionary(null) == 'none'", "P.takeDictionary('text') == 'none'",
               "P.takeDictionary(new Date(1)) == 'none'",
