@@ -2,10 +2,6 @@
 // restart, and delegates that stop or drop the resolver from inside their reports.
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <string>
-#include <vector>
-
 #include "NetworkSandbox.h"
 #include "autodiscover/SRVResolver.h"
 #include "support/Loop.h"
@@ -15,9 +11,11 @@ namespace {
 
 using test::runLoopFor;
 using test::waitFor;
+using Events = std::vector<std::string>;
+const char* const kSrv = "_autodiscover._tcp.srv.test";
+const char* const kThree = "_autodiscover._tcp.three.test";
 
-class Recorder : public SRVResolverDelegate {
- public:
+struct Recorder : SRVResolverDelegate {
   void srvResolverDidReceiveResult(SRVResolver& resolver, const SRVResult& result) override {
     events.push_back("result:" + result.target);
     results.push_back(result);
@@ -28,7 +26,7 @@ class Recorder : public SRVResolverDelegate {
     events.push_back("stop");
     stops.push_back(error);
   }
-  std::vector<std::string> events;
+  Events events;
   std::vector<SRVResult> results;
   std::vector<std::optional<SRVResolverError>> stops;
   std::function<void(SRVResolver&)> onResult;
@@ -37,88 +35,70 @@ class Recorder : public SRVResolverDelegate {
 class SRVResolverNet : public ::testing::Test {
  protected:
   void SetUp() override { WD_REQUIRE_NETWORK_SANDBOX(); }
-  std::shared_ptr<Recorder> recorder = std::make_shared<Recorder>();
-
-  std::shared_ptr<SRVResolver> run(const std::string& name, int type) {
+  // A resolver for `name` reporting to a fresh recorder, started; `wait`: until it stopped.
+  std::shared_ptr<SRVResolver> run(const std::string& name, int type = 33, bool wait = true) {
+    recorder = std::make_shared<Recorder>();
     auto resolver = SRVResolver::create(name, type);
     resolver->setDelegate(recorder);
     resolver->start();
-    EXPECT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
+    EXPECT_TRUE(!wait || waitFor([&] { return !recorder->stops.empty(); }));
     return resolver;
   }
+  static SRVResolverError error(int code) { return {"kSRVResolverErrorDomain", code}; }
+  std::shared_ptr<Recorder> recorder;
 };
 
 // One answer: one result, then a successful end. A CNAME step gives no result of its own, only
-// the records behind it; MX answers give the preference and the exchange. Failures carry the
-// DNS service codes.
-TEST_F(SRVResolverNet, AnAnswerGivesOneResultThenASuccessfulEndAndFailuresTheirCodes) {
+// the records behind it; MX answers give the preference and the exchange. A batch of three
+// gives three results in the order dnsmasq sends them (1002, 1003, 1001: sorted by no field).
+// Failures carry the DNS service codes.
+TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresTheirCodes) {
   const struct {
     const char* name;
     int type;
-    SRVResult result;
+    std::vector<SRVResult> results;
   } cases[] = {
-      {"_autodiscover._tcp.srv.test", 33, {0, 0, 8443, "h.srv.test"}},
-      {"_autodiscover._tcp.cname.test", 33, {0, 0, 8443, "h.srv.test"}},
-      {"mx.test", 15, {10, 0, 0, "m.mx.test"}},
+      {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}},
+      {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}},
+      {"mx.test", 15, {{10, 0, 0, "m.mx.test"}}},
+      {kThree,
+       33,
+       {{1, 2, 1002, "two.three.test"},
+        {1, 2, 1003, "three.three.test"},
+        {1, 2, 1001, "one.three.test"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    recorder = std::make_shared<Recorder>();
     auto resolver = run(c.name, c.type);
-    EXPECT_EQ(recorder->events, (std::vector<std::string>{"result:" + c.result.target, "stop"}));
-    EXPECT_EQ(recorder->results, std::vector<SRVResult>{c.result});
-    ASSERT_EQ(recorder->stops.size(), 1u);
-    EXPECT_FALSE(recorder->stops[0]);
+    Events expected;
+    for (const auto& r : c.results) expected.push_back("result:" + r.target);
+    expected.push_back("stop");
+    EXPECT_EQ(recorder->events, expected);
+    EXPECT_EQ(recorder->results, c.results);
+    EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{std::nullopt}));
     EXPECT_TRUE(resolver->isFinished());
     EXPECT_FALSE(resolver->error());
     EXPECT_EQ(resolver->results(), recorder->results);
   }
-
-  // Failures carry the DNS service codes: no such name, no such record.
-  recorder = std::make_shared<Recorder>();
-  {
-    auto nx = run("_autodiscover._tcp.nothing.test", 33);
-    ASSERT_EQ(recorder->stops.size(), 1u);
-    EXPECT_EQ(recorder->stops[0], (SRVResolverError{"kSRVResolverErrorDomain", -65538}));
-    EXPECT_EQ(nx->error(), recorder->stops[0]);
-    EXPECT_TRUE(nx->isFinished());
-
-    recorder->stops.clear();
-    run("none.test", 33);  // the name exists, with an address only
-    ASSERT_EQ(recorder->stops.size(), 1u);
-    EXPECT_EQ(recorder->stops[0], (SRVResolverError{"kSRVResolverErrorDomain", -65554}));
-    EXPECT_TRUE(recorder->results.empty());
-  }
-  // Bad names fail before start returns.
+  // No such name; a name that exists with an address only; bad names fail before start returns.
+  auto nx = run("_autodiscover._tcp.nothing.test");
+  EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65538)}));
+  EXPECT_EQ(nx->error(), error(-65538));
+  EXPECT_TRUE(nx->isFinished());
+  run("none.test");
+  EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65554)}));
+  EXPECT_TRUE(recorder->results.empty());
   for (const std::string& name : {std::string(), std::string("bad\xFF.test"),
                                   std::string("nul\0.test", 9), std::string(64, 'a') + ".test"}) {
-    auto resolver = SRVResolver::create(name, 33);
-    auto rec = std::make_shared<Recorder>();
-    resolver->setDelegate(rec);
-    resolver->start();
-    ASSERT_EQ(rec->stops.size(), 1u) << name;
-    EXPECT_EQ(rec->stops[0], (SRVResolverError{"kSRVResolverErrorDomain", -65540}));
+    auto resolver = run(name, 33, false);
+    EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65540)}));
     EXPECT_TRUE(resolver->isFinished());
   }
 }
 
-// dnsmasq sends these three in the order 1002, 1003, 1001 (sorted by no field).
-TEST_F(SRVResolverNet, ABatchOfThreeAnswersGivesThreeResultsInDeliveryOrderThenOneEnd) {
-  auto resolver = run("_autodiscover._tcp.three.test", 33);
-  EXPECT_EQ(recorder->events,
-            (std::vector<std::string>{"result:two.three.test", "result:three.three.test",
-                                      "result:one.three.test", "stop"}));
-  EXPECT_EQ(resolver->results(), recorder->results);
-  std::vector<uint16_t> ports;
-  for (const auto& r : recorder->results) ports.push_back(r.port);
-  EXPECT_EQ(ports, (std::vector<uint16_t>{1002, 1003, 1001}));
-}
-
 TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
-  auto resolver = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
-  resolver->setDelegate(recorder);
-  resolver->start();
-  resolver->start();
+  auto resolver = run(kSrv, 33, false);
+  resolver->start();  // while running: no second query
   ASSERT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
   runLoopFor(0.3);
   EXPECT_EQ(recorder->stops.size(), 1u);
@@ -129,56 +109,39 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
   ASSERT_EQ(resolver->results().size(), 2u);
   EXPECT_EQ(resolver->results()[0], resolver->results()[1]);
 
-  // A stop during a query tells no one.
-  recorder = std::make_shared<Recorder>();
-  {
-    auto stopped = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
-    stopped->setDelegate(recorder);
-    stopped->start();
-    stopped->stop();
-    EXPECT_TRUE(stopped->isFinished());
-    runLoopFor(0.5);
-    EXPECT_TRUE(recorder->events.empty());
-    stopped->stop();  // again: harmless
-  }
+  // A stop during a query tells no one (and again is harmless); so does destroying a running
+  // resolver.
+  auto stopped = run(kSrv, 33, false);
+  stopped->stop();
+  EXPECT_TRUE(stopped->isFinished());
+  stopped->stop();
+  auto told = recorder;
+  run(kSrv, 33, false).reset();
+  runLoopFor(0.5);
+  EXPECT_TRUE(told->events.empty());
+  EXPECT_TRUE(recorder->events.empty());
 
   // The delegate stops or drops the resolver inside the first result.
   for (const bool drop : {false, true}) {
     SCOPED_TRACE(drop ? "dropped" : "stopped");
-    recorder = std::make_shared<Recorder>();
-    auto dropping = SRVResolver::create("_autodiscover._tcp.three.test", 33);
-    recorder->onResult = [&dropping, drop](SRVResolver& r) {
-      if (drop)
-        dropping.reset();
-      else
-        r.stop();
-    };
-    dropping->setDelegate(recorder);
+    std::shared_ptr<SRVResolver> dropping;
+    auto next = std::make_shared<Recorder>();
+    next->onResult = [&dropping, drop](SRVResolver& r) { drop ? dropping.reset() : r.stop(); };
+    dropping = SRVResolver::create(kThree, 33);
+    dropping->setDelegate(next);
     dropping->start();
-    ASSERT_TRUE(waitFor([&] { return !recorder->results.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !next->results.empty(); }));
     runLoopFor(0.3);
-    EXPECT_EQ(recorder->results.size(), 1u);
-    EXPECT_TRUE(recorder->stops.empty());
+    EXPECT_EQ(next->results.size(), 1u);
+    EXPECT_TRUE(next->stops.empty());
     EXPECT_TRUE(drop ? !dropping : dropping->isFinished());
   }
 
-  // Destroying a running resolver stops it, and a gone delegate is not called.
-  recorder = std::make_shared<Recorder>();
-  {
-    auto running = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
-    running->setDelegate(recorder);
-    running->start();
-  }
-  auto orphan = SRVResolver::create("_autodiscover._tcp.srv.test", 33);
-  {
-    auto gone = std::make_shared<Recorder>();
-    orphan->setDelegate(gone);
-  }
-  orphan->start();
+  // A gone delegate is not called.
+  auto orphan = run(kSrv, 33, false);
+  recorder.reset();
   ASSERT_TRUE(waitFor([&] { return orphan->isFinished(); }));
   EXPECT_EQ(orphan->results().size(), 1u);
-  runLoopFor(0.3);
-  EXPECT_TRUE(recorder->events.empty());
 }
 
 }  // namespace
