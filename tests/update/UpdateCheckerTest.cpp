@@ -11,7 +11,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "autodiscover/Loop.h"
 #include "core/Bundle.h"
 #include "core/CertificateExceptions.h"
 #include "core/Settings.h"
@@ -20,6 +19,7 @@
 #include "shell/app/MainMenu.h"
 #include "shell/menu/NativeMenu.h"
 #include "shell/update/UpdateWindows.h"
+#include "support/Loop.h"
 #include "update/UpdateQuery.h"
 
 namespace wd::test {
@@ -51,10 +51,9 @@ class UpdateCheckerTest : public ::testing::Test {
     delegate->applicationDidFinishLaunching();
     delegate->setUpdateEnvironment({"0.1.0", publicKey, cache}, {});
     saved = spdlog::default_logger();
-    auto logger = std::make_shared<spdlog::logger>(
-        "test", std::make_shared<spdlog::sinks::ostream_sink_mt>(log));
-    logger->set_pattern("%l %v");
-    spdlog::set_default_logger(logger);
+    spdlog::set_default_logger(std::make_shared<spdlog::logger>(
+        "test", std::make_shared<spdlog::sinks::ostream_sink_mt>(log)));
+    spdlog::set_pattern("%l %v");
   }
   void TearDown() override {
     delegate.reset();
@@ -99,7 +98,7 @@ class UpdateCheckerTest : public ::testing::Test {
     delegate->startUpdateCheckerWith("mail.example.com");
     if (manual) delegate->openUpdateWindow();
     EXPECT_FALSE(checkItem()->enabled());  // while the check runs
-    ASSERT_TRUE(runLoopUntil(
+    ASSERT_TRUE(waitFor(
         [&] { return checkItem()->enabled() || shell.notifications.posted.size() > notified; },
         60));
   }
@@ -117,9 +116,9 @@ class UpdateCheckerTest : public ::testing::Test {
                                               .clipboard = std::make_shared<MemoryClipboard>()}};
   FakeWindowFactory windows;
   std::unique_ptr<AppDelegate> delegate;
-  PageServer server{(fs::create_directories(fs::path(std::getenv("HOME")) / "server"),
-                     std::string(std::getenv("HOME")) + "/server")};
-  fs::path cache = fs::path(std::getenv("HOME")) / "cache" / "updates";
+  const fs::path home = g_get_home_dir();
+  PageServer server{(fs::create_directories(home / "server"), home / "server")};
+  fs::path cache = home / "cache/updates";
   update::PublicKey publicKey{};
   update::SecretKey secretKey{};
   std::ostringstream log;
@@ -152,7 +151,7 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
 
   // Installing closes the window whether or not the installation starts: this payload is no
   // tarball, so the installed tree stays, the application keeps running and the user is told.
-  const fs::path tree = fs::path(std::getenv("HOME")) / "tree";
+  const fs::path tree = home / "tree";
   const fs::path helper = tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
   fs::create_directories(tree / "bin");
   fs::create_directories(helper.parent_path());
@@ -162,7 +161,7 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   window->showWindow();
   window->onInstallUpdate();
   EXPECT_FALSE(shown(window->window()));
-  ASSERT_TRUE(runLoopUntil(
+  ASSERT_TRUE(waitFor(
       [&] { return log.str().find("The update cannot be installed") != std::string::npos; }, 60));
   EXPECT_TRUE(shell.control.calls.empty());
   for (const auto& entry : fs::directory_iterator(tree.parent_path()))
@@ -217,7 +216,7 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
       ASSERT_EQ(message != nullptr, manual && c.failure);
       if (message) {
         EXPECT_TRUE(shown(message));
-        gchar *primary = nullptr, *secondary = nullptr;
+        g_autofree gchar *primary = nullptr, *secondary = nullptr;
         g_object_get(message, "text", &primary, "secondary-text", &secondary, nullptr);
         EXPECT_STREQ(primary, "The check for updates failed.");
         const std::string reason = secondary ? secondary : "";
@@ -228,8 +227,6 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
             std::string::npos)
             << reason << "\n"
             << log.str();
-        g_free(primary);
-        g_free(secondary);
       }
       EXPECT_TRUE(shell.notifications.posted.empty());
       EXPECT_FALSE(ui().updateWindowController());
@@ -244,31 +241,20 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
 }
 
 // A page that never starts the checker (the bundled page) still gets an answer to the user's
-// "Check for Update...".
-TEST_F(UpdateCheckerTest, TheUsersCheckIsAnsweredWhenThePageStartedNoChecker) {
+// "Check for Update..."; the query names server, client, target and channel.
+TEST_F(UpdateCheckerTest, TheUsersCheckIsAnsweredWithoutACheckerAndTheQueryNamesItsParts) {
   serve(204);
   ASSERT_FALSE(delegate->updateChecker());
   delegate->openUpdateWindow();
-  ASSERT_TRUE(runLoopUntil([&] { return checkItem()->enabled(); }, 60));
+  ASSERT_TRUE(waitFor([&] { return checkItem()->enabled(); }, 60));
   EXPECT_TRUE(noUpdateShown());
-}
-
-TEST_F(UpdateCheckerTest, TheQueryNamesServerClientTargetAndChannel) {
-  const std::string target = update::updateTarget();
-  struct Case {
-    std::optional<std::string> channel;
-    std::string expected;
-  } cases[] = {
-      {std::nullopt, "server=mail.example.com&client=0.1.0&target=" + target + "&channel=beta"},
-      {"nightly build",
-       "server=mail.example.com&client=0.1.0&target=" + target + "&channel=nightly%20build"},
-  };
-  serve(204);
-  for (const auto& c : cases) {
-    if (c.channel) UserDefaults::standard().setString(Settings::kUpdateChannel, *c.channel);
+  const std::string query = std::string(kServicePath) + "?server=mail.example.com&client=0.1.0&" +
+                            "target=" + update::updateTarget() + "&channel=";
+  for (const auto& [channel, expected] :
+       {std::pair{"", "beta"}, std::pair{"nightly build", "nightly%20build"}}) {
+    if (*channel) UserDefaults::standard().setString(Settings::kUpdateChannel, channel);
     check(false);
-    ASSERT_FALSE(server.requestURIs().empty());
-    EXPECT_EQ(server.requestURIs().back(), std::string(kServicePath) + "?" + c.expected);
+    EXPECT_EQ(server.requestURIs().back(), query + expected);
   }
 }
 
@@ -281,7 +267,7 @@ TEST_F(UpdateCheckerTest, PeriodicChecksOfferEachNewerReleaseInAFreshWindow) {
   EXPECT_EQ(first->newVersionText(), "Wendrel Desktop 0.2.0 is ready to install.");
   // The next periodic check finds a newer release.
   serve(200, release("0.3.0", "second"));
-  ASSERT_TRUE(runLoopUntil(
+  ASSERT_TRUE(waitFor(
       [&] {
         return shell.notifications.posted.back().title == "New version Wendrel Desktop 0.3.0";
       },
