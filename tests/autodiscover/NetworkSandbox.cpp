@@ -64,6 +64,11 @@ std::string& entryFailure() {
   return reason;
 }
 
+std::string readText(const std::string& path) {
+  g_autofree gchar* text = nullptr;
+  return g_file_get_contents(path.c_str(), &text, nullptr, nullptr) ? text : "";
+}
+
 bool writeFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
@@ -181,23 +186,16 @@ bool NetworkSandbox::setUp() {
 
   // --no-daemon keeps dnsmasq from changing its user and group, which fails inside a user
   // namespace; it dies with the test process, even when that is killed.
-  const std::string conf = "--conf-file=" + d + "dnsmasq.conf", log = "--log-facility=" + d + "log";
-  const char* argv[] = {"/usr/sbin/dnsmasq",
-                        "--no-daemon",
-                        "--port=53",
-                        "--listen-address=127.0.0.1",
-                        "--bind-interfaces",
-                        "--no-resolv",
-                        "--no-hosts",
-                        "--user=root",
-                        "--pid-file=",
-                        "--log-queries",
-                        log.c_str(),
-                        conf.c_str(),
-                        nullptr};
+  g_auto(GStrv) argv = nullptr;
+  g_shell_parse_argv(("/usr/sbin/dnsmasq --no-daemon --port=53 --listen-address=127.0.0.1 "
+                      "--bind-interfaces --no-resolv --no-hosts --user=root --pid-file= "
+                      "--log-queries --log-facility=" +
+                      d + "log --conf-file=" + d + "dnsmasq.conf")
+                         .c_str(),
+                     nullptr, &argv, nullptr);
   GError* error = nullptr;
   if (!g_spawn_async(
-          nullptr, const_cast<char**>(argv), nullptr,
+          nullptr, argv, nullptr,
           static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
                                    G_SPAWN_STDERR_TO_DEV_NULL),
           [](gpointer) { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, &dnsmasqPid_, &error)) {
@@ -209,25 +207,16 @@ bool NetworkSandbox::setUp() {
   for (int i = 0; i < 400; ++i) {
     unsigned char answer[512];
     if (::res_query("none.test", C_IN, T_A, answer, sizeof answer) > 0) return true;
-    if (::waitpid(dnsmasqPid_, nullptr, WNOHANG) == dnsmasqPid_) {
-      dnsmasqPid_ = -1;
-      gchar* text = nullptr;
-      g_file_get_contents((d + "log").c_str(), &text, nullptr, nullptr);
-      reason_ = std::string("dnsmasq exited at start: ") + (text ? text : "");
-      g_free(text);
-      return false;
-    }
+    if (::waitpid(dnsmasqPid_, nullptr, WNOHANG) == dnsmasqPid_)
+      return (dnsmasqPid_ = -1), (reason_ = "dnsmasq exited at start: " + readText(d + "log")),
+             false;
     g_usleep(50 * 1000);
   }
   return (reason_ = "dnsmasq does not answer"), false;
 }
 
 bool NetworkSandbox::dnsQueried(const std::string& type, const std::string& name) const {
-  gchar* text = nullptr;
-  g_file_get_contents((dir_ + "/log").c_str(), &text, nullptr, nullptr);
-  const bool found = text && std::strstr(text, ("query[" + type + "] " + name + " ").c_str());
-  g_free(text);
-  return found;
+  return readText(dir_ + "/log").find("query[" + type + "] " + name + " ") != std::string::npos;
 }
 
 }  // namespace wd::test
