@@ -1,15 +1,9 @@
 #pragma once
-// A private network and mount namespace for the autodiscovery integration tests.
-//
-// Before main (while single-threaded) the test binary moves itself into new network and mount
-// namespaces (as root directly, otherwise inside a user namespace mapping the user to root).
-// Before the first test the sandbox brings up loopback, bind-mounts its own /etc/hosts,
-// /etc/resolv.conf (nameserver 127.0.0.1) and /etc/nsswitch.conf, so the code under test
-// resolves through the unchanged system resolver; makes a test CA and a server certificate for
-// every test host (openssl CLI) and mounts the CA over the system bundle; and starts dnsmasq on
-// 127.0.0.1:53 with the records of every scenario (killed with the test process). Nothing is
-// visible outside the process. Where namespaces cannot be made (or WD_AUTODISCOVER_NO_NETNS=1),
-// `available()` is false and the network tests skip with the reason.
+// A private network and mount namespace for the autodiscovery integration tests, entered before
+// main: its own /etc/hosts, resolv.conf (dnsmasq on 127.0.0.1:53 with every scenario's records)
+// and nsswitch.conf, a test CA over the system bundle, seen by the unchanged system resolver and
+// TLS code and by nothing outside the process. Without namespaces (or with
+// WD_AUTODISCOVER_NO_NETNS=1) `available()` is false and the network tests skip with the reason.
 #include <string>
 
 namespace wd::test {

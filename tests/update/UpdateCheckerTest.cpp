@@ -177,6 +177,7 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   ASSERT_TRUE(waitFor(
       [&] { return log.str().find("The update cannot be installed") != std::string::npos; }, 60));
   EXPECT_TRUE(shell.control.calls.empty());
+  EXPECT_TRUE(fs::exists(tree / "bin/wendrel-desktop") && fs::exists(helper));
   for (const auto& entry : fs::directory_iterator(tree.parent_path()))
     EXPECT_FALSE(entry.path().filename().string().starts_with(".tree.update-")) << entry.path();
 }
