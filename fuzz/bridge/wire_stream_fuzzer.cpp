@@ -18,18 +18,15 @@ namespace {
 
 using namespace wd::bridge;
 
-class Target : public ScriptObject {
- public:
+// Methods of every argument kind, a property, a callback kept and called, an object argument.
+struct Target : ScriptObject {
   std::string text(std::optional<std::string> s) { return s.value_or("none"); }
   double number(std::optional<double> d) { return d.value_or(-1); }
   bool flag(bool b) { return !b; }
   Value echo(Value v) { return v; }
   std::string dict(std::optional<Dictionary> d) { return d ? "dict" : "none"; }
   std::string list(std::optional<ValueArray> a) { return a ? "array" : "none"; }
-  void keep(ScriptValue cb) {
-    kept = std::move(cb);
-    kept.call({Value("called")});
-  }
+  void keep(ScriptValue cb) { (kept = std::move(cb)).call({Value("called")}); }
   std::shared_ptr<Target> other(std::shared_ptr<Target> t) { return t ? t : child; }
   std::optional<std::string> title() const { return title_; }
   void setTitle(std::optional<std::string> t) { title_ = std::move(t); }
@@ -53,8 +50,6 @@ class Target : public ScriptObject {
 
   ScriptValue kept;
   std::shared_ptr<Target> child;
-
- private:
   std::optional<std::string> title_;
 };
 

@@ -1,13 +1,10 @@
 #pragma once
 // The earlier name of the shared main-loop wait (support/Loop.h), for the tests that use it.
-#include <functional>
-
 #include "support/Loop.h"
 
 namespace wd::test {
-
-inline bool runLoopUntil(const std::function<bool()>& done, double limitSeconds = 30) {
-  return waitFor(done, limitSeconds);
+template <class F>
+bool runLoopUntil(F done, double seconds = 30) {
+  return waitFor(done, seconds);
 }
-
 }  // namespace wd::test

@@ -1,34 +1,31 @@
 #pragma once
-// An in-process libsoup HTTPS server for the autodiscovery tests. It listens on 127.0.0.1 on the
-// given ports and answers by the request's host and port with a configured behaviour.
+// An in-process libsoup HTTPS server for the autodiscovery tests: it listens on 127.0.0.1 on the
+// given ports and answers /autodiscover/autodiscover.xml by the request's host and port with a
+// configured behaviour (404 for anything else); every request is recorded. HttpsServersTest is
+// the fixture with two of them in the network sandbox.
+#include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
-#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "NetworkSandbox.h"
+#include "core/CertificateExceptions.h"
 
 namespace wd::test {
 
 struct Behaviour {
-  enum class Kind {
-    Document,   // 200 with `body` (content type text/xml)
-    Status,     // `status` with a short body
-    Challenge,  // Basic authentication: 401 + challenge unless the credentials match, then 200
-    Hang,       // never answers
-  };
-  Kind kind = Kind::Document;
-  std::string body;
-  unsigned status = 200;
-  std::string user;      // Challenge
-  std::string password;  // Challenge
-
-  static Behaviour document(std::string body) { return {Kind::Document, std::move(body)}; }
-  static Behaviour statusCode(unsigned code) { return {Kind::Status, "error", code}; }
+  unsigned status = 200;       // 0: never answers
+  std::string body;            // content type text/xml
+  std::string user, password;  // when set: Basic challenge (401) unless the credentials match
+  static Behaviour document(std::string body) { return {200, std::move(body)}; }
+  static Behaviour statusCode(unsigned code) { return {code, "error"}; }
   static Behaviour challenge(std::string user, std::string password, std::string body) {
-    return {Kind::Challenge, std::move(body), 200, std::move(user), std::move(password)};
+    return {200, std::move(body), std::move(user), std::move(password)};
   }
-  static Behaviour hang() { return {Kind::Hang}; }
+  static Behaviour hang() { return {0}; }
 };
 
 struct RecordedRequest {
@@ -49,16 +46,16 @@ class TestHttpsServer {
 
   bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
-
-  // Behaviour for requests to host:port. Unknown hosts get 404.
-  void route(const std::string& host, int port, Behaviour behaviour);
+  void route(const std::string& host, int port, Behaviour behaviour) {
+    routes_[host + ":" + std::to_string(port)] = std::move(behaviour);
+  }
   const std::vector<RecordedRequest>& requests() const { return requests_; }
   // Requests to `host` (any port).
   std::size_t requestCount(const std::string& host) const;
 
  private:
-  static void handle(SoupServer* server, SoupServerMessage* msg, const char* path,
-                     GHashTable* query, gpointer data);
+  static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
+                     gpointer self);
 
   SoupServer* server_ = nullptr;
   std::string error_;
@@ -69,5 +66,26 @@ class TestHttpsServer {
 
 // A minimal autodiscover response naming `server` in a Protocol of Type EXCH.
 std::string autodiscoverDocument(const std::string& server);
+
+// `server` (trusted certificate, ports 443 and 8443) and `untrusted` (a certificate nobody
+// trusts, port 9443); skips without the sandbox and forgets certificate exceptions afterwards.
+// Derived SetUp() functions call this one first and return when serversReady() is false.
+class HttpsServersTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WD_REQUIRE_NETWORK_SANDBOX();
+    const auto& box = NetworkSandbox::shared();
+    server = std::make_unique<TestHttpsServer>(box.certificateFile(), box.keyFile(),
+                                               std::vector<int>{443, 8443});
+    ASSERT_TRUE(server->ok()) << server->error();
+    untrusted = std::make_unique<TestHttpsServer>(box.certificateFile(true), box.keyFile(true),
+                                                  std::vector<int>{9443});
+    ASSERT_TRUE(untrusted->ok()) << untrusted->error();
+  }
+  void TearDown() override { CertificateExceptions::shared().clear(); }
+  bool serversReady() const { return !IsSkipped() && !HasFatalFailure(); }
+
+  std::unique_ptr<TestHttpsServer> server, untrusted;
+};
 
 }  // namespace wd::test

@@ -15,12 +15,11 @@ namespace {
 class KeyringStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    key = std::string("MacGap_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    secretTool({"clear", "service", kService, "account", key});
+    secret({"clear"});
     store = newRun();
     ASSERT_EQ(store->storage(), PDKeychainBindingsController::Storage::Keyring);
   }
-  void TearDown() override { secretTool({"clear", "service", kService, "account", key}); }
+  void TearDown() override { secret({"clear"}); }
 
   // A store as a new run of the application makes it: prefetched.
   static std::unique_ptr<PDKeychainBindingsController> newRun() {
@@ -30,41 +29,50 @@ class KeyringStore : public ::testing::Test {
     EXPECT_TRUE(settle(*s));
     return s;
   }
+  // secret-tool's `command` on this test's item; "store" stores `input`.
+  ToolResult secret(std::vector<std::string> command, const std::string& input = {}) {
+    for (const char* a : {"service", kService, "account"}) command.push_back(a);
+    command.push_back(key);
+    return secretTool(command, input);
+  }
+  // The items of this test's key in the keyring.
+  int items() {
+    const std::string out = secret({"search", "--all"}).out;
+    int count = 0;
+    for (std::size_t at = 0; (at = out.find("[/", at)) != std::string::npos; ++at)
+      count += at == 0 || out[at - 1] == '\n';
+    return count;
+  }
   PDKeychainBindings& front() { return store->keychainBindings(); }
 
-  std::string key;
+  // The password key, as the application uses it at shutdown.
+  std::string key = "MacGap_password";
   std::unique_ptr<PDKeychainBindingsController> store;
 };
 
 TEST_F(KeyringStore, StoresReplacesAndRemovesExactlyOneItem) {
   EXPECT_EQ(store->stringForKey(key), std::nullopt);
   EXPECT_EQ(front().objectForKey(key), std::nullopt);
-  const std::string values[] = {"p", "second value",
-                                "p\xC3\xA4sswo\xCC\x88rd \xE2\x9C\x93 \xF0\x9F\x98\x80", ""};
-  for (const auto& value : values) {
+  for (const std::string value :
+       {"p", "second value", "p\xC3\xA4sswo\xCC\x88rd \xE2\x9C\x93 \xF0\x9F\x98\x80", ""}) {
     SCOPED_TRACE(value);
     front().setString(value, key);
     ASSERT_TRUE(settle(*store));
     EXPECT_EQ(lookupOutside(key), value);
-    EXPECT_EQ(itemCountOutside(key), 1);
+    EXPECT_EQ(items(), 1);
     // Exactly the two attributes: no attribute of libsecret's own.
-    EXPECT_EQ(
-        secretTool({"search", "--all", "service", kService, "account", key}).out.find("xdg:schema"),
-        std::string::npos);
+    EXPECT_EQ(secret({"search", "--all"}).out.find("xdg:schema"), std::string::npos);
     EXPECT_EQ(front().objectForKey(key), value);
     EXPECT_EQ(newRun()->stringForKey(key), value);
   }
   front().removeObjectForKey(key);
   ASSERT_TRUE(settle(*store));
-  EXPECT_EQ(itemCountOutside(key), 0);
+  EXPECT_EQ(items(), 0);
   EXPECT_EQ(store->stringForKey(key), std::nullopt);
   EXPECT_EQ(front().objectForKey(key), std::nullopt);
   EXPECT_EQ(newRun()->stringForKey(key), std::nullopt);
-}
 
-TEST_F(KeyringStore, ThePasswordStoredJustBeforeTheEndIsTheKeyringItem) {
-  key = "MacGap_password";
-  secretTool({"clear", "service", kService, "account", key});
+  // The password stored just before the end is the keyring item.
   front().setString("s3cret \xE2\x82\xAC", key);
   store->finishWrites(std::chrono::seconds(20));  // as the application does at shutdown
   store.reset();
@@ -73,27 +81,25 @@ TEST_F(KeyringStore, ThePasswordStoredJustBeforeTheEndIsTheKeyringItem) {
 
 TEST_F(KeyringStore, ItemsMadeOrChangedOutsideAreFoundAndDeletedOnesStayBuffered) {
   // Made outside before the run: the prefetch finds it.
-  ASSERT_TRUE(
-      secretTool({"store", "--label=x", "service", kService, "account", key}, "outside").ok);
+  ASSERT_TRUE(secret({"store", "--label=x"}, "outside").ok);
   store = newRun();
   EXPECT_EQ(store->stringForKey(key), "outside");
   EXPECT_EQ(front().objectForKey(key), "outside");
 
   // Changed outside during the run: the reads after the re-read answer the new value.
-  ASSERT_TRUE(
-      secretTool({"store", "--label=x", "service", kService, "account", key}, "changed").ok);
+  ASSERT_TRUE(secret({"store", "--label=x"}, "changed").ok);
   EXPECT_TRUE(waitFor([&] { return front().objectForKey(key) == "changed"; }));
-  EXPECT_EQ(itemCountOutside(key), 1);
+  EXPECT_EQ(items(), 1);
   ASSERT_TRUE(settle(*store));
 
   // The program's write replaces the item made outside: still one item.
   front().setString("from the program", key);
   ASSERT_TRUE(settle(*store));
-  EXPECT_EQ(itemCountOutside(key), 1);
+  EXPECT_EQ(items(), 1);
   EXPECT_EQ(lookupOutside(key), "from the program");
 
   // Deleted outside: the keyring answers none, the front its buffered value.
-  ASSERT_TRUE(secretTool({"clear", "service", kService, "account", key}).ok);
+  ASSERT_TRUE(secret({"clear"}).ok);
   EXPECT_TRUE(waitFor([&] { return store->stringForKey(key) == std::nullopt; }));
   ASSERT_TRUE(settle(*store));
   EXPECT_EQ(front().objectForKey(key), "from the program");

@@ -4,7 +4,6 @@
 // memory, and never write them to a file.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,22 +15,7 @@
 namespace wd::test {
 namespace {
 
-const bool kNoBus = [] {
-  ::setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/wendrel-test/bus", 1);
-  return true;
-}();
-
-bool anyFileHolds(const std::filesystem::path& root, const std::string& needle) {
-  std::error_code ec;
-  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
-    if (ec || !it->is_regular_file(ec)) continue;
-    std::ifstream in(it->path(), std::ios::binary);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (bytes.find(needle) != std::string::npos) return true;
-  }
-  return false;
-}
+const bool kNoBus = g_setenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/wd/bus", TRUE);
 
 TEST(NoSecretService, ValuesAreKeptInMemoryForTheSessionAndTheStoreSaysSo) {
   ASSERT_TRUE(kNoBus);
@@ -46,7 +30,15 @@ TEST(NoSecretService, ValuesAreKeptInMemoryForTheSessionAndTheStoreSaysSo) {
   ASSERT_TRUE(settle(store));
   EXPECT_EQ(store.keychainBindings().objectForKey("MacGap_password"), secret);
   EXPECT_EQ(store.stringForKey("MacGap_password"), std::nullopt);
-  EXPECT_FALSE(anyFileHolds(std::getenv("HOME"), secret));
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (auto it = fs::recursive_directory_iterator(g_get_home_dir(), ec);
+       it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (ec || !it->is_regular_file(ec)) continue;
+    std::ifstream in(it->path(), std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}).find(secret), std::string::npos)
+        << it->path();
+  }
   store.keychainBindings().removeObjectForKey("MacGap_password");
   EXPECT_EQ(store.keychainBindings().objectForKey("MacGap_password"), std::nullopt);
 }

@@ -7,7 +7,6 @@
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
-#include <memory>
 #include <sstream>
 
 #include "keychain/KeychainTestSupport.h"
@@ -18,24 +17,24 @@ namespace wd::test {
 namespace {
 
 using keychain::SecretStatus;
-using keychain::testing::MemorySecretBackend;
 using Storage = PDKeychainBindingsController::Storage;
 
 class MemoryStore : public ::testing::Test {
  protected:
-  std::shared_ptr<MemorySecretBackend> backend = std::make_shared<MemorySecretBackend>();
-  PDKeychainBindingsController store{kService, backend};
-  PDKeychainBindings& front = store.keychainBindings();
   std::optional<std::string> item(const std::string& key) {
     auto it = backend->items.find({kService, key});
     return it == backend->items.end() ? std::nullopt : std::optional(it->second);
   }
+  std::shared_ptr<keychain::testing::MemorySecretBackend> backend =
+      std::make_shared<keychain::testing::MemorySecretBackend>();
+  PDKeychainBindingsController store{kService, backend};
+  PDKeychainBindings& front = store.keychainBindings();
 };
 
 TEST_F(MemoryStore, ReadsBeforeThePrefetchAnswerAndWritesMadeMeanwhileWin) {
-  backend->items[{kService, "MacGap_a"}] = "kept";
-  backend->items[{kService, "MacGap_b"}] = "old";
-  backend->items[{"other.service", "MacGap_c"}] = "not ours";
+  backend->items = {{{kService, "MacGap_a"}, "kept"},
+                    {{kService, "MacGap_b"}, "old"},
+                    {{"other.service", "MacGap_c"}, "not ours"}};
   backend->deferred = true;
   store.prefetch();
   EXPECT_EQ(store.storage(), Storage::Pending);
@@ -53,12 +52,10 @@ TEST_F(MemoryStore, ReadsBeforeThePrefetchAnswerAndWritesMadeMeanwhileWin) {
   EXPECT_EQ(store.pendingRequests(), 0);
 }
 
-TEST_F(MemoryStore, OneWritePerKeyAtATimeNewestLastAndNoWriteOfTheSameValue) {
+TEST_F(MemoryStore, OneWritePerKeyNewestLastNoWriteOfTheSameValueAndNoTextItCannotHold) {
   store.prefetch();
   backend->deferred = true;
-  front.setString("1", "k");
-  front.setString("2", "k");
-  front.setString("3", "k");
+  for (const char* value : {"1", "2", "3"}) front.setString(value, "k");
   front.setString("x", "other");
   EXPECT_EQ(backend->stores, 2);  // "1" for k, "x" for other; "3" waits, "2" is dropped
   backend->complete();
@@ -71,6 +68,14 @@ TEST_F(MemoryStore, OneWritePerKeyAtATimeNewestLastAndNoWriteOfTheSameValue) {
   const int stores = backend->stores;
   front.setString("3", "k");  // what the keyring holds already
   EXPECT_EQ(backend->stores, stores);
+  // Text the keyring cannot hold is refused and changes nothing.
+  for (const std::string& bad :
+       {std::string("a\0b", 3), std::string("\xED\xA0\x80"), std::string("\xFF")}) {
+    front.setString(bad, "k");
+    EXPECT_FALSE(store.storeString(bad, "k"));
+    EXPECT_EQ(front.objectForKey("k"), "3");
+    EXPECT_EQ(item("k"), "3");
+  }
   front.removeObjectForKey("k");
   EXPECT_EQ(item("k"), std::nullopt);
   EXPECT_EQ(front.objectForKey("k"), std::nullopt);
@@ -78,7 +83,8 @@ TEST_F(MemoryStore, OneWritePerKeyAtATimeNewestLastAndNoWriteOfTheSameValue) {
 }
 
 TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
-  std::vector<std::pair<std::string, std::optional<std::string>>> told;
+  using Told = std::vector<std::pair<std::string, std::optional<std::string>>>;
+  Told told;
   auto token = store.addObserver("values.MacGap_password", [&](const auto& path, const auto& v) {
     told.emplace_back(path, v);
   });
@@ -87,7 +93,6 @@ TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
   front.setString("typed", "MacGap_password");
   front.removeObjectForKey("MacGap_password");
   front.setString("other key", "MacGap_user");
-  using Told = decltype(told);
   EXPECT_EQ(told, (Told{{"values.MacGap_password", "from keyring"},
                         {"values.MacGap_password", "typed"},
                         {"values.MacGap_password", std::nullopt}}));
@@ -97,46 +102,31 @@ TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
   EXPECT_EQ(store.valueForKeyPath("other.path"), std::nullopt);
 }
 
-TEST_F(MemoryStore, TextTheKeyringCannotHoldIsRefusedAndChangesNothing) {
-  store.prefetch();
-  front.setString("good", "k");
-  for (const std::string& bad :
-       {std::string("a\0b", 3), std::string("\xED\xA0\x80"), std::string("\xFF")}) {
-    front.setString(bad, "k");
-    EXPECT_FALSE(store.storeString(bad, "k"));
-    EXPECT_EQ(front.objectForKey("k"), "good");
-    EXPECT_EQ(item("k"), "good");
-  }
-}
-
-TEST_F(MemoryStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
-  struct Case {
-    const char* name;
+// No backend, no service, locked at start, or unlock declined at the first write (the prefetch
+// succeeds): values are kept for the session only, with the line the pane shows, and no more
+// requests (no prompt after prompt). Nothing reaches the system log (warnings and errors): a
+// desktop without a keyring is ordinary.
+TEST(SessionOnlyStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
+  const std::string noKeyring =
+      "The password is kept for this session only: no keyring is available.";
+  const std::string locked = "The password is kept for this session only: the keyring is locked.";
+  const struct {
     bool hasBackend;
-    SecretStatus status;    // what the storage answers
-    bool refuseOnlyWrites;  // the prefetch succeeds, the first write is refused
-    const char* line;
-  };
-  const Case cases[] = {
-      {"no backend", false, SecretStatus::NoService, false,
-       "The password is kept for this session only: no keyring is available."},
-      {"no service", true, SecretStatus::NoService, false,
-       "The password is kept for this session only: no keyring is available."},
-      {"locked at start", true, SecretStatus::Locked, false,
-       "The password is kept for this session only: the keyring is locked."},
-      {"unlock declined at the first write", true, SecretStatus::Locked, true,
-       "The password is kept for this session only: the keyring is locked."},
-  };
-  // What would reach the system log (warnings and errors): nothing, as a desktop without a
-  // keyring is ordinary; the pane's line tells the user.
+    SecretStatus status;
+    bool refuseOnlyWrites;
+    const std::string& line;
+  } cases[] = {{false, SecretStatus::NoService, false, noKeyring},
+               {true, SecretStatus::NoService, false, noKeyring},
+               {true, SecretStatus::Locked, false, locked},
+               {true, SecretStatus::Locked, true, locked}};
   std::ostringstream systemLog;
   auto systemSink = std::make_shared<spdlog::sinks::ostream_sink_mt>(systemLog);
   systemSink->set_level(spdlog::level::warn);
   const auto savedLogger = spdlog::default_logger();
   spdlog::set_default_logger(std::make_shared<spdlog::logger>("test", systemSink));
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto memory = std::make_shared<MemorySecretBackend>();
+    SCOPED_TRACE(testing::Message() << c.hasBackend << c.refuseOnlyWrites << c.line);
+    auto memory = std::make_shared<keychain::testing::MemorySecretBackend>();
     memory->items[{kService, "MacGap_password"}] = "old";
     if (!c.refuseOnlyWrites) memory->status = c.status;
     PDKeychainBindingsController s(kService, c.hasBackend ? memory : nullptr);
@@ -153,7 +143,6 @@ TEST_F(MemoryStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
     EXPECT_EQ(s.sessionOnlyMessage(), c.line);
     EXPECT_EQ(s.keychainBindings().objectForKey("MacGap_password"), "typed");
     EXPECT_EQ((memory->items[{kService, "MacGap_password"}]), "old");
-    // No more requests once the keyring is known to be unusable: no prompt after prompt.
     const int requests = memory->stores + memory->clears + memory->searches;
     s.keychainBindings().setString("again", "MacGap_password");
     EXPECT_EQ(memory->stores + memory->clears + memory->searches, requests);

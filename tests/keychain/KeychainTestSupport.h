@@ -42,16 +42,7 @@ inline ToolResult secretTool(std::vector<std::string> args, const std::string& i
 
 inline std::optional<std::string> lookupOutside(const std::string& key) {
   auto r = secretTool({"lookup", "service", kService, "account", key});
-  if (!r.ok) return std::nullopt;
-  return r.out;
-}
-
-inline int itemCountOutside(const std::string& key) {
-  auto r = secretTool({"search", "--all", "service", kService, "account", key});
-  int count = 0;
-  for (std::size_t at = 0; (at = r.out.find("[/", at)) != std::string::npos; ++at)
-    if (at == 0 || r.out[at - 1] == '\n') ++count;
-  return count;
+  return r.ok ? std::optional(r.out) : std::nullopt;
 }
 
 }  // namespace wd::test

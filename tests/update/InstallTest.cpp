@@ -4,26 +4,22 @@
 // reports its version.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "autodiscover/Loop.h"
+#include "support/Loop.h"
 #include "update/Installer.h"
 
 namespace wd::update {
 namespace {
 
 namespace fs = std::filesystem;
-using test::runLoopUntil;
+using test::waitFor;
 
 std::string readAll(const fs::path& file) {
-  std::ifstream in(file);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  g_autofree gchar* text = nullptr;
+  return g_file_get_contents(file.c_str(), &text, nullptr, nullptr) ? text : "";
 }
 
 class InstallTest : public ::testing::Test {
@@ -31,120 +27,94 @@ class InstallTest : public ::testing::Test {
   void SetUp() override {
     std::error_code ec;
     fs::remove_all(root, ec);
-    fs::create_directories(root);
     makeTree(prefix, "1.0.0", true);
   }
   void TearDown() override {
-    if (app) {
-      g_subprocess_force_exit(app);
-      g_object_unref(app);
-    }
+    if (app) g_subprocess_force_exit(app);
+    g_clear_object(&app);
   }
 
   // A tree as `cmake --install` lays it out, whose program appends its version to the report
   // and, when `starts`, tells the helper it started.
   void makeTree(const fs::path& tree, const std::string& version, bool starts) {
     fs::create_directories(tree / "bin");
-    fs::create_directories(tree / "libexec" / "wendrel-desktop");
-    fs::create_directories(tree / "share" / "wendrel-desktop");
-    const fs::path program = tree / "bin" / "wendrel-desktop";
-    std::ofstream(program) << "#!/bin/sh\necho " << version << " >> '" << report.string() << "'\n"
-                           << (starts ? "[ -n \"$WENDREL_UPDATE_STARTED\" ] && : > "
-                                        "\"$WENDREL_UPDATE_STARTED\"\nexit 0\n"
-                                      : "exit 1\n");
-    fs::permissions(program, fs::perms::owner_all);
-    fs::copy_file(WD_UPDATE_HELPER,
-                  tree / "libexec" / "wendrel-desktop" / "wendrel-desktop-update-helper");
-    std::ofstream(tree / "share" / "wendrel-desktop" / "VERSION") << version;
+    fs::create_directories(tree / "share/wendrel-desktop");
+    fs::create_directories(helper(tree).parent_path());
+    std::ofstream(tree / "bin/wendrel-desktop")
+        << "#!/bin/sh\necho " << version << " >> '" << report.string() << "'\n"
+        << (starts ? "[ -n \"$WENDREL_UPDATE_STARTED\" ] && : > \"$WENDREL_UPDATE_STARTED\"\n"
+                     "exit 0\n"
+                   : "exit 1\n");
+    fs::permissions(tree / "bin/wendrel-desktop", fs::perms::owner_all);
+    fs::copy_file(WD_UPDATE_HELPER, helper(tree));
+    std::ofstream(tree / "share/wendrel-desktop/VERSION") << version;
+  }
+  static fs::path helper(const fs::path& tree) {
+    return tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
   }
 
-  // The release tarball of a tree for `version` (one top folder, as a packager makes it).
-  DownloadedUpdate package(const std::string& version, bool starts) {
+  // Installs the release tarball of a tree for `version` (one top folder, as a packager makes
+  // it) as the application would, with a stand-in process as the running application; true
+  // once the installer asked the application to quit.
+  bool install(const std::string& version, bool starts) {
     const fs::path build = root / ("build-" + version);
     makeTree(build / ("wendrel-desktop-" + version), version, starts);
-    const fs::path file = root / ("wendrel-desktop-" + version + ".tar.gz");
-    const std::string command = "tar -czf '" + file.string() + "' -C '" + build.string() + "' .";
-    EXPECT_EQ(std::system(command.c_str()), 0);
     DownloadedUpdate update;
     update.update.version = version;
-    update.file = file;
-    return update;
-  }
-
-  // Runs `update`'s installation as the application would, with a stand-in process as the
-  // running application; true once the installer asked the application to quit.
-  bool install(const DownloadedUpdate& update) {
+    update.file = root / ("wendrel-desktop-" + version + ".tar.gz");
+    const std::string tar = "tar -czf '" + update.file.string() + "' -C '" + build.string() + "' .";
+    EXPECT_EQ(std::system(tar.c_str()), 0);
+    g_clear_object(&app);
     app = g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, nullptr, "sleep", "600", nullptr);
-    const pid_t pid = static_cast<pid_t>(std::stol(g_subprocess_get_identifier(app)));
     bool quit = false;
     std::string failure;
     installer = std::make_unique<Installer>(
-        InstallLocation{prefix,
-                        prefix / "libexec" / "wendrel-desktop" / "wendrel-desktop-update-helper"},
-        Installer::Hooks{.quit = [&] { quit = true; }, .handedToSystemInstaller = {}}, pid);
+        InstallLocation{prefix, helper(prefix)},
+        Installer::Hooks{.quit = [&] { quit = true; }, .handedToSystemInstaller = {}},
+        static_cast<pid_t>(std::stol(g_subprocess_get_identifier(app))));
     installer->install(update, [&](const std::string& reason) { failure = reason; });
-    runLoopUntil([&] { return quit || !failure.empty(); }, 60);
+    waitFor([&] { return quit || !failure.empty(); }, 60);
     EXPECT_EQ(failure, "");
     return quit;
   }
-  void quitApplication() { g_subprocess_force_exit(app); }
-
-  bool onlyPrefixLeft() {
-    for (const auto& entry : fs::directory_iterator(root))
-      if (entry.path().filename().string().starts_with(".prefix.update-")) return false;
-    return true;
+  // The application quits; true once the report reads `expected` and only the prefix is left.
+  bool quitUntilReport(const std::string& expected) {
+    g_subprocess_force_exit(app);
+    return waitFor(
+        [&] {
+          for (const auto& entry : fs::directory_iterator(root))
+            if (entry.path().filename().string().starts_with(".prefix.update-")) return false;
+          return readAll(report) == expected;
+        },
+        60);
   }
 
-  fs::path root = fs::path(std::getenv("HOME")) / "install";
-  fs::path prefix = root / "prefix";
-  fs::path report = root / "report";
+  fs::path root = fs::path(g_get_home_dir()) / "install";
+  fs::path prefix = root / "prefix", report = root / "report";
   GSubprocess* app = nullptr;
   std::unique_ptr<Installer> installer;
 };
 
-TEST_F(InstallTest, TheNewTreeReplacesTheOldOneAfterTheApplicationExitsAndStarts) {
-  ASSERT_TRUE(
-      canReplaceTree({prefix, prefix / "libexec/wendrel-desktop/wendrel-desktop-update-helper"}));
-  ASSERT_TRUE(install(package("2.0.0", true)));
+// Only a self-contained tree is replaced (a damaged package is UpdateCheckerTest's last step).
+TEST_F(InstallTest, TheNewTreeReplacesTheOldOneAfterTheApplicationExitsOrIsRolledBack) {
+  EXPECT_FALSE(canReplaceTree({prefix, prefix / "libexec/missing-helper"}));
+  EXPECT_FALSE(canReplaceTree({"relative/prefix", helper(prefix)}));
+  std::ofstream(prefix / "bin/other-program") << "";  // a shared prefix such as /usr
+  EXPECT_FALSE(canReplaceTree({prefix, helper(prefix)}));
+  fs::remove(prefix / "bin/other-program");
+  ASSERT_TRUE(canReplaceTree({prefix, helper(prefix)}));
+  ASSERT_TRUE(install("2.0.0", true));
   // The helper waits: nothing is swapped while the application runs.
   test::runLoopFor(1);
   EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "1.0.0");
   EXPECT_FALSE(fs::exists(report));
-  quitApplication();
-  ASSERT_TRUE(runLoopUntil([&] { return readAll(report) == "2.0.0\n" && onlyPrefixLeft(); }, 60))
-      << readAll(report);
+  ASSERT_TRUE(quitUntilReport("2.0.0\n")) << readAll(report);
   EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "2.0.0");
-}
 
-TEST_F(InstallTest, ANewTreeThatCannotStartIsRolledBack) {
-  ASSERT_TRUE(install(package("2.0.0", false)));
-  quitApplication();
-  // The new version ran and failed; the old one is back in place and started again.
-  ASSERT_TRUE(
-      runLoopUntil([&] { return readAll(report) == "2.0.0\n1.0.0\n" && onlyPrefixLeft(); }, 60))
-      << readAll(report);
-  EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "1.0.0");
-}
-
-TEST_F(InstallTest, OnlyASelfContainedTreeIsReplacedAndADamagedPackageChangesNothing) {
-  const fs::path helper = prefix / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
-  EXPECT_FALSE(canReplaceTree({prefix, prefix / "libexec/missing-helper"}));
-  EXPECT_FALSE(canReplaceTree({"relative/prefix", helper}));
-  std::ofstream(prefix / "bin" / "other-program") << "";  // a shared prefix such as /usr
-  EXPECT_FALSE(canReplaceTree({prefix, helper}));
-  fs::remove(prefix / "bin" / "other-program");
-
-  DownloadedUpdate broken;
-  broken.update.version = "2.0.0";
-  broken.file = root / "broken.tar.gz";
-  std::ofstream(broken.file) << "not a tarball";
-  Installer direct({prefix, helper},
-                   {.quit = [] { FAIL() << "quit"; }, .handedToSystemInstaller = {}});
-  std::string failure;
-  direct.install(broken, [&](const std::string& reason) { failure = reason; });
-  ASSERT_TRUE(runLoopUntil([&] { return !failure.empty(); }, 60));
-  EXPECT_TRUE(onlyPrefixLeft());
-  EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "1.0.0");
+  // A new version that cannot start ran and failed; the old one is back and started again.
+  ASSERT_TRUE(install("3.0.0", false));
+  ASSERT_TRUE(quitUntilReport("2.0.0\n3.0.0\n2.0.0\n")) << readAll(report);
+  EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "2.0.0");
 }
 
 }  // namespace

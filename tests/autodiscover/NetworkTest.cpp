@@ -1,0 +1,499 @@
+// The autodiscovery parts that use the network, in the network sandbox: the resolver against a
+// real dnsmasq (batches, CNAME steps, errors, stop and restart, delegates that stop or drop it),
+// the autodiscover request against the libsoup HTTPS test servers, and the three-attempt search
+// over both. Time-out scenarios use short totals (1 to 3 seconds per attempt) so that they stay
+// fast and still leave a loaded machine time for each TLS request.
+#include <gtest/gtest.h>
+
+#include "TestHttpsServer.h"
+#include "autodiscover/Autodiscover.h"
+#include "autodiscover/AutodiscoverWebController.h"
+#include "autodiscover/SRVResolver.h"
+#include "autodiscover/XMLSource.h"
+#include "core/NotificationCenter.h"
+#include "support/Loop.h"
+
+namespace wd {
+namespace {
+
+using test::autodiscoverDocument;
+using test::Behaviour;
+using test::NetworkSandbox;
+using test::runLoopFor;
+using test::waitFor;
+
+using Events = std::vector<std::string>;
+const char* const kSrv = "_autodiscover._tcp.srv.test";
+const char* const kThree = "_autodiscover._tcp.three.test";
+
+struct Recorder : SRVResolverDelegate {
+  void srvResolverDidReceiveResult(SRVResolver& resolver, const SRVResult& result) override {
+    events.push_back("result:" + result.target);
+    results.push_back(result);
+    if (onResult) onResult(resolver);
+  }
+  void srvResolverDidStopWithError(SRVResolver&,
+                                   const std::optional<SRVResolverError>& error) override {
+    events.push_back("stop");
+    stops.push_back(error);
+  }
+  Events events;
+  std::vector<SRVResult> results;
+  std::vector<std::optional<SRVResolverError>> stops;
+  std::function<void(SRVResolver&)> onResult;
+};
+
+class SRVResolverNet : public ::testing::Test {
+ protected:
+  void SetUp() override { WD_REQUIRE_NETWORK_SANDBOX(); }
+  // A resolver for `name` reporting to a fresh recorder, started; `wait`: until it stopped.
+  std::shared_ptr<SRVResolver> run(const std::string& name, int type = 33, bool wait = true) {
+    recorder = std::make_shared<Recorder>();
+    auto resolver = SRVResolver::create(name, type);
+    resolver->setDelegate(recorder);
+    resolver->start();
+    EXPECT_TRUE(!wait || waitFor([&] { return !recorder->stops.empty(); }));
+    return resolver;
+  }
+  static SRVResolverError error(int code) { return {"kSRVResolverErrorDomain", code}; }
+  std::shared_ptr<Recorder> recorder;
+};
+
+// One answer: one result, then a successful end. A CNAME step gives no result of its own, only
+// the records behind it; MX answers give the preference and the exchange. A batch of three
+// gives three results in the order dnsmasq sends them (1002, 1003, 1001: sorted by no field).
+// Failures carry the DNS service codes.
+TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresTheirCodes) {
+  const struct {
+    const char* name;
+    int type;
+    std::vector<SRVResult> results;
+  } cases[] = {
+      {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}},
+      {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}},
+      {"mx.test", 15, {{10, 0, 0, "m.mx.test"}}},
+      {kThree,
+       33,
+       {{1, 2, 1002, "two.three.test"},
+        {1, 2, 1003, "three.three.test"},
+        {1, 2, 1001, "one.three.test"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto resolver = run(c.name, c.type);
+    Events expected;
+    for (const auto& r : c.results) expected.push_back("result:" + r.target);
+    expected.push_back("stop");
+    EXPECT_EQ(recorder->events, expected);
+    EXPECT_EQ(recorder->results, c.results);
+    EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{std::nullopt}));
+    EXPECT_TRUE(resolver->isFinished());
+    EXPECT_FALSE(resolver->error());
+    EXPECT_EQ(resolver->results(), recorder->results);
+  }
+  // No such name; a name that exists with an address only; bad names fail before start returns.
+  auto nx = run("_autodiscover._tcp.nothing.test");
+  EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65538)}));
+  EXPECT_EQ(nx->error(), error(-65538));
+  EXPECT_TRUE(nx->isFinished());
+  run("none.test");
+  EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65554)}));
+  EXPECT_TRUE(recorder->results.empty());
+  for (const std::string& name : {std::string(), std::string("bad\xFF.test"),
+                                  std::string("nul\0.test", 9), std::string(64, 'a') + ".test"}) {
+    auto resolver = run(name, 33, false);
+    EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65540)}));
+    EXPECT_TRUE(resolver->isFinished());
+  }
+}
+
+TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
+  auto resolver = run(kSrv, 33, false);
+  resolver->start();  // while running: no second query
+  ASSERT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
+  runLoopFor(0.3);
+  EXPECT_EQ(recorder->stops.size(), 1u);
+  EXPECT_EQ(resolver->results().size(), 1u);
+  resolver->start();
+  EXPECT_FALSE(resolver->isFinished());
+  ASSERT_TRUE(waitFor([&] { return recorder->stops.size() == 2; }));
+  ASSERT_EQ(resolver->results().size(), 2u);
+  EXPECT_EQ(resolver->results()[0], resolver->results()[1]);
+
+  // A stop during a query tells no one (and again is harmless); so does destroying a running
+  // resolver.
+  auto stopped = run(kSrv, 33, false);
+  stopped->stop();
+  EXPECT_TRUE(stopped->isFinished());
+  stopped->stop();
+  auto told = recorder;
+  run(kSrv, 33, false).reset();
+  runLoopFor(0.5);
+  EXPECT_TRUE(told->events.empty());
+  EXPECT_TRUE(recorder->events.empty());
+
+  // The delegate stops or drops the resolver inside the first result.
+  for (const bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "dropped" : "stopped");
+    std::shared_ptr<SRVResolver> dropping;
+    auto next = std::make_shared<Recorder>();
+    next->onResult = [&dropping, drop](SRVResolver& r) { drop ? dropping.reset() : r.stop(); };
+    dropping = SRVResolver::create(kThree, 33);
+    dropping->setDelegate(next);
+    dropping->start();
+    ASSERT_TRUE(waitFor([&] { return !next->results.empty(); }));
+    runLoopFor(0.3);
+    EXPECT_EQ(next->results.size(), 1u);
+    EXPECT_TRUE(next->stops.empty());
+    EXPECT_TRUE(drop ? !dropping : dropping->isFinished());
+  }
+
+  // A gone delegate is not called.
+  auto orphan = run(kSrv, 33, false);
+  recorder.reset();
+  ASSERT_TRUE(waitFor([&] { return orphan->isFinished(); }));
+  EXPECT_EQ(orphan->results().size(), 1u);
+}
+
+using Texts = std::vector<std::string>;
+
+struct SourceRecorder : XMLSourceDelegate {
+  std::optional<Credential> credentials() override {
+    ++credentialRequests;
+    return credential;
+  }
+  void xmlSourceDidFinished(XMLSource&, const std::string& content) override {
+    finished.push_back(content);
+    if (onReport) onReport();
+  }
+  void invalidCredentials(XMLSource&) override {
+    ++invalid;
+    if (onReport) onReport();
+  }
+  int reports() const { return static_cast<int>(finished.size()) + invalid; }
+  std::optional<Credential> credential = Credential{"user@status.test", "secret"};
+  int credentialRequests = 0, invalid = 0;
+  Texts finished;
+  std::function<void()> onReport;
+};
+
+class XMLSourceNet : public test::HttpsServersTest {
+ protected:
+  std::shared_ptr<XMLSource> start(const std::string& host, int port) {
+    return start(autodiscoverURL(host, port));
+  }
+  std::shared_ptr<XMLSource> start(const std::string& url) {
+    auto source = XMLSource::create(url, recorder);
+    source->start();
+    return source;
+  }
+  std::shared_ptr<SourceRecorder> recorder = std::make_shared<SourceRecorder>();
+};
+
+// What the server answers decides the report: a document (an empty one too) is delivered, asked
+// for without credentials and sent them only when challenged; rejected credentials, or a 401
+// without challenge and without credentials, report invalid credentials once and are not
+// resent; other error statuses (and an unknown path: 404) end the request silently.
+TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
+  const std::string doc = test::autodiscoverDocument("s.status.test");
+  const struct {
+    Behaviour behaviour;
+    bool credential;
+    Texts finished;
+    int invalid;
+    std::size_t requests;    // a second one answers the challenge
+    int credentialRequests;  // -1: not checked
+    const char* path = "/autodiscover/autodiscover.xml";
+  } cases[] = {
+      {Behaviour::document(doc), true, {doc}, 0, 1, 0},
+      {Behaviour::document(""), true, {""}, 0, 1, 0},
+      {Behaviour::challenge("user@status.test", "secret", doc), true, {doc}, 0, 2, -1},
+      {Behaviour::challenge("user@status.test", "other", "x"), true, {}, 1, 2, 1},
+      {Behaviour::statusCode(401), false, {}, 1, 1, -1},
+      {Behaviour::statusCode(404), true, {}, 0, 1, -1},
+      {Behaviour::statusCode(500), true, {}, 0, 1, -1},
+      {Behaviour::statusCode(403), true, {}, 0, 1, -1},
+      {Behaviour::document(doc), true, {}, 0, 1, -1, "/elsewhere"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.behaviour.body + " " + std::to_string(c.behaviour.status) + c.path);
+    recorder = std::make_shared<SourceRecorder>();
+    if (!c.credential) recorder->credential.reset();
+    server->route("h.status.test", 8443, c.behaviour);
+    const std::size_t before = server->requests().size();
+    auto source = start(std::string("https://h.status.test:8443") + c.path);
+    ASSERT_TRUE(waitFor([&] { return server->requests().size() >= before + c.requests; }));
+    if (c.invalid || !c.finished.empty()) {
+      ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
+    }
+    runLoopFor(0.3);
+    EXPECT_EQ(recorder->finished, c.finished);
+    EXPECT_EQ(recorder->invalid, c.invalid);
+    ASSERT_EQ(server->requests().size(), before + c.requests);
+    EXPECT_EQ(server->requests()[before].authorization, "");  // nothing sent unasked
+    EXPECT_EQ(server->requests()[before].path, c.path);
+    EXPECT_EQ(c.requests == 2, server->requests().back().authorization != "");
+    EXPECT_TRUE(c.credentialRequests < 0 || recorder->credentialRequests == c.credentialRequests);
+    if (!c.finished.empty()) {
+      EXPECT_EQ(source->content(), c.finished[0]);
+      EXPECT_EQ(source->hasData(), !c.finished[0].empty());
+    }
+  }
+}
+
+// Nothing listening, a certificate nobody trusts, no URL at all: empty content, reported from
+// the loop. An exception for another host does not cover the untrusted one; one for the host
+// (in any case) accepts it.
+TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptTheirHostOnly) {
+  for (const std::string& u :
+       {autodiscoverURL("none.test", 443), autodiscoverURL("untrusted.test", 9443),
+        std::string("https://:443/autodiscover/autodiscover.xml"), std::string("no url")}) {
+    recorder = std::make_shared<SourceRecorder>();
+    auto source = start(u);
+    EXPECT_EQ(recorder->reports(), 0) << "reports come from the loop, not from start";
+    ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; })) << u;
+    EXPECT_EQ(recorder->finished, Texts{""}) << u;
+  }
+  EXPECT_EQ(untrusted->requests().size(), 0u);
+
+  untrusted->route("untrusted.test", 9443, Behaviour::document("<doc/>"));
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "h.status.test");
+  auto refused = start("untrusted.test", 9443);
+  ASSERT_TRUE(waitFor([&] { return recorder->reports() == 2; }));
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "UNTRUSTED.test");
+  auto accepted = start("untrusted.test", 9443);
+  ASSERT_TRUE(waitFor([&] { return recorder->reports() == 3; }));
+  EXPECT_EQ(recorder->finished, (Texts{"", "", "<doc/>"}));
+}
+
+// Cancelled, destroyed while waiting or before any answer: no report. A delegate may drop the
+// source inside its report.
+TEST_F(XMLSourceNet, CancelAndDestructionReportNothingAndTheDelegateMayDropTheSource) {
+  server->route("h.status.test", 8443, Behaviour::hang());
+  auto cancelled = start("h.status.test", 8443);
+  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 1; }));
+  cancelled->cancel();
+  auto destroyed = start("h.status.test", 8443);
+  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 2; }));
+  destroyed.reset();
+  server->route("h.status.test", 443, Behaviour::document("<doc/>"));
+  start("h.status.test", 443).reset();  // before any answer
+  runLoopFor(0.5);
+  EXPECT_EQ(recorder->reports(), 0);
+
+  auto source = start("h.status.test", 443);
+  recorder->onReport = [&] { source.reset(); };
+  ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
+  EXPECT_FALSE(source);
+  runLoopFor(0.2);
+  EXPECT_EQ(recorder->reports(), 1);
+}
+
+struct SearchDelegate : AutodiscoverDelegate {
+  std::optional<Credential> credentials() override { return Credential{"user@example.test", "s"}; }
+  void autodiscoverFinished(Autodiscover& search, const EndPoint& endPoint) override {
+    outcomes.push_back(endPoint);
+    if (onFinished) onFinished(search);
+  }
+  std::vector<EndPoint> outcomes;
+  std::function<void(Autodiscover&)> onFinished;
+};
+
+Behaviour doc(const std::string& server) {
+  return Behaviour::document(autodiscoverDocument(server));
+}
+Json success(const std::string& host, const std::string& port) {
+  return Json{{"result", "success"}, {"server", host}, {"port", port}};
+}
+const Json kFailed = {{"result", "autodiscoverFailed"}};
+
+class AutodiscoverNet : public test::HttpsServersTest {
+ protected:
+  void SetUp() override {
+    HttpsServersTest::SetUp();
+    if (!serversReady()) return;
+    token = NotificationCenter::defaultCenter().addObserver(
+        kAccountWebDiscoveryNotification,
+        [this](const Notification& note) { posted.push_back(note.object); });
+  }
+
+  // Runs a search through the web controller and answers the one posted dictionary.
+  Json discover(const std::string& domain, int total = 30, const std::string& password = "s",
+                const std::string& user = "user@example.test") {
+    posted.clear();
+    auto controller = AutodiscoverWebController::create(user, password, domain);
+    controller->startWithTimeout(total);
+    EXPECT_TRUE(waitFor([&] { return !posted.empty(); }, total + 30));
+    return posted.empty() ? Json() : posted.back();
+  }
+  // Runs an Autodiscover directly and answers its outcome.
+  EndPoint search(const std::string& domain, int total = 30) {
+    auto s = Autodiscover::createWithSRV(domain);
+    s->resolveWithTimeout(total, delegate);
+    EXPECT_TRUE(waitFor([&] { return !delegate->outcomes.empty(); }, total + 30));
+    EXPECT_FALSE(s->isRunning());
+    return delegate->outcomes.empty() ? EndPoint(-1) : delegate->outcomes.back();
+  }
+  const test::RecordedRequest& last() { return server->requests().back(); }
+
+  std::shared_ptr<SearchDelegate> delegate = std::make_shared<SearchDelegate>();
+  NotificationCenter::Token token;
+  std::vector<Json> posted;
+};
+
+// SRV records by their host and port (port 0 is asked on 443), MX records on 443 when there is no
+// SRV record; the document names the server (and port) reported.
+TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyName) {
+  struct Case {
+    const char *domain, *host;
+    int port;
+    const char *named, *server, *serverPort;
+  } cases[] = {
+      {"srv.test", "h.srv.test", 8443, "s.srv.test", "s.srv.test", "443"},
+      {"srv0.test", "h.srv0.test", 443, "s.srv0.test:8443", "s.srv0.test", "8443"},
+      {"mx.test", "m.mx.test", 443, "s.mx.test:9999", "s.mx.test", "9999"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.domain);
+    server->route(c.host, c.port, doc(c.named));
+    const std::size_t before = server->requests().size();
+    EXPECT_EQ(discover(c.domain), success(c.server, c.serverPort));
+    ASSERT_EQ(server->requests().size(), before + 1);
+    EXPECT_EQ(last().host, c.host);
+    EXPECT_EQ(last().port, c.port);
+    EXPECT_EQ(posted.size(), 1u);
+  }
+  // An SRV answer ends the search: the MX record is never asked for.
+  EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "srv.test"));
+
+  // dnsmasq delivers two SRV answers in varying order; whichever comes first is used, whatever
+  // its priority, and the other one is never asked.
+  server->route("a.two.test", 8443, doc("a-server.test"));
+  server->route("b.two.test", 8443, doc("b-server.test"));
+  const std::size_t before = server->requests().size();
+  const Json outcome = discover("two.test");
+  ASSERT_EQ(server->requests().size(), before + 1);
+  EXPECT_EQ(outcome,
+            success(last().host == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
+}
+
+// Neither record and nothing listening, or a domain that is not a plain host name (it never
+// becomes a URL for another host, path or user): the search fails without a request.
+TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
+  server->route("h.status.test", 443, doc("s.status.test"));
+  EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
+  for (const char* domain : {"none.test", "h.status.test/#", "x:y@h.status.test", "h.status.test?"})
+    EXPECT_EQ(discover(domain), kFailed) << domain;
+  EXPECT_TRUE(server->requests().empty());
+}
+
+TEST_F(AutodiscoverNet, CredentialsAnswerAChallengeAndRefusedOnesEndTheSearchAtOnce) {
+  server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
+  // Were the other attempts made, they would succeed.
+  server->route("m.auth.test", 443, doc("mx.auth.test"));
+  server->route("auth.test", 443, doc("direct.auth.test"));
+  EXPECT_EQ(discover("auth.test", 30, "wrong", "user@auth.test"),
+            (Json{{"result", "invalidCredentials"}}));
+  EXPECT_EQ(server->requestCount("h.auth.test"), 2u);  // challenge, one answer
+  EXPECT_EQ(server->requestCount("m.auth.test") + server->requestCount("auth.test"), 0u);
+  runLoopFor(0.5);
+  EXPECT_EQ(posted.size(), 1u);
+  EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "auth.test"));
+
+  // Right credentials answer the challenge, and only the challenge.
+  server->route("h.authok.test", 8443,
+                Behaviour::challenge("user@authok.test", "pw", autodiscoverDocument("s.authok")));
+  const std::size_t before = server->requests().size();
+  EXPECT_EQ(discover("authok.test", 30, "pw", "user@authok.test"), success("s.authok", "443"));
+  ASSERT_EQ(server->requests().size(), before + 2);
+  EXPECT_EQ(server->requests()[before].authorization, "");
+}
+
+// A document that is no answer moves on at once, an error status once the attempt's time is up,
+// a server that never answers once its time is up.
+TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
+  server->route("fall.test", 443, doc("s.fall.test"));
+  server->route("h.fall.test", 8443, Behaviour::document("this is not XML"));
+  server->route("m.fall.test", 443, Behaviour::document(""));
+  EXPECT_EQ(discover("fall.test"), success("s.fall.test", "443"));
+  EXPECT_EQ(server->requestCount("h.fall.test"), 1u);
+  EXPECT_EQ(server->requestCount("m.fall.test"), 1u);
+  server->route("h.fall.test", 8443, Behaviour::statusCode(500));
+  server->route("m.fall.test", 443, Behaviour::statusCode(404));
+  EXPECT_EQ(discover("fall.test", 9), success("s.fall.test", "443"));
+  EXPECT_EQ(server->requestCount("m.fall.test"), 2u);
+
+  // Servers that never answer time out, each attempt after its share of the total.
+  const char* hosts[] = {"h.hang.test", "m.hang.test", "hang.test"};
+  for (auto host : hosts) server->route(host, host == hosts[0] ? 8443 : 443, Behaviour::hang());
+  const std::size_t before = server->requests().size();
+  EXPECT_EQ(search("hang.test", 9), EndPoint::endPointWithError(EndPointErrorTimeout));
+  ASSERT_EQ(server->requests().size(), before + 3);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(server->requests()[before + i].host, hosts[i]);
+}
+
+TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
+  server->route("h.hang.test", 8443, Behaviour::hang());
+  server->route("m.hang.test", 443, Behaviour::hang());
+  auto s = Autodiscover::createWithSRV("hang.test");
+  s->resolveWithTimeout(9, delegate);
+  EXPECT_EQ(s->timeout(), 3);
+  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 1; }));
+  s->stop();
+  EXPECT_FALSE(s->isRunning());
+  runLoopFor(4);  // longer than the attempt's time
+  EXPECT_TRUE(delegate->outcomes.empty());
+  EXPECT_EQ(server->requests().size(), 1u);
+
+  // The same through the web controller: nothing is posted.
+  auto controller = AutodiscoverWebController::create("u", "p", "hang.test");
+  controller->startWithTimeout(30);
+  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 2; }));
+  controller.reset();
+  runLoopFor(1);
+  EXPECT_TRUE(posted.empty());
+  EXPECT_EQ(server->requests().size(), 2u);
+
+  // Each attempt's time is the total divided by three, rounded down.
+  for (auto [total, each] : {std::pair{31, 10.0}, std::pair{30, 10.0}, std::pair{5, 1.0}}) {
+    auto t = Autodiscover::createWithSRV("srv.test");
+    t->resolveWithTimeout(total, delegate);
+    EXPECT_EQ(t->timeout(), each) << total;
+    EXPECT_EQ(t->attempts().size(), 2u);
+    t->stop();
+  }
+}
+
+// The delegate may stop and drop the search inside its report, an observer may drop the web
+// controller inside the notification, and a search whose delegate is gone still ends.
+TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
+  server->route("h.srv.test", 8443, doc("s.srv.test"));
+  auto s = Autodiscover::createWithSRV("srv.test");
+  delegate->onFinished = [&s](Autodiscover& search) {
+    search.stop();
+    s.reset();
+  };
+  s->resolveWithTimeout(30, delegate);
+  ASSERT_TRUE(waitFor([&] { return !delegate->outcomes.empty(); }));
+  EXPECT_FALSE(s);
+  EXPECT_EQ(delegate->outcomes[0], EndPoint("s.srv.test", 443));
+
+  auto controller = AutodiscoverWebController::create("u", "p", "srv.test");
+  auto drop = NotificationCenter::defaultCenter().addObserver(
+      kAccountWebDiscoveryNotification, [&controller](const Notification&) { controller.reset(); });
+  controller->startWithTimeout(30);
+  ASSERT_TRUE(waitFor([&] { return !posted.empty(); }));
+  EXPECT_FALSE(controller);
+  EXPECT_EQ(posted[0], success("s.srv.test", "443"));
+
+  auto orphan = Autodiscover::createWithSRV("srv.test");
+  orphan->resolveWithTimeout(30, std::make_shared<SearchDelegate>());
+  ASSERT_TRUE(waitFor([&] { return !orphan->isRunning(); }));
+  EXPECT_EQ(server->requests().size(), 3u);
+  runLoopFor(0.3);
+  EXPECT_EQ(delegate->outcomes.size(), 1u);
+  EXPECT_EQ(posted.size(), 1u);
+}
+
+}  // namespace
+}  // namespace wd
