@@ -168,26 +168,21 @@ TEST_F(AppDelegateTest, UpdateSettingsAreStoredOnFirstUse) {
 TEST_F(AppDelegateTest, NotificationClicksRunTheirCallbackOnlyWhenItIsOneAndAlwaysWithdraw) {
   ready();
   app.main().visible = false;
-  UserNotification n;
-  n.identifier = "it's \"quoted\"";
-  n.userInfo = {{"identifier", *n.identifier},
-                {"callback", "function (id) { window.log.push({name: 'cb', data: id}); }"}};
-  app.notifications.click(app.notifications.deliver(n));
+  app.notifications.click(app.notifications.deliver(
+      {.identifier = "it's \"quoted\"",
+       .userInfo = {{"identifier", "it's \"quoted\""},
+                    {"callback", "function (id) { window.log.push({name: 'cb', data: id}); }"}}}));
   EXPECT_EQ(app.main().log(), Json::array({event("cb", "it's \"quoted\"")}));
   EXPECT_EQ(app.main().fronts, 1);
   EXPECT_TRUE(app.notifications.delivered.empty());
 
-  UserNotification noCallback;
-  noCallback.identifier = "x";
-  UserNotification noIdentifier;
-  noIdentifier.userInfo = {{"callback", "function () { window.log.push('ran'); }"}};
   // A page function of the same name from an earlier click must not run for a bad callback.
   app.main().page.evaluate("var callbackWrapper = function () { window.log.push('stale'); };");
-  UserNotification badCallback;
-  badCallback.identifier = "y";
-  badCallback.userInfo = {{"callback", "}{ not a function"}};
-  for (auto* c : {&noCallback, &noIdentifier, &badCallback})
-    app.notifications.click(app.notifications.deliver(*c));
+  for (const UserNotification& c :
+       {UserNotification{.identifier = "x"},  // no callback
+        UserNotification{.userInfo = {{"callback", "function () { window.log.push('ran'); }"}}},
+        UserNotification{.identifier = "y", .userInfo = {{"callback", "}{ not a function"}}}})
+    app.notifications.click(app.notifications.deliver(c));
   EXPECT_EQ(app.main().log().size(), 1u);
   EXPECT_EQ(app.main().fronts, 4);
   EXPECT_TRUE(app.notifications.delivered.empty());
@@ -251,13 +246,10 @@ TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnc
 }
 
 TEST_F(AppDelegateTest, OnlyTheLastClickedNotificationBeforeReadyRunsAfterTheHeldEventsOnce) {
-  UserNotification a;
-  a.identifier = "a";
-  a.userInfo = {{"callback", "function (id) { window.log.push({name: 'callback', data: id}); }"}};
-  UserNotification b = a;
-  b.identifier = "b";
-  auto ka = app.notifications.deliver(a);
-  auto kb = app.notifications.deliver(b);
+  const Json info = {
+      {"callback", "function (id) { window.log.push({name: 'callback', data: id}); }"}};
+  auto ka = app.notifications.deliver({.identifier = "a", .userInfo = info});
+  auto kb = app.notifications.deliver({.identifier = "b", .userInfo = info});
   app.delegate->handleGetURLEvent("mailto:ann@example.com");
   app.main().visible = false;
   app.notifications.click(ka);
