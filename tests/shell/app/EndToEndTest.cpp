@@ -23,14 +23,12 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kBusName = "com.tovik.WendrelDesktop";
+// `name` below the directory in the environment variable `variable`.
+fs::path in(const char* variable, const std::string& name) {
+  return fs::path(std::getenv(variable)) / name;
+}
 fs::path home(const std::string& name) {
-  return fs::path(std::getenv("HOME")) / name;
-}
-fs::path source(const std::string& name) {
-  return fs::path(std::getenv("WD_SOURCE_DIR")) / name;
-}
-fs::path state(const std::string& name) {
-  return fs::path(std::getenv("XDG_STATE_HOME")) / name;
+  return in("HOME", name);
 }
 // A fresh copy of `from` at HOME/`name`/`below`.
 fs::path copyTree(const fs::path& from, const std::string& name, const std::string& below = "") {
@@ -49,9 +47,10 @@ struct Launch {
 class RunningApp {
  public:
   explicit RunningApp(Launch launch = {}) : env_(launch.env) {
-    copyTree(source("resources/ui"), "bundle", "ui");
-    copyTree(source(launch.bundledPage ? "resources/public" : "tests/shell/app/e2e/public"),
-             "bundle", "public");
+    copyTree(in("WD_SOURCE_DIR", "resources/ui"), "bundle", "ui");
+    copyTree(
+        in("WD_SOURCE_DIR", launch.bundledPage ? "resources/public" : "tests/shell/app/e2e/public"),
+        "bundle", "public");
     process_ = spawn(launch.args, launch.wrapper);
   }
   ~RunningApp() {
@@ -180,7 +179,7 @@ Json eventsNamed(const Json& p, const std::string& name) {
   return out;
 }
 fs::path logFile() {
-  return state("wendrel-desktop/logs/wendrel-desktop.log");
+  return in("XDG_STATE_HOME", "wendrel-desktop/logs/wendrel-desktop.log");
 }
 int logLinesWith(const std::string& text) {
   std::istringstream in(readFile(logFile()).value_or(""));
@@ -367,8 +366,9 @@ TEST(EndToEnd, ThePagesObjectsAnswerAcrossTheProcessBoundary) {
 // the bundled configuration ships, finds each declared member installed with its declared kind,
 // and MacGap, its objects, the Menu class and a menu item have nothing more.
 TEST(EndToEnd, AnotherWebClientGetsEveryDeclaredMemberAndNothingUndeclared) {
-  const fs::path client = copyTree(source("tests/shell/app/e2e/api"), "api-client");
-  const auto shipped = JSONObject(readFile(source("resources/public/config.json")).value_or(""));
+  const fs::path client = copyTree(in("WD_SOURCE_DIR", "tests/shell/app/e2e/api"), "api-client");
+  const auto shipped =
+      JSONObject(readFile(in("WD_SOURCE_DIR", "resources/public/config.json")).value_or(""));
   ASSERT_TRUE(shipped && (*shipped)["plugins"].size() >= 12);
   writeFile(client / "public/config.json", Json{{"plugins", (*shipped)["plugins"]}}.dump());
   RunningApp app({.args = {"--web-client", client.string()}});
@@ -416,7 +416,7 @@ TEST(EndToEnd, TheBundledPageOffersTheAccountSetUpUntilAnAccountExists) {
 // the window's frame on the way; a kill after the page hid the application finds it saved too:
 // as the window hid, and again when the page resized the hidden window.
 TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
-  const fs::path frame = state("wendrel-desktop/MacGapWindow.json");
+  const fs::path frame = in("XDG_STATE_HOME", "wendrel-desktop/MacGapWindow.json");
   const auto saved = [&] {
     const auto json = Json::parse(readFile(frame).value_or(""), nullptr, false);
     return json.is_object() ? std::make_pair(json.value("width", 0), json.value("height", 0))
