@@ -27,7 +27,6 @@ TEST_F(AppDelegateTest, LaunchMakesOneMainWindowAndReopenShowsItAgain) {
   EXPECT_TRUE(app.main().visible);
   EXPECT_EQ(app.main().fronts, 0);  // shown without a sender: no activation
   EXPECT_TRUE(app.delegate->childWindowControllers().empty());
-  EXPECT_FALSE(AppDelegate::applicationShouldTerminateAfterLastWindowClosed());
   app.main().visible = false;
   EXPECT_FALSE(app.delegate->applicationShouldHandleReopen(false));
   EXPECT_TRUE(app.main().visible);

@@ -307,15 +307,13 @@ TEST_F(AccountPaneTest, SaveAndRemove) {
 }
 
 TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
-  struct Case {
+  const struct {
     const char* name;
-    bool storedPassword;
-    bool edit;
+    bool storedPassword, edit;
     std::optional<int> answer;  // none: no question expected
     bool leaves;
     const char* storedServer;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"unchanged", true, false, std::nullopt, true, "mail.x.test"},
       {"no password in the keyring", false, false, std::nullopt, true, "mail.x.test"},
       {"typed over and back", true, false, std::nullopt, true, "mail.x.test"},
