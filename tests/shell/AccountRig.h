@@ -1,10 +1,8 @@
 #pragma once
-// The rig of the account tests: a shell context whose notifications and settings changes go
-// through the process's notification centre (where autodiscovery posts its outcome), an empty
-// settings store with the bundle's initial values registered, a keychain store over an
-// in-memory keyring (or the test session's real one), the names of the account notifications
-// in the order they were posted, and, on request, the HTTPS servers of the autodiscovery rig
-// (dnsmasq and loopback servers in this test process's network sandbox).
+// The rig of the account tests: a shell context posting through the process's notification
+// centre (where autodiscovery posts its outcome), an empty settings store with the bundle's
+// initial values, a keychain store over an in-memory keyring (or the session's real one), the
+// account notifications posted in order and, on request, the autodiscovery rig's HTTPS servers.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -3,91 +3,71 @@
 namespace wd::test {
 
 namespace {
-constexpr const char* kXml = R"(
-<node>
-  <interface name="org.freedesktop.Notifications">
-    <method name="Notify">
-      <arg type="s" direction="in"/><arg type="u" direction="in"/><arg type="s" direction="in"/>
-      <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="as" direction="in"/>
-      <arg type="a{sv}" direction="in"/><arg type="i" direction="in"/>
-      <arg type="u" direction="out"/>
-    </method>
-    <method name="CloseNotification"><arg type="u" direction="in"/></method>
-    <method name="GetCapabilities"><arg type="as" direction="out"/></method>
-    <method name="GetServerInformation">
-      <arg type="s" direction="out"/><arg type="s" direction="out"/>
-      <arg type="s" direction="out"/><arg type="s" direction="out"/>
-    </method>
-    <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
-    <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
-  </interface>
-</node>)";
+constexpr const char* kXml = R"(<node><interface name="org.freedesktop.Notifications">
+  <method name="Notify"><arg type="s" direction="in"/><arg type="u" direction="in"/>
+    <arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="s" direction="in"/>
+    <arg type="as" direction="in"/><arg type="a{sv}" direction="in"/>
+    <arg type="i" direction="in"/><arg type="u" direction="out"/></method>
+  <method name="CloseNotification"><arg type="u" direction="in"/></method>
+  <method name="GetCapabilities"><arg type="as" direction="out"/></method>
+  <method name="GetServerInformation"><arg type="s" direction="out"/><arg type="s" direction="out"/>
+    <arg type="s" direction="out"/><arg type="s" direction="out"/></method>
+  <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
+  <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
+</interface></node>)";
 }  // namespace
 
 void NotificationDaemon::onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                                   const gchar* method, GVariant* params,
                                   GDBusMethodInvocation* invocation, gpointer data) {
   auto* self = static_cast<NotificationDaemon*>(data);
+  GVariant* reply = nullptr;
   if (g_strcmp0(method, "Notify") == 0) {
     const gchar *app, *icon, *summary, *body;
-    guint32 replaces = 0;
-    GVariantIter* actions = nullptr;
-    GVariantIter* hints = nullptr;
-    gint32 timeout = 0;
-    g_variant_get(params, "(&su&s&s&sasa{sv}i)", &app, &replaces, &icon, &summary, &body, &actions,
-                  &hints, &timeout);
-    Notify n;
-    n.id = self->nextId_++;
-    n.appName = app;
-    n.icon = icon;
-    n.summary = summary;
-    n.body = body;
-    const gchar* action = nullptr;
-    while (g_variant_iter_next(actions, "&s", &action)) n.actions.emplace_back(action);
-    const gchar* key = nullptr;
-    GVariant* value = nullptr;
-    while (g_variant_iter_next(hints, "{&sv}", &key, &value)) {
-      gchar* text = g_variant_print(value, FALSE);
+    g_autofree const gchar** actions = nullptr;
+    g_autoptr(GVariant) hints = nullptr;
+    g_variant_get(params, "(&su&s&s&s^a&s@a{sv}i)", &app, nullptr, &icon, &summary, &body, &actions,
+                  &hints, nullptr);
+    Notify n{self->nextId_++, app, icon, summary, body};
+    for (auto* a = actions; *a; ++a) n.actions.emplace_back(*a);
+    for (gsize i = 0; i < g_variant_n_children(hints); ++i) {
+      const gchar* key = nullptr;
+      g_autoptr(GVariant) value = nullptr;
+      g_variant_get_child(hints, i, "{&sv}", &key, &value);
+      g_autofree gchar* text = g_variant_print(value, FALSE);
       n.hints[key] = text;
-      g_free(text);
-      g_variant_unref(value);
     }
-    g_variant_iter_free(actions);
-    g_variant_iter_free(hints);
     self->notified.push_back(n);
-    g_dbus_method_invocation_return_value(invocation, g_variant_new("(u)", n.id));
+    reply = g_variant_new("(u)", n.id);
   } else if (g_strcmp0(method, "CloseNotification") == 0) {
     guint32 id = 0;
     g_variant_get(params, "(u)", &id);
     self->closeCalls.push_back(id);
     g_dbus_method_invocation_return_value(invocation, nullptr);
-    self->close(id, 3);
+    return self->close(id, 3);
   } else if (g_strcmp0(method, "GetCapabilities") == 0) {
     const gchar* caps[] = {"actions", "body", "body-markup", nullptr};
-    g_dbus_method_invocation_return_value(invocation,
-                                          g_variant_new("(^as)", const_cast<gchar**>(caps)));
+    reply = g_variant_new("(^as)", const_cast<gchar**>(caps));
   } else {
-    g_dbus_method_invocation_return_value(
-        invocation, g_variant_new("(ssss)", "test-double", "wendrel", "1", "1.2"));
+    reply = g_variant_new("(ssss)", "test-double", "wendrel", "1", "1.2");
   }
+  g_dbus_method_invocation_return_value(invocation, reply);
 }
 
 NotificationDaemon::NotificationDaemon() {
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  if (!address) return;
-  connection_ = g_dbus_connection_new_for_address_sync(
-      address,
-      GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, nullptr);
-  g_free(address);
+  g_autofree gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (address)
+    connection_ = g_dbus_connection_new_for_address_sync(
+        address,
+        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, nullptr);
   if (!connection_) return;
-  GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(kXml, nullptr);
+  g_autoptr(GDBusNodeInfo) node = g_dbus_node_info_new_for_xml(kXml, nullptr);
   static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {}};
   registration_ =
       g_dbus_connection_register_object(connection_, "/org/freedesktop/Notifications",
                                         node->interfaces[0], &vtable, this, nullptr, nullptr);
-  g_dbus_node_info_unref(node);
   owner_ = g_bus_own_name_on_connection(
       connection_, "org.freedesktop.Notifications", G_BUS_NAME_OWNER_FLAGS_REPLACE,
       +[](GDBusConnection*, const gchar*, gpointer d) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace wd::test {
 
@@ -18,36 +19,32 @@ PageServer::PageServer(const std::string& dir) {
     error_ = "openssl could not make the certificate";
     return;
   }
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   certificate_ = g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), &error);
   if (!certificate_) {
-    error_ = std::string("certificate: ") + (error ? error->message : "?");
-    g_clear_error(&error);
+    error_ = std::string("certificate: ") + error->message;
     return;
   }
   server_ = SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "tls-certificate", certificate_, nullptr));
   soup_server_add_handler(server_, nullptr, &PageServer::handle, this, nullptr);
-  GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-  GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
-  g_object_unref(loopback);
-  gboolean listening = soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error);
-  if (listening) {
+  g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+  g_autoptr(GSocketAddress) address = g_inet_socket_address_new(loopback, 0);
+  // The ports the server listens on, HTTPS first.
+  const auto ports = [this] {
+    std::vector<int> out;
     GSList* uris = soup_server_get_uris(server_);
-    if (uris) port_ = g_uri_get_port(static_cast<GUri*>(uris->data));
+    for (GSList* l = uris; l; l = l->next)
+      out.push_back(g_uri_get_port(static_cast<GUri*>(l->data)));
     g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
-    listening = soup_server_listen(server_, address, SoupServerListenOptions(0), &error);
+    return out;
+  };
+  if (soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error)) {
+    port_ = ports().front();
+    if (soup_server_listen(server_, address, SoupServerListenOptions(0), &error))
+      for (int p : ports())
+        if (p != port_) plainPort_ = p;
   }
-  g_object_unref(address);
-  if (!listening) {
-    error_ = std::string("listen: ") + (error ? error->message : "?");
-    g_clear_error(&error);
-    return;
-  }
-  GSList* uris = soup_server_get_uris(server_);
-  for (GSList* l = uris; l; l = l->next)
-    if (g_uri_get_port(static_cast<GUri*>(l->data)) != port_)
-      plainPort_ = g_uri_get_port(static_cast<GUri*>(l->data));
-  g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
+  if (error) error_ = std::string("listen: ") + error->message;
 }
 
 PageServer::~PageServer() {
@@ -74,15 +71,15 @@ std::string PageServer::plainUrl(const std::string& host, const std::string& pat
 void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                         gpointer data) {
   auto* self = static_cast<PageServer*>(data);
-  self->requests_.push_back(path ? path : "");
+  const std::string at = path ? path : "";
+  self->requests_.push_back(at);
   GUri* uri = soup_server_message_get_uri(msg);
   const char* query = uri ? g_uri_get_query(uri) : nullptr;
-  self->requestURIs_.push_back(std::string(path ? path : "") +
-                               (query ? std::string("?") + query : ""));
+  self->requestURIs_.push_back(at + (query ? std::string("?") + query : ""));
   const char* cookie =
       soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
-  self->requestCookies_.push_back({path ? path : "", cookie ? cookie : ""});
-  auto it = self->routes_.find(path ? path : "");
+  self->requestCookies_.push_back({at, cookie ? cookie : ""});
+  auto it = self->routes_.find(at);
   if (it == self->routes_.end()) {
     soup_server_message_set_status(msg, 404, nullptr);
     return;
@@ -225,16 +222,12 @@ struct TunnelProxy::Tunnel {
 TunnelProxy::TunnelProxy(int targetPort) : targetPort_(targetPort) {
   service_ = g_socket_service_new();
   cancellable_ = g_cancellable_new();
-  GInetAddress* loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-  GSocketAddress* address = g_inet_socket_address_new(loopback, 0);
-  g_object_unref(loopback);
-  GSocketAddress* bound = nullptr;
+  g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
+  g_autoptr(GSocketAddress) address = g_inet_socket_address_new(loopback, 0);
+  g_autoptr(GSocketAddress) bound = nullptr;
   if (g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address, G_SOCKET_TYPE_STREAM,
-                                    G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr)) {
+                                    G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr))
     port_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-    g_object_unref(bound);
-  }
-  g_object_unref(address);
   g_signal_connect(service_, "incoming", G_CALLBACK(&TunnelProxy::incoming), this);
   g_socket_service_start(service_);
 }

@@ -1,17 +1,11 @@
 #pragma once
-// A loopback HTTPS server for the web view tests: libsoup on 127.0.0.1 (a free port) with a
-// certificate made for the test (self-signed, for "localhost" and 127.0.0.1, so the engine
-// refuses it until told to accept it). Routes answer a path with a status, a content type and a
-// body (or the request's Cookie header), optionally with Set-Cookie fields, with no CORS headers; a
-// route may require a Cookie header, suggest a file name (Content-Disposition), redirect, or drop
-// the connection part-way through its body (or fall silent there, or send a body of no announced
-// length); the same routes answer plain HTTP on a second port;
-// every request is recorded with its Cookie header. WebSocket endpoints record the Cookie header
-// of each handshake and send it to the page as their one message.
+// A loopback HTTPS server for the web view tests: libsoup on 127.0.0.1 (a free port, plain HTTP
+// on a second one) with a self-signed certificate for "localhost" and 127.0.0.1 (refused until
+// the engine is told to accept it). Routes (see Route) answer without CORS headers; every request
+// is recorded with its Cookie header; WebSocket endpoints send each handshake's Cookie header back.
 //
-// TunnelProxy: an HTTP proxy on loopback that answers CONNECT for any host name by tunnelling to
-// the server, so a web view whose context uses it reaches the server under names no resolver
-// knows (mail.wendrel.test), as domain cookies need.
+// TunnelProxy: an HTTP proxy on loopback answering CONNECT for any host name by tunnelling to the
+// server, so that names no resolver knows (mail.wendrel.test) reach it, as domain cookies need.
 #include <libsoup/soup.h>
 
 #include <map>

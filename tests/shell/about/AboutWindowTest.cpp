@@ -1,7 +1,6 @@
-// The About window on the test session's display over the shell's doubles: its version line,
-// its two requests to the main page before and after that page is ready, one window that
-// closing only hides, and layouts that are missing or damaged. The update windows share its
-// keyboard: Escape and Ctrl+W close them too.
+// The About window on the test session's display over the shell's doubles: version, requests to
+// the main page before and after it is ready, one window that closing hides, missing or damaged
+// layouts; its keys (Escape, Ctrl+W) close the update windows too.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -21,14 +20,12 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(LayoutText, TheFirstPlaceholderTakesTheValue) {
-  const std::pair<const char*, const char*> cases[] = {
-      {"Version %@", "Version 1.2.3"},
-      {"%@", "1.2.3"},
-      {"no placeholder", "no placeholder"},
-      {"%@ (%@)", "1.2.3 (%@)"},
-      {"100% %@", "100% 1.2.3"},
-      {"", ""},
-  };
+  const std::pair<const char*, const char*> cases[] = {{"Version %@", "Version 1.2.3"},
+                                                       {"%@", "1.2.3"},
+                                                       {"no placeholder", "no placeholder"},
+                                                       {"%@ (%@)", "1.2.3 (%@)"},
+                                                       {"100% %@", "100% 1.2.3"},
+                                                       {"", ""}};
   for (const auto& [format, expected] : cases)
     EXPECT_EQ(fillPlaceholder(format, "1.2.3"), expected) << format;
 }
@@ -105,10 +102,10 @@ TEST_F(AboutWindow, RequestsBeforeReadyArriveOncePerNameThenAtOnce) {
   EXPECT_NE(std::find(log.begin(), log.end(), event("setWebAssist", {{"enabled", "false"}})),
             log.end());
 
-  gtk_button_clicked(GTK_BUTTON(about.webAssist()));
-  EXPECT_EQ(app.main().log().back(), event("setWebAssist", {{"enabled", "true"}}));
-  gtk_button_clicked(GTK_BUTTON(about.webAssist()));
-  EXPECT_EQ(app.main().log().back(), event("setWebAssist", {{"enabled", "false"}}));
+  for (const char* enabled : {"true", "false"}) {
+    gtk_button_clicked(GTK_BUTTON(about.webAssist()));
+    EXPECT_EQ(app.main().log().back(), event("setWebAssist", {{"enabled", enabled}}));
+  }
   gtk_button_clicked(about.suggestion());
   EXPECT_EQ(app.main().log().back(), event("showFeedback", nullptr));
   EXPECT_EQ(app.main().log().size(), 5u);
@@ -118,11 +115,10 @@ TEST_F(AboutWindow, MissingOrDamagedLayoutsGiveNoWindowOrNoOutletAndNoCrash) {
   const fs::path dir = fs::path(std::getenv("HOME")) / "about-resources";
   const fs::path saved = Bundle::main().resourcePath();
   Bundle::main().setResourcePath(dir);
-  struct Case {
+  const struct {
     const char* layout;  // nullptr: no file
     bool window;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {nullptr, false},
       {"not a layout", false},
       {R"(<interface><object class="GtkLabel" id="window"/></interface>)", false},

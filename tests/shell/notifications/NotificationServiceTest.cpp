@@ -26,23 +26,17 @@ class DesktopNotifications : public ::testing::Test {
 };
 
 TEST_F(DesktopNotifications, SendsTextAndSoundAndLearnsOfClicksAndDismissals) {
-  UserNotification n;
-  n.title = "Hello";
-  n.subtitle = "From Ann";
-  n.informativeText = "Lunch <b>today</b>?";
-  n.identifier = "n1";
-  n.userInfo = {{"identifier", "n1"}};
-  const auto key = service->deliver(n);
-  UserNotification quiet;
-  quiet.title = "Quiet";
-  quiet.sound = false;
-  service->deliver(quiet);
+  const auto key = service->deliver({.identifier = "n1",
+                                     .title = "Hello",
+                                     .subtitle = "From Ann",
+                                     .informativeText = "Lunch <b>today</b>?",
+                                     .userInfo = {{"identifier", "n1"}}});
+  service->deliver({.title = "Quiet", .sound = false});
   sent(2);
   const auto& first = daemon->notified[0];
-  EXPECT_EQ(first.appName, "Wendrel Desktop");
-  EXPECT_EQ(first.summary, "Hello");
   // The server reads markup: the page's text is escaped.
-  EXPECT_EQ(first.body, "From Ann\nLunch &lt;b&gt;today&lt;/b&gt;?");
+  EXPECT_EQ(first.appName + "|" + first.summary + "|" + first.body,
+            "Wendrel Desktop|Hello|From Ann\nLunch &lt;b&gt;today&lt;/b&gt;?");
   ASSERT_GE(first.actions.size(), 2u);
   EXPECT_EQ(first.actions[0], "default");
   EXPECT_EQ(first.hints.at("desktop-entry"), "'com.tovik.WendrelDesktop'");
@@ -104,8 +98,7 @@ TEST(DesktopNotificationsWithoutServer, DeliveriesFailQuietlyAndPlainServersGetP
   DesktopNotificationService service;
   service.deliver({});
   EXPECT_TRUE(waitFor([&] { return service.deliveredNotifications().empty(); }));
-  UserNotification n;
-  n.informativeText = "a < b & c";
+  const UserNotification n{.informativeText = "a < b & c"};
   EXPECT_EQ(DesktopNotificationService::bodyText(n, false), "a < b & c");
   EXPECT_EQ(DesktopNotificationService::bodyText(n, true), "a &lt; b &amp; c");
 }

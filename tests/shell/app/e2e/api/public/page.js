@@ -19,54 +19,47 @@
  * @typedef {{ [K in keyof T]-?: KindOf<T[K]> }} Kinds
  */
 
-/** @type {Kinds<MacGap>} */
-const root = {
+/** @type {Kinds<MacGap>} */ const root = {
   terminate: "function", activate: "function", hide: "function", unhide: "function",
   beep: "function", bounce: "function", notify: "function", closeNotification: "function",
-  setUserAgent: "function", openURL: "function", launch: "function",
-  applicationPath: "string", resourcePath: "string", documentsPath: "string",
-  libraryPath: "string", homePath: "string", tempPath: "string", droppedFiles: "undefined",
-  notifications: "object", idleTime: "number",
+  setUserAgent: "function", openURL: "function", launch: "function", applicationPath: "string",
+  resourcePath: "string", documentsPath: "string", libraryPath: "string", homePath: "string",
+  tempPath: "string", droppedFiles: "undefined", notifications: "object", idleTime: "number",
   Window: "object", Menu: "object", DesktopCommand: "object", AccountCommand: "object",
   Defaults: "object", Notify: "object", Dock: "object", File: "object", Dialog: "object",
-  Task: "object", StatusItem: "object", Sound: "object", Clipboard: "object", Fonts: "object",
+  Task: "object", StatusItem: "object", Sound: "object", Clipboard: "object", Fonts: "object"
 };
-/** @type {Kinds<MacGapWindow>} */
-const windowObject = {
-  open: "function", move: "function", resize: "function", center: "function",
-  minimize: "function", maximize: "function", toggleFullscreen: "function", title: "function",
-  restore: "function", isMaximized: "boolean", x: "number", y: "number",
+/** @type {Kinds<MacGapWindow>} */ const windowObject = {
+  open: "function", move: "function", resize: "function", center: "function", minimize: "function",
+  maximize: "function", toggleFullscreen: "function", title: "function", restore: "function",
+  isMaximized: "boolean", x: "number", y: "number"
 };
-/** @type {Kinds<MacGapMenu>} */
-const menu = {
+/** @type {Kinds<MacGapMenu>} */ const menu = {
   constructor: "object", create: "function", addItem: "function", getItem: "function",
-  addSeparator: "function", type: "undefined", menuItems: "object",
+  addSeparator: "function", type: "undefined", menuItems: "object"
 };
 /** @type {Kinds<MacGapMenuConstructor>} */
 const menuClass = { prototype: "object", getKeyFromString: "function" };
-/** @type {Kinds<MacGapMenuItem>} */
-const menuItem = {
+/** @type {Kinds<MacGapMenuItem>} */ const menuItem = {
   remove: "function", setLabel: "function", addSubmenu: "function", setKey: "function",
-  enabled: "boolean", callback: "undefined", submenu: "object",
+  enabled: "boolean", callback: "undefined", submenu: "object"
 };
-/** @type {Kinds<MacGapDesktopCommand>} */
-const desktopCommand = {
+/** @type {Kinds<MacGapDesktopCommand>} */ const desktopCommand = {
   publishAppReady: "function", preWebSocket: "function", openInApp: "function",
   setDockBadge: "function", openChild: "function", getDefaultLocale: "function",
   setOutOfOfficeMenuState: "function", openAboutWindow: "function",
   showNotificationIdCallback: "function", dismissNotification: "function",
   getAppVersion: "function", startUpdateCheckerWith: "function", enableMessageMenu: "function",
-  setDefaultNewItemShortcut: "function",
+  setDefaultNewItemShortcut: "function"
 };
-/** @type {Kinds<MacGapAccountCommand>} */
-const accountCommand = {
-  verificationResult: "function", showPreferences: "function", autodiscoveryPasswordServer: "function",
-  accountWebDiscovery: "function", makeCertificateTrusted: "function",
+/** @type {Kinds<MacGapAccountCommand>} */ const accountCommand = {
+  verificationResult: "function", showPreferences: "function",
+  autodiscoveryPasswordServer: "function", accountWebDiscovery: "function",
+  makeCertificateTrusted: "function"
 };
-/** @type {Kinds<MacGapDefaults>} */
-const defaults = {
+/** @type {Kinds<MacGapDefaults>} */ const defaults = {
   get: "function", set: "function", getSecure: "function", setSecure: "function",
-  remove: "function", defaults: "object",
+  remove: "function", defaults: "object"
 };
 /** @type {Kinds<MacGapNotify>} */
 const notify = { notify: "function", close: "function", notifications: "undefined" };
@@ -76,33 +69,27 @@ const dock = { addBadge: "function", removeBadge: "function", badge: "undefined"
 const file = { write: "function", read: "function", exists: "function" };
 /** @type {Kinds<MacGapDialog>} */
 const dialog = { openDialog: "function", saveDialog: "function" };
-/** @type {Kinds<MacGapTask>} */
-const task = {
+/** @type {Kinds<MacGapTask>} */ const task = {
   create: "function", launch: "function", terminate: "function", isRunning: "boolean",
   waitUntilExit: "boolean", pipeOutput: "boolean", arguments: "object", environment: "object",
-  currentDirectoryPath: "object", callback: "object",
+  currentDirectoryPath: "object", callback: "object"
 };
 /** @type {Kinds<MacGapStatusItem>} */
 const statusItem = { create: "function", title: "undefined", menu: "undefined" };
 /** @type {Kinds<MacGapSound>} */
 const sound = { play: "function", playSystem: "function", cb: "undefined" };
-/** @type {Kinds<MacGapClipboard>} */
-const clipboard = { copy: "function", paste: "function" };
-/** @type {Kinds<MacGapFonts>} */
-const fonts = {
+/** @type {Kinds<MacGapClipboard>} */ const clipboard = { copy: "function", paste: "function" };
+/** @type {Kinds<MacGapFonts>} */ const fonts = {
   availableFonts: "function", availableFontFamilies: "function",
-  availableMembersOfFontFamily: "function", getLineHeight: "function",
+  availableMembersOfFontFamily: "function", getLineHeight: "function"
 };
 
 // Every member called as the declarations allow (type-checked only: most act on the desktop).
 function usesEveryMember() {
   MacGap.terminate(); MacGap.activate(); MacGap.hide(); MacGap.unhide(); MacGap.beep();
-  MacGap.bounce();
+  MacGap.bounce(); MacGap.closeNotification("*"); MacGap.setUserAgent("Agent/1");
   MacGap.notify({ type: "sheet", id: 7, title: "t", content: "c", subtitle: "s", sound: false });
-  MacGap.closeNotification("*");
-  MacGap.setUserAgent("Agent/1");
-  MacGap.openURL("https://example.com/");
-  MacGap.launch("firefox");
+  MacGap.openURL("https://example.com/"); MacGap.launch("firefox");
   /** @type {string[]} */ const paths = [MacGap.applicationPath, MacGap.resourcePath,
     MacGap.documentsPath, MacGap.libraryPath, MacGap.homePath, MacGap.tempPath,
     ...(MacGap.droppedFiles ?? [])];
@@ -130,10 +117,9 @@ function usesEveryMember() {
   const d = MacGap.DesktopCommand;
   if (d) {
     d.publishAppReady(); d.preWebSocket("wss://mail.example.com/"); d.openInApp({ url: "u" });
-    d.setDockBadge("3");
+    d.setDockBadge("3"); d.setOutOfOfficeMenuState("true"); d.openAboutWindow();
     /** @type {Window | undefined} */ const child = d.openChild({ url: "child.html", name: "n",
       attributes: { left: 0, top: 0, width: 10, height: 10 } });
-    d.setOutOfOfficeMenuState("true"); d.openAboutWindow();
     d.showNotificationIdCallback({ title: "t", body: "b" }, "id", "function(id) {}");
     d.dismissNotification("id"); d.startUpdateCheckerWith("mail.example.com");
     d.enableMessageMenu(1); d.setDefaultNewItemShortcut("New Message");
@@ -144,27 +130,22 @@ function usesEveryMember() {
   a?.accountWebDiscovery(); a?.makeCertificateTrusted("mail.example.com:8443");
   const s = MacGap.Defaults;
   if (s) {
-    s.set("k", 1, "int"); s.set("k", "v");
-    const v = s.get("k", "int"); const secure = s.getSecure("k");
-    s.setSecure("k", "v"); s.setSecure("k"); s.remove("k");
-    const all = [v, secure?.length, Object.keys(s.defaults)];
+    s.set("k", 1, "int"); s.set("k", "v"); s.setSecure("k", "v"); s.setSecure("k"); s.remove("k");
+    const all = [s.get("k", "int"), s.getSecure("k")?.length, Object.keys(s.defaults)];
   }
   MacGap.Notify?.notify({ title: "t" }); MacGap.Notify?.close("1");
   /** @type {undefined} */ const none = MacGap.Notify?.notifications;
   MacGap.Dock?.addBadge("1"); MacGap.Dock?.removeBadge();
   /** @type {string | undefined} */ const badge = MacGap.Dock?.badge;
   const f = MacGap.File;
-  if (f) {
-    f.write("/tmp/a", { a: 1 }, "json");
-    const text = f.read("/tmp/a", "string"); const exists = f.exists("/tmp/a");
-  }
+  f?.write("/tmp/a", { a: 1 }, "json");
+  const file = [f?.read("/tmp/a", "string"), f?.exists("/tmp/a")];
   MacGap.Dialog?.openDialog({ files: true, multiple: true, callback: (p) => p.join() });
   MacGap.Dialog?.saveDialog({ title: "t", prompt: "p", message: "m", filename: "f",
     directory: "file:///tmp", createDirs: true, allowedTypes: ["txt"],
     callback: (r) => r.directory + r.filePath + r.filename });
-  const t = MacGap.Task;
-  if (t) {
-    const run = t.create("/bin/true", (r) => r.status + (typeof r.stdOut === "string" ? r.stdOut : ""));
+  const run = MacGap.Task?.create("/bin/true", (r) => r.status + (typeof r.stdOut === "string" ? r.stdOut : ""));
+  if (run) {
     run.arguments = ["-x"]; run.environment = { A: "b" }; run.currentDirectoryPath = "/tmp";
     run.pipeOutput = true; run.waitUntilExit = false; run.callback = null; run.launch();
     run.terminate();
@@ -177,8 +158,7 @@ function usesEveryMember() {
     tray.title = "u"; tray.menu = made;
     /** @type {string | undefined} */ const title = tray.title;
   }
-  MacGap.Sound?.play("ding.wav", (name) => name.length);
-  MacGap.Sound?.playSystem("Glass");
+  MacGap.Sound?.play("ding.wav", (name) => name.length); MacGap.Sound?.playSystem("Glass");
   const cb = MacGap.Sound?.cb;
   MacGap.Clipboard?.copy("c");
   /** @type {string | undefined} */ const pasted = MacGap.Clipboard?.paste();
@@ -188,40 +168,35 @@ function usesEveryMember() {
     const members = fo.availableMembersOfFontFamily("DejaVu Sans")?.map(([n, st, wt, tr]) => n + st + wt + tr);
     const height = (fo.getLineHeight("DejaVu Sans", 12) ?? 0) + names.length;
   }
-  return [frame, types, found, none, badge, cb, pasted];
+  return [frame, types, found, none, badge, cb, pasted, file];
 }
 
 // Every event, with the data its declaration gives (listening is harmless, so this runs).
 /** @type {{ [K in keyof MacGapDocumentEventMap]-?: (event: MacGapDocumentEventMap[K]) => unknown }} */
 const onDocument = {
   sleep: (e) => e.data, wake: (e) => e.data,
-  appActivated: (e) => e.data.localizedName + e.data.bundleURL,
-  statusItemClick: (e) => e.data,
+  appActivated: (e) => e.data.localizedName + e.data.bundleURL, statusItemClick: (e) => e.data,
   accountChanged: (e) => e.data,
   accountWebDiscovery: (e) => (e.data.result === "success" ? e.data.server + e.data.port : e.data.result),
-  userDefaultsChanged: (e) => Object.keys(e.data),
-  newEmailRequest: (e) => e.data.url, shareFileRequest: (e) => e.data.files.join(),
-  messageAction: (e) => e.data.action, gotoModule: (e) => e.data.module,
-  newItem: (e) => e.data.item, fulltextSearch: (e) => e.data, showFeedback: (e) => e.data,
-  setWebAssist: (e) => e.data.enabled === "true", setOutOfOffice: (e) => e.data.enabled === "false",
+  userDefaultsChanged: (e) => Object.keys(e.data), newEmailRequest: (e) => e.data.url,
+  shareFileRequest: (e) => e.data.files.join(), messageAction: (e) => e.data.action,
+  gotoModule: (e) => e.data.module, newItem: (e) => e.data.item, fulltextSearch: (e) => e.data,
+  showFeedback: (e) => e.data, setWebAssist: (e) => e.data.enabled === "true",
+  setOutOfOffice: (e) => e.data.enabled === "false",
   connectionError: (e) => e.data.code + e.data.domain + e.data.localizedMessage + (e.data.url ?? ""),
-  "MacGap.load.complete": (e) => Object.keys(e.data),
+  "MacGap.load.complete": (e) => Object.keys(e.data)
 };
 /** @type {{ [K in keyof MacGapWindowEventMap]-?: (event: MacGapWindowEventMap[K]) => unknown }} */
 const onWindow = {
   resize: (e) => (e.data ? e.data.width + e.data.height + Number(e.data.fullscreen) : 0),
-  minimized: (e) => e.data, restore: (e) => e.data,
-  "enter-fullscreen": (e) => e.data, "leave-fullscreen": (e) => e.data,
+  minimized: (e) => e.data, restore: (e) => e.data, "enter-fullscreen": (e) => e.data,
+  "leave-fullscreen": (e) => e.data
 };
 document.addEventListener("sleep", onDocument.sleep);
 window.addEventListener("minimized", onWindow.minimized);
 
-const state = {
-  macgap: typeof window.MacGap,
-  loadComplete: 0,
-  checked: 0,
-  /** @type {string[]} */ problems: [],
-};
+const state = { macgap: typeof window.MacGap, loadComplete: 0, checked: 0,
+  /** @type {string[]} */ problems: [] };
 function render() { document.title = JSON.stringify(state); }
 
 /**
@@ -246,23 +221,20 @@ function compare(where, object, kinds) {
 }
 
 if (window.MacGap) {
-  compare("MacGap", MacGap, root);
-  compare("MacGap.Window", MacGap.Window, windowObject);
-  compare("MacGap.Menu", MacGap.Menu, menu);
-  compare("MacGap.Menu.constructor", MacGap.Menu.constructor, menuClass);
-  compare("MacGap.Menu.getItem(0)", MacGap.Menu.getItem(0), menuItem);
-  compare("MacGap.DesktopCommand", MacGap.DesktopCommand, desktopCommand);
-  compare("MacGap.AccountCommand", MacGap.AccountCommand, accountCommand);
-  compare("MacGap.Defaults", MacGap.Defaults, defaults);
-  compare("MacGap.Notify", MacGap.Notify, notify);
-  compare("MacGap.Dock", MacGap.Dock, dock);
-  compare("MacGap.File", MacGap.File, file);
-  compare("MacGap.Dialog", MacGap.Dialog, dialog);
-  compare("MacGap.Task", MacGap.Task, task);
-  compare("MacGap.StatusItem", MacGap.StatusItem, statusItem);
-  compare("MacGap.Sound", MacGap.Sound, sound);
-  compare("MacGap.Clipboard", MacGap.Clipboard, clipboard);
-  compare("MacGap.Fonts", MacGap.Fonts, fonts);
+  for (const [where, object, kinds] of /** @type {[string, any, Record<string, string>][]} */ ([
+  ["MacGap", MacGap, root], ["MacGap.Window", MacGap.Window, windowObject],
+  ["MacGap.Menu", MacGap.Menu, menu],
+  ["MacGap.Menu.constructor", MacGap.Menu.constructor, menuClass],
+  ["MacGap.Menu.getItem(0)", MacGap.Menu.getItem(0), menuItem],
+  ["MacGap.DesktopCommand", MacGap.DesktopCommand, desktopCommand],
+  ["MacGap.AccountCommand", MacGap.AccountCommand, accountCommand],
+  ["MacGap.Defaults", MacGap.Defaults, defaults], ["MacGap.Notify", MacGap.Notify, notify],
+  ["MacGap.Dock", MacGap.Dock, dock], ["MacGap.File", MacGap.File, file],
+  ["MacGap.Dialog", MacGap.Dialog, dialog], ["MacGap.Task", MacGap.Task, task],
+  ["MacGap.StatusItem", MacGap.StatusItem, statusItem], ["MacGap.Sound", MacGap.Sound, sound],
+  ["MacGap.Clipboard", MacGap.Clipboard, clipboard], ["MacGap.Fonts", MacGap.Fonts, fonts]
+  ]))
+    compare(where, object, kinds);
 }
 for (const [name, handler] of Object.entries(onDocument))
   document.addEventListener(name, /** @type {EventListener} */ (handler));
