@@ -29,6 +29,12 @@ JSValueRef getProp(JSContextRef ctx, JSValueRef obj, const char* name) {
   return exc ? nullptr : v;
 }
 
+JSStr JSStr::fromUtf8(const std::string& s) {
+  for (unsigned char c : s)
+    if (c == 0 || c >= 0x80) return JSStr(wire::utf8ToUtf16(s));
+  return JSStr(s.c_str());
+}
+
 JSObjectRef asObject(JSContextRef ctx, JSValueRef v) {
   return v && JSValueIsObject(ctx, v) ? const_cast<JSObjectRef>(v) : nullptr;
 }

@@ -62,12 +62,16 @@ class JSStr {
   explicit JSStr(const char* s) : s_(JSStringCreateWithUTF8CString(s)) {}
   explicit JSStr(const std::u16string& s)
       : s_(JSStringCreateWithCharacters(reinterpret_cast<const JSChar*>(s.data()), s.size())) {}
+  // UTF-8 text (NULs included). ASCII text becomes the engine's compact 8-bit string, which
+  // its names and comparisons handle fastest.
+  static JSStr fromUtf8(const std::string& s);
   ~JSStr() { JSStringRelease(s_); }
   JSStr(const JSStr&) = delete;
   JSStr& operator=(const JSStr&) = delete;
   JSStringRef get() const { return s_; }
 
  private:
+  explicit JSStr(JSStringRef s) : s_(s) {}
   JSStringRef s_;
 };
 

@@ -237,7 +237,7 @@ JSValueRef ValueConverter::toJS(ContextState& st, WValue& v) {
     case Tag::Number:
       return JSValueMakeNumber(ctx, v.number);
     case Tag::String: {
-      JSStr s(wire::utf8ToUtf16(v.text));
+      JSStr s = JSStr::fromUtf8(v.text);
       return JSValueMakeString(ctx, s.get());
     }
     case Tag::Array: {
@@ -254,7 +254,7 @@ JSValueRef ValueConverter::toJS(ContextState& st, WValue& v) {
       for (auto& [key, e] : v.entries) {
         JSValueRef j = toJS(st, e);
         if (!j) j = JSValueMakeUndefined(ctx);
-        JSStr name(wire::utf8ToUtf16(key));
+        JSStr name = JSStr::fromUtf8(key);
         if (key == "__proto__" && st.defineProperty) {
           // An own data property, not the prototype setter.
           JSObjectRef desc = JSObjectMake(ctx, nullptr, nullptr);
