@@ -1,0 +1,86 @@
+#pragma once
+// The distribution's desktop portal, for real: xdg-desktop-portal with its GTK back end on the
+// test's session bus, reading the desktop's GNOME settings from a key file of its own. A test
+// changes the colour scheme as the desktop's settings do, and the portal announces it.
+#include <gio/gio.h>
+
+#include <string>
+#include <vector>
+
+#include "support/Files.h"
+#include "support/Loop.h"
+
+namespace wd::test {
+
+class DesktopPortal {
+ public:
+  static constexpr const char* kFrontend = "/usr/libexec/xdg-desktop-portal";
+  static constexpr const char* kGtkBackend = "/usr/libexec/xdg-desktop-portal-gtk";
+
+  static bool installed() {
+    return g_file_test(kFrontend, G_FILE_TEST_IS_EXECUTABLE) &&
+           g_file_test(kGtkBackend, G_FILE_TEST_IS_EXECUTABLE);
+  }
+
+  // Starts both with the GNOME colour scheme `scheme` ("default", "prefer-dark",
+  // "prefer-light"); ready() once the portal answers on the bus.
+  explicit DesktopPortal(const char* scheme) {
+    env_ = g_get_environ();
+    env_ = g_environ_setenv(env_, "XDG_CONFIG_HOME", (testDirectory() / "portal").c_str(), TRUE);
+    env_ = g_environ_setenv(env_, "GSETTINGS_BACKEND", "keyfile", TRUE);
+    env_ = g_environ_setenv(env_, "XDG_CURRENT_DESKTOP", "GNOME", TRUE);
+    setColorScheme(scheme);
+    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    start(kGtkBackend);
+    ready_ = waitFor([&] { return hasOwner("org.freedesktop.impl.portal.desktop.gtk"); });
+    start(kFrontend);
+    ready_ = ready_ && waitFor([&] { return hasOwner("org.freedesktop.portal.Desktop"); });
+  }
+  ~DesktopPortal() {
+    for (GSubprocess* p : processes_) {
+      g_subprocess_force_exit(p);
+      g_subprocess_wait(p, nullptr, nullptr);
+      g_object_unref(p);
+    }
+    g_clear_object(&bus_);
+    g_strfreev(env_);
+  }
+  DesktopPortal(const DesktopPortal&) = delete;
+  DesktopPortal& operator=(const DesktopPortal&) = delete;
+
+  bool ready() const { return ready_; }
+
+  // The desktop's setting changes, as its settings panel changes it.
+  void setColorScheme(const char* scheme) {
+    const gchar* argv[] = {"gsettings", "set",    "org.gnome.desktop.interface",
+                           "color-scheme", scheme, nullptr};
+    gint status = -1;
+    g_spawn_sync(nullptr, const_cast<gchar**>(argv), env_, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
+                 nullptr, nullptr, &status, nullptr);
+  }
+
+ private:
+  void start(const char* program) {
+    g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(
+        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
+                                      G_SUBPROCESS_FLAGS_STDERR_SILENCE));
+    g_subprocess_launcher_set_environ(launcher, env_);
+    if (GSubprocess* p = g_subprocess_launcher_spawn(launcher, nullptr, program, "-r", nullptr))
+      processes_.push_back(p);
+  }
+  bool hasOwner(const char* name) {
+    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
+        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+        "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
+        -1, nullptr, nullptr);
+    gboolean owned = FALSE;
+    if (reply) g_variant_get(reply, "(b)", &owned);
+    return owned;
+  }
+  gchar** env_ = nullptr;
+  GDBusConnection* bus_ = nullptr;
+  std::vector<GSubprocess*> processes_;
+  bool ready_ = false;
+};
+
+}  // namespace wd::test
