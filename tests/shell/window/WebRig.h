@@ -55,7 +55,7 @@ class WebRig : public ::testing::Test {
     if (url.empty()) url = webclient::fileURL("public/index.html");
     window = WindowController::initWithRequest(app->env, url);
     window->makeKeyAndOrderFront();
-    ASSERT_TRUE(waitForTitle(title)) << this->title();
+    ASSERT_TRUE(waitForTitle(title, 60)) << this->title();
   }
   static std::string title(const std::shared_ptr<WindowController>& w) {
     const char* t = w && w->webView() ? webkit_web_view_get_title(w->webView()) : nullptr;
