@@ -2,69 +2,26 @@
 // gets its child's live `window` (it reads and writes the child's document), the child window
 // is titled by "name" (never taken as a window name) and framed by "attributes" in the page's
 // bottom-left coordinates, parts not given staying as they were.
-#include <gtest/gtest.h>
-#include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
-
-#include <filesystem>
-#include <fstream>
-
-#include "shell/NotificationDaemon.h"  // waitFor
-#include "shell/RealWindows.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/window/PageFrame.h"
-#include "shell/window/WebClient.h"
-#include "support/Files.h"
+#include "shell/window/WebRig.h"
 
 namespace wd::test {
 namespace {
 
-namespace fs = std::filesystem;
-
-class ChildWindows : public ::testing::Test {
+class ChildWindows : public WebRig {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    // A folder per test: tests of this fixture may run at the same time.
-    client =
-        fs::path(std::getenv("HOME")) /
-        ("client-" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(client);
-    writeFile(client / "public/config.json", R"({"plugins": ["DesktopCommand"]})");
-    writeFile(client / "public/index.html",
-              "<!doctype html><title>main</title><script>"
-              "document.title = typeof MacGap.DesktopCommand.openChild;</script>");
-    writeFile(client / "public/child.html",
-              "<!doctype html><title>child</title><body>child page</body>");
-    webclient::setDirectory(client);
-    // WebKit starts before the doubles' headless JavaScriptCore pages (see NavigationTest).
-    g_object_unref(g_object_ref_sink(webkit_web_view_new()));
-    app = std::make_unique<RealWindowsApp>();
-    registerShellScriptClasses(app->context, [this] { return app->delegate.get(); });
-    main = WindowController::initWithRequest(app->env, webclient::fileURL("public/index.html"));
-    main->makeKeyAndOrderFront();
-    ASSERT_TRUE(waitFor([&] { return title(main) == "function"; })) << title(main);
+  static void SetUpTestSuite() {
+    startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
+              {"public/index.html",
+               "<!doctype html><title>main</title><script>"
+               "document.title = typeof MacGap.DesktopCommand.openChild;"
+               "</script>"},
+              {"public/child.html", "<!doctype html><title>child</title><body>child page</body>"}});
+    registerShellScriptClasses(app->context, [] { return app->delegate.get(); });
   }
-  void TearDown() override {
-    main.reset();
-    app.reset();
-    webclient::setDirectory({});
-  }
+  void SetUp() override { open("function"); }
 
-  static std::string title(const std::shared_ptr<WindowController>& w) {
-    const char* t = w && w->webView() ? webkit_web_view_get_title(w->webView()) : nullptr;
-    return t ? t : "";
-  }
-  // Runs `script` in the main page (the test's own access); the script sets the title.
-  std::string ask(const std::string& script) {
-    webkit_web_view_evaluate_javascript(main->webView(), "document.title = 'asking';", -1, nullptr,
-                                        nullptr, nullptr, nullptr, nullptr);
-    EXPECT_TRUE(waitFor([&] { return title(main) == "asking"; }));
-    webkit_web_view_evaluate_javascript(main->webView(), script.c_str(), -1, nullptr, nullptr,
-                                        nullptr, nullptr, nullptr);
-    EXPECT_TRUE(waitFor([&] { return title(main) != "asking"; })) << script;
-    return title(main);
-  }
   // Opens a child from the page as `name` (a page variable); answers what the call returned.
   std::string openChild(const std::string& name, const std::string& options) {
     return ask("window." + name + " = MacGap.DesktopCommand.openChild(" + options +
@@ -78,13 +35,8 @@ class ChildWindows : public ::testing::Test {
   // The child's frame in the page's coordinates once it is on screen (else all zero).
   static screen::Rect shownFrame(const std::shared_ptr<WindowController>& w) {
     GtkWindow* g = w ? w->gtkWindow() : nullptr;
-    if (!g || !gtk_widget_get_mapped(GTK_WIDGET(g))) return {};
-    return screen::pageFrameOf(g);
+    return g && gtk_widget_get_mapped(GTK_WIDGET(g)) ? screen::pageFrameOf(g) : screen::Rect{};
   }
-
-  fs::path client;
-  std::unique_ptr<RealWindowsApp> app;
-  std::shared_ptr<WindowController> main;
 };
 
 TEST_F(ChildWindows, ThePageScriptsItsLiveChildWhichIsTitledAndFramed) {
@@ -103,12 +55,12 @@ TEST_F(ChildWindows, ThePageScriptsItsLiveChildWhichIsTitledAndFramed) {
                 "document.title = framed.document.body.textContent"),
             "child page");
   EXPECT_TRUE(waitFor([&] { return title(framed) == "from opener"; }));
-
   EXPECT_STREQ(gtk_window_get_title(framed->gtkWindow()), "Compose");
-  const screen::Rect wanted{120, 140, 640, 360};
-  EXPECT_TRUE(waitFor([&] { return shownFrame(framed) == wanted; }))
-      << shownFrame(framed).x << "," << shownFrame(framed).y << " " << shownFrame(framed).width
-      << "x" << shownFrame(framed).height;
+  EXPECT_TRUE(waitFor([&] {
+    return shownFrame(framed) == screen::Rect{120, 140, 640, 360};
+  })) << shownFrame(framed).x
+      << "," << shownFrame(framed).y << " " << shownFrame(framed).width << "x"
+      << shownFrame(framed).height;
 }
 
 TEST_F(ChildWindows, OnlyTheGivenPartsOfTheFrameChangeAndTheNameIsOnlyATitle) {
@@ -116,7 +68,7 @@ TEST_F(ChildWindows, OnlyTheGivenPartsOfTheFrameChangeAndTheNameIsOnlyATitle) {
   ASSERT_EQ(openChild("plain", "{url: 'child.html', name: '_self'}"), "child");
   ASSERT_EQ(openChild("wide", "{url: 'child.html', attributes: {width: 800, left: 'x'}}"), "child");
   ASSERT_EQ(app->delegate->childWindowControllers().size(), 2u);
-  EXPECT_EQ(title(main), "child");  // the main page stayed
+  EXPECT_EQ(title(), "child");  // the main page stayed
   auto plain = child(0), wide = child(1);
   EXPECT_STREQ(gtk_window_get_title(plain->gtkWindow()), "_self");
   // The width given, the height as a child without attributes has it.
@@ -125,11 +77,9 @@ TEST_F(ChildWindows, OnlyTheGivenPartsOfTheFrameChangeAndTheNameIsOnlyATitle) {
     return before.height > 0 && after.width == 800 && after.height == before.height;
   })) << shownFrame(wide).width
       << "x" << shownFrame(wide).height << " / " << shownFrame(plain).height;
-
   // No url, or one that cannot open: nothing is made and the page gets undefined.
-  EXPECT_EQ(openChild("none", "{name: 'x'}"), "undefined");
-  EXPECT_EQ(openChild("bad", "{url: 'https://[::1'}"), "undefined");
-  EXPECT_EQ(openChild("nothing", ""), "undefined");
+  for (const char* options : {"{name: 'x'}", "{url: 'https://[::1'}", ""})
+    EXPECT_EQ(openChild("none", options), "undefined") << options;
   EXPECT_EQ(app->delegate->childWindowControllers().size(), 2u);
 }
 

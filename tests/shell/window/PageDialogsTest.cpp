@@ -2,37 +2,15 @@
 // as modal message dialogs that hold the page's script until answered, the file input's chooser
 // (one file, or nothing on cancel), files dropped on the page reaching MacGap.droppedFiles, and
 // the one-print-dialog-per-window rule for the Print command and the page's window.print().
-#include <gtest/gtest.h>
-#include <gtk/gtk.h>
 #include <gtk/gtkunixprint.h>
-#include <webkit2/webkit2.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
-#include <string>
-#include <vector>
-
-#include "shell/RealWindows.h"
-#include "shell/window/WebClient.h"
+#include "shell/window/WebRig.h"
 #include "shell/window/WebViewDelegate.h"
-#include "support/Files.h"
-#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The test page: a file input that asks for several files and reports what it got in the title.
-constexpr const char* kPage = R"(<!doctype html><html><head><title>loading</title></head><body>
-<input type="file" id="file" multiple>
-<script>
-  var input = document.getElementById('file');
-  input.addEventListener('change', function () { document.title = 'picked ' + input.files.length; });
-  document.title = 'ready ' + typeof MacGap;
-</script></body></html>)";
 
 // A script the engine runs in the page (with a user gesture, as a click would); `done` once it
 // has returned, with its result as JSON text.
@@ -41,40 +19,25 @@ struct Evaluation {
   std::string json;
 };
 
-// A real window showing the test page from a web client folder of its own, so the page gets
-// MacGap; helpers find the dialogs open on that window.
-class PageDialogs : public ::testing::Test {
+// A window on a page with a file input that asks for several files and reports what it got in
+// the title; helpers find the dialogs open on that window.
+class PageDialogs : public WebRig {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    writeFile(dir / "public/index.html", kPage);
-    writeFile(dir / "public/config.json", R"({"plugins": []})");
-    webclient::setDirectory(dir);
-    // WebKit starts before the doubles' headless JavaScriptCore pages: when JavaScriptCore is
-    // first set up by the harness, the engine's messages are never dispatched in this process.
-    g_object_unref(g_object_ref_sink(webkit_web_view_new()));
-    app = std::make_unique<RealWindowsApp>();
-    window = WindowController::initWithRequest(app->env, webclient::fileURL("public/index.html"));
-    window->makeKeyAndOrderFront();
-    ASSERT_TRUE(waitFor([&] { return title() == "ready object"; })) << title();
+  static void SetUpTestSuite() {
+    startRig({{"public/config.json", R"({"plugins": []})"},
+              {"public/index.html", R"(<!doctype html><title>loading</title>
+<input type="file" id="file" multiple><script>
+  var input = document.getElementById('file');
+  input.addEventListener('change', function () { document.title = 'picked ' + input.files.length; });
+  document.title = 'ready ' + typeof MacGap;
+</script>)"}});
   }
-  void TearDown() override {
-    window.reset();
-    app.reset();
-    webclient::setDirectory({});
-    drainLoop();
-  }
-
-  WebKitWebView* view() const { return window->webView(); }
-  std::string title() const {
-    const char* t = webkit_web_view_get_title(view());
-    return t ? t : "";
-  }
+  void SetUp() override { open("ready object"); }
 
   std::shared_ptr<Evaluation> evaluate(const std::string& script) {
     auto result = std::make_shared<Evaluation>();
     webkit_web_view_evaluate_javascript(
-        view(), script.c_str(), -1, nullptr, nullptr, nullptr,
+        window->webView(), script.c_str(), -1, nullptr, nullptr, nullptr,
         +[](GObject* source, GAsyncResult* res, gpointer data) {
           std::unique_ptr<std::shared_ptr<Evaluation>> out(
               static_cast<std::shared_ptr<Evaluation>*>(data));
@@ -95,18 +58,7 @@ class PageDialogs : public ::testing::Test {
     return Json::parse(run->json, nullptr, false);
   }
 
-  // The visible dialogs of this type that are transient for the window.
-  std::vector<GtkWidget*> dialogs(GType type) const {
-    std::vector<GtkWidget*> out;
-    GList* all = gtk_window_list_toplevels();
-    for (GList* l = all; l; l = l->next)
-      if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, type) &&
-          gtk_widget_get_visible(GTK_WIDGET(l->data)) &&
-          gtk_window_get_transient_for(GTK_WINDOW(l->data)) == window->gtkWindow())
-        out.push_back(GTK_WIDGET(l->data));
-    g_list_free(all);
-    return out;
-  }
+  std::vector<GtkWidget*> dialogs(GType type) const { return toplevels(type, window->gtkWindow()); }
   // Waits for exactly one such dialog.
   GtkWidget* waitForDialog(GType type) const {
     std::vector<GtkWidget*> found;
@@ -117,13 +69,6 @@ class PageDialogs : public ::testing::Test {
   bool waitForNoDialog(GType type) const {
     return waitFor([&] { return dialogs(type).empty(); });
   }
-
-  // Runs what is already pending on the main loop (the page gets every chance to go on).
-  static void settle() { drainLoop(200); }
-
-  const fs::path dir = testDirectory();
-  std::unique_ptr<RealWindowsApp> app;
-  std::shared_ptr<WindowController> window;
 };
 
 std::string textOf(GtkWidget* dialog) {
@@ -159,7 +104,7 @@ TEST_F(PageDialogs, AlertAndConfirmHoldThePageUntilAnswered) {
   EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(alert)));
   EXPECT_EQ(textOf(alert), "x");
   EXPECT_EQ(buttonLabels(alert, GTK_RESPONSE_OK), std::vector<std::string>{"_OK"});
-  settle();
+  drainLoop(200);               // the page gets every chance to go on
   EXPECT_FALSE(alerted->done);  // the script is still inside alert()
   EXPECT_EQ(title(), "ready object");
   click(alert, GTK_RESPONSE_OK);
@@ -252,8 +197,8 @@ void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = tr
 // Files reach the page through the file input's chooser (without a desktop portal a
 // GtkFileChooserDialog on the window: one file, or nothing on cancel) and dropped on the page.
 TEST_F(PageDialogs, FilesReachThePageByTheChooserOrDropped) {
-  const fs::path file = dir / "pick me.txt";
-  std::ofstream(file) << "content";
+  const fs::path file = client / "pick me.txt";
+  writeFile(file, "content");
 
   valueOf("input.click()");
   GtkWidget* chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
@@ -279,14 +224,14 @@ TEST_F(PageDialogs, FilesReachThePageByTheChooserOrDropped) {
   EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
 
   // Dropped file URIs reach MacGap.droppedFiles as paths; other URIs are left out.
-  const fs::path spaced = dir / "with space.txt", plain = dir / "plain.txt";
+  const fs::path spaced = client / "with space.txt", plain = client / "plain.txt";
   g_autofree char* spacedUri = g_filename_to_uri(spaced.c_str(), nullptr, nullptr);
   g_autofree char* plainUri = g_filename_to_uri(plain.c_str(), nullptr, nullptr);
   ASSERT_NE(std::string(spacedUri).find("with%20space"), std::string::npos);
   // Dragged across the page without being dropped: nothing.
-  drop(view(), {plainUri}, false);
+  drop(window->webView(), {plainUri}, false);
   EXPECT_EQ(valueOf("typeof MacGap.droppedFiles"), Json("undefined"));
-  drop(view(), {spacedUri, "https://example.com/elsewhere.txt", plainUri});
+  drop(window->webView(), {spacedUri, "https://example.com/elsewhere.txt", plainUri});
   EXPECT_EQ(valueOf("MacGap.droppedFiles"), Json::array({spaced.string(), plain.string()}));
 }
 
@@ -298,7 +243,7 @@ TEST_F(PageDialogs, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
   GtkWidget* dialog = waitForDialog(printDialog);
   ASSERT_NE(dialog, nullptr);
   EXPECT_TRUE(delegate->printing());
-  settle();
+  drainLoop(200);  // the page gets every chance to go on
   EXPECT_EQ(dialogs(printDialog).size(), 1u);
   gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
   ASSERT_TRUE(waitForNoDialog(printDialog));
@@ -316,7 +261,7 @@ TEST_F(PageDialogs, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
   dialog = waitForDialog(printDialog);
   ASSERT_NE(dialog, nullptr);
   delegate->printContent();
-  settle();
+  drainLoop(200);  // the page gets every chance to go on
   EXPECT_EQ(dialogs(printDialog).size(), 1u);
   gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
   ASSERT_TRUE(waitForNoDialog(printDialog));
