@@ -113,20 +113,7 @@ class BusPeer {
     if (!bus_) return;
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
     interface_ = node->interfaces[0]->name;
-    static const GDBusInterfaceVTable vtable{
-        +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method,
-            GVariant* parameters, GDBusMethodInvocation* invocation, gpointer self) {
-          if (GVariant* reply = static_cast<BusPeer*>(self)->answer_(method, parameters))
-            g_dbus_method_invocation_return_value(invocation, reply);
-          else
-            g_dbus_method_invocation_return_dbus_error(invocation,
-                                                       "org.freedesktop.DBus.Error."
-                                                       "InvalidArgs",
-                                                       "not answered");
-        },
-        nullptr,
-        nullptr,
-        {}};
+    static const GDBusInterfaceVTable vtable{onCall, nullptr, nullptr, {}};
     registration_ = g_dbus_connection_register_object(bus_, path, node->interfaces[0], &vtable,
                                                       this, nullptr, nullptr);
     g_dbus_node_info_unref(node);
@@ -155,6 +142,15 @@ class BusPeer {
   bool owned = false;
 
  private:
+  static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                     const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
+                     gpointer self) {
+    if (GVariant* reply = static_cast<BusPeer*>(self)->answer_(method, parameters))
+      g_dbus_method_invocation_return_value(invocation, reply);
+    else
+      g_dbus_method_invocation_return_error_literal(invocation, G_DBUS_ERROR, G_DBUS_ERROR_FAILED,
+                                                    "");
+  }
   std::string path_, interface_;
   Answer answer_;
   GDBusConnection* bus_ = nullptr;
