@@ -1,6 +1,5 @@
-// The application's cookie store without a display: its matching rules as a table, storing and
-// replacing, Set-Cookie fields into cookies (the domain rule included), the Cookie header of
-// libsoup requests, and the archived form through a property list.
+// The application's cookie store without a display: matching, storing, limits, Set-Cookie fields,
+// libsoup requests and the archived form.
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 

@@ -1,8 +1,5 @@
-// The cookie store with a real web view under Xvfb against the loopback HTTPS server, reached
-// as mail.wendrel.test through a tunnelling proxy: the store follows the engine's jar after the
-// page logs in, the page's own requests carry the jar's cookies by the engine's rules, and
-// preWebSocket puts the store's cookies into a WebSocket handshake for 2 s, after which the jar
-// holds what it held before, also when the window has closed meanwhile.
+// The cookie store with a real web view against the loopback HTTPS server, reached as
+// mail.wendrel.test through a tunnelling proxy (domain cookies need a name no resolver knows).
 #include <set>
 
 #include "shell/PageServer.h"

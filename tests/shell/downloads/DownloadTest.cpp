@@ -1,10 +1,5 @@
-// Attachment downloads against the loopback HTTPS server: what reaches the destination (the
-// whole body, under the chosen name, replacing an older file only when complete), what a failed
-// or cancelled download leaves (the old file, no temporary file), the request's cookies and
-// certificate exception, stalls and full disks (a small tmpfs: the test process enters a user
-// and mount namespace of its own at start), Secure cookies across an https -> http redirect,
-// and MacGap.DesktopCommand.openInApp from real JavaScript opening the downloaded file through
-// the workspace double.
+// Attachment downloads against the loopback HTTPS server (and full disks on a small tmpfs in a
+// mount namespace of the test's own), and MacGap.DesktopCommand.openInApp.
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 #include <sched.h>

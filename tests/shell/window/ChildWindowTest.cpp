@@ -1,7 +1,5 @@
-// MacGap.DesktopCommand.openChild on real web windows on the test session's display: the page
-// gets its child's live `window` (it reads and writes the child's document), the child window
-// is titled by "name" (never taken as a window name) and framed by "attributes" in the page's
-// bottom-left coordinates, parts not given staying as they were.
+// MacGap.DesktopCommand.openChild on real web windows: the page scripts its live child, titled by
+// "name" and framed by "attributes" in the page's bottom-left coordinates.
 #include "shell/commands/DesktopCommand.h"
 #include "shell/window/PageFrame.h"
 #include "shell/window/WebRig.h"

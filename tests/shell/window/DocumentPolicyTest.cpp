@@ -1,6 +1,5 @@
-// Which documents may receive MacGap: local files inside the web client's public/ folder (with
-// `..` and symlinks resolved) and the configured mail server's https origin, whose port comes
-// from the server text, else the port setting, else 443.
+// Which documents may receive MacGap: local files inside the web client's public/ folder and the
+// configured mail server's https origin (port from the server text, else the setting, else 443).
 #include <gtest/gtest.h>
 
 #include <filesystem>

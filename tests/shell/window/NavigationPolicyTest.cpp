@@ -1,7 +1,5 @@
-// The navigation rules of a web window, case by case in their order: what stays in the view,
-// what becomes an attachment download, what goes to the default browser and what is refused
-// silently, by request URL and the URL the main frame shows; links for a new window against
-// windows opened by script; and which file requests are read from the web client's resources.
+// The navigation rules of a web window in their order, new windows from links, and which file
+// requests are read from the web client's resources.
 #include <gtest/gtest.h>
 
 #include <optional>

@@ -1,10 +1,5 @@
-// Real web windows on the test session's display against a loopback HTTPS server: links leave
-// for the default browser while windows opened by script stay in the application, the page's
-// "/webmail/resource/" files come from the web client folder, an untrusted certificate raises
-// "connectionError" until the host is excepted, the application's own page (and no other file
-// document) reaches the server without CORS, requests get the 660 s default time-out, and an
-// authentication challenge is not answered, and an attachment link is saved where the user
-// chooses in a save dialog on the window.
+// Real web windows against a loopback HTTPS server: links, script windows, resources,
+// certificates, CORS, time-outs, attachment links and what a hostile server can make of them.
 #include <algorithm>
 
 #include "core/CertificateExceptions.h"

@@ -1,7 +1,5 @@
-// The page's dialogs on a real web window under the test session's display: alert and confirm
-// as modal message dialogs that hold the page's script until answered, the file input's chooser
-// (one file, or nothing on cancel), files dropped on the page reaching MacGap.droppedFiles, and
-// the one-print-dialog-per-window rule for the Print command and the page's window.print().
+// The page's dialogs on a real web window: alert and confirm, the file input's chooser, dropped
+// files and the one-print-dialog-per-window rule.
 #include <gtk/gtkunixprint.h>
 
 #include "shell/window/WebRig.h"
@@ -77,10 +75,11 @@ std::string textOf(GtkWidget* dialog) {
   return text ? text : "";
 }
 
-// The labels of the buttons beside the one for `response`, in order.
-std::vector<std::string> buttonLabels(GtkWidget* dialog, int response) {
+// The labels of the dialog's buttons, in order.
+std::vector<std::string> buttonLabels(GtkWidget* dialog) {
   std::vector<std::string> out;
-  GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), response);
+  GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  if (!button) button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_YES);
   if (!button) return out;
   GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(button)));
   for (GList* l = children; l; l = l->next)
@@ -89,50 +88,39 @@ std::vector<std::string> buttonLabels(GtkWidget* dialog, int response) {
   return out;
 }
 
-void click(GtkWidget* dialog, int response) {
-  GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), response);
-  ASSERT_NE(button, nullptr);
-  gtk_button_clicked(GTK_BUTTON(button));
-}
-
 // alert and confirm are modal messages that hold the page's script until answered; confirm is
 // true only for Yes.
 TEST_F(PageDialogs, AlertAndConfirmHoldThePageUntilAnswered) {
-  auto alerted = evaluate("alert('x'); document.title = 'after alert'; 'done'");
-  GtkWidget* alert = waitForDialog(GTK_TYPE_MESSAGE_DIALOG);
-  ASSERT_NE(alert, nullptr);
-  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(alert)));
-  EXPECT_EQ(textOf(alert), "x");
-  EXPECT_EQ(buttonLabels(alert, GTK_RESPONSE_OK), std::vector<std::string>{"_OK"});
-  drainLoop(200);               // the page gets every chance to go on
-  EXPECT_FALSE(alerted->done);  // the script is still inside alert()
-  EXPECT_EQ(title(), "ready object");
-  click(alert, GTK_RESPONSE_OK);
-  ASSERT_TRUE(waitFor([&] { return alerted->done; }));
-  EXPECT_EQ(alerted->json, "\"done\"");
-  EXPECT_TRUE(waitFor([&] { return title() == "after alert"; })) << title();
-  EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
-
-  struct Case {
-    const char* answer;
-    void (*give)(GtkWidget*);
+  constexpr int kClose = 1000, kDestroy = 1001;  // the close button, the dialog destroyed
+  const struct {
+    const char* script;
+    std::vector<std::string> buttons;
+    int answer;
     const char* result;
+  } cases[] = {
+      {"alert('x'); 'done'", {"_OK"}, GTK_RESPONSE_OK, "\"done\""},
+      {"confirm('x')", {"_Yes", "_No"}, GTK_RESPONSE_YES, "true"},
+      {"confirm('x')", {"_Yes", "_No"}, GTK_RESPONSE_NO, "false"},
+      {"confirm('x')", {"_Yes", "_No"}, kClose, "false"},
+      {"confirm('x')", {"_Yes", "_No"}, kDestroy, "false"},
   };
-  const Case cases[] = {
-      {"Yes", [](GtkWidget* d) { click(d, GTK_RESPONSE_YES); }, "true"},
-      {"No", [](GtkWidget* d) { click(d, GTK_RESPONSE_NO); }, "false"},
-      {"close button", [](GtkWidget* d) { gtk_window_close(GTK_WINDOW(d)); }, "false"},
-      {"destroyed", [](GtkWidget* d) { gtk_widget_destroy(d); }, "false"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.answer);
-    auto run = evaluate("confirm('q')");
-    GtkWidget* confirm = waitForDialog(GTK_TYPE_MESSAGE_DIALOG);
-    ASSERT_NE(confirm, nullptr);
-    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(confirm)));
-    EXPECT_EQ(textOf(confirm), "q");
-    EXPECT_EQ(buttonLabels(confirm, GTK_RESPONSE_YES), (std::vector<std::string>{"_Yes", "_No"}));
-    c.give(confirm);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.script) + " answered " + std::to_string(c.answer));
+    auto run = evaluate(c.script);
+    GtkWidget* dialog = waitForDialog(GTK_TYPE_MESSAGE_DIALOG);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
+    EXPECT_EQ(textOf(dialog), "x");
+    EXPECT_EQ(buttonLabels(dialog), c.buttons);
+    drainLoop(200);           // the page gets every chance to go on
+    EXPECT_FALSE(run->done);  // the script is still inside the dialog's call
+    if (c.answer == kClose)
+      gtk_window_close(GTK_WINDOW(dialog));
+    else if (c.answer == kDestroy)
+      gtk_widget_destroy(dialog);
+    else
+      gtk_button_clicked(
+          GTK_BUTTON(gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), c.answer)));
     ASSERT_TRUE(waitFor([&] { return run->done; }));
     EXPECT_EQ(run->json, c.result);
     EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
@@ -235,37 +223,32 @@ TEST_F(PageDialogs, FilesReachThePageByTheChooserOrDropped) {
   EXPECT_EQ(valueOf("MacGap.droppedFiles"), Json::array({spaced.string(), plain.string()}));
 }
 
+// The Print command while this window's dialog is open is ignored; after a cancelled or closed
+// dialog it opens one again, and the page's window.print() uses the same one.
 TEST_F(PageDialogs, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
   WebViewDelegate* delegate = window->webViewDelegate();
   const GType printDialog = GTK_TYPE_PRINT_UNIX_DIALOG;
-  delegate->printContent();
-  delegate->printContent();  // ignored: this window's dialog is open
-  GtkWidget* dialog = waitForDialog(printDialog);
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_TRUE(delegate->printing());
-  drainLoop(200);  // the page gets every chance to go on
-  EXPECT_EQ(dialogs(printDialog).size(), 1u);
-  gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
-  ASSERT_TRUE(waitForNoDialog(printDialog));
-  EXPECT_FALSE(delegate->printing());
-
-  // After a cancelled dialog Print opens one again; the page's window.print() uses the same one.
-  delegate->printContent();
-  dialog = waitForDialog(printDialog);
-  ASSERT_NE(dialog, nullptr);
-  gtk_window_close(GTK_WINDOW(dialog));
-  ASSERT_TRUE(waitForNoDialog(printDialog));
-  EXPECT_FALSE(delegate->printing());
-
-  EXPECT_EQ(valueOf("window.print(); 'printed'"), Json("printed"));
-  dialog = waitForDialog(printDialog);
-  ASSERT_NE(dialog, nullptr);
-  delegate->printContent();
-  drainLoop(200);  // the page gets every chance to go on
-  EXPECT_EQ(dialogs(printDialog).size(), 1u);
-  gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
-  ASSERT_TRUE(waitForNoDialog(printDialog));
-  EXPECT_FALSE(delegate->printing());
+  for (const auto& [byPage, closed] : {std::pair{false, false}, {false, true}, {true, false}}) {
+    SCOPED_TRACE(byPage ? "window.print()" : closed ? "closed" : "cancelled");
+    if (byPage) {
+      EXPECT_EQ(valueOf("window.print(); 'printed'"), Json("printed"));
+    } else {
+      delegate->printContent();
+      delegate->printContent();
+    }
+    GtkWidget* dialog = waitForDialog(printDialog);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(delegate->printing());
+    delegate->printContent();
+    drainLoop(200);
+    EXPECT_EQ(dialogs(printDialog).size(), 1u);
+    if (closed)
+      gtk_window_close(GTK_WINDOW(dialog));
+    else
+      gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    ASSERT_TRUE(waitForNoDialog(printDialog));
+    EXPECT_FALSE(delegate->printing());
+  }
 }
 
 }  // namespace

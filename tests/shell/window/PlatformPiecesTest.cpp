@@ -1,6 +1,5 @@
-// Platform pieces of the shell: the context-menu filter table, the saved window frame, finding
-// an application by name through desktop entries, the installed desktop entry as GIO reads it,
-// and the Preferences window's panes.
+// Platform pieces of the shell: the context-menu filter, the saved window frame, applications by
+// desktop entry, the installed desktop entry, the Preferences window's panes, window centring.
 #include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>

@@ -1,8 +1,5 @@
-// The web engine's set-up on real web windows on the test session's display: the web process
-// in its sandbox (with the script bridge, local storage and the page's resource files still
-// working, and the user's files out of its reach), spelling suggestions in an editable field's
-// context menu, and the page's colour scheme following the desktop's settings portal (a double
-// of the portal on the test session's bus); plus the pure rules behind them.
+// The web engine's set-up on real web windows: the web process sandbox, spelling and the filtered
+// context menus, the page's colour scheme following the desktop's settings portal.
 #include <unistd.h>
 
 #include <cstdio>

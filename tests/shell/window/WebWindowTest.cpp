@@ -1,7 +1,4 @@
-// Real web windows on the test session's display: a secondary window closed before it was ever
-// shown (a page's window.open() followed at once by close()) and a shown one closed by its page
-// both leave the registry and are released with their web views; the user's idle time as the
-// page reads it.
+// Real web windows released once when closed, the attention request, sheets and the idle time.
 #include "shell/app/ApplicationControl.h"
 #include "shell/commands/App.h"
 #include "shell/window/WebRig.h"
