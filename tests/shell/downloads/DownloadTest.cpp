@@ -4,7 +4,7 @@
 #include <libsoup/soup.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
+#include <sys/stat.h>  // chmod
 #include <unistd.h>
 
 #include <cerrno>
@@ -191,7 +191,7 @@ TEST_F(Download, StallsAndFullDisksFailWithTheirReasonAndLeaveNoFile) {
   server->route(kAttachmentPath + "stalled", {.body = large, .dropAfter = 1000, .holdOpen = true});
   server->route(kAttachmentPath + "endless",
                 {.body = large, .dropAfter = large.size(), .unannounced = true});
-  struct Case {
+  const struct {
     const char* name;
     fs::path folder;
     const char* reason;
@@ -228,7 +228,7 @@ TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
   server->route(kAttachmentPath + "to-http", {.redirect = server->plainUrl("127.0.0.1", plain)});
   server->route(kAttachmentPath + "to-https", {.redirect = server->url("127.0.0.1", plain)});
   const auto prepare = [&](SoupMessage* m) { store.handleCookiesInRequest(m); };
-  struct Case {
+  const struct {
     std::string from;
     std::vector<std::pair<std::string, std::string>> seen;  // path and Cookie header, in order
   } cases[] = {
@@ -264,15 +264,13 @@ TEST_F(Download, ProposedNamesAreOneSafeFileName) {
 
   const auto folder = Downloads::temporaryDirectory();
   ASSERT_TRUE(folder);
-  struct stat st {};
-  ASSERT_EQ(::lstat(folder->c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(fs::symlink_status(*folder).permissions(), fs::perms::owner_all);  // not a link
 }
 
 TEST_F(Download, OpenInAppDownloadsIntoThePrivateFolderAndOpensTheFile) {
-  server->route("/files/open-in-app-" + std::to_string(::getpid()) + ".txt", {.body = "new"});
-  const std::string file =
-      server->url("127.0.0.1", "/files/open-in-app-" + std::to_string(::getpid()) + ".txt");
+  const std::string path = "/files/open-in-app-" + std::to_string(::getpid()) + ".txt";
+  server->route(path, {.body = "new"});
+  const std::string file = server->url("127.0.0.1", path);
   const fs::path expected =
       fs::path(*Downloads::temporaryDirectory()) / Downloads::proposedFileName(file);
   writeFile(expected, "an older download");
