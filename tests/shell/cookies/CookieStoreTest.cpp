@@ -115,18 +115,10 @@ TEST(CookieStore, LimitsPerCookiePerDomainAndPerStore) {
   using Store = BSHTTPCookieStorage;
   BSHTTPCookieStorage store;
   const std::string big(Store::kMaxCookieBytes - 1, 'v');
-  struct Case {
-    Cookie cookie;
-    bool stored;
-  } cases[] = {
-      {cookie("a.example", "/", "n", big), true},    // name and value together at the limit
-      {cookie("a.example", "/", "nn", big), false},  // one byte over
-  };
-  for (const auto& c : cases) {
-    store.setCookie(c.cookie);
-    const auto& paths = store.subdomainCookies().at("a.example");
-    EXPECT_EQ(paths.at("/").count(c.cookie.name), c.stored ? 1u : 0u) << c.cookie.name;
-  }
+  store.setCookie(cookie("a.example", "/", "n", big));   // name and value together at the limit
+  store.setCookie(cookie("a.example", "/", "nn", big));  // one byte over
+  EXPECT_EQ(store.subdomainCookies().at("a.example").at("/").count("n"), 1u);
+  EXPECT_EQ(store.subdomainCookies().at("a.example").at("/").count("nn"), 0u);
   // A domain key holds at most its limit, over all paths; replacing a stored cookie still works
   // when it is full, and other domains are not affected.
   store.reset();
