@@ -166,41 +166,32 @@ std::string labelText(GtkWidget* widget) {
   return text;
 }
 
-// The window's visible download bars: their type and text.
-using Bar = std::pair<GtkMessageType, std::string>;
-std::vector<Bar> bars(GtkWindow* window, std::vector<GtkInfoBar*>* out = nullptr) {
+// The window's visible download bars: their type, text and the accessible names of their
+// visible buttons (sorted); presses the button named `press`.
+using Bar = std::tuple<GtkMessageType, std::string, std::vector<std::string>>;
+std::vector<Bar> bars(GtkWindow* window, const std::string& press = {}) {
   std::vector<Bar> found;
+  GtkWidget* pressed = nullptr;
   GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(window))));
   for (GList* l = children; l; l = l->next) {
     if (!GTK_IS_INFO_BAR(l->data) || !gtk_widget_get_visible(GTK_WIDGET(l->data))) continue;
     auto* bar = GTK_INFO_BAR(l->data);
-    found.emplace_back(gtk_info_bar_get_message_type(bar),
-                       labelText(gtk_info_bar_get_content_area(bar)));
-    if (out) out->push_back(bar);
-  }
-  g_list_free(children);
-  return found;
-}
-
-// The accessible names of the bar's visible buttons (sorted), and presses the one named `press`.
-std::vector<std::string> barButtons(GtkWindow* window, const std::string& press = {}) {
-  std::vector<std::string> names;
-  GtkWidget* pressed = nullptr;
-  std::vector<GtkInfoBar*> shown;
-  bars(window, &shown);
-  for (GtkInfoBar* bar : shown) {
+    std::vector<std::string> names;
     GList* buttons = gtk_container_get_children(GTK_CONTAINER(gtk_info_bar_get_action_area(bar)));
-    for (GList* l = buttons; l; l = l->next) {
-      if (!gtk_widget_get_visible(GTK_WIDGET(l->data))) continue;
-      const char* name = atk_object_get_name(gtk_widget_get_accessible(GTK_WIDGET(l->data)));
+    for (GList* b = buttons; b; b = b->next) {
+      if (!gtk_widget_get_visible(GTK_WIDGET(b->data))) continue;
+      const char* name = atk_object_get_name(gtk_widget_get_accessible(GTK_WIDGET(b->data)));
       names.emplace_back(name ? name : "");
-      if (name && name == press) pressed = GTK_WIDGET(l->data);
+      if (!press.empty() && names.back() == press) pressed = GTK_WIDGET(b->data);
     }
     g_list_free(buttons);
+    std::sort(names.begin(), names.end());
+    found.emplace_back(gtk_info_bar_get_message_type(bar),
+                       labelText(gtk_info_bar_get_content_area(bar)), names);
   }
+  g_list_free(children);
   if (pressed) gtk_button_clicked(GTK_BUTTON(pressed));
-  std::sort(names.begin(), names.end());
-  return names;
+  return found;
 }
 
 // Makes ~/Downloads the desktop's download folder (the user-dirs file) and answers it.
@@ -261,9 +252,11 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
     if (step.link != std::string("attachment")) continue;
     // A saved file offers Open and Show in Folder: the file manager shows the file; without
     // one on the bus, the folder opens with its default application.
-    const std::vector<Bar> done{{GTK_MESSAGE_INFO, "\u201creport.pdf\u201d is downloaded"}};
-    ASSERT_TRUE(waitFor([&] { return bars(w) == done; }));
-    EXPECT_EQ(barButtons(w, "Open"), (std::vector<std::string>{"Close", "Open", "Show in Folder"}));
+    const std::vector<Bar> done{{GTK_MESSAGE_INFO,
+                                 "\u201creport.pdf\u201d is downloaded",
+                                 {"Close", "Open", "Show in Folder"}}};
+    ASSERT_TRUE(waitFor([&] { return bars(w) == done; })) << ::testing::PrintToString(bars(w));
+    bars(w, "Open");
     {
       std::vector<std::string> shown;
       BusPeer fileManager(
@@ -278,12 +271,12 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
             return g_variant_new("()");  // the empty reply file managers give
           });
       ASSERT_TRUE(fileManager.owned);
-      barButtons(w, "Show in Folder");
+      bars(w, "Show in Folder");
       GCharPtr uri(g_filename_to_uri((saved / "report.pdf").c_str(), nullptr, nullptr));
       EXPECT_TRUE(waitFor([&] { return !shown.empty(); }));
       EXPECT_EQ(shown, std::vector<std::string>{uri.get()});
     }
-    barButtons(w, "Show in Folder");
+    bars(w, "Show in Folder");
     EXPECT_TRUE(waitFor([&] { return app->workspace.files.size() == 2; }));
     EXPECT_EQ(app->workspace.files,
               (std::vector<std::string>{(saved / "report.pdf").string(), saved.string()}));
@@ -291,14 +284,17 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
   // The failure replaces the last outcome in the window's one bar: the reason once, Retry.
   const std::vector<Bar> failed{
       {GTK_MESSAGE_ERROR,
-       "\u201cgone.pdf\u201d could not be downloaded: the server answered 404 Not Found"}};
+       "\u201cgone.pdf\u201d could not be downloaded: the server answered 404 Not Found",
+       {"Close", "Retry"}}};
   EXPECT_TRUE(waitFor([&] { return bars(w) == failed; })) << ::testing::PrintToString(bars(w));
   // Retry fetches the same file to the same place; the bar then says it is saved.
   server->route(kAttachment + "10/gone.pdf", {.body = "back"});
-  EXPECT_EQ(barButtons(w, "Retry"), (std::vector<std::string>{"Close", "Retry"}));
-  const std::vector<Bar> back{{GTK_MESSAGE_INFO, "\u201cgone.pdf\u201d is downloaded"}};
-  EXPECT_TRUE(waitFor([&] { return bars(w) == back; }));
-  barButtons(w, "Close");
+  bars(w, "Retry");
+  const std::vector<Bar> back{{GTK_MESSAGE_INFO,
+                               "\u201cgone.pdf\u201d is downloaded",
+                               {"Close", "Open", "Show in Folder"}}};
+  EXPECT_TRUE(waitFor([&] { return bars(w) == back; })) << ::testing::PrintToString(bars(w));
+  bars(w, "Close");
   EXPECT_TRUE(waitFor([&] { return bars(w).empty(); }));
   fs::remove(saved / "gone.pdf");
   // Written to the chosen path (not the server's suggested name), the folder remembered, the
