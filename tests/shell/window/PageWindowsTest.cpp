@@ -1,7 +1,11 @@
-// The page's dialogs on a real web window: alert and confirm, the file input's chooser, dropped
-// files and the one-print-dialog-per-window rule.
+// A page on a real web window: its dialogs (alert and confirm, the file input's chooser, the
+// one-print-dialog-per-window rule), dropped files, and the child windows of
+// MacGap.DesktopCommand.openChild, titled by "name" and framed by "attributes" in the page's
+// bottom-left coordinates.
 #include <gtk/gtkunixprint.h>
 
+#include "shell/commands/DesktopCommand.h"
+#include "shell/window/PageFrame.h"
 #include "shell/window/WebRig.h"
 #include "shell/window/WebViewDelegate.h"
 
@@ -19,18 +23,20 @@ struct Evaluation {
 
 // A window on a page with a file input that asks for several files and reports what it got in
 // the title; helpers find the dialogs open on that window.
-class PageDialogs : public WebRig {
+class PageWindows : public WebRig {
  protected:
   static void SetUpTestSuite() {
-    startRig({{"public/config.json", R"({"plugins": []})"},
+    startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
+              {"public/child.html", "<!doctype html><title>child</title><body>child page</body>"},
               {"public/index.html", R"(<!doctype html><title>loading</title>
 <input type="file" id="file" multiple><script>
   var input = document.getElementById('file');
   input.addEventListener('change', function () { document.title = 'picked ' + input.files.length; });
-  document.title = 'ready ' + typeof MacGap;
+  document.title = 'ready ' + typeof MacGap.DesktopCommand.openChild;
 </script>)"}});
+    registerShellScriptClasses(app->context, [] { return app->delegate.get(); });
   }
-  void SetUp() override { open("ready object"); }
+  void SetUp() override { open("ready function"); }
 
   std::shared_ptr<Evaluation> evaluate(const std::string& script) {
     auto result = std::make_shared<Evaluation>();
@@ -67,6 +73,22 @@ class PageDialogs : public WebRig {
   bool waitForNoDialog(GType type) const {
     return waitFor([&] { return dialogs(type).empty(); });
   }
+
+  // Opens a child from the page as `name` (a page variable); answers what the call returned.
+  std::string openChild(const std::string& name, const std::string& options) {
+    return ask("window." + name + " = MacGap.DesktopCommand.openChild(" + options +
+               "); var c = window." + name +
+               "; document.title = c ? (c.opener === window ? 'child' : 'other') : String(c);");
+  }
+  std::shared_ptr<WindowController> child(std::size_t i) {
+    const auto& all = app->delegate->childWindowControllers();
+    return i < all.size() ? std::dynamic_pointer_cast<WindowController>(all[i]) : nullptr;
+  }
+  // The child's frame in the page's coordinates once it is on screen (else all zero).
+  static screen::Rect shownFrame(const std::shared_ptr<WindowController>& w) {
+    GtkWindow* g = w ? w->gtkWindow() : nullptr;
+    return g && gtk_widget_get_mapped(GTK_WIDGET(g)) ? screen::pageFrameOf(g) : screen::Rect{};
+  }
 };
 
 std::string textOf(GtkWidget* dialog) {
@@ -90,7 +112,7 @@ std::vector<std::string> buttonLabels(GtkWidget* dialog) {
 
 // alert and confirm are modal messages that hold the page's script until answered; confirm is
 // true only for Yes.
-TEST_F(PageDialogs, AlertAndConfirmHoldThePageUntilAnswered) {
+TEST_F(PageWindows, AlertAndConfirmHoldThePageUntilAnswered) {
   constexpr int kClose = 1000, kDestroy = 1001;  // the close button, the dialog destroyed
   const struct {
     const char* script;
@@ -184,7 +206,7 @@ void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = tr
 
 // Files reach the page through the file input's chooser (without a desktop portal a
 // GtkFileChooserDialog on the window: one file, or nothing on cancel) and dropped on the page.
-TEST_F(PageDialogs, FilesReachThePageByTheChooserOrDropped) {
+TEST_F(PageWindows, FilesReachThePageByTheChooserOrDropped) {
   const fs::path file = client / "pick me.txt";
   writeFile(file, "content");
 
@@ -225,7 +247,7 @@ TEST_F(PageDialogs, FilesReachThePageByTheChooserOrDropped) {
 
 // The Print command while this window's dialog is open is ignored; after a cancelled or closed
 // dialog it opens one again, and the page's window.print() uses the same one.
-TEST_F(PageDialogs, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
+TEST_F(PageWindows, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
   WebViewDelegate* delegate = window->webViewDelegate();
   const GType printDialog = GTK_TYPE_PRINT_UNIX_DIALOG;
   for (const auto& [byPage, closed] : {std::pair{false, false}, {false, true}, {true, false}}) {
@@ -249,6 +271,50 @@ TEST_F(PageDialogs, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
     ASSERT_TRUE(waitForNoDialog(printDialog));
     EXPECT_FALSE(delegate->printing());
   }
+}
+
+TEST_F(PageWindows, ThePageScriptsItsLiveChildWhichIsTitledAndFramed) {
+  ASSERT_EQ(openChild("framed",
+                      "{url: 'child.html', name: 'Compose', attributes:"
+                      " {left: 120, top: 140, width: 640, height: 360}}"),
+            "child");
+  ASSERT_EQ(app->delegate->childWindowControllers().size(), 1u);
+  auto framed = child(0);
+  // The object is the child's live window: its document as loaded, then written by the opener.
+  EXPECT_TRUE(waitFor([&] {
+    return ask("document.title = framed.document.readyState + ' ' + framed.document.title") ==
+           "complete child";
+  }));
+  EXPECT_EQ(ask("framed.document.title = 'from opener';"
+                "document.title = framed.document.body.textContent"),
+            "child page");
+  EXPECT_TRUE(waitFor([&] { return title(framed) == "from opener"; }));
+  EXPECT_STREQ(gtk_window_get_title(framed->gtkWindow()), "Compose");
+  EXPECT_TRUE(waitFor([&] {
+    return shownFrame(framed) == screen::Rect{120, 140, 640, 360};
+  })) << shownFrame(framed).x
+      << "," << shownFrame(framed).y << " " << shownFrame(framed).width << "x"
+      << shownFrame(framed).height;
+}
+
+TEST_F(PageWindows, OnlyTheGivenPartsOfTheFrameChangeAndTheNameIsOnlyATitle) {
+  // A name that would target the opener itself still opens a new window, titled so.
+  ASSERT_EQ(openChild("plain", "{url: 'child.html', name: '_self'}"), "child");
+  ASSERT_EQ(openChild("wide", "{url: 'child.html', attributes: {width: 800, left: 'x'}}"), "child");
+  ASSERT_EQ(app->delegate->childWindowControllers().size(), 2u);
+  EXPECT_EQ(title(), "child");  // the main page stayed
+  auto plain = child(0), wide = child(1);
+  EXPECT_STREQ(gtk_window_get_title(plain->gtkWindow()), "_self");
+  // The width given, the height as a child without attributes has it.
+  EXPECT_TRUE(waitFor([&] {
+    const auto before = shownFrame(plain), after = shownFrame(wide);
+    return before.height > 0 && after.width == 800 && after.height == before.height;
+  })) << shownFrame(wide).width
+      << "x" << shownFrame(wide).height << " / " << shownFrame(plain).height;
+  // No url, or one that cannot open: nothing is made and the page gets undefined.
+  for (const char* options : {"{name: 'x'}", "{url: 'https://[::1'}", ""})
+    EXPECT_EQ(openChild("none", options), "undefined") << options;
+  EXPECT_EQ(app->delegate->childWindowControllers().size(), 2u);
 }
 
 }  // namespace
