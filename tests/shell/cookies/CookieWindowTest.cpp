@@ -33,15 +33,15 @@ class CookieWindow : public WebRig {
 function get(url) {
   var r = new XMLHttpRequest();
   r.withCredentials = true;
-  r.onloadend = function () { document.title = 'xhr ' + r.status + ' ' + r.responseText; };
+  r.onloadend = () => document.title = 'xhr ' + r.status + ' ' + r.responseText;
   r.open('GET', url);
   r.send();
 }
 function socket(url, prepare) {
   if (prepare) MacGap.DesktopCommand.preWebSocket(url);
   var ws = new WebSocket(url);
-  ws.onmessage = function (e) { document.title = 'ws ' + e.data; ws.close(); };
-  ws.onerror = function () { document.title = 'ws error'; };
+  ws.onmessage = e => { document.title = 'ws ' + e.data; ws.close(); };
+  ws.onerror = () => document.title = 'ws error';
 }
 document.title = 'ready ' + typeof MacGap.DesktopCommand;
 </script>)"}});

@@ -38,16 +38,15 @@ class Navigation : public WebRig {
                    "<a id='target' target='_blank' href='" + server->url("localhost", "/new") +
                    R"('>new</a><script>
 // A certificate report wins over the end of the request it belongs to, whichever comes first.
-document.addEventListener('connectionError', function (e) {
-  window.reported = true;
+var reported = false;
+document.addEventListener('connectionError', e => {
+  reported = true;
   document.title = 'error ' + JSON.stringify(e.data);
 });
 function xhr(url) {
-  window.reported = false;
   var r = new XMLHttpRequest();
-  r.onloadend = function () {
-    if (!window.reported) document.title = 'xhr ' + r.status + ' ' + r.responseText;
-  };
+  reported = false;
+  r.onloadend = () => reported || (document.title = 'xhr ' + r.status + ' ' + r.responseText);
   r.open('GET', url);
   r.send();
 }
