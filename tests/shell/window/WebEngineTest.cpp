@@ -331,23 +331,16 @@ TEST_F(WebEngine, PageColourSchemeFollowsTheDesktopSetting) {
 }
 
 TEST(ColorSchemeValue, ReadFromThePortalsVariants) {
-  struct Case {
-    GVariant* value;
-    std::optional<DesktopColorScheme::Scheme> expected;
-  };
-  const Case cases[] = {
-      {g_variant_new_uint32(1), DesktopColorScheme::Dark},
-      {g_variant_new_variant(g_variant_new_variant(g_variant_new_uint32(2))),
-       DesktopColorScheme::Light},
-      {g_variant_new_int32(0), DesktopColorScheme::NoPreference},
-      {g_variant_new_uint32(3), std::nullopt},
-      {g_variant_new_int32(-1), std::nullopt},
-      {g_variant_new_string("dark"), std::nullopt},
-  };
-  for (const auto& c : cases) {
-    g_variant_ref_sink(c.value);
-    EXPECT_EQ(DesktopColorScheme::parse(c.value), c.expected);
-    g_variant_unref(c.value);
+  const std::pair<const char*, std::optional<DesktopColorScheme::Scheme>> cases[] = {
+      {"uint32 1", DesktopColorScheme::Dark},
+      {"<<uint32 2>>", DesktopColorScheme::Light},
+      {"0", DesktopColorScheme::NoPreference},
+      {"uint32 3", std::nullopt},
+      {"-1", std::nullopt},
+      {"'dark'", std::nullopt}};
+  for (const auto& [text, expected] : cases) {
+    g_autoptr(GVariant) value = g_variant_parse(nullptr, text, nullptr, nullptr, nullptr);
+    EXPECT_EQ(DesktopColorScheme::parse(value), expected) << text;
   }
   EXPECT_EQ(DesktopColorScheme::parse(nullptr), std::nullopt);
 }
