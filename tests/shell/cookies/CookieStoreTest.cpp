@@ -1,6 +1,5 @@
-// The application's cookie store without a display: its matching rules as a table, storing and
-// replacing, Set-Cookie fields into cookies (the domain rule included), the Cookie header of
-// libsoup requests, and the archived form through a property list.
+// The application's cookie store without a display: matching, storing, limits, Set-Cookie fields,
+// libsoup requests and the archived form.
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
@@ -26,8 +25,8 @@ namespace {
 using cookies::Cookie;
 
 Cookie cookie(const std::string& domain, const std::string& path, const std::string& name,
-              const std::string& value = "v") {
-  return Cookie{.name = name, .value = value, .domain = domain, .path = path};
+              const std::string& value = "v", std::optional<std::int64_t> expires = {}) {
+  return Cookie{.name = name, .value = value, .domain = domain, .path = path, .expires = expires};
 }
 
 // The names the store gives for a URL: host pass, "|", domain pass (each pass sorted, as the
@@ -49,23 +48,17 @@ std::string names(const std::vector<Cookie>& found) {
 
 TEST(CookieStore, MatchesByHostDomainAndPathPrefix) {
   BSHTTPCookieStorage store;
-  store.loadCookies({
-      cookie("Mail.Example.COM", "/", "root"),
-      cookie("mail.example.com", "/webmail", "webmail"),
-      cookie("mail.example.com", "/web", "web"),
-      cookie("mail.example.com", "/webmail/api/x", "deep"),
-      cookie("mail.example.com", "/WebMail", "upper"),
-      cookie(".example.com", "/", "dom"),
-      cookie(".example.com", "/other", "domOther"),
-      cookie(".mail.example.com", "/", "self"),
-      cookie("example.com", "/", "apex"),
-      cookie(".com", "/", "tld"),
-      cookie("localhost", "/", "local"),
-      cookie("127.0.0.1", "/", "ip"),
-  });
-  Cookie expired = cookie("mail.example.com", "/old", "expired");
-  expired.expires = 1000;  // long past: stored and sent like any other
-  expired.secure = true;   // nor does the secure flag filter
+  store.loadCookies(
+      {cookie("Mail.Example.COM", "/", "root"), cookie("mail.example.com", "/webmail", "webmail"),
+       cookie("mail.example.com", "/web", "web"),
+       cookie("mail.example.com", "/webmail/api/x", "deep"),
+       cookie("mail.example.com", "/WebMail", "upper"), cookie(".example.com", "/", "dom"),
+       cookie(".example.com", "/other", "domOther"), cookie(".mail.example.com", "/", "self"),
+       cookie("example.com", "/", "apex"), cookie(".com", "/", "tld"),
+       cookie("localhost", "/", "local"), cookie("127.0.0.1", "/", "ip")});
+  // Long past: stored and sent like any other; nor does the secure flag filter.
+  Cookie expired = cookie("mail.example.com", "/old", "expired", "v", 1000);
+  expired.secure = true;
   store.setCookie(expired);
 
   const std::vector<std::pair<std::string, std::string>> table = {
@@ -122,18 +115,10 @@ TEST(CookieStore, LimitsPerCookiePerDomainAndPerStore) {
   using Store = BSHTTPCookieStorage;
   BSHTTPCookieStorage store;
   const std::string big(Store::kMaxCookieBytes - 1, 'v');
-  struct Case {
-    Cookie cookie;
-    bool stored;
-  } cases[] = {
-      {cookie("a.example", "/", "n", big), true},    // name and value together at the limit
-      {cookie("a.example", "/", "nn", big), false},  // one byte over
-  };
-  for (const auto& c : cases) {
-    store.setCookie(c.cookie);
-    const auto& paths = store.subdomainCookies().at("a.example");
-    EXPECT_EQ(paths.at("/").count(c.cookie.name), c.stored ? 1u : 0u) << c.cookie.name;
-  }
+  store.setCookie(cookie("a.example", "/", "n", big));   // name and value together at the limit
+  store.setCookie(cookie("a.example", "/", "nn", big));  // one byte over
+  EXPECT_EQ(store.subdomainCookies().at("a.example").at("/").count("n"), 1u);
+  EXPECT_EQ(store.subdomainCookies().at("a.example").at("/").count("nn"), 0u);
   // A domain key holds at most its limit, over all paths; replacing a stored cookie still works
   // when it is full, and other domains are not affected.
   store.reset();
@@ -157,32 +142,25 @@ TEST(CookieStore, LimitsPerCookiePerDomainAndPerStore) {
 }
 
 TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
-  struct Row {
+  const std::string login = "https://mail.example.com/webmail/api/login", host = "mail.example.com";
+  const std::int64_t now = 1'700'000'000;
+  Cookie strict = cookie(host, "/", "sid", "abc");
+  strict.secure = strict.httpOnly = true;
+  strict.sameSite = "Strict";
+  const struct {
     std::string field, url;
     std::optional<Cookie> expected;
-  };
-  const std::string login = "https://mail.example.com/webmail/api/login";
-  const std::int64_t now = 1'700'000'000;
-  auto with = [](Cookie c, auto change) {
-    change(c);
-    return std::optional<Cookie>(c);
-  };
-  const std::vector<Row> table = {
-      {"sid=abc; Path=/; Secure; HttpOnly; SameSite=strict", login,
-       with(cookie("mail.example.com", "/", "sid", "abc"),
-            [](Cookie& c) {
-              c.secure = c.httpOnly = true;
-              c.sameSite = "Strict";
-            })},
-      {" a = b c ;path=/x", login, cookie("mail.example.com", "/x", "a", "b c")},
-      {"a=1", login, cookie("mail.example.com", "/webmail/api", "a", "1")},
-      {"a=1; Path=relative", login, cookie("mail.example.com", "/webmail/api", "a", "1")},
-      {"a=1", "https://Mail.Example.com", cookie("mail.example.com", "/", "a", "1")},
-      {"a=", "https://mail.example.com/x", cookie("mail.example.com", "/", "a", "")},
+  } table[] = {
+      {"sid=abc; Path=/; Secure; HttpOnly; SameSite=strict", login, strict},
+      {" a = b c ;path=/x", login, cookie(host, "/x", "a", "b c")},
+      {"a=1", login, cookie(host, "/webmail/api", "a", "1")},
+      {"a=1; Path=relative", login, cookie(host, "/webmail/api", "a", "1")},
+      {"a=1", "https://Mail.Example.com", cookie(host, "/", "a", "1")},
+      {"a=", "https://mail.example.com/x", cookie(host, "/", "a", "")},
       {"a=1; Domain=example.com", login, cookie(".example.com", "/webmail/api", "a", "1")},
       {"a=1; domain=.Example.COM; path=/", login, cookie(".example.com", "/", "a", "1")},
       {"a=1; Domain=mail.example.com; Path=/", login, cookie(".mail.example.com", "/", "a", "1")},
-      {"a=1; Domain=; Path=/", login, cookie("mail.example.com", "/", "a", "1")},
+      {"a=1; Domain=; Path=/", login, cookie(host, "/", "a", "1")},
       {"a=1; Domain=127.0.0.1; Path=/", "https://127.0.0.1/", cookie("127.0.0.1", "/", "a", "1")},
       {"a=1; Domain=other.com", login, std::nullopt},
       {"a=1; Domain=ample.com", login, std::nullopt},
@@ -198,16 +176,13 @@ TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
       {"a=1", "no url", std::nullopt},
       {"a=" + std::string(cookies::kMaxSetCookieLength, 'x'), login, std::nullopt},
       {"a=1; Path=/; Expires=Wed, 21 Oct 2015 07:28:00 GMT", login,
-       with(cookie("mail.example.com", "/", "a", "1"), [](Cookie& c) { c.expires = 1445412480; })},
+       cookie(host, "/", "a", "1", 1445412480)},
       {"a=1; Path=/; Max-Age=60; Expires=Wed, 21 Oct 2015 07:28:00 GMT", login,
-       with(cookie("mail.example.com", "/", "a", "1"), [&](Cookie& c) { c.expires = now + 60; })},
-      {"a=1; Path=/; Max-Age=-5", login,
-       with(cookie("mail.example.com", "/", "a", "1"), [](Cookie& c) { c.expires = 0; })},
+       cookie(host, "/", "a", "1", now + 60)},
+      {"a=1; Path=/; Max-Age=-5", login, cookie(host, "/", "a", "1", 0)},
       {"a=1; Path=/; Max-Age=99999999999999999999999", login,
-       with(cookie("mail.example.com", "/", "a", "1"),
-            [](Cookie& c) { c.expires = 253402300799; })},
-      {"a=1; Path=/; Max-Age=soon; Expires=never", login,
-       cookie("mail.example.com", "/", "a", "1")},
+       cookie(host, "/", "a", "1", 253402300799)},
+      {"a=1; Path=/; Max-Age=soon; Expires=never", login, cookie(host, "/", "a", "1")},
   };
   for (const auto& row : table) {
     auto url = cookies::parseCookieURL(row.url);
@@ -230,40 +205,26 @@ TEST(CookieStore, RequestsAndResponsesOfLibsoup) {
   store.handleCookiesInResponse(response);
   g_object_unref(response);
 
-  SoupMessage* request = soup_message_new("GET", "https://mail.example.com/webmail/inbox");
-  SoupMessageHeaders* sent = soup_message_get_request_headers(request);
-  soup_message_headers_replace(sent, "Cookie", "old=1");
-  store.handleCookiesInRequest(request);
-  EXPECT_STREQ(soup_message_headers_get_one(sent, "Cookie"), "sid=1; pref=dark");
-  g_object_unref(request);
-
-  // A Secure cookie goes over HTTPS only; over plain HTTP the others still go.
+  // The store's cookies replace the request's own Cookie header, which stays when there are
+  // none for the URL; a Secure cookie goes over HTTPS only, the others over plain HTTP too.
   store.setCookie(Cookie{
       .name = "sec", .value = "s", .domain = "mail.example.com", .path = "/", .secure = true});
   for (const auto& [url, header] :
-       {std::pair{"https://mail.example.com/webmail/x", "sec=s; sid=1; pref=dark"},
-        std::pair{"http://mail.example.com/webmail/x", "sid=1; pref=dark"}}) {
-    request = soup_message_new("GET", url);
+       {std::pair{"https://mail.example.com/webmail/inbox", "sec=s; sid=1; pref=dark"},
+        std::pair{"http://mail.example.com/webmail/x", "sid=1; pref=dark"},
+        std::pair{"https://other.org/", "old=1"}}) {
+    SoupMessage* request = soup_message_new("GET", url);
+    SoupMessageHeaders* sent = soup_message_get_request_headers(request);
+    soup_message_headers_replace(sent, "Cookie", "old=1");
     store.handleCookiesInRequest(request);
-    EXPECT_STREQ(soup_message_headers_get_one(soup_message_get_request_headers(request), "Cookie"),
-                 header)
-        << url;
+    EXPECT_STREQ(soup_message_headers_get_one(sent, "Cookie"), header) << url;
     g_object_unref(request);
   }
-
-  // No cookies for the URL: the request's own Cookie header stays.
-  request = soup_message_new("GET", "https://other.org/");
-  sent = soup_message_get_request_headers(request);
-  soup_message_headers_replace(sent, "Cookie", "old=1");
-  store.handleCookiesInRequest(request);
-  EXPECT_STREQ(soup_message_headers_get_one(sent, "Cookie"), "old=1");
-  g_object_unref(request);
 }
 
 TEST(CookieStore, ArchivedFormRoundTripsThroughAPropertyList) {
   BSHTTPCookieStorage store;
-  Cookie full = cookie(".example.com", "/web", "pref", "dark mode");
-  full.expires = 1445412480;
+  Cookie full = cookie(".example.com", "/web", "pref", "dark mode", 1445412480);
   full.secure = full.httpOnly = true;
   full.sameSite = "Lax";
   store.loadCookies({full, cookie("mail.example.com", "/", "sid", "1")});
@@ -275,13 +236,9 @@ TEST(CookieStore, ArchivedFormRoundTripsThroughAPropertyList) {
   const auto back = BSHTTPCookieStorage::initWithCoder(*decoded.value);
   EXPECT_EQ(back.subdomainCookies(), store.subdomainCookies());
   EXPECT_EQ(back.domainGlobalCookies(), store.domainGlobalCookies());
-  EXPECT_EQ(decoded.value->at("domainGlobalCookies")
-                .at(".example.com")
-                .at("/web")
-                .at("pref")
-                .at("cookieProperties")
-                .at("Expires"),
-            "2015-10-21T07:28:00Z");
+  const Json::json_pointer expires(
+      "/domainGlobalCookies/.example.com/~1web/pref/cookieProperties/Expires");
+  EXPECT_EQ(decoded.value->at(expires), "2015-10-21T07:28:00Z");
 
   // Damaged archives: entries that are no cookie are skipped; a cookie filed under the wrong
   // map or keys is stored where its own properties put it.

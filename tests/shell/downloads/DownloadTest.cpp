@@ -1,32 +1,24 @@
-// Attachment downloads against the loopback HTTPS server: what reaches the destination (the
-// whole body, under the chosen name, replacing an older file only when complete), what a failed
-// or cancelled download leaves (the old file, no temporary file), the request's cookies and
-// certificate exception, stalls and full disks (a small tmpfs: the test process enters a user
-// and mount namespace of its own at start), Secure cookies across an https -> http redirect,
-// and MacGap.DesktopCommand.openInApp from real JavaScript opening the downloaded file through
-// the workspace double.
-#include <fcntl.h>
+// Attachment downloads against the loopback HTTPS server (and full disks on a small tmpfs in a
+// mount namespace of the test's own), and MacGap.DesktopCommand.openInApp.
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
+#include <sys/stat.h>  // chmod
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "core/CertificateExceptions.h"
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/PageServer.h"
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/cookies/BSHTTPCookieStorage.h"
 #include "shell/downloads/AttachmentDownload.h"
 #include "shell/downloads/Downloads.h"
+#include "support/Files.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -37,48 +29,22 @@ namespace fs = std::filesystem;
 // than root inside a user namespace that maps the user to itself), where the tests may mount a
 // small tmpfs. Empty, or why not.
 std::string enterMountNamespace() {
-  const uid_t uid = ::getuid();
-  const gid_t gid = ::getgid();
-  if (uid == 0) {
-    if (::unshare(CLONE_NEWNS) != 0) return std::string("unshare: ") + std::strerror(errno);
-    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-      return std::string("mount --make-rprivate: ") + std::strerror(errno);
-    return {};
-  }
-  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-    return std::string("unshare: ") + std::strerror(errno);
-  auto write = [](const char* file, const std::string& text) {
-    const int fd = ::open(file, O_WRONLY | O_CLOEXEC);
-    const bool ok = fd >= 0 && ::write(fd, text.data(), text.size()) == ssize_t(text.size());
-    if (fd >= 0) ::close(fd);
-    return ok;
+  const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
+  const auto write = [](const char* file, const std::string& text) {
+    std::ofstream out(file);
+    return bool(out << text << std::flush);
   };
-  if (!write("/proc/self/setgroups", "deny") ||
-      !write("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1") ||
-      !write("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1"))
+  if (::unshare(CLONE_NEWNS | (uid == "0" ? 0 : CLONE_NEWUSER)) != 0)
+    return std::string("unshare: ") + std::strerror(errno);
+  if (uid != "0" && !(write("/proc/self/setgroups", "deny") &&
+                      write("/proc/self/uid_map", uid + " " + uid + " 1") &&
+                      write("/proc/self/gid_map", gid + " " + gid + " 1")))
     return "the namespace's identity maps cannot be written";
   if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     return std::string("mount --make-rprivate: ") + std::strerror(errno);
   return {};
 }
 const std::string kNoMountNamespace = enterMountNamespace();
-
-// Mounts a tmpfs of `kib` KiB on `dir`; false (and why) when it cannot.
-std::string mountSmallDisk(const fs::path& dir, int kib) {
-  if (!kNoMountNamespace.empty()) return kNoMountNamespace;
-  fs::create_directories(dir);
-  const std::string options = "size=" + std::to_string(kib) + "k,mode=0700";
-  if (::mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0)
-    return std::string("mount tmpfs: ") + std::strerror(errno);
-  return {};
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The files of a folder, by name.
 std::vector<std::string> listing(const fs::path& dir) {
@@ -93,27 +59,24 @@ void addSessionCookie(SoupMessage* message) {
                                "session=s3cret");
 }
 
+const std::string kAttachmentPath = "/webmail/api/download/attachment/";
+
 class Download : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir = fs::path(std::getenv("HOME")) /
-          ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::create_directories(dir);
     server = std::make_unique<PageServer>(std::getenv("HOME"));
     ASSERT_TRUE(server->ok()) << server->error();
     large.resize(3 * 1024 * 1024 + 17);
     for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i % 26);
-    const std::string attachment = "/webmail/api/download/attachment/";
     server->route(
-        attachment + "1",
+        kAttachmentPath + "1",
         {.body = "the attachment", .cookie = "session=s3cret", .filename = "suggested.txt"});
-    server->route(attachment + "large", {.body = large});
-    server->route(attachment + "dropped", {.body = large, .dropAfter = 300000});
+    server->route(kAttachmentPath + "large", {.body = large});
+    server->route(kAttachmentPath + "dropped", {.body = large, .dropAfter = 300000});
     CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
   }
   void TearDown() override { CertificateExceptions::shared().clear(); }
 
-  const std::string kAttachmentPath = "/webmail/api/download/attachment/";
   std::string url(const std::string& name) {
     return server->url("127.0.0.1", kAttachmentPath + name);
   }
@@ -140,18 +103,17 @@ class Download : public ::testing::Test {
     return outcome;
   }
 
-  fs::path dir;
+  const fs::path dir = testDirectory();
   std::unique_ptr<PageServer> server;
   std::string large;
 };
 
 TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
-  struct Case {
+  const struct {
     const char* name;
     bool cookie;
     const char* failure;  // part of the reason, nullptr: saved
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"1", true, nullptr},
       {"large", false, nullptr},
       {"1", false, "403"},  // the server wants its session cookie
@@ -161,7 +123,7 @@ TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const fs::path target = dir / "saved.bin";
-    std::ofstream(target) << "the old file";
+    writeFile(target, "the old file");
     ::chmod(target.c_str(), 0600);
     const Outcome outcome = download(url(c.name), target, c.cookie ? addSessionCookie : nullptr);
     if (c.failure) {
@@ -176,9 +138,7 @@ TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
       ASSERT_FALSE(outcome.progress.empty());
       EXPECT_EQ(outcome.progress.back(),
                 std::make_pair(std::int64_t(body.size()), std::int64_t(body.size())));
-      if (body == large) {
-        EXPECT_GT(outcome.progress.size(), 3u);  // seen growing
-      }
+      EXPECT_GT(outcome.progress.size(), body == large ? 3u : 0u);  // a large one seen growing
     }
     // Never the suggested name, never a temporary file left.
     EXPECT_EQ(listing(dir), std::vector<std::string>{"saved.bin"});
@@ -187,7 +147,7 @@ TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
 
 TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   const fs::path target = dir / "kept.txt";
-  std::ofstream(target) << "kept";
+  writeFile(target, "kept");
   // A URL that is not http(s), a folder that does not exist, a destination that is a folder.
   EXPECT_TRUE(download("file:///etc/passwd", target).failure);
   EXPECT_TRUE(download(url("1"), dir / "no/such/folder/x", addSessionCookie).failure);
@@ -210,7 +170,7 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
                                        },
                                    .finished = [&](const auto&) { reported = true; }});
   ASSERT_TRUE(waitFor([&] { return cancelled; }));
-  waitFor([] { return false; }, 0.5);  // anything still pending arrives
+  runLoopFor(0.5);  // anything still pending arrives
   EXPECT_FALSE(reported);
   EXPECT_EQ(readFile(target), "kept");
   EXPECT_EQ(listing(dir), (std::vector<std::string>{"folder", "kept.txt"}));
@@ -224,12 +184,14 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
 
 TEST_F(Download, StallsAndFullDisksFailWithTheirReasonAndLeaveNoFile) {
   const fs::path small = dir / "small";
-  const std::string why = mountSmallDisk(small, 1024);
-  if (!why.empty()) GTEST_SKIP() << "no small disk: " << why;
+  fs::create_directories(small);
+  if (!kNoMountNamespace.empty()) GTEST_SKIP() << "no small disk: " << kNoMountNamespace;
+  ASSERT_EQ(::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1024k,mode=0700"), 0)
+      << std::strerror(errno);
   server->route(kAttachmentPath + "stalled", {.body = large, .dropAfter = 1000, .holdOpen = true});
   server->route(kAttachmentPath + "endless",
                 {.body = large, .dropAfter = large.size(), .unannounced = true});
-  struct Case {
+  const struct {
     const char* name;
     fs::path folder;
     const char* reason;
@@ -266,7 +228,7 @@ TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
   server->route(kAttachmentPath + "to-http", {.redirect = server->plainUrl("127.0.0.1", plain)});
   server->route(kAttachmentPath + "to-https", {.redirect = server->url("127.0.0.1", plain)});
   const auto prepare = [&](SoupMessage* m) { store.handleCookiesInRequest(m); };
-  struct Case {
+  const struct {
     std::string from;
     std::vector<std::pair<std::string, std::string>> seen;  // path and Cookie header, in order
   } cases[] = {
@@ -302,18 +264,16 @@ TEST_F(Download, ProposedNamesAreOneSafeFileName) {
 
   const auto folder = Downloads::temporaryDirectory();
   ASSERT_TRUE(folder);
-  struct stat st {};
-  ASSERT_EQ(::lstat(folder->c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  EXPECT_EQ(fs::symlink_status(*folder).permissions(), fs::perms::owner_all);  // not a link
 }
 
 TEST_F(Download, OpenInAppDownloadsIntoThePrivateFolderAndOpensTheFile) {
-  server->route("/files/open-in-app-" + std::to_string(::getpid()) + ".txt", {.body = "new"});
-  const std::string file =
-      server->url("127.0.0.1", "/files/open-in-app-" + std::to_string(::getpid()) + ".txt");
+  const std::string path = "/files/open-in-app-" + std::to_string(::getpid()) + ".txt";
+  server->route(path, {.body = "new"});
+  const std::string file = server->url("127.0.0.1", path);
   const fs::path expected =
       fs::path(*Downloads::temporaryDirectory()) / Downloads::proposedFileName(file);
-  std::ofstream(expected) << "an older download";
+  writeFile(expected, "an older download");
 
   FakeShell shell;
   auto window = std::make_shared<FakeWindow>();

@@ -1,6 +1,5 @@
-// Platform pieces of the shell: the context-menu filter table, the saved window frame, finding
-// an application by name through desktop entries, the installed desktop entry as GIO reads it,
-// and the Preferences window's panes.
+// Platform pieces of the shell: the context-menu filter, the saved window frame, applications by
+// desktop entry, the installed desktop entry, the Preferences window's panes, window centring.
 #include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -22,52 +21,48 @@ namespace wd {
 namespace {
 namespace fs = std::filesystem;
 
-TEST(ContextMenuFilter, RemovesNavigationDownloadAndLinkItemsKeepsEditing) {
-  for (auto a : {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
-                 WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK,
-                 WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD,
-                 WEBKIT_CONTEXT_MENU_ACTION_OPEN_IMAGE_IN_NEW_WINDOW,
-                 WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK,
-                 WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_TO_CLIPBOARD,
-                 WEBKIT_CONTEXT_MENU_ACTION_OPEN_FRAME_IN_NEW_WINDOW,
-                 WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD,
-                 WEBKIT_CONTEXT_MENU_ACTION_STOP, WEBKIT_CONTEXT_MENU_ACTION_RELOAD})
-    EXPECT_TRUE(isFilteredContextMenuAction(a)) << a;
-  for (auto a :
-       {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
-        WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_URL_TO_CLIPBOARD, WEBKIT_CONTEXT_MENU_ACTION_COPY,
-        WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_PASTE,
-        WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL, WEBKIT_CONTEXT_MENU_ACTION_SPELLING_GUESS,
-        WEBKIT_CONTEXT_MENU_ACTION_IGNORE_SPELLING, WEBKIT_CONTEXT_MENU_ACTION_CUSTOM,
-        WEBKIT_CONTEXT_MENU_ACTION_NO_ACTION, WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT})
-    EXPECT_FALSE(isFilteredContextMenuAction(a)) << a;
-}
-
-TEST(ContextMenuFilter, AMenuOnALinkKeepsOpenLinkAndCopyInOrder) {
+// Navigation, download and link items go, editing stays; the separator between kept items too.
+TEST(ContextMenuFilter, RemovesNavigationDownloadAndLinkItemsKeepsEditingInOrder) {
+  // NO_ACTION stands for the separator.
+  const std::vector<int> kept{WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
+                              WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_URL_TO_CLIPBOARD,
+                              WEBKIT_CONTEXT_MENU_ACTION_NO_ACTION,
+                              WEBKIT_CONTEXT_MENU_ACTION_COPY,
+                              WEBKIT_CONTEXT_MENU_ACTION_CUT,
+                              WEBKIT_CONTEXT_MENU_ACTION_PASTE,
+                              WEBKIT_CONTEXT_MENU_ACTION_SELECT_ALL,
+                              WEBKIT_CONTEXT_MENU_ACTION_SPELLING_GUESS,
+                              WEBKIT_CONTEXT_MENU_ACTION_IGNORE_SPELLING,
+                              WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT};
   WebKitContextMenu* menu = webkit_context_menu_new();
-  for (auto a :
-       {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK, WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
-        WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD})
-    webkit_context_menu_append(menu, webkit_context_menu_item_new_from_stock_action(a));
-  webkit_context_menu_append(menu, webkit_context_menu_item_new_separator());
-  webkit_context_menu_append(
-      menu, webkit_context_menu_item_new_from_stock_action(WEBKIT_CONTEXT_MENU_ACTION_COPY));
-  webkit_context_menu_append(
-      menu, webkit_context_menu_item_new_from_stock_action(WEBKIT_CONTEXT_MENU_ACTION_PASTE));
+  for (int a : kept) {
+    webkit_context_menu_append(
+        menu, a == WEBKIT_CONTEXT_MENU_ACTION_NO_ACTION
+                  ? webkit_context_menu_item_new_separator()
+                  : webkit_context_menu_item_new_from_stock_action(WebKitContextMenuAction(a)));
+    if (a != WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK) continue;
+    for (auto removed : {WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK_IN_NEW_WINDOW,
+                         WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_LINK_TO_DISK,
+                         WEBKIT_CONTEXT_MENU_ACTION_COPY_LINK_TO_CLIPBOARD,
+                         WEBKIT_CONTEXT_MENU_ACTION_OPEN_IMAGE_IN_NEW_WINDOW,
+                         WEBKIT_CONTEXT_MENU_ACTION_DOWNLOAD_IMAGE_TO_DISK,
+                         WEBKIT_CONTEXT_MENU_ACTION_COPY_IMAGE_TO_CLIPBOARD,
+                         WEBKIT_CONTEXT_MENU_ACTION_OPEN_FRAME_IN_NEW_WINDOW,
+                         WEBKIT_CONTEXT_MENU_ACTION_GO_BACK, WEBKIT_CONTEXT_MENU_ACTION_GO_FORWARD,
+                         WEBKIT_CONTEXT_MENU_ACTION_STOP, WEBKIT_CONTEXT_MENU_ACTION_RELOAD})
+      webkit_context_menu_append(menu, webkit_context_menu_item_new_from_stock_action(removed));
+  }
   filterContextMenu(menu);
   std::vector<int> left;
   for (GList* l = webkit_context_menu_get_items(menu); l; l = l->next)
     left.push_back(webkit_context_menu_item_get_stock_action(WEBKIT_CONTEXT_MENU_ITEM(l->data)));
-  EXPECT_EQ(left,
-            (std::vector<int>{WEBKIT_CONTEXT_MENU_ACTION_OPEN_LINK,
-                              WEBKIT_CONTEXT_MENU_ACTION_NO_ACTION,  // the separator between
-                              WEBKIT_CONTEXT_MENU_ACTION_COPY, WEBKIT_CONTEXT_MENU_ACTION_PASTE}));
+  EXPECT_EQ(left, kept);
   g_object_unref(menu);
+  EXPECT_FALSE(isFilteredContextMenuAction(WEBKIT_CONTEXT_MENU_ACTION_CUSTOM));
 }
 
 TEST(WindowFrame, SavedAndRestoredByNameDamagedFilesGiveNone) {
-  WindowFrame f{12, 34, 900, 700};
-  ASSERT_TRUE(f.save("MacGapWindow"));
+  ASSERT_TRUE((WindowFrame{12, 34, 900, 700}.save("MacGapWindow")));
   auto back = WindowFrame::load("MacGapWindow");
   ASSERT_TRUE(back);
   EXPECT_EQ(back->x, 12);
@@ -86,12 +81,8 @@ TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
   fs::create_directories(apps);
   std::ofstream(apps / "org.example.Tool.desktop")
       << "[Desktop Entry]\nType=Application\nName=Example Tool\nExec=true %U\n";
-  EXPECT_EQ(GioWorkspace::findApplication("Example Tool"),
-            std::optional<std::string>("org.example.Tool.desktop"));
-  EXPECT_EQ(GioWorkspace::findApplication("example tool"),
-            std::optional<std::string>("org.example.Tool.desktop"));
-  EXPECT_EQ(GioWorkspace::findApplication("org.example.Tool"),
-            std::optional<std::string>("org.example.Tool.desktop"));
+  for (const char* name : {"Example Tool", "example tool", "org.example.Tool"})
+    EXPECT_EQ(GioWorkspace::findApplication(name), "org.example.Tool.desktop") << name;
   EXPECT_FALSE(GioWorkspace::findApplication("No Such Application At All"));
   EXPECT_FALSE(GioWorkspace::findApplication(""));
   GioWorkspace workspace;
@@ -146,65 +137,52 @@ TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
   fs::remove_all(prefix);
 }
 
-class CountingPane : public PreferencesPane {
- public:
-  CountingPane(std::string id, bool* allowLeave) : id_(std::move(id)), allowLeave_(allowLeave) {}
-  ~CountingPane() override {
-    if (view_) g_object_unref(view_);
-  }
-  std::string identifier() const override { return id_; }
+// A pane that counts its appearances and commits its edits only when allowed.
+struct CountingPane : PreferencesPane {
+  CountingPane(std::string name, bool* allow) : id(std::move(name)), allowLeave(allow) {}
+  ~CountingPane() override { g_clear_object(&label); }
+  std::string identifier() const override { return id; }
   std::string toolbarItemImage() const override { return "preferences-system"; }
-  std::string toolbarItemLabel() const override { return id_; }
+  std::string toolbarItemLabel() const override { return id; }
   GtkWidget* view() override {
-    if (!view_) view_ = GTK_WIDGET(g_object_ref_sink(gtk_label_new(id_.c_str())));
-    return view_;
+    return label ? label : (label = GTK_WIDGET(g_object_ref_sink(gtk_label_new(id.c_str()))));
   }
   void viewWillAppear() override { ++appeared; }
   void viewDidDisappear() override { ++disappeared; }
-  bool commitEditing() override { return *allowLeave_; }
+  bool commitEditing() override { return *allowLeave; }
+  std::string id;
+  bool* allowLeave;
+  GtkWidget* label = nullptr;
   int appeared = 0, disappeared = 0;
-
- private:
-  std::string id_;
-  bool* allowLeave_;
-  GtkWidget* view_ = nullptr;
 };
 
 TEST(PreferencesWindow, OnePanePerControllerSelectableByIdentifier) {
   ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
   bool allowLeave = true;
   PreferencesWindowController prefs("Preferences");
-  auto general = std::make_unique<CountingPane>("General", &allowLeave);
-  auto accounts = std::make_unique<CountingPane>("Accounts", &allowLeave);
-  auto* g = general.get();
-  auto* a = accounts.get();
-  prefs.addViewController(std::move(general));
-  prefs.addViewController(std::move(accounts));
+  auto* general = new CountingPane("General", &allowLeave);
+  auto* accounts = new CountingPane("Accounts", &allowLeave);
+  prefs.addViewController(std::unique_ptr<PreferencesPane>(general));
+  prefs.addViewController(std::unique_ptr<PreferencesPane>(accounts));
   prefs.showWindow();
   EXPECT_EQ(prefs.selectedIdentifier(), "General");
-  EXPECT_EQ(std::string(gtk_window_get_title(prefs.window())), "Preferences");
+  EXPECT_STREQ(gtk_window_get_title(prefs.window()), "Preferences");
   EXPECT_TRUE(prefs.selectControllerWithIdentifier("Accounts"));
   EXPECT_EQ(prefs.selectedIdentifier(), "Accounts");
-  EXPECT_EQ(g->disappeared, 1);
-  EXPECT_EQ(a->appeared, 1);
+  EXPECT_EQ(general->disappeared, 1);
+  EXPECT_EQ(accounts->appeared, 1);
   EXPECT_FALSE(prefs.selectControllerWithIdentifier("Nope"));
   allowLeave = false;  // the pane cannot commit its edits: it stays
   EXPECT_FALSE(prefs.selectControllerWithIdentifier("General"));
   EXPECT_EQ(prefs.selectedIdentifier(), "Accounts");
 }
 
-}  // namespace
-}  // namespace wd
-
-namespace wd::test {
-
 TEST(WindowCentring, CentresOnItsOwnMonitorAndKeepsLargeWindowsOnIt) {
-  struct Case {
+  const struct {
     screen::Rect monitor;
     double width, height;
     screen::Rect expected;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {{0, 0, 1440, 900}, 400, 200, {520, 350, 400, 200}},
       {{1440, 0, 1920, 1080}, 400, 200, {2200, 440, 400, 200}},  // a secondary monitor
       {{0, 0, 1024, 768}, 1200, 300, {0, 234, 1200, 300}},       // wider than the monitor
@@ -213,4 +191,5 @@ TEST(WindowCentring, CentresOnItsOwnMonitorAndKeepsLargeWindowsOnIt) {
   for (const auto& c : cases) EXPECT_EQ(centredFrame(c.monitor, c.width, c.height), c.expected);
 }
 
-}  // namespace wd::test
+}  // namespace
+}  // namespace wd

@@ -1,18 +1,21 @@
-// Real web windows on the test session's display: a secondary window closed before it was ever
-// shown (a page's window.open() followed at once by close()) and a shown one closed by its page
-// both leave the registry and are released with their web views; the user's idle time as the
-// page reads it.
-#include <gtest/gtest.h>
-#include <gtk/gtk.h>
-#include <webkit2/webkit2.h>
+// Real web windows: released once when closed, the attention request, sheets and the idle time;
+// a page's dialogs (alert and confirm, the file input's chooser, the one-print-dialog-per-window
+// rule), dropped files, and the child windows of MacGap.DesktopCommand.openChild, titled by
+// "name" and framed by "attributes" in the page's bottom-left coordinates.
+#include <gtk/gtkunixprint.h>
 
-#include "shell/RealWindows.h"
 #include "shell/app/ApplicationControl.h"
 #include "shell/commands/App.h"
-#include "support/Loop.h"
+
+#include "shell/commands/DesktopCommand.h"
+#include "shell/window/PageFrame.h"
+#include "shell/window/WebRig.h"
+#include "shell/window/WebViewDelegate.h"
 
 namespace wd::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Counts the toolkit's warnings and criticals: a destroyed window reached from a pending source
 // shows up as one of them (a sanitizer build sees the stale access itself).
@@ -105,40 +108,331 @@ TEST_F(WebWindows, ASheetShowsThePagesTextAsValidTextOnTheMainWindow) {
   page->page.install({app, {}});
   page->page.evaluate(
       R"(MacGap.notify({type: 'sheet', title: 'Bad \uD800 text', content: 'More \uDFFF'}))");
-  GtkWidget* sheet = nullptr;
-  GList* all = gtk_window_list_toplevels();
-  for (GList* l = all; l; l = l->next)
-    if (GTK_IS_MESSAGE_DIALOG(l->data) &&
-        gtk_window_get_transient_for(GTK_WINDOW(l->data)) == main->gtkWindow())
-      sheet = GTK_WIDGET(l->data);
-  g_list_free(all);
-  ASSERT_NE(sheet, nullptr);
-  gchar* text = nullptr;
-  g_object_get(sheet, "text", &text, nullptr);
+  const auto sheets = toplevels(GTK_TYPE_MESSAGE_DIALOG, main->gtkWindow());
+  ASSERT_EQ(sheets.size(), 1u);
+  g_autofree gchar* text = nullptr;
+  g_object_get(sheets[0], "text", &text, nullptr);
   ASSERT_NE(text, nullptr);
   EXPECT_TRUE(g_utf8_validate(text, -1, nullptr)) << text;
   EXPECT_TRUE(g_str_has_prefix(text, "Bad ")) << text;
-  g_free(text);
   EXPECT_TRUE(shell.notifications.posted.empty());
-  gtk_dialog_response(GTK_DIALOG(sheet), GTK_RESPONSE_OK);  // dismissing it does nothing more
+  gtk_dialog_response(GTK_DIALOG(sheets[0]), GTK_RESPONSE_OK);  // dismissing it does nothing more
   drainLoop();
 }
 
+// The page reads the display server's idle seconds through MacGap.idleTime; writing it changes
+// nothing.
 TEST_F(WebWindows, IdleTimeIsTheDisplayServersSecondsSinceTheLastInput) {
   auto seconds = App::systemIdleTime();
   ASSERT_TRUE(seconds.has_value()) << "the test display (Xvfb) has the screen-saver extension";
   EXPECT_GE(*seconds, 0.0);
-  // The page reads the same number through MacGap.idleTime; writing it changes nothing.
   FakeShell shell;
   auto window = std::make_shared<FakeWindow>();
-  auto app = std::make_shared<App>(window, shell.context, window);
-  window->page.install({app, {}});
-  EXPECT_EQ(window->page.evaluate("typeof MacGap.idleTime").value_or(Json()), Json("number"));
-  EXPECT_EQ(window->page
-                .evaluate("try { MacGap.idleTime = -5; MacGap.idleTime >= 0 } "
-                          "catch (e) { String(e) }")
-                .value_or(Json()),
-            Json(true));
+  window->page.install({std::make_shared<App>(window, shell.context, window), {}});
+  EXPECT_EQ(window->page.evaluate("MacGap.idleTime = -5; MacGap.idleTime >= 0"), Json(true));
+}
+
+// A script the engine runs in the page (with a user gesture, as a click would); `done` once it
+// has returned, with its result as JSON text.
+struct Evaluation {
+  bool done = false;
+  std::string json;
+};
+
+// A window on a page with a file input that asks for several files and reports what it got in
+// the title; helpers find the dialogs open on that window.
+class PageWindows : public WebRig {
+ protected:
+  static void SetUpTestSuite() {
+    startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
+              {"public/child.html", "<!doctype html><title>child</title><body>child page</body>"},
+              {"public/index.html", R"(<!doctype html><title>loading</title>
+<input type="file" id="file" multiple><script>
+  var input = document.getElementById('file');
+  input.addEventListener('change', function () { document.title = 'picked ' + input.files.length; });
+  document.title = 'ready ' + typeof MacGap.DesktopCommand.openChild;
+</script>)"}});
+    registerShellScriptClasses(app->context, [] { return app->delegate.get(); });
+  }
+  void SetUp() override { open("ready function"); }
+
+  std::shared_ptr<Evaluation> evaluate(const std::string& script) {
+    auto result = std::make_shared<Evaluation>();
+    webkit_web_view_evaluate_javascript(
+        window->webView(), script.c_str(), -1, nullptr, nullptr, nullptr,
+        +[](GObject* source, GAsyncResult* res, gpointer data) {
+          std::unique_ptr<std::shared_ptr<Evaluation>> out(
+              static_cast<std::shared_ptr<Evaluation>*>(data));
+          g_autoptr(GError) error = nullptr;
+          g_autoptr(JSCValue) value =
+              webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(source), res, &error);
+          g_autofree char* json = value ? jsc_value_to_json(value, 0) : nullptr;
+          (*out)->json = json ? json : error ? std::string("error: ") + error->message : "";
+          (*out)->done = true;
+        },
+        new std::shared_ptr<Evaluation>(result));
+    return result;
+  }
+  // The script's result, once it has returned.
+  Json valueOf(const std::string& script) {
+    auto run = evaluate(script);
+    EXPECT_TRUE(waitFor([&] { return run->done; })) << script;
+    return Json::parse(run->json, nullptr, false);
+  }
+
+  std::vector<GtkWidget*> dialogs(GType type) const { return toplevels(type, window->gtkWindow()); }
+  // Waits for exactly one such dialog.
+  GtkWidget* waitForDialog(GType type) const {
+    std::vector<GtkWidget*> found;
+    if (!waitFor([&] { return !(found = dialogs(type)).empty(); })) return nullptr;
+    EXPECT_EQ(found.size(), 1u);
+    return found.front();
+  }
+  bool waitForNoDialog(GType type) const {
+    return waitFor([&] { return dialogs(type).empty(); });
+  }
+
+  // Opens a child from the page as `name` (a page variable); answers what the call returned.
+  std::string openChild(const std::string& name, const std::string& options) {
+    return ask("window." + name + " = MacGap.DesktopCommand.openChild(" + options +
+               "); var c = window." + name +
+               "; document.title = c ? (c.opener === window ? 'child' : 'other') : String(c);");
+  }
+  std::shared_ptr<WindowController> child(std::size_t i) {
+    const auto& all = app->delegate->childWindowControllers();
+    return i < all.size() ? std::dynamic_pointer_cast<WindowController>(all[i]) : nullptr;
+  }
+  // The child's frame in the page's coordinates once it is on screen (else all zero).
+  static screen::Rect shownFrame(const std::shared_ptr<WindowController>& w) {
+    GtkWindow* g = w ? w->gtkWindow() : nullptr;
+    return g && gtk_widget_get_mapped(GTK_WIDGET(g)) ? screen::pageFrameOf(g) : screen::Rect{};
+  }
+};
+
+std::string textOf(GtkWidget* dialog) {
+  g_autofree char* text = nullptr;
+  g_object_get(dialog, "text", &text, nullptr);
+  return text ? text : "";
+}
+
+// The labels of the dialog's buttons, in order.
+std::vector<std::string> buttonLabels(GtkWidget* dialog) {
+  std::vector<std::string> out;
+  GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_OK);
+  if (!button) button = gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), GTK_RESPONSE_YES);
+  if (!button) return out;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_widget_get_parent(button)));
+  for (GList* l = children; l; l = l->next)
+    if (GTK_IS_BUTTON(l->data)) out.emplace_back(gtk_button_get_label(GTK_BUTTON(l->data)));
+  g_list_free(children);
+  return out;
+}
+
+// alert and confirm are modal messages that hold the page's script until answered; confirm is
+// true only for Yes.
+TEST_F(PageWindows, AlertAndConfirmHoldThePageUntilAnswered) {
+  constexpr int kClose = 1000, kDestroy = 1001;  // the close button, the dialog destroyed
+  const struct {
+    const char* script;
+    std::vector<std::string> buttons;
+    int answer;
+    const char* result;
+  } cases[] = {
+      {"alert('x'); 'done'", {"_OK"}, GTK_RESPONSE_OK, "\"done\""},
+      {"confirm('x')", {"_Yes", "_No"}, GTK_RESPONSE_YES, "true"},
+      {"confirm('x')", {"_Yes", "_No"}, GTK_RESPONSE_NO, "false"},
+      {"confirm('x')", {"_Yes", "_No"}, kClose, "false"},
+      {"confirm('x')", {"_Yes", "_No"}, kDestroy, "false"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.script) + " answered " + std::to_string(c.answer));
+    auto run = evaluate(c.script);
+    GtkWidget* dialog = waitForDialog(GTK_TYPE_MESSAGE_DIALOG);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(dialog)));
+    EXPECT_EQ(textOf(dialog), "x");
+    EXPECT_EQ(buttonLabels(dialog), c.buttons);
+    drainLoop(200);           // the page gets every chance to go on
+    EXPECT_FALSE(run->done);  // the script is still inside the dialog's call
+    if (c.answer == kClose)
+      gtk_window_close(GTK_WINDOW(dialog));
+    else if (c.answer == kDestroy)
+      gtk_widget_destroy(dialog);
+    else
+      gtk_button_clicked(
+          GTK_BUTTON(gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), c.answer)));
+    ASSERT_TRUE(waitFor([&] { return run->done; }));
+    EXPECT_EQ(run->json, c.result);
+    EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
+  }
+}
+
+// Delivers `uris` to the view as a drop's data arrives: "drag-data-received" with a
+// text/uri-list selection, fetched from a private selection this process owns.
+void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = true) {
+  GtkClipboard* source = gtk_clipboard_get(gdk_atom_intern_static_string("WD_TEST_DROP"));
+  static const GtkTargetEntry kTarget{const_cast<char*>("text/uri-list"), 0, 0};
+  ASSERT_TRUE(gtk_clipboard_set_with_data(
+      source, &kTarget, 1,
+      +[](GtkClipboard*, GtkSelectionData* data, guint, gpointer held) {
+        std::vector<gchar*> list;
+        for (auto& uri : *static_cast<std::vector<std::string>*>(held)) list.push_back(uri.data());
+        list.push_back(nullptr);
+        gtk_selection_data_set_uris(data, list.data());
+      },
+      +[](GtkClipboard*, gpointer held) { delete static_cast<std::vector<std::string>*>(held); },
+      new std::vector<std::string>(std::move(uris))));
+  struct Delivery {
+    GObject* view;
+    bool done = false;
+  };
+  // The engine's own handler (it runs last) expects a drag it started tracking at the pointer's
+  // motion; there is none, so the emission ends after the window's handler has seen the data.
+  const gulong engineGuard = g_signal_connect(
+      view, "drag-data-received",
+      G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, gint, gint, GtkSelectionData*, guint, guint,
+                     gpointer) { g_signal_stop_emission_by_name(w, "drag-data-received"); }),
+      nullptr);
+  auto delivery = std::make_shared<Delivery>(Delivery{G_OBJECT(g_object_ref(view))});
+  gtk_clipboard_request_contents(
+      source, gdk_atom_intern_static_string("text/uri-list"),
+      +[](GtkClipboard*, GtkSelectionData* data, gpointer p) {
+        std::unique_ptr<std::shared_ptr<Delivery>> d(static_cast<std::shared_ptr<Delivery>*>(p));
+        g_signal_emit_by_name((*d)->view, "drag-data-received", nullptr, 20, 20, data, 0u,
+                              guint(GDK_CURRENT_TIME));
+        g_object_unref((*d)->view);
+        (*d)->done = true;
+      },
+      new std::shared_ptr<Delivery>(delivery));
+  EXPECT_TRUE(waitFor([&] { return delivery->done; }));
+  g_signal_handler_disconnect(view, engineGuard);
+  if (released) {
+    // The user lets go: "drag-drop" (the engine's handler kept out as above).
+    const gulong dropGuard = g_signal_connect(
+        view, "drag-drop",
+        G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, gint, gint, guint, gpointer) -> gboolean {
+          g_signal_stop_emission_by_name(w, "drag-drop");
+          return TRUE;
+        }),
+        nullptr);
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(view, "drag-drop", nullptr, 20, 20, guint(GDK_CURRENT_TIME), &handled);
+    g_signal_handler_disconnect(view, dropGuard);
+  }
+  gtk_clipboard_clear(source);
+}
+
+// Files reach the page through the file input's chooser (without a desktop portal a
+// GtkFileChooserDialog on the window: one file, or nothing on cancel) and dropped on the page.
+TEST_F(PageWindows, FilesReachThePageByTheChooserOrDropped) {
+  const fs::path file = client / "pick me.txt";
+  writeFile(file, "content");
+
+  valueOf("input.click()");
+  GtkWidget* chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
+  ASSERT_NE(chooser, nullptr);
+  EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(chooser)));
+  EXPECT_EQ(gtk_file_chooser_get_action(GTK_FILE_CHOOSER(chooser)), GTK_FILE_CHOOSER_ACTION_OPEN);
+  EXPECT_FALSE(gtk_file_chooser_get_select_multiple(GTK_FILE_CHOOSER(chooser)));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+  ASSERT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
+  EXPECT_EQ(valueOf("input.files.length"), Json(0));
+
+  valueOf("input.click()");
+  chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
+  ASSERT_NE(chooser, nullptr);
+  gtk_file_chooser_set_filename(GTK_FILE_CHOOSER(chooser), file.c_str());
+  ASSERT_TRUE(waitFor([&] {
+    g_autofree char* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+    return chosen && file == chosen;
+  }));
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  ASSERT_TRUE(waitFor([&] { return title() == "picked 1"; })) << title();
+  EXPECT_EQ(valueOf("input.files[0].name"), Json("pick me.txt"));
+  EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
+
+  // Dropped file URIs reach MacGap.droppedFiles as paths; other URIs are left out.
+  const fs::path spaced = client / "with space.txt", plain = client / "plain.txt";
+  g_autofree char* spacedUri = g_filename_to_uri(spaced.c_str(), nullptr, nullptr);
+  g_autofree char* plainUri = g_filename_to_uri(plain.c_str(), nullptr, nullptr);
+  ASSERT_NE(std::string(spacedUri).find("with%20space"), std::string::npos);
+  // Dragged across the page without being dropped: nothing.
+  drop(window->webView(), {plainUri}, false);
+  EXPECT_EQ(valueOf("typeof MacGap.droppedFiles"), Json("undefined"));
+  drop(window->webView(), {spacedUri, "https://example.com/elsewhere.txt", plainUri});
+  EXPECT_EQ(valueOf("MacGap.droppedFiles"), Json::array({spaced.string(), plain.string()}));
+}
+
+// The Print command while this window's dialog is open is ignored; after a cancelled or closed
+// dialog it opens one again, and the page's window.print() uses the same one.
+TEST_F(PageWindows, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
+  WebViewDelegate* delegate = window->webViewDelegate();
+  const GType printDialog = GTK_TYPE_PRINT_UNIX_DIALOG;
+  for (const auto& [byPage, closed] : {std::pair{false, false}, {false, true}, {true, false}}) {
+    SCOPED_TRACE(byPage ? "window.print()" : closed ? "closed" : "cancelled");
+    if (byPage) {
+      EXPECT_EQ(valueOf("window.print(); 'printed'"), Json("printed"));
+    } else {
+      delegate->printContent();
+      delegate->printContent();
+    }
+    GtkWidget* dialog = waitForDialog(printDialog);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(delegate->printing());
+    delegate->printContent();
+    drainLoop(200);
+    EXPECT_EQ(dialogs(printDialog).size(), 1u);
+    if (closed)
+      gtk_window_close(GTK_WINDOW(dialog));
+    else
+      gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    ASSERT_TRUE(waitForNoDialog(printDialog));
+    EXPECT_FALSE(delegate->printing());
+  }
+}
+
+TEST_F(PageWindows, ThePageScriptsItsLiveChildWhichIsTitledAndFramed) {
+  ASSERT_EQ(openChild("framed",
+                      "{url: 'child.html', name: 'Compose', attributes:"
+                      " {left: 120, top: 140, width: 640, height: 360}}"),
+            "child");
+  ASSERT_EQ(app->delegate->childWindowControllers().size(), 1u);
+  auto framed = child(0);
+  // The object is the child's live window: its document as loaded, then written by the opener.
+  EXPECT_TRUE(waitFor([&] {
+    return ask("document.title = framed.document.readyState + ' ' + framed.document.title") ==
+           "complete child";
+  }));
+  EXPECT_EQ(ask("framed.document.title = 'from opener';"
+                "document.title = framed.document.body.textContent"),
+            "child page");
+  EXPECT_TRUE(waitFor([&] { return title(framed) == "from opener"; }));
+  EXPECT_STREQ(gtk_window_get_title(framed->gtkWindow()), "Compose");
+  EXPECT_TRUE(waitFor([&] {
+    return shownFrame(framed) == screen::Rect{120, 140, 640, 360};
+  })) << shownFrame(framed).x
+      << "," << shownFrame(framed).y << " " << shownFrame(framed).width << "x"
+      << shownFrame(framed).height;
+}
+
+TEST_F(PageWindows, OnlyTheGivenPartsOfTheFrameChangeAndTheNameIsOnlyATitle) {
+  // A name that would target the opener itself still opens a new window, titled so.
+  ASSERT_EQ(openChild("plain", "{url: 'child.html', name: '_self'}"), "child");
+  ASSERT_EQ(openChild("wide", "{url: 'child.html', attributes: {width: 800, left: 'x'}}"), "child");
+  ASSERT_EQ(app->delegate->childWindowControllers().size(), 2u);
+  EXPECT_EQ(title(), "child");  // the main page stayed
+  auto plain = child(0), wide = child(1);
+  EXPECT_STREQ(gtk_window_get_title(plain->gtkWindow()), "_self");
+  // The width given, the height as a child without attributes has it.
+  EXPECT_TRUE(waitFor([&] {
+    const auto before = shownFrame(plain), after = shownFrame(wide);
+    return before.height > 0 && after.width == 800 && after.height == before.height;
+  })) << shownFrame(wide).width
+      << "x" << shownFrame(wide).height << " / " << shownFrame(plain).height;
+  // No url, or one that cannot open: nothing is made and the page gets undefined.
+  for (const char* options : {"{name: 'x'}", "{url: 'https://[::1'}", ""})
+    EXPECT_EQ(openChild("none", options), "undefined") << options;
+  EXPECT_EQ(app->delegate->childWindowControllers().size(), 2u);
 }
 
 }  // namespace
