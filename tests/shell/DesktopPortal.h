@@ -52,7 +52,7 @@ class DesktopPortal {
 
   // The desktop's setting changes, as its settings panel changes it.
   void setColorScheme(const char* scheme) {
-    const gchar* argv[] = {"gsettings", "set",    "org.gnome.desktop.interface",
+    const gchar* argv[] = {"gsettings",    "set",  "org.gnome.desktop.interface",
                            "color-scheme", scheme, nullptr};
     gint status = -1;
     g_spawn_sync(nullptr, const_cast<gchar**>(argv), env_, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
@@ -61,9 +61,9 @@ class DesktopPortal {
 
  private:
   void start(const char* program) {
-    g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(
-        static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
-                                      G_SUBPROCESS_FLAGS_STDERR_SILENCE));
+    g_autoptr(GSubprocessLauncher) launcher =
+        g_subprocess_launcher_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
+                                                                G_SUBPROCESS_FLAGS_STDERR_SILENCE));
     g_subprocess_launcher_set_environ(launcher, env_);
     if (GSubprocess* p = g_subprocess_launcher_spawn(launcher, nullptr, program, "-r", nullptr))
       processes_.push_back(p);
