@@ -1,95 +1,67 @@
-// MacGap.File from real JavaScript in the headless page, on real files: the exact bytes written
-// and read back, what is refused without touching the disk, what reads as undefined without
-// blocking (missing, not UTF-8, not JSON, too deep, directories, FIFOs, devices), and a writer
-// killed mid-way leaving the old file or the new one.
-#include <gtest/gtest.h>
+// MacGap.File in the headless page, on real files: the exact bytes written and read back, what
+// is refused without touching the disk, what reads as undefined without blocking (missing, not
+// UTF-8, not JSON, too deep, directories, FIFOs, devices), and a writer killed mid-way leaving
+// the old file or the new one.
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
-
-#include "shell/ShellFakes.h"
-#include "shell/commands/DesktopCommand.h"
+#include "PageObjectTest.h"
 #include "shell/commands/File.h"
-#include "support/Files.h"
-#include "support/Loop.h"
 
 namespace wd::test {
-namespace {
 
-namespace fs = std::filesystem;
-
-// A script string literal.
-std::string lit(const std::string& text) {
-  return Json(text).dump();
-}
-
-class FileObject : public ::testing::Test {
+class FileObject : public PageObjectTest {
  protected:
+  // The page's D is the test's folder, F the File object.
   void SetUp() override {
-    window = std::make_shared<FakeWindow>();
-    file = std::make_shared<File>(window);
-    window->page.install({std::make_shared<DesktopCommand>(window), {{"File", file}}});
+    install("File", file);
+    js("var D = " + lit(dir.string()) + ", F = MacGap.File;");
   }
-  Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
-  std::string at(const char* name) { return lit((dir / name).string()); }
 
   const fs::path dir = testDirectory();
-  std::shared_ptr<FakeWindow> window;
-  std::shared_ptr<File> file;
+  std::shared_ptr<File> file = std::make_shared<File>(window);
 };
 
 TEST_F(FileObject, WritesExactlyTheTextOrJsonAndReadsItBack) {
+  // A lone surrogate is repaired where it enters.
   const std::pair<const char*, std::string> cases[] = {
       {"'x'", "x"},
-      {"'\\u00e9 \\ud83d\\ude00 a\\u0000b'",
-       std::string("\xC3\xA9 \xF0\x9F\x98\x80 a") + '\0' + "b"},
-      {"'lone \\udc00'", "lone \xEF\xBF\xBD"},  // repaired where it enters
+      {"'\\u00e9 \\ud83d\\ude00 a\\u0000b'", std::string("\xC3\xA9 \xF0\x9F\x98\x80 a\0b", 11)},
+      {"'lone \\udc00'", "lone \xEF\xBF\xBD"},
       {"1e21", "1e+21"},
       {"1.5e-7", "1.5e-7"},
       {"-0", "0"},
-      {"[1, [2, null], 'a', undefined]", "1,2,,a,"},
-      {"({a: 1})", "[object Object]"},
       {"null", "null"},
-  };
+      {"[1, [2, null], 'a', undefined]", "1,2,,a,"},
+      {"({a: 1})", "[object Object]"}};
   for (const auto& [data, bytes] : cases) {
     SCOPED_TRACE(data);
-    js("MacGap.File.write(" + at("t") + ", " + data + ", 'string')");
+    js("F.write(D + '/t', " + std::string(data) + ", 'string')");
     EXPECT_EQ(readFile(dir / "t"), bytes);
-    EXPECT_EQ(js("MacGap.File.read(" + at("t") + ", 'string') === " + lit(bytes)), Json(true));
+    EXPECT_EQ(js("F.read(D + '/t', 'string') === " + lit(bytes)), Json(true));
   }
-  js("window.o = {a: 1, b: [true, null, 'x\\u00e9'], c: {d: {}}};"
-     "MacGap.File.write(" +
-     at("o.json") + ", o, 'json')");
-  EXPECT_EQ(js("MacGap.File.read(" + at("o.json") + ", 'json')"), js("o"));
+  writeFile(dir / "list.json", "[1, \"two\"]");
+  expectAll({{"var o = {a: 1, b: [true, null, 'x\\u00e9'], c: {d: {}}}; F.write(D + '/o.json', o,"
+              " 'json'); JSON.stringify(F.read(D + '/o.json', 'json')) === JSON.stringify(o)",
+              true},
+             {"F.read(D + '/list.json', 'json')", Json({1, "two"})}});
   EXPECT_NE(readFile(dir / "o.json")->find("\n  \"a\": 1"), std::string::npos);  // pretty-printed
-  std::ofstream(dir / "list.json") << "[1, \"two\"]";
-  EXPECT_EQ(js("MacGap.File.read(" + at("list.json") + ", 'json')"), Json({1, "two"}));
 }
 
 TEST_F(FileObject, RefusedWritesLeaveTheDiskAsItWas) {
-  std::ofstream(dir / "kept") << "old";
-  const std::string calls[] = {
-      "write(" + at("new") + ", 'x', 'image')",
-      "write(" + at("new") + ", 'x', 'text')",
-      "write(" + at("new") + ", 'x')",
-      "write(" + at("new") + " + '\\u0000b', 'x', 'string')",  // would name another file
-      "write(" + at("kept") + ", [1, 2], 'json')",
-      "write(" + at("kept") + ", {n: NaN}, 'json')",
-      "write(" + at("kept") + ", function () {}, 'string')",
-      "write('relative-name', 'x', 'string')",  // never the working folder
-      "write(NaN, 'x', 'string')",
-      "write({}, 'x', 'string')",
-      "write(" + lit(dir.string()) + ", 'x', 'string')",
-      "write(null, 'x', 'string'); MacGap.File.write()",
-  };
-  for (const auto& call : calls) {
-    SCOPED_TRACE(call);
-    EXPECT_EQ(js("try { MacGap.File." + call + "; 'ok' } catch (e) { String(e) }"), Json("ok"));
-  }
+  writeFile(dir / "kept", "old");
+  for (const char* call :
+       {"F.write(D + '/new', 'x', 'image')", "F.write(D + '/new', 'x', 'text')",
+        "F.write(D + '/new', 'x')",
+        "F.write(D + '/new\\u0000b', 'x', 'string')",  // would name another file
+        "F.write(D + '/kept', [1, 2], 'json')", "F.write(D + '/kept', {n: NaN}, 'json')",
+        "F.write(D + '/kept', function () {}, 'string')",
+        "F.write('relative-name', 'x', 'string')",  // never the working folder
+        "F.write(NaN, 'x', 'string')", "F.write({}, 'x', 'string')", "F.write(D, 'x', 'string')",
+        "F.write(null, 'x', 'string'); F.write()"})
+    expectNoThrow(call);
   EXPECT_EQ(readFile(dir / "kept"), "old");
   EXPECT_FALSE(fs::exists(dir / "new"));
   for (const char* name : {"relative-name", "NaN", "[object Object]"})
@@ -105,40 +77,26 @@ TEST_F(FileObject, ReadsUndefinedForWhatIsNoTextWithoutBlocking) {
       {"notjson", "{\"a\": "},
       {"bare.json", "\"x\""},
       {"deep.json", std::string(200, '[') + std::string(200, ']')}};
-  for (const auto& [name, bytes] : files) std::ofstream(dir / name, std::ios::binary) << bytes;
+  for (const auto& [name, bytes] : files) writeFile(dir / name, bytes);
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
-  const std::pair<std::string, const char*> reads[] = {
-      {at("missing"), "string"},
-      {at("text"), "image"},
-      {at("text"), "binary"},
-      {at("latin1"), "string"},
-      {at("surrogate"), "string"},
-      {at("latin1"), "json"},
-      {at("notjson"), "json"},
-      {at("bare.json"), "json"},
-      {at("deep.json"), "json"},
-      {at("fifo"), "string"},
-      {lit(dir.string()), "string"},
-      {"'/dev/zero'", "string"},
-      {at("text") + " + '\\u0000'", "string"},
-      {"'text'", "string"},  // relative
-      {"{toString: function () { return " + at("text") + "; }}", "string"},
-  };
-  for (const auto& [path, type] : reads) {
-    SCOPED_TRACE(path + " " + type);
-    EXPECT_EQ(js("typeof MacGap.File.read(" + path + ", '" + type + "')"), Json("undefined"));
-  }
-  EXPECT_EQ(js("[" + at("text") + ", " + at("fifo") + ", " + lit(dir.string()) + ", " +
-               at("missing") + ", '', " + at("text") +
-               " + '\\u0000', '.', '/'].map(function (p) { return MacGap.File.exists(p); })"),
+  for (const char* read :
+       {"D + '/missing', 'string'", "D + '/text', 'image'", "D + '/text', 'binary'",
+        "D + '/latin1', 'string'", "D + '/surrogate', 'string'", "D + '/latin1', 'json'",
+        "D + '/notjson', 'json'", "D + '/bare.json', 'json'", "D + '/deep.json', 'json'",
+        "D + '/fifo', 'string'", "D, 'string'", "'/dev/zero', 'string'",
+        "D + '/text\\u0000', 'string'", "'text', 'string'",  // relative
+        "{toString: function () { return D + '/text'; }}, 'string'"})
+    EXPECT_EQ(js("typeof F.read(" + std::string(read) + ")"), Json("undefined")) << read;
+  EXPECT_EQ(js("[D + '/text', D + '/fifo', D, D + '/missing', '', D + '/text\\u0000', '.', '/']"
+               ".map(function (p) { return F.exists(p); })"),
             Json({true, true, true, false, false, false, false, true}));
 }
 
 // A generation's content takes many write calls and names its generation: a torn file shows.
-std::string generation(int g) {
+static std::string generation(int g) {
   return std::string(256 * 1024, static_cast<char>('a' + g % 26)) + "#" + std::to_string(g);
 }
-int generationOf(const std::optional<std::string>& bytes) {
+static int generationOf(const std::optional<std::string>& bytes) {
   const auto hash = bytes ? bytes->rfind('#') : std::string::npos;
   if (hash == std::string::npos) return -1;
   const int g = std::atoi(bytes->c_str() + hash + 1);
@@ -167,10 +125,8 @@ TEST_F(FileObject, AWriterKilledMidWayLeavesTheOldFileOrTheNew) {
     ::waitpid(child, nullptr, 0);
     const int last = generationOf(readFile(path));
     EXPECT_GE(last, seen);
-    EXPECT_EQ(js("MacGap.File.read(" + lit(path) + ", 'string') === " + lit(generation(last))),
-              Json(true));
+    EXPECT_EQ(js("F.read(" + lit(path) + ", 'string') === " + lit(generation(last))), Json(true));
   }
 }
 
-}  // namespace
 }  // namespace wd::test

@@ -1,29 +1,20 @@
-// MacGap.Task from real JavaScript in the headless page, running real programs: the exit status
-// and the reset for the next create, captured output (one line, megabytes, bytes that are not
-// UTF-8), terminate, waitUntilExit off, programs that cannot start, what the description passes
-// to the process, and a replaced or dropped description's process.
-#include <gtest/gtest.h>
+// MacGap.Task in the headless page, running real programs: the exit status and the reset for the
+// next create, captured output, terminate, waitUntilExit off, programs that cannot start, what
+// the description passes to the process, and a replaced or dropped description's process.
 #include <signal.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "PageObjectTest.h"
 #include "shell/commands/Task.h"
-#include "support/Files.h"
-#include "support/Loop.h"
 
 namespace wd::test {
-namespace {
-
-namespace fs = std::filesystem;
 
 class TaskObject : public PageObjectTest {
  protected:
   void SetUp() override {
     install("Task", std::make_shared<Task>(window));
     js("window.results = []; window.done = function (r) { results.push(r); };"
-       "window.T = MacGap.Task;");
+       "window.T = MacGap.Task; window.D = " +
+       lit(dir.string()));
   }
   void TearDown() override {
     window.reset();
@@ -37,7 +28,7 @@ class TaskObject : public PageObjectTest {
   // Runs `sh -c script` to its end (an ordering marker too).
   Json shell(const std::string& script, bool capture = false) {
     const int n = js("results.length").get<int>();
-    js("T.create('/bin/sh', done).arguments = ['-c', " + Json(script).dump() + "];" +
+    js("T.create('/bin/sh', done).arguments = ['-c', " + lit(script) + "];" +
        (capture ? "T.pipeOutput = true;" : "") + "T.launch()");
     return result(n + 1);
   }
@@ -46,11 +37,9 @@ class TaskObject : public PageObjectTest {
 };
 
 TEST_F(TaskObject, ReportsTheExitStatusOnceThenResetsForTheNextCreate) {
-  const std::string runs = (dir / "runs").string();
   EXPECT_EQ(js("T.create('/bin/sh', done) === T"), Json(true));
-  js("T.arguments = ['-c', 'echo run >> \"$0\"; exit 3', " + Json(runs).dump() +
-     "];"
-     "T.launch(); T.launch()");  // the second launch does nothing
+  // The second launch does nothing.
+  js("T.arguments = ['-c', 'echo run >> \"$0\"; exit 3', D + '/runs']; T.launch(); T.launch()");
   EXPECT_EQ(js("T.isRunning"), Json(true));
   EXPECT_EQ(result(1), Json::parse(R"({"status": 3, "stdOut": {}, "stdIn": {}, "stdErr": {}})"));
   EXPECT_EQ(js("[T.isRunning, T.callback, T.pipeOutput, T.arguments, T.environment]"),
@@ -58,8 +47,7 @@ TEST_F(TaskObject, ReportsTheExitStatusOnceThenResetsForTheNextCreate) {
   js("T.launch()");  // nothing to launch until the next create
   EXPECT_EQ(shell("exit 0")["status"], Json(0));
   EXPECT_EQ(js("results.length"), Json(2));
-  std::ifstream in(runs);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "run\n");
+  EXPECT_EQ(readFile(dir / "runs"), "run\n");
 }
 
 TEST_F(TaskObject, CapturedOutputArrivesAsText) {
@@ -68,10 +56,7 @@ TEST_F(TaskObject, CapturedOutputArrivesAsText) {
   const std::pair<std::string, std::string> cases[] = {
       {"echo 'hello, task'", "hello, task\n"},
       {"yes 0123456789 | tr -d '\\n' | head -c 6000000", big},
-      {"printf 'a\\377b\\0c'", std::string("a\xEF\xBF\xBD"
-                                           "b") +
-                                   '\0' + "c"},
-  };
+      {"printf 'a\\377b\\0c'", std::string("a\uFFFDb\0c", 7)}};
   for (const auto& [script, output] : cases) {
     SCOPED_TRACE(script);
     EXPECT_EQ(shell(script, true)["stdOut"], Json(output));
@@ -100,9 +85,7 @@ TEST_F(TaskObject, TerminateEndsTheProcessWhileItIsWaitedFor) {
 }
 
 TEST_F(TaskObject, AProgramThatCannotStartReportsNothing) {
-  const std::string programs[] = {"'/nonexistent/program'", "null", "'/bin/s\\u0000h'",
-                                  Json(dir.string()).dump()};
-  for (const auto& program : programs)
+  for (const std::string program : {"'/nonexistent/program'", "null", "'/bin/s\\u0000h'", "D"})
     EXPECT_EQ(js("T.create(" + program + ", done); T.launch(); T.isRunning"), Json(false))
         << program;
   js("T.create('/bin/true', done).currentDirectoryPath = '/nonexistent'; T.launch()");
@@ -113,10 +96,7 @@ TEST_F(TaskObject, AProgramThatCannotStartReportsNothing) {
 TEST_F(TaskObject, TheDescriptionReachesTheProcess) {
   js("T.create('/bin/sh', done).arguments = ['-c', "
      "  'printf \"%s|%s|%s|%s\" \"$PWD\" \"$WD_TASK\" \"$1\" \"${HOME:+home}\"', 'sh', 'arg 1'];"
-     "T.currentDirectoryPath = " +
-     Json(dir.string()).dump() +
-     ";"
-     "T.environment = {WD_TASK: 'yes', NUMBER: 3, 'A=B': 'x'};"
+     "T.currentDirectoryPath = D; T.environment = {WD_TASK: 'yes', NUMBER: 3, 'A=B': 'x'};"
      "T.arguments = ['not', 1];"  // refused: not all strings
      "T.pipeOutput = true; T.launch()");
   EXPECT_EQ(result(1)["stdOut"], Json(fs::canonical(dir).string() + "|yes|arg 1|home"));
@@ -128,8 +108,8 @@ TEST_F(TaskObject, TheDescriptionReachesTheProcess) {
 
 TEST_F(TaskObject, AReplacedProcessRunsOnUnreportedUntilItsObjectGoes) {
   const fs::path pidFile = dir / "pid";
-  js("T.create('/bin/sh', done).arguments = ['-c', 'echo $$ > \"$0\"; exec sleep 60', " +
-     Json(pidFile.string()).dump() + "]; T.launch();");
+  js("T.create('/bin/sh', done).arguments = ['-c', 'echo $$ > \"$0\"; exec sleep 60', D + '/pid'];"
+     "T.launch();");
   pid_t pid = 0;
   EXPECT_TRUE(waitFor([&] { return (std::ifstream(pidFile) >> pid) && pid > 0; }));
   EXPECT_EQ(shell("exit 4")["status"], Json(4));
@@ -139,5 +119,4 @@ TEST_F(TaskObject, AReplacedProcessRunsOnUnreportedUntilItsObjectGoes) {
   EXPECT_TRUE(waitFor([&] { return ::kill(pid, 0) != 0; }));
 }
 
-}  // namespace
 }  // namespace wd::test
