@@ -41,6 +41,10 @@ class PageObjectTest : public ::testing::Test {
   void expectAll(const Scripts& cases, FakeWindow* w = nullptr) {
     for (const auto& [script, expected] : cases) EXPECT_EQ(js(script, w), expected) << script;
   }
+  // Each check gives true in the page.
+  void expectTrue(const std::vector<std::string>& checks, FakeWindow* w = nullptr) {
+    for (const auto& check : checks) EXPECT_EQ(js(check, w), Json(true)) << check;
+  }
   // `script` throws nothing into the page.
   void expectNoThrow(const std::string& script) {
     EXPECT_EQ(js("try { " + script + "; 'ok' } catch (e) { String(e) }"), Json("ok")) << script;
