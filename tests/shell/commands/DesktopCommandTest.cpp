@@ -1,26 +1,20 @@
-// MacGap.DesktopCommand from real JavaScript in the headless page, over the shell's doubles and
-// the application's own menu bar on a registered GtkApplication (whose accelerators are what
-// Control-N reaches): the user's language, the launcher badge, the Out of Office, Message and
-// File menus, notifications whose click runs the page's callback, the version and update checks.
-#include <gio/gio.h>
-#include <glib.h>
-#include <gtest/gtest.h>
+// MacGap.DesktopCommand in the headless page, over the shell's doubles and the application's own
+// menu bar on a registered GtkApplication (whose accelerators are what Control-N reaches): the
+// user's language, the launcher badge, the Out of Office, Message and File menus, notifications
+// whose click runs the page's callback, the version and update checks.
 #include <gtk/gtk.h>
 
+#include "PageObjectTest.h"
 #include "core/Bundle.h"
 #include "core/Settings.h"
-#include "shell/NotificationDaemon.h"  // waitFor
-#include "shell/ShellFakes.h"
 #include "shell/app/MainMenu.h"
-#include "shell/commands/DesktopCommand.h"
 #include "shell/menu/NativeMenu.h"
 #include "shell/system/Badge.h"
 #include "shell/system/PreferredLanguage.h"
 
 namespace wd::test {
-namespace {
 
-class DesktopObject : public ::testing::Test {
+class DesktopObject : public PageObjectTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
@@ -43,18 +37,17 @@ class DesktopObject : public ::testing::Test {
                                .clipboard = std::make_shared<MemoryClipboard>()});
     auto command = std::make_shared<DesktopCommand>(app.windows.main, context.get(),
                                                     [this] { return app.delegate.get(); });
-    app.main().page.install({command, {{"DesktopCommand", command}}});
-    app.main().page.evaluate(FakeWindow::kLogScript);  // the installed context logs too
-    app.main().pageEvents().pageReady();
+    window = app.windows.main;
+    window->page.install({command, {{"DesktopCommand", command}}});
+    js(FakeWindow::kLogScript);  // the installed context logs too
+    window->pageEvents().pageReady();
+    js("var D = MacGap.DesktopCommand");
   }
   void TearDown() override {
     gtk_application_set_menubar(application, nullptr);
     context.reset();
     menu.reset();
     g_object_unref(application);
-  }
-  Json js(const std::string& script) {
-    return app.main().page.evaluate("MacGap.DesktopCommand." + script).value_or(Json());
   }
   // The accelerator shown by the File menu's item `title`.
   std::string fileKey(const char* title) {
@@ -64,14 +57,13 @@ class DesktopObject : public ::testing::Test {
   // The actions the application runs for a key combination.
   std::vector<std::string> actionsFor(const char* accel) {
     std::vector<std::string> out;
-    gchar** names = gtk_application_get_actions_for_accel(application, accel);
+    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application, accel);
     for (gchar** n = names; n && *n; ++n) out.emplace_back(*n);
-    g_strfreev(names);
     return out;
   }
   // The newest event the main page received.
   Json lastEvent() {
-    Json log = app.main().log();
+    Json log = window->log();
     return log.is_array() && !log.empty() ? log.back() : Json();
   }
   // Whether the menu bar's Message entry can be opened (its action, when it has one, enabled).
@@ -96,33 +88,24 @@ TEST(DesktopLocale, TheFirstPreferredLanguageGivesItsLanguageCode) {
       {"POSIX", "en"},       {"", "en"},        {"_x", "en"}, {"zh-Hant-TW", "zh"}};
   for (const auto& [name, code] : names) EXPECT_EQ(locale::languageCode(name), code) << name;
 
-  // The environment as the C library reads it: LANGUAGE (a list), then LC_ALL, LC_MESSAGES, LANG.
-  struct Case {
-    const char *language, *lcAll, *lcMessages, *lang, *code;
-  } cases[] = {
-      {"pt_BR:en_US", nullptr, nullptr, "de_DE.UTF-8", "pt"},
-      {nullptr, nullptr, nullptr, "de_DE.UTF-8", "de"},
-      {"", "fr_CA.UTF-8", "it_IT", "de_DE", "fr"},  // an empty LANGUAGE counts as none
-      {nullptr, nullptr, "it_IT", "de_DE", "it"},
-      {nullptr, nullptr, nullptr, nullptr, "en"},  // the C locale
-  };
+  // The environment as the C library reads it: LANGUAGE (a list), then LC_ALL, LC_MESSAGES, LANG;
+  // an empty LANGUAGE counts as none, and none at all is the C locale.
   const char* keys[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+  const char* cases[][5] = {{"pt_BR:en_US", nullptr, nullptr, "de_DE.UTF-8", "pt"},
+                            {nullptr, nullptr, nullptr, "de_DE.UTF-8", "de"},
+                            {"", "fr_CA.UTF-8", "it_IT", "de_DE", "fr"},
+                            {nullptr, nullptr, "it_IT", "de_DE", "it"},
+                            {nullptr, nullptr, nullptr, nullptr, "en"}};
   auto setEnv = [](const char* key, const char* value) {
-    if (value)
-      g_setenv(key, value, TRUE);
-    else
-      g_unsetenv(key);
+    value ? void(g_setenv(key, value, TRUE)) : g_unsetenv(key);
   };
-  std::vector<std::optional<std::string>> saved;
-  for (const char* k : keys)
-    saved.push_back(g_getenv(k) ? std::optional<std::string>(g_getenv(k)) : std::nullopt);
+  g_auto(GStrv) saved = g_get_environ();
   const DesktopCommand command{std::weak_ptr<bridge::WindowHandle>()};
   for (const auto& c : cases) {
-    const char* values[] = {c.language, c.lcAll, c.lcMessages, c.lang};
-    for (int i = 0; i < 4; ++i) setEnv(keys[i], values[i]);
-    EXPECT_EQ(command.getDefaultLocale(), c.code) << c.code;
+    for (int i = 0; i < 4; ++i) setEnv(keys[i], c[i]);
+    EXPECT_EQ(command.getDefaultLocale(), c[4]) << c[4];
   }
-  for (int i = 0; i < 4; ++i) setEnv(keys[i], saved[i] ? saved[i]->c_str() : nullptr);
+  for (const char* key : keys) setEnv(key, g_environ_getenv(saved, key));
 }
 
 TEST_F(DesktopObject, BadgeVersionLocaleAndUpdateChecks) {
@@ -131,30 +114,30 @@ TEST_F(DesktopObject, BadgeVersionLocaleAndUpdateChecks) {
       {"setDockBadge('new')", "new"}, {"setDockBadge(null)", std::nullopt},
       {"setDockBadge(12)", "12"},     {"setDockBadge()", std::nullopt}};
   for (const auto& [script, label] : badges) {
-    js(script);
+    js(std::string("D.") + script);
     EXPECT_EQ(context->badge().label(), label) << script;
   }
-  EXPECT_EQ(js("getAppVersion()"), Bundle::main().version());
-  EXPECT_EQ(js("getDefaultLocale()"), locale::preferredLanguageCode());
+  EXPECT_EQ(js("D.getAppVersion()"), Bundle::main().version());
+  EXPECT_EQ(js("D.getDefaultLocale()"), locale::preferredLanguageCode());
 
-  js("startUpdateCheckerWith()");  // no server: nothing starts
+  js("D.startUpdateCheckerWith()");  // no server: nothing starts
   EXPECT_FALSE(app.delegate->updateChecker());
   // The service is a closed loopback port: the check fails at once, nothing leaves the machine.
   UserDefaults::standard().setString(Settings::kUpdateServiceURL, "https://127.0.0.1:9/update");
-  js("startUpdateCheckerWith('mail.example.com')");
+  js("D.startUpdateCheckerWith('mail.example.com')");
   ASSERT_TRUE(app.delegate->updateChecker());
   ASSERT_TRUE(app.delegate->updateChecker()->updateServer());
   EXPECT_NE(app.delegate->updateChecker()->updateServer()->find("server=mail.example.com"),
             std::string::npos);
 }
 
-TEST_F(DesktopObject, OutOfOfficeIsCheckedOnlyByExactlyTrue) {
+TEST_F(DesktopObject, OutOfOfficeIsCheckedOnlyByExactlyTrueAndTheMessageMenuFollowsItsFlag) {
   const std::pair<const char*, bool> cases[] = {
       {"('true')", true},  {"('false')", false}, {"('true')", true}, {"('')", false},
       {"('true')", true},  {"('TRUE')", false},  {"(true)", true},   {"()", false},
       {"(' true')", false}};  // a boolean true reaches it as the text "true"
   for (const auto& [args, on] : cases) {
-    js(std::string("setOutOfOfficeMenuState") + args);
+    js(std::string("D.setOutOfOfficeMenuState") + args);
     EXPECT_EQ(menu->outOfOfficeState(), on) << args;
   }
   // The item still asks the page for the opposite of its state and keeps it.
@@ -163,14 +146,11 @@ TEST_F(DesktopObject, OutOfOfficeIsCheckedOnlyByExactlyTrue) {
   EXPECT_TRUE(waitFor([&] {
     return lastEvent().value("data", Json()) == Json({{"enabled", "true"}});
   }));
-}
-
-TEST_F(DesktopObject, MessageMenuFollowsTheFlag) {
-  const std::pair<const char*, bool> cases[] = {
+  const std::pair<const char*, bool> messageCases[] = {
       {"(0)", false},   {"(1)", true}, {"(false)", false}, {"(true)", true},
       {"('x')", false}, {"(2)", true}, {"()", false},      {"(0.5)", false}};
-  for (const auto& [args, enabled] : cases) {
-    js(std::string("enableMessageMenu") + args);
+  for (const auto& [args, enabled] : messageCases) {
+    js(std::string("D.enableMessageMenu") + args);
     EXPECT_EQ(messageMenuEnabled(), enabled) << args;
   }
 }
@@ -181,7 +161,7 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
   const std::string search = fileKey("Search");
 
   for (const char* title : {"New Event", "New Message", "New Note"}) {
-    js("setDefaultNewItemShortcut('" + std::string(title) + "')");
+    js("D.setDefaultNewItemShortcut(" + lit(title) + ")");
     for (const char* item : {"New Message", "New Event", "New Contact", "New Task", "New Note"})
       EXPECT_EQ(fileKey(item), std::string(item) == title ? "<Primary>n" : "")
           << title << ": " << item;
@@ -198,8 +178,8 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
   }
   // Items not beginning with "New" keep their keys; no match leaves no item with Control-N.
   EXPECT_EQ(fileKey("Search"), search);
-  js("setDefaultNewItemShortcut('new note')");
-  js("setDefaultNewItemShortcut()");
+  js("D.setDefaultNewItemShortcut('new note')");
+  js("D.setDefaultNewItemShortcut()");
   for (const char* item : {"New Message", "New Event", "New Note"})
     EXPECT_EQ(fileKey(item), "") << item;
   EXPECT_TRUE(actionsFor("<Primary>n").empty());
@@ -207,16 +187,16 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
 
 TEST_F(DesktopObject, NotificationsCarryIdAndCallbackAndAClickRunsIt) {
   auto& n = app.notifications;
-  js("showNotificationIdCallback({title: 'T', body: 'B'}, 'n1',"
-     " function (id) { window.clicked = id; })");
-  js("showNotificationIdCallback({title: 'Other'}, 'n2', function () {})");
-  js("showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1',"
-     " function (id) { window.clicked = 'again ' + id; })");  // replaces the first
-  js("showNotificationIdCallback({title: 'bare'})");          // no id: nothing to call back
+  // The third replaces the first; the last has no id: nothing to call back.
+  js("D.showNotificationIdCallback({title: 'T', body: 'B'}, 'n1', function (id) { clicked = id; });"
+     "D.showNotificationIdCallback({title: 'Other'}, 'n2', function () {});"
+     "D.showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1',"
+     " function (id) { window.clicked = 'again ' + id; });"
+     "D.showNotificationIdCallback({title: 'bare'})");
   ASSERT_EQ(n.delivered.size(), 3u);
   const UserNotification& first = n.delivered[1];
-  EXPECT_EQ(first.title, "T2");
-  EXPECT_EQ(first.informativeText, "B2");
+  EXPECT_EQ((std::vector<std::string>{first.title, first.informativeText}),
+            (std::vector<std::string>{"T2", "B2"}));
   EXPECT_EQ(first.identifier, "n1");
   EXPECT_FALSE(first.sound);
   EXPECT_EQ(first.userInfo,
@@ -225,15 +205,14 @@ TEST_F(DesktopObject, NotificationsCarryIdAndCallbackAndAClickRunsIt) {
   EXPECT_EQ(n.delivered[2].userInfo, Json::object());
 
   n.click(first.key);  // runs in the main window's page, with the id
-  EXPECT_TRUE(waitFor([&] { return app.main().page.evaluate("window.clicked") == "again n1"; }));
+  EXPECT_TRUE(waitFor([&] { return js("window.clicked") == "again n1"; }));
   EXPECT_EQ(n.delivered.size(), 2u);
 
-  js("dismissNotification(null); dismissNotification('nothing'); dismissNotification()");
+  js("D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
   EXPECT_EQ(n.delivered.size(), 2u);
-  js("dismissNotification('n2')");
+  js("D.dismissNotification('n2')");
   ASSERT_EQ(n.delivered.size(), 1u);
   EXPECT_EQ(n.delivered[0].title, "bare");
 }
 
-}  // namespace
 }  // namespace wd::test
