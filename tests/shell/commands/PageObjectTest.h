@@ -1,7 +1,9 @@
 #pragma once
-// The rig of the page-object suites: a headless page (a FakeWindow's JavaScriptCore context)
-// with MacGap (a DesktopCommand) and the objects a test installs under it, and script tables.
+// The rig of the page-object suites: a headless page (a FakeWindow's JavaScriptCore context,
+// with a real toplevel where a suite needs one) with MacGap (a DesktopCommand) and the objects a
+// test installs under it, and script tables.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,19 @@
 namespace wd::test {
 
 namespace fs = std::filesystem;
+
+// A page's window whose native window is a real toplevel (shown by the test when it needs).
+class RealGtkWindow : public FakeWindow {
+ public:
+  RealGtkWindow() : window(GTK_WINDOW(g_object_ref_sink(gtk_window_new(GTK_WINDOW_TOPLEVEL)))) {}
+  ~RealGtkWindow() override {
+    if (!destroyed) gtk_widget_destroy(GTK_WIDGET(window));
+    g_object_unref(window);
+  }
+  GtkWindow* gtkWindow() override { return destroyed ? nullptr : window; }
+  GtkWindow* window;
+  bool destroyed = false;
+};
 
 // A script string literal.
 inline std::string lit(const std::string& text) {
