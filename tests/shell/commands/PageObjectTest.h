@@ -60,6 +60,17 @@ class PageObjectTest : public ::testing::Test {
   void expectTrue(const std::vector<std::string>& checks, FakeWindow* w = nullptr) {
     for (const auto& check : checks) EXPECT_EQ(js(check, w), Json(true)) << check;
   }
+  // For each row [args..., expected] of the script array `rows`, the script function `fn` called
+  // with the args gives expected (compared as JSON); the rows that do not are listed.
+  void expectRows(const std::string& fn, const std::string& rows, FakeWindow* w = nullptr) {
+    EXPECT_EQ(js("var f = " + fn + "; (" + rows +
+                     ").map(function (r) { var got = JSON.stringify(f.apply(null, r.slice(0, -1)));"
+                     "  return got === JSON.stringify(r[r.length - 1]) ? '' :"
+                     "      JSON.stringify(r.slice(0, -1)) + ' gave ' + got; })"
+                     ".filter(function (m) { return m; })",
+                 w),
+              Json::array());
+  }
   // `script` throws nothing into the page.
   void expectNoThrow(const std::string& script) {
     EXPECT_EQ(js("try { " + script + "; 'ok' } catch (e) { String(e) }"), Json("ok")) << script;
