@@ -23,22 +23,30 @@
 
 namespace wd::test {
 
+// The notifications posted: [title, subtitle, text, sound, userInfo] ("<uuid>" for a fresh id).
+static Json summary(const std::vector<UserNotification>& list) {
+  const std::regex uuid("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}");
+  Json out = Json::array();
+  for (const auto& n : list) {
+    Json info = n.userInfo;
+    if (std::regex_match(info.value("id", ""), uuid)) info["id"] = "<uuid>";
+    out.push_back({n.title, n.subtitle, n.informativeText, n.sound, info});
+  }
+  return out;
+}
+
 class AppObject : public PageObjectTest, protected FakeShell {
  protected:
   void SetUp() override {
     window->page.install({app,
                           {{"Notify", std::make_shared<Notify>(window, context)},
                            {"Dock", std::make_shared<Dock>(window, context)}}});
+    js("var N = MacGap.Notify");
   }
   std::vector<std::string> deliveredIds() const {
     std::vector<std::string> ids;
     for (const auto& n : notifications.delivered) ids.push_back(n.userInfo.value("id", ""));
     return ids;
-  }
-  std::vector<bool> sounds() const {
-    std::vector<bool> out;
-    for (const auto& n : notifications.posted) out.push_back(n.sound);
-    return out;
   }
 
   std::shared_ptr<App> app = std::make_shared<App>(window, context, window);
@@ -46,15 +54,15 @@ class AppObject : public PageObjectTest, protected FakeShell {
 
 TEST_F(AppObject, PathsDroppedFilesAndWhatThePageNames) {
   js("try { MacGap.homePath = '/elsewhere'; } catch (e) {}");  // read-only
+  // No web view behind this window: setting the user agent does nothing, nor fails. The idle
+  // time comes from the display server: none without a display connection.
   expectAll({{"MacGap.resourcePath", Bundle::main().resourcePath().string()},
              {"MacGap.homePath", getenv("HOME")},
              {"MacGap.libraryPath", getenv("XDG_DATA_HOME")},
              {"typeof MacGap.documentsPath", "string"},
              {"MacGap.tempPath.length > 0 && MacGap.applicationPath.length > 0", true},
              {"typeof MacGap.droppedFiles", "undefined"},
-             // No web view behind this window: setting the user agent does nothing, nor fails.
              {"MacGap.setUserAgent('X/1'); typeof MacGap.setCustomUserAgent", "undefined"},
-             // The idle time comes from the display server: none without a display connection.
              {"typeof MacGap.idleTime", gdk_display_get_default() ? "number" : "undefined"}});
   app->addFiles({"/tmp/one.txt"});
   app->addFiles({"/tmp/two.txt", "/tmp/three 3.txt"});
@@ -68,26 +76,25 @@ TEST_F(AppObject, PathsDroppedFilesAndWhatThePageNames) {
 }
 
 TEST_F(AppObject, NotifyPostsWithItsFieldsAndRecordsWhatItPosted) {
+  // A sheet posts nothing and records nothing (there is no main window here: nothing shows).
   js("window.before = Date.now(); MacGap.notify({title: 'Hello'});"
      "MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: false});"
      "[true, 0, 'no', null].forEach(function (s, i) { MacGap.notify({id: 'b' + i, sound: s}); });"
-     // A sheet posts nothing and records nothing (there is no main window here: nothing shows).
      "MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'})");
-  const auto& posted = notifications.posted;
-  ASSERT_EQ(posted.size(), 6u);
-  EXPECT_EQ(sounds(), (std::vector<bool>{true, false, true, false, false, true}));
-  EXPECT_EQ((std::vector<std::string>{posted[0].title, posted[1].title, posted[1].subtitle,
-                                      posted[1].informativeText}),
-            (std::vector<std::string>{"Hello", "T", "S", "C"}));
-  const std::string id = posted[0].userInfo.at("id").get<std::string>();
-  EXPECT_TRUE(std::regex_match(id, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"))) << id;
-  expectAll({{"MacGap.notifications.length", 6},
-             {"MacGap.notifications[0].id === " + lit(id), true},
-             {"MacGap.notifications[0].title", "Hello"},
-             {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
-             {"var s = MacGap.notifications[0].sentOn;"
-              "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
-              true}});
+  EXPECT_EQ(summary(notifications.posted),
+            Json::parse(R"([["Hello", "", "", true, {"id": "<uuid>"}],
+      ["T", "S", "C", false, {"id": "a"}], ["", "", "", true, {"id": "b0"}],
+      ["", "", "", false, {"id": "b1"}], ["", "", "", false, {"id": "b2"}],
+      ["", "", "", true, {"id": "b3"}]])"));
+  ASSERT_FALSE(notifications.posted.empty());
+  const std::string id = notifications.posted[0].userInfo.value("id", "");
+  expectAll(
+      {{"MacGap.notifications.map(function (r) { return r.id; }).join()", id + ",a,b0,b1,b2,b3"},
+       {"MacGap.notifications[0].title", "Hello"},
+       {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
+       {"var s = MacGap.notifications[0].sentOn;"
+        "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
+        true}});
   expectNoThrow("MacGap.notify(); MacGap.notify(null); MacGap.notify('x')");
 }
 
@@ -123,54 +130,42 @@ TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
 }
 
 TEST_F(AppObject, NotifyPostsAsTheAppObjectDoesAndWithdrawsWithoutTouchingLists) {
-  js("MacGap.notify({id: 'app', title: 'from App'}); MacGap.Notify.notify({title: 'Hello'});"
-     "MacGap.Notify.notify({id: 7, title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
-     "MacGap.Notify.notify({type: 'sheet', title: 'Alert'});"  // an alert, not delivered
-     "MacGap.Notify.notify(); MacGap.Notify.notify(42)");      // no options: a blank one each
-  const auto& posted = notifications.posted;
-  ASSERT_EQ(posted.size(), 5u);
-  EXPECT_EQ(posted[1].title, "Hello");
-  EXPECT_EQ(posted[1].userInfo.at("id").get<std::string>().size(), 36u);
-  EXPECT_EQ(sounds(), (std::vector<bool>{true, true, false, true, true}));
-  EXPECT_EQ(posted[2].userInfo, Json({{"id", "7"}}));
-  EXPECT_EQ((std::vector<std::string>{posted[2].subtitle, posted[2].informativeText}),
-            (std::vector<std::string>{"S", "C"}));
-  EXPECT_EQ(js("typeof MacGap.Notify.notifications"), Json("undefined"));
+  // A sheet is an alert, not delivered; no options post a blank one each.
+  js("MacGap.notify({id: 'app', title: 'App'}); N.notify({title: 'Hello'});"
+     "N.notify({id: 7, title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
+     "N.notify({type: 'sheet', title: 'Alert'}); N.notify(); N.notify(42)");
+  EXPECT_EQ(summary(notifications.posted), Json::parse(R"([["App", "", "", true, {"id": "app"}],
+                ["Hello", "", "", true, {"id": "<uuid>"}], ["T", "S", "C", false, {"id": "7"}],
+                ["", "", "", true, {"id": "<uuid>"}], ["", "", "", true, {"id": "<uuid>"}]])"));
+  EXPECT_EQ(js("typeof N.notifications"), Json("undefined"));
 
   notifications.delivered.resize(1);  // the user dismissed all but the App object's
-  js("MacGap.Notify.notify({id: 'a'}); MacGap.Notify.notify({id: 'b'});"
-     "MacGap.Notify.notify({id: 'a'}); MacGap.Notify.close('nothing'); MacGap.Notify.close();"
-     "MacGap.Notify.close(null); MacGap.Notify.close('A')");
+  js("N.notify({id: 'a'}); N.notify({id: 'b'}); N.notify({id: 'a'});"
+     "N.close('nothing'); N.close(); N.close(null); N.close('A')");
   EXPECT_EQ(deliveredIds(), (std::vector<std::string>{"app", "a", "b", "a"}));
-  js("MacGap.Notify.close('a')");
+  js("N.close('a')");
   EXPECT_EQ(deliveredIds(), (std::vector<std::string>{"app", "b"}));
-  js("MacGap.Notify.close('*')");
+  js("N.close('*')");
   EXPECT_TRUE(notifications.delivered.empty());
   EXPECT_EQ(js("MacGap.notifications.length"), Json(1));  // the App object's record stays
 }
 
 TEST_F(AppObject, DockBadgeIsSetClearedAndReadBack) {
-  const std::string accented("\xc3\xa9\0x", 4);
-  const std::pair<const char*, Json> cases[] = {
-      {"addBadge('3')", "3"},
-      {"removeBadge()", "none"},
-      {"addBadge('new mail')", "new mail"},
-      {"addBadge()", "none"},
-      {"addBadge('12'); MacGap.Dock.addBadge('')", "none"},
-      {"addBadge(5)", "5"},
-      {"addBadge(null)", "none"},
-      {"addBadge('\\u00e9\\u0000x')", accented},
-  };
-  EXPECT_EQ(js("typeof MacGap.Dock.badge"), Json("undefined"));
-  for (const auto& [script, badge] : cases) {
-    EXPECT_EQ(js("MacGap.Dock." + std::string(script) +
-                 "; var b = MacGap.Dock.badge; b === undefined ? 'none' : b"),
-              badge)
-        << script;
-    EXPECT_EQ(badge == "none", !context.badge().label()) << script;
+  // Each step, then the badge the page reads ("none": undefined, and no label in the context).
+  const std::pair<const char*, const char*> steps[] = {
+      {"addBadge('3')", "3"}, {"removeBadge()", "none"}, {"addBadge('new mail')", "new mail"},
+      {"addBadge()", "none"}, {"addBadge('12')", "12"},  {"addBadge('')", "none"},
+      {"addBadge(5)", "5"},   {"addBadge(null)", "none"}};
+  js("var D = MacGap.Dock");
+  EXPECT_EQ(js("typeof D.badge"), Json("undefined"));
+  for (const auto& [step, badge] : steps) {
+    EXPECT_EQ(js("D." + std::string(step) + "; D.badge === undefined ? 'none' : D.badge"), badge)
+        << step;
+    EXPECT_EQ(badge == std::string("none"), !context.badge().label()) << step;
   }
-  js("try { MacGap.Dock.badge = '9'; } catch (e) {}");  // read-only
-  EXPECT_EQ(js("MacGap.Dock.badge"), Json(accented));
+  const std::string accented("\xc3\xa9\0x", 4);
+  js("D.addBadge('\\u00e9\\u0000x'); try { D.badge = '9'; } catch (e) {}");  // read-only
+  EXPECT_EQ(js("D.badge"), Json(accented));
 }
 
 // Every agent accepted is one the engine takes without a critical; the others are refused.
