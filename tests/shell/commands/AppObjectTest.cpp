@@ -1,9 +1,7 @@
-// MacGap itself (App) and MacGap.DesktopCommand in the headless page. App: paths, dropped files,
-// notifications and their records, URLs, events; MacGap.Notify (posts as MacGap.notify does,
-// withdraws by id or "*") and MacGap.Dock (the context's launcher badge). DesktopCommand, over
-// the application's own menu bar on a registered GtkApplication (whose accelerators are what
-// Control-N reaches): the user's language, the launcher badge, the Out of Office, Message and
-// File menus, notifications whose click runs the page's callback, the version and update checks.
+// The page's MacGap roots in the headless page: App (paths, drops, notifications, URLs, events)
+// with MacGap.Notify and MacGap.Dock over the shell's doubles, and DesktopCommand over the
+// application's own menu bar on a registered GtkApplication (whose accelerators are what
+// Control-N reaches): language, badge, menus, notifications with callbacks, version and updates.
 #include <gdk/gdk.h>
 #include <webkit2/webkit2.h>
 
@@ -298,7 +296,8 @@ TEST(DesktopLocale, TheFirstPreferredLanguageGivesItsLanguageCode) {
   for (const char* key : keys) setEnv(key, g_environ_getenv(saved, key));
 }
 
-TEST_F(DesktopObject, BadgeVersionLocaleAndUpdateChecks) {
+// The Out of Office item is checked only by exactly "true"; the Message menu follows its flag.
+TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
   const std::pair<const char*, std::optional<std::string>> badges[] = {
       {"setDockBadge('3')", "3"},     {"setDockBadge('')", std::nullopt},
       {"setDockBadge('new')", "new"}, {"setDockBadge(null)", std::nullopt},
@@ -319,9 +318,6 @@ TEST_F(DesktopObject, BadgeVersionLocaleAndUpdateChecks) {
   ASSERT_TRUE(app.delegate->updateChecker()->updateServer());
   EXPECT_NE(app.delegate->updateChecker()->updateServer()->find("server=mail.example.com"),
             std::string::npos);
-}
-
-TEST_F(DesktopObject, OutOfOfficeIsCheckedOnlyByExactlyTrueAndTheMessageMenuFollowsItsFlag) {
   const std::pair<const char*, bool> cases[] = {
       {"('true')", true},  {"('false')", false}, {"('true')", true}, {"('')", false},
       {"('true')", true},  {"('TRUE')", false},  {"(true)", true},   {"()", false},

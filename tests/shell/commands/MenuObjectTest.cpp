@@ -1,8 +1,7 @@
-// MacGap.Menu and its items from real JavaScript in the headless page, over a main menu loaded
-// like the application's (a menu bar of submenus, sections as separators): key strings, the
-// menu-bar submenu rule and the "statusbar" exception, lookups by index and title, one wrapper
-// per item, snapshots, and that every change shows in the GMenu model the menu bar renders and
-// choosing an item calls the page's callback.
+// MacGap.Menu and its items in the headless page, over a main menu loaded like the application's
+// (a menu bar of submenus, sections as separators): key strings, the menu-bar submenu rule, the
+// "statusbar" exception, lookups, one wrapper per item, snapshots; every change shows in the
+// GMenu model the menu bar renders, and choosing an item calls the page's callback.
 #include <gtk/gtk.h>
 
 #include "PageObjectTest.h"
@@ -28,22 +27,14 @@ constexpr const char* kLayout = R"(<interface><menu id="menubar">
 // Labels of a rendered model, sections flattened with "-" between them, submenus in brackets.
 static std::string describe(GMenuModel* model) {
   std::string out;
-  const int n = g_menu_model_get_n_items(model);
-  for (int i = 0; i < n; ++i) {
-    if (GMenuModel* section = g_menu_model_get_item_link(model, i, G_MENU_LINK_SECTION)) {
-      if (i > 0) out += "- ";
-      out += describe(section);
-      g_object_unref(section);
-      continue;
-    }
+  for (int i = 0; i < g_menu_model_get_n_items(model); ++i) {
+    g_autoptr(GMenuModel) section = g_menu_model_get_item_link(model, i, G_MENU_LINK_SECTION);
+    g_autoptr(GMenuModel) sub = g_menu_model_get_item_link(model, i, G_MENU_LINK_SUBMENU);
     g_autofree gchar* label = nullptr;
     g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_LABEL, "s", &label);
-    out += label ? label : "?";
-    if (GMenuModel* sub = g_menu_model_get_item_link(model, i, G_MENU_LINK_SUBMENU)) {
-      out += "[" + describe(sub) + "]";
-      g_object_unref(sub);
-    }
-    out += " ";
+    out += section
+               ? (i > 0 ? "- " : "") + describe(section)
+               : std::string(label ? label : "?") + (sub ? "[" + describe(sub) + "]" : "") + " ";
   }
   return out;
 }
