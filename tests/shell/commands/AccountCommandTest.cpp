@@ -36,7 +36,6 @@ class AccountCommandTest : public AccountRig {
     EXPECT_EQ(events(0), expected);
     EXPECT_EQ(events(1), expected);
   }
-
   std::shared_ptr<FakeWindow> windows[2] = {std::make_shared<FakeWindow>(),
                                             std::make_shared<FakeWindow>()};
 };

@@ -46,7 +46,6 @@ class AppObject : public PageObjectTest, protected FakeShell {
     for (const auto& n : notifications.delivered) ids.push_back(n.userInfo.value("id", ""));
     return ids;
   }
-
   std::shared_ptr<App> app = std::make_shared<App>(window, context, window);
 };
 
@@ -136,7 +135,6 @@ TEST_F(AppObject, NotifyPostsAsTheAppObjectDoesAndWithdrawsWithoutTouchingLists)
                 ["Hello", "", "", true, {"id": "<uuid>"}], ["T", "S", "C", false, {"id": "7"}],
                 ["", "", "", true, {"id": "<uuid>"}], ["", "", "", true, {"id": "<uuid>"}]])"));
   EXPECT_EQ(js("typeof N.notifications"), Json("undefined"));
-
   notifications.delivered.resize(1);  // the user dismissed all but the App object's
   js("N.notify({id: 'a'}); N.notify({id: 'b'}); N.notify({id: 'a'});"
      "N.close('nothing'); N.close(); N.close(null); N.close('A')");
@@ -262,7 +260,6 @@ class DesktopObject : public PageObjectTest {
            (action.empty() ||
             g_action_group_get_action_enabled(G_ACTION_GROUP(application), action.c_str() + 4));
   }
-
   LaunchedApp app;
   GtkApplication* application = nullptr;
   std::shared_ptr<MainMenu> menu;
@@ -308,7 +305,6 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
   }
   EXPECT_EQ(js("D.getAppVersion()"), Bundle::main().version());
   EXPECT_EQ(js("D.getDefaultLocale()"), locale::preferredLanguageCode());
-
   js("D.startUpdateCheckerWith()");  // no server: nothing starts
   EXPECT_FALSE(app.delegate->updateChecker());
   // The service is a closed loopback port: the check fails at once, nothing leaves the machine.
@@ -345,7 +341,6 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
   ASSERT_EQ(fileKey("New Message"), "<Primary>n");
   ASSERT_EQ(actionsFor("<Primary>n"), std::vector<std::string>{"app.newItem('New Message')"});
   const std::string search = fileKey("Search");
-
   for (const char* title : {"New Event", "New Message", "New Note"}) {
     js("D.setDefaultNewItemShortcut(" + lit(title) + ")");
     for (const char* item : {"New Message", "New Event", "New Contact", "New Task", "New Note"})
@@ -389,11 +384,9 @@ TEST_F(DesktopObject, NotificationsCarryIdAndCallbackAndAClickRunsIt) {
             Json({{"identifier", "n1"},
                   {"callback", "function (id) { window.clicked = 'again ' + id; }"}}));
   EXPECT_EQ(n.delivered[2].userInfo, Json::object());
-
   n.click(first.key);  // runs in the main window's page, with the id
   EXPECT_TRUE(waitFor([&] { return js("window.clicked") == "again n1"; }));
   EXPECT_EQ(n.delivered.size(), 2u);
-
   js("D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
   EXPECT_EQ(n.delivered.size(), 2u);
   js("D.dismissNotification('n2')");

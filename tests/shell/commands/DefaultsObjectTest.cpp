@@ -32,7 +32,6 @@ class DefaultsObject : public PageObjectTest {
     js("seen = []"), js("seen = []", other.get());
     return both;
   }
-
   std::shared_ptr<MemorySecretBackend> secrets = std::make_shared<MemorySecretBackend>();
   std::shared_ptr<PDKeychainBindingsController> keychain =
       std::make_shared<PDKeychainBindingsController>("com.tovik.WendrelDesktop", secrets);

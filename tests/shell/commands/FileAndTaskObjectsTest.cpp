@@ -22,7 +22,6 @@ class FileObject : public PageObjectTest {
     install("File", file);
     js("var D = " + lit(dir.string()) + ", F = MacGap.File;");
   }
-
   const fs::path dir = testDirectory();
   std::shared_ptr<File> file = std::make_shared<File>(window);
 };
@@ -156,7 +155,6 @@ class TaskObject : public PageObjectTest {
        (capture ? "T.pipeOutput = true;" : "") + "T.launch()");
     return result(n + 1);
   }
-
   const fs::path dir = testDirectory();
 };
 

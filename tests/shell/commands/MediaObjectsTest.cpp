@@ -35,7 +35,6 @@ class ClipboardObject : public PageObjectTest {
     set(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
     EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json(text); })) << text;
   }
-
   std::unique_ptr<GtkTextClipboard> clipboard;
 };
 
@@ -150,7 +149,6 @@ class SoundObject : public PageObjectTest {
     EXPECT_TRUE(waitFor([&] { return js("ends.length") >= Json(n) && sound->playing() == 0; }));
     return js("ends");
   }
-
   std::shared_ptr<Sound> sound = std::make_shared<Sound>(window, "fakesink sync=false");
 };
 

@@ -76,7 +76,6 @@ class MenuObject : public PageObjectTest {
   void choose(const std::string& entry, const std::string& label) {
     g_action_group_activate_action(G_ACTION_GROUP(group), action(entry, label).c_str(), nullptr);
   }
-
   GSimpleActionGroup* group = g_simple_action_group_new();
   GSimpleAction* base = g_simple_action_new("base", nullptr);
   int baseActivations = 0;

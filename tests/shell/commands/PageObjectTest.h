@@ -85,7 +85,6 @@ class PageObjectTest : public ::testing::Test {
            names + "]);",
        w);
   }
-
   std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
 };
 
