@@ -77,7 +77,7 @@ class FontsObject : public PageObjectTest {
   }
 };
 
-TEST_F(FontsObject, ListsMembersAndLineHeightsOfTheInstalledFonts) {
+TEST_F(FontsObject, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
   // Each list sorted, without doubles.
   for (const char* list : {"F.availableFonts()", "F.availableFontFamilies()"})
     EXPECT_EQ(js("var l = " + std::string(list) +
@@ -116,10 +116,7 @@ TEST_F(FontsObject, ListsMembersAndLineHeightsOfTheInstalledFonts) {
         "F.availableMembersOfFontFamily(null)",
         "F.availableMembersOfFontFamily('DejaVu Sans\\u0000Mono')"})
     EXPECT_EQ(js("typeof " + std::string(none)), Json("undefined")) << none;
-}
-
-TEST(FontWeights, FontconfigWeightsMapOntoTheZeroToFifteenScale) {
-  // Anchors, a weight between two named ones, and weights outside the range.
+  // Fontconfig weights on the 0 to 15 scale: anchors, one between two named ones, outside ones.
   const std::pair<int, int> cases[] = {
       {FC_WEIGHT_REGULAR, 5}, {FC_WEIGHT_BOLD, 9}, {90, 5}, {120, 6}, {-5, 1}, {1000, 13}};
   for (const auto& [fc, expected] : cases) EXPECT_EQ(fonts::appKitWeight(fc), expected) << fc;
