@@ -1,7 +1,6 @@
-// MacGap.AccountCommand from real JavaScript in two headless pages over the account rig: the
-// page's search against the autodiscovery rig ends in exactly one "accountWebDiscovery" in every
-// page, certificate trust moves from the stored server to the given host, and the Account pane
-// opened by the page saves into "accountChanged" in every page.
+// MacGap.AccountCommand in two headless pages over the account rig: the page's search ends in
+// exactly one "accountWebDiscovery" in every page, certificate trust moves from the stored server
+// to the given host, and the Account pane opened by the page saves into "accountChanged".
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -13,32 +12,32 @@
 #include "shell/preferences/PreferencesWindowController.h"
 
 namespace wd::test {
-namespace {
 
+// Two pages with MacGap.AccountCommand; window.events lists the account events each hears.
 class AccountCommandTest : public AccountRig {
  protected:
   void SetUp() override {
     AccountRig::SetUp();
     for (auto& w : windows) {
-      w.window = std::make_shared<FakeWindow>();
-      w.account = std::make_shared<AccountCommand>(w.window, *context);
-      w.window->page.install(
-          {std::make_shared<DesktopCommand>(w.window), {{"AccountCommand", w.account}}});
-      w.window->page.evaluate(
-          "window.events = [];"
+      w->page.install({std::make_shared<DesktopCommand>(w),
+                       {{"AccountCommand", std::make_shared<AccountCommand>(w, *context)}}});
+      w->page.evaluate(
+          "window.events = []; var A = MacGap.AccountCommand;"
           "['accountWebDiscovery', 'accountChanged'].forEach(function (n) {"
           "  document.addEventListener(n, function (e) { events.push([n, e.data]); }); });");
     }
   }
   Json js(const std::string& script, int window = 0) {
-    return windows[window].window->page.evaluate(script).value_or(Json("<undefined>"));
+    return windows[window]->page.evaluate(script).value_or(Json("<undefined>"));
   }
   Json events(int window) { return js("events", window); }
-
-  struct Window {
-    std::shared_ptr<FakeWindow> window;
-    std::shared_ptr<AccountCommand> account;
-  } windows[2];
+  // What both pages heard: one `expected` list each.
+  void expectHeard(const Json& expected) {
+    EXPECT_EQ(events(0), expected);
+    EXPECT_EQ(events(1), expected);
+  }
+  std::shared_ptr<FakeWindow> windows[2] = {std::make_shared<FakeWindow>(),
+                                            std::make_shared<FakeWindow>()};
 };
 
 TEST_F(AccountCommandTest, PageSearchEndsInOneEventInEveryPage) {
@@ -51,12 +50,12 @@ TEST_F(AccountCommandTest, PageSearchEndsInOneEventInEveryPage) {
     Json result;
   } cases[] = {
       // The newer search replaces the older one, which never reports.
-      {"MacGap.AccountCommand.autodiscoveryPasswordServer('u@hang.test', 'pw', 'hang.test');"
-       "MacGap.AccountCommand.autodiscoveryPasswordServer('u@srv.test', 'pw', 'srv.test')",
+      {"A.autodiscoveryPasswordServer('u@hang.test', 'pw', 'hang.test');"
+       "A.autodiscoveryPasswordServer('u@srv.test', 'pw', 'srv.test')",
        {{"result", "success"}, {"server", "mail.srv.test"}, {"port", "443"}}},
-      {"MacGap.AccountCommand.autodiscoveryPasswordServer('user@auth.test', 'no', 'auth.test')",
+      {"A.autodiscoveryPasswordServer('user@auth.test', 'no', 'auth.test')",
        {{"result", "invalidCredentials"}}},
-      {"MacGap.AccountCommand.autodiscoveryPasswordServer()", {{"result", "autodiscoverFailed"}}},
+      {"A.autodiscoveryPasswordServer()", {{"result", "autodiscoverFailed"}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.calls);
@@ -64,9 +63,7 @@ TEST_F(AccountCommandTest, PageSearchEndsInOneEventInEveryPage) {
     js(c.calls);
     ASSERT_TRUE(runLoopUntil([&] { return events(0).size() && events(1).size(); }, 60));
     runLoopFor(1);  // nothing more arrives
-    const Json expected = Json::array({Json::array({"accountWebDiscovery", c.result})});
-    EXPECT_EQ(events(0), expected);
-    EXPECT_EQ(events(1), expected);
+    expectHeard(Json::array({Json::array({"accountWebDiscovery", c.result})}));
   }
   EXPECT_EQ(server->requestCount("h.hang.test"), 0u);  // stopped before it asked
 }
@@ -82,8 +79,7 @@ TEST_F(AccountCommandTest, CertificateTrustMovesFromTheStoredServer) {
       {"mail.a.test:8443", "'https://Mail.A.test/x'", {"mail.a.test"}, true},  // the same host
       {nullptr, "'c.test:993'", {"c.test"}, true},
       {"mail.a.test", "''", {"mail.a.test"}, false},  // no host: nothing changes
-      {"mail.a.test", "undefined", {"mail.a.test"}, false},
-  };
+      {"mail.a.test", "undefined", {"mail.a.test"}, false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.argument);
     CertificateExceptions::shared().clear();
@@ -93,7 +89,7 @@ TEST_F(AccountCommandTest, CertificateTrustMovesFromTheStoredServer) {
       store().setString(Settings::kServer, c.stored);
       CertificateExceptions::shared().setAllowsAnyCertificate(true, "mail.a.test");
     }
-    js(std::string("MacGap.AccountCommand.makeCertificateTrusted(") + c.argument + ")");
+    js(std::string("A.makeCertificateTrusted(") + c.argument + ")");
     EXPECT_EQ(CertificateExceptions::shared().hosts(), c.excepted);
     EXPECT_EQ(store().boolForKey(Settings::kAllowUntrustedCertificates), c.flag);
   }
@@ -103,7 +99,7 @@ TEST_F(AccountCommandTest, PaneOpenedByThePageSavesIntoEveryPage) {
   ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
   FakeWindowFactory factory;
   auto delegate = std::make_unique<AppDelegate>(*context, factory);
-  js("MacGap.AccountCommand.showPreferences()");
+  js("A.showPreferences()");
   auto& prefs = delegate->preferencesWindowController();
   EXPECT_TRUE(prefs.isVisible());
   EXPECT_EQ(prefs.selectedIdentifier(), "Accounts");
@@ -114,16 +110,13 @@ TEST_F(AccountCommandTest, PaneOpenedByThePageSavesIntoEveryPage) {
   gtk_entry_set_text(pane->serverTF(), "mail.x.test");
   gtk_button_clicked(pane->saveButton());
   const Json expected = Json::array({Json::array({"accountChanged", Json::object()})});
-  EXPECT_EQ(events(0), expected);
-  EXPECT_EQ(events(1), expected);
-  js("MacGap.AccountCommand.verificationResult(true); "
-     "MacGap.AccountCommand.accountWebDiscovery({})");
+  expectHeard(expected);
+  js("A.verificationResult(true); A.accountWebDiscovery({})");
   EXPECT_EQ(posted, (std::vector<std::string>{"accountChanged", "accountVerifyRequest",
                                               "accountVerificationResult"}));
   EXPECT_EQ(events(0), expected);  // a page's own call raises nothing
   delegate.reset();
-  js("MacGap.AccountCommand.showPreferences()");  // without a delegate: nothing
+  js("A.showPreferences()");  // without a delegate: nothing
 }
 
-}  // namespace
 }  // namespace wd::test

@@ -1,114 +1,98 @@
-// MacGap itself (App) driven from real JavaScript in the headless page: paths, dropped files,
-// notifications and their records, closeNotification, application control, URLs, events; and
-// MacGap.Notify (posts as MacGap.notify does, withdraws by id or "*") and MacGap.Dock (the
-// context's launcher badge).
+// The page's MacGap roots in the headless page: App (paths, drops, notifications, URLs, events)
+// with MacGap.Notify and MacGap.Dock over the shell's doubles, and DesktopCommand over the
+// application's own menu bar on a registered GtkApplication (whose accelerators are what
+// Control-N reaches): language, badge, menus, notifications with callbacks, version and updates.
 #include <gdk/gdk.h>
-#include <gtest/gtest.h>
 #include <webkit2/webkit2.h>
 
 #include <regex>
 
+#include "PageObjectTest.h"
 #include "core/Bundle.h"
-#include "core/NotificationCenter.h"
-#include "shell/ShellFakes.h"
+#include "core/Settings.h"
+#include "shell/app/MainMenu.h"
 #include "shell/commands/App.h"
 #include "shell/commands/Dock.h"
 #include "shell/commands/Notify.h"
+#include "shell/menu/NativeMenu.h"
 #include "shell/system/Badge.h"
+#include "shell/system/PreferredLanguage.h"
 #include "shell/system/SystemEvents.h"
 
 namespace wd::test {
-namespace {
 
-class AppObject : public ::testing::Test, protected FakeShell {
+// The notifications posted: [title, subtitle, text, sound, userInfo] ("<uuid>" for a fresh id).
+static Json summary(const std::vector<UserNotification>& list) {
+  const std::regex uuid("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}");
+  Json out = Json::array();
+  for (const auto& n : list) {
+    Json info = n.userInfo;
+    if (std::regex_match(info.value("id", ""), uuid)) info["id"] = "<uuid>";
+    out.push_back({n.title, n.subtitle, n.informativeText, n.sound, info});
+  }
+  return out;
+}
+
+class AppObject : public PageObjectTest, protected FakeShell {
  protected:
   void SetUp() override {
-    window = std::make_shared<FakeWindow>();
-    app = std::make_shared<App>(window, context, window);
     window->page.install({app,
                           {{"Notify", std::make_shared<Notify>(window, context)},
                            {"Dock", std::make_shared<Dock>(window, context)}}});
+    js("var N = MacGap.Notify");
   }
-  Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
   std::vector<std::string> deliveredIds() const {
     std::vector<std::string> ids;
-    for (const auto& n : notifications->delivered) ids.push_back(n.userInfo.value("id", ""));
+    for (const auto& n : notifications.delivered) ids.push_back(n.userInfo.value("id", ""));
     return ids;
   }
-
-  std::shared_ptr<FakeNotificationService>& notifications = notificationsPtr;
-  std::shared_ptr<FakeWorkspace>& workspace = workspacePtr;
-  std::shared_ptr<FakeWindow> window;
-  std::shared_ptr<App> app;
+  std::shared_ptr<App> app = std::make_shared<App>(window, context, window);
 };
 
-TEST_F(AppObject, PathsAreTheApplicationsAndTheUsersDirectories) {
-  EXPECT_EQ(js("MacGap.resourcePath"), Json(Bundle::main().resourcePath().string()));
-  EXPECT_EQ(js("MacGap.homePath"), Json(std::string(getenv("HOME"))));
-  EXPECT_EQ(js("MacGap.libraryPath"), Json(std::string(getenv("XDG_DATA_HOME"))));
-  EXPECT_EQ(js("typeof MacGap.documentsPath"), Json("string"));
-  EXPECT_EQ(js("MacGap.tempPath.length > 0"), Json(true));
-  EXPECT_EQ(js("MacGap.applicationPath.length > 0"), Json(true));
-  // Read-only: the page cannot change them.
-  js("try { MacGap.homePath = '/elsewhere'; } catch (e) {}");
-  EXPECT_EQ(js("MacGap.homePath"), Json(std::string(getenv("HOME"))));
-}
-
-TEST_F(AppObject, DroppedFilesAreUndefinedUntilADropThenTheLastList) {
-  EXPECT_EQ(js("typeof MacGap.droppedFiles"), Json("undefined"));
+TEST_F(AppObject, PathsDroppedFilesAndWhatThePageNames) {
+  js("try { MacGap.homePath = '/elsewhere'; } catch (e) {}");  // read-only
+  // No web view behind this window: setting the user agent does nothing, nor fails. The idle
+  // time comes from the display server: none without a display connection.
+  expectAll({{"MacGap.resourcePath", Bundle::main().resourcePath().string()},
+             {"MacGap.homePath", getenv("HOME")},
+             {"MacGap.libraryPath", getenv("XDG_DATA_HOME")},
+             {"typeof MacGap.documentsPath", "string"},
+             {"MacGap.tempPath.length > 0 && MacGap.applicationPath.length > 0", true},
+             {"typeof MacGap.droppedFiles", "undefined"},
+             {"MacGap.setUserAgent('X/1'); typeof MacGap.setCustomUserAgent", "undefined"},
+             {"typeof MacGap.idleTime", gdk_display_get_default() ? "number" : "undefined"}});
   app->addFiles({"/tmp/one.txt"});
   app->addFiles({"/tmp/two.txt", "/tmp/three 3.txt"});
-  EXPECT_EQ(js("MacGap.droppedFiles"), Json({"/tmp/two.txt", "/tmp/three 3.txt"}));
   window->page.reload();  // the same object survives a reload
-  EXPECT_EQ(js("MacGap.droppedFiles.length"), Json(2));
+  EXPECT_EQ(js("MacGap.droppedFiles"), Json({"/tmp/two.txt", "/tmp/three 3.txt"}));
+  // URLs and applications the page names reach the desktop; missing ones reach nothing.
+  js("MacGap.openURL('https://example.com/a?b=c'); MacGap.openURL(); MacGap.launch('Firefox');"
+     "MacGap.launch(null)");
+  EXPECT_EQ(workspace.opened, std::vector<std::string>{"https://example.com/a?b=c"});
+  EXPECT_EQ(workspace.launched, std::vector<std::string>{"Firefox"});
 }
 
-TEST_F(AppObject, NotifyWithOnlyATitlePostsWithAFreshUUIDAndRecordsIt) {
-  double before = js("Date.now()").get<double>();
-  js("MacGap.notify({title: 'Hello'})");
-  ASSERT_EQ(notifications->posted.size(), 1u);
-  const auto& n = notifications->posted[0];
-  EXPECT_EQ(n.title, "Hello");
-  EXPECT_TRUE(n.sound);
-  std::string id = n.userInfo.at("id").get<std::string>();
-  EXPECT_TRUE(std::regex_match(
-      id, std::regex("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}")))
-      << id;
-  Json records = js("MacGap.notifications");
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(records[0]["id"], Json(id));
-  EXPECT_EQ(records[0]["title"], Json("Hello"));
-  EXPECT_EQ(js("MacGap.notifications[0].sentOn instanceof Date"), Json(true));
-  double sentOn = js("MacGap.notifications[0].sentOn.getTime()").get<double>();
-  EXPECT_GE(sentOn, before - 1000);
-  EXPECT_LE(sentOn, js("Date.now()").get<double>() + 1000);
-}
-
-TEST_F(AppObject, NotifyFieldsSoundAndSheet) {
-  js("MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: false})");
-  js("MacGap.notify({id: 'b', sound: true})");
-  js("MacGap.notify({id: 'c', sound: 0})");
-  js("MacGap.notify({id: 'd', sound: 'no'})");
-  js("MacGap.notify({id: 'e', sound: null})");
-  ASSERT_EQ(notifications->posted.size(), 5u);
-  EXPECT_EQ(notifications->posted[0].subtitle, "S");
-  EXPECT_EQ(notifications->posted[0].informativeText, "C");
-  EXPECT_FALSE(notifications->posted[0].sound);
-  EXPECT_TRUE(notifications->posted[1].sound);
-  EXPECT_FALSE(notifications->posted[2].sound);
-  EXPECT_FALSE(notifications->posted[3].sound);
-  EXPECT_TRUE(notifications->posted[4].sound);
-  Json records = js("MacGap.notifications");
-  EXPECT_EQ(records[1].contains("title"), false);  // no title given: no title entry
-
+TEST_F(AppObject, NotifyPostsWithItsFieldsAndRecordsWhatItPosted) {
   // A sheet posts nothing and records nothing (there is no main window here: nothing shows).
-  js("MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'})");
-  EXPECT_EQ(notifications->posted.size(), 5u);
-  EXPECT_EQ(js("MacGap.notifications.length"), Json(5));
-  // Bad arguments never throw into the page.
-  EXPECT_EQ(js("try { MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); 'ok' } "
-               "catch (e) { String(e) }"),
-            Json("ok"));
+  js("window.before = Date.now(); MacGap.notify({title: 'Hello'});"
+     "MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: false});"
+     "[true, 0, 'no', null].forEach(function (s, i) { MacGap.notify({id: 'b' + i, sound: s}); });"
+     "MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'})");
+  EXPECT_EQ(summary(notifications.posted),
+            Json::parse(R"([["Hello", "", "", true, {"id": "<uuid>"}],
+      ["T", "S", "C", false, {"id": "a"}], ["", "", "", true, {"id": "b0"}],
+      ["", "", "", false, {"id": "b1"}], ["", "", "", false, {"id": "b2"}],
+      ["", "", "", true, {"id": "b3"}]])"));
+  ASSERT_FALSE(notifications.posted.empty());
+  const std::string id = notifications.posted[0].userInfo.value("id", "");
+  expectAll(
+      {{"MacGap.notifications.map(function (r) { return r.id; }).join()", id + ",a,b0,b1,b2,b3"},
+       {"MacGap.notifications[0].title", "Hello"},
+       {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
+       {"var s = MacGap.notifications[0].sentOn;"
+        "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
+        true}});
+  expectNoThrow("MacGap.notify(); MacGap.notify(null); MacGap.notify('x')");
 }
 
 // By id: every delivered match is withdrawn and its record dropped; a notification no longer
@@ -116,112 +100,68 @@ TEST_F(AppObject, NotifyFieldsSoundAndSheet) {
 TEST_F(AppObject, CloseNotificationWithdrawsByIdOrEverything) {
   js("MacGap.notify({id: 'same', title: '1'}); MacGap.notify({id: 'same', title: '2'});"
      "MacGap.notify({id: 'other', title: '3'}); MacGap.notify({id: 'gone'});");
-  std::erase_if(notifications->delivered,
+  std::erase_if(notifications.delivered,
                 [](const auto& n) { return n.userInfo.value("id", "") == "gone"; });
-  js("MacGap.closeNotification('same'); MacGap.closeNotification('gone')");
-  EXPECT_EQ(notifications->delivered.size(), 1u);
-  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"), Json({"other", "gone"}));
-  js("MacGap.closeNotification('nothing'); MacGap.closeNotification(); "
+  js("MacGap.closeNotification('same'); MacGap.closeNotification('gone');"
+     "MacGap.closeNotification('nothing'); MacGap.closeNotification();"
      "MacGap.closeNotification(null)");
-  EXPECT_EQ(notifications->delivered.size(), 1u);
-  EXPECT_EQ(js("MacGap.notifications.length"), Json(2));
-
-  notifications->deliver(UserNotification());  // of another poster (no "id" entry)
+  EXPECT_EQ(deliveredIds(), std::vector<std::string>{"other"});
+  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"), Json({"other", "gone"}));
+  notifications.deliver(UserNotification());  // of another poster (no "id" entry)
   js("MacGap.closeNotification('*')");
-  EXPECT_TRUE(notifications->delivered.empty());
+  EXPECT_TRUE(notifications.delivered.empty());
   EXPECT_EQ(js("MacGap.notifications.length"), Json(2));
-}
-
-// URLs and applications the page names reach the desktop; missing ones reach nothing.
-TEST_F(AppObject, WorkspaceGetsOnlyWhatThePageNames) {
-  js("MacGap.openURL('https://example.com/a?b=c'); MacGap.openURL(); MacGap.launch('Firefox');"
-     "MacGap.launch(null)");
-  EXPECT_EQ(workspace->opened, std::vector<std::string>{"https://example.com/a?b=c"});
-  EXPECT_EQ(workspace->launched, std::vector<std::string>{"Firefox"});
-  // No web view behind this window: setting the user agent does nothing and does not fail.
-  EXPECT_EQ(js("MacGap.setUserAgent('X/1'); typeof MacGap.setCustomUserAgent"), Json("undefined"));
-  // The idle time comes from the display server: none without a display connection.
-  EXPECT_EQ(js("typeof MacGap.idleTime"), Json(gdk_display_get_default() ? "number" : "undefined"));
 }
 
 TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
-  js("window.seen = []; ['sleep','wake','appActivated'].forEach(function (n) {"
-     "  document.addEventListener(n, function (e) { seen.push([n, e.data]); }); });");
+  listen("'sleep', 'wake', 'appActivated'");
+  const Json files = {{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/x"}};
   center.post(SystemEvents::kWillSleep);
   center.post(SystemEvents::kDidWake);
-  center.post(SystemEvents::kDidActivateApplication,
-              Json{{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/applications/x"}});
+  center.post(SystemEvents::kDidActivateApplication, files);
   center.post(SystemEvents::kDidActivateApplication);  // no application: no event
-  EXPECT_EQ(
-      js("seen"),
-      Json::array({Json::array({"sleep", Json::object()}), Json::array({"wake", Json::object()}),
-                   Json::array({"appActivated",
-                                {{"localizedName", "Files"},
-                                 {"bundleURL", "file:///usr/share/applications/x"}}})}));
-  // Once the window is gone nothing is raised (and nothing fails).
-  window.reset();
+  EXPECT_EQ(js("seen"), Json::parse(R"([["sleep", {}], ["wake", {}], ["appActivated", )" +
+                                    files.dump() + "]]"));
+  window.reset();  // once the window is gone nothing is raised (and nothing fails)
   center.post(SystemEvents::kWillSleep);
 }
 
-TEST_F(AppObject, NotifyPostsAsTheAppObjectDoesAndKeepsNoList) {
-  js("MacGap.Notify.notify({title: 'Hello'})");
-  js("MacGap.Notify.notify({id: 7, title: 'T', subtitle: 'S', content: 'C', sound: 'no'})");
-  js("MacGap.Notify.notify({type: 'sheet', title: 'Alert'})");  // an alert, not delivered
-  js("MacGap.Notify.notify(); MacGap.Notify.notify(42)");       // no options: a blank one each
-  ASSERT_EQ(notifications->posted.size(), 4u);
-  EXPECT_EQ(notifications->posted[0].title, "Hello");
-  EXPECT_EQ(notifications->posted[0].userInfo.at("id").get<std::string>().size(), 36u);
-  EXPECT_TRUE(notifications->posted[0].sound);
-  const auto& full = notifications->posted[1];
-  EXPECT_EQ(full.userInfo, Json({{"id", "7"}}));
-  EXPECT_EQ(full.subtitle, "S");
-  EXPECT_EQ(full.informativeText, "C");
-  EXPECT_FALSE(full.sound);
-  EXPECT_EQ(js("typeof MacGap.Notify.notifications"), Json("undefined"));
-  EXPECT_EQ(js("MacGap.notifications.length"), Json(0));  // the App object's list is its own
-}
-
-TEST_F(AppObject, CloseWithdrawsByIdOrEverythingWithoutTouchingLists) {
-  js("MacGap.notify({id: 'app', title: 'from App'})");
-  js("MacGap.Notify.notify({id: 'a'}); MacGap.Notify.notify({id: 'b'});"
-     "MacGap.Notify.notify({id: 'a'})");
-  js("MacGap.Notify.close('nothing'); MacGap.Notify.close(); MacGap.Notify.close(null);"
-     "MacGap.Notify.close('A')");
+TEST_F(AppObject, NotifyPostsAsTheAppObjectDoesAndWithdrawsWithoutTouchingLists) {
+  // A sheet is an alert, not delivered; no options post a blank one each.
+  js("MacGap.notify({id: 'app', title: 'App'}); N.notify({title: 'Hello'});"
+     "N.notify({id: 7, title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
+     "N.notify({type: 'sheet', title: 'Alert'}); N.notify(); N.notify(42)");
+  EXPECT_EQ(summary(notifications.posted), Json::parse(R"([["App", "", "", true, {"id": "app"}],
+                ["Hello", "", "", true, {"id": "<uuid>"}], ["T", "S", "C", false, {"id": "7"}],
+                ["", "", "", true, {"id": "<uuid>"}], ["", "", "", true, {"id": "<uuid>"}]])"));
+  EXPECT_EQ(js("typeof N.notifications"), Json("undefined"));
+  notifications.delivered.resize(1);  // the user dismissed all but the App object's
+  js("N.notify({id: 'a'}); N.notify({id: 'b'}); N.notify({id: 'a'});"
+     "N.close('nothing'); N.close(); N.close(null); N.close('A')");
   EXPECT_EQ(deliveredIds(), (std::vector<std::string>{"app", "a", "b", "a"}));
-  js("MacGap.Notify.close('a')");
+  js("N.close('a')");
   EXPECT_EQ(deliveredIds(), (std::vector<std::string>{"app", "b"}));
-  js("MacGap.Notify.close('*')");
-  EXPECT_TRUE(notifications->delivered.empty());
+  js("N.close('*')");
+  EXPECT_TRUE(notifications.delivered.empty());
   EXPECT_EQ(js("MacGap.notifications.length"), Json(1));  // the App object's record stays
 }
 
 TEST_F(AppObject, DockBadgeIsSetClearedAndReadBack) {
-  struct Case {
-    const char* script;
-    Json badge;  // null: undefined
-  };
-  const Case cases[] = {
-      {"MacGap.Dock.addBadge('3')", "3"},
-      {"MacGap.Dock.removeBadge()", nullptr},
-      {"MacGap.Dock.addBadge('new mail')", "new mail"},
-      {"MacGap.Dock.addBadge()", nullptr},
-      {"MacGap.Dock.addBadge('12'); MacGap.Dock.addBadge('')", nullptr},
-      {"MacGap.Dock.addBadge(5)", "5"},
-      {"MacGap.Dock.addBadge(null)", nullptr},
-      {"MacGap.Dock.addBadge('\\u00e9\\u0000x')", std::string("\xc3\xa9\0x", 4)},
-  };
-  EXPECT_EQ(js("typeof MacGap.Dock.badge"), Json("undefined"));
-  for (const auto& c : cases) {
-    js(c.script);
-    if (c.badge.is_null()) {
-      EXPECT_EQ(js("typeof MacGap.Dock.badge"), Json("undefined")) << c.script;
-      EXPECT_FALSE(context.badge().label()) << c.script;
-    } else {
-      EXPECT_EQ(js("MacGap.Dock.badge"), c.badge) << c.script;
-    }
+  // Each step, then the badge the page reads ("none": undefined, and no label in the context).
+  const std::pair<const char*, const char*> steps[] = {
+      {"addBadge('3')", "3"}, {"removeBadge()", "none"}, {"addBadge('new mail')", "new mail"},
+      {"addBadge()", "none"}, {"addBadge('12')", "12"},  {"addBadge('')", "none"},
+      {"addBadge(5)", "5"},   {"addBadge(null)", "none"}};
+  js("var D = MacGap.Dock");
+  EXPECT_EQ(js("typeof D.badge"), Json("undefined"));
+  for (const auto& [step, badge] : steps) {
+    EXPECT_EQ(js("D." + std::string(step) + "; D.badge === undefined ? 'none' : D.badge"), badge)
+        << step;
+    EXPECT_EQ(badge == std::string("none"), !context.badge().label()) << step;
   }
-  js("try { MacGap.Dock.badge = '9'; } catch (e) {}");  // read-only
-  EXPECT_EQ(js("MacGap.Dock.badge"), Json(std::string("\xc3\xa9\0x", 4)));
+  const std::string accented("\xc3\xa9\0x", 4);
+  js("D.addBadge('\\u00e9\\u0000x'); try { D.badge = '9'; } catch (e) {}");  // read-only
+  EXPECT_EQ(js("D.badge"), Json(accented));
 }
 
 // Every agent accepted is one the engine takes without a critical; the others are refused.
@@ -241,17 +181,11 @@ TEST(AppUserAgent, OnlyHeaderValuesTheEngineTakesAreAccepted) {
     EXPECT_EQ(criticals, 0) << good;
     EXPECT_STREQ(webkit_settings_get_user_agent(settings), good);
   }
-  for (std::string bad : {std::string(),          std::string("line\nbreak"),
-                          std::string("cr\r"),    std::string("nul\0x", 5),
-                          std::string("del\x7f"), std::string("caf\xc3\xa9"),
-                          std::string("a,b"),     std::string("a;b"),
-                          std::string("@"),       std::string("a/"),
-                          std::string("/1"),      std::string("a "),
-                          std::string(" a"),      std::string("(c)"),
-                          std::string("a (open"), std::string("a close)"),
-                          std::string("a {b}"),   std::string("\"q\""),
-                          std::string("a/1/2"),   std::string("a (\\")})
+  for (std::string bad :
+       {"", "line\nbreak", "cr\r", "del\x7f", "caf\xc3\xa9", "a,b", "a;b", "@", "a/", "/1", "a ",
+        " a", "(c)", "a (open", "a close)", "a {b}", "\"q\"", "a/1/2", "a (\\"})
     EXPECT_FALSE(App::isValidUserAgent(bad)) << bad;
+  EXPECT_FALSE(App::isValidUserAgent(std::string("nul\0x", 5)));
   g_object_unref(settings);
   g_log_set_default_handler(before, nullptr);
 }
@@ -266,5 +200,195 @@ TEST(AppTruthValue, FollowsThePlatformsReading) {
   for (const auto& [value, truth] : cases) EXPECT_EQ(App::truthValue(value), truth);
 }
 
-}  // namespace
+class DesktopObject : public PageObjectTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    application =
+        gtk_application_new("com.tovik.WendrelDesktop.DesktopTest", G_APPLICATION_NON_UNIQUE);
+    ASSERT_TRUE(g_application_register(G_APPLICATION(application), nullptr, nullptr));
+    menu = std::make_shared<MainMenu>(G_ACTION_MAP(application),
+                                      [this] { return app.delegate.get(); });
+    auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui");
+    ASSERT_TRUE(layout && menu->load(*layout));
+    // As at start-up: the application takes the layout's accelerators from the menu bar.
+    gtk_application_set_menubar(application, menu->model());
+    context = std::make_unique<ShellContext>(
+        ShellContext::Services{.application = app.controlPtr,
+                               .notifications = app.notificationsPtr,
+                               .workspace = app.workspacePtr,
+                               .defaults = &UserDefaults::standard(),
+                               .center = &app.center,
+                               .menus = menu,
+                               .clipboard = std::make_shared<MemoryClipboard>()});
+    auto command = std::make_shared<DesktopCommand>(app.windows.main, context.get(),
+                                                    [this] { return app.delegate.get(); });
+    window = app.windows.main;
+    window->page.install({command, {{"DesktopCommand", command}}});
+    js(FakeWindow::kLogScript);  // the installed context logs too
+    window->pageEvents().pageReady();
+    js("var D = MacGap.DesktopCommand");
+  }
+  void TearDown() override {
+    gtk_application_set_menubar(application, nullptr);
+    context.reset();
+    menu.reset();
+    g_object_unref(application);
+  }
+  // The accelerator shown by the File menu's item `title`.
+  std::string fileKey(const char* title) {
+    auto item = menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
+    return item ? item->accelerator().value_or("") : "<none>";
+  }
+  // The actions the application runs for a key combination.
+  std::vector<std::string> actionsFor(const char* accel) {
+    std::vector<std::string> out;
+    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application, accel);
+    for (gchar** n = names; n && *n; ++n) out.emplace_back(*n);
+    return out;
+  }
+  // The newest event the main page received.
+  Json lastEvent() {
+    Json log = window->log();
+    return log.is_array() && !log.empty() ? log.back() : Json();
+  }
+  // Whether the menu bar's Message entry can be opened (its action, when it has one, enabled).
+  bool messageMenuEnabled() {
+    auto item = menu->mainMenu()->itemWithTitle("Message");
+    const std::string action = item->detailedAction();
+    return item->enabled() &&
+           (action.empty() ||
+            g_action_group_get_action_enabled(G_ACTION_GROUP(application), action.c_str() + 4));
+  }
+  LaunchedApp app;
+  GtkApplication* application = nullptr;
+  std::shared_ptr<MainMenu> menu;
+  std::unique_ptr<ShellContext> context;
+};
+
+TEST(DesktopLocale, TheFirstPreferredLanguageGivesItsLanguageCode) {
+  const std::pair<const char*, const char*> names[] = {
+      {"pt_BR.UTF-8", "pt"}, {"pt-BR", "pt"},   {"de", "de"}, {"EN_gb", "en"},
+      {"sr@latin", "sr"},    {"fil_PH", "fil"}, {"C", "en"},  {"C.UTF-8", "en"},
+      {"POSIX", "en"},       {"", "en"},        {"_x", "en"}, {"zh-Hant-TW", "zh"}};
+  for (const auto& [name, code] : names) EXPECT_EQ(locale::languageCode(name), code) << name;
+
+  // The environment as the C library reads it: LANGUAGE (a list), then LC_ALL, LC_MESSAGES, LANG;
+  // an empty LANGUAGE counts as none, and none at all is the C locale.
+  const char* keys[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+  const char* cases[][5] = {{"pt_BR:en_US", nullptr, nullptr, "de_DE.UTF-8", "pt"},
+                            {nullptr, nullptr, nullptr, "de_DE.UTF-8", "de"},
+                            {"", "fr_CA.UTF-8", "it_IT", "de_DE", "fr"},
+                            {nullptr, nullptr, "it_IT", "de_DE", "it"},
+                            {nullptr, nullptr, nullptr, nullptr, "en"}};
+  auto setEnv = [](const char* key, const char* value) {
+    value ? void(g_setenv(key, value, TRUE)) : g_unsetenv(key);
+  };
+  g_auto(GStrv) saved = g_get_environ();
+  const DesktopCommand command{std::weak_ptr<bridge::WindowHandle>()};
+  for (const auto& c : cases) {
+    for (int i = 0; i < 4; ++i) setEnv(keys[i], c[i]);
+    EXPECT_EQ(command.getDefaultLocale(), c[4]) << c[4];
+  }
+  for (const char* key : keys) setEnv(key, g_environ_getenv(saved, key));
+}
+
+// The Out of Office item is checked only by exactly "true"; the Message menu follows its flag.
+TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
+  const std::pair<const char*, std::optional<std::string>> badges[] = {
+      {"setDockBadge('3')", "3"},     {"setDockBadge('')", std::nullopt},
+      {"setDockBadge('new')", "new"}, {"setDockBadge(null)", std::nullopt},
+      {"setDockBadge(12)", "12"},     {"setDockBadge()", std::nullopt}};
+  for (const auto& [script, label] : badges) {
+    js(std::string("D.") + script);
+    EXPECT_EQ(context->badge().label(), label) << script;
+  }
+  EXPECT_EQ(js("D.getAppVersion()"), Bundle::main().version());
+  EXPECT_EQ(js("D.getDefaultLocale()"), locale::preferredLanguageCode());
+  js("D.startUpdateCheckerWith()");  // no server: nothing starts
+  EXPECT_FALSE(app.delegate->updateChecker());
+  // The service is a closed loopback port: the check fails at once, nothing leaves the machine.
+  UserDefaults::standard().setString(Settings::kUpdateServiceURL, "https://127.0.0.1:9/update");
+  js("D.startUpdateCheckerWith('mail.example.com')");
+  ASSERT_TRUE(app.delegate->updateChecker());
+  ASSERT_TRUE(app.delegate->updateChecker()->updateServer());
+  EXPECT_NE(app.delegate->updateChecker()->updateServer()->find("server=mail.example.com"),
+            std::string::npos);
+  const std::pair<const char*, bool> cases[] = {
+      {"('true')", true},  {"('false')", false}, {"('true')", true}, {"('')", false},
+      {"('true')", true},  {"('TRUE')", false},  {"(true)", true},   {"()", false},
+      {"(' true')", false}};  // a boolean true reaches it as the text "true"
+  for (const auto& [args, on] : cases) {
+    js(std::string("D.setOutOfOfficeMenuState") + args);
+    EXPECT_EQ(menu->outOfOfficeState(), on) << args;
+  }
+  // The item still asks the page for the opposite of its state and keeps it.
+  ASSERT_TRUE(menu->activateItem("Out of Office"));
+  EXPECT_FALSE(menu->outOfOfficeState());
+  EXPECT_TRUE(waitFor([&] {
+    return lastEvent().value("data", Json()) == Json({{"enabled", "true"}});
+  }));
+  const std::pair<const char*, bool> messageCases[] = {
+      {"(0)", false},   {"(1)", true}, {"(false)", false}, {"(true)", true},
+      {"('x')", false}, {"(2)", true}, {"()", false},      {"(0.5)", false}};
+  for (const auto& [args, enabled] : messageCases) {
+    js(std::string("D.enableMessageMenu") + args);
+    EXPECT_EQ(messageMenuEnabled(), enabled) << args;
+  }
+}
+
+TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
+  ASSERT_EQ(fileKey("New Message"), "<Primary>n");
+  ASSERT_EQ(actionsFor("<Primary>n"), std::vector<std::string>{"app.newItem('New Message')"});
+  const std::string search = fileKey("Search");
+  for (const char* title : {"New Event", "New Message", "New Note"}) {
+    js("D.setDefaultNewItemShortcut(" + lit(title) + ")");
+    for (const char* item : {"New Message", "New Event", "New Contact", "New Task", "New Note"})
+      EXPECT_EQ(fileKey(item), std::string(item) == title ? "<Primary>n" : "")
+          << title << ": " << item;
+    // Control-N runs the chosen item, and only that one.
+    const auto actions = actionsFor("<Primary>n");
+    ASSERT_EQ(actions.size(), 1u) << title;
+    g_autofree gchar* name = nullptr;
+    GVariant* target = nullptr;
+    ASSERT_TRUE(g_action_parse_detailed_name(actions[0].c_str(), &name, &target, nullptr));
+    g_action_group_activate_action(G_ACTION_GROUP(application), name + 4, target);
+    if (target) g_variant_unref(target);
+    const Json chosen = {{"name", "newItem"}, {"data", {{"item", title}}}};
+    EXPECT_TRUE(waitFor([&] { return lastEvent() == chosen; })) << title;
+  }
+  // Items not beginning with "New" keep their keys; no match leaves no item with Control-N.
+  EXPECT_EQ(fileKey("Search"), search);
+  js("D.setDefaultNewItemShortcut('new note')");
+  js("D.setDefaultNewItemShortcut()");
+  for (const char* item : {"New Message", "New Event", "New Note"})
+    EXPECT_EQ(fileKey(item), "") << item;
+  EXPECT_TRUE(actionsFor("<Primary>n").empty());
+}
+
+TEST_F(DesktopObject, NotificationsCarryIdAndCallbackAndAClickRunsIt) {
+  auto& n = app.notifications;
+  // The third replaces the first; the last has no id: nothing to call back.
+  js("D.showNotificationIdCallback({title: 'T', body: 'B'}, 'n1', function (id) { clicked = id; });"
+     "D.showNotificationIdCallback({title: 'Other'}, 'n2', function () {});"
+     "D.showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1',"
+     " function (id) { window.clicked = 'again ' + id; });"
+     "D.showNotificationIdCallback({title: 'bare'})");
+  EXPECT_EQ(summary(n.delivered), Json::parse(R"([
+      ["Other", "", "", false, {"identifier": "n2", "callback": "function () {}"}],
+      ["T2", "", "B2", false, {"identifier": "n1",
+                               "callback": "function (id) { window.clicked = 'again ' + id; }"}],
+      ["bare", "", "", false, {}]])"));
+  ASSERT_EQ(n.delivered.size(), 3u);
+  EXPECT_EQ(n.delivered[1].identifier, "n1");
+  n.click(n.delivered[1].key);  // runs in the main window's page, with the id
+  EXPECT_TRUE(waitFor([&] { return js("window.clicked") == "again n1"; }));
+  EXPECT_EQ(n.delivered.size(), 2u);
+  js("D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
+  EXPECT_EQ(n.delivered.size(), 2u);
+  js("D.dismissNotification('n2')");
+  ASSERT_EQ(n.delivered.size(), 1u);
+  EXPECT_EQ(n.delivered[0].title, "bare");
+}
+
 }  // namespace wd::test

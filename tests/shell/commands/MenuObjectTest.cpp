@@ -1,58 +1,32 @@
-// MacGap.Menu and its items from real JavaScript in the headless page, over a main menu loaded
-// like the application's (a menu bar of submenus, sections as separators): key strings, the
-// menu-bar submenu rule and the "statusbar" exception, lookups by index and title, one wrapper
-// per item, snapshots, and that every change shows in the GMenu model the menu bar renders and
-// choosing an item calls the page's callback.
-#include <gio/gio.h>
-#include <gtest/gtest.h>
+// MacGap.Menu and its items in the headless page, over a main menu loaded like the application's
+// (a menu bar of submenus, sections as separators): key strings, the menu-bar submenu rule, the
+// "statusbar" exception, lookups, one wrapper per item, snapshots; every change shows in the
+// GMenu model the menu bar renders, and choosing an item calls the page's callback.
 #include <gtk/gtk.h>
 
-#include "shell/NotificationDaemon.h"  // waitFor
-#include "shell/ShellFakes.h"
+#include "PageObjectTest.h"
 #include "shell/commands/Menu.h"
 #include "shell/menu/KeyEquivalent.h"
 #include "shell/menu/NativeMenu.h"
 
 namespace wd::test {
-namespace {
-
-constexpr const char* kLayout = R"(<interface><menu id="menubar">
-  <submenu><attribute name="label">_File</attribute>
-    <section>
-      <item><attribute name="label">New</attribute><attribute name="action">app.base</attribute></item>
-      <item><attribute name="label">Save As…</attribute><attribute name="action">app.base</attribute></item>
-    </section>
-    <section>
-      <item><attribute name="label">Close</attribute><attribute name="action">app.base</attribute></item>
-    </section>
-  </submenu>
-  <submenu><attribute name="label">_Edit</attribute></submenu>
-</menu></interface>)";
 
 // Labels of a rendered model, sections flattened with "-" between them, submenus in brackets.
-std::string describe(GMenuModel* model) {
+static std::string describe(GMenuModel* model) {
   std::string out;
-  const int n = g_menu_model_get_n_items(model);
-  for (int i = 0; i < n; ++i) {
-    if (GMenuModel* section = g_menu_model_get_item_link(model, i, G_MENU_LINK_SECTION)) {
-      if (i > 0) out += "- ";
-      out += describe(section);
-      g_object_unref(section);
-      continue;
-    }
+  for (int i = 0; i < g_menu_model_get_n_items(model); ++i) {
+    g_autoptr(GMenuModel) section = g_menu_model_get_item_link(model, i, G_MENU_LINK_SECTION);
+    g_autoptr(GMenuModel) sub = g_menu_model_get_item_link(model, i, G_MENU_LINK_SUBMENU);
     g_autofree gchar* label = nullptr;
     g_menu_model_get_item_attribute(model, i, G_MENU_ATTRIBUTE_LABEL, "s", &label);
-    out += label ? label : "?";
-    if (GMenuModel* sub = g_menu_model_get_item_link(model, i, G_MENU_LINK_SUBMENU)) {
-      out += "[" + describe(sub) + "]";
-      g_object_unref(sub);
-    }
-    out += " ";
+    out += section
+               ? (i > 0 ? "- " : "") + describe(section)
+               : std::string(label ? label : "?") + (sub ? "[" + describe(sub) + "]" : "") + " ";
   }
   return out;
 }
 
-class MenuObject : public ::testing::Test {
+class MenuObject : public PageObjectTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
@@ -61,9 +35,20 @@ class MenuObject : public ::testing::Test {
                      }),
                      &baseActivations);
     g_action_map_add_action(G_ACTION_MAP(group), G_ACTION(base));
-    GtkBuilder* builder = gtk_builder_new_from_string(kLayout, -1);
-    root->importFrom(G_MENU_MODEL(gtk_builder_get_object(builder, "menubar")));
-    g_object_unref(builder);
+    // A menu bar like the application's: _File with New and Save As…, then Close in a second
+    // section, all on app.base; an empty _Edit.
+    g_autoptr(GMenu) bar = g_menu_new();
+    g_autoptr(GMenu) file = g_menu_new();
+    g_autoptr(GMenu) first = g_menu_new();
+    g_autoptr(GMenu) second = g_menu_new();
+    g_autoptr(GMenu) edit = g_menu_new();
+    for (const char* label : {"New", "Save As…"}) g_menu_append(first, label, "app.base");
+    g_menu_append(second, "Close", "app.base");
+    for (GMenu* section : {first, second})
+      g_menu_append_section(file, nullptr, G_MENU_MODEL(section));
+    g_menu_append_submenu(bar, "_File", G_MENU_MODEL(file));
+    g_menu_append_submenu(bar, "_Edit", G_MENU_MODEL(edit));
+    root->importFrom(G_MENU_MODEL(bar));
     window->page.install({Menu::wrapperFor(root), {{"Menu", Menu::wrapperFor(root)}}});
     js("var M = MacGap.Menu; var calls = [];");
   }
@@ -71,26 +56,29 @@ class MenuObject : public ::testing::Test {
     g_object_unref(base);
     g_object_unref(group);
   }
-  Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
   std::string bar() { return describe(root->model()); }
-  // The rendered item of the menu-bar entry `entry` at `index` (flattened over sections).
-  std::string attribute(const std::string& entry, const char* label, const char* name) {
-    auto item = root->itemWithTitle(entry);
-    if (!item || !item->submenu()) return "<none>";
-    for (const auto& i : item->submenu()->items())
-      if (i->title() == label) {
-        if (std::string(name) == "action") return i->detailedAction();
-        return i->accelerator().value_or("");
-      }
-    return "<none>";
+  // The rendered item `label` of the menu-bar entry `entry`.
+  std::shared_ptr<NativeMenuItem> item(const std::string& entry, const std::string& label) {
+    if (auto e = root->itemWithTitle(entry); e && e->submenu())
+      for (const auto& i : e->submenu()->items())
+        if (i->title() == label) return i;
+    return nullptr;
   }
-
+  // The name of the item's action in the group (the model names it "app.<name>").
+  std::string action(const std::string& entry, const std::string& label) {
+    const std::string detailed = item(entry, label)->detailedAction();
+    EXPECT_EQ(detailed.rfind("app.", 0), 0u) << detailed;
+    return detailed.substr(4);
+  }
+  // Chooses the item as the menu bar does: activates its action.
+  void choose(const std::string& entry, const std::string& label) {
+    g_action_group_activate_action(G_ACTION_GROUP(group), action(entry, label).c_str(), nullptr);
+  }
   GSimpleActionGroup* group = g_simple_action_group_new();
   GSimpleAction* base = g_simple_action_new("base", nullptr);
   int baseActivations = 0;
   std::shared_ptr<MenuActions> actions = std::make_shared<MenuActions>(G_ACTION_MAP(group));
   std::shared_ptr<NativeMenu> root = NativeMenu::create(actions, "");
-  std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
 };
 
 TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
@@ -121,27 +109,19 @@ TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
 }
 
 TEST_F(MenuObject, GetItemByIndexAndTitleGivesOneWrapperPerItem) {
+  // Titles have no mnemonics; the File menu holds New, Save As…, a separator and Close.
   js("var file = M.getItem('File').submenu;");
-  const std::pair<const char*, Json> cases[] = {
-      {"M.getItem('File') !== undefined", true},
-      {"M.getItem('_File') === undefined", true},  // titles have no mnemonics
-      {"file.getItem('Save As') === file.getItem(1)", true},
-      {"file.getItem(1.9) === file.getItem(1)", true},
-      {"file.getItem(true) === file.getItem(1)", true},
-      {"file.getItem(0) === file.getItem('New')", true},
-      {"file.getItem(-1) === undefined", true},
-      {"file.getItem(4) === undefined", true},  // New, Save As…, separator, Close
-      {"file.getItem(3) !== undefined", true},
-      {"file.getItem(null) === undefined && file.getItem({}) === undefined", true},
-      {"file.getItem() === undefined && file.getItem(NaN) === undefined", true},
-      {"file.getItem('Nothing') === undefined", true},
-      {"M.menuItems.length", 2},
-      {"file.menuItems.length", 4},
-      {"MacGap.Menu.constructor.getKeyFromString('cmd+shift+n')", "n"},
-      {"MacGap.Menu.constructor.getKeyFromString()", ""},
-      {"M.type === undefined", true},
-  };
-  for (const auto& [script, expected] : cases) EXPECT_EQ(js(script), expected) << script;
+  expectTrue({"M.getItem('File') !== undefined", "M.getItem('_File') === undefined",
+              "file.getItem('Save As') === file.getItem(1)",
+              "file.getItem(1.9) === file.getItem(1)", "file.getItem(true) === file.getItem(1)",
+              "file.getItem(0) === file.getItem('New')", "file.getItem(-1) === undefined",
+              "file.getItem(4) === undefined", "file.getItem(3) !== undefined",
+              "file.getItem(null) === undefined", "file.getItem({}) === undefined",
+              "file.getItem() === undefined", "file.getItem(NaN) === undefined",
+              "file.getItem('Nothing') === undefined", "M.menuItems.length === 2",
+              "file.menuItems.length === 4",
+              "M.constructor.getKeyFromString('cmd+shift+n') === 'n'",
+              "M.constructor.getKeyFromString() === ''", "M.type === undefined"});
 }
 
 TEST_F(MenuObject, AddItemFollowsTheMenuBarRuleAndShowsInTheModel) {
@@ -155,30 +135,21 @@ TEST_F(MenuObject, AddItemFollowsTheMenuBarRuleAndShowsInTheModel) {
         var entry = free.addItem({label: 'Entry'});)");
   ASSERT_EQ(window->page.lastException(), std::nullopt);
   EXPECT_EQ(bar(), "_File[New Save As… - Close ] _Edit[] Tools[First Ping ] ");
-  const std::pair<const char*, Json> cases[] = {
-      {"tools.submenu.getItem(0) === first", true},  // index 0 puts it first
-      {"tools.submenu.getItem(1) === ping", true},
-      {"ping.submenu === undefined && first.submenu === undefined", true},  // submenu items
-      {"plain.submenu === undefined", true},                                // "statusbar"
-      {"entry.submenu !== undefined", true},  // a free-standing menu is a menu bar
-      {"tray.type", "statusbar"},
-      {"M.menuItems.length", 2},  // the snapshot keeps what the wrapper saw
-      {"M.getItem(2) === tools", true},
-      {"M.addSeparator() === M", true},
-      {"tools.submenu.addItem({label: 'Bad', index: 9}) === undefined", true},
-      {"tools.submenu.addItem({label: 'Bad', index: -1}) === undefined", true},
-      {"M.addItem(null).submenu !== undefined", true},  // label "" and still a menu
-      {"ping.callback === undefined", false},
-      {"ping.enabled", true},
-  };
-  for (const auto& [script, expected] : cases) EXPECT_EQ(js(script), expected) << script;
-  EXPECT_EQ(attribute("Tools", "Ping", "accel"), "<Primary><Shift>p");
+  // Index 0 puts an item first; items of a submenu, and of a "statusbar", have no submenu; a
+  // free-standing menu is a menu bar; the snapshot keeps what the wrapper saw; a bad index adds
+  // nothing; no options add a menu labelled "".
+  expectTrue({"tools.submenu.getItem(0) === first", "tools.submenu.getItem(1) === ping",
+              "ping.submenu === undefined && first.submenu === undefined",
+              "plain.submenu === undefined", "entry.submenu !== undefined",
+              "tray.type === 'statusbar'", "M.menuItems.length === 2", "M.getItem(2) === tools",
+              "M.addSeparator() === M",
+              "tools.submenu.addItem({label: 'Bad', index: 9}) === undefined",
+              "tools.submenu.addItem({label: 'Bad', index: -1}) === undefined",
+              "M.addItem(null).submenu !== undefined", "ping.callback !== undefined",
+              "ping.enabled === true"});
   EXPECT_EQ(bar().find("Bad"), std::string::npos);
-
-  // Choosing the item (its action, as the menu bar does) calls the page's callback.
-  const std::string action = attribute("Tools", "Ping", "action");
-  ASSERT_EQ(action.rfind("app.", 0), 0u);
-  g_action_group_activate_action(G_ACTION_GROUP(group), action.c_str() + 4, nullptr);
+  EXPECT_EQ(item("Tools", "Ping")->accelerator(), "<Primary><Shift>p");
+  choose("Tools", "Ping");
   EXPECT_TRUE(waitFor([&] { return js("calls.length") == 1; }));
   EXPECT_EQ(js("calls"), Json::array({"ping"}));
 }
@@ -188,30 +159,27 @@ TEST_F(MenuObject, ItemChangesReplaceTheRenderedItemsAndDisabledItemsCallNothing
         var n = file.getItem('New'); n.setLabel('New Mail'); n.setLabel();
         n.setKey('cmd+n'); file.getItem('Save As').addSubmenu('Formats');)");
   EXPECT_EQ(bar(), "_File[New Mail Save As…[] - Close ] _Edit[] ");
-  EXPECT_EQ(attribute("File", "New Mail", "accel"), "<Primary>n");
-  // An imported item keeps its own action until the page gives it a callback.
-  const std::string newAction = attribute("File", "New Mail", "action");
-  g_action_group_activate_action(G_ACTION_GROUP(group), newAction.c_str() + 4, nullptr);
+  EXPECT_EQ(item("File", "New Mail")->accelerator(), "<Primary>n");
+  choose("File", "New Mail");  // an imported item keeps its own action until given a callback
   EXPECT_EQ(baseActivations, 1);
-
   EXPECT_EQ(js("var s = file.getItem(1); s.addSubmenu('Other') === s.submenu && "
                "s.submenu.menuItems.length === 0"),
             true);
   js("close.enabled = false; close.callback = function () { calls.push('close'); };");
   EXPECT_EQ(js("close.enabled"), false);
-  const std::string closeAction = attribute("File", "Close", "action");
-  EXPECT_FALSE(g_action_group_get_action_enabled(G_ACTION_GROUP(group), closeAction.c_str() + 4));
+  const std::string closeAction = action("File", "Close");
+  EXPECT_FALSE(g_action_group_get_action_enabled(G_ACTION_GROUP(group), closeAction.c_str()));
   js("close.enabled = true;");
-  EXPECT_TRUE(g_action_group_get_action_enabled(G_ACTION_GROUP(group), closeAction.c_str() + 4));
-  g_action_group_activate_action(G_ACTION_GROUP(group), closeAction.c_str() + 4, nullptr);
+  EXPECT_TRUE(g_action_group_get_action_enabled(G_ACTION_GROUP(group), closeAction.c_str()));
+  choose("File", "Close");
   EXPECT_TRUE(waitFor([&] { return js("calls.length") == 1; }));
   EXPECT_EQ(baseActivations, 1);  // the callback replaced the item's own action
 
   // A callback that is not a function calls nothing; a removed item leaves the menu for good.
   js("close.callback = 42; close.remove(); close.remove(); close.setLabel('Gone');");
   EXPECT_EQ(bar(), "_File[New Mail Save As…[] - ] _Edit[] ");
-  EXPECT_EQ(js("close.callback"), 42);
-  EXPECT_EQ(js("file.getItem('Close') === undefined && file.getItem('Gone') === undefined"), true);
+  expectTrue({"close.callback === 42", "file.getItem('Close') === undefined",
+              "file.getItem('Gone') === undefined"});
 }
 
 // Labels the page gives are titles as they stand: shown with their underscores (doubled in
@@ -230,16 +198,10 @@ TEST_F(MenuObject, PageLabelsAreLiteralAndRemovedItemsLeaveNoAction) {
         reply.setLabel('Reply_All');
         tools.submenu.addItem({label: '__x_', keys: 'cmd+x'});)");
   EXPECT_EQ(bar(), "_File[New Save As… - Close ] _Edit[] a__b[Reply__All ____x__ ] ");
-  const std::pair<const char*, Json> cases[] = {
-      {"M.getItem('a_b') === tools", true},
-      {"M.getItem('ab') === undefined", true},
-      {"tools.submenu.getItem('Reply_All') === reply", true},
-      {"tools.submenu.getItem('ReplyAll') === undefined", true},
-      {"tools.submenu.getItem('__x_') === tools.submenu.getItem(1)", true},
-      {"M.getItem('File') !== undefined && M.getItem('_File') === undefined", true},
-  };
-  for (const auto& [script, expected] : cases) EXPECT_EQ(js(script), expected) << script;
-
+  expectTrue({"M.getItem('a_b') === tools", "M.getItem('ab') === undefined",
+              "tools.submenu.getItem('Reply_All') === reply",
+              "tools.submenu.getItem('ReplyAll') === undefined",
+              "tools.submenu.getItem('__x_') === tools.submenu.getItem(1)"});
   const int before = itemActions();
   js(R"(var kept = [];
         for (var i = 0; i < 20; ++i) {
@@ -254,5 +216,4 @@ TEST_F(MenuObject, PageLabelsAreLiteralAndRemovedItemsLeaveNoAction) {
   EXPECT_EQ(bar(), "_File[New Save As… - Close ] _Edit[] ");
 }
 
-}  // namespace
 }  // namespace wd::test

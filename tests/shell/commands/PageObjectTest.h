@@ -1,24 +1,90 @@
 #pragma once
-// The rig of the page-object suites: a headless page (a FakeWindow's JavaScriptCore context)
-// with MacGap (a DesktopCommand) and the objects a test installs under it.
+// The rig of the page-object suites: a headless page (a FakeWindow's JavaScriptCore context,
+// with a real toplevel where a suite needs one) with MacGap (a DesktopCommand) and the objects a
+// test installs under it, and script tables.
 #include <gtest/gtest.h>
+#include <gtk/gtk.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
+#include "support/Files.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 
+namespace fs = std::filesystem;
+
+// A page's window whose native window is a real toplevel (shown by the test when it needs).
+class RealGtkWindow : public FakeWindow {
+ public:
+  RealGtkWindow() : window(GTK_WINDOW(g_object_ref_sink(gtk_window_new(GTK_WINDOW_TOPLEVEL)))) {}
+  ~RealGtkWindow() override {
+    if (!destroyed) gtk_widget_destroy(GTK_WIDGET(window));
+    g_object_unref(window);
+  }
+  GtkWindow* gtkWindow() override { return destroyed ? nullptr : window; }
+  GtkWindow* window;
+  bool destroyed = false;
+};
+
+// A script string literal.
+inline std::string lit(const std::string& text) {
+  return Json(text).dump();
+}
+
+// Scripts and what each gives in the page.
+using Scripts = std::vector<std::pair<std::string, Json>>;
+
 class PageObjectTest : public ::testing::Test {
  protected:
-  // MacGap.<name> is `object`.
-  void install(std::string name, std::shared_ptr<bridge::ScriptObject> object) {
-    window->page.install({std::make_shared<DesktopCommand>(window), {{std::move(name), object}}});
+  // MacGap.<name> is `object` in the page of `w` (the test's window when none).
+  void install(std::string name, std::shared_ptr<bridge::ScriptObject> object,
+               std::shared_ptr<FakeWindow> w = {}) {
+    if (!w) w = window;
+    w->page.install({std::make_shared<DesktopCommand>(w), {{std::move(name), object}}});
   }
-  Json js(const std::string& script) { return window->page.evaluate(script).value_or(Json()); }
-
+  // What `script` gives in the page of `w` (the test's window when none); null for undefined.
+  Json js(const std::string& script, FakeWindow* w = nullptr) {
+    return (w ? w : window.get())->page.evaluate(script).value_or(Json());
+  }
+  void expectAll(const Scripts& cases, FakeWindow* w = nullptr) {
+    for (const auto& [script, expected] : cases) EXPECT_EQ(js(script, w), expected) << script;
+  }
+  // Each check gives true in the page.
+  void expectTrue(const std::vector<std::string>& checks, FakeWindow* w = nullptr) {
+    for (const auto& check : checks) EXPECT_EQ(js(check, w), Json(true)) << check;
+  }
+  // For each row [args..., expected] of the script array `rows`, the script function `fn` called
+  // with the args gives expected (compared as JSON); the rows that do not are listed.
+  void expectRows(const std::string& fn, const std::string& rows, FakeWindow* w = nullptr) {
+    EXPECT_EQ(js("var f = " + fn + "; (" + rows +
+                     ").map(function (r) { var got = JSON.stringify(f.apply(null, r.slice(0, -1)));"
+                     "  return got === JSON.stringify(r[r.length - 1]) ? '' :"
+                     "      JSON.stringify(r.slice(0, -1)) + ' gave ' + got; })"
+                     ".filter(function (m) { return m; })",
+                 w),
+              Json::array());
+  }
+  // `script` throws nothing into the page.
+  void expectNoThrow(const std::string& script) {
+    EXPECT_EQ(js("try { " + script + "; 'ok' } catch (e) { String(e) }"), Json("ok")) << script;
+  }
+  // window.seen gets the data of each event of `names` the page's `target` hears ([name, data]
+  // when there are several names).
+  void listen(const std::string& names, FakeWindow* w = nullptr,
+              const std::string& target = "document") {
+    js("window.seen = []; (function (names) { names.forEach(function (n) { " + target +
+           ".addEventListener(n, function (e) {"
+           "  seen.push(names.length > 1 ? [n, e.data] : e.data); }); }); })([" +
+           names + "]);",
+       w);
+  }
   std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
 };
 

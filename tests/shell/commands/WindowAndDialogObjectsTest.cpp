@@ -1,0 +1,322 @@
+// MacGap.Window and MacGap.Dialog on real toplevels of the test session's display, the headless
+// page receiving their events. Window, under the window manager: moves and sizes in the page's
+// bottom-left coordinates (checked against GTK's own top-left position), the frame saved by
+// maximize, positions captured once, "resize" data, minimizing, full screen with the maximum
+// size lifted and put back, and silence once the window is gone. Dialog: real file choosers
+// (without a desktop portal: GTK's own dialog) answered as a user would; the page's callback
+// gets exactly the chosen paths, or nothing on cancel.
+#include "PageObjectTest.h"
+#include "shell/commands/Dialog.h"
+#include "shell/commands/Window.h"
+
+// Last: the X11 headers define macros that clash with other names.
+#include <gdk/gdkx.h>
+
+namespace wd::test {
+
+static screen::Rect primary() {
+  GdkDisplay* d = gdk_display_get_default();
+  GdkMonitor* m = gdk_display_get_primary_monitor(d);
+  if (!m) m = gdk_display_get_monitor(d, 0);
+  GdkRectangle r{};
+  gdk_monitor_get_geometry(m, &r);
+  return {double(r.x), double(r.y), double(r.width), double(r.height)};
+}
+
+class WindowObject : public PageObjectTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    GdkScreen* screen = gdk_screen_get_default();
+    if (!GDK_IS_X11_SCREEN(screen) ||
+        std::string(gdk_x11_screen_get_window_manager_name(screen)) == "unknown")
+      GTEST_SKIP() << "needs a window manager on the test display";
+    window = web = std::make_shared<RealGtkWindow>();
+    gtk_window_set_default_size(web->window, 400, 300);
+    gtk_window_move(web->window, 50, 60);
+    gtk_widget_show(GTK_WIDGET(web->window));
+    ASSERT_TRUE(waitFor([&] {
+      GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(web->window));
+      return g && gdk_window_is_viewable(g);
+    }));
+    object = std::make_shared<Window>(web);
+    web->page.install({object, {{"Window", object}}});
+    js("var W = MacGap.Window");
+    listen("'resize', 'minimized', 'restore', 'enter-fullscreen', 'leave-fullscreen'", nullptr,
+           "window");
+    js("var lastResize = function () { var r = seen.filter(function (e) {"
+       "  return e[0] == 'resize'; }).pop(); return r ? r[1] : {}; }");
+  }
+  bool frameIs(const screen::Rect& expected) {
+    return waitFor([&] { return object->frame() == expected; }, 10);
+  }
+  Json eventsNamed(const std::string& name) {
+    Json out = Json::array();
+    for (const auto& e : js("seen"))
+      if (e[0] == name) out.push_back(e[1]);
+    return out;
+  }
+  std::shared_ptr<RealGtkWindow> web;
+  std::shared_ptr<Window> object;
+};
+
+TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeFrame) {
+  const Json x0 = js("W.x"), y0 = js("W.y");
+  js("W.move(100.7, 200.2)");
+  ASSERT_TRUE(frameIs({100, 200, 400, 300}));
+  // The same place in GTK's top-left coordinates.
+  int gx = 0, gy = 0;
+  gtk_window_get_position(web->window, &gx, &gy);
+  EXPECT_EQ(gx, int(primary().x + 100));
+  EXPECT_EQ(gy, int(primary().y + primary().height - 200 - 300));
+
+  // The top edge moves, the bottom-left corner stays; the page hears integer sizes.
+  js("W.resize(640.9, 480.5)");
+  ASSERT_TRUE(frameIs({100, 200, 640, 480}));
+  ASSERT_TRUE(waitFor([&] { return !eventsNamed("resize").empty(); }));
+  EXPECT_EQ(js("lastResize()"), (Json{{"width", 640}, {"height", 480}, {"fullscreen", false}}));
+  js("W.restore()");  // nothing saved yet: nothing happens
+  js("W.maximize()");
+  ASSERT_TRUE(waitFor([&] { return object->frame().width > 640; }, 10));
+  EXPECT_EQ(js("W.isMaximized"), false);
+  js("W.restore()");
+  EXPECT_TRUE(frameIs({100, 200, 640, 480}));
+  js("W.move(-3.5); W.open({x: 1})");  // a missing y is 0
+  EXPECT_TRUE(frameIs({-3, 0, 640, 480}));
+
+  // Positions captured when the object was made.
+  EXPECT_EQ(js("W.x"), x0);
+  EXPECT_EQ(js("W.y"), y0);
+  // A title past what X carries (16 MiB ends the connection) is cut to 4 KiB at a character
+  // boundary; a lone surrogate arrives as U+FFFD.
+  std::string euros;  // 4,095 bytes
+  for (int i = 0; i < 1365; ++i) euros += "\xE2\x82\xAC";
+  const std::pair<const char*, std::string> titles[] = {
+      {"'Renamed'", "Renamed"},
+      {"'a'.repeat(16 << 20)", std::string(4096, 'a')},
+      {"'\\u20ac'.repeat(4 << 20)", euros},
+      {"'t\\ud800'", "t\xEF\xBF\xBD"}};
+  for (const auto& [script, expected] : titles) {
+    js("W.title(" + std::string(script) + ")");
+    EXPECT_EQ(std::string(gtk_window_get_title(web->window)), expected) << script;
+  }
+  drainLoop();  // the window system took it: the connection is still there
+  EXPECT_TRUE(gtk_widget_get_realized(GTK_WIDGET(web->window)));
+}
+
+TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComesBack) {
+  GdkGeometry limits{.max_width = 500, .max_height = 400};
+  gtk_window_set_geometry_hints(web->window, nullptr, &limits, GDK_HINT_MAX_SIZE);
+  js("W.resize(900, 900)");  // once the window manager holds the window to it
+  ASSERT_TRUE(waitFor([&] { return object->frame().width == 500; }, 10));
+  js("W.minimize()");
+  ASSERT_TRUE(waitFor([&] { return eventsNamed("minimized").size() == 1; }, 10));
+  gtk_window_present(web->window);
+  ASSERT_TRUE(waitFor([&] { return eventsNamed("restore").size() == 1; }, 10));
+  EXPECT_EQ(eventsNamed("minimized"), Json::array({nullptr}));
+  EXPECT_EQ(eventsNamed("restore"), Json::array({nullptr}));
+
+  // Full screen the page asks for, and full screen asked of the window manager from outside
+  // the page (as its key binding or a pager does).
+  for (const bool byPage : {true, false}) {
+    SCOPED_TRACE(byPage ? "by the page" : "by the window manager");
+    js("seen = []");
+    byPage ? void(js("W.toggleFullscreen()")) : gtk_window_fullscreen(web->window);
+    ASSERT_TRUE(waitFor([&] { return eventsNamed("enter-fullscreen").size() == 1; }, 10));
+    // Full screen is not held to the maximum size, and the page hears it is full screen.
+    ASSERT_TRUE(
+        waitFor([&] { return js("lastResize().fullscreen && lastResize().width > 500") == true; }));
+    byPage ? void(js("W.toggleFullscreen()")) : gtk_window_unfullscreen(web->window);
+    ASSERT_TRUE(waitFor([&] { return eventsNamed("leave-fullscreen").size() == 1; }, 10));
+    ASSERT_TRUE(waitFor([&] { return object->frame().width <= 500; }, 10));
+    js("W.resize(900, 900)");  // the maximum size holds again
+    ASSERT_TRUE(waitFor([&] { return js("lastResize().fullscreen") == false; }, 10));
+    EXPECT_LE(object->frame().width, 500);
+    EXPECT_LE(object->frame().height, 400);
+  }
+
+  // Once the window is gone every member is ignored and nothing is raised.
+  const Json x0 = js("W.x");
+  drainLoop();
+  js("seen = []");
+  gtk_widget_destroy(GTK_WIDGET(web->window));
+  web->destroyed = true;
+  js(R"(var w = MacGap.Window; w.move(1, 2); w.resize(10, 10); w.center(); w.minimize();
+        w.maximize(); w.restore(); w.toggleFullscreen(); w.title('x');)");
+  drainLoop();
+  EXPECT_EQ(js("seen"), Json::array());
+  EXPECT_EQ(js("W.x"), x0);
+  EXPECT_EQ(object->frame(), screen::Rect{});
+}
+
+static std::vector<GtkFileChooserDialog*> shownChoosers() {
+  std::vector<GtkFileChooserDialog*> found;
+  GList* all = gtk_window_list_toplevels();
+  for (GList* l = all; l; l = l->next)
+    if (GTK_IS_FILE_CHOOSER_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
+      found.push_back(GTK_FILE_CHOOSER_DIALOG(l->data));
+  g_list_free(all);
+  return found;
+}
+
+static std::string currentFolder(GtkFileChooser* chooser) {
+  g_autofree gchar* folder = gtk_file_chooser_get_current_folder(chooser);
+  return folder ? folder : "";
+}
+
+static std::vector<std::string> selected(GtkFileChooser* chooser) {
+  std::vector<std::string> out;
+  GSList* names = gtk_file_chooser_get_filenames(chooser);
+  for (GSList* l = names; l; l = l->next) out.emplace_back(static_cast<char*>(l->data));
+  g_slist_free_full(names, g_free);
+  return out;
+}
+
+// Dialogs for a real (shown) toplevel, which takes save dialogs as sheets.
+class DialogObject : public PageObjectTest {
+ protected:
+  void SetUp() override {
+    g_unsetenv("GTK_USE_PORTAL");
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    dir = fs::canonical(testDirectory());
+    fs::create_directories(dir / "sub");
+    for (const char* name : {"a.txt", "b.txt"}) writeFile(dir / name, name);
+    window = web = std::make_shared<RealGtkWindow>();
+    web->visible = true;
+    gtk_widget_show(GTK_WIDGET(web->window));
+    install("Dialog", std::make_shared<Dialog>(window));
+    js("window.calls = []; window.record = function (v) { calls.push(v); };");
+  }
+  void TearDown() override {
+    for (auto* d : shownChoosers()) gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
+    drainLoop();
+  }
+  // Shows MacGap.Dialog.<kind>(options) with the recording callback: the chooser on screen.
+  GtkFileChooser* show(const std::string& kind, const std::string& options) {
+    js("calls = []; var o = " + options + "; o.callback = record; MacGap.Dialog." + kind + "(o)");
+    EXPECT_TRUE(waitFor([] { return !shownChoosers().empty(); }));
+    auto all = shownChoosers();
+    EXPECT_EQ(all.size(), 1u);
+    return all.empty() ? nullptr : GTK_FILE_CHOOSER(all.front());
+  }
+  // Presses the accept button; what the page's callback got, once the dialog has gone. The
+  // chooser checks a typed name asynchronously and drops that check when its folder reloads
+  // meanwhile, leaving the dialog up; a user presses again then.
+  Json accept(GtkFileChooser* fc) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      gtk_dialog_response(GTK_DIALOG(fc), GTK_RESPONSE_ACCEPT);
+      if (waitFor([&] { return js("calls.length") != Json(0) || shownChoosers().empty(); }, 3))
+        break;
+    }
+    EXPECT_TRUE(waitFor([&] { return js("calls.length") == Json(1) && shownChoosers().empty(); }));
+    return js("calls[0]");
+  }
+  fs::path dir;
+  std::shared_ptr<RealGtkWindow> web;
+};
+
+TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndReportsThePaths) {
+  struct Case {
+    const char* options;
+    bool folders, multiple;
+    std::string pick;                // a name in the folder, or "*" for everything in "multi"
+    std::vector<std::string> paths;  // what the callback gets
+  };
+  for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "multi" / name, name);
+  const Case cases[] = {
+      {"{files: true, multiple: true}", false, true, "*", {"multi/a.txt", "multi/b.txt"}},
+      {"{directories: 'yes'}", true, false, "sub", {"sub"}},
+      {"{multiple: 0}", false, false, "a.txt", {"a.txt"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    GtkFileChooser* fc = show("openDialog", c.options);
+    ASSERT_NE(fc, nullptr);
+    EXPECT_EQ(gtk_file_chooser_get_action(fc),
+              c.folders ? GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER : GTK_FILE_CHOOSER_ACTION_OPEN);
+    EXPECT_EQ(gtk_file_chooser_get_select_multiple(fc), c.multiple);
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(fc)), nullptr);
+    EXPECT_FALSE(gtk_window_get_modal(GTK_WINDOW(fc)));
+    const char* title = gtk_window_get_title(GTK_WINDOW(fc));  // portals list it by its title
+    EXPECT_TRUE(title && *title);
+    std::vector<std::string> expected;
+    for (const auto& name : c.paths) expected.push_back((dir / name).string());
+    if (c.pick == "*") {
+      gtk_file_chooser_set_current_folder(fc, (dir / "multi").c_str());
+      EXPECT_TRUE(waitFor([&] {
+        gtk_file_chooser_select_all(fc);  // once the folder has loaded
+        return selected(fc).size() == expected.size();
+      }));
+    } else {
+      gtk_file_chooser_select_filename(fc, expected[0].c_str());
+      EXPECT_TRUE(waitFor([&] { return selected(fc) == expected; }));
+    }
+    EXPECT_EQ(accept(fc), Json(expected));
+  }
+}
+
+TEST_F(DialogObject, SaveDialogIsASheetWithThePagesSettingsAndReportsTheChosenFile) {
+  struct Case {
+    std::string options;
+    const char* title;  // nullptr: the toolkit's
+    std::string folder;
+    const char* typed;  // what the user types, nullptr: the page's name is kept
+    bool createFolders;
+  };
+  const Case cases[] = {
+      {"{title: 'Export', prompt: 'Export', message: 'Pick a place', filename: 'report.txt',"
+       " createDirs: false, allowedTypes: ['txt', '.MD', 3], directory: " +
+           lit("file://" + dir.string()) + "}",
+       "Export \u2014 Pick a place", dir.string(), nullptr, false},
+      // A bare path is not a file URL: the dialog opens where the toolkit opens it.
+      {"{directory: '/'}", nullptr, (dir / "sub").string(), "typed name.eml", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    GtkFileChooser* fc = show("saveDialog", c.options);
+    ASSERT_NE(fc, nullptr);
+    EXPECT_EQ(gtk_file_chooser_get_action(fc), GTK_FILE_CHOOSER_ACTION_SAVE);
+    EXPECT_EQ(gtk_window_get_transient_for(GTK_WINDOW(fc)), web->window);
+    EXPECT_TRUE(gtk_window_get_modal(GTK_WINDOW(fc)));
+    EXPECT_EQ(gtk_file_chooser_get_create_folders(fc), c.createFolders);
+    if (c.title) {
+      EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(fc)), c.title);
+      GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(fc), GTK_RESPONSE_ACCEPT);
+      EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(button)), "Export");
+      ASSERT_NE(gtk_file_chooser_get_filter(fc), nullptr);
+      EXPECT_STREQ(gtk_file_filter_get_name(gtk_file_chooser_get_filter(fc)), "txt, .MD");
+    } else {
+      gtk_file_chooser_set_current_folder(fc, c.folder.c_str());
+    }
+    EXPECT_TRUE(waitFor([&] { return currentFolder(fc) == c.folder; }));
+    if (c.typed) gtk_file_chooser_set_current_name(fc, c.typed);
+    const std::string name = c.typed ? c.typed : "report.txt";
+    EXPECT_EQ(accept(fc), (Json{{"directory", c.folder},
+                                {"filePath", (fs::path(c.folder) / name).string()},
+                                {"filename", name}}));
+    EXPECT_FALSE(fs::exists(fs::path(c.folder) / name));  // the dialog writes nothing
+  }
+}
+
+TEST_F(DialogObject, CancelCallsNothingAndOneDialogShowsAtATime) {
+  for (const auto& [kind, options] :
+       {std::pair{"openDialog", "{files: true}"}, std::pair{"saveDialog", "{filename: 'x'}"}}) {
+    SCOPED_TRACE(kind);
+    GtkFileChooser* fc = show(kind, options);
+    ASSERT_NE(fc, nullptr);
+    // While one is on screen, nothing more is shown.
+    js(std::string("MacGap.Dialog.") + kind + "(o); MacGap.Dialog.openDialog({files: true})");
+    drainLoop();
+    EXPECT_EQ(shownChoosers().size(), 1u);
+    gtk_dialog_response(GTK_DIALOG(fc), GTK_RESPONSE_CANCEL);
+    drainLoop();
+    EXPECT_TRUE(shownChoosers().empty());
+    EXPECT_EQ(js("calls.length"), Json(0));
+  }
+  // Bad options never throw into the page and show nothing.
+  expectNoThrow(
+      "MacGap.Dialog.openDialog(); MacGap.Dialog.saveDialog('x');"
+      "MacGap.Dialog.openDialog(null)");
+  drainLoop();
+  EXPECT_TRUE(shownChoosers().empty());
+}
+
+}  // namespace wd::test
