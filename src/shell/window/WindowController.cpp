@@ -324,14 +324,20 @@ void WindowController::saveFrame() {
   if (autosaveName_.empty() || !window_) return;
   // A hidden window keeps the frame it had when last on screen.
   if (gtk_widget_get_mapped(GTK_WIDGET(window_))) shownFrame_ = WindowFrame::of(window_);
-  if (shownFrame_) shownFrame_->save(autosaveName_);
+  writeFrame();
+}
+
+void WindowController::writeFrame() {
+  // Hiding and quitting both save: a frame already on disk is not written (and synced) again.
+  if (!shownFrame_ || shownFrame_ == savedFrame_) return;
+  if (shownFrame_->save(autosaveName_)) savedFrame_ = shownFrame_;
 }
 
 void WindowController::frameChangedWhileHidden() {
   // The frame the window will have when shown again (as requested of the toolkit).
   if (autosaveName_.empty() || !window_ || gtk_widget_get_mapped(GTK_WIDGET(window_))) return;
   shownFrame_ = WindowFrame::of(window_);
-  shownFrame_->save(autosaveName_);
+  writeFrame();
 }
 
 void WindowController::windowWillClose() {

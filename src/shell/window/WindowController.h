@@ -101,6 +101,7 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   void reloadPage();
 
  private:
+  void writeFrame();
   explicit WindowController(const WindowEnvironment& env);
   void awakeFromNib(WebKitWebView* related);
   void windowDidLoad();
@@ -119,6 +120,7 @@ class WindowController : public WebWindow, public std::enable_shared_from_this<W
   unsigned long terminatedHandler_ = 0;
   ReloadBudget reloads_;
   std::optional<WindowFrame> shownFrame_;  // the frame when last on screen
+  std::optional<WindowFrame> savedFrame_;  // the frame last written (not written again)
   GtkWidget* recoveryBar_ = nullptr;
   bool closePending_ = false;       // performClose() asked, the close has not happened yet
   bool awaitsReadyToShow_ = false;  // opened by a page that has not asked to show it yet

@@ -14,6 +14,8 @@ struct WindowFrame {
   int width = 0;
   int height = 0;
 
+  bool operator==(const WindowFrame&) const = default;
+
   // The frame saved under `name`, or none (missing or damaged file, nonsensical values).
   static std::optional<WindowFrame> load(const std::string& name);
   // Writes the frame under `name` (atomically); false when it could not be written.
