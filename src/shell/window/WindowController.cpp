@@ -27,7 +27,10 @@ std::shared_ptr<WindowController> WindowController::initWithURL(const WindowEnvi
   c->url_ = webclient::fileURL(resourcePath);
   c->autosaveName_ = kFrameAutosaveName;
   c->awakeFromNib(nullptr);
-  if (auto frame = WindowFrame::load(c->autosaveName_)) frame->applyTo(c->window_);
+  if (auto frame = WindowFrame::load(c->autosaveName_)) {
+    frame->applyTo(c->window_);
+    c->savedFrame_ = frame;  // what is on disk already
+  }
   c->windowDidLoad();
   return c;
 }
