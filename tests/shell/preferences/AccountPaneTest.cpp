@@ -49,9 +49,9 @@ class AccountPaneTest : public AccountRig {
   std::shared_ptr<WindowController> webWindow() {
     delegate = std::make_unique<AppDelegate>(*context, factory);
     web = std::make_unique<WebContext>(context->bridgeHost(), context->defaults());
-    env = std::make_unique<WindowEnvironment>(
+    env = std::make_unique<WindowEnvironment>(WindowEnvironment{
         *context, *web, *delegate,
-        [&](std::shared_ptr<WebWindow> w) { return delegate->makeRootObject(w); });
+        [&](std::shared_ptr<WebWindow> w) { return delegate->makeRootObject(w); }});
     return WindowController::initWithRequest(*env, "");
   }
   // The Preferences window with both panes, shown on the Account pane.
