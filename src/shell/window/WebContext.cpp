@@ -83,17 +83,29 @@ void WebContext::recheckSandbox() {
   });
 }
 
-namespace {
-void setUpSpelling(WebKitWebContext* context, const UserDefaults& defaults) {
-  const auto languages = spelling::languages(defaults);
+// Spell checking is on from the start; the engine loads the dictionaries of the user's languages
+// on the main thread when they are set (30-40 ms for one Hunspell dictionary), so they are set
+// shortly after the first window rather than before its page starts loading.
+void WebContext::setUpSpelling() {
+  webkit_web_context_set_spell_checking_enabled(context_, TRUE);
+  spellingLanguages_ = g_timeout_add_seconds(
+      kSpellingDelaySeconds,
+      +[](gpointer self) -> gboolean {
+        static_cast<WebContext*>(self)->setSpellingLanguages();
+        return G_SOURCE_REMOVE;
+      },
+      this);
+}
+
+void WebContext::setSpellingLanguages() {
+  spellingLanguages_ = 0;
+  const auto languages = spelling::languages(defaults_);
   std::vector<const gchar*> names;
   for (const auto& l : languages) names.push_back(l.c_str());
   names.push_back(nullptr);
-  webkit_web_context_set_spell_checking_enabled(context, TRUE);
   // None (a C locale and no setting): the engine's own default language.
-  if (!languages.empty()) webkit_web_context_set_spell_checking_languages(context, names.data());
+  if (!languages.empty()) webkit_web_context_set_spell_checking_languages(context_, names.data());
 }
-}  // namespace
 
 WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults,
                        std::shared_ptr<BSHTTPCookieStorage> cookies)
@@ -106,6 +118,7 @@ WebContext::WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defau
 
 WebContext::~WebContext() {
   if (recheckSandbox_) g_source_remove(recheckSandbox_);
+  if (spellingLanguages_) g_source_remove(spellingLanguages_);
   cookies_.reset();
   trust_.reset();
   g_clear_object(&context_);
@@ -169,7 +182,7 @@ WebKitWebContext* WebContext::context() {
   webkit_web_context_set_cache_model(context_, WEBKIT_CACHE_MODEL_WEB_BROWSER);
   refuseEngineDownloads(context_);
   setUpSandbox();
-  setUpSpelling(context_, defaults_);
+  setUpSpelling();
   // MacGap goes only into the application's own page and the configured server's pages.
   const UserDefaults* defaults = &defaults_;
   bridgeHost_.setDocumentPolicy([defaults](const std::string& url) {

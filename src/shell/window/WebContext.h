@@ -7,7 +7,8 @@
 // cookie store follow the engine's cookie jar (EngineCookies). The web process runs in the
 // engine's bubblewrap sandbox where that can start (SandboxProbe: started with this object on a
 // machine without a remembered answer, some seconds after the first window otherwise), and
-// editable fields are spell-checked in the user's languages.
+// editable fields are spell-checked in the user's languages (their dictionaries loaded
+// kSpellingDelaySeconds after the context is made).
 #include <memory>
 #include <string>
 
@@ -26,6 +27,9 @@ class BridgeHost;
 
 class WebContext {
  public:
+  // Seconds after the context is made that the spelling dictionaries are loaded.
+  static constexpr unsigned kSpellingDelaySeconds = 2;
+
   // `defaults` gives the mail server whose pages may receive MacGap; `cookies` is the store that
   // follows the engine's jar (none: a store of its own).
   WebContext(bridge::BridgeHost& bridgeHost, const UserDefaults& defaults,
@@ -56,6 +60,8 @@ class WebContext {
  private:
   void setUpSandbox();
   void recheckSandbox();
+  void setUpSpelling();
+  void setSpellingLanguages();
 
   bridge::BridgeHost& bridgeHost_;
   const UserDefaults& defaults_;
@@ -63,6 +69,7 @@ class WebContext {
   std::unique_ptr<CertificateTrust> trust_;
   std::unique_ptr<SandboxProbe> sandbox_;  // the check of the engine's sandbox, while it runs
   unsigned recheckSandbox_ = 0;            // the later check of a remembered sandbox
+  unsigned spellingLanguages_ = 0;         // the dictionaries, set shortly after start
   std::shared_ptr<BSHTTPCookieStorage> cookieStore_;
   std::unique_ptr<EngineCookies> cookies_;
 };

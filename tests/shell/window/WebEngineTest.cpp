@@ -244,6 +244,12 @@ TEST_F(WebEngine, ContextMenusKeepEditingSpellingOpenLinkAndCopyImageAddress) {
   ASSERT_TRUE(fs::exists("/usr/share/hunspell/en_US.dic"))
       << "the en_US dictionary (hunspell-en-us) is needed";
   open("loaded");
+  // The dictionaries are set shortly after start, not before the first page.
+  WebKitWebContext* context = webkit_web_view_get_context(window->webView());
+  ASSERT_TRUE(waitFor([&] {
+    const gchar* const* languages = webkit_web_context_get_spell_checking_languages(context);
+    return languages && languages[0];
+  }));
   // What the menu is for, focused (and selected) by a script: the items it keeps (a spelling
   // guess for the misspelt field), and none the window's filter removes.
   const struct {
