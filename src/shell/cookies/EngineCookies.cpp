@@ -74,8 +74,8 @@ struct Call {
   static void release(std::unique_ptr<Call> call) {
     g_idle_add_full(
         G_PRIORITY_DEFAULT_IDLE,
-        +[](gpointer context) {
-          g_object_unref(context);
+        +[](gpointer held) {
+          g_object_unref(held);
           return G_SOURCE_REMOVE;
         },
         call->context.release(), nullptr);
