@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "ProcessTree.h"
+#include "shell/window/SandboxProbe.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -132,30 +133,10 @@ std::vector<std::string> environmentWithHome(const fs::path& home, const fs::pat
   return env;
 }
 
-// Whether the engine's sandbox can start here: its bubblewrap run as the engine makes it, and
-// its D-Bus proxy (checked once, before any timed run).
+// Whether the engine's sandbox can start here, checked once before any timed run by the
+// application's own probe (the engine's bubblewrap run and its D-Bus proxy).
 bool sandboxAvailable() {
-  static const bool available = [] {
-    if (!g_file_test("/usr/bin/xdg-dbus-proxy", G_FILE_TEST_IS_EXECUTABLE)) return false;
-    const gchar* argv[] = {"/usr/bin/bwrap",
-                           "--unshare-all",
-                           "--die-with-parent",
-                           "--ro-bind",
-                           "/",
-                           "/",
-                           "--proc",
-                           "/proc",
-                           "--dev",
-                           "/dev",
-                           "true",
-                           nullptr};
-    gint status = -1;
-    return g_spawn_sync(
-               nullptr, const_cast<gchar**>(argv), nullptr,
-               static_cast<GSpawnFlags>(G_SPAWN_STDOUT_TO_DEV_NULL | G_SPAWN_STDERR_TO_DEV_NULL),
-               nullptr, nullptr, nullptr, nullptr, &status, nullptr) &&
-           g_spawn_check_wait_status(status, nullptr);
-  }();
+  static const bool available = SandboxProbe().answer().available;
   return available;
 }
 
