@@ -230,6 +230,12 @@ int runApplication(const ApplicationOptions& options, StartupExtension extension
   // positions, idle time and activation work. GDK_BACKEND still decides when set, and without
   // XWayland GTK takes Wayland.
   gdk_set_allowed_backends("x11,*");
+  // The session bus connection (which registering the single instance waits for) is made on
+  // GLib's worker thread while this thread opens the display and loads the theme; registration
+  // then finds the connection made or being made. A second instance, which only hands its
+  // targets over, opens the display too: a few milliseconds on a path that ends at once.
+  g_bus_get(G_BUS_TYPE_SESSION, nullptr, nullptr, nullptr);
+  gtk_init_check(nullptr, nullptr);
   // Without a session bus the application still runs, as a non-unique instance (GApplication
   // falls back by itself).
   GtkApplication* app =
