@@ -25,6 +25,7 @@
 #include "shell/media/GtkTextClipboard.h"
 #include "shell/notifications/DesktopNotificationService.h"
 #include "shell/system/ColorScheme.h"
+#include "shell/system/SessionBus.h"
 #include "shell/system/SystemEvents.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/WebClient.h"
@@ -66,6 +67,7 @@ struct Shell {
   std::unique_ptr<SystemEvents> systemEvents;
   std::unique_ptr<DesktopColorScheme> colorScheme;
   std::shared_ptr<void> extensionState;
+  std::optional<sessionbus::Replaced> goneSessionBus;  // an address replaced before start-up
   guint signalSources[2] = {0, 0};
 };
 
@@ -100,6 +102,15 @@ void onStartup(GtkApplication* app, Shell* shell) {
   WD_LOG_INFO("{} {} starting with the resources in {}", Bundle::main().name(),
               Bundle::main().version(), Bundle::main().resourcePath().string());
   g_set_application_name(Bundle::main().name().c_str());
+  if (const auto& bus = shell->goneSessionBus; bus && bus->now == "disabled:")
+    WD_LOG_WARN(
+        "The session bus {} is gone (left from an earlier login?): running without one, so links "
+        "are not handed to a running instance and notifications, the keyring and the status "
+        "icon may be missing",
+        bus->was);
+  else if (bus)
+    WD_LOG_WARN("The session bus {} is gone (left from an earlier login?): using {}", bus->was,
+                bus->now);
   // Temporary files of the application's own writes that a kill interrupted.
   for (const auto& folder : {paths::configDirectory(), paths::stateDirectory()})
     if (const auto n = removeLeftoverTemporaries(folder))
@@ -230,6 +241,8 @@ int runApplication(const ApplicationOptions& options, StartupExtension extension
   // positions, idle time and activation work. GDK_BACKEND still decides when set, and without
   // XWayland GTK takes Wayland.
   gdk_set_allowed_backends("x11,*");
+  // Before any thread starts (it changes the environment).
+  auto goneSessionBus = sessionbus::replaceGoneAddress();
   // The session bus connection (which registering the single instance waits for) is made on
   // GLib's worker thread while this thread opens the display and loads the theme; registration
   // then finds the connection made or being made. A second instance, which only hands its
@@ -242,6 +255,7 @@ int runApplication(const ApplicationOptions& options, StartupExtension extension
       gtk_application_new(Bundle::main().identifier().c_str(), G_APPLICATION_HANDLES_OPEN);
   Shell shell;
   shell.options = options;
+  shell.goneSessionBus = std::move(goneSessionBus);
   shell.extension = std::move(extension);
   g_signal_connect(app, "startup", G_CALLBACK(onStartup), &shell);
   g_signal_connect(app, "activate", G_CALLBACK(onActivate), &shell);
