@@ -92,7 +92,6 @@ TEST(RecordParser, RejectsMalformedDataEveryTruncationAndAnOverlongRdlength) {
   EXPECT_FALSE(parseData({0, 1, 0, 2, 0}));  // fixed part too short
   EXPECT_FALSE(parseData({0}, kTypeMX));
   EXPECT_FALSE(parseData({127, 0, 0, 1}, 1));  // unsupported type
-
   const auto wrapped = *wrapRecordData(kTypeSRV, srv(5, 6, 7, name("a.example.net")));
   for (std::size_t n = 0; n < wrapped.size(); ++n)
     EXPECT_FALSE(parseResourceRecord(std::span(wrapped.data(), n))) << n;
@@ -129,12 +128,10 @@ TEST(ResponseParser, AnswersInWireOrderWithCompressedNamesExpanded) {
   }
   // Expanded data carries no compression pointer: 6 + wire length of the name.
   EXPECT_EQ(response->answers[1].rdata.size(), 6u + name("mail.example.com").size());
-
   const auto nx = parseResponse(header(0, 0, 0x8183));
   ASSERT_TRUE(nx);
   EXPECT_EQ(nx->rcode, 3);
   EXPECT_TRUE(nx->answers.empty());
-
   // SRV data whose target runs past RDLENGTH is not expandable: kept raw, and gives no result.
   const Bytes rdata = srv(0, 0, 443, {4, 'h', 'o', 's', 't'});
   const auto raw = parseResponse(cat({header(0, 1), answer(name("x.test"), kTypeSRV, rdata), {0}}));
@@ -188,7 +185,6 @@ TEST(SRVResolverRecords, ProcessRecordAppendsAndReportsOnlyParsableAnswers) {
   resolver->stop();  // before any start: only sets finished
   EXPECT_TRUE(resolver->isFinished());
   EXPECT_FALSE(resolver->error());
-
   auto mx = SRVResolver::create("example.com", 15);
   mx->processRecord(cat({u16(5), name("mx.example.com")}));
   EXPECT_EQ(mx->results(), (std::vector<SRVResult>{{5, 0, 0, "mx.example.com"}}));
