@@ -24,7 +24,6 @@ class ResourceDir : public ::testing::Test {
     wd::Bundle::main().setResourcePath(dir_);
   }
   ~ResourceDir() override { wd::Bundle::main().setResourcePath(previous_); }
-
   const fs::path previous_ = wd::Bundle::main().resourcePath();
   const fs::path dir_ = wd::test::testDirectory() / "resources";
   const fs::path config_ = dir_ / "public/config.json";

@@ -97,7 +97,6 @@ TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
   EXPECT_EQ(permissions(dir_ / "old"), 0600u);
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", ""), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "old"), "");
-
   writeFile(dir_ / "dotfiles" / "real", "old");
   fs::create_symlink(dir_ / "dotfiles" / "real", dir_ / "absolute");
   fs::create_symlink("dotfiles/real", dir_ / "relative");
@@ -135,7 +134,6 @@ TEST_F(FileIo, FailedWriteChangesNothing) {
   EXPECT_TRUE(fs::is_symlink(dir_ / "into-nowhere"));
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
   EXPECT_EQ(names(dir_), before);
-
   // A file-size limit makes write() fail with EFBIG part-way, as a full disk fails it with
   // ENOSPC; SIGXFSZ would otherwise end the test process.
   struct rlimit saved {};

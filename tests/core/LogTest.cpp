@@ -47,7 +47,6 @@ const std::regex kLine(
 class LogSetupTest : public ::testing::Test {
  protected:
   ~LogSetupTest() override { spdlog::set_default_logger(saved_); }
-
   std::shared_ptr<spdlog::logger> saved_ = spdlog::default_logger();
   const fs::path dir_ = wd::test::testDirectory() / "logs";
 };
@@ -73,7 +72,6 @@ TEST(LogFormatterTest, LinesAreExact) {
             "2024-03-02 09:05:03.999 [INFO ] x [f]\n");
   EXPECT_EQ(format(info, "x", "f", second + std::chrono::seconds(1)),
             "2024-03-02 09:05:04.000 [INFO ] x [f]\n");
-
   // A huge message is cut to fit one file, at a character boundary.
   std::string text;
   while (text.size() < 2 * wd::LogFormatter::kMaxLineBytes) text += "\xC3\xA9";  // "é"
@@ -81,7 +79,6 @@ TEST(LogFormatterTest, LinesAreExact) {
   EXPECT_LE(line.size(), wd::LogFormatter::kMaxLineBytes);
   EXPECT_GT(line.size(), wd::LogFormatter::kMaxLineBytes - 8);
   EXPECT_EQ(line.substr(line.size() - 14), "é [function]\n");
-
   // Many threads at once.
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
@@ -117,7 +114,6 @@ TEST_F(LogSetupTest, FileGetsEveryLevelAndRotates) {
   EXPECT_THAT(lines[0], HasSubstr("[DEBUG] debug 1 [TestBody]"));
   EXPECT_THAT(lines[2], HasSubstr("[WARN ] warning two [TestBody]"));
   EXPECT_THAT(lines[3], HasSubstr("[ERROR] error ["));
-
   const std::string chunk(1000, 'x');
   for (int i = 0; i < 7000; ++i) WD_LOG_DEBUG("{} {}", i, chunk);  // about 7 MiB
   logger->flush();
@@ -132,7 +128,6 @@ TEST_F(LogSetupTest, FileGetsEveryLevelAndRotates) {
   // The newest lines are in the current file.
   lines = splitLines(wd::test::readFile(wd::logging::logFilePath(dir_)).value_or(""));
   EXPECT_THAT(lines.back(), HasSubstr("[DEBUG] 6999 x"));
-
   const fs::path blocked = dir_.parent_path() / "blocker";
   wd::test::writeFile(blocked, "a file where the directory should be");
   EXPECT_NO_THROW(wd::logging::setup(blocked / "logs", false));
@@ -165,7 +160,6 @@ class RateLimitTest : public LogSetupTest {
   }
   static void siteA(int i) { WD_LOG_INFO("posting failed {}", i); }
   static void siteB(int i) { WD_LOG_WARN("launching failed {}", i); }
-
   std::ostringstream out_;
   std::chrono::steady_clock::time_point now_{};
   std::shared_ptr<wd::logging::RateLimitedLogger> logger_;
