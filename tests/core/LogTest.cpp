@@ -26,13 +26,6 @@ std::string format(spdlog::level::level_enum level, const std::string& text, con
   return {out.data(), out.size()};
 }
 
-// 2024-03-02 09:05:03.042 in local time.
-spdlog::log_clock::time_point march2() {
-  std::tm tm{.tm_sec = 3, .tm_min = 5, .tm_hour = 9, .tm_mday = 2, .tm_mon = 2, .tm_year = 124};
-  tm.tm_isdst = -1;
-  return spdlog::log_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(42);
-}
-
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -58,9 +51,10 @@ class LogSetupTest : public ::testing::Test {
 // not served from the cache of the previous one.
 TEST(LogFormatterTest, LinesAreExact) {
   using namespace spdlog::level;
-  const auto at = march2(), second = at - std::chrono::milliseconds(42);
-  EXPECT_EQ(format(warn, "message", "function", at),
-            "2024-03-02 09:05:03.042 [WARN ] message [function]\n");
+  std::tm tm{.tm_sec = 3, .tm_min = 5, .tm_hour = 9, .tm_mday = 2, .tm_mon = 2, .tm_year = 124};
+  tm.tm_isdst = -1;  // local time
+  const auto second = spdlog::log_clock::from_time_t(std::mktime(&tm)),
+             at = second + std::chrono::milliseconds(42);
   const std::pair<level_enum, const char*> words[] = {
       {err, "ERROR"},   {critical, "ERROR"}, {info, "INFO "}, {debug, "DEBUG"},
       {trace, "DEBUG"}, {off, "DEBUG"},      {warn, "WARN "}};
@@ -137,7 +131,6 @@ TEST_F(LogSetupTest, FileGetsEveryLevelAndRotates) {
 
 namespace {
 
-// The application's logger writing formatted lines to a string, on a clock the test moves.
 class RateLimitTest : public LogSetupTest {
  protected:
   RateLimitTest() {
@@ -148,7 +141,7 @@ class RateLimitTest : public LogSetupTest {
     logger_->set_level(spdlog::level::debug);
     spdlog::set_default_logger(logger_);
   }
-  // The logger writes its open counts into out_ when it goes: before out_ goes.
+  // The logger writes its open counts into out_ when it goes.
   ~RateLimitTest() override { dropLogger(); }
   void dropLogger() {
     spdlog::set_default_logger(saved_);
@@ -183,9 +176,8 @@ TEST_F(RateLimitTest, RepeatsOfATextGiveOneLineThenTheCountAndOtherTextsAreAllWr
               HasSubstr("[INFO ] posting failed 0 (1000 similar messages suppressed) [siteA]"));
 }
 
-// Sites count apart and debug lines are never held back; after the window the next line of the
-// logger first writes the counts of other texts, and counts still open are written when the
-// logger goes.
+// Sites count apart and debug lines are never held back; after the window the next line first
+// writes the counts of other texts; counts still open are written when the logger goes.
 TEST_F(RateLimitTest, SitesAreIndependentAndCountsAreWrittenLater) {
   for (int i = 0; i < 10; ++i) {
     siteA(0);
@@ -194,8 +186,6 @@ TEST_F(RateLimitTest, SitesAreIndependentAndCountsAreWrittenLater) {
   }
   auto all = lines();
   ASSERT_EQ(all.size(), 12u);
-  EXPECT_THAT(all[0], HasSubstr("posting failed 0 [siteA]"));
-  EXPECT_THAT(all[1], HasSubstr("[WARN ] launching failed 0 [siteB]"));
   now_ += std::chrono::seconds(10);
   siteB(0);
   siteA(0);
