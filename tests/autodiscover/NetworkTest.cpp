@@ -19,7 +19,6 @@ using test::NetworkSandbox;
 using test::runLoopFor;
 using test::waitFor;
 
-using Events = std::vector<std::string>;
 const char* const kSrv = "_autodiscover._tcp.srv.test";
 const char* const kThree = "_autodiscover._tcp.three.test";
 
@@ -34,7 +33,7 @@ struct Recorder : SRVResolverDelegate {
     events.push_back("stop");
     stops.push_back(error);
   }
-  Events events;
+  std::vector<std::string> events;
   std::vector<SRVResult> results;
   std::vector<std::optional<SRVResolverError>> stops;
   std::function<void(SRVResolver&)> onResult;

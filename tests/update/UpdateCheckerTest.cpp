@@ -25,7 +25,6 @@ namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
-using update::DownloadedUpdate;
 
 constexpr const char* kServicePath = "/v1/wendrel/client/latest";
 
