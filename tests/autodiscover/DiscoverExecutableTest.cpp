@@ -17,6 +17,7 @@ class DiscoverExecutable : public test::HttpsServersTest {
   struct Result {
     int status = -1;
     std::string out, err;
+    bool done = false;
   };
   Result run(const std::string& args, const std::string& input) {
     g_auto(GStrv) argv = g_strsplit((WD_DESKTOP_EXECUTABLE " " + args).c_str(), " ", -1);
@@ -33,29 +34,23 @@ class DiscoverExecutable : public test::HttpsServersTest {
     g_autoptr(GSubprocess) child = g_subprocess_launcher_spawnv(launcher, argv, nullptr);
     Result r;
     if (!child) return ADD_FAILURE() << "cannot start " << argv[0], r;
-    struct Done {
-      bool done = false;
-      gchar *out = nullptr, *err = nullptr;
-    } d;
     g_subprocess_communicate_utf8_async(
         child, input.c_str(), nullptr,
         [](GObject* o, GAsyncResult* res, gpointer data) {
-          auto* done = static_cast<Done*>(data);
-          g_subprocess_communicate_utf8_finish(G_SUBPROCESS(o), res, &done->out, &done->err,
-                                               nullptr);
-          done->done = true;
+          auto* result = static_cast<Result*>(data);
+          g_autofree gchar *out = nullptr, *err = nullptr;
+          g_subprocess_communicate_utf8_finish(G_SUBPROCESS(o), res, &out, &err, nullptr);
+          result->out = out ? out : "";
+          result->err = err ? err : "";
+          result->done = true;
         },
-        &d);
-    if (!test::waitFor([&] { return d.done; }, 90)) {
+        &r);
+    if (!test::waitFor([&] { return r.done; }, 90)) {
       ADD_FAILURE() << "no end";
       g_subprocess_force_exit(child);
-      test::waitFor([&] { return d.done; }, 10);
+      test::waitFor([&] { return r.done; }, 10);
     }
     if (g_subprocess_get_if_exited(child)) r.status = g_subprocess_get_exit_status(child);
-    r.out = d.out ? d.out : "";
-    r.err = d.err ? d.err : "";
-    g_free(d.out);
-    g_free(d.err);
     return r;
   }
 };

@@ -20,10 +20,10 @@ namespace {
 
 // Host names served by the test HTTPS servers (all on 127.0.0.1) and named in the certificate.
 const char* const kHosts[] = {
-    "h.srv.test",    "h.srv0.test",       "a.two.test",     "b.two.test",    "m.mx.test",
-    "h.auth.test",   "m.auth.test",       "auth.test",      "h.authok.test", "h.hang.test",
-    "m.hang.test",   "hang.test",         "h.fall.test",    "m.fall.test",   "fall.test",
-    "h.status.test", "cname-target.test", "untrusted.test", "h.cli.test",    "localhost",
+    "h.srv.test",        "h.srv0.test",    "a.two.test",  "b.two.test",  "m.mx.test",
+    "h.auth.test",       "m.auth.test",    "auth.test",   "h.hang.test", "m.hang.test",
+    "hang.test",         "h.fall.test",    "m.fall.test", "fall.test",   "h.status.test",
+    "cname-target.test", "untrusted.test", "h.cli.test",  "localhost",
 };
 
 // dnsmasq's records ("local=/test/": authoritative for .test). three.test's SRV records are raw
@@ -36,7 +36,6 @@ srv-host=_autodiscover._tcp.two.test,b.two.test,8443,10,1
 mx-host=mx.test,m.mx.test,10
 srv-host=_autodiscover._tcp.auth.test,h.auth.test,8443
 mx-host=auth.test,m.auth.test,10
-srv-host=_autodiscover._tcp.authok.test,h.authok.test,8443
 srv-host=_autodiscover._tcp.hang.test,h.hang.test,8443
 mx-host=hang.test,m.hang.test,10
 srv-host=_autodiscover._tcp.fall.test,h.fall.test,8443

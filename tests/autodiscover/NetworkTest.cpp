@@ -346,7 +346,7 @@ TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
   EXPECT_TRUE(server->requests().empty());
 }
 
-TEST_F(AutodiscoverNet, CredentialsAnswerAChallengeAndRefusedOnesEndTheSearchAtOnce) {
+TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
   server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
   // Were the other attempts made, they would succeed.
   server->route("m.auth.test", 443, doc("mx.auth.test"));
@@ -358,12 +358,6 @@ TEST_F(AutodiscoverNet, CredentialsAnswerAChallengeAndRefusedOnesEndTheSearchAtO
   runLoopFor(0.5);
   EXPECT_EQ(posted.size(), 1u);
   EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "auth.test"));
-  server->route("h.authok.test", 8443,
-                Behaviour::challenge("user@authok.test", "pw", autodiscoverDocument("s.authok")));
-  const std::size_t before = server->requests().size();
-  EXPECT_EQ(discover("authok.test", 30, "pw", "user@authok.test"), success("s.authok", "443"));
-  ASSERT_EQ(server->requests().size(), before + 2);
-  EXPECT_EQ(server->requests()[before].authorization, "");
 }
 
 // A document that is no answer moves on at once; an error status or a server that never

@@ -75,7 +75,6 @@ TEST_F(MemoryStore, OneWritePerKeyNewestLastNoWriteOfTheSameValueAndNoTextItCann
   front.removeObjectForKey("k");
   EXPECT_EQ(item("k"), std::nullopt);
   EXPECT_EQ(front.objectForKey("k"), std::nullopt);
-  EXPECT_EQ(store.stringForKey("k"), std::nullopt);
 }
 
 TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
