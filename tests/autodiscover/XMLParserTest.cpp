@@ -28,9 +28,7 @@ TEST(XMLParser, TheServerOfTheFirstExchProtocolAndWhatIsNoAnswer) {
       {doc(exch("mail.example.com")), EndPoint("mail.example.com", 443)},
       {doc(exch("mail.example.com:8443")), EndPoint("mail.example.com", 8443)},
       {doc(exch("mail.example.com:https")), EndPoint("mail.example.com", 0)},
-      {doc(exch("mail.example.com:443:extra")), EndPoint("mail.example.com", 443)},
       {doc(exch("")), EndPoint("", 443)},
-      {doc("<Protocol><Type>EXCH</Type><Server/></Protocol>"), EndPoint("", 443)},
       // The text is taken unchanged (no trimming); character data of every kind counts.
       {doc(exch(" host ")), EndPoint(" host ", 443)},
       {doc(exch("ma<![CDATA[il]]>.ex&amp;ample")), EndPoint("mail.ex&ample", 443)},
@@ -39,15 +37,11 @@ TEST(XMLParser, TheServerOfTheFirstExchProtocolAndWhatIsNoAnswer) {
       {doc(two,
            " xmlns=\"http://schemas.microsoft.com/exchange/autodiscover/responseschema/2006\""),
        EndPoint("inside.example", 443)},
-      {"<a:Autodiscover xmlns:a=\"urn:x\"><a:Protocol><a:Type>EXCH</a:Type><a:Server>prefixed"
-       "</a:Server></a:Protocol></a:Autodiscover>",
-       EndPoint("prefixed", 443)},
       {doc(exch("first.example") + exch("second.example")), EndPoint("first.example", 443)},
       // The Server must be a child of the Protocol; the Type must be exactly EXCH.
       {doc("<Protocol><Type>EXCH</Type><X><Server>deep</Server></X></Protocol>"), bad},
       {doc("<Protocol><Type> EXCH</Type><Server>s</Server></Protocol>"), bad},
       {doc("<Protocol><Type>EXCH</Type></Protocol>"), bad},
-      {doc(""), bad},
       // Not a document: empty, text, a NUL.
       {"", bad},
       {"not xml at all", bad},
@@ -80,7 +74,6 @@ TEST(LocalizedInteger, DecimalStyleWithGroupingAndFractionAndTheUserLocale) {
       {"-25", ".", ",", -25},
       {".5", ".", ",", 0},
       {"7.", ".", ",", 7},
-      {"8443,9", ",", ".", 8443},
       {"1\u202F000", ",", "\u202F", 1000},  // multi-byte separator
       {"99999999999999999999999", ".", ",", std::numeric_limits<long long>::max()},
       {"-99999999999999999999999", ".", ",", std::numeric_limits<long long>::min()},
