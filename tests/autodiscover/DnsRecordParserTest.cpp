@@ -154,8 +154,7 @@ TEST(ResponseParser, RejectsLoopsForwardPointersAndTruncation) {
     EXPECT_FALSE(parseResponse(std::span(ok.data(), n))) << n;
 }
 
-// The resolver turns record data into results (no network involved): only parsable answers,
-// port 0 as is (MX answers are SRVResolverNet's).
+// The resolver reports only parsable answers, port 0 as is (MX answers are SRVResolverNet's).
 TEST(SRVResolverRecords, ProcessRecordAppendsAndReportsOnlyParsableAnswers) {
   struct Collector : SRVResolverDelegate {
     void srvResolverDidReceiveResult(SRVResolver&, const SRVResult& r) override {

@@ -170,9 +170,7 @@ class XMLSourceNet : public test::HttpsServersTest {
   std::shared_ptr<SourceRecorder> recorder = std::make_shared<SourceRecorder>();
 };
 
-// A document (an empty one too) is delivered, credentials are sent only when challenged; rejected
-// credentials, or a 401 without credentials, report invalid credentials once; other error
-// statuses (and an unknown path: 404) end the request silently.
+// Credentials are sent only when challenged; error statuses other than 401 end silently.
 TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
   const std::string doc = test::autodiscoverDocument("s.status.test");
   const struct {
@@ -218,8 +216,7 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
   }
 }
 
-// Transport failures give empty content, reported from the loop. A certificate exception covers
-// its host only (in any case).
+// Transport failures give empty content; a certificate exception covers its host only.
 TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptTheirHostOnly) {
   for (const std::string& u :
        {autodiscoverURL("none.test", 443), autodiscoverURL("untrusted.test", 9443),
@@ -360,8 +357,8 @@ TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
   EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "auth.test"));
 }
 
-// A document that is no answer moves on at once; an error status or a server that never
-// answers once the attempt's time is up.
+// A document that is no answer moves on at once, an error status or silence after the attempt's
+// time.
 TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
   server->route("fall.test", 443, doc("s.fall.test"));
   server->route("h.fall.test", 8443, Behaviour::document("this is not XML"));

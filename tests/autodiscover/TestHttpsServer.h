@@ -61,8 +61,8 @@ class TestHttpsServer {
 // A minimal autodiscover response naming `server` in a Protocol of Type EXCH.
 std::string autodiscoverDocument(const std::string& server);
 
-// `server` (trusted, ports 443 and 8443) and `untrusted` (port 9443); skips without the sandbox.
-// Derived SetUp() functions call this one first and return when serversReady() is false.
+// `server` (trusted, ports 443 and 8443) and `untrusted` (port 9443); derived SetUp() functions
+// return when serversReady() is false.
 class HttpsServersTest : public ::testing::Test {
  protected:
   void SetUp() override {

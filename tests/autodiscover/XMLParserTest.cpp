@@ -1,5 +1,5 @@
-// Reading the server out of autodiscover documents, locale-aware ports, and the autodiscovery
-// values that need no network: end points, the attempt list, the outcome, the request URL.
+// The server out of autodiscover documents, locale-aware ports, and the autodiscovery values that
+// need no network.
 #include <gtest/gtest.h>
 
 #include "autodiscover/Autodiscover.h"

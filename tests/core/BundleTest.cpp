@@ -47,8 +47,7 @@ TEST_F(ResourceDir, ResourcesResolveOnlyInsideTheResourceDirectory) {
             (dir_ / "public/web/img/logo.png").string());
 }
 
-// A missing, broken or special configuration file gives empty values at once (no open() waiting
-// for a FIFO's writer; the reader's other refusals are FileIo's).
+// A missing, broken or special (FIFO) configuration file gives empty values at once.
 TEST_F(ResourceDir, ConfigurationFile) {
   auto missing = LocalConfiguration::load();
   EXPECT_TRUE(missing.settings.is_null());
@@ -76,7 +75,6 @@ TEST_F(ResourceDir, ConfigurationFile) {
 
 namespace {
 
-// The command line of the words in `line`.
 wd::CommandLine parse(const std::string& line) {
   Strings args{"wendrel-desktop"};
   std::istringstream in(line);
@@ -107,9 +105,7 @@ TEST(CommandLineParsing, OptionsTargetsAndUsageErrors) {
   EXPECT_EQ(cl.app.targets, (Strings{"-v", "--help"}));
   EXPECT_EQ(parse("-").app.targets, Strings{"-"});
   EXPECT_EQ(parse("--gapplication-service").app.passThrough, Strings{"--gapplication-service"});
-  // Three attempts share the total in whole seconds: below 3 no attempt would get any time. One
-  // label after "@" is refused as the account window refuses it. Unknown options, short or long,
-  // are usage errors, never files to open.
+  // Below 3 seconds no attempt would get any time; unknown options are never files to open.
   EXPECT_EQ(parse("--discover a@b.test --timeout 3").action, Action::Discover);
   for (const char* line :
        {"--discover nobody", "--discover", "--discover a@b", "--discover a@b.test --timeout 12x",

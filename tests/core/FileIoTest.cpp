@@ -80,8 +80,7 @@ TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
   }
 }
 
-// New files get the mode asked for, replaced ones keep theirs; links (also chains, relative
-// ones and dangling ones whose folder exists) are followed and stay links.
+// New files get the mode asked for, replaced ones keep theirs; links are followed and stay links.
 TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "new", "one", 0640), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "new"), "one");
@@ -112,8 +111,7 @@ TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
             (Names{"new", "old", "dotfiles", "absolute", "relative", "chain", "dangling"}));
 }
 
-// A write that fails (a folder in the way, a link into a missing folder, a link loop, a full
-// disk) says why in one line and changes nothing.
+// A write that fails says why in one line and changes nothing.
 TEST_F(FileIo, FailedWriteChangesNothing) {
   writeFile(dir_ / "keep", "old");
   fs::create_directory(dir_ / "folder");
@@ -150,8 +148,7 @@ TEST_F(FileIo, FailedWriteChangesNothing) {
   EXPECT_EQ(names(dir_), before);
 }
 
-// Start-up's clean-up takes only old temporaries named as the writer names them, in the folder
-// itself: a recent one (a writer may still be busy), other names, folders and links stay.
+// Start-up's clean-up takes only old temporaries named as the writer names them, in the folder.
 TEST_F(FileIo, LeftoverTemporariesAreRemovedOnlyWhenOldAndNamedSo) {
   for (const char* name :
        {"settings.plist.tmp-a1B2c3", "MacGapWindow.json.tmp-XyZ123", "settings.plist",

@@ -46,9 +46,8 @@ class LogSetupTest : public ::testing::Test {
 
 }  // namespace
 
-// Level words fill five characters (critical is an error, trace and off are debug), the
-// milliseconds are cut, a missing function is empty, and the next second on the same thread is
-// not served from the cache of the previous one.
+// Level words fill five characters, milliseconds are cut, and the next second on the same thread
+// is not served from the cache of the previous one.
 TEST(LogFormatterTest, LinesAreExact) {
   using namespace spdlog::level;
   std::tm tm{.tm_sec = 3, .tm_min = 5, .tm_hour = 9, .tm_mday = 2, .tm_mon = 2, .tm_year = 124};
@@ -73,7 +72,6 @@ TEST(LogFormatterTest, LinesAreExact) {
   EXPECT_LE(line.size(), wd::LogFormatter::kMaxLineBytes);
   EXPECT_GT(line.size(), wd::LogFormatter::kMaxLineBytes - 8);
   EXPECT_EQ(line.substr(line.size() - 14), "é [function]\n");
-  // Many threads at once.
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
   for (int t = 0; t < 4; ++t) {
@@ -90,8 +88,7 @@ TEST(LogFormatterTest, LinesAreExact) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-// The file gets every level in the line format and syslog only warnings; rotation keeps at most
-// five files of one mebibyte; a log directory that cannot be made does not stop logging.
+// The file gets every level, syslog only warnings; rotation keeps at most five files of 1 MiB.
 TEST_F(LogSetupTest, FileGetsEveryLevelAndRotates) {
   wd::logging::setup(dir_, true);
   auto logger = spdlog::default_logger();

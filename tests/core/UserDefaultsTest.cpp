@@ -90,9 +90,7 @@ TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
   EXPECT_EQ(d.dictionaryForKey("list"), std::nullopt);
 }
 
-// Every write and removal announces its key (observers see the new value already); values
-// survive reopening, registered values answer only for keys without stored values and are not
-// persisted.
+// Every change is announced (with the new value in place); registered values are not persisted.
 TEST(UserDefaultsTest, ValuesSurviveReopeningAndEveryChangeIsAnnounced) {
   const fs::path file = testDirectory() / "s.plist";
   const std::string awkward = "a<b>&\"c' ]]> \t\r\n\x01 é \xF0\x9F\x98\x80";
@@ -122,7 +120,6 @@ TEST(UserDefaultsTest, ValuesSurviveReopeningAndEveryChangeIsAnnounced) {
       "nested": {"list": [1, 2.5, true, "x"], "empty": {}}})");
   expected[awkward] = awkward;
   EXPECT_EQ(again.dictionaryRepresentation(), expected);
-  // Nothing but the settings file is left in the directory.
   EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
   again.registerDefaults(Json{{"MacGap_port", 443}, {"MacGap_updateChannel", "beta"}});
   expected["MacGap_updateChannel"] = "beta";  // stored values win
@@ -132,8 +129,7 @@ TEST(UserDefaultsTest, ValuesSurviveReopeningAndEveryChangeIsAnnounced) {
   EXPECT_EQ(UserDefaults(file).objectForKey("MacGap_updateChannel"), std::nullopt);
 }
 
-// Values the store cannot hold, or that have no JSON form (the page reads settings that way), are
-// refused and the old value stays. A batch with one bad value writes nothing.
+// Values without a property-list or JSON form are refused; a batch with one writes nothing.
 TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
   const fs::path file = testDirectory() / "s.plist";
   UserDefaults d(file);
@@ -150,8 +146,8 @@ TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
   EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"other", 5}}));
 }
 
-// Bad bytes in a file written by another program are repaired on read instead of failing later;
-// UTF-16 text of a binary file is read.
+// Bad bytes in a file of another program are repaired on read; UTF-16 text of a binary file is
+// read.
 TEST(UserDefaultsTest, ForeignFilesAreReadWithTheirTextRepaired) {
   const fs::path file = testDirectory() / "s.plist";
   writeFile(file,
@@ -182,13 +178,11 @@ TEST(UserDefaultsTest, ReloadPicksUpOtherWritersAndAnnouncesChangedKeys) {
   EXPECT_EQ(mine.dictionaryRepresentation(), (Json{{"same", "1"}, {"added", "y"}}));
 }
 
-// A damaged file, or a directory in its place, is moved aside as it was and the store starts
-// empty and works on: the next write makes a good file.
+// A damaged file (or a directory in its place) is moved aside as it was; the store works on.
 TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
   using std::string;
   const string plist = "<plist version=\"1.0\">";
-  // Text holding U+0000 (UTF-16 and ASCII in a binary file; in XML raw or as a decimal or hex
-  // character reference) would make the property-list library abort the process.
+  // Text holding U+0000 (binary UTF-16 or ASCII, XML raw or referenced) aborts the plist library.
   const std::vector<string> damaged = {
       "",
       "not a property list",
@@ -220,10 +214,8 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
   }
 }
 
-// A failed save keeps the value in memory and reports it. A settings file that is a link (a
-// dotfile) stays a link: its target is written; a dangling link's target is created when the
-// target's folder exists, else the save fails and the link stays; a damaged target is set aside
-// and the link keeps pointing where it did.
+// A failed save keeps the value in memory and reports it. A link (a dotfile) stays a link and its
+// target (even a dangling one in an existing folder, or a damaged one, set aside) is written.
 TEST(UserDefaultsTest, SavesFollowLinksAndFailuresKeepTheValue) {
   const fs::path dir = testDirectory(), dotfiles = dir / "dotfiles";
   writeFile(dir / "blocker", "a file, so no directory can be made below it");
@@ -271,8 +263,7 @@ TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
     EXPECT_NE(fs::exists(dir / name), removed) << name;
 }
 
-// A save killed at any moment (a child saving two large values in turn, killed after a random
-// delay, many times over) leaves a file that parses and holds either the old or the new contents.
+// A save killed at any moment (SIGKILL after a random delay) leaves either the old or the new file.
 TEST(UserDefaultsCrashTest, SaveKilledAtAnyMomentLeavesOldOrNewFile) {
   const fs::path file = testDirectory() / "s.plist";
   const std::string a(300000, 'a'), b(300000, 'b');
@@ -305,9 +296,7 @@ class UserDefaultsControllerTest : public ::testing::Test {
   UserDefaultsControllerTest() {
     controller_.setInitialValues(Json{{"MacGap_port", 443}, {"MacGap_server", ""}});
   }
-  // What another process (or a later launch) would read from disk.
   Json disk() { return UserDefaults(file_).dictionaryRepresentation(); }
-  // The visible values of the port, server and user name.
   Json visible() {
     Json out = Json::object();
     for (const char* key : {"MacGap_port", "MacGap_server", "MacGap_username"})
@@ -439,8 +428,7 @@ TEST(SettingsTest, RegisterDefaultsReadsTheBundleDefaultsFile) {
   EXPECT_EQ(controller.value(Settings::kUseCustomConfiguration), Json(false));
   EXPECT_EQ(controller.value(Settings::kServer), Json(""));
   EXPECT_EQ(store.objectForKey(Settings::kPort), std::nullopt);
-  // No defaults file, a damaged one, one that is no dictionary: no initial values (the earlier
-  // ones are dropped), and the resource is left where it is.
+  // No, a damaged or a non-dictionary defaults file: the earlier initial values are dropped.
   for (const char* text : {"", "<plist><dict><key>a</key>",
                            "<plist version=\"1.0\"><array><integer>1</integer></array></plist>"}) {
     if (*text) writeFile(dir / "Defaults.plist", text);
@@ -450,8 +438,7 @@ TEST(SettingsTest, RegisterDefaultsReadsTheBundleDefaultsFile) {
   }
 }
 
-// The launch makes "run anyway" false on disk; already false, the file is left alone (a save
-// would replace it by rename).
+// The launch makes "run anyway" false on disk; when it already is, the file is not rewritten.
 TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
   const fs::path file = testDirectory() / "s.plist";
   UserDefaults(file).setObject(Settings::kRunAnyway, "YES");
@@ -467,7 +454,6 @@ TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
     ASSERT_EQ(::stat(file.c_str(), st), 0);
   }
   EXPECT_EQ(after.st_ino, saved.st_ino);
-  // The shared controller over the standard store.
   Settings::initializeUserDefaults();
   EXPECT_EQ(UserDefaults::standard().objectForKey(Settings::kRunAnyway), Json(false));
   EXPECT_TRUE(Settings::registerDefaults());  // WENDREL_RESOURCE_DIR points at resources/

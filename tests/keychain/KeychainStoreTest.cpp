@@ -97,10 +97,8 @@ TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
   EXPECT_EQ(store.valueForKeyPath("other.path"), std::nullopt);
 }
 
-// No backend, no service, locked at start, or unlock declined at the first write (the prefetch
-// succeeds): values are kept for the session only, with the line the pane shows, and no more
-// requests (no prompt after prompt). Nothing reaches the system log (warnings and errors): a
-// desktop without a keyring is ordinary.
+// Without a usable keyring values are kept for the session only, with no prompt after prompt
+// and nothing for the system log (a desktop without a keyring is ordinary).
 TEST(SessionOnlyStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
   const std::string noKeyring =
       "The password is kept for this session only: no keyring is available.";

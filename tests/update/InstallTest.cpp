@@ -28,8 +28,7 @@ class InstallTest : public ::testing::Test {
     if (app) g_subprocess_force_exit(app);
     g_clear_object(&app);
   }
-  // A tree as `cmake --install` lays it out; its program appends its version to the report and,
-  // when `starts`, tells the helper it started.
+  // A tree as `cmake --install` lays it out; its program reports its version (and its start).
   void makeTree(const fs::path& tree, const std::string& version, bool starts) {
     fs::create_directories(tree / "bin");
     fs::create_directories(tree / "share/wendrel-desktop");
@@ -46,8 +45,7 @@ class InstallTest : public ::testing::Test {
   static fs::path helper(const fs::path& tree) {
     return tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
   }
-  // Installs a release tarball of `version` (one top folder) with a stand-in process as the
-  // running application; true once the installer asked it to quit.
+  // Installs a release tarball with a stand-in running application; true once asked to quit.
   bool install(const std::string& version, bool starts) {
     const fs::path build = root / ("build-" + version);
     makeTree(build / ("wendrel-desktop-" + version), version, starts);

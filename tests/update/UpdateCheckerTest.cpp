@@ -118,8 +118,7 @@ class UpdateCheckerTest : public ::testing::Test {
   std::shared_ptr<spdlog::logger> saved;
 };
 
-// A damaged complete file from an earlier run is fetched again; so is a part left by a broken
-// download (the server does not resume).
+// A damaged file or a part left from an earlier run is fetched again (the server does not resume).
 TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   const std::string payload(200000, 'x');
   serve(200, release("0.2.0", payload));
@@ -151,8 +150,7 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   window->onUpdateInfo();
   EXPECT_EQ(shell.workspace.opened, std::vector<std::string>{"https://u.example/notes/0.2.0"});
   EXPECT_FALSE(shown(window->window()));
-  // Installing closes the window whether or not the installation starts: this payload is no
-  // tarball, so the installed tree stays, the application keeps running and the user is told.
+  // Installing closes the window; this payload is no tarball: the tree stays and the user is told.
   const fs::path tree = home / "tree";
   const fs::path helper = tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
   fs::create_directories(tree / "bin");
@@ -171,9 +169,8 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
     EXPECT_FALSE(entry.path().filename().string().starts_with(".tree.update-")) << entry.path();
 }
 
-// A check without an update enables the menu item again and logs a failure at info level; the
-// user's own checks also show the no-update window or the failure's reason. Nothing unverified
-// stays.
+// A check without an update enables the menu item again and logs failures at info level; the
+// user's own checks also show the no-update window or the failure's reason.
 TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser) {
   const auto spoilt = [&](const char* member, Json value) {
     return release("0.2.0", "payload", [&](Json& j) { j[member] = value; });
@@ -234,8 +231,7 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
   }
 }
 
-// A page that never starts the checker (the bundled page) still gets an answer to the user's
-// "Check for Update..."; the query names server, client, target and channel.
+// The user's check is answered without a checker started by the page; the query names its parts.
 TEST_F(UpdateCheckerTest, TheUsersCheckIsAnsweredWithoutACheckerAndTheQueryNamesItsParts) {
   serve(204);
   ASSERT_FALSE(delegate->updateChecker());
