@@ -274,7 +274,6 @@ Behaviour doc(const std::string& server) {
 Json success(const std::string& host, const std::string& port) {
   return Json{{"result", "success"}, {"server", host}, {"port", port}};
 }
-const Json kFailed = {{"result", "autodiscoverFailed"}};
 
 class AutodiscoverNet : public test::HttpsServersTest {
  protected:
@@ -339,7 +338,7 @@ TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
   server->route("h.status.test", 443, doc("s.status.test"));
   EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
   for (const char* domain : {"none.test", "x:y@h.status.test"})
-    EXPECT_EQ(discover(domain), kFailed) << domain;
+    EXPECT_EQ(discover(domain), (Json{{"result", "autodiscoverFailed"}})) << domain;
   EXPECT_TRUE(server->requests().empty());
 }
 

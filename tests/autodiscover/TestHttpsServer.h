@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -46,7 +47,10 @@ class TestHttpsServer {
     routes_[host + ":" + std::to_string(port)] = std::move(behaviour);
   }
   const std::vector<RecordedRequest>& requests() const { return requests_; }
-  std::size_t requestCount(const std::string& host) const;
+  std::size_t requestCount(const std::string& host) const {
+    return std::count_if(requests_.begin(), requests_.end(),
+                         [&](auto& r) { return r.host == host; });
+  }
 
  private:
   static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
