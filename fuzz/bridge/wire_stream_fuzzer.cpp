@@ -1,8 +1,5 @@
-// libFuzzer target: what a web process may send to the UI process. The input is a stream of
-// frames (4-byte little-endian length, payload) as read from the bridge socket. Each payload is
-// decoded (a decoded message must encode and decode to the same bytes) and handed to a host
-// endpoint that installs script objects for two pages, so forged calls, object ids, releases
-// and handles reach the real dispatch code.
+// libFuzzer target: frames (4-byte little-endian length, payload) a web process may send, each
+// decoded (and re-encoded unchanged) and handed to a host endpoint with script objects installed.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,7 +15,6 @@ namespace {
 
 using namespace wd::bridge;
 
-// Methods of every argument kind, a property, a callback kept and called, an object argument.
 struct Target : ScriptObject {
   std::string text(std::optional<std::string> s) { return s.value_or("none"); }
   double number(std::optional<double> d) { return d.value_or(-1); }
@@ -31,7 +27,6 @@ struct Target : ScriptObject {
   std::optional<std::string> title() const { return title_; }
   void setTitle(std::optional<std::string> t) { title_ = std::move(t); }
   static std::string shared(std::optional<std::string> s) { return s.value_or(""); }
-
   const ClassInfo& scriptClass() const override {
     static const ClassInfo& info = ClassBuilder<Target>("Target")
                                        .method("text:", &Target::text)
@@ -47,7 +42,6 @@ struct Target : ScriptObject {
                                        .build();
     return info;
   }
-
   ScriptValue kept;
   std::shared_ptr<Target> child;
   std::optional<std::string> title_;

@@ -1,7 +1,5 @@
-// libFuzzer target: Set-Cookie fields received from a URL (input: the URL, a newline, the
-// field). A parsed cookie must be valid, belong to the response's host by the domain rule,
-// survive its archived properties unchanged, be stored, and give a Cookie header without line
-// breaks.
+// libFuzzer target: a Set-Cookie field from a URL (input: URL, newline, field). A parsed cookie
+// is valid, of the host by the domain rule, archived unchanged, stored, and sent without breaks.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>

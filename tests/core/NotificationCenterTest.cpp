@@ -8,8 +8,7 @@
 
 using wd::Json;
 
-// Delivery by name with the posted object (the empty name observes everything), until the
-// observer's token goes.
+// Delivery by name (the empty name observes everything) until the observer's token goes.
 TEST(NotificationCenterTest, DeliversByNameUntilTheTokenGoes) {
   wd::NotificationCenter center;
   std::vector<Json> seen;
@@ -44,8 +43,7 @@ TEST(NotificationCenterTest, ObserversMayRemoveThemselvesAndOthersWhilePosted) {
   EXPECT_EQ(secondCalls, 0);
 }
 
-// Text of containers is pretty and parses back; values without a JSON form give none; parsing
-// wants an array or object at the top level.
+// Text is pretty and parses back; values without a JSON form give none; parsing wants a container.
 TEST(JsonText, StringAndObject) {
   const Json v = {{"url", "a@b.c"}, {"n", 3}, {"list", {1, 2}}};
   auto text = wd::JSONString(v);

@@ -1,7 +1,5 @@
-// The keychain store in a session without a Secret Service: this test process's session bus
-// address names a bus that does not exist (set before main, so no library has connected yet).
-// The real libsecret store must say that values are kept for this session only, keep them in
-// memory, and never write them to a file.
+// The real libsecret store without a Secret Service (the session bus address, set before main,
+// names no bus): values are kept in memory for the session, never written to a file.
 #include <gtest/gtest.h>
 
 #include <filesystem>

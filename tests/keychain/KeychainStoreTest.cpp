@@ -1,8 +1,4 @@
-// The keychain store's rules over an in-memory secret storage that answers when the test says:
-// what reads answer before the prefetch has answered, writes made meanwhile winning over it,
-// one write per key at a time with the newest value last, no write of an unchanged value, key
-// path observers, text the keyring cannot hold, and the session-only store (no keyring, or a
-// keyring that refuses) with the line it reports and nothing for the system log.
+// The keychain store's rules over an in-memory secret storage that answers when the test says.
 #include <gtest/gtest.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
@@ -79,7 +75,6 @@ TEST_F(MemoryStore, OneWritePerKeyNewestLastNoWriteOfTheSameValueAndNoTextItCann
   front.removeObjectForKey("k");
   EXPECT_EQ(item("k"), std::nullopt);
   EXPECT_EQ(front.objectForKey("k"), std::nullopt);
-  EXPECT_EQ(store.stringForKey("k"), std::nullopt);
 }
 
 TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
@@ -102,52 +97,47 @@ TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
   EXPECT_EQ(store.valueForKeyPath("other.path"), std::nullopt);
 }
 
-// No backend, no service, locked at start, or unlock declined at the first write (the prefetch
-// succeeds): values are kept for the session only, with the line the pane shows, and no more
-// requests (no prompt after prompt). Nothing reaches the system log (warnings and errors): a
-// desktop without a keyring is ordinary.
+// Without a usable keyring values are kept for the session only, with no prompt after prompt
+// and nothing for the system log (a desktop without a keyring is ordinary).
 TEST(SessionOnlyStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
   const std::string noKeyring =
       "The password is kept for this session only: no keyring is available.";
   const std::string locked = "The password is kept for this session only: the keyring is locked.";
-  const struct {
-    bool hasBackend;
-    SecretStatus status;
-    bool refuseOnlyWrites;
-    const std::string& line;
-  } cases[] = {{false, SecretStatus::NoService, false, noKeyring},
-               {true, SecretStatus::NoService, false, noKeyring},
-               {true, SecretStatus::Locked, false, locked},
-               {true, SecretStatus::Locked, true, locked}};
+  // Backend, its status, whether it refuses only writes (the prefetch succeeds), the line.
+  const std::tuple<bool, SecretStatus, bool, std::string> cases[] = {
+      {false, SecretStatus::NoService, false, noKeyring},
+      {true, SecretStatus::NoService, false, noKeyring},
+      {true, SecretStatus::Locked, false, locked},
+      {true, SecretStatus::Locked, true, locked}};
   std::ostringstream systemLog;
   auto systemSink = std::make_shared<spdlog::sinks::ostream_sink_mt>(systemLog);
   systemSink->set_level(spdlog::level::warn);
   const auto savedLogger = spdlog::default_logger();
   spdlog::set_default_logger(std::make_shared<spdlog::logger>("test", systemSink));
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.hasBackend << c.refuseOnlyWrites << c.line);
+  for (const auto& [hasBackend, status, refuseOnlyWrites, line] : cases) {
+    SCOPED_TRACE(testing::Message() << hasBackend << refuseOnlyWrites << line);
     auto memory = std::make_shared<keychain::testing::MemorySecretBackend>();
     memory->items[{kService, "MacGap_password"}] = "old";
-    if (!c.refuseOnlyWrites) memory->status = c.status;
-    PDKeychainBindingsController s(kService, c.hasBackend ? memory : nullptr);
+    if (!refuseOnlyWrites) memory->status = status;
+    PDKeychainBindingsController s(kService, hasBackend ? memory : nullptr);
     int storageChanges = 0;
     auto token = s.addStorageObserver([&] { ++storageChanges; });
     s.prefetch();
-    if (c.refuseOnlyWrites) {
+    if (refuseOnlyWrites) {
       EXPECT_EQ(s.stringForKey("MacGap_password"), "old");
-      memory->status = c.status;
+      memory->status = status;
     }
-    EXPECT_EQ(s.sessionOnlyMessage().has_value(), !c.refuseOnlyWrites);
+    EXPECT_EQ(s.sessionOnlyMessage().has_value(), !refuseOnlyWrites);
     s.keychainBindings().setString("typed", "MacGap_password");
     EXPECT_EQ(s.storage(), Storage::SessionOnly);
-    EXPECT_EQ(s.sessionOnlyMessage(), c.line);
+    EXPECT_EQ(s.sessionOnlyMessage(), line);
     EXPECT_EQ(s.keychainBindings().objectForKey("MacGap_password"), "typed");
     EXPECT_EQ((memory->items[{kService, "MacGap_password"}]), "old");
     const int requests = memory->stores + memory->clears + memory->searches;
     s.keychainBindings().setString("again", "MacGap_password");
     EXPECT_EQ(memory->stores + memory->clears + memory->searches, requests);
     EXPECT_EQ(s.keychainBindings().objectForKey("MacGap_password"), "again");
-    EXPECT_EQ(storageChanges, c.hasBackend ? (c.refuseOnlyWrites ? 2 : 1) : 0);
+    EXPECT_EQ(storageChanges, hasBackend ? (refuseOnlyWrites ? 2 : 1) : 0);
   }
   spdlog::set_default_logger(savedLogger);
   EXPECT_EQ(systemLog.str(), "");

@@ -1,7 +1,6 @@
 #pragma once
-// Keychain test helpers: the main loop turned until the store has no request outstanding, and
-// secret-tool run against the test session's keyring to see (and change) what the program
-// stored from outside it.
+// Keychain test helpers: the loop run until the store has no request outstanding, and
+// secret-tool on the test session's keyring to see (and change) what the program stored.
 #include <gio/gio.h>
 
 #include <optional>
@@ -24,7 +23,6 @@ struct ToolResult {
   std::string out;
 };
 
-// secret-tool with `args`; `input` is its standard input.
 inline ToolResult secretTool(std::vector<std::string> args, const std::string& input = {}) {
   std::vector<const char*> argv{"secret-tool"};
   for (const auto& a : args) argv.push_back(a.c_str());

@@ -1,6 +1,5 @@
 #pragma once
-// File helpers shared by the tests: a fresh directory per test below the test process's private
-// HOME (support/TestMain.cpp), and whole-file reads and writes.
+// File helpers: a fresh directory per test below the process's private HOME, whole-file I/O.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,14 +21,13 @@ inline std::filesystem::path testDirectory() {
   return dir;
 }
 
-// The file's bytes; none when it cannot be opened.
 inline std::optional<std::string> readFile(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   if (!in) return std::nullopt;
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Writes `bytes` as the whole file, making its folder first.
+// Writes the whole file, making its folder first.
 inline void writeFile(const std::filesystem::path& file, const std::string& bytes) {
   std::filesystem::create_directories(file.parent_path());
   std::ofstream(file, std::ios::binary) << bytes;

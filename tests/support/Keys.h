@@ -1,7 +1,6 @@
 #pragma once
-// A key press (and its release) delivered to a shown window as the display delivers it: through
-// GTK's main event dispatch, so window groups, modal grabs, key bindings, accelerators and the
-// focus widget all take part.
+// A key press and release delivered to a shown window through GTK's main event dispatch, so
+// window groups, modal grabs, key bindings, accelerators and the focus widget all take part.
 #include <gtk/gtk.h>
 
 #include <initializer_list>

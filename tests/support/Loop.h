@@ -1,14 +1,12 @@
 #pragma once
-// Main-loop helpers shared by the tests: wait for a condition while the thread's default main
-// context runs. Deadlines only bound a test that would otherwise hang; no test asserts how long
-// anything took.
+// Main-loop helpers: deadlines only bound a test that would otherwise hang; no test asserts how
+// long anything took.
 #include <glib.h>
 
 namespace wd::test {
 
-// Iterates the default main context until `condition` holds or `seconds` have passed; answers
-// whether it holds. A short tick wakes the loop so that conditions changed outside it (by other
-// processes, on disk) are seen as well.
+// Runs the default main context until `condition` holds or `seconds` have passed; a short tick
+// wakes the loop so that conditions changed outside it (other processes, files) are seen too.
 template <class F>
 bool waitFor(F condition, double seconds = 30) {
   const gint64 end = g_get_monotonic_time() + static_cast<gint64>(seconds * G_USEC_PER_SEC);

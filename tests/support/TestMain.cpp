@@ -1,7 +1,5 @@
-// Test entry point: gives every test process its own HOME and XDG directories below the build
-// tree (so tests never touch the user's settings, logs or keyring) and points the bundle at the
-// source tree's resources and the text domain at the build tree's catalogues, then runs
-// GoogleTest.
+// Test entry point: every test process gets its own HOME and XDG directories below the build
+// tree; the bundle uses the source tree's resources, gettext the build tree's catalogues.
 #include <gtest/gtest.h>
 #include <libintl.h>
 #include <unistd.h>
@@ -25,7 +23,6 @@ int main(int argc, char** argv) {
   ::setenv("WD_BINARY_DIR", WD_BINARY_DIR, 1);
   if (std::getenv("WENDREL_RESOURCE_DIR") == nullptr)
     ::setenv("WENDREL_RESOURCE_DIR", WD_SOURCE_DIR "/resources", 1);
-  // The build tree's catalogues, as the application finds them beside itself.
   bindtextdomain("wendrel-desktop", WD_BINARY_DIR "/locale");
   bind_textdomain_codeset("wendrel-desktop", "UTF-8");
   std::error_code ec;

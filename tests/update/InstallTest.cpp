@@ -1,13 +1,12 @@
-// Installing an update into a self-contained tree in a temporary user prefix: the unpacking,
-// the swap helper waiting for the application to exit, the start of the new version, and the
-// roll-back when it does not start. The "application" of each tree is a small script that
-// reports its version.
+// Installing an update into a self-contained tree in a temporary user prefix with the real swap
+// helper. The "application" of each tree is a small script that reports its version.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "support/Files.h"
 #include "support/Loop.h"
 #include "update/Installer.h"
 
@@ -15,12 +14,8 @@ namespace wd::update {
 namespace {
 
 namespace fs = std::filesystem;
+using test::readFile;
 using test::waitFor;
-
-std::string readAll(const fs::path& file) {
-  g_autofree gchar* text = nullptr;
-  return g_file_get_contents(file.c_str(), &text, nullptr, nullptr) ? text : "";
-}
 
 class InstallTest : public ::testing::Test {
  protected:
@@ -33,9 +28,7 @@ class InstallTest : public ::testing::Test {
     if (app) g_subprocess_force_exit(app);
     g_clear_object(&app);
   }
-
-  // A tree as `cmake --install` lays it out, whose program appends its version to the report
-  // and, when `starts`, tells the helper it started.
+  // A tree as `cmake --install` lays it out; its program reports its version (and its start).
   void makeTree(const fs::path& tree, const std::string& version, bool starts) {
     fs::create_directories(tree / "bin");
     fs::create_directories(tree / "share/wendrel-desktop");
@@ -52,10 +45,7 @@ class InstallTest : public ::testing::Test {
   static fs::path helper(const fs::path& tree) {
     return tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
   }
-
-  // Installs the release tarball of a tree for `version` (one top folder, as a packager makes
-  // it) as the application would, with a stand-in process as the running application; true
-  // once the installer asked the application to quit.
+  // Installs a release tarball with a stand-in running application; true once asked to quit.
   bool install(const std::string& version, bool starts) {
     const fs::path build = root / ("build-" + version);
     makeTree(build / ("wendrel-desktop-" + version), version, starts);
@@ -84,11 +74,10 @@ class InstallTest : public ::testing::Test {
         [&] {
           for (const auto& entry : fs::directory_iterator(root))
             if (entry.path().filename().string().starts_with(".prefix.update-")) return false;
-          return readAll(report) == expected;
+          return readFile(report) == expected;
         },
         60);
   }
-
   fs::path root = fs::path(g_get_home_dir()) / "install";
   fs::path prefix = root / "prefix", report = root / "report";
   GSubprocess* app = nullptr;
@@ -106,15 +95,14 @@ TEST_F(InstallTest, TheNewTreeReplacesTheOldOneAfterTheApplicationExitsOrIsRolle
   ASSERT_TRUE(install("2.0.0", true));
   // The helper waits: nothing is swapped while the application runs.
   test::runLoopFor(1);
-  EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "1.0.0");
+  EXPECT_EQ(readFile(prefix / "share/wendrel-desktop/VERSION"), "1.0.0");
   EXPECT_FALSE(fs::exists(report));
-  ASSERT_TRUE(quitUntilReport("2.0.0\n")) << readAll(report);
-  EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "2.0.0");
-
+  ASSERT_TRUE(quitUntilReport("2.0.0\n")) << readFile(report).value_or("");
+  EXPECT_EQ(readFile(prefix / "share/wendrel-desktop/VERSION"), "2.0.0");
   // A new version that cannot start ran and failed; the old one is back and started again.
   ASSERT_TRUE(install("3.0.0", false));
-  ASSERT_TRUE(quitUntilReport("2.0.0\n3.0.0\n2.0.0\n")) << readAll(report);
-  EXPECT_EQ(readAll(prefix / "share/wendrel-desktop/VERSION"), "2.0.0");
+  ASSERT_TRUE(quitUntilReport("2.0.0\n3.0.0\n2.0.0\n")) << readFile(report).value_or("");
+  EXPECT_EQ(readFile(prefix / "share/wendrel-desktop/VERSION"), "2.0.0");
 }
 
 }  // namespace
