@@ -140,12 +140,10 @@ TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
   const auto one = open(1);
   ASSERT_EQ(one.size(), 2u);
   const std::size_t held = endpoint->objectCount();
-  // Object ids that never existed, wrong class ids, member indexes out of range.
+  // An object id that never existed, an object of another class, a member index out of range.
   EXPECT_EQ(call(1, 999, "echo", {WValue::num(1)}).tag, Tag::Undefined);
   EXPECT_EQ(call(1, one[0], "echo", {WValue::num(1)}).tag, Tag::Undefined);
   EXPECT_EQ(send(callMessage(1, one[1], probeClass(), 100000)).value_or(WValue::null()).tag,
-            Tag::Undefined);
-  EXPECT_EQ(send(callMessage(1, one[1], 0xFFFFFFFF, 0)).value_or(WValue::null()).tag,
             Tag::Undefined);
 
   // Releases of unknown ids, zero counts and counts beyond what was handed out.
@@ -210,7 +208,6 @@ TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
     probe.hook = thrower;
     EXPECT_EQ(call(1, one[1], "runHook").tag, Tag::Undefined);
   }
-  EXPECT_EQ(call(1, one[1], "fail").tag, Tag::Undefined);
   EXPECT_FALSE(endpoint->closed());
   // The view goes (its page record dropped) while the call runs; the calling page stays usable
   // until the call returns, then goes.

@@ -58,19 +58,14 @@ TEST_F(BridgeHarness, InstallsRootAndMembersAndClassMembers) {
 // "none" (the member gets no value); extra arguments are ignored; a Date is no dictionary.
 TEST_F(BridgeHarness, ParametersFollowTheConversionTable) {
   expectRows({"P.takeString('abc') == 'string:abc'", "P.takeString(5) == 'string:5'",
-              "P.takeString(undefined) == 'none'", "P.takeString(null) == 'none'",
-              "P.takeString() == 'none'", "P.takeString('é€😀') == 'string:é€😀'",
+              "P.takeString(null) == 'none'", "P.takeString() == 'none'",
               "P.takeString('a', 'b', 'c') == 'string:a'", "P.takeNumber(1.5) == 'number:1.500000'",
-              "P.takeNumber('12') == 'number:12.000000'", "P.takeNumber() == 'none'",
-              "P.takeInt(3.9) == 3", "P.takeInt(-1e20) == -2147483648", "P.takeInt('x') == 0",
-              "P.takeBool(0) == false", "P.takeBool('x') == true", "P.takeBool() == false",
-              "P.echo(0.25) == 0.25"});
-  expectRows({"P.describeAny(null) == 'null'", "P.describeAny(undefined) == 'none'",
-              "P.describeAny() == 'none'", "P.describeAny(true) == 'true'",
+              "P.takeNumber() == 'none'", "P.takeInt(3.9) == 3", "P.takeInt(-1e20) == -2147483648",
+              "P.takeInt('x') == 0", "P.takeBool('x') == true", "P.takeBool() == false",
+              "P.describeAny(null) == 'null'", "P.describeAny(undefined) == 'none'",
               "P.describeAny([1, 'a', null, undefined, [2]]) == `[1,'a',null,null,[2]]`",
               "P.describeAny({a: 1, b: {c: null}, d: undefined}) == '{a:1,b:{c:null}}'",
               "P.describeAny(function () {}) == 'script'",
-              "P.describeAny({onClick: function () {}}) == '{onClick:script}'",
               "P.describeAny(P.child) == 'object:Probe'", "P.describeAny(Symbol('s')) == 'none'"});
   // An object's names are the ones for-in visits, in its order, whatever its prototype; a getter
   // that deletes a later name leaves that name out.
@@ -79,11 +74,8 @@ TEST_F(BridgeHarness, ParametersFollowTheConversionTable) {
               "P.describeAny(Object.create({up: 1}, {own: {value: 2, enumerable: true}})) == "
               "'{own:2,up:1}'",
               "P.describeAny({get a() { delete this.b; return 1; }, b: 2, c: 3}) == '{a:1,c:3}'",
-              "(function () { Object.prototype.added = 4; try { return P.describeAny({x: 1}); }"
-              " finally { delete Object.prototype.added; } })() == '{x:1,added:4}'"});
-  expectRows({"P.takeDictionary({x: 'y'}) == `{x:'y'}`", "P.takeDictionary([1]) == 'none'",
-              "P.takeDictionary(null) == 'none'", "P.takeDictionary('text') == 'none'",
-              "P.takeDictionary(new Date(1)) == 'none'",
+              "P.takeDictionary({x: 'y'}) == `{x:'y'}`", "P.takeDictionary([1]) == 'none'",
+              "P.takeDictionary(null) == 'none'", "P.takeDictionary(new Date(1)) == 'none'",
               "P.takeArray([1, {a: [true]}]) == '[1,{a:[true]}]'",
               "P.takeArray({length: 2}) == 'none'", "P.takeObject(P.child) == 'probe:main.child'",
               "P.takeObject({}) == 'none'", "P.takeObject(MacGap) == 'none'"});
@@ -99,30 +91,35 @@ TEST_F(BridgeHarness, ResultsBecomeScriptValues) {
               "var p = P.echo(JSON.parse('{\"__proto__\": {\"x\": 1}}')); p.x === undefined && "
               "Object.getPrototypeOf(p) === Object.prototype && "
               "Object.keys(p).join() === '__proto__' == true",
-              "P.makeChild('kid').takeString('z') == 'string:z'", "P.children().length == 2",
-              "P.child === P.child == true",
+              "P.makeChild('kid').takeString('z') == 'string:z'",
               "var c = P.children(); c[0] === c[1] && c[0] === P.child == true",
               "P.echo(P) === P == true", "P.makeChild('a') === P.makeChild('a') == false",
               "P.echo('a\\u0000b') === 'a\\u0000b' == true",
               "P.echo('a\\ud800c\\udc00') === 'a\\ufffdc\\ufffd' == true",
               "P.echo('\\ud83d\\ude00\\ud83d') === '\\ud83d\\ude00\\ufffd' == true",
-              "P.echo('\\udc00\\ud800') === '\\ufffd\\ufffd' == true",
               "P.stringLength('a\\u0000b') == 3",
               "var k = {}; k['x\\ud800y'] = ['v\\udfff']; var r = P.echo(k); "
               "Object.keys(r)[0] === 'x\\ufffdy' && r['x\\ufffdy'][0] === 'v\\ufffd' == true"});
 }
 
 // Writing a read-only property is ignored, also in strict mode, and never throws; other
-// properties of a wrapper stay ordinary page properties.
-TEST_F(BridgeHarness, PropertiesReadWriteAndReadOnly) {
+// properties of a wrapper stay ordinary page properties. A reload keeps the same native objects;
+// the old page's function is gone with its page.
+TEST_F(BridgeHarness, PropertiesReadOnlyAndKeptOverAReload) {
   EXPECT_EQ(eval("P.title === undefined"), true);
-  eval("P.title = 'hello'");
+  eval("P.title = 'hello'; P.setCallback(function () { window.hit = 1; })");
   EXPECT_EQ(probe->title(), "hello");
   probe->counter = 4;
   eval("'use strict'; P.count = 99;");
   expectRows({"P.title == 'hello'", "P.count == 4",
               "Object.keys(P).sort().join() == 'callback,child,count,title'",
               "'title' in P == true", "P.extra = 3, P.extra == 3"});
+  ASSERT_TRUE(probe->callback);
+  page.reload();
+  expectRows({"MacGap.Probe.title == 'hello'", "MacGap.version == '1.0'",
+              "MacGap.Probe.child === MacGap.Probe.child == true"});
+  probe->fire(Value(1));
+  EXPECT_EQ(eval("typeof window.hit"), "undefined");
 }
 
 // A page function is called later with arguments and handed back by the callback property; a
@@ -172,15 +169,11 @@ TEST_F(BridgeHarness, NativeObjectLivesWhileThePageHoldsItsWrapper) {
 // listener returns.
 TEST_F(BridgeHarness, EventDispatchedWhileThePageIsBlockedInACall) {
   eval(R"(window.order = [];
-    document.addEventListener('ping', function (e) { order.push('event ' + e.data.n); });
-    P.trigger('ping'); order.push('returned');)");
-  EXPECT_EQ(eval("order"), Json::parse(R"(["event 1","returned"])"));
-  eval(R"(window.order = [];
     document.addEventListener('outer', function (e) {
       order.push('outer'); P.trigger('inner'); order.push('back'); });
     document.addEventListener('inner', function (e) { order.push('inner ' + e.data.n); });
     P.trigger('outer'); order.push('returned');)");
-  EXPECT_EQ(eval("order"), Json::parse(R"(["outer","back","inner 3","returned"])"));
+  EXPECT_EQ(eval("order"), Json::parse(R"(["outer","back","inner 2","returned"])"));
 }
 
 TEST_F(BridgeHarness, HostScriptsAndCallbacksRunOneAfterAnotherInArrivalOrder) {
@@ -215,11 +208,9 @@ TEST_F(BridgeHarness, HostScriptsAndCallbacksRunOneAfterAnotherInArrivalOrder) {
 // methods; invalid Dates, and Dates the system clock cannot hold, are null.
 TEST_F(BridgeHarness, DatesCrossAsDates) {
   expectRows(
-      {"P.describeAny(new Date(1796635800123)) == 'date:1796635800123'",
-       "P.describeAny({at: new Date(-1), list: [new Date(0)]}) == '{at:date:-1,list:[date:0]}'",
+      {"P.describeAny({at: new Date(-1), list: [new Date(0)]}) == '{at:date:-1,list:[date:0]}'",
        "var d = P.echo(new Date(1796635800123)); d instanceof Date && d.getTime() == "
        "1796635800123",
-       "var r = P.echo({at: [new Date(5)]}); r.at[0] instanceof Date && r.at[0].getTime() == 5",
        "var d = new Date(42); d.getTime = d.valueOf = function () { throw 1; };"
        "d[Symbol.toPrimitive] = function () { throw 1; }; P.describeAny(d) == 'date:42'",
        "P.describeAny(new Date(NaN)) == 'null'", "P.describeAny(new Date(8.64e15)) == 'null'",
@@ -233,27 +224,20 @@ TEST_F(BridgeHarness, DatesCrossAsDates) {
 TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
   // Each value is passed to a dictionary, an array and an any parameter; "-" means refused,
   // anything else is the native value (a value not of the declared kind is never read).
-  const char* throwingKeys = "new Proxy({}, {ownKeys() { throw new Error('x'); }})";
-  const std::string revoked =
-      "(function () { var r = Proxy.revocable(%, {}); r.revoke(); "
-      "return r.proxy; })()";
+  const std::string throwingKeys = "new Proxy({}, {ownKeys() { throw new Error('x'); }})";
   const std::tuple<std::string, const char*, const char*, const char*> values[] = {
       {throwingKeys, "-", "none", "-"},
-      {"new Proxy({a: 1}, {get() { throw new Error('x'); }})", "-", "none", "-"},
       {"new Proxy({a: 1}, {getOwnPropertyDescriptor() { throw new Error('x'); }})", "-", "none",
        "-"},
-      {std::string(revoked).replace(revoked.find('%'), 1, "{a: 1}"), "-", "none", "-"},
-      {std::string(revoked).replace(revoked.find('%'), 1, "[1]"), "-", "none", "-"},
-      {"Object.create(" + std::string(throwingKeys) + ")", "-", "none", "-"},
-      {"({get length() { throw new Error('x'); }, 0: 1})", "-", "none", "-"},
+      {"(function () { var r = Proxy.revocable({a: 1}, {}); r.revoke(); return r.proxy; })()", "-",
+       "none", "-"},
       {"Object.defineProperty([1, 2], 1, {get() { throw new Error('x'); }})", "none", "-", "-"},
-      {"({a: {b: " + std::string(throwingKeys) + "}})", "-", "none", "-"},
-      {"[1, " + std::string(throwingKeys) + "]", "none", "-", "-"},
+      {"({a: {b: " + throwingKeys + "}})", "-", "none", "-"},
+      {"[1, " + throwingKeys + "]", "none", "-", "-"},
       {"({a: 1, get b() { throw new Error('x'); }})", "-", "none", "-"}};
   std::vector<std::string> calls = {
       "var a = {}; a.self = a; P.describeAny(a)", "var l = []; l.push(l); P.takeArray(l)",
       "var d = {}; for (var i = 0; i < 5000; i++) d = {d: d}; P.describeAny(d)",
-      "P.describeAny({get x() { throw new Error('boom'); }})",
       "P.takeString({toString: function () { throw new Error('boom'); }})",
       "P.takeNumber({valueOf: function () { throw new Error('boom'); }})",
       "P.describeAny(new Proxy({a: 1}, {get: function () { throw 1; }}))",
@@ -282,17 +266,6 @@ TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
   }
   expectRows({"P.stringLength('y'.repeat(1 << 20)) == 1 << 20",
               "P.describeTwoAnd([1], 'x') == `[1] 'x'`"});
-}
-
-// A reload keeps the same native objects; the old page's function is gone with its page.
-TEST_F(BridgeHarness, ReloadKeepsTheSameNativeObjects) {
-  eval("P.title = 'before'; P.setCallback(function () { window.hit = 1; })");
-  ASSERT_TRUE(probe->callback);
-  page.reload();
-  expectRows({"typeof window.hit == 'undefined'", "MacGap.Probe.title == 'before'",
-              "MacGap.version == '1.0'", "MacGap.Probe.child === MacGap.Probe.child == true"});
-  probe->fire(Value(1));
-  EXPECT_EQ(eval("typeof window.hit"), "undefined");
 }
 
 // A lost connection answers undefined; callFunction calls a page global, and nothing else.
@@ -341,11 +314,9 @@ TEST_F(BridgeHarness, EventsReachTheirTargetsWithTheirData) {
   Event::triggerEvent("x', true, false); window.pwned = 1; ('", &page);
   Event::triggerEvent("a", Json::object(), "document.dispatchEvent(e); window.pwned = 2; window",
                       &page);
-  Event::triggerEvent("a", Json::object(), "", &page);
   EXPECT_EQ(eval("seen.map(function (s) { return s.on + ' ' + s.type; })"),
             Json::parse(R"(["document a'b\\c\n", "window a'b\\c\n"])"));
   EXPECT_EQ(eval("typeof window.pwned"), "undefined");
-  EXPECT_EQ(Event::script("x", Json::object(), "window.top"), "");
   Event::triggerEvent("a", &page);
   EXPECT_EQ(eval("seen.length + ' ' + __harnessErrors.length"), "4 1");
   Event::triggerEvent("a", Json::object(), nullptr);  // no page: nothing
