@@ -52,7 +52,6 @@ function xhr(url) {
 }
 document.title = 'loaded ' + (window.mapped || 'unmapped');
 </script></body></html>)"}});
-    // The engine takes the server's certificate for "localhost" (a trusted server).
     webkit_web_context_allow_tls_certificate_for_host(app->web.context(), server->certificate(),
                                                       "localhost");
   }
@@ -85,7 +84,6 @@ TEST_F(Navigation, LinksOpenInTheBrowserAndScriptWindowsStay) {
   ASSERT_TRUE(waitFor([&] { return opened.size() == 2; }));
   EXPECT_EQ(opened[1], server->url("localhost", "/new"));
   EXPECT_TRUE(app->delegate->childWindowControllers().empty());
-  // A window opened by the page's script is a secondary web window.
   run("window.open('about:blank', 'child', 'width=300,height=200');");
   EXPECT_TRUE(waitFor([&] { return app->delegate->childWindowControllers().size() == 1; }));
   EXPECT_EQ(opened.size(), 2u);
@@ -151,7 +149,6 @@ std::string currentFolder(GtkFileChooser* chooser) {
   return folder ? folder.get() : "";
 }
 
-// The first label's text inside `widget`.
 std::string labelText(GtkWidget* widget) {
   if (GTK_IS_LABEL(widget)) return gtk_label_get_text(GTK_LABEL(widget));
   std::string text;
@@ -191,7 +188,7 @@ std::vector<Bar> bars(GtkWindow* window, const std::string& press = {}) {
   return found;
 }
 
-// Makes ~/Downloads the desktop's download folder (the user-dirs file) and answers it.
+// Makes ~/Downloads the desktop's download folder.
 fs::path useDownloadsFolder() {
   const fs::path home = fs::canonical(std::getenv("HOME")), downloads = home / "Downloads";
   fs::create_directories(downloads);
@@ -249,8 +246,7 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
                                  {"Close", "Open", "Show in Folder"}}};
     ASSERT_TRUE(waitFor([&] { return bars(w) == done; })) << ::testing::PrintToString(bars(w));
     bars(w, "Open");
-    // A file manager on the session bus (requests on the application's own connection, which
-    // the name's request and release precede).
+    // A file manager on the application's own bus connection (ordered before its calls).
     std::vector<std::string> shown;
     GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
@@ -304,9 +300,8 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
   bars(w, "Close");
   EXPECT_TRUE(waitFor([&] { return bars(w).empty(); }));
   fs::remove(saved / "gone.pdf");
-  // Written to the chosen path (not the server's suggested name), the folder remembered, the
-  // page left as it was and nothing handed to the browser. The folder remembered wins over the
-  // desktop's download folder.
+  // Written to the chosen path (not the server's suggested name), the folder remembered (it
+  // wins over the desktop's download folder), the page left as it was, nothing for the browser.
   EXPECT_EQ(readFile(saved / "report.pdf"), "attachment body");
   EXPECT_EQ(std::distance(fs::directory_iterator(saved), fs::directory_iterator()), 1);
   EXPECT_EQ(UserDefaults::standard().stringForKey(Settings::kDestinationDownload), saved.string());
@@ -329,8 +324,7 @@ TEST_F(Navigation, StrangersMailChangesNoFileAndNeverReplacesThePage) {
     return "var f = document.createElement('iframe'); f.src = '" + url +
            "'; document.body.appendChild(f);";
   };
-  // Script and the path the server sees (empty: none, a download link cancelled before or
-  // after its request).
+  // Script and the path the server sees (none: a download link, cancelled around its request).
   const std::pair<std::string, std::string> cases[] = {
       {frame(notes), source + "notes.txt"},  // a frame answered with an attachment
       {frame(profile), source + "profile"},  // a type the engine cannot show

@@ -129,8 +129,7 @@ std::string mountNamespace(pid_t pid) {
   return fs::read_symlink(fs::path("/proc") / std::to_string(pid) / "ns/mnt", ec).string();
 }
 
-// The application over a web client folder whose page has an editable field and loads a
-// "/webmail/resource/" file.
+// A page with an editable field, a link, an image and a "/webmail/resource/" script.
 class WebEngine : public WebRig {
  protected:
   static void SetUpTestSuite() {
@@ -153,9 +152,8 @@ class WebEngine : public WebRig {
     return waitFor([&] { return ask(script) == expected; }, 60);
   }
 
-  // The context menu the keyboard's menu key opens after `focus` ran, as the window's filter
-  // left it (this handler runs after the window's own): the items' stock actions and labels.
-  // The item labelled `choose`, if given, is then chosen from it.
+  // The context menu the menu key opens after `focus` ran, as the window's filter left it (this
+  // handler runs after the window's own); the item labelled `choose`, if given, is chosen.
   struct Menu {
     std::vector<int> actions;
     std::vector<std::string> labels;
@@ -204,8 +202,7 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
   const fs::path secret = fs::path(std::getenv("HOME")) / "private.txt";
   writeFile(secret, "the user's own file");
 
-  // The web processes made for this window (not those of earlier windows or of WebKit's
-  // default context).
+  // The web processes made for this window, not those of earlier ones.
   const auto before = descendantsNamed(getpid(), "WebKitWebProces");
   open("loaded");
   // The script bridge, the resource mapping and local storage work inside the sandbox.

@@ -230,10 +230,6 @@ void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = tr
       },
       +[](GtkClipboard*, gpointer held) { delete static_cast<std::vector<std::string>*>(held); },
       new std::vector<std::string>(std::move(uris))));
-  struct Delivery {
-    GObject* view;
-    bool done = false;
-  };
   // The engine's own handler (it runs last) expects a drag it started tracking at the pointer's
   // motion; there is none, so the emission ends after the window's handler has seen the data.
   const gulong engineGuard = g_signal_connect(
@@ -241,18 +237,12 @@ void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = tr
       G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, gint, gint, GtkSelectionData*, guint, guint,
                      gpointer) { g_signal_stop_emission_by_name(w, "drag-data-received"); }),
       nullptr);
-  auto delivery = std::make_shared<Delivery>(Delivery{G_OBJECT(g_object_ref(view))});
-  gtk_clipboard_request_contents(
-      source, gdk_atom_intern_static_string("text/uri-list"),
-      +[](GtkClipboard*, GtkSelectionData* data, gpointer p) {
-        std::unique_ptr<std::shared_ptr<Delivery>> d(static_cast<std::shared_ptr<Delivery>*>(p));
-        g_signal_emit_by_name((*d)->view, "drag-data-received", nullptr, 20, 20, data, 0u,
-                              guint(GDK_CURRENT_TIME));
-        g_object_unref((*d)->view);
-        (*d)->done = true;
-      },
-      new std::shared_ptr<Delivery>(delivery));
-  EXPECT_TRUE(waitFor([&] { return delivery->done; }));
+  GtkSelectionData* data =
+      gtk_clipboard_wait_for_contents(source, gdk_atom_intern_static_string("text/uri-list"));
+  ASSERT_NE(data, nullptr);
+  g_signal_emit_by_name(view, "drag-data-received", nullptr, 20, 20, data, 0u,
+                        guint(GDK_CURRENT_TIME));
+  gtk_selection_data_free(data);
   g_signal_handler_disconnect(view, engineGuard);
   if (released) {
     // The user lets go: "drag-drop" (the engine's handler kept out as above).
@@ -336,13 +326,18 @@ TEST_F(PageWindows, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
   }
 }
 
-TEST_F(PageWindows, ThePageScriptsItsLiveChildWhichIsTitledAndFramed) {
+// The page scripts its live child, titled by "name" (only a title, '_self' too) and framed by
+// the parts of "attributes" given, in the page's bottom-left coordinates.
+TEST_F(PageWindows, ThePageScriptsItsLiveChildTitledAndFramedByTheGivenParts) {
   ASSERT_EQ(openChild("framed",
                       "{url: 'child.html', name: 'Compose', attributes:"
                       " {left: 120, top: 140, width: 640, height: 360}}"),
             "child");
-  ASSERT_EQ(app->delegate->childWindowControllers().size(), 1u);
-  auto framed = child(0);
+  ASSERT_EQ(openChild("plain", "{url: 'child.html', name: '_self'}"), "child");
+  ASSERT_EQ(openChild("wide", "{url: 'child.html', attributes: {width: 800, left: 'x'}}"), "child");
+  ASSERT_EQ(app->delegate->childWindowControllers().size(), 3u);
+  EXPECT_EQ(title(), "child");  // the main page stayed
+  auto framed = child(0), plain = child(1), wide = child(2);
   // The object is the child's live window: its document as loaded, then written by the opener.
   EXPECT_TRUE(waitFor([&] {
     return ask("document.title = framed.document.readyState + ' ' + framed.document.title") ==
@@ -354,15 +349,6 @@ TEST_F(PageWindows, ThePageScriptsItsLiveChildWhichIsTitledAndFramed) {
   EXPECT_TRUE(waitFor([&] { return title(framed) == "from opener"; }));
   EXPECT_STREQ(gtk_window_get_title(framed->gtkWindow()), "Compose");
   EXPECT_TRUE(waitFor([&] { return shownFrame(framed) == screen::Rect{120, 140, 640, 360}; }));
-}
-
-TEST_F(PageWindows, OnlyTheGivenPartsOfTheFrameChangeAndTheNameIsOnlyATitle) {
-  // A name that would target the opener itself still opens a new window, titled so.
-  ASSERT_EQ(openChild("plain", "{url: 'child.html', name: '_self'}"), "child");
-  ASSERT_EQ(openChild("wide", "{url: 'child.html', attributes: {width: 800, left: 'x'}}"), "child");
-  ASSERT_EQ(app->delegate->childWindowControllers().size(), 2u);
-  EXPECT_EQ(title(), "child");  // the main page stayed
-  auto plain = child(0), wide = child(1);
   EXPECT_STREQ(gtk_window_get_title(plain->gtkWindow()), "_self");
   // The width given, the height as a child without attributes has it.
   EXPECT_TRUE(waitFor([&] {
@@ -372,7 +358,7 @@ TEST_F(PageWindows, OnlyTheGivenPartsOfTheFrameChangeAndTheNameIsOnlyATitle) {
   // No url, or one that cannot open: nothing is made and the page gets undefined.
   for (const char* options : {"{name: 'x'}", "{url: 'https://[::1'}", ""})
     EXPECT_EQ(openChild("none", options), "undefined") << options;
-  EXPECT_EQ(app->delegate->childWindowControllers().size(), 2u);
+  EXPECT_EQ(app->delegate->childWindowControllers().size(), 3u);
 }
 
 }  // namespace
