@@ -279,14 +279,12 @@ TEST_F(BridgeHarness, EventsReachTheirTargetsWithTheirData) {
   Event::triggerEvent("resize", Json{{"width", 10}}, "window", &page);
   Event::triggerEvent("n", &page);
   Event::triggerEvent("n", std::nullopt, &page);
-  Event::triggerEvent("n", Json::array({std::nan("")}), &page);
   Event::triggerEvent("n", Json::array({std::string("\xff")}), &page);  // invalid UTF-8
   EXPECT_EQ(eval("seen"), Json::parse(R"([
     {"on": "document", "type": "a", "data": {"url": "mailto:x@y.z"}},
     {"on": "window", "type": "a", "data": {"url": "mailto:x@y.z"}},
     {"on": "window", "type": "resize", "data": {"width": 10}},
     {"on": "document", "type": "n", "data": {}}, {"on": "window", "type": "n", "data": {}},
-    {"on": "document", "type": "n", "data": null}, {"on": "window", "type": "n", "data": null},
     {"on": "document", "type": "n", "data": null}, {"on": "window", "type": "n", "data": null},
     {"on": "document", "type": "n", "data": null}, {"on": "window", "type": "n", "data": null}])"));
 
