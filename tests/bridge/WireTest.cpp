@@ -103,42 +103,17 @@ std::optional<Message> roundTrip(const Message& m) {
   return out;
 }
 
-TEST(WireCodec, RoundTripsEveryValueKind) {
+// Every value kind crosses the codec both ways in the harness and endpoint cases; here what
+// those never send: a page id beyond 32 bits and NULs in keys.
+TEST(WireCodec, RoundTripsLargeIdsAndNulsInKeys) {
   WValue obj{wire::Tag::Object};
   obj.entries.emplace_back(std::string("k\0ey", 4), WValue::str(std::string("v\0", 2)));
-  obj.entries.emplace_back("r", WValue::ref(5, 6));
-  WValue arr{wire::Tag::Array};
-  arr.items = {
-      WValue::null(),       WValue::boolean(true), WValue::num(-0.5), WValue::handle(11), obj,
-      WValue::date(-1234.0)};
-  auto out = roundTrip({.type = MsgType::Call,
-                        .callId = 7,
-                        .pageId = 1ull << 40,
-                        .objectId = 3,
-                        .classId = 9,
-                        .member = 2,
-                        .op = wire::CallOp::Set,
-                        .values = {WValue{}, arr}});
+  auto out = roundTrip({.type = MsgType::Call, .callId = 7, .pageId = 1ull << 40, .values = {obj}});
   ASSERT_TRUE(out);
-  EXPECT_EQ(out->callId, 7u);
   EXPECT_EQ(out->pageId, 1ull << 40);
-  EXPECT_EQ(out->op, wire::CallOp::Set);
-  ASSERT_EQ(out->values.size(), 2u);
-  const auto& a = out->values[1].items;
-  ASSERT_EQ(a.size(), 6u);
-  EXPECT_EQ(a[2].number, -0.5);
-  EXPECT_EQ(a[3].id, 11u);
-  EXPECT_EQ(a[4].entries[0].first, std::string("k\0ey", 4));
-  EXPECT_EQ(a[4].entries[0].second.text, std::string("v\0", 2));
-  EXPECT_EQ(a[4].entries[1].second.classId, 6u);
-  EXPECT_EQ(a[5].tag, wire::Tag::Date);
-  EXPECT_EQ(a[5].number, -1234.0);
-  Message cls{.type = MsgType::ClassDef, .cls = {.id = 4, .name = "Menu"}};
-  cls.cls.members.push_back({2, "getKeyFromString", true, {0}});
-  out = roundTrip(cls);
-  ASSERT_TRUE(out);
-  EXPECT_EQ(out->cls.members[0].name, "getKeyFromString");
-  EXPECT_EQ(out->cls.members[0].kind, 2);
+  ASSERT_EQ(out->values.at(0).entries.size(), 1u);
+  EXPECT_EQ(out->values[0].entries[0].first, std::string("k\0ey", 4));
+  EXPECT_EQ(out->values[0].entries[0].second.text, std::string("v\0", 2));
 }
 
 TEST(WireCodec, RefusesMalformedInput) {
