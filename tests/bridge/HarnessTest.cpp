@@ -35,15 +35,13 @@ class BridgeHarness : public ::testing::Test {
   std::shared_ptr<Probe> probe = std::make_shared<Probe>();
 };
 
-// Renamed and multi-piece selectors are reachable only under their script names; property
-// accessors are not exported again as functions; class-level members live on the constructor;
-// methods behave as functions of the page. A later member of the same name replaces an earlier.
+// Selectors are reachable only under their script names, accessors are no functions, class
+// members live on the constructor; a later member of the same name replaces an earlier.
 TEST_F(BridgeHarness, InstallsRootAndMembersAndClassMembers) {
   expectRows({"MacGap.version == '1.0'", "typeof P.echo == 'function'",
               "String(P) == '[object Probe]'", "P.get('a', 'b') == 'a/b'",
-              "typeof P.getOfType == 'undefined'",
-              "typeof P.showNotificationIdCallback == 'function'",
-              "typeof P.showNotification == 'undefined'", "typeof P.setTitle == 'undefined'",
+              "typeof P.getOfType == 'undefined'", "typeof P.describeTwoAnd == 'function'",
+              "typeof P.describeTwo == 'undefined'", "typeof P.setTitle == 'undefined'",
               "P.constructor.getKeyFromString('cmd+shift+N') == 'N'",
               "typeof P.getKeyFromString == 'undefined'", "P.echo.call(P, 7) == 7"});
   auto second = std::make_shared<Probe>();
@@ -58,19 +56,14 @@ TEST_F(BridgeHarness, InstallsRootAndMembersAndClassMembers) {
 // "none" (the member gets no value); extra arguments are ignored; a Date is no dictionary.
 TEST_F(BridgeHarness, ParametersFollowTheConversionTable) {
   expectRows({"P.takeString('abc') == 'string:abc'", "P.takeString(5) == 'string:5'",
-              "P.takeString(undefined) == 'none'", "P.takeString(null) == 'none'",
-              "P.takeString() == 'none'", "P.takeString('é€😀') == 'string:é€😀'",
+              "P.takeString(null) == 'none'", "P.takeString() == 'none'",
               "P.takeString('a', 'b', 'c') == 'string:a'", "P.takeNumber(1.5) == 'number:1.500000'",
-              "P.takeNumber('12') == 'number:12.000000'", "P.takeNumber() == 'none'",
-              "P.takeInt(3.9) == 3", "P.takeInt(-1e20) == -2147483648", "P.takeInt('x') == 0",
-              "P.takeBool(0) == false", "P.takeBool('x') == true", "P.takeBool() == false",
-              "P.echo(0.25) == 0.25"});
-  expectRows({"P.describeAny(null) == 'null'", "P.describeAny(undefined) == 'none'",
-              "P.describeAny() == 'none'", "P.describeAny(true) == 'true'",
+              "P.takeNumber() == 'none'", "P.takeInt(3.9) == 3", "P.takeInt(-1e20) == -2147483648",
+              "P.takeInt('x') == 0", "P.takeBool('x') == true", "P.takeBool() == false",
+              "P.describeAny(null) == 'null'", "P.describeAny(undefined) == 'none'",
               "P.describeAny([1, 'a', null, undefined, [2]]) == `[1,'a',null,null,[2]]`",
               "P.describeAny({a: 1, b: {c: null}, d: undefined}) == '{a:1,b:{c:null}}'",
               "P.describeAny(function () {}) == 'script'",
-              "P.describeAny({onClick: function () {}}) == '{onClick:script}'",
               "P.describeAny(P.child) == 'object:Probe'", "P.describeAny(Symbol('s')) == 'none'"});
   // An object's names are the ones for-in visits, in its order, whatever its prototype; a getter
   // that deletes a later name leaves that name out.
@@ -79,50 +72,50 @@ TEST_F(BridgeHarness, ParametersFollowTheConversionTable) {
               "P.describeAny(Object.create({up: 1}, {own: {value: 2, enumerable: true}})) == "
               "'{own:2,up:1}'",
               "P.describeAny({get a() { delete this.b; return 1; }, b: 2, c: 3}) == '{a:1,c:3}'",
-              "(function () { Object.prototype.added = 4; try { return P.describeAny({x: 1}); }"
-              " finally { delete Object.prototype.added; } })() == '{x:1,added:4}'"});
-  expectRows({"P.takeDictionary({x: 'y'}) == `{x:'y'}`", "P.takeDictionary([1]) == 'none'",
-              "P.takeDictionary(null) == 'none'", "P.takeDictionary('text') == 'none'",
-              "P.takeDictionary(new Date(1)) == 'none'",
+              "P.takeDictionary({x: 'y'}) == `{x:'y'}`", "P.takeDictionary([1]) == 'none'",
+              "P.takeDictionary(null) == 'none'", "P.takeDictionary(new Date(1)) == 'none'",
               "P.takeArray([1, {a: [true]}]) == '[1,{a:[true]}]'",
               "P.takeArray({length: 2}) == 'none'", "P.takeObject(P.child) == 'probe:main.child'",
               "P.takeObject({}) == 'none'", "P.takeObject(MacGap) == 'none'"});
 }
 
-// Results become page values; a "__proto__" key stays an own data property and never replaces
-// the prototype; a native object is one wrapper with its own members, the same for the same
-// object. NULs cross as ordinary characters; what native code receives is valid UTF-8: each
-// lone surrogate (in values and in keys, at any depth) arrives as one U+FFFD, pairs stay whole.
+// Results become page values ("__proto__" stays an own property; one wrapper per native object);
+// NULs cross, and a lone surrogate (value or key, any depth) reaches native code as one U+FFFD.
 TEST_F(BridgeHarness, ResultsBecomeScriptValues) {
   expectRows({"P.echo({a: [1, 'x', null], b: false}) == ({a: [1, 'x', null], b: false})",
               "P.echo(null) === null == true", "P.echo() === undefined == true",
               "var p = P.echo(JSON.parse('{\"__proto__\": {\"x\": 1}}')); p.x === undefined && "
               "Object.getPrototypeOf(p) === Object.prototype && "
               "Object.keys(p).join() === '__proto__' == true",
-              "P.makeChild('kid').takeString('z') == 'string:z'", "P.children().length == 2",
-              "P.child === P.child == true",
+              "P.makeChild('kid').takeString('z') == 'string:z'",
               "var c = P.children(); c[0] === c[1] && c[0] === P.child == true",
               "P.echo(P) === P == true", "P.makeChild('a') === P.makeChild('a') == false",
               "P.echo('a\\u0000b') === 'a\\u0000b' == true",
               "P.echo('a\\ud800c\\udc00') === 'a\\ufffdc\\ufffd' == true",
               "P.echo('\\ud83d\\ude00\\ud83d') === '\\ud83d\\ude00\\ufffd' == true",
-              "P.echo('\\udc00\\ud800') === '\\ufffd\\ufffd' == true",
               "P.stringLength('a\\u0000b') == 3",
               "var k = {}; k['x\\ud800y'] = ['v\\udfff']; var r = P.echo(k); "
               "Object.keys(r)[0] === 'x\\ufffdy' && r['x\\ufffdy'][0] === 'v\\ufffd' == true"});
 }
 
 // Writing a read-only property is ignored, also in strict mode, and never throws; other
-// properties of a wrapper stay ordinary page properties.
-TEST_F(BridgeHarness, PropertiesReadWriteAndReadOnly) {
+// properties of a wrapper stay ordinary page properties. A reload keeps the same native objects;
+// the old page's function is gone with its page.
+TEST_F(BridgeHarness, PropertiesReadOnlyAndKeptOverAReload) {
   EXPECT_EQ(eval("P.title === undefined"), true);
-  eval("P.title = 'hello'");
+  eval("P.title = 'hello'; P.setCallback(function () { window.hit = 1; })");
   EXPECT_EQ(probe->title(), "hello");
   probe->counter = 4;
   eval("'use strict'; P.count = 99;");
   expectRows({"P.title == 'hello'", "P.count == 4",
               "Object.keys(P).sort().join() == 'callback,child,count,title'",
               "'title' in P == true", "P.extra = 3, P.extra == 3"});
+  ASSERT_TRUE(probe->callback);
+  page.reload();
+  expectRows({"MacGap.Probe.title == 'hello'", "MacGap.version == '1.0'",
+              "MacGap.Probe.child === MacGap.Probe.child == true"});
+  probe->fire(Value(1));
+  EXPECT_EQ(eval("typeof window.hit"), "undefined");
 }
 
 // A page function is called later with arguments and handed back by the callback property; a
@@ -130,7 +123,6 @@ TEST_F(BridgeHarness, PropertiesReadWriteAndReadOnly) {
 // function is held until native code drops the last copy of it.
 TEST_F(BridgeHarness, CallbacksCalledLaterAndHeldWhileNativeCodeHoldsThem) {
   eval("window.got = []; P.setCallback(function (x) { window.got.push(x); })");
-  ASSERT_TRUE(probe->callback);
   probe->fire(Value(Dictionary{{"n", 1}, {"who", probe}}));
   probe->callback.call({Value("second"), Value(2)});
   expectRows({"got.length == 2", "got[0].n == 1", "got[0].who === P == true", "got[1] == 'second'",
@@ -167,25 +159,10 @@ TEST_F(BridgeHarness, NativeObjectLivesWhileThePageHoldsItsWrapper) {
   EXPECT_EQ(eval("window.kept.takeString('still')"), "string:still");
 }
 
-// An event raised while the page is blocked in a call runs before the call returns; its
-// listener calls native code that raises another event: that one waits until the running
-// listener returns.
-TEST_F(BridgeHarness, EventDispatchedWhileThePageIsBlockedInACall) {
-  eval(R"(window.order = [];
-    document.addEventListener('ping', function (e) { order.push('event ' + e.data.n); });
-    P.trigger('ping'); order.push('returned');)");
-  EXPECT_EQ(eval("order"), Json::parse(R"(["event 1","returned"])"));
-  eval(R"(window.order = [];
-    document.addEventListener('outer', function (e) {
-      order.push('outer'); P.trigger('inner'); order.push('back'); });
-    document.addEventListener('inner', function (e) { order.push('inner ' + e.data.n); });
-    P.trigger('outer'); order.push('returned');)");
-  EXPECT_EQ(eval("order"), Json::parse(R"(["outer","back","inner 3","returned"])"));
-}
-
+// Each event's listener raises the next one through native code; each callback calls native code
+// that calls the callback again. 3,000 of each run in order before the first call returns, none
+// inside another (an event raised during a listener waits until that listener returns).
 TEST_F(BridgeHarness, HostScriptsAndCallbacksRunOneAfterAnotherInArrivalOrder) {
-  // Each event's listener raises the next one through native code; each callback calls native
-  // code that calls the callback again. 3,000 of each arrive in order, none nested in another.
   const char* checkOrder =
       "(function (list) { for (var i = 0; i < 3000; i++) if (list[i] !== i + 1) return 'at ' + i;"
       "  return list.length + ' ' + list[3000] + ' depth ' + window.maxDepth; })";
@@ -215,53 +192,41 @@ TEST_F(BridgeHarness, HostScriptsAndCallbacksRunOneAfterAnotherInArrivalOrder) {
 // methods; invalid Dates, and Dates the system clock cannot hold, are null.
 TEST_F(BridgeHarness, DatesCrossAsDates) {
   expectRows(
-      {"P.describeAny(new Date(1796635800123)) == 'date:1796635800123'",
-       "P.describeAny({at: new Date(-1), list: [new Date(0)]}) == '{at:date:-1,list:[date:0]}'",
+      {"P.describeAny({at: new Date(-1), list: [new Date(0)]}) == '{at:date:-1,list:[date:0]}'",
        "var d = P.echo(new Date(1796635800123)); d instanceof Date && d.getTime() == "
        "1796635800123",
-       "var r = P.echo({at: [new Date(5)]}); r.at[0] instanceof Date && r.at[0].getTime() == 5",
        "var d = new Date(42); d.getTime = d.valueOf = function () { throw 1; };"
        "d[Symbol.toPrimitive] = function () { throw 1; }; P.describeAny(d) == 'date:42'",
        "P.describeAny(new Date(NaN)) == 'null'", "P.describeAny(new Date(8.64e15)) == 'null'",
        "P.echo(new Date(-8.64e15)) == null"});
 }
 
-// Page values whose reading runs page code that throws (proxies, revoked proxies, getters,
-// cycles, absurd lengths and depths), wrong receivers, native failures and values beyond the
-// frame or value budget: refused, the member answers undefined, nothing throws into the page,
-// and the bridge works on, up to the limits.
+// Page values whose reading throws, cycles, absurd sizes, wrong receivers and native failures:
+// the member answers undefined, nothing throws into the page, the bridge works on.
 TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
   // Each value is passed to a dictionary, an array and an any parameter; "-" means refused,
   // anything else is the native value (a value not of the declared kind is never read).
-  const char* throwingKeys = "new Proxy({}, {ownKeys() { throw new Error('x'); }})";
-  const std::string revoked =
-      "(function () { var r = Proxy.revocable(%, {}); r.revoke(); "
-      "return r.proxy; })()";
+  const std::string throwingKeys = "new Proxy({}, {ownKeys() { throw new Error('x'); }})";
   const std::tuple<std::string, const char*, const char*, const char*> values[] = {
       {throwingKeys, "-", "none", "-"},
-      {"new Proxy({a: 1}, {get() { throw new Error('x'); }})", "-", "none", "-"},
       {"new Proxy({a: 1}, {getOwnPropertyDescriptor() { throw new Error('x'); }})", "-", "none",
        "-"},
-      {std::string(revoked).replace(revoked.find('%'), 1, "{a: 1}"), "-", "none", "-"},
-      {std::string(revoked).replace(revoked.find('%'), 1, "[1]"), "-", "none", "-"},
-      {"Object.create(" + std::string(throwingKeys) + ")", "-", "none", "-"},
-      {"({get length() { throw new Error('x'); }, 0: 1})", "-", "none", "-"},
+      {"(function () { var r = Proxy.revocable({a: 1}, {}); r.revoke(); return r.proxy; })()", "-",
+       "none", "-"},
       {"Object.defineProperty([1, 2], 1, {get() { throw new Error('x'); }})", "none", "-", "-"},
-      {"({a: {b: " + std::string(throwingKeys) + "}})", "-", "none", "-"},
-      {"[1, " + std::string(throwingKeys) + "]", "none", "-", "-"},
+      {"({a: {b: " + throwingKeys + "}})", "-", "none", "-"},
+      {"[1, " + throwingKeys + "]", "none", "-", "-"},
       {"({a: 1, get b() { throw new Error('x'); }})", "-", "none", "-"}};
   std::vector<std::string> calls = {
       "var a = {}; a.self = a; P.describeAny(a)", "var l = []; l.push(l); P.takeArray(l)",
       "var d = {}; for (var i = 0; i < 5000; i++) d = {d: d}; P.describeAny(d)",
-      "P.describeAny({get x() { throw new Error('boom'); }})",
       "P.takeString({toString: function () { throw new Error('boom'); }})",
       "P.takeNumber({valueOf: function () { throw new Error('boom'); }})",
       "P.describeAny(new Proxy({a: 1}, {get: function () { throw 1; }}))",
       "var s = []; s.length = 4294967295; P.takeArray(s)", "P.echo.call({}, 1)",
       "P.echo.call(MacGap, 1)", "var f = P.echo; f(1)", "P.fail()",
       "P.takeString('x'.repeat(65 * 1024 * 1024))",
-      // each argument within the value budget, both together not (the host would drop a
-      // connection that sent them)
+      // each argument within the value budget, both together not
       "var big = new Array(600000).fill(0); P.describeTwoAnd(big, big)"};
   for (const auto& [value, dictionary, array, any] : values) {
     const std::pair<const char*, const char*> params[] = {
@@ -282,17 +247,6 @@ TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
   }
   expectRows({"P.stringLength('y'.repeat(1 << 20)) == 1 << 20",
               "P.describeTwoAnd([1], 'x') == `[1] 'x'`"});
-}
-
-// A reload keeps the same native objects; the old page's function is gone with its page.
-TEST_F(BridgeHarness, ReloadKeepsTheSameNativeObjects) {
-  eval("P.title = 'before'; P.setCallback(function () { window.hit = 1; })");
-  ASSERT_TRUE(probe->callback);
-  page.reload();
-  expectRows({"typeof window.hit == 'undefined'", "MacGap.Probe.title == 'before'",
-              "MacGap.version == '1.0'", "MacGap.Probe.child === MacGap.Probe.child == true"});
-  probe->fire(Value(1));
-  EXPECT_EQ(eval("typeof window.hit"), "undefined");
 }
 
 // A lost connection answers undefined; callFunction calls a page global, and nothing else.
@@ -325,14 +279,12 @@ TEST_F(BridgeHarness, EventsReachTheirTargetsWithTheirData) {
   Event::triggerEvent("resize", Json{{"width", 10}}, "window", &page);
   Event::triggerEvent("n", &page);
   Event::triggerEvent("n", std::nullopt, &page);
-  Event::triggerEvent("n", Json::array({std::nan("")}), &page);
   Event::triggerEvent("n", Json::array({std::string("\xff")}), &page);  // invalid UTF-8
   EXPECT_EQ(eval("seen"), Json::parse(R"([
     {"on": "document", "type": "a", "data": {"url": "mailto:x@y.z"}},
     {"on": "window", "type": "a", "data": {"url": "mailto:x@y.z"}},
     {"on": "window", "type": "resize", "data": {"width": 10}},
     {"on": "document", "type": "n", "data": {}}, {"on": "window", "type": "n", "data": {}},
-    {"on": "document", "type": "n", "data": null}, {"on": "window", "type": "n", "data": null},
     {"on": "document", "type": "n", "data": null}, {"on": "window", "type": "n", "data": null},
     {"on": "document", "type": "n", "data": null}, {"on": "window", "type": "n", "data": null}])"));
 
@@ -341,11 +293,9 @@ TEST_F(BridgeHarness, EventsReachTheirTargetsWithTheirData) {
   Event::triggerEvent("x', true, false); window.pwned = 1; ('", &page);
   Event::triggerEvent("a", Json::object(), "document.dispatchEvent(e); window.pwned = 2; window",
                       &page);
-  Event::triggerEvent("a", Json::object(), "", &page);
   EXPECT_EQ(eval("seen.map(function (s) { return s.on + ' ' + s.type; })"),
             Json::parse(R"(["document a'b\\c\n", "window a'b\\c\n"])"));
   EXPECT_EQ(eval("typeof window.pwned"), "undefined");
-  EXPECT_EQ(Event::script("x", Json::object(), "window.top"), "");
   Event::triggerEvent("a", &page);
   EXPECT_EQ(eval("seen.length + ' ' + __harnessErrors.length"), "4 1");
   Event::triggerEvent("a", Json::object(), nullptr);  // no page: nothing

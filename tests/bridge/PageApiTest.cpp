@@ -1,8 +1,5 @@
 // The page API generator's rules over a made-up exports table: what a table must say before
-// declarations are written (a summary, one name per parameter, the shape of dictionaries,
-// functions and vague results), and how the declarations read it (optional parameters, the
-// window a window-opening member gives, class members on the constructor, optional objects,
-// events by target).
+// declarations are written, and how the declarations and the reference read it.
 #include <gtest/gtest.h>
 
 #include <optional>

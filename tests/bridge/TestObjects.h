@@ -87,7 +87,6 @@ class Probe : public Command {
   void trigger(std::optional<std::string> event) {
     Event::triggerEvent(event.value_or("ping"), Json{{"n", ++counter}}, callingPage());
   }
-  void notify(std::string, std::string, ScriptValue) { ++counter; }
   std::string get(std::string key, std::string type) { return key + "/" + type; }
   Value fail() { throw std::runtime_error("native failure"); }
   // Runs `hook` (which may throw or detach the page), then reaches the calling page.
@@ -124,7 +123,6 @@ class Probe : public Command {
             .method("setCallback:", &Probe::setCallback)
             .method("fire:", &Probe::fire)
             .method("trigger:", &Probe::trigger)
-            .method("showNotification:id:callback:", &Probe::notify)
             .method("get:ofType:__JS_EXPORT_AS__get:", &Probe::get)
             .method("fail", &Probe::fail)
             .method("runHook", &Probe::runHook)

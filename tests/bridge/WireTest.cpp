@@ -17,11 +17,7 @@ TEST(NamingRule, ExamplesFromTheExportsProtocols) {
   const std::pair<const char*, const char*> names[] = {
       {"addBadge:", "addBadge"},
       {"showNotification:id:callback:", "showNotificationIdCallback"},
-      {"autodiscovery:password:server:", "autodiscoveryPasswordServer"},
       {"get:ofType:__JS_EXPORT_AS__get:", "get"},
-      {"setCustomUserAgent:__JS_EXPORT_AS__setUserAgent:", "setUserAgent"},
-      {"defaultLineHeightForFont:ofSize:__JS_EXPORT_AS__getLineHeight:", "getLineHeight"},
-      {"createTask:withCallback:__JS_EXPORT_AS__create:", "create"},
       {"launch", "launch"}};
   for (const auto& [selector, name] : names) EXPECT_EQ(scriptNameForSelector(selector), name);
   EXPECT_EQ(nativeSelector("get:ofType:__JS_EXPORT_AS__get:"), "get:ofType:");
@@ -93,7 +89,6 @@ TEST(Utf, ConversionRepairAndCut) {
     EXPECT_TRUE(g_utf8_validate_len(text.data(), text.size(), nullptr) ||
                 text.find('\0') != std::string::npos);
   }
-  EXPECT_EQ(wire::utf8Prefix("abc", 3), "abc");
   EXPECT_EQ(wire::utf8Prefix("ab\xE2\x82\xAC", 4), "ab");
   EXPECT_EQ(wire::utf8Prefix("ab\xE2\x82\xAC", 5), "ab\xE2\x82\xAC");
   EXPECT_EQ(wire::utf8Prefix("\xF0\x9F\x98\x80", 3), "");
@@ -108,42 +103,17 @@ std::optional<Message> roundTrip(const Message& m) {
   return out;
 }
 
-TEST(WireCodec, RoundTripsEveryValueKind) {
+// Every value kind crosses the codec both ways in the harness and endpoint cases; here what
+// those never send: a page id beyond 32 bits and NULs in keys.
+TEST(WireCodec, RoundTripsLargeIdsAndNulsInKeys) {
   WValue obj{wire::Tag::Object};
   obj.entries.emplace_back(std::string("k\0ey", 4), WValue::str(std::string("v\0", 2)));
-  obj.entries.emplace_back("r", WValue::ref(5, 6));
-  WValue arr{wire::Tag::Array};
-  arr.items = {
-      WValue::null(),       WValue::boolean(true), WValue::num(-0.5), WValue::handle(11), obj,
-      WValue::date(-1234.0)};
-  auto out = roundTrip({.type = MsgType::Call,
-                        .callId = 7,
-                        .pageId = 1ull << 40,
-                        .objectId = 3,
-                        .classId = 9,
-                        .member = 2,
-                        .op = wire::CallOp::Set,
-                        .values = {WValue{}, arr}});
+  auto out = roundTrip({.type = MsgType::Call, .callId = 7, .pageId = 1ull << 40, .values = {obj}});
   ASSERT_TRUE(out);
-  EXPECT_EQ(out->callId, 7u);
   EXPECT_EQ(out->pageId, 1ull << 40);
-  EXPECT_EQ(out->op, wire::CallOp::Set);
-  ASSERT_EQ(out->values.size(), 2u);
-  const auto& a = out->values[1].items;
-  ASSERT_EQ(a.size(), 6u);
-  EXPECT_EQ(a[2].number, -0.5);
-  EXPECT_EQ(a[3].id, 11u);
-  EXPECT_EQ(a[4].entries[0].first, std::string("k\0ey", 4));
-  EXPECT_EQ(a[4].entries[0].second.text, std::string("v\0", 2));
-  EXPECT_EQ(a[4].entries[1].second.classId, 6u);
-  EXPECT_EQ(a[5].tag, wire::Tag::Date);
-  EXPECT_EQ(a[5].number, -1234.0);
-  Message cls{.type = MsgType::ClassDef, .cls = {.id = 4, .name = "Menu"}};
-  cls.cls.members.push_back({2, "getKeyFromString", true, {0}});
-  out = roundTrip(cls);
-  ASSERT_TRUE(out);
-  EXPECT_EQ(out->cls.members[0].name, "getKeyFromString");
-  EXPECT_EQ(out->cls.members[0].kind, 2);
+  ASSERT_EQ(out->values.at(0).entries.size(), 1u);
+  EXPECT_EQ(out->values[0].entries[0].first, std::string("k\0ey", 4));
+  EXPECT_EQ(out->values[0].entries[0].second.text, std::string("v\0", 2));
 }
 
 TEST(WireCodec, RefusesMalformedInput) {

@@ -90,10 +90,9 @@ TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
   EXPECT_FALSE(workspace.launchApplication("No Such Application At All"));
 }
 
-// `cmake --install` of this build into a fresh prefix, as the README has users do: the desktop
-// entry names the installed program by its absolute path (quoted where the path needs it), so
-// GIO accepts it (TryExec) and launches it on a PATH without the prefix's bin folder, and it
-// becomes the default mailto: handler. The prefix has a space, '$' and '"' in it.
+// `cmake --install` of this build into a prefix with a space, '$' and '"' in it: the desktop entry
+// names the program by its quoted absolute path (GIO runs it without the prefix's bin folder on
+// PATH) and becomes the default mailto: handler.
 TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
   const fs::path prefix = fs::path(std::getenv("HOME")) / "my apps $HOME \"x\"";
   const std::string build = std::getenv("WD_BINARY_DIR");
@@ -109,7 +108,6 @@ TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
   const fs::path entry = prefix / "share/applications/com.tovik.WendrelDesktop.desktop";
   g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(entry.c_str());
   ASSERT_TRUE(info) << "GIO refused the entry (TryExec not found?)";
-  // The command line GIO runs: the program's absolute path, then the links.
   gchar** words = nullptr;
   ASSERT_TRUE(
       g_shell_parse_argv(g_app_info_get_commandline(G_APP_INFO(info)), nullptr, &words, nullptr));
@@ -117,7 +115,6 @@ TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
   EXPECT_STREQ(words[1], "%U");
   g_strfreev(words);
 
-  // In the user's applications folder it is offered for mailto: and becomes the default.
   const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
   fs::create_directories(apps);
   fs::copy_file(entry, apps / entry.filename(), fs::copy_options::overwrite_existing);
@@ -178,17 +175,14 @@ TEST(PreferencesWindow, OnePanePerControllerSelectableByIdentifier) {
 }
 
 TEST(WindowCentring, CentresOnItsOwnMonitorAndKeepsLargeWindowsOnIt) {
-  const struct {
-    screen::Rect monitor;
-    double width, height;
-    screen::Rect expected;
-  } cases[] = {
+  const std::tuple<screen::Rect, double, double, screen::Rect> cases[] = {
       {{0, 0, 1440, 900}, 400, 200, {520, 350, 400, 200}},
       {{1440, 0, 1920, 1080}, 400, 200, {2200, 440, 400, 200}},  // a secondary monitor
       {{0, 0, 1024, 768}, 1200, 300, {0, 234, 1200, 300}},       // wider than the monitor
       {{0, 0, 0, 0}, 401, 201, {0, 0, 401, 201}},                // no monitor
   };
-  for (const auto& c : cases) EXPECT_EQ(centredFrame(c.monitor, c.width, c.height), c.expected);
+  for (const auto& [monitor, width, height, expected] : cases)
+    EXPECT_EQ(centredFrame(monitor, width, height), expected);
 }
 
 }  // namespace

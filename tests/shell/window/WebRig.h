@@ -1,14 +1,11 @@
 #pragma once
-// The rig of the suites on real web windows (the test session's display): a launched
-// application over the shell's doubles with real WebKitGTK windows, started once per suite over
-// a web client folder of its own, and what the cases ask of its pages, dialogs and peers.
-#include <gio/gio.h>
+// The rig of the suites on real web windows: the application over the shell's doubles with real
+// WebKitGTK windows, started once per suite over a web client folder of its own.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
 
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -95,66 +92,5 @@ inline std::vector<GtkWidget*> toplevels(GType type, GtkWindow* parent = nullptr
   g_list_free(all);
   return out;
 }
-
-// A desktop peer on the test session bus, on a connection of its own as a separate process has
-// it: owns `name` and serves the interface of `xml` at `path`, answering a call with what
-// `answer` gives (a D-Bus error for nullptr).
-class BusPeer {
- public:
-  using Answer = std::function<GVariant*(const std::string& method, GVariant* parameters)>;
-  BusPeer(const char* name, const char* path, const char* xml, Answer answer)
-      : path_(path), answer_(std::move(answer)) {
-    g_autofree gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, {});
-    bus_ = g_dbus_connection_new_for_address_sync(
-        address,
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-    if (!bus_) return;
-    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(xml, nullptr);
-    interface_ = node->interfaces[0]->name;
-    static const GDBusInterfaceVTable vtable{onCall, nullptr, nullptr, {}};
-    registration_ = g_dbus_connection_register_object(bus_, path, node->interfaces[0], &vtable,
-                                                      this, nullptr, nullptr);
-    g_dbus_node_info_unref(node);
-    owner_ = g_bus_own_name_on_connection(
-        bus_, name, G_BUS_NAME_OWNER_FLAGS_NONE,
-        +[](GDBusConnection*, const gchar*, gpointer self) {
-          static_cast<BusPeer*>(self)->owned = true;
-        },
-        nullptr, this, nullptr);
-    waitFor([this] { return owned; });
-  }
-  ~BusPeer() {
-    if (!bus_) return;
-    g_bus_unown_name(owner_);
-    g_dbus_connection_unregister_object(bus_, registration_);
-    g_dbus_connection_close_sync(bus_, nullptr, nullptr);
-    g_object_unref(bus_);
-  }
-  BusPeer(const BusPeer&) = delete;
-  BusPeer& operator=(const BusPeer&) = delete;
-  void emit(const char* signal, GVariant* parameters) {
-    g_dbus_connection_emit_signal(bus_, nullptr, path_.c_str(), interface_.c_str(), signal,
-                                  parameters, nullptr);
-  }
-
-  bool owned = false;
-
- private:
-  static void onCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
-                     const gchar* method, GVariant* parameters, GDBusMethodInvocation* invocation,
-                     gpointer self) {
-    if (GVariant* reply = static_cast<BusPeer*>(self)->answer_(method, parameters))
-      g_dbus_method_invocation_return_value(invocation, reply);
-    else
-      g_dbus_method_invocation_return_error_literal(invocation, G_DBUS_ERROR, G_DBUS_ERROR_FAILED,
-                                                    "");
-  }
-  std::string path_, interface_;
-  Answer answer_;
-  GDBusConnection* bus_ = nullptr;
-  guint registration_ = 0, owner_ = 0;
-};
 
 }  // namespace wd::test
