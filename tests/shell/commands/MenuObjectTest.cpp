@@ -1,7 +1,5 @@
-// MacGap.Menu and its items in the headless page, over a main menu loaded like the application's
-// (a menu bar of submenus, sections as separators): key strings, the menu-bar submenu rule, the
-// "statusbar" exception, lookups, one wrapper per item, snapshots; every change shows in the
-// GMenu model the menu bar renders, and choosing an item calls the page's callback.
+// MacGap.Menu and its items in the headless page over a menu bar loaded like the application's:
+// every change shows in the GMenu model the menu bar renders; choosing an item calls back.
 #include <gtk/gtk.h>
 
 #include "PageObjectTest.h"
@@ -35,20 +33,17 @@ class MenuObject : public PageObjectTest {
                      }),
                      &baseActivations);
     g_action_map_add_action(G_ACTION_MAP(group), G_ACTION(base));
-    // A menu bar like the application's: _File with New and Save As…, then Close in a second
-    // section, all on app.base; an empty _Edit.
-    g_autoptr(GMenu) bar = g_menu_new();
-    g_autoptr(GMenu) file = g_menu_new();
-    g_autoptr(GMenu) first = g_menu_new();
-    g_autoptr(GMenu) second = g_menu_new();
-    g_autoptr(GMenu) edit = g_menu_new();
-    for (const char* label : {"New", "Save As…"}) g_menu_append(first, label, "app.base");
-    g_menu_append(second, "Close", "app.base");
-    for (GMenu* section : {first, second})
-      g_menu_append_section(file, nullptr, G_MENU_MODEL(section));
-    g_menu_append_submenu(bar, "_File", G_MENU_MODEL(file));
-    g_menu_append_submenu(bar, "_Edit", G_MENU_MODEL(edit));
-    root->importFrom(G_MENU_MODEL(bar));
+    // _File with New and Save As…, then Close in a second section, all on app.base; an empty _Edit.
+    g_autoptr(GtkBuilder) ui = gtk_builder_new_from_string(R"(<interface><menu id="bar">
+      <submenu><attribute name="label">_File</attribute><section>
+        <item><attribute name="label">New</attribute><attribute name="action">app.base</attribute></item>
+        <item><attribute name="label">Save As…</attribute><attribute name="action">app.base</attribute></item>
+      </section><section>
+        <item><attribute name="label">Close</attribute><attribute name="action">app.base</attribute></item>
+      </section></submenu><submenu><attribute name="label">_Edit</attribute></submenu>
+    </menu></interface>)",
+                                                           -1);
+    root->importFrom(G_MENU_MODEL(gtk_builder_get_object(ui, "bar")));
     window->page.install({Menu::wrapperFor(root), {{"Menu", Menu::wrapperFor(root)}}});
     js("var M = MacGap.Menu; var calls = [];");
   }
@@ -93,7 +88,6 @@ TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
       {"ctrl+opt+alt+x", "x", kControl | kOption, "<Primary><Alt>x"},
       {"Cmd+N", "N", 0, "<Shift>n"},  // words are case-sensitive; a capital means Shift
       {"cmd+,", ",", kCommand, "<Primary>comma"},
-      {"cmdshiftn", "n", kCommand | kShift, "<Primary><Shift>n"},
       {"caps+k", "k", kCapsLock, "k"},
       {"", "", 0, std::nullopt},
       {std::nullopt, "", 0, std::nullopt},
@@ -116,8 +110,7 @@ TEST_F(MenuObject, GetItemByIndexAndTitleGivesOneWrapperPerItem) {
               "file.getItem(1.9) === file.getItem(1)", "file.getItem(true) === file.getItem(1)",
               "file.getItem(0) === file.getItem('New')", "file.getItem(-1) === undefined",
               "file.getItem(4) === undefined", "file.getItem(3) !== undefined",
-              "file.getItem(null) === undefined", "file.getItem({}) === undefined",
-              "file.getItem() === undefined", "file.getItem(NaN) === undefined",
+              "file.getItem(null) === undefined", "file.getItem(NaN) === undefined",
               "file.getItem('Nothing') === undefined", "M.menuItems.length === 2",
               "file.menuItems.length === 4",
               "M.constructor.getKeyFromString('cmd+shift+n') === 'n'",
