@@ -60,16 +60,12 @@ TEST_F(ClipboardObject, FollowsWhatOtherOwnersPutThere) {
   EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json(""); }));
 }
 
-class FontsObject : public PageObjectTest {
- protected:
-  void SetUp() override {
-    install("Fonts", std::make_shared<Fonts>(window));
-    js("var F = MacGap.Fonts; var has = function (list, names) {"
-       "  return names.map(function (n) { return list.indexOf(n) >= 0; }); };");
-  }
-};
+using FontsObject = PageObjectTest;
 
 TEST_F(FontsObject, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
+  install("Fonts", std::make_shared<Fonts>(window));
+  js("var F = MacGap.Fonts; var has = function (list, names) {"
+     "  return names.map(function (n) { return list.indexOf(n) >= 0; }); };");
   // Each list sorted, without doubles.
   for (const char* list : {"F.availableFonts()", "F.availableFontFamilies()"})
     EXPECT_EQ(js("var l = " + std::string(list) +
