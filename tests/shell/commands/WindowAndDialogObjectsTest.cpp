@@ -60,7 +60,6 @@ TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeF
   gtk_window_get_position(web->window, &gx, &gy);
   EXPECT_EQ(gx, int(primary().x + 100));
   EXPECT_EQ(gy, int(primary().y + primary().height - 200 - 300));
-
   // The top edge moves, the bottom-left corner stays; the page hears integer sizes.
   js("W.resize(640.9, 480.5)");
   ASSERT_TRUE(frameIs({100, 200, 640, 480}));
@@ -79,7 +78,6 @@ TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeF
   EXPECT_TRUE(frameIs({100, 200, 640, 480}));
   js("W.move(-3.5); W.open({x: 1})");  // a missing y is 0
   EXPECT_TRUE(frameIs({-3, 0, 640, 480}));
-
   // Positions captured when the object was made.
   EXPECT_EQ(js("W.x"), x0);
   EXPECT_EQ(js("W.y"), y0);
@@ -104,7 +102,6 @@ TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComes
   ASSERT_TRUE(waitFor([&] { return eventsNamed("restore").size() == 1; }, 10));
   EXPECT_EQ(eventsNamed("minimized"), Json::array({nullptr}));
   EXPECT_EQ(eventsNamed("restore"), Json::array({nullptr}));
-
   // Full screen the page asks for, and full screen asked of the window manager from outside
   // the page (as its key binding or a pager does).
   for (const bool byPage : {true, false}) {
@@ -217,10 +214,11 @@ TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndReportsThePa
     EXPECT_TRUE(waitFor([&] {
       several ? gtk_file_chooser_select_all(fc)  // once the folder has loaded
               : void(gtk_file_chooser_select_filename(fc, expected[0].c_str()));
+      std::vector<std::string> chosen;
       GSList* names = gtk_file_chooser_get_filenames(fc);
-      const std::size_t count = g_slist_length(names);
+      for (GSList* l = names; l; l = l->next) chosen.emplace_back(static_cast<char*>(l->data));
       g_slist_free_full(names, g_free);
-      return count == expected.size();
+      return chosen == expected;
     }));
     EXPECT_EQ(accept(fc), Json(expected));
   }
