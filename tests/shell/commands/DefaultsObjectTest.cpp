@@ -122,7 +122,6 @@ TEST_F(DefaultsObject, EveryChangeOfAPageSettingIsRaisedInEveryWindow) {
   js("D.remove('a')", other.get());
   EXPECT_EQ(changes(), Json::parse("[[{}], [{}]]"));
   EXPECT_EQ(js("typeof D.get('a')"), "undefined");
-
   // Native changes (the preference panes), of any key: each one raises.
   store().setString("MacGap_server", "mail.example.com");
   store().setBool("developer", true);
@@ -132,7 +131,6 @@ TEST_F(DefaultsObject, EveryChangeOfAPageSettingIsRaisedInEveryWindow) {
   const Json all = {{"MacGap_server", "mail.example.com"}, {"MacGap_when", {{"nested", {1, 2}}}}};
   const Json heard = Json::array({server, server, all});
   EXPECT_EQ(changes(), Json::array({heard, heard}));
-
   // A window reloaded to a page without the object: the other window still hears.
   other->page.install({std::make_shared<DesktopCommand>(other), {}});
   other->page.reload();

@@ -169,7 +169,6 @@ TEST_F(MenuObject, ItemChangesReplaceTheRenderedItemsAndDisabledItemsCallNothing
   choose("File", "Close");
   EXPECT_TRUE(waitFor([&] { return js("calls.length") == 1; }));
   EXPECT_EQ(baseActivations, 1);  // the callback replaced the item's own action
-
   // A callback that is not a function calls nothing; a removed item leaves the menu for good.
   js("close.callback = 42; close.remove(); close.remove(); close.setLabel('Gone');");
   EXPECT_EQ(bar(), "_File[New Mail Save As…[] - ] _Edit[] ");

@@ -48,7 +48,6 @@ TEST(CookieStore, MatchesByHostDomainAndPathPrefix) {
   Cookie expired = cookie("mail.example.com", "/old", "expired", "v", 1000);
   expired.secure = true;
   store.setCookie(expired);
-
   const std::vector<std::pair<std::string, std::string>> table = {
       {"https://mail.example.com/webmail/api", "root web webmail dom"},
       {"wss://MAIL.Example.com:9443/webmail/api/", "root web webmail dom"},
@@ -80,7 +79,6 @@ TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndName) {
                      cookie("mail.example.com", "", "a"),
                      cookie("mail.example.com", "/", "a", "x\r\nEvil: 1"),
                      cookie("mail.example.com", "/", "a;b")});
-
   ASSERT_EQ(store.subdomainCookies().size(), 1u);
   const auto& paths = store.subdomainCookies().at("mail.example.com");
   EXPECT_EQ(paths.at("/").at("sid").value, "second");
@@ -89,7 +87,6 @@ TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndName) {
   EXPECT_EQ(paths.at("/webmail").at("sid").value, "other path");
   EXPECT_EQ(paths.at("/").size() + paths.at("/webmail").size(), 3u);
   EXPECT_EQ(store.domainGlobalCookies().at(".example.com").at("/").at("sid").value, "domain");
-
   store.reset();
   EXPECT_TRUE(store.subdomainCookies().empty());
   EXPECT_TRUE(store.domainGlobalCookies().empty());
@@ -186,7 +183,6 @@ TEST(CookieStore, RequestsAndResponsesOfLibsoup) {
   soup_message_headers_append(headers, "Set-Cookie", "bad; Path=/");
   store.handleCookiesInResponse(response);
   g_object_unref(response);
-
   // The store's cookies replace the request's own Cookie header, which stays when there are
   // none for the URL; a Secure cookie goes over HTTPS only, the others over plain HTTP too.
   store.setCookie(Cookie{
@@ -210,7 +206,6 @@ TEST(CookieStore, ArchivedFormRoundTripsThroughAPropertyList) {
   full.secure = full.httpOnly = true;
   full.sameSite = "Lax";
   store.loadCookies({full, cookie("mail.example.com", "/", "sid", "1")});
-
   auto xml = plist::encodeXml(store.encodeWithCoder());
   ASSERT_TRUE(xml);
   auto decoded = plist::decode(*xml);
@@ -221,7 +216,6 @@ TEST(CookieStore, ArchivedFormRoundTripsThroughAPropertyList) {
   const Json::json_pointer expires(
       "/domainGlobalCookies/.example.com/~1web/pref/cookieProperties/Expires");
   EXPECT_EQ(decoded.value->at(expires), "2015-10-21T07:28:00Z");
-
   // Damaged archives: entries that are no cookie are skipped; a cookie filed under the wrong
   // map or keys is stored where its own properties put it.
   Json damaged = Json::parse(R"({

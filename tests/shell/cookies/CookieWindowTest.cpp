@@ -113,7 +113,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   EXPECT_EQ(entries(ask("get('" + echo + "');", "xhr 200 ")), entries("sid=s1; sec=x1"));
   EXPECT_EQ(entries(BSHTTPCookieStorage::cookieHeader(store.cookiesForURL(echo))),
             entries("sid=s1; team=t1; sec=x1"));
-
   // A first handshake without the hand-over carries the jar's cookies (and warms the engine's
   // WebSocket path, so the next handshake is well within the 2 s).
   EXPECT_EQ(entries(ask("socket('" + socket + "', false);", "ws ")),
@@ -125,7 +124,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   // hand-over), team=t1 of the domain put into the jar for the socket's host and path.
   EXPECT_EQ(entries(ask("socket('" + socket + "', true);", "ws ")),
             entries("sid=s1; team=t1; sec=x1"));
-
   // The window goes; 2 s after the hand-over the jar holds what it held before, and the store
   // never took the hand-over's cookies.
   window.reset();
@@ -133,7 +131,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   EXPECT_TRUE(waitFor([&] { return jar() == before; }));
   EXPECT_EQ(store.subdomainCookies().at(kHost).at("/webmail/socket").at("sid").value, "jar");
   EXPECT_EQ(store.cookiesForURL(socket).size(), 4u);
-
   // A plain ws:// hand-over never puts a Secure cookie into the jar for the handshake.
   app->web.cookies().injectCookiesForWebSocket(url("ws", "/webmail/plain"));
   const std::string plainTeam = std::string("team=t1 ") + kHost + " /webmail/plain";
@@ -144,7 +141,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
     }
   EXPECT_TRUE(waitFor([&] { return app->web.cookies().pendingHandovers() == 0; }));
   EXPECT_TRUE(waitFor([&] { return jar() == before; }));
-
   // A URL without cookies in the store, or one that does not parse, hands nothing over.
   app->web.cookies().injectCookiesForWebSocket("wss://other.wendrel.test/");
   app->web.cookies().injectCookiesForWebSocket("not a url");

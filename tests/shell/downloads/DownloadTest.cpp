@@ -76,7 +76,6 @@ class Download : public ::testing::Test {
     CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
   }
   void TearDown() override { CertificateExceptions::shared().clear(); }
-
   std::string url(const std::string& name) {
     return server->url("127.0.0.1", kAttachmentPath + name);
   }
@@ -153,7 +152,6 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   CertificateExceptions::shared().clear();
   EXPECT_TRUE(download(url("1"), target, addSessionCookie).failure);
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
-
   // Cancelled part-way: no further report, the old file stays, the temporary file goes.
   bool reported = false, cancelled = false;
   std::shared_ptr<AttachmentDownload> job;
@@ -170,7 +168,6 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   EXPECT_FALSE(reported);
   EXPECT_EQ(readFile(target), "kept");
   EXPECT_EQ(listing(dir), (std::vector<std::string>{"folder", "kept.txt"}));
-
   // Dropping a running download cancels it too.
   job = AttachmentDownload::start(url("large"), target, {}, {});
   ASSERT_TRUE(waitFor([&] { return listing(dir).size() == 3; }));  // its temporary file
@@ -239,7 +236,6 @@ TEST_F(Download, ProposedNamesAreOneSafeFileName) {
   };
   for (const auto& [url, name] : cases) EXPECT_EQ(Downloads::proposedFileName(url), name) << url;
   EXPECT_EQ(Downloads::proposedFileName("https://h/" + std::string(300, 'x')).size(), 255u);
-
   const auto folder = Downloads::temporaryDirectory();
   ASSERT_TRUE(folder);
   EXPECT_EQ(fs::symlink_status(*folder).permissions(), fs::perms::owner_all);  // not a link
@@ -252,7 +248,6 @@ TEST_F(Download, OpenInAppDownloadsIntoThePrivateFolderAndOpensTheFile) {
   const fs::path expected =
       fs::path(*Downloads::temporaryDirectory()) / Downloads::proposedFileName(file);
   writeFile(expected, "an older download");
-
   FakeShell shell;
   auto window = std::make_shared<FakeWindow>();
   window->page.install(
