@@ -105,9 +105,6 @@ TEST_F(DefaultsObject, SecureValuesLiveInTheKeychainStoreUnderThePrefixedKey) {
   EXPECT_EQ(secrets->items[item], "p\xC3\xA4ss");
   EXPECT_EQ(store().objectForKey("MacGap_password"), std::nullopt);   // not a setting
   EXPECT_EQ(changes(), Json::array({Json::array(), Json::array()}));  // nor a settings change
-  // What the Account pane stores is what the page reads.
-  keychain->keychainBindings().setString("from pane", "MacGap_password");
-  EXPECT_EQ(js("D.getSecure('password')"), "from pane");
   EXPECT_EQ(js("D.setSecure('password', null); typeof D.getSecure('password')"), "undefined");
   EXPECT_EQ(secrets->items.count(item), 0u);
   EXPECT_EQ(js("typeof D.getSecure(undefined)"), "undefined");

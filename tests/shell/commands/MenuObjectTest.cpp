@@ -115,8 +115,7 @@ TEST_F(MenuObject, GetItemByIndexAndTitleGivesOneWrapperPerItem) {
               "file.getItem(null) === undefined", "file.getItem(NaN) === undefined",
               "file.getItem('Nothing') === undefined", "M.menuItems.length === 2",
               "file.menuItems.length === 4",
-              "M.constructor.getKeyFromString('cmd+shift+n') === 'n'",
-              "M.constructor.getKeyFromString() === ''", "M.type === undefined"});
+              "M.constructor.getKeyFromString('cmd+shift+n') === 'n'", "M.type === undefined"});
 }
 
 TEST_F(MenuObject, AddItemFollowsTheMenuBarRuleAndShowsInTheModel) {
@@ -145,8 +144,7 @@ TEST_F(MenuObject, AddItemFollowsTheMenuBarRuleAndShowsInTheModel) {
   EXPECT_EQ(bar().find("Bad"), std::string::npos);
   EXPECT_EQ(item("Tools", "Ping")->accelerator(), "<Primary><Shift>p");
   choose("Tools", "Ping");
-  EXPECT_TRUE(waitFor([&] { return js("calls.length") == 1; }));
-  EXPECT_EQ(js("calls"), Json::array({"ping"}));
+  EXPECT_TRUE(waitFor([&] { return js("calls") == Json::array({"ping"}); }));
 }
 
 TEST_F(MenuObject, ItemChangesReplaceTheRenderedItemsAndDisabledItemsCallNothing) {
