@@ -1,7 +1,5 @@
-// The page's MacGap roots in the headless page: App (paths, drops, notifications, URLs, events)
-// with MacGap.Notify and MacGap.Dock over the shell's doubles, and DesktopCommand over the
-// application's own menu bar on a registered GtkApplication (whose accelerators are what
-// Control-N reaches): language, badge, menus, notifications with callbacks, version and updates.
+// The page's MacGap roots in the headless page: App, Notify and Dock over the shell's doubles, and
+// DesktopCommand over the application's menu bar on a registered GtkApplication.
 #include <gdk/gdk.h>
 #include <webkit2/webkit2.h>
 
@@ -41,16 +39,10 @@ class AppObject : public PageObjectTest, protected FakeShell {
                            {"Dock", std::make_shared<Dock>(window, context)}}});
     js("var N = MacGap.Notify");
   }
-  std::vector<std::string> deliveredIds() const {
-    std::vector<std::string> ids;
-    for (const auto& n : notifications.delivered) ids.push_back(n.userInfo.value("id", ""));
-    return ids;
-  }
   std::shared_ptr<App> app = std::make_shared<App>(window, context, window);
 };
 
 TEST_F(AppObject, PathsDroppedFilesAndWhatThePageNames) {
-  js("try { MacGap.homePath = '/elsewhere'; } catch (e) {}");  // read-only
   // No web view behind this window: setting the user agent does nothing, nor fails. The idle
   // time comes from the display server: none without a display connection.
   expectAll({{"MacGap.resourcePath", Bundle::main().resourcePath().string()},
@@ -72,45 +64,48 @@ TEST_F(AppObject, PathsDroppedFilesAndWhatThePageNames) {
   EXPECT_EQ(workspace.launched, std::vector<std::string>{"Firefox"});
 }
 
+// A sheet posts nothing (no main window here); MacGap.Notify posts alike but records nothing.
 TEST_F(AppObject, NotifyPostsWithItsFieldsAndRecordsWhatItPosted) {
-  // A sheet posts nothing and records nothing (there is no main window here: nothing shows).
   js("window.before = Date.now(); MacGap.notify({title: 'Hello'});"
-     "MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: false});"
-     "[true, 0, 'no', null].forEach(function (s, i) { MacGap.notify({id: 'b' + i, sound: s}); });"
-     "MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'})");
-  EXPECT_EQ(summary(notifications.posted),
+     "MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
+     "MacGap.notify({id: 'b', sound: null});"
+     "MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'});"
+     "N.notify({id: 7, title: 'N'}); N.notify(); N.notify({type: 'sheet', title: 'Alert'})");
+  ASSERT_EQ(summary(notifications.posted),
             Json::parse(R"([["Hello", "", "", true, {"id": "<uuid>"}],
-      ["T", "S", "C", false, {"id": "a"}], ["", "", "", true, {"id": "b0"}],
-      ["", "", "", false, {"id": "b1"}], ["", "", "", false, {"id": "b2"}],
-      ["", "", "", true, {"id": "b3"}]])"));
-  ASSERT_FALSE(notifications.posted.empty());
+      ["T", "S", "C", false, {"id": "a"}], ["", "", "", true, {"id": "b"}],
+      ["N", "", "", true, {"id": "7"}], ["", "", "", true, {"id": "<uuid>"}]])"));
   const std::string id = notifications.posted[0].userInfo.value("id", "");
-  expectAll(
-      {{"MacGap.notifications.map(function (r) { return r.id; }).join()", id + ",a,b0,b1,b2,b3"},
-       {"MacGap.notifications[0].title", "Hello"},
-       {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
-       {"var s = MacGap.notifications[0].sentOn;"
-        "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
-        true}});
-  expectNoThrow("MacGap.notify(); MacGap.notify(null); MacGap.notify('x')");
+  expectAll({{"MacGap.notifications.map(function (r) { return r.id; }).join()", id + ",a,b"},
+             {"MacGap.notifications[0].title", "Hello"},
+             {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
+             {"var s = MacGap.notifications[0].sentOn;"
+              "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
+              true},
+             {"typeof N.notifications", "undefined"}});
+  expectNoThrow("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");
 }
 
 // By id: every delivered match is withdrawn and its record dropped; a notification no longer
-// delivered (the user dismissed it) keeps its record. "*" withdraws everything, records stay.
+// delivered (the user dismissed it) keeps its record, as do those N.close withdraws. "*"
+// withdraws everything, records stay.
 TEST_F(AppObject, CloseNotificationWithdrawsByIdOrEverything) {
   js("MacGap.notify({id: 'same', title: '1'}); MacGap.notify({id: 'same', title: '2'});"
-     "MacGap.notify({id: 'other', title: '3'}); MacGap.notify({id: 'gone'});");
+     "MacGap.notify({id: 'other', title: '3'}); MacGap.notify({id: 'gone'});"
+     "MacGap.notify({id: 'n'});");
   std::erase_if(notifications.delivered,
                 [](const auto& n) { return n.userInfo.value("id", "") == "gone"; });
   js("MacGap.closeNotification('same'); MacGap.closeNotification('gone');"
      "MacGap.closeNotification('nothing'); MacGap.closeNotification();"
-     "MacGap.closeNotification(null)");
-  EXPECT_EQ(deliveredIds(), std::vector<std::string>{"other"});
-  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"), Json({"other", "gone"}));
+     "MacGap.closeNotification(null); N.close('N'); N.close(); N.close('n')");
+  EXPECT_EQ(summary(notifications.delivered),
+            Json::parse(R"([["3", "", "", true, {"id": "other"}]])"));
+  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"),
+            Json({"other", "gone", "n"}));
   notifications.deliver(UserNotification());  // of another poster (no "id" entry)
   js("MacGap.closeNotification('*')");
   EXPECT_TRUE(notifications.delivered.empty());
-  EXPECT_EQ(js("MacGap.notifications.length"), Json(2));
+  EXPECT_EQ(js("MacGap.notifications.length"), Json(3));
 }
 
 TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
@@ -126,41 +121,14 @@ TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
   center.post(SystemEvents::kWillSleep);
 }
 
-TEST_F(AppObject, NotifyPostsAsTheAppObjectDoesAndWithdrawsWithoutTouchingLists) {
-  // A sheet is an alert, not delivered; no options post a blank one each.
-  js("MacGap.notify({id: 'app', title: 'App'}); N.notify({title: 'Hello'});"
-     "N.notify({id: 7, title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
-     "N.notify({type: 'sheet', title: 'Alert'}); N.notify(); N.notify(42)");
-  EXPECT_EQ(summary(notifications.posted), Json::parse(R"([["App", "", "", true, {"id": "app"}],
-                ["Hello", "", "", true, {"id": "<uuid>"}], ["T", "S", "C", false, {"id": "7"}],
-                ["", "", "", true, {"id": "<uuid>"}], ["", "", "", true, {"id": "<uuid>"}]])"));
-  EXPECT_EQ(js("typeof N.notifications"), Json("undefined"));
-  notifications.delivered.resize(1);  // the user dismissed all but the App object's
-  js("N.notify({id: 'a'}); N.notify({id: 'b'}); N.notify({id: 'a'});"
-     "N.close('nothing'); N.close(); N.close(null); N.close('A')");
-  EXPECT_EQ(deliveredIds(), (std::vector<std::string>{"app", "a", "b", "a"}));
-  js("N.close('a')");
-  EXPECT_EQ(deliveredIds(), (std::vector<std::string>{"app", "b"}));
-  js("N.close('*')");
-  EXPECT_TRUE(notifications.delivered.empty());
-  EXPECT_EQ(js("MacGap.notifications.length"), Json(1));  // the App object's record stays
-}
-
 TEST_F(AppObject, DockBadgeIsSetClearedAndReadBack) {
-  // Each step, then the badge the page reads ("none": undefined, and no label in the context).
-  const std::pair<const char*, const char*> steps[] = {
-      {"addBadge('3')", "3"}, {"removeBadge()", "none"}, {"addBadge('new mail')", "new mail"},
-      {"addBadge()", "none"}, {"addBadge('12')", "12"},  {"addBadge('')", "none"},
-      {"addBadge(5)", "5"},   {"addBadge(null)", "none"}};
-  js("var D = MacGap.Dock");
-  EXPECT_EQ(js("typeof D.badge"), Json("undefined"));
-  for (const auto& [step, badge] : steps) {
-    EXPECT_EQ(js("D." + std::string(step) + "; D.badge === undefined ? 'none' : D.badge"), badge)
-        << step;
-    EXPECT_EQ(badge == std::string("none"), !context.badge().label()) << step;
-  }
+  // The badge the page reads (the launcher's label) before and after each step; null: none.
+  EXPECT_EQ(js("var D = MacGap.Dock; [typeof D.badge].concat(['new mail', 'remove', 5, '', '12',"
+               "  undefined].map(function (b) {"
+               "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
+            Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
   const std::string accented("\xc3\xa9\0x", 4);
-  js("D.addBadge('\\u00e9\\u0000x'); try { D.badge = '9'; } catch (e) {}");  // read-only
+  js("D.addBadge('\\u00e9\\u0000x')");
   EXPECT_EQ(js("D.badge"), Json(accented));
 }
 
@@ -182,8 +150,7 @@ TEST(AppUserAgent, OnlyHeaderValuesTheEngineTakesAreAccepted) {
     EXPECT_STREQ(webkit_settings_get_user_agent(settings), good);
   }
   for (std::string bad :
-       {"", "line\nbreak", "cr\r", "del\x7f", "caf\xc3\xa9", "a,b", "a;b", "@", "a/", "/1", "a ",
-        " a", "(c)", "a (open", "a close)", "a {b}", "\"q\"", "a/1/2", "a (\\"})
+       {"", "line\nbreak", "caf\xc3\xa9", "a/", "a ", "a {b}", "a (open", "a (\\", "a (\xc3\xa9)"})
     EXPECT_FALSE(App::isValidUserAgent(bad)) << bad;
   EXPECT_FALSE(App::isValidUserAgent(std::string("nul\0x", 5)));
   g_object_unref(settings);
@@ -193,10 +160,8 @@ TEST(AppUserAgent, OnlyHeaderValuesTheEngineTakesAreAccepted) {
 TEST(AppTruthValue, FollowsThePlatformsReading) {
   using bridge::Value;
   const std::pair<Value, bool> cases[] = {
-      {Value(true), true},  {Value(0), false},      {Value(2.5), true},
-      {Value("yes"), true}, {Value(" true"), true}, {Value("false"), false},
-      {Value(""), false},   {Value("0"), false},    {Value("007"), true},
-  };
+      {Value(true), true},     {Value(0), false},     {Value(2.5), true}, {Value(" true"), true},
+      {Value("false"), false}, {Value("-007"), true}, {Value(""), false}};
   for (const auto& [value, truth] : cases) EXPECT_EQ(App::truthValue(value), truth);
 }
 
@@ -247,19 +212,6 @@ class DesktopObject : public PageObjectTest {
     for (gchar** n = names; n && *n; ++n) out.emplace_back(*n);
     return out;
   }
-  // The newest event the main page received.
-  Json lastEvent() {
-    Json log = window->log();
-    return log.is_array() && !log.empty() ? log.back() : Json();
-  }
-  // Whether the menu bar's Message entry can be opened (its action, when it has one, enabled).
-  bool messageMenuEnabled() {
-    auto item = menu->mainMenu()->itemWithTitle("Message");
-    const std::string action = item->detailedAction();
-    return item->enabled() &&
-           (action.empty() ||
-            g_action_group_get_action_enabled(G_ACTION_GROUP(application), action.c_str() + 4));
-  }
   LaunchedApp app;
   GtkApplication* application = nullptr;
   std::shared_ptr<MainMenu> menu;
@@ -268,41 +220,24 @@ class DesktopObject : public PageObjectTest {
 
 TEST(DesktopLocale, TheFirstPreferredLanguageGivesItsLanguageCode) {
   const std::pair<const char*, const char*> names[] = {
-      {"pt_BR.UTF-8", "pt"}, {"pt-BR", "pt"},   {"de", "de"}, {"EN_gb", "en"},
-      {"sr@latin", "sr"},    {"fil_PH", "fil"}, {"C", "en"},  {"C.UTF-8", "en"},
-      {"POSIX", "en"},       {"", "en"},        {"_x", "en"}, {"zh-Hant-TW", "zh"}};
+      {"fil_PH.UTF-8", "fil"}, {"DE-de", "de"}, {"C.UTF-8", "en"}, {"POSIX", "en"}, {"", "en"}};
   for (const auto& [name, code] : names) EXPECT_EQ(locale::languageCode(name), code) << name;
-
-  // The environment as the C library reads it: LANGUAGE (a list), then LC_ALL, LC_MESSAGES, LANG;
-  // an empty LANGUAGE counts as none, and none at all is the C locale.
-  const char* keys[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-  const char* cases[][5] = {{"pt_BR:en_US", nullptr, nullptr, "de_DE.UTF-8", "pt"},
-                            {nullptr, nullptr, nullptr, "de_DE.UTF-8", "de"},
-                            {"", "fr_CA.UTF-8", "it_IT", "de_DE", "fr"},
-                            {nullptr, nullptr, "it_IT", "de_DE", "it"},
-                            {nullptr, nullptr, nullptr, nullptr, "en"}};
-  auto setEnv = [](const char* key, const char* value) {
-    value ? void(g_setenv(key, value, TRUE)) : g_unsetenv(key);
-  };
+  // The user's first preferred language (GLib's reading of the environment).
   g_auto(GStrv) saved = g_get_environ();
-  const DesktopCommand command{std::weak_ptr<bridge::WindowHandle>()};
-  for (const auto& c : cases) {
-    for (int i = 0; i < 4; ++i) setEnv(keys[i], c[i]);
-    EXPECT_EQ(command.getDefaultLocale(), c[4]) << c[4];
-  }
-  for (const char* key : keys) setEnv(key, g_environ_getenv(saved, key));
+  g_setenv("LANGUAGE", "pt_BR:en_US", TRUE);
+  g_setenv("LANG", "de_DE.UTF-8", TRUE);
+  EXPECT_EQ(DesktopCommand(std::weak_ptr<bridge::WindowHandle>()).getDefaultLocale(), "pt");
+  for (const char* key : {"LANGUAGE", "LANG"})
+    g_environ_getenv(saved, key) ? void(g_setenv(key, g_environ_getenv(saved, key), TRUE))
+                                 : g_unsetenv(key);
 }
 
 // The Out of Office item is checked only by exactly "true"; the Message menu follows its flag.
 TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
-  const std::pair<const char*, std::optional<std::string>> badges[] = {
-      {"setDockBadge('3')", "3"},     {"setDockBadge('')", std::nullopt},
-      {"setDockBadge('new')", "new"}, {"setDockBadge(null)", std::nullopt},
-      {"setDockBadge(12)", "12"},     {"setDockBadge()", std::nullopt}};
-  for (const auto& [script, label] : badges) {
-    js(std::string("D.") + script);
-    EXPECT_EQ(context->badge().label(), label) << script;
-  }
+  js("D.setDockBadge(12)");
+  EXPECT_EQ(context->badge().label(), "12");
+  js("D.setDockBadge()");
+  EXPECT_EQ(context->badge().label(), std::nullopt);
   EXPECT_EQ(js("D.getAppVersion()"), Bundle::main().version());
   EXPECT_EQ(js("D.getDefaultLocale()"), locale::preferredLanguageCode());
   js("D.startUpdateCheckerWith()");  // no server: nothing starts
@@ -315,25 +250,22 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
   EXPECT_NE(app.delegate->updateChecker()->updateServer()->find("server=mail.example.com"),
             std::string::npos);
   const std::pair<const char*, bool> cases[] = {
-      {"('true')", true},  {"('false')", false}, {"('true')", true}, {"('')", false},
-      {"('true')", true},  {"('TRUE')", false},  {"(true)", true},   {"()", false},
-      {"(' true')", false}};  // a boolean true reaches it as the text "true"
-  for (const auto& [args, on] : cases) {
+      {"('true')", true}, {"('TRUE')", false}, {"(true)", true}, {"()", false}};
+  for (const auto& [args, on] : cases) {  // a boolean true reaches it as the text "true"
     js(std::string("D.setOutOfOfficeMenuState") + args);
     EXPECT_EQ(menu->outOfOfficeState(), on) << args;
   }
-  // The item still asks the page for the opposite of its state and keeps it.
-  ASSERT_TRUE(menu->activateItem("Out of Office"));
-  EXPECT_FALSE(menu->outOfOfficeState());
-  EXPECT_TRUE(waitFor([&] {
-    return lastEvent().value("data", Json()) == Json({{"enabled", "true"}});
-  }));
-  const std::pair<const char*, bool> messageCases[] = {
-      {"(0)", false},   {"(1)", true}, {"(false)", false}, {"(true)", true},
-      {"('x')", false}, {"(2)", true}, {"()", false},      {"(0.5)", false}};
-  for (const auto& [args, enabled] : messageCases) {
+  // The menu bar's Message entry can be opened when it and its action (if any) are enabled.
+  auto message = menu->mainMenu()->itemWithTitle("Message");
+  const std::string action = message->detailedAction();
+  for (const auto& [args, enabled] : {std::pair{"(2)", true}, std::pair{"(0.5)", false},
+                                      std::pair{"(true)", true}, std::pair{"()", false}}) {
     js(std::string("D.enableMessageMenu") + args);
-    EXPECT_EQ(messageMenuEnabled(), enabled) << args;
+    EXPECT_EQ(message->enabled() &&
+                  (action.empty() || g_action_group_get_action_enabled(G_ACTION_GROUP(application),
+                                                                       action.c_str() + 4)),
+              enabled)
+        << args;
   }
 }
 
@@ -355,7 +287,10 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
     g_action_group_activate_action(G_ACTION_GROUP(application), name + 4, target);
     if (target) g_variant_unref(target);
     const Json chosen = {{"name", "newItem"}, {"data", {{"item", title}}}};
-    EXPECT_TRUE(waitFor([&] { return lastEvent() == chosen; })) << title;
+    EXPECT_TRUE(waitFor([&] {
+      const Json log = window->log();
+      return log.is_array() && !log.empty() && log.back() == chosen;
+    })) << title;
   }
   // Items not beginning with "New" keep their keys; no match leaves no item with Control-N.
   EXPECT_EQ(fileKey("Search"), search);
@@ -366,29 +301,23 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
   EXPECT_TRUE(actionsFor("<Primary>n").empty());
 }
 
-TEST_F(DesktopObject, NotificationsCarryIdAndCallbackAndAClickRunsIt) {
+// What a click runs (the callback's text, in the main page) is the application delegate's.
+TEST_F(DesktopObject, NotificationsCarryIdAndCallbackAndAreDismissedById) {
   auto& n = app.notifications;
   // The third replaces the first; the last has no id: nothing to call back.
   js("D.showNotificationIdCallback({title: 'T', body: 'B'}, 'n1', function (id) { clicked = id; });"
      "D.showNotificationIdCallback({title: 'Other'}, 'n2', function () {});"
-     "D.showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1',"
-     " function (id) { window.clicked = 'again ' + id; });"
-     "D.showNotificationIdCallback({title: 'bare'})");
-  EXPECT_EQ(summary(n.delivered), Json::parse(R"([
+     "D.showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1', function (id) { c = id; });"
+     "D.showNotificationIdCallback({title: 'bare'});"
+     "D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
+  ASSERT_EQ(summary(n.delivered), Json::parse(R"([
       ["Other", "", "", false, {"identifier": "n2", "callback": "function () {}"}],
-      ["T2", "", "B2", false, {"identifier": "n1",
-                               "callback": "function (id) { window.clicked = 'again ' + id; }"}],
+      ["T2", "", "B2", false, {"identifier": "n1", "callback": "function (id) { c = id; }"}],
       ["bare", "", "", false, {}]])"));
-  ASSERT_EQ(n.delivered.size(), 3u);
   EXPECT_EQ(n.delivered[1].identifier, "n1");
-  n.click(n.delivered[1].key);  // runs in the main window's page, with the id
-  EXPECT_TRUE(waitFor([&] { return js("window.clicked") == "again n1"; }));
-  EXPECT_EQ(n.delivered.size(), 2u);
-  js("D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
-  EXPECT_EQ(n.delivered.size(), 2u);
   js("D.dismissNotification('n2')");
-  ASSERT_EQ(n.delivered.size(), 1u);
-  EXPECT_EQ(n.delivered[0].title, "bare");
+  ASSERT_EQ(n.delivered.size(), 2u);
+  EXPECT_EQ(n.delivered[0].title, "T2");
 }
 
 }  // namespace wd::test

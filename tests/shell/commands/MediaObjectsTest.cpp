@@ -1,8 +1,5 @@
-// The page's media objects in the headless page: MacGap.Clipboard over the real GTK clipboard of
-// the test session's display (the page's own text, another owner's, an image, none); MacGap.Fonts
-// against the DejaVu fonts installed on the machine; MacGap.Sound playing real files through
-// GStreamer into a fake audio sink, system sounds of the freedesktop theme, and sounds that are
-// missing or cannot be played.
+// MacGap.Clipboard over the test display's real clipboard, MacGap.Fonts over the installed DejaVu
+// fonts and MacGap.Sound through GStreamer into a fake sink, in the headless page.
 #include <fontconfig/fontconfig.h>
 
 #include "PageObjectTest.h"
@@ -36,16 +33,11 @@ class ClipboardObject : public PageObjectTest {
     drainLoop(50);
     EXPECT_TRUE(waitFor([&] { return !clipboard->updating(); }));
   }
-  // Another owner takes the clipboard (as another program would); the page then pastes `text`.
-  void takeOver(const std::function<void(GtkClipboard*)>& set, const std::string& text) {
-    set(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
-    EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json(text); })) << text;
-  }
   std::unique_ptr<GtkTextClipboard> clipboard;
 };
 
 TEST_F(ClipboardObject, TextRoundTripsThroughTheDesktopClipboard) {
-  for (const char* text : {"abc", "h\u00e9llo \u2713 \U0001F600", "line\nnext", ""}) {
+  for (const char* text : {"h\u00e9llo \u2713\n\U0001F600", ""}) {
     // Right away from the page's own copy, and still after the clipboard's notice came back.
     EXPECT_EQ(js("C.copy(" + lit(text) + "); C.paste()"), Json(text));
     settle();
@@ -59,31 +51,21 @@ TEST_F(ClipboardObject, TextRoundTripsThroughTheDesktopClipboard) {
   EXPECT_EQ(js("C.copy('x'); C.copy(); C.paste()"), Json(""));
 }
 
+// Another owner's text, then an owner that gives up the clipboard (as one that offers no text).
 TEST_F(ClipboardObject, FollowsWhatOtherOwnersPutThere) {
   js("C.copy('mine')");
-  takeOver([](GtkClipboard* c) { gtk_clipboard_set_text(c, "theirs", -1); }, "theirs");
-  takeOver(  // an image only: no text
-      [](GtkClipboard* c) {
-        g_autoptr(GdkPixbuf) image = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 4, 4);
-        gdk_pixbuf_fill(image, 0xff0000ff);
-        gtk_clipboard_set_image(c, image);
-      },
-      "");
-  // Text again, then an owner that gives up the clipboard: nothing to paste.
-  takeOver([](GtkClipboard* c) { gtk_clipboard_set_text(c, "again", -1); }, "again");
-  takeOver([](GtkClipboard* c) { gtk_clipboard_clear(c); }, "");
+  gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "theirs", -1);
+  EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json("theirs"); }));
+  gtk_clipboard_clear(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+  EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json(""); }));
 }
 
-class FontsObject : public PageObjectTest {
- protected:
-  void SetUp() override {
-    install("Fonts", std::make_shared<Fonts>(window));
-    js("var F = MacGap.Fonts; var has = function (list, names) {"
-       "  return names.map(function (n) { return list.indexOf(n) >= 0; }); };");
-  }
-};
+using FontsObject = PageObjectTest;
 
 TEST_F(FontsObject, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
+  install("Fonts", std::make_shared<Fonts>(window));
+  js("var F = MacGap.Fonts; var has = function (list, names) {"
+     "  return names.map(function (n) { return list.indexOf(n) >= 0; }); };");
   // Each list sorted, without doubles.
   for (const char* list : {"F.availableFonts()", "F.availableFontFamilies()"})
     EXPECT_EQ(js("var l = " + std::string(list) +

@@ -1,7 +1,5 @@
-// MacGap.Menu and its items in the headless page, over a main menu loaded like the application's
-// (a menu bar of submenus, sections as separators): key strings, the menu-bar submenu rule, the
-// "statusbar" exception, lookups, one wrapper per item, snapshots; every change shows in the
-// GMenu model the menu bar renders, and choosing an item calls the page's callback.
+// MacGap.Menu and its items in the headless page over a menu bar loaded like the application's:
+// every change shows in the GMenu model the menu bar renders; choosing an item calls back.
 #include <gtk/gtk.h>
 
 #include "PageObjectTest.h"
@@ -35,8 +33,7 @@ class MenuObject : public PageObjectTest {
                      }),
                      &baseActivations);
     g_action_map_add_action(G_ACTION_MAP(group), G_ACTION(base));
-    // A menu bar like the application's: _File with New and Save As…, then Close in a second
-    // section, all on app.base; an empty _Edit.
+    // _File with New and Save As…, then Close in a second section, all on app.base; an empty _Edit.
     g_autoptr(GMenu) bar = g_menu_new();
     g_autoptr(GMenu) file = g_menu_new();
     g_autoptr(GMenu) first = g_menu_new();
@@ -93,7 +90,6 @@ TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
       {"ctrl+opt+alt+x", "x", kControl | kOption, "<Primary><Alt>x"},
       {"Cmd+N", "N", 0, "<Shift>n"},  // words are case-sensitive; a capital means Shift
       {"cmd+,", ",", kCommand, "<Primary>comma"},
-      {"cmdshiftn", "n", kCommand | kShift, "<Primary><Shift>n"},
       {"caps+k", "k", kCapsLock, "k"},
       {"", "", 0, std::nullopt},
       {std::nullopt, "", 0, std::nullopt},
@@ -116,12 +112,10 @@ TEST_F(MenuObject, GetItemByIndexAndTitleGivesOneWrapperPerItem) {
               "file.getItem(1.9) === file.getItem(1)", "file.getItem(true) === file.getItem(1)",
               "file.getItem(0) === file.getItem('New')", "file.getItem(-1) === undefined",
               "file.getItem(4) === undefined", "file.getItem(3) !== undefined",
-              "file.getItem(null) === undefined", "file.getItem({}) === undefined",
-              "file.getItem() === undefined", "file.getItem(NaN) === undefined",
+              "file.getItem(null) === undefined", "file.getItem(NaN) === undefined",
               "file.getItem('Nothing') === undefined", "M.menuItems.length === 2",
               "file.menuItems.length === 4",
-              "M.constructor.getKeyFromString('cmd+shift+n') === 'n'",
-              "M.constructor.getKeyFromString() === ''", "M.type === undefined"});
+              "M.constructor.getKeyFromString('cmd+shift+n') === 'n'", "M.type === undefined"});
 }
 
 TEST_F(MenuObject, AddItemFollowsTheMenuBarRuleAndShowsInTheModel) {
@@ -150,8 +144,7 @@ TEST_F(MenuObject, AddItemFollowsTheMenuBarRuleAndShowsInTheModel) {
   EXPECT_EQ(bar().find("Bad"), std::string::npos);
   EXPECT_EQ(item("Tools", "Ping")->accelerator(), "<Primary><Shift>p");
   choose("Tools", "Ping");
-  EXPECT_TRUE(waitFor([&] { return js("calls.length") == 1; }));
-  EXPECT_EQ(js("calls"), Json::array({"ping"}));
+  EXPECT_TRUE(waitFor([&] { return js("calls") == Json::array({"ping"}); }));
 }
 
 TEST_F(MenuObject, ItemChangesReplaceTheRenderedItemsAndDisabledItemsCallNothing) {
@@ -174,7 +167,6 @@ TEST_F(MenuObject, ItemChangesReplaceTheRenderedItemsAndDisabledItemsCallNothing
   choose("File", "Close");
   EXPECT_TRUE(waitFor([&] { return js("calls.length") == 1; }));
   EXPECT_EQ(baseActivations, 1);  // the callback replaced the item's own action
-
   // A callback that is not a function calls nothing; a removed item leaves the menu for good.
   js("close.callback = 42; close.remove(); close.remove(); close.setLabel('Gone');");
   EXPECT_EQ(bar(), "_File[New Mail Save As…[] - ] _Edit[] ");

@@ -1,7 +1,6 @@
 #pragma once
-// The rig of the page-object suites: a headless page (a FakeWindow's JavaScriptCore context,
-// with a real toplevel where a suite needs one) with MacGap (a DesktopCommand) and the objects a
-// test installs under it, and script tables.
+// The rig of the page-object suites: a headless page (a FakeWindow's JavaScriptCore context, with
+// a real toplevel where a suite needs one) with MacGap and the objects a test installs under it.
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -38,9 +37,6 @@ inline std::string lit(const std::string& text) {
   return Json(text).dump();
 }
 
-// Scripts and what each gives in the page.
-using Scripts = std::vector<std::pair<std::string, Json>>;
-
 class PageObjectTest : public ::testing::Test {
  protected:
   // MacGap.<name> is `object` in the page of `w` (the test's window when none).
@@ -53,23 +49,13 @@ class PageObjectTest : public ::testing::Test {
   Json js(const std::string& script, FakeWindow* w = nullptr) {
     return (w ? w : window.get())->page.evaluate(script).value_or(Json());
   }
-  void expectAll(const Scripts& cases, FakeWindow* w = nullptr) {
+  // Each script gives its value in the page.
+  void expectAll(const std::vector<std::pair<std::string, Json>>& cases, FakeWindow* w = nullptr) {
     for (const auto& [script, expected] : cases) EXPECT_EQ(js(script, w), expected) << script;
   }
   // Each check gives true in the page.
   void expectTrue(const std::vector<std::string>& checks, FakeWindow* w = nullptr) {
     for (const auto& check : checks) EXPECT_EQ(js(check, w), Json(true)) << check;
-  }
-  // For each row [args..., expected] of the script array `rows`, the script function `fn` called
-  // with the args gives expected (compared as JSON); the rows that do not are listed.
-  void expectRows(const std::string& fn, const std::string& rows, FakeWindow* w = nullptr) {
-    EXPECT_EQ(js("var f = " + fn + "; (" + rows +
-                     ").map(function (r) { var got = JSON.stringify(f.apply(null, r.slice(0, -1)));"
-                     "  return got === JSON.stringify(r[r.length - 1]) ? '' :"
-                     "      JSON.stringify(r.slice(0, -1)) + ' gave ' + got; })"
-                     ".filter(function (m) { return m; })",
-                 w),
-              Json::array());
   }
   // `script` throws nothing into the page.
   void expectNoThrow(const std::string& script) {

@@ -72,36 +72,28 @@ document.title = 'ready ' + typeof MacGap.DesktopCommand;
   }
   // The engine's jar as "name=value domain path" entries.
   std::set<std::string> jar() {
-    struct Read {
-      bool done = false;
-      std::set<std::string> cookies;
-    } read;
+    std::optional<std::set<std::string>> read;
     webkit_cookie_manager_get_all_cookies(
         webkit_web_context_get_cookie_manager(app->web.context()), nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer data) {
-          auto* out = static_cast<Read*>(data);
+        +[](GObject* source, GAsyncResult* result, gpointer out) {
           GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
                                                                      result, nullptr);
+          auto& cookies = static_cast<std::optional<std::set<std::string>>*>(out)->emplace();
           for (GList* l = list; l; l = l->next) {
             auto* c = static_cast<SoupCookie*>(l->data);
-            out->cookies.insert(std::string(soup_cookie_get_name(c)) + "=" +
-                                soup_cookie_get_value(c) + " " + soup_cookie_get_domain(c) + " " +
-                                soup_cookie_get_path(c));
+            cookies.insert(std::string(soup_cookie_get_name(c)) + "=" + soup_cookie_get_value(c) +
+                           " " + soup_cookie_get_domain(c) + " " + soup_cookie_get_path(c));
           }
           g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
-          out->done = true;
         },
         &read);
-    EXPECT_TRUE(waitFor([&] { return read.done; }));
-    return read.cookies;
+    EXPECT_TRUE(waitFor([&] { return read.has_value(); }));
+    return read.value_or(std::set<std::string>());
   }
   // The cookie header entries, in any order.
   static std::multiset<std::string> entries(const std::string& header) {
-    std::multiset<std::string> out;
-    gchar** parts = g_strsplit(header.c_str(), "; ", -1);
-    for (gchar** p = parts; *p; ++p) out.insert(*p);
-    g_strfreev(parts);
-    return out;
+    g_auto(GStrv) parts = g_strsplit(header.c_str(), "; ", -1);
+    return {parts, parts + g_strv_length(parts)};
   }
   static inline std::unique_ptr<PageServer> server;
   static inline std::unique_ptr<TunnelProxy> proxy;
@@ -111,22 +103,16 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   open("ready object");
   ASSERT_EQ(ask("get('" + url("https", "/webmail/api/login") + "');", "xhr "), "200 in");
   const std::string socket = url("wss", "/webmail/socket");
-  // The store is the application's one (the shell context's) and holds what the server set.
+  // The store is the application's one (the shell context's) and holds what the server set. The
+  // page's own requests carry the engine's cookies by the engine's rules: the domain cookie of
+  // path /web is not sent to /webmail/..., though the store would send it.
   auto& store = app->web.cookies().store();
   ASSERT_TRUE(waitFor([&] { return store.cookiesForURL(socket).size() == 4; }));
   EXPECT_EQ(&store, app->context.cookies().get());
-  const auto& host = store.subdomainCookies().at(kHost);
-  EXPECT_EQ(host.at("/").at("sid").value, "s1");
-  EXPECT_EQ(host.at("/webmail/socket").at("sid").value, "jar");
-  EXPECT_EQ(store.domainGlobalCookies().at(".wendrel.test").at("/web").at("team").value, "t1");
-
-  // The page's own requests carry the engine's cookies by the engine's rules: the domain
-  // cookie of path /web is not sent to /webmail/..., though the store would send it.
   const std::string echo = url("https", "/webmail/api/echo");
   EXPECT_EQ(entries(ask("get('" + echo + "');", "xhr 200 ")), entries("sid=s1; sec=x1"));
   EXPECT_EQ(entries(BSHTTPCookieStorage::cookieHeader(store.cookiesForURL(echo))),
             entries("sid=s1; team=t1; sec=x1"));
-
   // A first handshake without the hand-over carries the jar's cookies (and warms the engine's
   // WebSocket path, so the next handshake is well within the 2 s).
   EXPECT_EQ(entries(ask("socket('" + socket + "', false);", "ws ")),
@@ -138,8 +124,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   // hand-over), team=t1 of the domain put into the jar for the socket's host and path.
   EXPECT_EQ(entries(ask("socket('" + socket + "', true);", "ws ")),
             entries("sid=s1; team=t1; sec=x1"));
-  EXPECT_EQ(server->webSocketCookies().size(), 2u);
-
   // The window goes; 2 s after the hand-over the jar holds what it held before, and the store
   // never took the hand-over's cookies.
   window.reset();
@@ -147,7 +131,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   EXPECT_TRUE(waitFor([&] { return jar() == before; }));
   EXPECT_EQ(store.subdomainCookies().at(kHost).at("/webmail/socket").at("sid").value, "jar");
   EXPECT_EQ(store.cookiesForURL(socket).size(), 4u);
-
   // A plain ws:// hand-over never puts a Secure cookie into the jar for the handshake.
   app->web.cookies().injectCookiesForWebSocket(url("ws", "/webmail/plain"));
   const std::string plainTeam = std::string("team=t1 ") + kHost + " /webmail/plain";
@@ -158,7 +141,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
     }
   EXPECT_TRUE(waitFor([&] { return app->web.cookies().pendingHandovers() == 0; }));
   EXPECT_TRUE(waitFor([&] { return jar() == before; }));
-
   // A URL without cookies in the store, or one that does not parse, hands nothing over.
   app->web.cookies().injectCookiesForWebSocket("wss://other.wendrel.test/");
   app->web.cookies().injectCookiesForWebSocket("not a url");

