@@ -7,12 +7,12 @@
 #include <fstream>
 
 #include "core/Bundle.h"
-#include "shell/NotificationDaemon.h"  // waitFor
 #include "shell/ShellFakes.h"
 #include "shell/about/AboutWindowController.h"
 #include "shell/update/UpdateWindowController.h"
 #include "shell/window/Layout.h"
 #include "support/Keys.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -65,11 +65,12 @@ TEST_F(AboutWindow, EscapeAndCtrlWCloseItAndTheUpdateWindows) {
   };
   for (const auto& [window, key, modifiers, closes] : cases) {
     SCOPED_TRACE(key);
-    gtk_widget_show(GTK_WIDGET(window));
-    ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(window)); }));
+    GtkWidget* widget = GTK_WIDGET(window);
+    gtk_widget_show(widget);
+    ASSERT_TRUE(waitFor([widget] { return gtk_widget_get_mapped(widget); }));
     pressKey(window, key, modifiers);
-    EXPECT_EQ(gtk_widget_get_visible(GTK_WIDGET(window)), !closes);
-    gtk_widget_hide(GTK_WIDGET(window));
+    EXPECT_EQ(gtk_widget_get_visible(widget), !closes);
+    gtk_widget_hide(widget);
   }
 }
 

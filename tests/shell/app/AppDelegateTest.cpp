@@ -46,7 +46,6 @@ TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose)
   EXPECT_TRUE(app.delegate->childWindowControllers().empty());
   EXPECT_TRUE(app.delegate->isMainWindow(main.get()));
   EXPECT_FALSE(app.delegate->isMainWindow(nullptr));
-
   auto window = app.delegate->newWindowWithRequest("https://example.com/compose");
   ASSERT_TRUE(window);
   auto* fake = static_cast<FakeWindow*>(window.get());
@@ -64,7 +63,6 @@ TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose)
   EXPECT_EQ(app.delegate->childWindowControllers()[0], second);
   app.delegate->windowDidClose(window.get());  // unknown: nothing
   EXPECT_EQ(app.delegate->childWindowControllers().size(), 1u);
-
   // Secondary windows are limited; one closing makes room for one more.
   while (app.delegate->childWindowControllers().size() < WindowHost::kMaxChildWindows)
     ASSERT_TRUE(app.delegate->newWindowWithRequest("https://example.com/more"));
@@ -95,7 +93,6 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
   auto about = menu.findItem("About Wendrel Desktop");
   ASSERT_TRUE(about);
   EXPECT_FALSE(about->target);
-
   // Title items pass their title and bring the main window forward; Send Feedback does not, nor
   // does Out of Office, which asks for the opposite of its state.
   const std::tuple<const char*, Json, bool> cases[] = {
@@ -119,7 +116,6 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
   EXPECT_TRUE(menu.outOfOfficeState());
   EXPECT_EQ(app.main().log().back(), event("setOutOfOffice", {{"enabled", "false"}}));
   EXPECT_EQ(app.main().log().size(), std::size(cases) + 1);
-
   ASSERT_TRUE(menu.activateItem("Knowledge Base"));
   ASSERT_TRUE(menu.activateItem("Support"));
   EXPECT_EQ(app.workspace.opened,
@@ -164,7 +160,6 @@ TEST_F(AppDelegateTest, NotificationClicksRunTheirCallbackOnlyWhenItIsOneAndAlwa
   EXPECT_EQ(app.main().log(), Json::array({event("cb", "it's \"quoted\"")}));
   EXPECT_EQ(app.main().fronts, 1);
   EXPECT_TRUE(app.notifications.delivered.empty());
-
   // A page function of the same name from an earlier click must not run for a bad callback.
   app.main().page.evaluate("var callbackWrapper = function () { window.log.push('stale'); };");
   for (const UserNotification& c :
@@ -223,7 +218,6 @@ TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnc
   app.delegate->openFiles({"/tmp/caf\xe9.txt", "/tmp/plain.txt"});
   EXPECT_EQ(app.main().log().back()["data"]["files"],
             Json({"/tmp/caf\xef\xbf\xbd.txt", "/tmp/plain.txt"}));  // the bad byte as U+FFFD
-
   // A page whose process died comes back with its gate closed: what comes meanwhile is held
   // and the new page's report delivers it.
   app.main().pageEvents().closeGate();

@@ -60,7 +60,6 @@ class RunningApp {
     }
     g_object_unref(bus_);
   }
-
   GSubprocess* spawn(const std::vector<std::string>& args, std::vector<std::string> argv = {}) {
     g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
     auto env = env_;
@@ -85,7 +84,6 @@ class RunningApp {
     if (!p || !g_subprocess_wait(p, nullptr, nullptr)) return -1;
     return g_subprocess_get_if_exited(p) ? g_subprocess_get_exit_status(p) : -1;
   }
-
   // A method of the test hook (or of org.gtk.Actions at the application's path); its reply.
   GVariant* call(const char* method, GVariant* params = nullptr, const GVariantType* type = nullptr,
                  const char* path = "/com/tovik/WendrelDesktop/Test",
@@ -205,7 +203,6 @@ TEST(EndToEnd, LaterLaunchesHandTheirLinksAndFilesToTheRunningInstance) {
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["events"].size() == 3; }));
   EXPECT_EQ(eventsNamed(*app.page(), "shareFileRequest"), Json::array({{{"files", {a, b}}}}));
   EXPECT_EQ((*app.state())["windows"], Json(1));
-
   // A compact report from here on: the page's title is cut past about a thousand characters.
   app.evaluate(
       "state.events = []; render = function () { document.title = JSON.stringify({n: "
@@ -243,7 +240,6 @@ TEST(EndToEnd, AHiddenMainWindowComesBackOnReopenAndOnANotificationClick) {
   ASSERT_TRUE(app.waitForState(shown));
   EXPECT_EQ((*app.state())["windows"], Json(1));
   EXPECT_EQ((*app.page())["loads"], loads);  // not reloaded
-
   app.evaluate("MacGap.DesktopCommand.publishAppReady()");
   app.evaluate("MacGap.notify({id: 'n1', title: 'Hello', content: 'World'})");
   ASSERT_TRUE(waitFor([&] { return daemon.notified.size() == 1; }, 60));
@@ -277,7 +273,6 @@ TEST(EndToEnd, SecondaryWindowsAndAReload) {
   app.send("EvaluateScriptInChild", g_variant_new("(is)", 0, "window.close()"));
   ASSERT_TRUE(app.waitForState(noChild));
   EXPECT_EQ((*app.state())["mainVisible"], Json(true));
-
   app.evaluate("MacGap.notify({id: 'kept', title: 'Kept', sound: false}); refresh();");
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["records"] == 1; }));
   app.evaluate("location.reload()");
@@ -316,7 +311,6 @@ TEST(EndToEnd, ThePagesObjectsAnswerAcrossTheProcessBoundary) {
   EXPECT_EQ(page["secure"], Json("from the page \xC3\xA9"));
   EXPECT_TRUE(waitFor([] { return lookupOutside("MacGap_password") == "from the page \xC3\xA9"; }));
   secretTool({"clear", "service", kService, "account", "MacGap_password"});
-
   // The application's menu bar, as every window shows it (exported on the session bus).
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   GDBusMenuModel* menubar =
@@ -471,7 +465,6 @@ TEST(EndToEnd, TheMainWindowSurvivesItsWebProcess) {
   // A new page with MacGap: the killed page's mark is gone.
   auto freshPage = [](const Json& p) { return pageLoaded(p) && !p.contains("round"); };
   auto reason = [&] { return (*app.state())["recoveryReason"].get<std::string>(); };
-
   killPage(1);
   ASSERT_TRUE(app.waitForPage(freshPage));
   ASSERT_TRUE(app.waitForState([](const Json& s) { return s["children"] == 0; }));
@@ -484,7 +477,6 @@ TEST(EndToEnd, TheMainWindowSurvivesItsWebProcess) {
   EXPECT_EQ(eventsNamed(*app.page(), "newEmailRequest"),
             Json::array({{{"url", "held@example.com"}}}));
   EXPECT_EQ(reason(), "");
-
   killPage(3);
   ASSERT_TRUE(app.waitForState([](const Json& s) { return s["recoveryReason"] != ""; }));
   EXPECT_NE(reason().find("stopped unexpectedly"), std::string::npos) << reason();

@@ -82,7 +82,6 @@ class AccountPaneTest : public AccountRig {
   }
   bool windowShown() { return prefs->isVisible(); }
   void answer(int response) { gtk_dialog_response(account->question(), response); }
-
   std::unique_ptr<PreferencesWindowController> prefs;
   AccountPreferencesViewController* account = nullptr;
   FakeWindowFactory factory;
@@ -267,7 +266,6 @@ TEST_F(AccountPaneTest, SaveAndRemove) {
   EXPECT_EQ(text(account->passwordTF()), "pw");
   EXPECT_EQ(text(account->portTF()), "993");
   EXPECT_FALSE(account->hasDataChanged());
-
   // Edits stay pending until Save.
   type(account->serverTF(), "other.x.test");
   type(account->portTF(), "8443");
@@ -283,7 +281,6 @@ TEST_F(AccountPaneTest, SaveAndRemove) {
   EXPECT_EQ(keyringPassword(), "new");
   EXPECT_FALSE(windowShown());
   EXPECT_EQ(posted, (std::vector<std::string>{"accountChanged", "accountVerifyRequest"}));
-
   // Remove returns to the initial values; the keyring changes only with Save (an empty
   // password is stored, not removed).
   prefs->showWindow();
@@ -418,16 +415,18 @@ TEST_F(AccountPaneTest, KeyboardClosesCancelsAndSaves) {
       {GDK_KEY_w, GDK_CONTROL_MASK, "other.x.test", true, false, "mail.x.test"},
       {GDK_KEY_Return, GdkModifierType(0), "other.x.test", false, true, "other.x.test"},
   };
-  for (const auto& [key, modifiers, server, asks, closes, storedServer] : cases) {
+  for (const auto& [key, modifiers, typed, asks, closes, storedServer] : cases) {
     SCOPED_TRACE(key);
     prefs.reset();
     storeAccount();
     open();
-    if (server) type(account->serverTF(), server);
+    if (typed) type(account->serverTF(), typed);
     gtk_widget_grab_focus(GTK_WIDGET(account->serverTF()));
     pressKey(prefs->window(), key, modifiers);
     // Enter shows the default button pressed for a moment before it acts.
-    if (closes) EXPECT_TRUE(runLoopUntil([&] { return !windowShown(); }));
+    if (closes) {
+      EXPECT_TRUE(runLoopUntil([&] { return !windowShown(); }));
+    }
     EXPECT_EQ(account->question() != nullptr, asks);
     EXPECT_EQ(windowShown(), !closes);
     EXPECT_EQ(store().stringForKey(Settings::kServer), storedServer);
@@ -514,7 +513,6 @@ TEST_F(AccountPaneTest, NativeTextsFollowTheLanguage) {
     std::string error;
     EmailFormatter::objectValueForString("x", &error);
     EXPECT_EQ(error == EmailFormatter::kErrorMessage, std::string(language) == "en");
-
     g_autoptr(GSimpleActionGroup) actions = g_simple_action_group_new();
     MainMenu menu(G_ACTION_MAP(actions), [] { return nullptr; });
     ASSERT_TRUE(menu.load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
@@ -563,7 +561,6 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   open();
   ASSERT_TRUE(account->initialWindow());
   ASSERT_TRUE(runLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(noUpdate.window())); }));
-
   // The walker runs beside this process, whose main loop answers its questions meanwhile.
   auto walk = [](std::vector<std::string> argv) {
     argv.insert(argv.begin(),
@@ -594,7 +591,6 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   };
   auto [status, report] = walk({});
   EXPECT_EQ(status, 0) << report;
-
   std::tie(status, report) = walk({"Set Up Your Account|text|E-mail|text|user@srv.test",
                                    "Set Up Your Account|password text|Password|text|secret",
                                    "Set Up Your Account|push button|Continue|click"});
@@ -604,7 +600,6 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   EXPECT_EQ(store().stringForKey(Settings::kUsername), "user@srv.test");
   EXPECT_EQ(store().stringForKey(Settings::kServer), "mail.srv.test");
   EXPECT_FALSE(account->initialWindow());
-
   prefs.reset();
   bar.reset();
   main->performClose();

@@ -51,7 +51,6 @@ class Watcher {
     if (owner) g_bus_unown_name(owner);
     g_object_unref(connection);
   }
-
   void start() {
     static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(R"(<node>
       <interface name="org.kde.StatusNotifierWatcher">
@@ -79,7 +78,6 @@ class Watcher {
         nullptr, this, nullptr);
     ASSERT_TRUE(waitFor([this] { return owned; }));
   }
-
   // Calls a method and iterates the main loop until it is answered; none on an error.
   std::optional<VariantPtr> call(const std::string& service, const char* path,
                                  const char* interface, const char* method, GVariant* params) {
@@ -150,14 +148,12 @@ class Watcher {
     if (reply) g_variant_get(reply, "(b)", &has);
     return has;
   }
-
   struct Hosted {
     Watcher* watcher = nullptr;
     std::string service;
     guint signals = 0;
     VariantPtr properties{nullptr, g_variant_unref};  // a{sv}
   };
-
   GDBusConnection* connection = nullptr;
   GCancellable* cancel = g_cancellable_new();
   guint registration = 0, owner = 0;
@@ -253,7 +249,6 @@ class Tray : public ::testing::Test {
                ? g_variant_get_string(v.get(), nullptr)
                : "<none>";
   }
-
   Watcher watcher;
   std::shared_ptr<FakeWindow> window;
   std::shared_ptr<StatusItem> item;
@@ -272,7 +267,6 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
   EXPECT_EQ(text(watcher.shown(name, "IconName")), "");  // the page's image is drawn
   EXPECT_TRUE(watcher.showsEventually(name, "ToolTip", "('', [], 'Inbox 3', '')"));
   EXPECT_EQ(js("MacGap.StatusItem.title"), Json("Inbox 3"));
-
   // The icon is the resource's pixels (their byte order is checked in TrayImages); no alternate
   // image was found.
   g_autoptr(GdkPixbuf) expected =
@@ -281,7 +275,6 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
   EXPECT_EQ(iconSize(name),
             std::make_pair(gdk_pixbuf_get_width(expected), gdk_pixbuf_get_height(expected)));
   EXPECT_EQ(g_variant_n_children(watcher.shown(name, "AttentionIconPixmap").get()), 0u);
-
   // A click calls the callback, and no event is raised.
   EXPECT_FALSE(watcher.leftClick(name));
   ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(1); }));
@@ -309,7 +302,6 @@ TEST_F(Tray, WithoutCallbackAClickRaisesTheEventAndCreateReplacesTheIcon) {
   EXPECT_FALSE(watcher.leftClick(first));
   ASSERT_TRUE(waitFor([&] { return js("window.log.length") == Json(1); }));
   EXPECT_EQ(js("window.log[0]"), Json({{"name", "statusItemClick"}, {"data", Json::object()}}));
-
   // A second create: a new icon; the first leaves the bus. The callback given now is kept by a
   // third create without "onClick".
   js("MacGap.StatusItem.create({title: 'second', onClick: function () { window.clicks++; }})");
@@ -372,7 +364,6 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   g_menu_append(sub, "B", "app.mode::b");
   g_menu_append(sub, "Wrap", "app.wrap");
   g_menu_append_submenu(menu->menu, "Mode", G_MENU_MODEL(sub));
-
   // The menu comes after create, as pages do it: the tray, which read the item once, must learn
   // of it.
   js("MacGap.StatusItem.create({onClick: function () { window.clicks++; }})");
@@ -383,7 +374,6 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   EXPECT_TRUE(watcher.showsEventually(name, "ItemIsMenu", "true"));
   auto path = watcher.shown(name, "Menu");
   ASSERT_EQ(std::string(g_variant_get_string(path.get(), nullptr)), StatusNotifierItem::kMenuPath);
-
   auto menuCall = [&](const char* method, GVariant* params) {
     return watcher.call(name, StatusNotifierItem::kMenuPath, "com.canonical.dbusmenu", method,
                         params);
@@ -407,7 +397,6 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
             "  A||on|radio1\n"
             "  B||on|radio0\n"
             "  Wrap||on|checkmark1\n");
-
   // Clicking items: ids are the layout's (Open 1, Quit 3, Mode 5: A 6, B 7).
   auto click = [&](int id) {
     return menuCall("Event", g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u))
@@ -419,7 +408,6 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   EXPECT_FALSE(click(99));  // unknown id: an error
   EXPECT_EQ(activated, (std::vector<std::string>{"open", "mode=b"}));
   ASSERT_TRUE(menuCall("AboutToShow", g_variant_new("(i)", 5)));
-
   // With a menu the tray opens it on a left click and the callback does not run; a tray that
   // calls Activate anyway (set to do so by its user) raises the click.
   EXPECT_TRUE(watcher.leftClick(name));
@@ -427,7 +415,6 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   ASSERT_TRUE(watcher.call(name, StatusNotifierItem::kObjectPath, StatusNotifierItem::kInterface,
                            "Activate", g_variant_new("(ii)", 1, 1)));
   ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(1); }));
-
   // A change of the model after the host read the layout is announced (the exporter announces
   // once until the layout is read again; the radio item's change above may still be arriving,
   // and is announced too); the new layout holds the new item.
@@ -441,7 +428,6 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   g_dbus_connection_signal_unsubscribe(watcher.connection, subscription);
   const std::string top = layout(1);
   EXPECT_NE(top.find("Later||on|"), std::string::npos) << top;
-
   // Assigning a value without a native menu takes the menu away: a left click is a click again.
   js("MacGap.StatusItem.menu = 'none'");
   EXPECT_TRUE(watcher.showsEventually(name, "ItemIsMenu", "false"));
