@@ -1,8 +1,6 @@
 #pragma once
-// The rig of the account tests: a shell context posting through the process's notification
-// centre (where autodiscovery posts its outcome), an empty settings store with the bundle's
-// initial values, a keychain store over an in-memory keyring (or the session's real one), the
-// account notifications posted in order and, on request, the autodiscovery rig's HTTPS servers.
+// The account tests' rig: an empty settings store, a keychain over an in-memory (or the session's)
+// keyring, the account notifications posted in order and, on request, autodiscovery's servers.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,7 +1,6 @@
 #pragma once
-// The distribution's desktop portal, for real: xdg-desktop-portal with its GTK back end on the
-// test's session bus, reading the desktop's GNOME settings from a key file of its own. A test
-// changes the colour scheme as the desktop's settings do, and the portal announces it.
+// The distribution's xdg-desktop-portal with its GTK back end on the test's session bus, reading
+// GNOME settings from a key file of its own, where a test changes the colour scheme.
 #include <gio/gio.h>
 
 #include <string>

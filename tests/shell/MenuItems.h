@@ -1,8 +1,5 @@
 #pragma once
-// The item labelled `label` in a menu model, depth first through its sections and submenus: its
-// action and accelerator. A remote model (GDBusMenuModel) is filled only while someone listens
-// to it: with `seen`, every model visited is kept there with a listener, so that its items
-// arrive on the loop (the caller unrefs them).
+// The action and accelerator of the item labelled `label` in a menu model, depth first.
 #include <gio/gio.h>
 
 #include <algorithm>
@@ -15,6 +12,8 @@ namespace wd::test {
 
 inline std::optional<std::pair<std::string, std::string>> findMenuItem(
     GMenuModel* model, const std::string& label, std::vector<GMenuModel*>* seen = nullptr) {
+  // A remote model is filled only while someone listens: `seen` keeps each one visited with a
+  // listener, so that its items arrive on the loop (the caller unrefs them).
   if (seen && std::find(seen->begin(), seen->end(), model) == seen->end()) {
     seen->push_back(G_MENU_MODEL(g_object_ref(model)));
     g_signal_connect(model, "items-changed", G_CALLBACK(+[] {}), nullptr);

@@ -12,8 +12,6 @@ constexpr const char* kXml = R"(<node><interface name="org.freedesktop.Notificat
   <method name="GetCapabilities"><arg type="as" direction="out"/></method>
   <method name="GetServerInformation"><arg type="s" direction="out"/><arg type="s" direction="out"/>
     <arg type="s" direction="out"/><arg type="s" direction="out"/></method>
-  <signal name="NotificationClosed"><arg type="u"/><arg type="u"/></signal>
-  <signal name="ActionInvoked"><arg type="u"/><arg type="s"/></signal>
 </interface></node>)";
 }  // namespace
 
@@ -23,12 +21,12 @@ void NotificationDaemon::onMethod(GDBusConnection*, const gchar*, const gchar*, 
   auto* self = static_cast<NotificationDaemon*>(data);
   GVariant* reply = nullptr;
   if (g_strcmp0(method, "Notify") == 0) {
-    const gchar *app, *icon, *summary, *body;
+    const gchar *app, *summary, *body;
     g_autofree const gchar** actions = nullptr;
     g_autoptr(GVariant) hints = nullptr;
-    g_variant_get(params, "(&su&s&s&s^a&s@a{sv}i)", &app, nullptr, &icon, &summary, &body, &actions,
-                  &hints, nullptr);
-    Notify n{self->nextId_++, app, icon, summary, body};
+    g_variant_get(params, "(&su&s&s&s^a&s@a{sv}i)", &app, nullptr, nullptr, &summary, &body,
+                  &actions, &hints, nullptr);
+    Notify n{self->nextId_++, app, summary, body};
     for (auto* a = actions; *a; ++a) n.actions.emplace_back(*a);
     for (gsize i = 0; i < g_variant_n_children(hints); ++i) {
       const gchar* key = nullptr;

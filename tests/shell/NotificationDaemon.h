@@ -1,7 +1,6 @@
 #pragma once
-// A test double of the desktop's notification server: owns org.freedesktop.Notifications on
-// the session bus (its own connection), records Notify and CloseNotification calls, and emits
-// ActionInvoked and NotificationClosed on request. Runs on the thread's default main context.
+// A double of the desktop's notification server on its own session bus connection: records
+// Notify and CloseNotification, emits ActionInvoked and NotificationClosed on request.
 #include <gio/gio.h>
 
 #include <cstdint>
@@ -17,7 +16,7 @@ class NotificationDaemon {
  public:
   struct Notify {
     std::uint32_t id = 0;
-    std::string appName, icon, summary, body;
+    std::string appName, summary, body;
     std::vector<std::string> actions;
     std::map<std::string, std::string> hints;  // printed values
   };

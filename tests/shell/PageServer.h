@@ -1,11 +1,6 @@
 #pragma once
-// A loopback HTTPS server for the web view tests: libsoup on 127.0.0.1 (a free port, plain HTTP
-// on a second one) with a self-signed certificate for "localhost" and 127.0.0.1 (refused until
-// the engine is told to accept it). Routes (see Route) answer without CORS headers; every request
-// is recorded with its Cookie header; WebSocket endpoints send each handshake's Cookie header back.
-//
-// TunnelProxy: an HTTP proxy on loopback answering CONNECT for any host name by tunnelling to the
-// server, so that names no resolver knows (mail.wendrel.test) reach it, as domain cookies need.
+// A loopback HTTPS server (libsoup, self-signed for localhost and 127.0.0.1, plain HTTP beside it)
+// recording every request, and a CONNECT proxy that tunnels any host name to it.
 #include <libsoup/soup.h>
 
 #include <map>
@@ -84,6 +79,7 @@ class PageServer {
   std::vector<SoupWebsocketConnection*> sockets_;
 };
 
+// Lets names no resolver knows (mail.wendrel.test) reach the server, as domain cookies need.
 class TunnelProxy {
  public:
   explicit TunnelProxy(int targetPort);

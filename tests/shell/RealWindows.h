@@ -1,7 +1,6 @@
 #pragma once
-// A launched application over the shell's doubles that can also make real web windows
-// (WindowController with a real WebKitGTK view and the real script bridge) on the test
-// session's display.
+// A launched application over the shell's doubles that can also make real web windows (a real
+// WebKitGTK view and script bridge) on the test session's display.
 #include <gtk/gtk.h>
 
 #include <memory>

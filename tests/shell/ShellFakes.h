@@ -1,7 +1,6 @@
 #pragma once
-// Doubles of the shell's platform interfaces for tests without windows: a web window whose page
-// is the headless JavaScriptCore harness, a window factory, a notification service that keeps
-// its delivered list in memory, an application control and a workspace that record calls.
+// Doubles of the shell's platform interfaces for tests without windows, recording what they are
+// asked; a web window's page is the headless JavaScriptCore harness.
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,19 +34,16 @@ class FakeWindow : public WebWindow {
       document.addEventListener(n, function (e) { window.log.push({name: n, data: e.data}); });
     });)";
 
-  bridge::ScriptPage* scriptPage() override { return torn ? nullptr : &page; }
+  bridge::ScriptPage* scriptPage() override { return &page; }
   GtkWindow* gtkWindow() override { return nullptr; }
-  void showWindow() override {
-    visible = true;
-    ++shows;
-  }
+  void showWindow() override { visible = true; }
   void makeKeyAndOrderFront() override {
     visible = true;
     ++fronts;
   }
   bool isVisible() const override { return visible; }
   void setWindowParams() override { ++params; }
-  void printContent() override { ++prints; }
+  void printContent() override {}
   void performClose() override { ++closes; }
 
   Json log() { return page.evaluate("window.log").value_or(Json()); }
@@ -55,8 +51,7 @@ class FakeWindow : public WebWindow {
   bridge::testing::JscHarness page;
   std::string url;
   bool visible = false;
-  bool torn = false;
-  int shows = 0, fronts = 0, params = 0, prints = 0, closes = 0;
+  int fronts = 0, params = 0, closes = 0;
 };
 
 class FakeWindowFactory : public WindowFactory {
@@ -86,7 +81,6 @@ class FakeNotificationService : public NotificationService {
   }
   std::vector<UserNotification> deliveredNotifications() const override { return delivered; }
   void removeDeliveredNotification(std::uint64_t key) override {
-    removed.push_back(key);
     std::erase_if(delivered, [key](const UserNotification& n) { return n.key == key; });
   }
   // The user clicks the delivered notification with this key.
@@ -98,7 +92,6 @@ class FakeNotificationService : public NotificationService {
       }
   }
   std::vector<UserNotification> delivered, posted;
-  std::vector<std::uint64_t> removed;
   std::uint64_t next = 1;
 };
 
@@ -110,9 +103,8 @@ class FakeApplicationControl : public ApplicationControl {
   void unhide() override { calls.push_back("unhide"); }
   void beep() override { calls.push_back("beep"); }
   void requestUserAttention() override { calls.push_back("requestUserAttention"); }
-  bool hasVisibleWindows() const override { return visibleWindows; }
+  bool hasVisibleWindows() const override { return false; }
   std::vector<std::string> calls;
-  bool visibleWindows = false;
 };
 
 class FakeWorkspace : public Workspace {

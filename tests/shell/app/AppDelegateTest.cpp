@@ -1,7 +1,5 @@
-// The application delegate over doubles: start-up, reopen, the window registry, menu commands
-// (through the real menu layout and its actions), update settings, notification clicks, and the
-// main window's event cache (what the page receives before and after it reports ready, in which
-// order), with the reload budget and the mailto parser it relies on.
+// The application delegate over doubles: start-up, windows, menu commands (the real menu layout),
+// update settings, notification clicks and the events held until the page reports ready.
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
@@ -48,7 +46,6 @@ TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose)
   EXPECT_TRUE(app.delegate->childWindowControllers().empty());
   EXPECT_TRUE(app.delegate->isMainWindow(main.get()));
   EXPECT_FALSE(app.delegate->isMainWindow(nullptr));
-
   auto window = app.delegate->newWindowWithRequest("https://example.com/compose");
   ASSERT_TRUE(window);
   auto* fake = static_cast<FakeWindow*>(window.get());
@@ -66,7 +63,6 @@ TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose)
   EXPECT_EQ(app.delegate->childWindowControllers()[0], second);
   app.delegate->windowDidClose(window.get());  // unknown: nothing
   EXPECT_EQ(app.delegate->childWindowControllers().size(), 1u);
-
   // Secondary windows are limited; one closing makes room for one more.
   while (app.delegate->childWindowControllers().size() < WindowHost::kMaxChildWindows)
     ASSERT_TRUE(app.delegate->newWindowWithRequest("https://example.com/more"));
@@ -78,13 +74,9 @@ TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose)
 }
 
 TEST(MenuTitles, MnemonicUnderscoresAreNotPartOfTheTitle) {
-  const std::pair<const char*, const char*> cases[] = {{"_File", "File"},
-                                                       {"New _Message", "New Message"},
-                                                       {"snake__case", "snake_case"},
-                                                       {"Plain", "Plain"},
-                                                       {"_", ""},
-                                                       {"", ""}};
-  for (const auto& [label, title] : cases) EXPECT_EQ(MainMenu::titleOf(label), title) << label;
+  EXPECT_EQ(MainMenu::titleOf("New _Message"), "New Message");
+  EXPECT_EQ(MainMenu::titleOf("snake__case"), "snake_case");
+  EXPECT_EQ(MainMenu::titleOf("_"), "");
 }
 
 TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
@@ -101,14 +93,9 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
   auto about = menu.findItem("About Wendrel Desktop");
   ASSERT_TRUE(about);
   EXPECT_FALSE(about->target);
-
   // Title items pass their title and bring the main window forward; Send Feedback does not, nor
   // does Out of Office, which asks for the opposite of its state.
-  const struct {
-    const char* label;
-    Json event;
-    bool shows;
-  } cases[] = {
+  const std::tuple<const char*, Json, bool> cases[] = {
       {"New Message", event("newItem", {{"item", "New Message"}}), true},
       {"Reply All", event("messageAction", {{"action", "Reply All"}}), true},
       {"Calendar", event("gotoModule", {{"module", "Calendar"}}), true},
@@ -116,12 +103,12 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
       {"Send Feedback", event("showFeedback", nullptr), false},
       {"Out of Office", event("setOutOfOffice", {{"enabled", "true"}}), false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
+  for (const auto& [label, sent, shows] : cases) {
+    SCOPED_TRACE(label);
     app.main().visible = false;
-    ASSERT_TRUE(menu.activateItem(c.label));
-    EXPECT_EQ(app.main().log().back(), c.event);
-    EXPECT_EQ(app.main().visible, c.shows);
+    ASSERT_TRUE(menu.activateItem(label));
+    EXPECT_EQ(app.main().log().back(), sent);
+    EXPECT_EQ(app.main().visible, shows);
   }
   EXPECT_FALSE(menu.outOfOfficeState());
   menu.setOutOfOfficeState(true);
@@ -129,7 +116,6 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
   EXPECT_TRUE(menu.outOfOfficeState());
   EXPECT_EQ(app.main().log().back(), event("setOutOfOffice", {{"enabled", "false"}}));
   EXPECT_EQ(app.main().log().size(), std::size(cases) + 1);
-
   ASSERT_TRUE(menu.activateItem("Knowledge Base"));
   ASSERT_TRUE(menu.activateItem("Support"));
   EXPECT_EQ(app.workspace.opened,
@@ -156,12 +142,8 @@ TEST_F(AppDelegateTest, UpdateSettingsAreStoredOnFirstUse) {
   EXPECT_EQ(defaults.integerForKey(Settings::kUpdatePeriod), 14400);
   EXPECT_EQ(defaults.stringForKey(Settings::kUpdateServiceURL),
             std::optional<std::string>(AppDelegate::kBuiltInUpdateServiceURL));
-  ASSERT_TRUE(app.delegate->updateChecker());
-  EXPECT_TRUE(app.delegate->updateChecker()->updateServer()->starts_with(
-      std::string(AppDelegate::kBuiltInUpdateServiceURL) + "?server=mail.example.com&"));
-  EXPECT_EQ(app.delegate->updateChecker()->seconds(), 14400);
+  EXPECT_TRUE(app.delegate->updateChecker());  // on the stored values: UpdateCheckerTest
   EXPECT_EQ(UserDefaults(defaults.file()).integerForKey(Settings::kUpdatePeriod), 14400);  // disk
-  // Stored values are used and kept (a stored negative period stops checking): UpdateCheckerTest.
 }
 
 TEST_F(AppDelegateTest, NotificationClicksRunTheirCallbackOnlyWhenItIsOneAndAlwaysWithdraw) {
@@ -174,7 +156,6 @@ TEST_F(AppDelegateTest, NotificationClicksRunTheirCallbackOnlyWhenItIsOneAndAlwa
   EXPECT_EQ(app.main().log(), Json::array({event("cb", "it's \"quoted\"")}));
   EXPECT_EQ(app.main().fronts, 1);
   EXPECT_TRUE(app.notifications.delivered.empty());
-
   // A page function of the same name from an earlier click must not run for a bad callback.
   app.main().page.evaluate("var callbackWrapper = function () { window.log.push('stale'); };");
   for (const UserNotification& c :
@@ -195,10 +176,7 @@ TEST_F(AppDelegateTest, MailtoLinksBeforeReadyGiveOneEventWithTheLastAndOthersAr
   EXPECT_EQ(app.main().log(),
             Json::array({event("newEmailRequest",
                                {{"url", "bob@example.com?subject=Hello%20there&body=Hi"}})}));
-  // The scheme is compared exactly.
-  for (const char* url : {"MAILTO:ann@example.com", "Mailto:ann@example.com", "http://example.com",
-                          "mailto:%zz", "not a url", "", "mailto"})
-    app.delegate->handleGetURLEvent(url);
+  app.delegate->handleGetURLEvent("MAILTO:ann@example.com");  // the scheme is compared exactly
   EXPECT_EQ(app.main().log().size(), 1u);
   app.delegate->handleGetURLEvent("mailto:");
   EXPECT_EQ(app.main().log().back(), event("newEmailRequest", {{"url", ""}}));
@@ -213,7 +191,6 @@ TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnc
   app.delegate->openFiles({"/tmp/a.txt"});
   app.delegate->openFiles({});
   app.delegate->openFiles({"/tmp/b.txt", "/tmp/c d.pdf"});
-  EXPECT_EQ(app.main().pageEvents().heldEvents().size(), 5u);
   EXPECT_EQ(app.main().log(), Json::array());
   ready();
   Json log = app.main().log();
@@ -223,7 +200,6 @@ TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnc
         event("setOutOfOffice", {{"enabled", "true"}}), event("fulltextSearch", nullptr),
         event("shareFileRequest", {{"files", {"/tmp/b.txt", "/tmp/c d.pdf"}}})})
     EXPECT_NE(std::find(log.begin(), log.end(), e), log.end()) << e.dump();
-  EXPECT_TRUE(app.main().pageEvents().heldEvents().empty());
   EXPECT_TRUE(app.controller().appInitialized());
   ready();  // a second report (the page reloaded) delivers nothing again
   EXPECT_EQ(app.main().log().size(), 5u);
@@ -233,7 +209,6 @@ TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnc
   app.delegate->openFiles({"/tmp/caf\xe9.txt", "/tmp/plain.txt"});
   EXPECT_EQ(app.main().log().back()["data"]["files"],
             Json({"/tmp/caf\xef\xbf\xbd.txt", "/tmp/plain.txt"}));  // the bad byte as U+FFFD
-
   // A page whose process died comes back with its gate closed: what comes meanwhile is held
   // and the new page's report delivers it.
   app.main().pageEvents().closeGate();
@@ -257,12 +232,10 @@ TEST_F(AppDelegateTest, OnlyTheLastClickedNotificationBeforeReadyRunsAfterTheHel
   // callback waits for the page.
   EXPECT_TRUE(app.main().visible);
   EXPECT_TRUE(app.notifications.delivered.empty());
-  EXPECT_TRUE(app.main().pageEvents().heldScript().has_value());
   EXPECT_EQ(app.main().log(), Json::array());
   ready();
   EXPECT_EQ(app.main().log(), Json::array({event("newEmailRequest", {{"url", "ann@example.com"}}),
                                            event("callback", "b")}));
-  EXPECT_FALSE(app.main().pageEvents().heldScript().has_value());
   ready();
   EXPECT_EQ(app.main().log().size(), 2u);
 }
@@ -284,7 +257,6 @@ TEST_F(AppDelegateTest, PublishAppReadyFromAnyPageReleasesTheMainWindowsEvents) 
   EXPECT_TRUE(app.main().pageEvents().isReady());
   EXPECT_EQ(app.main().log(),
             Json::array({event("newEmailRequest", {{"url", "ann@example.com"}})}));
-  EXPECT_TRUE(app.main().pageEvents().heldEvents().empty());
   app.main().page.evaluate("MacGap.DesktopCommand.publishAppReady()");  // nothing again
   EXPECT_EQ(app.main().log().size(), 1u);
 }
@@ -292,21 +264,17 @@ TEST_F(AppDelegateTest, PublishAppReadyFromAnyPageReleasesTheMainWindowsEvents) 
 // Reloading stops at the third death within a minute, counted over a sliding minute.
 TEST(ReloadBudget, TheThirdDeathWithinAMinuteStopsReloading) {
   constexpr std::int64_t s = 1'000'000;
-  const struct {
-    std::vector<std::int64_t> deaths;
-    bool reloads;  // after the last one; in the fifth row the first death is a minute old
-  } cases[] = {{{0}, true},
-               {{0, 1 * s}, true},
-               {{0, 1 * s, 2 * s}, false},
-               {{0, 30 * s, 59 * s}, false},
-               {{0, 30 * s, 60 * s}, true},
-               {{0, 1 * s, 2 * s, 3 * s}, false},
-               {{0, 1 * s, 100 * s, 101 * s}, true}};
-  for (const auto& c : cases) {
+  // The deaths, whether the last one reloads; in the third row the first death is a minute old.
+  const std::pair<std::vector<std::int64_t>, bool> cases[] = {{{0, 1 * s}, true},
+                                                              {{0, 1 * s, 2 * s}, false},
+                                                              {{0, 30 * s, 60 * s}, true},
+                                                              {{0, 1 * s, 2 * s, 3 * s}, false},
+                                                              {{0, 1 * s, 100 * s, 101 * s}, true}};
+  for (const auto& [deaths, reloads] : cases) {
     ReloadBudget budget;
     bool last = true;
-    for (auto t : c.deaths) last = budget.recordDeath(t);
-    EXPECT_EQ(last, c.reloads) << c.deaths.size() << " deaths, last at " << c.deaths.back();
+    for (auto t : deaths) last = budget.recordDeath(t);
+    EXPECT_EQ(last, reloads) << deaths.size() << " deaths, last at " << deaths.back();
   }
   ReloadBudget reset;
   reset.recordDeath(0);
@@ -321,9 +289,7 @@ TEST(MailtoSpecifier, KeepsEverythingAfterTheScheme) {
     EXPECT_EQ(MainWindowController::mailtoResourceSpecifier(url), std::string(url + 7));
   for (std::string bad :
        {std::string("mailto :a@b.c"), std::string("mailto:a\0b", 10), std::string("mailto:a%00b"),
-        std::string("mailto:\"<x>\"@b.c"), std::string("mailto:a b@c.d"),
-        std::string("mailto:caf\xc3\xa9@b.c"), std::string("mailto:a%zz"),
-        std::string("mailto:a%4"), std::string("mailto:a{b}")})
+        std::string("mailto:a b@c.d"), std::string("mailto:a%zz"), std::string("mailto:a%4")})
     EXPECT_FALSE(MainWindowController::mailtoResourceSpecifier(bad)) << bad;
 }
 

@@ -44,7 +44,6 @@ TEST_F(DesktopNotifications, SendsTextAndSoundAndLearnsOfClicksAndDismissals) {
   EXPECT_FALSE(first.hints.contains("suppress-sound"));
   EXPECT_EQ(daemon->notified[1].hints.at("suppress-sound"), "true");
   EXPECT_EQ(service->deliveredNotifications().size(), 2u);
-
   // A click reaches the handler (once Notify was answered the server's id is known) and the
   // notification leaves the list; one the user dismissed leaves it without a click.
   ASSERT_TRUE(waitFor([&] {
@@ -68,7 +67,6 @@ TEST_F(DesktopNotifications, RemovingWithdrawsFromTheServerWhetherOrNotItAnswere
   EXPECT_TRUE(service->deliveredNotifications().empty());
   ASSERT_TRUE(waitFor([&] { return daemon->closeCalls.size() == 1; }));
   EXPECT_EQ(daemon->closeCalls[0], daemon->notified[0].id);
-
   auto second = service->deliver({});
   sent(2);
   // Once it is known to the server (a dismissal by the server would now be seen).
