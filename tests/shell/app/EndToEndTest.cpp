@@ -511,6 +511,28 @@ TEST(EndToEnd, WithoutNamespacesThePageStartsUnsandboxedAndTheLogSaysSo) {
   EXPECT_EQ(logLinesWith("The web content sandbox cannot start on this system"), 1);
 }
 
+// A session bus address left from an ended login: the application takes the login's own bus
+// socket instead and its page starts (the engine's sandbox aborted it on the missing socket).
+TEST(EndToEnd, AGoneSessionBusAddressGivesWayToTheLoginsOwnBus) {
+  const std::string address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
+  const auto start = address.find("unix:path=");
+  if (start == std::string::npos) GTEST_SKIP() << "the test bus is not at a socket path";
+  const std::string socket =
+      address.substr(start + 10, address.find_first_of(",;", start) - (start + 10));
+  const fs::path runtime = home("runtime-bus");
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+  fs::create_symlink(socket, runtime / "bus");
+  fs::remove(logFile());
+  {
+    RunningApp app(
+        {.env = {{"XDG_RUNTIME_DIR", runtime.string()},
+                 {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (runtime / "gone").string()}}});
+    EXPECT_TRUE(app.waitForPage(pageLoaded));
+  }
+  EXPECT_EQ(logLinesWith("/gone is gone (left from an earlier login?): using unix:path="), 1);
+}
+
 // The native Wayland client (chosen with GDK_BACKEND) under a headless Weston: the window shows
 // its page, the bridge and page events work, and what Wayland lacks is said once.
 TEST(EndToEnd, NativeWaylandShowsThePageAndReportsItsLimitsOnce) {

@@ -1,5 +1,6 @@
 // Platform pieces of the shell: the context-menu filter, the saved window frame, applications by
-// desktop entry, the installed desktop entry, the Preferences window's panes, window centring.
+// desktop entry, the installed desktop entry, the Preferences window's panes, window centring, a
+// session bus address that is gone.
 #include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -11,6 +12,7 @@
 
 #include "core/Paths.h"
 #include "shell/preferences/PreferencesWindowController.h"
+#include "shell/system/SessionBus.h"
 #include "shell/system/Workspace.h"
 #include "shell/window/ContextMenuFilter.h"
 #include "shell/window/WindowCentring.h"
@@ -183,6 +185,23 @@ TEST(WindowCentring, CentresOnItsOwnMonitorAndKeepsLargeWindowsOnIt) {
   };
   for (const auto& [monitor, width, height, expected] : cases)
     EXPECT_EQ(centredFrame(monitor, width, height), expected);
+}
+
+// A session bus address is gone only when every entry is a unix socket path that is missing.
+TEST(SessionBus, AnAddressIsGoneOnlyWhenEverySocketPathIsMissing) {
+  const std::string here = fs::temp_directory_path().string();
+  const std::pair<std::string, bool> cases[] = {
+      {"unix:path=/nonexistent/wd/bus", true},
+      {"unix:path=%2Fnonexistent%2Fwd,guid=1;unix:path=/nonexistent/2", true},
+      {"unix:path=" + here, false},
+      {"unix:path=/nonexistent/wd/bus;unix:path=" + here, false},
+      {"unix:abstract=/nonexistent/wd/bus", false},
+      {"tcp:host=localhost,port=1", false},
+      {"unix:guid=1", false},
+      {"unix:path=%zz", false},
+      {"", false}};
+  for (const auto& [address, gone] : cases)
+    EXPECT_EQ(sessionbus::addressIsGone(address), gone) << address;
 }
 
 }  // namespace
