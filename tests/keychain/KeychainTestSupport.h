@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "keychain/PDKeychainBindingsController.h"
-#include "shell/NotificationDaemon.h"  // waitFor
+#include "support/Loop.h"
 
 namespace wd::test {
 

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include "autodiscover/Loop.h"
 #include "shell/AccountRig.h"
 #include "shell/commands/AccountCommand.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/preferences/PreferencesWindowController.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 
@@ -45,7 +45,7 @@ TEST_F(AccountCommandTest, PageSearchEndsInOneEventInEveryPage) {
   server->route("h.hang.test", 8443, Behaviour::hang());
   js("A.autodiscoveryPasswordServer('u@hang.test', 'pw', 'hang.test');"
      "A.autodiscoveryPasswordServer('u@srv.test', 'pw', 'srv.test')");
-  ASSERT_TRUE(runLoopUntil([&] { return events(0).size() && events(1).size(); }, 60));
+  ASSERT_TRUE(waitFor([&] { return events(0).size() && events(1).size(); }, 60));
   runLoopFor(1);  // nothing more arrives
   expectHeard(Json::parse(R"([["accountWebDiscovery",
       {"result": "success", "server": "mail.srv.test", "port": "443"}]])"));

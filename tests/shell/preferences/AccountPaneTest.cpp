@@ -13,7 +13,6 @@
 #include <set>
 #include <tuple>
 
-#include "autodiscover/Loop.h"
 #include "core/Bundle.h"
 #include "shell/AccountRig.h"
 #include "shell/MenuItems.h"
@@ -30,6 +29,7 @@
 #include "shell/window/WindowController.h"
 #include "shell/window/WindowEffects.h"
 #include "support/Keys.h"
+#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
@@ -65,7 +65,7 @@ class AccountPaneTest : public AccountRig {
     prefs->addViewController(std::move(pane));
     prefs->selectControllerWithIdentifier("Accounts");
     prefs->showWindow();
-    ASSERT_TRUE(runLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(prefs->window())); }));
+    ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(prefs->window())); }));
   }
   // A stored account with a password in the keyring.
   void storeAccount(const char* password = "pw") {
@@ -151,7 +151,7 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
     GtkWindow* window = prefs->window();
     int x0 = 0, y0 = 0, x = 0, y = 0;
     gtk_window_move(window, 200, 150);
-    runLoopUntil([&] {
+    waitFor([&] {
       gtk_window_get_position(window, &x0, &y0);
       return x0 == 200;
     });
@@ -172,10 +172,10 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
     // Enter in a field is Continue (the button shows itself pressed for a moment first).
     gtk_widget_grab_focus(GTK_WIDGET(account->initialPassword()));
     pressKey(account->initialWindow(), GDK_KEY_Return);
-    ASSERT_TRUE(runLoopUntil([&] { return account->isSearching(); }));
+    ASSERT_TRUE(waitFor([&] { return account->isSearching(); }));
     EXPECT_FALSE(gtk_widget_get_sensitive(proceed));
     EXPECT_TRUE(gtk_widget_get_visible(GTK_WIDGET(account->initialSpinner())));
-    ASSERT_TRUE(runLoopUntil(
+    ASSERT_TRUE(waitFor(
         [&] {
           gtk_window_get_position(window, &x, &y);
           minX = std::min(minX, x);
@@ -198,7 +198,7 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
       EXPECT_GT(maxX, x0);
       EXPECT_GE(minX, x0 - swing);
       EXPECT_LE(maxX, x0 + swing);
-      EXPECT_TRUE(runLoopUntil([&] {
+      EXPECT_TRUE(waitFor([&] {
         gtk_window_get_position(window, &x, &y);
         return x == x0 && y == y0;
       }));
@@ -245,7 +245,7 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
   type(account->initialEmail(), "user@hang.test");
   gtk_button_clicked(account->initialContinueButton());
   ASSERT_TRUE(account->isSearching());
-  ASSERT_TRUE(runLoopUntil([&] { return server->requestCount("h.hang.test") > 0; }));
+  ASSERT_TRUE(waitFor([&] { return server->requestCount("h.hang.test") > 0; }));
   prefs.reset();
   runLoopFor(1);
   EXPECT_TRUE(posted.empty());
@@ -407,7 +407,7 @@ TEST_F(AccountPaneTest, KeyboardClosesCancelsAndSaves) {
     pressKey(prefs->window(), key, modifiers);
     // Enter shows the default button pressed for a moment before it acts.
     if (closes) {
-      EXPECT_TRUE(runLoopUntil([&] { return !windowShown(); }));
+      EXPECT_TRUE(waitFor([&] { return !windowShown(); }));
     }
     EXPECT_EQ(account->question() != nullptr, asks);
     EXPECT_EQ(windowShown(), !closes);
@@ -436,8 +436,7 @@ TEST_F(AccountPaneTest, KeyboardClosesCancelsAndSaves) {
   store().removeObjectForKey(Settings::kUsername);
   open();
   ASSERT_TRUE(account->initialWindow());
-  ASSERT_TRUE(
-      runLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(account->initialWindow())); }));
+  ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(account->initialWindow())); }));
   pressKey(account->initialWindow(), GDK_KEY_Escape);
   EXPECT_FALSE(account->initialWindow());
   EXPECT_TRUE(windowShown());
@@ -529,7 +528,7 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   noUpdate.showWindow();
   open();
   ASSERT_TRUE(account->initialWindow());
-  ASSERT_TRUE(runLoopUntil([&] { return gtk_widget_get_mapped(GTK_WIDGET(noUpdate.window())); }));
+  ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(noUpdate.window())); }));
   // The walker runs beside this process, whose main loop answers its questions meanwhile.
   auto walk = [](std::vector<std::string> argv) {
     argv.insert(argv.begin(),
@@ -553,8 +552,8 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
           *static_cast<std::optional<std::string>*>(out) = text ? text : "";
         },
         &report);
-    if (!runLoopUntil([&] { return report.has_value(); }, 120)) g_subprocess_force_exit(walker);
-    runLoopUntil([&] { return report.has_value() && !g_subprocess_get_identifier(walker); });
+    if (!waitFor([&] { return report.has_value(); }, 120)) g_subprocess_force_exit(walker);
+    waitFor([&] { return report.has_value() && !g_subprocess_get_identifier(walker); });
     return std::make_pair(
         g_subprocess_get_if_exited(walker) ? g_subprocess_get_exit_status(walker) : -1, *report);
   };
@@ -564,8 +563,7 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
                                    "Set Up Your Account|password text|Password|text|secret",
                                    "Set Up Your Account|push button|Continue|click"});
   ASSERT_EQ(status, 0) << report;
-  EXPECT_TRUE(
-      runLoopUntil([&] { return store().stringForKey(Settings::kUsername).has_value(); }, 60));
+  EXPECT_TRUE(waitFor([&] { return store().stringForKey(Settings::kUsername).has_value(); }, 60));
   EXPECT_EQ(store().stringForKey(Settings::kUsername), "user@srv.test");
   EXPECT_EQ(store().stringForKey(Settings::kServer), "mail.srv.test");
   EXPECT_FALSE(account->initialWindow());
