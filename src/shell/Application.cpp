@@ -102,7 +102,7 @@ void onStartup(GtkApplication* app, Shell* shell) {
   WD_LOG_INFO("{} {} starting with the resources in {}", Bundle::main().name(),
               Bundle::main().version(), Bundle::main().resourcePath().string());
   g_set_application_name(Bundle::main().name().c_str());
-  if (const auto& bus = shell->goneSessionBus; bus && bus->now == "disabled:")
+  if (const auto& bus = shell->goneSessionBus; bus && bus->now == sessionbus::kNoBus)
     WD_LOG_WARN(
         "The session bus {} is gone (left from an earlier login?): running without one, so links "
         "are not handed to a running instance and notifications, the keyring and the status "

@@ -45,7 +45,7 @@ bool addressIsGone(std::string_view address) {
 std::optional<Replaced> replaceGoneAddress() {
   const char* address = g_getenv("DBUS_SESSION_BUS_ADDRESS");
   if (!address || !addressIsGone(address)) return std::nullopt;
-  Replaced r{address, "disabled:"};
+  Replaced r{address, std::string(kNoBus)};
   if (const char* runtime = g_getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
     g_autofree gchar* escaped = g_uri_escape_string(runtime, "/", FALSE);
     const std::string own = std::string("unix:path=") + escaped + "/bus";

@@ -15,6 +15,9 @@ namespace wd::sessionbus {
 // Any other transport (abstract sockets, tcp, launchd, ...) may be alive: false.
 bool addressIsGone(std::string_view address);
 
+// The address every client refuses at once (no such transport): no session bus.
+inline constexpr std::string_view kNoBus = "disabled:";
+
 struct Replaced {
   std::string was, now;
 };

@@ -34,6 +34,18 @@ std::filesystem::path sandboxAnswerFile() {
 // that the check's bubblewrap run does not compete with the first window and page for the
 // processor, early enough to finish in most sessions.
 constexpr unsigned kSandboxRecheckSeconds = 20;
+
+// Runs `Method` of `context` once, `seconds` from now, on the main loop; the source's id.
+template <void (WebContext::*Method)()>
+guint callLater(unsigned seconds, WebContext* context) {
+  return g_timeout_add_seconds(
+      seconds,
+      +[](gpointer self) -> gboolean {
+        (static_cast<WebContext*>(self)->*Method)();
+        return G_SOURCE_REMOVE;
+      },
+      context);
+}
 }  // namespace
 
 // The web process runs in the engine's sandbox when it can start there, with read access to
@@ -45,13 +57,7 @@ void WebContext::setUpSandbox() {
   const auto file = sandboxAnswerFile();
   const auto key = SandboxProbe::machineKey();
   if (!sandbox_) {
-    recheckSandbox_ = g_timeout_add_seconds(
-        kSandboxRecheckSeconds,
-        +[](gpointer self) -> gboolean {
-          static_cast<WebContext*>(self)->recheckSandbox();
-          return G_SOURCE_REMOVE;
-        },
-        this);
+    recheckSandbox_ = callLater<&WebContext::recheckSandbox>(kSandboxRecheckSeconds, this);
   } else {
     const auto& answer = sandbox_->answer();
     SandboxProbe::remember(file, key, answer.available);
@@ -88,13 +94,7 @@ void WebContext::recheckSandbox() {
 // shortly after the first window rather than before its page starts loading.
 void WebContext::setUpSpelling() {
   webkit_web_context_set_spell_checking_enabled(context_, TRUE);
-  spellingLanguages_ = g_timeout_add_seconds(
-      kSpellingDelaySeconds,
-      +[](gpointer self) -> gboolean {
-        static_cast<WebContext*>(self)->setSpellingLanguages();
-        return G_SOURCE_REMOVE;
-      },
-      this);
+  spellingLanguages_ = callLater<&WebContext::setSpellingLanguages>(kSpellingDelaySeconds, this);
 }
 
 void WebContext::setSpellingLanguages() {
