@@ -262,7 +262,13 @@ void Window::windowConfigured(int w, int h) {
   // The window system may report the new size before the new state.
   if (GdkWindow* g = gtk_widget_get_window(GTK_WIDGET(window_)))
     fullscreen_ = gdk_window_get_state(g) & GDK_WINDOW_STATE_FULLSCREEN;
-  raise("resize", Json{{"width", w}, {"height", h}, {"fullscreen", fullscreen_}});
+  raiseResize();
+}
+
+void Window::raiseResize() {
+  raisedFullscreen_ = fullscreen_;
+  raise("resize",
+        Json{{"width", lastWidth_}, {"height", lastHeight_}, {"fullscreen", fullscreen_}});
 }
 
 void Window::windowStateChanged(unsigned changed, unsigned now) {
@@ -284,6 +290,9 @@ void Window::windowStateChanged(unsigned changed, unsigned now) {
       }
       raise("leave-fullscreen", std::nullopt);
     }
+    // The new size may have come first, reported with the old state: the page hears the size
+    // again with the state it goes with.
+    if (lastWidth_ > 0 && raisedFullscreen_ != fullscreen_) raiseResize();
   }
 }
 

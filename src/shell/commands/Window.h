@@ -51,6 +51,8 @@ class Window : public bridge::ScriptObject {
   void setFrame(const screen::Rect& frame);
   void windowConfigured(int width, int height);
   void windowStateChanged(unsigned changed, unsigned now);
+  // "resize" with the last size and the present full-screen state.
+  void raiseResize();
   // Saves the maximum size and lifts it for full screen; once per entry into full screen.
   void liftMaxSizeForFullscreen();
   void windowClosed();
@@ -66,6 +68,7 @@ class Window : public bridge::ScriptObject {
   bool maxSizeLifted_ = false;  // saved and lifted for the present (or coming) full screen
   int lastWidth_ = 0, lastHeight_ = 0;
   bool fullscreen_ = false;
+  bool raisedFullscreen_ = false;  // the flag of the last "resize" raised
 };
 
 }  // namespace wd
