@@ -2,6 +2,7 @@
 // What the growth benchmarks share: processor time, the sizes to run, and the growth per decade
 // of two costs per unit (time per unit at one size over time per unit at the size before).
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -26,27 +27,53 @@ inline std::vector<std::size_t> sizesFrom(int argc, char** argv,
 }
 
 // Prints one line per size (the two costs and their growth) and at the end the largest growth:
-// "growth_max <ratio>".
+// "growth_max <ratio>". With `platform` costs (the same work done by the toolkit or engine
+// alone, without the application's code) each line also shows those, their growth and the
+// growth of the application's own part (cost minus platform cost), and the end adds
+// "platform_growth_max" and "own_growth_max": a growth the platform shows as well comes from
+// the platform (caches outgrown by the data), one only the own part shows from the code.
 class GrowthTable {
  public:
   GrowthTable(const char* unit, const char* first, const char* second, const char* growthFirst,
-              const char* growthSecond) {
-    std::printf("%8s %16s %16s %10s %10s\n", unit, first, second, growthFirst, growthSecond);
+              const char* growthSecond, bool platform = false)
+      : platform_(platform) {
+    std::printf("%8s %14s %14s %10s %10s", unit, first, second, growthFirst, growthSecond);
+    if (platform_)
+      std::printf(" %10s %10s %10s %10s %10s %10s", "platform", "platform", "p_growth", "p_growth",
+                  "own_growth", "own_growth");
+    std::printf("\n");
   }
-  void add(std::size_t size, const double (&best)[2]) {
-    double growth[2] = {0, 0};
+  void add(std::size_t size, const double (&best)[2], const std::array<double, 2>& platform = {}) {
+    const double own[2] = {best[0] - platform[0], best[1] - platform[1]};
+    double growth[3][2] = {};
     for (int k = 0; k < 2; ++k) {
-      if (previous_[k] > 0) growth[k] = best[k] / previous_[k];
-      max_ = std::max(max_, growth[k]);
-      previous_[k] = best[k];
+      growth[0][k] = grow(previous_[0][k], best[k], max_[0]);
+      growth[1][k] = grow(previous_[1][k], platform[k], max_[1]);
+      growth[2][k] = grow(previous_[2][k], own[k], max_[2]);
     }
-    std::printf("%8zu %16.1f %16.1f %10.2f %10.2f\n", size, best[0], best[1], growth[0], growth[1]);
+    std::printf("%8zu %14.1f %14.1f %10.2f %10.2f", size, best[0], best[1], growth[0][0],
+                growth[0][1]);
+    if (platform_)
+      std::printf(" %10.1f %10.1f %10.2f %10.2f %10.2f %10.2f", platform[0], platform[1],
+                  growth[1][0], growth[1][1], growth[2][0], growth[2][1]);
+    std::printf("\n");
   }
-  ~GrowthTable() { std::printf("growth_max %.2f\n", max_); }
+  ~GrowthTable() {
+    std::printf("growth_max %.2f\n", max_[0]);
+    if (platform_) std::printf("platform_growth_max %.2f\nown_growth_max %.2f\n", max_[1], max_[2]);
+  }
 
  private:
-  double previous_[2] = {0, 0};
-  double max_ = 0;
+  // Growth of a cost over the one at the size before (0 for the first size).
+  static double grow(double& previous, double now, double& max) {
+    const double growth = previous > 0 ? now / previous : 0;
+    previous = now;
+    max = std::max(max, growth);
+    return growth;
+  }
+  bool platform_;
+  double previous_[3][2] = {};  // the application, the platform, the own part
+  double max_[3] = {};
 };
 
 }  // namespace wd::bench
