@@ -57,7 +57,6 @@ class FakeWindow : public WebWindow {
 class FakeWindowFactory : public WindowFactory {
  public:
   std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath, WindowHost&) override {
-    mainPath = resourcePath;
     main = std::make_shared<FakeWindow>(resourcePath);
     return main;
   }
@@ -66,7 +65,6 @@ class FakeWindowFactory : public WindowFactory {
     made.push_back(w);
     return w;
   }
-  std::string mainPath;
   std::shared_ptr<FakeWindow> main;
   std::vector<std::weak_ptr<FakeWindow>> made;
 };
@@ -165,7 +163,6 @@ struct LaunchedApp : FakeShell {
     }
   }
   FakeWindow& main() { return *windows.main; }
-  MainWindowController& controller() { return *delegate->mainWindowController(); }
 };
 
 // An event as a harness page logs it into window.log.

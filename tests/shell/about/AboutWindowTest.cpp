@@ -55,7 +55,7 @@ TEST_F(AboutWindow, OneWindowWithTheVersionWhoseButtonsReachTheMainPage) {
 }
 
 TEST_F(AboutWindow, EscapeAndCtrlWCloseItAndTheUpdateWindows) {
-  UpdateWindowController update(*app.workspacePtr, [] {});
+  UpdateWindowController update(app.workspace, [] {});
   const std::tuple<GtkWindow*, guint, GdkModifierType, bool> cases[] = {
       {open().window(), GDK_KEY_Escape, {}, true},
       {open().window(), GDK_KEY_w, GDK_CONTROL_MASK, true},
