@@ -140,32 +140,37 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
 }
 
 void PageServer::webSocket(const std::string& path) {
-  soup_server_add_websocket_handler(server_, path.c_str(), nullptr, nullptr,
-                                    &PageServer::handleWebSocket, this, nullptr);
-}
-
-void PageServer::handleWebSocket(SoupServer*, SoupServerMessage* msg, const char*,
-                                 SoupWebsocketConnection* connection, gpointer data) {
-  auto* self = static_cast<PageServer*>(data);
-  const char* cookie =
-      soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
-  self->sockets_.push_back(SOUP_WEBSOCKET_CONNECTION(g_object_ref(connection)));
-  soup_websocket_connection_send_text(connection, cookie ? cookie : "");
+  soup_server_add_websocket_handler(
+      server_, path.c_str(), nullptr, nullptr,
+      [](SoupServer*, SoupServerMessage* msg, const char*, SoupWebsocketConnection* connection,
+         gpointer self) {
+        const char* cookie =
+            soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
+        static_cast<PageServer*>(self)->sockets_.push_back(
+            SOUP_WEBSOCKET_CONNECTION(g_object_ref(connection)));
+        soup_websocket_connection_send_text(connection, cookie ? cookie : "");
+      },
+      this, nullptr);
 }
 
 // One client of the proxy: its CONNECT head is read (whatever host it names), answered, and the
 // client spliced to the server. Connecting to the loopback listener and the short answer on an
 // empty socket complete at once; the reading and the splice are asynchronous.
 struct TunnelProxy::Tunnel {
+  Tunnel(GSocketConnection* c, GCancellable* k, int port)
+      : client(G_SOCKET_CONNECTION(g_object_ref(c))),
+        cancellable(G_CANCELLABLE(g_object_ref(k))),
+        targetPort(port) {}
+  ~Tunnel() {
+    g_object_unref(client);
+    g_object_unref(cancellable);
+  }
+
   GSocketConnection* client;
   GCancellable* cancellable;
   int targetPort;
   std::string head;
   char chunk[1024];
-  ~Tunnel() {
-    g_object_unref(client);
-    g_object_unref(cancellable);
-  }
 
   void readHead() {
     g_input_stream_read_async(
@@ -203,7 +208,13 @@ TunnelProxy::TunnelProxy(int targetPort) : targetPort_(targetPort) {
   if (g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address, G_SOCKET_TYPE_STREAM,
                                     G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr))
     port_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-  g_signal_connect(service_, "incoming", G_CALLBACK(&TunnelProxy::incoming), this);
+  g_signal_connect(
+      service_, "incoming",
+      G_CALLBACK(+[](GSocketService*, GSocketConnection* client, GObject*, TunnelProxy* self) {
+        (new Tunnel(client, self->cancellable_, self->targetPort_))->readHead();
+        return TRUE;
+      }),
+      this);
   g_socket_service_start(service_);
 }
 
@@ -217,18 +228,6 @@ TunnelProxy::~TunnelProxy() {
 
 std::string TunnelProxy::uri() const {
   return port_ ? "http://127.0.0.1:" + std::to_string(port_) : std::string();
-}
-
-gboolean TunnelProxy::incoming(GSocketService*, GSocketConnection* client, GObject*,
-                               gpointer data) {
-  auto* self = static_cast<TunnelProxy*>(data);
-  (new Tunnel{G_SOCKET_CONNECTION(g_object_ref(client)),
-              G_CANCELLABLE(g_object_ref(self->cancellable_)),
-              self->targetPort_,
-              {},
-              {}})
-      ->readHead();
-  return TRUE;
 }
 
 }  // namespace wd::test

@@ -60,8 +60,6 @@ class PageServer {
  private:
   static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                      gpointer self);
-  static void handleWebSocket(SoupServer*, SoupServerMessage* msg, const char* path,
-                              SoupWebsocketConnection* connection, gpointer self);
 
   SoupServer* server_ = nullptr;
   GTlsCertificate* certificate_ = nullptr;
@@ -89,7 +87,6 @@ class TunnelProxy {
 
  private:
   struct Tunnel;
-  static gboolean incoming(GSocketService*, GSocketConnection* client, GObject*, gpointer self);
 
   GSocketService* service_ = nullptr;
   GCancellable* cancellable_ = nullptr;

@@ -151,12 +151,10 @@ class Watcher : public BusPeer {
         g_variant_new("(s)", StatusNotifierItem::kInterface), G_VARIANT_TYPE("(a{sv})"),
         G_DBUS_CALL_FLAGS_NONE, 10000, cancel,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-          GVariant* reply =
+          g_autoptr(GVariant) reply =
               g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-          if (!reply) return;  // also when the tray went away (cancelled)
-          auto* item = static_cast<Hosted*>(data);
-          item->properties.reset(g_variant_get_child_value(reply, 0));
-          g_variant_unref(reply);
+          if (reply)  // none also when the tray went away (cancelled)
+            static_cast<Hosted*>(data)->properties.reset(g_variant_get_child_value(reply, 0));
         },
         &h);
   }
