@@ -181,6 +181,15 @@ int logLinesWith(const std::string& text) {
   for (std::string line; std::getline(in, line);) count += line.find(text) != std::string::npos;
   return count;
 }
+// Runs the application until its page loaded; the lines of that run's log holding `text`.
+int logLinesOfARun(const Launch& launch, const std::string& text) {
+  fs::remove(logFile());
+  {
+    RunningApp app(launch);
+    EXPECT_TRUE(app.waitForPage(pageLoaded));
+  }
+  return logLinesWith(text);
+}
 
 // Later launches hand their links and files to the running instance: links before the page
 // reports ready are held, later ones arrive at once; a batch with bad links loses only those.
@@ -493,13 +502,10 @@ TEST(EndToEnd, WithoutNamespacesThePageStartsUnsandboxedAndTheLogSaysSo) {
     GTEST_SKIP() << "bubblewrap cannot make a user namespace here to refuse namespaces in";
   if (runs("/usr/bin/bwrap --unshare-all --ro-bind / / true"))
     GTEST_SKIP() << "namespaces are still allowed inside the refusing user namespace";
-  fs::remove(logFile());
-  {
-    std::istringstream words(jail);
-    RunningApp app({.wrapper = {std::istream_iterator<std::string>(words), {}}});
-    ASSERT_TRUE(app.waitForPage(pageLoaded));
-  }
-  EXPECT_EQ(logLinesWith("The web content sandbox cannot start on this system"), 1);
+  std::istringstream words(jail);
+  EXPECT_EQ(logLinesOfARun({.wrapper = {std::istream_iterator<std::string>(words), {}}},
+                           "The web content sandbox cannot start on this system"),
+            1);
 }
 
 // A session bus address left from an ended login: the application takes the login's own bus
@@ -512,14 +518,11 @@ TEST(EndToEnd, AGoneSessionBusAddressGivesWayToTheLoginsOwnBus) {
       address.substr(start + 10, address.find_first_of(",;", start) - (start + 10));
   const fs::path runtime = runtimeDir("runtime-bus");
   fs::create_symlink(socket, runtime / "bus");
-  fs::remove(logFile());
-  {
-    RunningApp app(
-        {.env = {{"XDG_RUNTIME_DIR", runtime.string()},
-                 {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (runtime / "gone").string()}}});
-    EXPECT_TRUE(app.waitForPage(pageLoaded));
-  }
-  EXPECT_EQ(logLinesWith("/gone is gone (left from an earlier login?): using unix:path="), 1);
+  const Launch launch{
+      .env = {{"XDG_RUNTIME_DIR", runtime.string()},
+              {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (runtime / "gone").string()}}};
+  EXPECT_EQ(logLinesOfARun(launch, "/gone is gone (left from an earlier login?): using unix:path="),
+            1);
 }
 
 // The native Wayland client (chosen with GDK_BACKEND) under a headless Weston: the window shows
@@ -547,14 +550,9 @@ TEST(EndToEnd, NativeWaylandShowsThePageAndReportsItsLimitsOnce) {
   });
   if (!up || !g_subprocess_get_identifier(weston))
     GTEST_SKIP() << "Weston's headless back end cannot run here";
-  fs::remove(logFile());
-  {
-    RunningApp app(launch);
-    EXPECT_TRUE(app.waitForPage(pageLoaded));
-  }
+  EXPECT_EQ(logLinesOfARun(launch, "Not running under X11 (GdkWaylandDisplay)"), 1);
   g_subprocess_send_signal(weston, SIGTERM);
   g_subprocess_wait(weston, nullptr, nullptr);
-  EXPECT_EQ(logLinesWith("Not running under X11 (GdkWaylandDisplay)"), 1);
 }
 
 }  // namespace
