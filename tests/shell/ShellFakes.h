@@ -1,6 +1,7 @@
 #pragma once
 // Doubles of the shell's platform interfaces for tests without windows, recording what they are
 // asked; a web window's page is the headless JavaScriptCore harness.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,11 +84,8 @@ class FakeNotificationService : public NotificationService {
   }
   // The user clicks the delivered notification with this key.
   void click(std::uint64_t key) {
-    for (auto& n : delivered)
-      if (n.key == key) {
-        activated(n);
-        return;
-      }
+    auto it = std::ranges::find(delivered, key, &UserNotification::key);
+    if (it != delivered.end()) activated(*it);
   }
   std::vector<UserNotification> delivered, posted;
   std::uint64_t next = 1;
