@@ -388,9 +388,8 @@ TEST(EndToEnd, TheBundledPageOffersTheAccountSetUpUntilAnAccountExists) {
 TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
   const fs::path frame = in("wendrel-desktop/MacGapWindow.json", "XDG_STATE_HOME");
   const auto saved = [&] {
-    const auto json = Json::parse(readFile(frame).value_or(""), nullptr, false);
-    return json.is_object() ? std::make_pair(json.value("width", 0), json.value("height", 0))
-                            : std::make_pair(0, 0);
+    const Json json = JSONObject(readFile(frame).value_or("")).value_or(Json::object());
+    return std::make_pair(json.value("width", 0), json.value("height", 0));
   };
   for (int signal : {0, SIGTERM, SIGINT, SIGKILL}) {
     SCOPED_TRACE(signal);
