@@ -32,13 +32,12 @@ class AccountRig : public ::testing::Test {
   }
   void TearDown() override { CertificateExceptions::shared().clear(); }
 
-  // The servers of the autodiscovery rig; false (the test skipped) without a sandbox.
-  bool startServers() {
-    auto& sandbox = NetworkSandbox::shared();
-    if (!sandbox.available()) return false;
+  // The trusted server of the autodiscovery rig (ports 443 and 8443) in the network sandbox.
+  void startServers() {
+    const auto& sandbox = NetworkSandbox::shared();
     server = std::make_unique<TestHttpsServer>(sandbox.certificateFile(), sandbox.keyFile(),
                                                std::vector<int>{443, 8443});
-    return server->ok();
+    ASSERT_TRUE(server->ok()) << server->error();
   }
   // The context's keychain store over the test session's gnome-keyring, from a clean item.
   void useRealKeyring() {
@@ -69,11 +68,11 @@ class AccountRig : public ::testing::Test {
   std::vector<NotificationCenter::Token> tokens;
 };
 
-#define WD_REQUIRE_SERVERS()                                                     \
-  do {                                                                           \
-    if (!startServers())                                                         \
-      GTEST_SKIP() << "autodiscovery rig: " << NetworkSandbox::shared().reason() \
-                   << (server ? server->error() : std::string());                \
+#define WD_REQUIRE_SERVERS()       \
+  do {                             \
+    WD_REQUIRE_NETWORK_SANDBOX();  \
+    startServers();                \
+    if (HasFatalFailure()) return; \
   } while (0)
 
 }  // namespace wd::test

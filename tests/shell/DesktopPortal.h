@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "shell/BusPeer.h"
 #include "support/Files.h"
-#include "support/Loop.h"
 
 namespace wd::test {
 
@@ -29,11 +29,10 @@ class DesktopPortal {
     env_ = g_environ_setenv(env_, "GSETTINGS_BACKEND", "keyfile", TRUE);
     env_ = g_environ_setenv(env_, "XDG_CURRENT_DESKTOP", "GNOME", TRUE);
     setColorScheme(scheme);
-    bus_ = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
     start(kGtkBackend);
-    ready_ = waitFor([&] { return hasOwner("org.freedesktop.impl.portal.desktop.gtk"); });
+    ready_ = waitFor([&] { return bus_.hasOwner("org.freedesktop.impl.portal.desktop.gtk"); });
     start(kFrontend);
-    ready_ = ready_ && waitFor([&] { return hasOwner("org.freedesktop.portal.Desktop"); });
+    ready_ = ready_ && waitFor([&] { return bus_.hasOwner("org.freedesktop.portal.Desktop"); });
   }
   ~DesktopPortal() {
     for (GSubprocess* p : processes_) {
@@ -41,7 +40,6 @@ class DesktopPortal {
       g_subprocess_wait(p, nullptr, nullptr);
       g_object_unref(p);
     }
-    g_clear_object(&bus_);
     g_strfreev(env_);
   }
   DesktopPortal(const DesktopPortal&) = delete;
@@ -67,17 +65,8 @@ class DesktopPortal {
     if (GSubprocess* p = g_subprocess_launcher_spawn(launcher, nullptr, program, "-r", nullptr))
       processes_.push_back(p);
   }
-  bool hasOwner(const char* name) {
-    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-        bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
-        -1, nullptr, nullptr);
-    gboolean owned = FALSE;
-    if (reply) g_variant_get(reply, "(b)", &owned);
-    return owned;
-  }
   gchar** env_ = nullptr;
-  GDBusConnection* bus_ = nullptr;
+  BusPeer bus_;
   std::vector<GSubprocess*> processes_;
   bool ready_ = false;
 };

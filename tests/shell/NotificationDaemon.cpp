@@ -10,8 +10,6 @@ constexpr const char* kXml = R"(<node><interface name="org.freedesktop.Notificat
     <arg type="i" direction="in"/><arg type="u" direction="out"/></method>
   <method name="CloseNotification"><arg type="u" direction="in"/></method>
   <method name="GetCapabilities"><arg type="as" direction="out"/></method>
-  <method name="GetServerInformation"><arg type="s" direction="out"/><arg type="s" direction="out"/>
-    <arg type="s" direction="out"/><arg type="s" direction="out"/></method>
 </interface></node>)";
 }  // namespace
 
@@ -43,59 +41,29 @@ void NotificationDaemon::onMethod(GDBusConnection*, const gchar*, const gchar*, 
     self->closeCalls.push_back(id);
     g_dbus_method_invocation_return_value(invocation, nullptr);
     return self->close(id, 3);
-  } else if (g_strcmp0(method, "GetCapabilities") == 0) {
+  } else {  // GetCapabilities
     const gchar* caps[] = {"actions", "body", "body-markup", nullptr};
     reply = g_variant_new("(^as)", const_cast<gchar**>(caps));
-  } else {
-    reply = g_variant_new("(ssss)", "test-double", "wendrel", "1", "1.2");
   }
   g_dbus_method_invocation_return_value(invocation, reply);
 }
 
 NotificationDaemon::NotificationDaemon() {
-  g_autofree gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  if (address)
-    connection_ = g_dbus_connection_new_for_address_sync(
-        address,
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
-  if (!connection_) return;
-  g_autoptr(GDBusNodeInfo) node = g_dbus_node_info_new_for_xml(kXml, nullptr);
-  static const GDBusInterfaceVTable vtable = {onMethod, nullptr, nullptr, {}};
-  registration_ =
-      g_dbus_connection_register_object(connection_, "/org/freedesktop/Notifications",
-                                        node->interfaces[0], &vtable, this, nullptr, nullptr);
-  owner_ = g_bus_own_name_on_connection(
-      connection_, "org.freedesktop.Notifications", G_BUS_NAME_OWNER_FLAGS_REPLACE,
-      +[](GDBusConnection*, const gchar*, gpointer d) {
-        static_cast<NotificationDaemon*>(d)->owned_ = true;
-      },
-      nullptr, this, nullptr);
-  waitFor([this] { return owned_; }, 10);
-}
-
-NotificationDaemon::~NotificationDaemon() {
-  if (!connection_) return;
-  if (owner_) g_bus_unown_name(owner_);
-  if (registration_) g_dbus_connection_unregister_object(connection_, registration_);
-  g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
-  g_dbus_connection_close_sync(connection_, nullptr, nullptr);
-  g_object_unref(connection_);
+  serve("org.freedesktop.Notifications", "/org/freedesktop/Notifications", kXml, onMethod, this);
 }
 
 void NotificationDaemon::click(std::uint32_t id) {
-  g_dbus_connection_emit_signal(connection_, nullptr, "/org/freedesktop/Notifications",
+  g_dbus_connection_emit_signal(connection, nullptr, "/org/freedesktop/Notifications",
                                 "org.freedesktop.Notifications", "ActionInvoked",
                                 g_variant_new("(us)", id, "default"), nullptr);
   close(id, 2);
 }
 
 void NotificationDaemon::close(std::uint32_t id, std::uint32_t reason) {
-  g_dbus_connection_emit_signal(connection_, nullptr, "/org/freedesktop/Notifications",
+  g_dbus_connection_emit_signal(connection, nullptr, "/org/freedesktop/Notifications",
                                 "org.freedesktop.Notifications", "NotificationClosed",
                                 g_variant_new("(uu)", id, reason), nullptr);
-  g_dbus_connection_flush_sync(connection_, nullptr, nullptr);
+  g_dbus_connection_flush_sync(connection, nullptr, nullptr);
 }
 
 }  // namespace wd::test

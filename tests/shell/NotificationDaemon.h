@@ -1,18 +1,16 @@
 #pragma once
 // A double of the desktop's notification server on its own session bus connection: records
 // Notify and CloseNotification, emits ActionInvoked and NotificationClosed on request.
-#include <gio/gio.h>
-
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "support/Loop.h"
+#include "shell/BusPeer.h"
 
 namespace wd::test {
 
-class NotificationDaemon {
+class NotificationDaemon : public BusPeer {
  public:
   struct Notify {
     std::uint32_t id = 0;
@@ -22,12 +20,8 @@ class NotificationDaemon {
   };
 
   NotificationDaemon();
-  ~NotificationDaemon();
-  NotificationDaemon(const NotificationDaemon&) = delete;
-  NotificationDaemon& operator=(const NotificationDaemon&) = delete;
-
   // True once the name is owned.
-  bool ready() const { return owned_; }
+  bool ready() const { return owned(); }
   // The user clicks the notification: ActionInvoked(id, "default"), then NotificationClosed.
   void click(std::uint32_t id);
   // The notification goes away (reason 1 expired, 2 dismissed, 3 closed by call).
@@ -36,14 +30,9 @@ class NotificationDaemon {
   std::vector<Notify> notified;
   std::vector<std::uint32_t> closeCalls;
 
+ private:
   static void onMethod(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
                        GVariant*, GDBusMethodInvocation*, gpointer);
-
- private:
-  GDBusConnection* connection_ = nullptr;
-  guint registration_ = 0;
-  guint owner_ = 0;
-  bool owned_ = false;
   std::uint32_t nextId_ = 1;
 };
 

@@ -140,33 +140,37 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
 }
 
 void PageServer::webSocket(const std::string& path) {
-  soup_server_add_websocket_handler(server_, path.c_str(), nullptr, nullptr,
-                                    &PageServer::handleWebSocket, this, nullptr);
+  soup_server_add_websocket_handler(
+      server_, path.c_str(), nullptr, nullptr,
+      [](SoupServer*, SoupServerMessage* msg, const char*, SoupWebsocketConnection* connection,
+         gpointer self) {
+        const char* cookie =
+            soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
+        static_cast<PageServer*>(self)->sockets_.push_back(
+            SOUP_WEBSOCKET_CONNECTION(g_object_ref(connection)));
+        soup_websocket_connection_send_text(connection, cookie ? cookie : "");
+      },
+      this, nullptr);
 }
 
-void PageServer::handleWebSocket(SoupServer*, SoupServerMessage* msg, const char*,
-                                 SoupWebsocketConnection* connection, gpointer data) {
-  auto* self = static_cast<PageServer*>(data);
-  const char* cookie =
-      soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
-  self->webSocketCookies_.emplace_back(cookie ? cookie : "");
-  self->sockets_.push_back(SOUP_WEBSOCKET_CONNECTION(g_object_ref(connection)));
-  soup_websocket_connection_send_text(connection, cookie ? cookie : "");
-}
-
-// One client of the proxy: its CONNECT request is read, then both connections are spliced.
+// One client of the proxy: its CONNECT head is read (whatever host it names), answered, and the
+// client spliced to the server. Connecting to the loopback listener and the short answer on an
+// empty socket complete at once; the reading and the splice are asynchronous.
 struct TunnelProxy::Tunnel {
-  GSocketConnection* client = nullptr;
-  GSocketConnection* upstream = nullptr;
-  GCancellable* cancellable = nullptr;
-  int targetPort = 0;
+  Tunnel(GSocketConnection* c, GCancellable* k, int port)
+      : client(G_SOCKET_CONNECTION(g_object_ref(c))),
+        cancellable(G_CANCELLABLE(g_object_ref(k))),
+        targetPort(port) {}
+  ~Tunnel() {
+    g_object_unref(client);
+    g_object_unref(cancellable);
+  }
+
+  GSocketConnection* client;
+  GCancellable* cancellable;
+  int targetPort;
   std::string head;
   char chunk[1024];
-  ~Tunnel() {
-    g_clear_object(&client);
-    g_clear_object(&upstream);
-    g_clear_object(&cancellable);
-  }
 
   void readHead() {
     g_input_stream_read_async(
@@ -178,42 +182,18 @@ struct TunnelProxy::Tunnel {
           if (n <= 0 || self->head.size() > 16384) return;
           self->head.append(self->chunk, static_cast<std::size_t>(n));
           if (self->head.find("\r\n\r\n") == std::string::npos) return self.release()->readHead();
-          GSocketClient* connector = g_socket_client_new();
-          Tunnel* tunnel = self.release();
-          g_socket_client_connect_to_host_async(
-              connector, "127.0.0.1", static_cast<guint16>(tunnel->targetPort), tunnel->cancellable,
-              +[](GObject* c, GAsyncResult* r, gpointer d) {
-                std::unique_ptr<Tunnel> t(static_cast<Tunnel*>(d));
-                t->upstream =
-                    g_socket_client_connect_to_host_finish(G_SOCKET_CLIENT(c), r, nullptr);
-                if (t->upstream) t.release()->answer();
-              },
-              tunnel);
-          g_object_unref(connector);
-        },
-        this);
-  }
-
-  void answer() {
-    static const char kEstablished[] = "HTTP/1.1 200 Connection established\r\n\r\n";
-    g_output_stream_write_all_async(
-        g_io_stream_get_output_stream(G_IO_STREAM(client)), kEstablished, sizeof kEstablished - 1,
-        G_PRIORITY_DEFAULT, cancellable,
-        +[](GObject* source, GAsyncResult* result, gpointer data) {
-          std::unique_ptr<Tunnel> self(static_cast<Tunnel*>(data));
-          if (!g_output_stream_write_all_finish(G_OUTPUT_STREAM(source), result, nullptr, nullptr))
-            return;
-          Tunnel* t = self.release();
-          g_io_stream_splice_async(
-              G_IO_STREAM(t->client), G_IO_STREAM(t->upstream),
-              static_cast<GIOStreamSpliceFlags>(G_IO_STREAM_SPLICE_CLOSE_STREAM1 |
-                                                G_IO_STREAM_SPLICE_CLOSE_STREAM2),
-              G_PRIORITY_DEFAULT, t->cancellable,
-              +[](GObject*, GAsyncResult* r, gpointer d) {
-                std::unique_ptr<Tunnel> done(static_cast<Tunnel*>(d));
-                g_io_stream_splice_finish(r, nullptr);
-              },
-              t);
+          g_autoptr(GSocketClient) connector = g_socket_client_new();
+          g_autoptr(GSocketConnection) upstream = g_socket_client_connect_to_host(
+              connector, "127.0.0.1", static_cast<guint16>(self->targetPort), nullptr, nullptr);
+          static const char kEstablished[] = "HTTP/1.1 200 Connection established\r\n\r\n";
+          if (upstream && g_output_stream_write_all(
+                              g_io_stream_get_output_stream(G_IO_STREAM(self->client)),
+                              kEstablished, sizeof kEstablished - 1, nullptr, nullptr, nullptr))
+            g_io_stream_splice_async(
+                G_IO_STREAM(self->client), G_IO_STREAM(upstream),
+                static_cast<GIOStreamSpliceFlags>(G_IO_STREAM_SPLICE_CLOSE_STREAM1 |
+                                                  G_IO_STREAM_SPLICE_CLOSE_STREAM2),
+                G_PRIORITY_DEFAULT, self->cancellable, nullptr, nullptr);
         },
         this);
   }
@@ -228,7 +208,13 @@ TunnelProxy::TunnelProxy(int targetPort) : targetPort_(targetPort) {
   if (g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address, G_SOCKET_TYPE_STREAM,
                                     G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr))
     port_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
-  g_signal_connect(service_, "incoming", G_CALLBACK(&TunnelProxy::incoming), this);
+  g_signal_connect(
+      service_, "incoming",
+      G_CALLBACK(+[](GSocketService*, GSocketConnection* client, GObject*, TunnelProxy* self) {
+        (new Tunnel(client, self->cancellable_, self->targetPort_))->readHead();
+        return TRUE;
+      }),
+      this);
   g_socket_service_start(service_);
 }
 
@@ -242,17 +228,6 @@ TunnelProxy::~TunnelProxy() {
 
 std::string TunnelProxy::uri() const {
   return port_ ? "http://127.0.0.1:" + std::to_string(port_) : std::string();
-}
-
-gboolean TunnelProxy::incoming(GSocketService*, GSocketConnection* client, GObject*,
-                               gpointer data) {
-  auto* self = static_cast<TunnelProxy*>(data);
-  auto* tunnel = new Tunnel;
-  tunnel->client = G_SOCKET_CONNECTION(g_object_ref(client));
-  tunnel->cancellable = G_CANCELLABLE(g_object_ref(self->cancellable_));
-  tunnel->targetPort = self->targetPort_;
-  tunnel->readHead();
-  return TRUE;
 }
 
 }  // namespace wd::test

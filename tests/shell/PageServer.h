@@ -54,16 +54,12 @@ class PageServer {
   // The same requests as path and raw (still escaped) query: "/p?a=b" ("/p" without a query).
   const std::vector<std::string>& requestURIs() const { return requestURIs_; }
   const std::vector<Request>& requestCookies() const { return requestCookies_; }
-  // A WebSocket endpoint at `path`.
+  // A WebSocket endpoint at `path`: it sends the handshake's Cookie header.
   void webSocket(const std::string& path);
-  // The Cookie header of every WebSocket handshake so far.
-  const std::vector<std::string>& webSocketCookies() const { return webSocketCookies_; }
 
  private:
   static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                      gpointer self);
-  static void handleWebSocket(SoupServer*, SoupServerMessage* msg, const char* path,
-                              SoupWebsocketConnection* connection, gpointer self);
 
   SoupServer* server_ = nullptr;
   GTlsCertificate* certificate_ = nullptr;
@@ -75,7 +71,6 @@ class PageServer {
   std::vector<std::string> requests_;
   std::vector<std::string> requestURIs_;
   std::vector<Request> requestCookies_;
-  std::vector<std::string> webSocketCookies_;
   std::vector<SoupWebsocketConnection*> sockets_;
 };
 
@@ -92,7 +87,6 @@ class TunnelProxy {
 
  private:
   struct Tunnel;
-  static gboolean incoming(GSocketService*, GSocketConnection* client, GObject*, gpointer self);
 
   GSocketService* service_ = nullptr;
   GCancellable* cancellable_ = nullptr;

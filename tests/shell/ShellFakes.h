@@ -1,6 +1,7 @@
 #pragma once
 // Doubles of the shell's platform interfaces for tests without windows, recording what they are
 // asked; a web window's page is the headless JavaScriptCore harness.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,7 +58,6 @@ class FakeWindow : public WebWindow {
 class FakeWindowFactory : public WindowFactory {
  public:
   std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath, WindowHost&) override {
-    mainPath = resourcePath;
     main = std::make_shared<FakeWindow>(resourcePath);
     return main;
   }
@@ -66,7 +66,6 @@ class FakeWindowFactory : public WindowFactory {
     made.push_back(w);
     return w;
   }
-  std::string mainPath;
   std::shared_ptr<FakeWindow> main;
   std::vector<std::weak_ptr<FakeWindow>> made;
 };
@@ -85,11 +84,8 @@ class FakeNotificationService : public NotificationService {
   }
   // The user clicks the delivered notification with this key.
   void click(std::uint64_t key) {
-    for (auto& n : delivered)
-      if (n.key == key) {
-        activated(n);
-        return;
-      }
+    auto it = std::ranges::find(delivered, key, &UserNotification::key);
+    if (it != delivered.end()) activated(*it);
   }
   std::vector<UserNotification> delivered, posted;
   std::uint64_t next = 1;
@@ -165,7 +161,6 @@ struct LaunchedApp : FakeShell {
     }
   }
   FakeWindow& main() { return *windows.main; }
-  MainWindowController& controller() { return *delegate->mainWindowController(); }
 };
 
 // An event as a harness page logs it into window.log.

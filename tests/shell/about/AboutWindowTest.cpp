@@ -4,13 +4,13 @@
 #include <gtk/gtk.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "core/Bundle.h"
 #include "shell/ShellFakes.h"
 #include "shell/about/AboutWindowController.h"
 #include "shell/update/UpdateWindowController.h"
 #include "shell/window/Layout.h"
+#include "support/Files.h"
 #include "support/Keys.h"
 #include "support/Loop.h"
 
@@ -55,7 +55,7 @@ TEST_F(AboutWindow, OneWindowWithTheVersionWhoseButtonsReachTheMainPage) {
 }
 
 TEST_F(AboutWindow, EscapeAndCtrlWCloseItAndTheUpdateWindows) {
-  UpdateWindowController update(*app.workspacePtr, [] {});
+  UpdateWindowController update(app.workspace, [] {});
   const std::tuple<GtkWindow*, guint, GdkModifierType, bool> cases[] = {
       {open().window(), GDK_KEY_Escape, {}, true},
       {open().window(), GDK_KEY_w, GDK_CONTROL_MASK, true},
@@ -90,8 +90,7 @@ TEST_F(AboutWindow, MissingOrDamagedLayoutsGiveNoWindowOrNoOutletAndNoCrash) {
   };
   for (const auto& [layout, window] : cases) {
     fs::remove_all(dir);
-    fs::create_directories(dir / "ui");
-    if (layout) std::ofstream(dir / "ui" / "About.ui") << layout;
+    if (layout) writeFile(dir / "ui" / "About.ui", layout);
     AboutWindowController about;
     about.withWindowController(app.delegate->mainWindowController());
     EXPECT_EQ(about.window() != nullptr, window) << (layout ? layout : "(none)");

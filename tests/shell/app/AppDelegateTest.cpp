@@ -20,7 +20,7 @@ class AppDelegateTest : public ::testing::Test {
 };
 
 TEST_F(AppDelegateTest, LaunchMakesOneMainWindowAndReopenShowsItAgain) {
-  EXPECT_EQ(app.windows.mainPath, "public/index.html");
+  EXPECT_EQ(app.main().url, "public/index.html");
   EXPECT_EQ(app.main().params, 1);
   EXPECT_TRUE(app.main().visible);
   EXPECT_EQ(app.main().fronts, 0);  // shown without a sender: no activation
@@ -200,7 +200,7 @@ TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnc
         event("setOutOfOffice", {{"enabled", "true"}}), event("fulltextSearch", nullptr),
         event("shareFileRequest", {{"files", {"/tmp/b.txt", "/tmp/c d.pdf"}}})})
     EXPECT_NE(std::find(log.begin(), log.end(), e), log.end()) << e.dump();
-  EXPECT_TRUE(app.controller().appInitialized());
+  EXPECT_TRUE(app.delegate->mainWindowController()->appInitialized());
   ready();  // a second report (the page reloaded) delivers nothing again
   EXPECT_EQ(app.main().log().size(), 5u);
   app.delegate->messageAction("Reply");

@@ -22,18 +22,20 @@ namespace fs = std::filesystem;
 
 constexpr const char* kBusName = "com.tovik.WendrelDesktop";
 // `name` below the directory in the environment variable `variable`.
-fs::path in(const char* variable, const std::string& name) {
+fs::path in(const std::string& name, const char* variable = "HOME") {
   return fs::path(std::getenv(variable)) / name;
 }
-fs::path home(const std::string& name) {
-  return in("HOME", name);
+// A fresh copy of `from` at `to`.
+void copyTree(const fs::path& from, const fs::path& to) {
+  fs::remove_all(to);
+  fs::create_directories(to);
+  fs::copy(from, to, fs::copy_options::recursive);
 }
-// A fresh copy of `from` at HOME/`name`/`below`.
-fs::path copyTree(const fs::path& from, const std::string& name, const std::string& below = "") {
-  fs::remove_all(home(name) / below);
-  fs::create_directories(home(name) / below);
-  fs::copy(from, home(name) / below, fs::copy_options::recursive);
-  return home(name);
+// A folder only its owner may enter, as XDG_RUNTIME_DIR must be.
+fs::path runtimeDir(const std::string& name) {
+  fs::create_directories(in(name));
+  fs::permissions(in(name), fs::perms::owner_all, fs::perm_options::replace);
+  return in(name);
 }
 
 struct Launch {
@@ -45,10 +47,10 @@ struct Launch {
 class RunningApp {
  public:
   explicit RunningApp(Launch launch = {}) : env_(launch.env) {
-    copyTree(in("WD_SOURCE_DIR", "resources/ui"), "bundle", "ui");
+    copyTree(in("resources/ui", "WD_SOURCE_DIR"), in("bundle/ui"));
     copyTree(
-        in("WD_SOURCE_DIR", launch.bundledPage ? "resources/public" : "tests/shell/app/e2e/public"),
-        "bundle", "public");
+        in(launch.bundledPage ? "resources/public" : "tests/shell/app/e2e/public", "WD_SOURCE_DIR"),
+        in("bundle/public"));
     process_ = spawn(launch.args, launch.wrapper);
   }
   ~RunningApp() {
@@ -63,7 +65,7 @@ class RunningApp {
   GSubprocess* spawn(const std::vector<std::string>& args, std::vector<std::string> argv = {}) {
     g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
     auto env = env_;
-    env.insert(env.end(), {{"WENDREL_RESOURCE_DIR", home("bundle")},
+    env.insert(env.end(), {{"WENDREL_RESOURCE_DIR", in("bundle")},
                            {"WD_TEST_HOOKS", "1"},
                            {"WENDREL_AUDIO_SINK", "fakesink sync=false"}});
     for (auto& [name, value] : env)
@@ -85,34 +87,33 @@ class RunningApp {
     return g_subprocess_get_if_exited(p) ? g_subprocess_get_exit_status(p) : -1;
   }
   // A method of the test hook (or of org.gtk.Actions at the application's path); its reply.
-  GVariant* call(const char* method, GVariant* params = nullptr, const GVariantType* type = nullptr,
-                 const char* path = "/com/tovik/WendrelDesktop/Test",
-                 const char* interface = "com.tovik.WendrelDesktop.Test") {
-    return g_dbus_connection_call_sync(bus_, kBusName, path, interface, method, params, type,
-                                       G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-  }
-  void send(const char* method, GVariant* params = nullptr) {
-    if (GVariant* r = call(method, params)) g_variant_unref(r);
+  std::unique_ptr<GVariant, decltype(&g_variant_unref)> call(
+      const char* method, GVariant* params = nullptr,
+      const char* path = "/com/tovik/WendrelDesktop/Test",
+      const char* interface = "com.tovik.WendrelDesktop.Test") {
+    return {g_dbus_connection_call_sync(bus_, kBusName, path, interface, method, params, nullptr,
+                                        G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr),
+            g_variant_unref};
   }
   std::optional<Json> state() {
-    g_autoptr(GVariant) reply = call("State", nullptr, G_VARIANT_TYPE("(a{sv})"));
-    if (!reply) return std::nullopt;
-    g_autoptr(GVariant) dict = g_variant_get_child_value(reply, 0);
+    auto reply = call("State");
+    if (!reply || !g_variant_is_of_type(reply.get(), G_VARIANT_TYPE("(a{sv})")))
+      return std::nullopt;
     Json out = Json::object();
-    for (gsize i = 0; i < g_variant_n_children(dict); ++i) {
-      const gchar* key = nullptr;
-      g_autoptr(GVariant) v = nullptr;
-      g_variant_get_child(dict, i, "{&sv}", &key, &v);
-      if (g_variant_is_of_type(v, G_VARIANT_TYPE_BOOLEAN))
-        out[key] = static_cast<bool>(g_variant_get_boolean(v));
-      else if (g_variant_is_of_type(v, G_VARIANT_TYPE_INT32))
-        out[key] = g_variant_get_int32(v);
-      else if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING))
+    g_autoptr(GVariantIter) entries = nullptr;
+    const gchar* key = nullptr;
+    GVariant* v = nullptr;
+    g_variant_get(reply.get(), "(a{sv})", &entries);
+    while (g_variant_iter_loop(entries, "{&sv}", &key, &v)) {
+      if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)) {
         out[key] = g_variant_get_string(v, nullptr);
-      else if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING_ARRAY)) {
-        g_autofree const gchar** strv = g_variant_get_strv(v, nullptr);
-        out[key] = Json::array();
-        for (auto* s = strv; *s; ++s) out[key].push_back(*s);
+      } else if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING_ARRAY)) {
+        gsize n = 0;
+        g_autofree const gchar** strv = g_variant_get_strv(v, &n);
+        out[key] = std::vector<std::string>(strv, strv + n);
+      } else {  // booleans and numbers print as JSON
+        g_autofree gchar* printed = g_variant_print(v, FALSE);
+        out[key] = Json::parse(printed, nullptr, false);
       }
     }
     return out;
@@ -123,35 +124,32 @@ class RunningApp {
     return s ? JSONObject((*s)["mainTitle"].get<std::string>()) : std::nullopt;
   }
   template <class F>
-  bool waitForState(F condition, double seconds = 60) {
+  bool waitForState(F condition) {
     return waitFor(
         [&] {
           if (auto s = state(); s && condition(*s)) return true;
           g_usleep(20000);
           return false;
         },
-        seconds);
+        60);
   }
   template <class F>
-  bool waitForPage(F condition, double seconds = 60) {
-    return waitForState(
-        [&](const Json& s) {
-          auto p = JSONObject(s["mainTitle"].get<std::string>());
-          return p && condition(*p);
-        },
-        seconds);
+  bool waitForPage(F condition) {
+    return waitForState([&](const Json& s) {
+      auto p = JSONObject(s["mainTitle"].get<std::string>());
+      return p && condition(*p);
+    });
   }
   void evaluate(const std::string& script) {
-    send("EvaluateScript", g_variant_new("(s)", script.c_str()));
+    call("EvaluateScript", g_variant_new("(s)", script.c_str()));
   }
   // Activates an application action as the menu does, with its target.
   void activateAction(const char* name, GVariant* target = nullptr) {
-    GVariantBuilder args;
-    g_variant_builder_init(&args, G_VARIANT_TYPE("av"));
-    if (target) g_variant_builder_add(&args, "v", target);
-    if (GVariant* r = call("Activate", g_variant_new("(sava{sv})", name, &args, nullptr), nullptr,
-                           "/com/tovik/WendrelDesktop", "org.gtk.Actions"))
-      g_variant_unref(r);
+    GVariant* boxed = target ? g_variant_new_variant(target) : nullptr;
+    call("Activate",
+         g_variant_new("(s@ava{sv})", name,
+                       g_variant_new_array(G_VARIANT_TYPE_VARIANT, &boxed, boxed ? 1 : 0), nullptr),
+         "/com/tovik/WendrelDesktop", "org.gtk.Actions");
   }
   void quit() { activateAction("quit"); }
   bool waitForExit(double seconds) {
@@ -175,13 +173,22 @@ Json eventsNamed(const Json& p, const std::string& name) {
   return out;
 }
 fs::path logFile() {
-  return in("XDG_STATE_HOME", "wendrel-desktop/logs/wendrel-desktop.log");
+  return in("wendrel-desktop/logs/wendrel-desktop.log", "XDG_STATE_HOME");
 }
 int logLinesWith(const std::string& text) {
   std::istringstream in(readFile(logFile()).value_or(""));
   int count = 0;
   for (std::string line; std::getline(in, line);) count += line.find(text) != std::string::npos;
   return count;
+}
+// Runs the application until its page loaded; the lines of that run's log holding `text`.
+int logLinesOfARun(const Launch& launch, const std::string& text) {
+  fs::remove(logFile());
+  {
+    RunningApp app(launch);
+    EXPECT_TRUE(app.waitForPage(pageLoaded));
+  }
+  return logLinesWith(text);
 }
 
 // Later launches hand their links and files to the running instance: links before the page
@@ -195,7 +202,7 @@ TEST(EndToEnd, LaterLaunchesHandTheirLinksAndFilesToTheRunningInstance) {
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return !p["events"].empty(); }));
   EXPECT_EQ(eventsNamed(*app.page(), "newEmailRequest"),
             Json::array({{{"url", "second@example.com?subject=Hi%20there"}}}));
-  const std::string a = home("a file.txt"), b = "/tmp/b.pdf";
+  const std::string a = in("a file.txt"), b = "/tmp/b.pdf";
   EXPECT_EQ(app.launchAgain({a, b}), 0);
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["events"].size() == 2; }));
   EXPECT_EQ(eventsNamed(*app.page(), "shareFileRequest"), Json::array({{{"files", {a, b}}}}));
@@ -227,7 +234,7 @@ TEST(EndToEnd, AHiddenMainWindowComesBackOnReopenAndOnANotificationClick) {
   ASSERT_TRUE(app.waitForPage(pageLoaded));
   const Json loads = (*app.page())["loads"];
   const auto hide = [&] {
-    app.send("CloseMainWindow");
+    app.call("CloseMainWindow");
     ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == false; }));
     EXPECT_EQ((*app.state())["windows"], Json(1));
   };
@@ -263,11 +270,11 @@ TEST(EndToEnd, SecondaryWindowsAndAReload) {
   ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainActive"] == false; }));
   app.activateAction("newItem", g_variant_new_string("New Message"));
   EXPECT_TRUE(app.waitForState([](const Json& s) { return s["mainActive"] == true; }));
-  app.send("CloseChild", g_variant_new("(i)", 0));
+  app.call("CloseChild", g_variant_new("(i)", 0));
   ASSERT_TRUE(app.waitForState(noChild));
   app.evaluate(open);
   ASSERT_TRUE(app.waitForState(oneChild));
-  app.send("EvaluateScriptInChild", g_variant_new("(is)", 0, "window.close()"));
+  app.call("EvaluateScriptInChild", g_variant_new("(is)", 0, "window.close()"));
   ASSERT_TRUE(app.waitForState(noChild));
   EXPECT_EQ((*app.state())["mainVisible"], Json(true));
   app.evaluate("MacGap.notify({id: 'kept', title: 'Kept', sound: false}); refresh();");
@@ -309,8 +316,8 @@ TEST(EndToEnd, ThePagesObjectsAnswerAcrossTheProcessBoundary) {
   EXPECT_TRUE(waitFor([] { return lookupOutside("MacGap_password") == "from the page \xC3\xA9"; }));
   secretTool({"clear", "service", kService, "account", "MacGap_password"});
   // The application's menu bar, as every window shows it (exported on the session bus).
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  GDBusMenuModel* menubar =
+  g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  g_autoptr(GDBusMenuModel) menubar =
       g_dbus_menu_model_get(bus, kBusName, "/com/tovik/WendrelDesktop/menus/menubar");
   std::optional<std::pair<std::string, std::string>> ping;
   std::vector<GMenuModel*> seen;
@@ -321,8 +328,6 @@ TEST(EndToEnd, ThePagesObjectsAnswerAcrossTheProcessBoundary) {
   app.activateAction(ping->first.c_str() + 4);
   EXPECT_TRUE(app.waitForPage([](const Json& p) { return p["pinged"] == 1; }));
   for (GMenuModel* m : seen) g_object_unref(m);
-  g_object_unref(menubar);
-  g_object_unref(bus);
 }
 
 // Another web client's folder (--web-client) gets the bridge, not the bundled page; the page in
@@ -330,9 +335,10 @@ TEST(EndToEnd, ThePagesObjectsAnswerAcrossTheProcessBoundary) {
 // the bundled configuration ships, finds each declared member installed with its declared kind,
 // and MacGap, its objects, the Menu class and a menu item have nothing more.
 TEST(EndToEnd, AnotherWebClientGetsEveryDeclaredMemberAndNothingUndeclared) {
-  const fs::path client = copyTree(in("WD_SOURCE_DIR", "tests/shell/app/e2e/api"), "api-client");
+  const fs::path client = in("api-client");
+  copyTree(in("tests/shell/app/e2e/api", "WD_SOURCE_DIR"), client);
   const auto shipped =
-      JSONObject(readFile(in("WD_SOURCE_DIR", "resources/public/config.json")).value_or(""));
+      JSONObject(readFile(in("resources/public/config.json", "WD_SOURCE_DIR")).value_or(""));
   ASSERT_TRUE(shipped && (*shipped)["plugins"].size() >= 12);
   writeFile(client / "public/config.json", Json{{"plugins", (*shipped)["plugins"]}}.dump());
   RunningApp app({.args = {"--web-client", client.string()}});
@@ -380,11 +386,10 @@ TEST(EndToEnd, TheBundledPageOffersTheAccountSetUpUntilAnAccountExists) {
 // the window's frame on the way; a kill after the page hid the application finds it saved too:
 // as the window hid, and again when the page resized the hidden window.
 TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
-  const fs::path frame = in("XDG_STATE_HOME", "wendrel-desktop/MacGapWindow.json");
+  const fs::path frame = in("wendrel-desktop/MacGapWindow.json", "XDG_STATE_HOME");
   const auto saved = [&] {
-    const auto json = Json::parse(readFile(frame).value_or(""), nullptr, false);
-    return json.is_object() ? std::make_pair(json.value("width", 0), json.value("height", 0))
-                            : std::make_pair(0, 0);
+    const Json json = JSONObject(readFile(frame).value_or("")).value_or(Json::object());
+    return std::make_pair(json.value("width", 0), json.value("height", 0));
   };
   for (int signal : {0, SIGTERM, SIGINT, SIGKILL}) {
     SCOPED_TRACE(signal);
@@ -417,24 +422,18 @@ TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
 
 // The engine's page processes below `parent` (sandboxed or not: the sandbox is a child too).
 std::vector<pid_t> webProcessesBelow(pid_t parent) {
-  const auto stat = [](const std::string& pid) {  // its name and its parent
-    const std::string text = readFile("/proc/" + pid + "/stat").value_or("");
-    const auto open = text.find('('), close = text.rfind(')');
-    if (open == std::string::npos || close == std::string::npos)
-      return std::make_pair(std::string(), 0);
-    return std::make_pair(text.substr(open + 1, close - open - 1),
-                          std::atoi(text.c_str() + text.find(' ', close + 2) + 1));
-  };
   std::vector<pid_t> out;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const std::string pid = entry.path().filename();
-    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    if (stat(pid).first != "WebKitWebProces") continue;  // the kernel keeps 15 characters
-    for (pid_t p = stat(pid).second; p > 1; p = stat(std::to_string(p)).second)
-      if (p == parent) {
-        out.push_back(std::stoi(pid));
-        break;
-      }
+  std::error_code gone;  // the process ended meanwhile
+  for (const auto& task :
+       fs::directory_iterator("/proc/" + std::to_string(parent) + "/task", gone)) {
+    std::istringstream children(readFile(task.path() / "children").value_or(""));
+    for (pid_t child = 0; children >> child;) {
+      // The kernel keeps 15 characters of the name.
+      if (readFile("/proc/" + std::to_string(child) + "/comm") == "WebKitWebProces\n")
+        out.push_back(child);
+      const auto below = webProcessesBelow(child);
+      out.insert(out.end(), below.begin(), below.end());
+    }
   }
   return out;
 }
@@ -477,7 +476,7 @@ TEST(EndToEnd, TheMainWindowSurvivesItsWebProcess) {
   killPage(3);
   ASSERT_TRUE(app.waitForState([](const Json& s) { return s["recoveryReason"] != ""; }));
   EXPECT_NE(reason().find("stopped unexpectedly"), std::string::npos) << reason();
-  app.send("PressRecoveryReload");
+  app.call("PressRecoveryReload");
   ASSERT_TRUE(app.waitForPage(freshPage));
   EXPECT_EQ(reason(), "");
   EXPECT_GE(logLinesWith("The web process of the main window crashed or was killed"), 1);
@@ -502,13 +501,10 @@ TEST(EndToEnd, WithoutNamespacesThePageStartsUnsandboxedAndTheLogSaysSo) {
     GTEST_SKIP() << "bubblewrap cannot make a user namespace here to refuse namespaces in";
   if (runs("/usr/bin/bwrap --unshare-all --ro-bind / / true"))
     GTEST_SKIP() << "namespaces are still allowed inside the refusing user namespace";
-  fs::remove(logFile());
-  {
-    std::istringstream words(jail);
-    RunningApp app({.wrapper = {std::istream_iterator<std::string>(words), {}}});
-    ASSERT_TRUE(app.waitForPage(pageLoaded));
-  }
-  EXPECT_EQ(logLinesWith("The web content sandbox cannot start on this system"), 1);
+  std::istringstream words(jail);
+  EXPECT_EQ(logLinesOfARun({.wrapper = {std::istream_iterator<std::string>(words), {}}},
+                           "The web content sandbox cannot start on this system"),
+            1);
 }
 
 // A session bus address left from an ended login: the application takes the login's own bus
@@ -519,18 +515,13 @@ TEST(EndToEnd, AGoneSessionBusAddressGivesWayToTheLoginsOwnBus) {
   if (start == std::string::npos) GTEST_SKIP() << "the test bus is not at a socket path";
   const std::string socket =
       address.substr(start + 10, address.find_first_of(",;", start) - (start + 10));
-  const fs::path runtime = home("runtime-bus");
-  fs::create_directories(runtime);
-  fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+  const fs::path runtime = runtimeDir("runtime-bus");
   fs::create_symlink(socket, runtime / "bus");
-  fs::remove(logFile());
-  {
-    RunningApp app(
-        {.env = {{"XDG_RUNTIME_DIR", runtime.string()},
-                 {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (runtime / "gone").string()}}});
-    EXPECT_TRUE(app.waitForPage(pageLoaded));
-  }
-  EXPECT_EQ(logLinesWith("/gone is gone (left from an earlier login?): using unix:path="), 1);
+  const Launch launch{
+      .env = {{"XDG_RUNTIME_DIR", runtime.string()},
+              {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (runtime / "gone").string()}}};
+  EXPECT_EQ(logLinesOfARun(launch, "/gone is gone (left from an earlier login?): using unix:path="),
+            1);
 }
 
 // The native Wayland client (chosen with GDK_BACKEND) under a headless Weston: the window shows
@@ -538,9 +529,7 @@ TEST(EndToEnd, AGoneSessionBusAddressGivesWayToTheLoginsOwnBus) {
 TEST(EndToEnd, NativeWaylandShowsThePageAndReportsItsLimitsOnce) {
   if (!g_file_test("/usr/bin/weston", G_FILE_TEST_IS_EXECUTABLE))
     GTEST_SKIP() << "Weston (package weston) is not installed: see docs/architecture.md, Wayland";
-  const fs::path runtime = home("runtime");
-  fs::create_directories(runtime);
-  fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);
+  const fs::path runtime = runtimeDir("runtime");
   const std::string socket = "wd-test-" + std::to_string(getpid());
   const Launch launch{.env = {{"XDG_RUNTIME_DIR", runtime.string()},
                               {"WAYLAND_DISPLAY", socket},
@@ -560,14 +549,9 @@ TEST(EndToEnd, NativeWaylandShowsThePageAndReportsItsLimitsOnce) {
   });
   if (!up || !g_subprocess_get_identifier(weston))
     GTEST_SKIP() << "Weston's headless back end cannot run here";
-  fs::remove(logFile());
-  {
-    RunningApp app(launch);
-    EXPECT_TRUE(app.waitForPage(pageLoaded));
-  }
+  EXPECT_EQ(logLinesOfARun(launch, "Not running under X11 (GdkWaylandDisplay)"), 1);
   g_subprocess_send_signal(weston, SIGTERM);
   g_subprocess_wait(weston, nullptr, nullptr);
-  EXPECT_EQ(logLinesWith("Not running under X11 (GdkWaylandDisplay)"), 1);
 }
 
 }  // namespace

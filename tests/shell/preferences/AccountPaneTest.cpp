@@ -2,7 +2,6 @@
 // display against the autodiscovery rig; the e-mail check and the shake they use.
 #include <gtest/gtest.h>
 
-#include <gio/gio.h>
 #include <gtk/gtk.h>
 #include <libintl.h>
 #include <unistd.h>
@@ -28,6 +27,7 @@
 #include "shell/window/WebContext.h"
 #include "shell/window/WindowController.h"
 #include "shell/window/WindowEffects.h"
+#include "support/Files.h"
 #include "support/Keys.h"
 #include "support/Loop.h"
 
@@ -81,7 +81,6 @@ class AccountPaneTest : public AccountRig {
     return it == secrets->items.end() ? std::nullopt : std::optional(it->second);
   }
   bool windowShown() { return prefs->isVisible(); }
-  void answer(int response) { gtk_dialog_response(account->question(), response); }
   std::unique_ptr<PreferencesWindowController> prefs;
   AccountPreferencesViewController* account = nullptr;
   FakeWindowFactory factory;
@@ -323,7 +322,7 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
     EXPECT_FALSE(left);
     EXPECT_EQ(prefs->selectedIdentifier(), "Accounts");
     EXPECT_FALSE(prefs->selectControllerWithIdentifier("General"));  // asked once only
-    answer(*response);
+    gtk_dialog_response(account->question(), *response);
     EXPECT_FALSE(account->question());
     EXPECT_EQ(prefs->selectedIdentifier(), leaves ? "General" : "Accounts");
     EXPECT_EQ(store().stringForKey(Settings::kServer), storedServer);
@@ -538,24 +537,18 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
     std::vector<const char*> args;
     for (const auto& a : argv) args.push_back(a.c_str());
     args.push_back(nullptr);
-    g_autoptr(GSubprocess) walker = g_subprocess_newv(
-        args.data(),
-        GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_PIPE | G_SUBPROCESS_FLAGS_STDERR_MERGE),
-        nullptr);
-    std::optional<std::string> report;
+    const std::string out = std::string(std::getenv("HOME")) + "/atspi-walk.txt";
+    g_autoptr(GSubprocessLauncher) launcher =
+        g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDERR_MERGE);
+    g_subprocess_launcher_set_stdout_file_path(launcher, out.c_str());
+    g_autoptr(GSubprocess) walker = g_subprocess_launcher_spawnv(launcher, args.data(), nullptr);
     if (!walker) return std::make_pair(-1, std::string("the walker did not start"));
-    g_subprocess_communicate_utf8_async(
-        walker, nullptr, nullptr,
-        [](GObject* p, GAsyncResult* result, gpointer out) {
-          g_autofree gchar* text = nullptr;
-          g_subprocess_communicate_utf8_finish(G_SUBPROCESS(p), result, &text, nullptr, nullptr);
-          *static_cast<std::optional<std::string>*>(out) = text ? text : "";
-        },
-        &report);
-    if (!waitFor([&] { return report.has_value(); }, 120)) g_subprocess_force_exit(walker);
-    waitFor([&] { return report.has_value() && !g_subprocess_get_identifier(walker); });
+    const auto ended = [&] { return !g_subprocess_get_identifier(walker); };
+    if (!waitFor(ended, 120)) g_subprocess_force_exit(walker);
+    waitFor(ended);
     return std::make_pair(
-        g_subprocess_get_if_exited(walker) ? g_subprocess_get_exit_status(walker) : -1, *report);
+        g_subprocess_get_if_exited(walker) ? g_subprocess_get_exit_status(walker) : -1,
+        readFile(out).value_or(""));
   };
   auto [status, report] = walk({});
   EXPECT_EQ(status, 0) << report;

@@ -10,6 +10,7 @@
 
 #include "bridge/Exports.h"
 #include "core/Bundle.h"
+#include "shell/BusPeer.h"
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
 #include "shell/commands/StatusItem.h"
@@ -30,16 +31,9 @@ using VariantPtr = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
 // other than NewMenu and NewStatus, and shows that cache; a left click opens the menu when the
 // cached ItemIsMenu says so, else calls Activate. Calls are asynchronous: the item, on this
 // thread's main loop, must answer.
-class Watcher {
+class Watcher : public BusPeer {
  public:
   explicit Watcher(bool own = true) {
-    g_autofree gchar* address =
-        g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    connection = g_dbus_connection_new_for_address_sync(
-        address,
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, nullptr);
     if (own) start();
   }
   ~Watcher() {
@@ -47,17 +41,13 @@ class Watcher {
     g_object_unref(cancel);
     for (auto& [service, host] : hosted)
       g_dbus_connection_signal_unsubscribe(connection, host.signals);
-    if (registration) g_dbus_connection_unregister_object(connection, registration);
-    if (owner) g_bus_unown_name(owner);
-    g_object_unref(connection);
   }
   void start() {
-    static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(R"(<node>
+    ASSERT_TRUE(serve(
+        "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher", R"(<node>
       <interface name="org.kde.StatusNotifierWatcher">
         <method name="RegisterStatusNotifierItem"><arg type="s" direction="in"/></method>
       </interface></node>)",
-                                                              nullptr);
-    static const GDBusInterfaceVTable vtable = {
         [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
            GVariant* params, GDBusMethodInvocation* invocation, gpointer data) {
           const gchar* service = nullptr;
@@ -65,22 +55,11 @@ class Watcher {
           static_cast<Watcher*>(data)->host(service);
           g_dbus_method_invocation_return_value(invocation, nullptr);
         },
-        nullptr,
-        nullptr,
-        {}};
-    registration = g_dbus_connection_register_object(
-        connection, "/StatusNotifierWatcher", node->interfaces[0], &vtable, this, nullptr, nullptr);
-    owner = g_bus_own_name_on_connection(
-        connection, "org.kde.StatusNotifierWatcher", G_BUS_NAME_OWNER_FLAGS_NONE,
-        [](GDBusConnection*, const gchar*, gpointer data) {
-          static_cast<Watcher*>(data)->owned = true;
-        },
-        nullptr, this, nullptr);
-    ASSERT_TRUE(waitFor([this] { return owned; }));
+        this));
   }
-  // Calls a method and iterates the main loop until it is answered; none on an error.
-  std::optional<VariantPtr> call(const std::string& service, const char* path,
-                                 const char* interface, const char* method, GVariant* params) {
+  // Calls a method and iterates the main loop until it is answered; null on an error.
+  VariantPtr call(const std::string& service, const char* path, const char* interface,
+                  const char* method, GVariant* params) {
     std::pair<bool, GVariant*> reply{false, nullptr};  // answered, the answer
     g_dbus_connection_call(
         connection, service.c_str(), path, interface, method, params, nullptr,
@@ -91,7 +70,6 @@ class Watcher {
         },
         &reply);
     EXPECT_TRUE(waitFor([&] { return reply.first; }));
-    if (!reply.second) return std::nullopt;
     return VariantPtr(reply.second, g_variant_unref);
   }
   // A property as the tray last read it (none before its first read).
@@ -116,15 +94,13 @@ class Watcher {
     auto isMenu = shown(service, "ItemIsMenu");
     if (isMenu && g_variant_get_boolean(isMenu.get())) {
       auto path = shown(service, "Menu");  // the layout is read where the item says
-      EXPECT_TRUE(path &&
-                  call(service, g_variant_get_string(path.get(), nullptr), "com.canonical.dbusmenu",
-                       "GetLayout", g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)))
-                      .has_value());
+      EXPECT_TRUE(path && call(service, g_variant_get_string(path.get(), nullptr),
+                               "com.canonical.dbusmenu", "GetLayout",
+                               g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0))));
       return true;
     }
     EXPECT_TRUE(call(service, StatusNotifierItem::kObjectPath, StatusNotifierItem::kInterface,
-                     "Activate", g_variant_new("(ii)", 10, 10))
-                    .has_value());
+                     "Activate", g_variant_new("(ii)", 10, 10)));
     return false;
   }
   // Calls `handler` with every `member` signal of `interface`, from once this returns (the bus
@@ -140,25 +116,13 @@ class Watcher {
     EXPECT_TRUE(hasOwner("org.freedesktop.DBus"));
     return id;
   }
-  bool hasOwner(const std::string& name) {
-    g_autoptr(GVariant) reply = g_dbus_connection_call_sync(
-        connection, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-        "NameHasOwner", g_variant_new("(s)", name.c_str()), G_VARIANT_TYPE("(b)"),
-        G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr);
-    gboolean has = FALSE;
-    if (reply) g_variant_get(reply, "(b)", &has);
-    return has;
-  }
   struct Hosted {
     Watcher* watcher = nullptr;
     std::string service;
     guint signals = 0;
     VariantPtr properties{nullptr, g_variant_unref};  // a{sv}
   };
-  GDBusConnection* connection = nullptr;
   GCancellable* cancel = g_cancellable_new();
-  guint registration = 0, owner = 0;
-  bool owned = false;
   std::vector<std::string> items;
   std::map<std::string, Hosted> hosted;
 
@@ -187,12 +151,10 @@ class Watcher {
         g_variant_new("(s)", StatusNotifierItem::kInterface), G_VARIANT_TYPE("(a{sv})"),
         G_DBUS_CALL_FLAGS_NONE, 10000, cancel,
         [](GObject* source, GAsyncResult* result, gpointer data) {
-          GVariant* reply =
+          g_autoptr(GVariant) reply =
               g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
-          if (!reply) return;  // also when the tray went away (cancelled)
-          auto* item = static_cast<Hosted*>(data);
-          item->properties.reset(g_variant_get_child_value(reply, 0));
-          g_variant_unref(reply);
+          if (reply)  // none also when the tray went away (cancelled)
+            static_cast<Hosted*>(data)->properties.reset(g_variant_get_child_value(reply, 0));
         },
         &h);
   }
@@ -308,7 +270,7 @@ TEST_F(Tray, WithoutCallbackAClickRaisesTheEventAndCreateReplacesTheIcon) {
   js("MacGap.StatusItem.create({title: 'second', onClick: function () { window.clicks++; }})");
   const std::string second = registeredName();
   EXPECT_NE(second, first);
-  EXPECT_TRUE(waitFor([&] { return !watcher.hasOwner(first); }));
+  EXPECT_TRUE(waitFor([&] { return !watcher.hasOwner(first.c_str()); }));
   js("MacGap.StatusItem.create({title: 'third'})");
   EXPECT_FALSE(watcher.leftClick(registeredName()));
   ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(1); }));
@@ -382,7 +344,7 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
         menuCall("GetLayout", g_variant_new("(ii@as)", 0, depth, g_variant_new_strv(nullptr, 0)));
     std::string printed;
     if (!reply) return printed;
-    g_autoptr(GVariant) root = g_variant_get_child_value(reply->get(), 1);
+    g_autoptr(GVariant) root = g_variant_get_child_value(reply.get(), 1);
     printLayout(root, 0, printed);
     return printed;
   };
@@ -397,8 +359,8 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
             "  Wrap||on|checkmark1\n");
   // Clicking items: ids are the layout's (Open 1, Quit 3, Mode 5: A 6, B 7).
   auto click = [&](int id) {
-    return menuCall("Event", g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u))
-        .has_value();
+    return menuCall("Event", g_variant_new("(isvu)", id, "clicked", g_variant_new_int32(0), 0u)) !=
+           nullptr;
   };
   EXPECT_TRUE(click(1));
   EXPECT_TRUE(click(3));  // disabled: nothing
@@ -442,7 +404,7 @@ TEST(TrayWithoutWatcher, TheItemWaitsForAWatcher) {
   Watcher late(false);
   ASSERT_TRUE(waitFor([&] { return !item->item()->busName().empty(); }));
   const std::string name = item->item()->busName();
-  ASSERT_TRUE(waitFor([&] { return late.hasOwner(name); }));
+  ASSERT_TRUE(waitFor([&] { return late.hasOwner(name.c_str()); }));
   EXPECT_FALSE(item->item()->isRegistered());
   late.start();
   ASSERT_TRUE(waitFor([&] { return item->item()->isRegistered(); }));
