@@ -5,12 +5,10 @@
 #include <cstdio>
 #include <fstream>
 
-#include "core/UserDefaults.h"
 #include "shell/DesktopPortal.h"
 #include "shell/system/ColorScheme.h"
 #include "shell/window/ContextMenuFilter.h"
 #include "shell/window/SandboxProbe.h"
-#include "shell/window/SpellChecking.h"
 #include "shell/window/WebRig.h"
 
 namespace wd::test {
@@ -129,23 +127,9 @@ std::string mountNamespace(pid_t pid) {
   return fs::read_symlink(fs::path("/proc") / std::to_string(pid) / "ns/mnt", ec).string();
 }
 
-// A page with an editable field, a link and a "/webmail/resource/" script.
-class WebEngine : public WebRig {
+// The context menus of the shared page.
+class WebEngine : public ClientWindow {
  protected:
-  static void SetUpTestSuite() {
-    UserDefaults::standard().setString(spelling::kLanguagesKey, "en_US");
-    startRig({{"public/web/webmail/resource/x.js", "window.mapped = 'mapped';"},
-              {"public/index.html", R"(<!doctype html><html><head><title>start</title>
-<script src="/webmail/resource/x.js"></script></head><body>
-<textarea id="field" spellcheck="true">helo</textarea>
-<a id="link" href="https://elsewhere.test/page" target="_blank">elsewhere</a>
-<script>document.title = 'loaded ' + (window.mapped || 'unmapped') + ' ' + typeof MacGap;</script>
-</body></html>)"}});
-  }
-  static void TearDownTestSuite() {
-    WebRig::TearDownTestSuite();
-    UserDefaults::standard().removeObjectForKey(spelling::kLanguagesKey);
-  }
   // Runs `script` (which sets the title) until the title is `expected`.
   bool answers(const std::string& script, const std::string& expected) {
     return waitFor([&] { return ask(script) == expected; }, 60);
@@ -205,7 +189,7 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
   const auto before = descendantsNamed(getpid(), "WebKitWebProces");
   open("loaded");
   // The script bridge, the resource mapping and local storage work inside the sandbox.
-  EXPECT_EQ(title(), "loaded mapped object");
+  EXPECT_EQ(title(), kLoaded);
   EXPECT_TRUE(
       answers("localStorage.setItem('k', 'kept'); document.title = 'stored ' + "
               "localStorage.getItem('k');",
@@ -251,10 +235,10 @@ TEST_F(WebEngine, ContextMenusKeepEditingSpellingAndOpenLink) {
       << ::testing::PrintToString(menu.labels);
   // Open Link (kept) on a link to another site that targets a new window: the site opens in the
   // browser, as a click on the link does; no window of the application is made for it.
-  const Menu link = contextMenu("document.getElementById('link').focus();", "_Open Link");
+  const Menu link = contextMenu("document.getElementById('target').focus();", "_Open Link");
   for (int action : link.actions) EXPECT_FALSE(isFilteredContextMenuAction(action)) << action;
   ASSERT_TRUE(waitFor([&] { return !app->workspace.opened.empty(); }, 30));
-  EXPECT_EQ(app->workspace.opened, std::vector<std::string>{"https://elsewhere.test/page"});
+  EXPECT_EQ(app->workspace.opened, std::vector<std::string>{server->url("localhost", "/new")});
   runLoopFor(1);
   EXPECT_TRUE(app->delegate->childWindowControllers().empty());
   EXPECT_EQ(webkit_web_view_get_uri(window->webView()), webclient::fileURL("public/index.html"));

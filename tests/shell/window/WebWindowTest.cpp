@@ -4,8 +4,6 @@
 
 #include "shell/app/ApplicationControl.h"
 #include "shell/commands/App.h"
-
-#include "shell/commands/DesktopCommand.h"
 #include "shell/window/PageFrame.h"
 #include "shell/window/WebRig.h"
 #include "shell/window/WebViewDelegate.h"
@@ -126,34 +124,10 @@ TEST_F(WebWindows, ASheetOnTheMainWindowAndTheDisplayServersIdleTime) {
   EXPECT_EQ(page->page.evaluate("MacGap.idleTime = -5; MacGap.idleTime >= 0"), Json(true));
 }
 
-// A window on a page with a file input that asks for several files and reports what it got in
-// the title; helpers find the dialogs open on that window.
-class PageWindows : public WebRig {
+// Each case on a window of the shared page.
+class PageWindows : public ClientWindow {
  protected:
-  static void SetUpTestSuite() {
-    startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
-              {"public/child.html", "<!doctype html><title>child</title><body>child page</body>"},
-              {"public/index.html", R"(<!doctype html><title>loading</title>
-<input type="file" id="file" multiple><script>
-  var input = document.getElementById('file');
-  input.addEventListener('change', function () { document.title = 'picked ' + input.files.length; });
-  document.title = 'ready ' + typeof MacGap.DesktopCommand.openChild;
-</script>)"}});
-    registerShellScriptClasses(app->context, [] { return app->delegate.get(); });
-  }
-  void SetUp() override { open("ready function"); }
-
-  std::vector<GtkWidget*> dialogs(GType type) const { return toplevels(type, window->gtkWindow()); }
-  // Waits for exactly one such dialog.
-  GtkWidget* waitForDialog(GType type) const {
-    std::vector<GtkWidget*> found;
-    if (!waitFor([&] { return !(found = dialogs(type)).empty(); })) return nullptr;
-    EXPECT_EQ(found.size(), 1u);
-    return found.front();
-  }
-  bool waitForNoDialog(GType type) const {
-    return waitFor([&] { return dialogs(type).empty(); });
-  }
+  void SetUp() override { open(kLoaded); }
 
   // Opens a child from the page as `name` (a page variable); answers what the call returned.
   std::string openChild(const std::string& name, const std::string& options) {
