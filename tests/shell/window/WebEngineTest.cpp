@@ -2,7 +2,6 @@
 // context menus, the page's colour scheme following the desktop's settings portal (the real one).
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 
 #include "shell/DesktopPortal.h"
@@ -100,24 +99,22 @@ TEST(SandboxProbe, RemembersOnlyAnAvailableSandboxForItsMachineAndChecksInTheBac
   }
 }
 
-// Process ids of the descendants of `root` whose command name begins with `name`.
-std::vector<pid_t> descendantsNamed(pid_t root, const std::string& name) {
+// The engine's web processes below this process (sandboxed or not).
+std::vector<pid_t> webProcesses() {
   std::map<pid_t, std::pair<pid_t, std::string>> processes;  // parent and command name
   for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    pid_t pid = 0, parent = 0;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-    std::sscanf(line.c_str(), "%d", &pid);
-    std::sscanf(line.c_str() + line.rfind(')') + 2, "%*c %d", &parent);
-    processes[pid] = {parent,
-                      line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1)};
+    std::string stat;  // "pid (name) state parent ..."
+    std::getline(std::ifstream(entry.path() / "stat"), stat);
+    const auto open = stat.find('('), close = stat.rfind(')');
+    if (close != std::string::npos)
+      processes[std::atoi(stat.c_str())] = {std::atoi(stat.c_str() + close + 4),
+                                            stat.substr(open + 1, close - open - 1)};
   }
   std::vector<pid_t> out;
   for (const auto& [pid, process] : processes) {
     pid_t p = process.first;
-    while (p > 1 && p != root) p = processes.count(p) ? processes[p].first : 0;
-    if (p == root && process.second.rfind(name, 0) == 0) out.push_back(pid);
+    while (p > 1 && p != getpid()) p = processes.count(p) ? processes[p].first : 0;
+    if (p > 1 && process.second == "WebKitWebProces") out.push_back(pid);  // 15 characters kept
   }
   return out;
 }
@@ -140,24 +137,22 @@ class WebEngine : public ClientWindow {
   struct Menu {
     std::vector<int> actions;
     std::vector<std::string> labels;
+    std::string choose;
+    GAction* chosen = nullptr;
+    bool shown = false;
   };
   Menu contextMenu(const std::string& focus, const std::string& choose = {}) {
-    struct Seen {
-      bool shown = false;
-      std::string choose;
-      Menu menu;
-      GAction* chosen = nullptr;
-    } seen{false, choose, {}, nullptr};
+    Menu seen{.choose = choose};
     EXPECT_EQ(ask(focus + "document.title = 'focused';"), "focused");
     const gulong handler = g_signal_connect(
         window->webView(), "context-menu",
         G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
-                       Seen* s) -> gboolean {
+                       Menu* s) -> gboolean {
           for (GList* l = webkit_context_menu_get_items(menu); l; l = l->next) {
             auto* item = WEBKIT_CONTEXT_MENU_ITEM(l->data);
-            s->menu.actions.push_back(webkit_context_menu_item_get_stock_action(item));
-            s->menu.labels.push_back(menuItemLabel(item));
-            if (!s->choose.empty() && s->menu.labels.back() == s->choose)
+            s->actions.push_back(webkit_context_menu_item_get_stock_action(item));
+            s->labels.push_back(menuItemLabel(item));
+            if (!s->choose.empty() && s->labels.back() == s->choose)
               s->chosen = G_ACTION(g_object_ref(webkit_context_menu_item_get_gaction(item)));
           }
           s->shown = true;
@@ -172,9 +167,9 @@ class WebEngine : public ClientWindow {
     if (seen.chosen) {
       drainLoop();
       g_action_activate(seen.chosen, nullptr);
-      g_object_unref(seen.chosen);
+      g_clear_object(&seen.chosen);
     }
-    return seen.menu;
+    return seen;
   }
 };
 
@@ -186,7 +181,7 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
   writeFile(secret, "the user's own file");
 
   // The web processes made for this window, not those of earlier ones.
-  const auto before = descendantsNamed(getpid(), "WebKitWebProces");
+  const auto before = webProcesses();
   open("loaded");
   // The script bridge, the resource mapping and local storage work inside the sandbox.
   EXPECT_EQ(title(), kLoaded);
@@ -196,7 +191,7 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
               "stored kept"));
   EXPECT_TRUE(webkit_web_context_get_sandbox_enabled(app->web.context()));
 
-  auto processes = descendantsNamed(getpid(), "WebKitWebProces");
+  auto processes = webProcesses();
   std::erase_if(processes, [&](pid_t p) {
     return std::find(before.begin(), before.end(), p) != before.end();
   });

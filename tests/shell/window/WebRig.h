@@ -52,10 +52,9 @@ class WebRig : public ::testing::Test {
     drainLoop();
   }
 
-  // Opens `window` on `url` (the client's page by default) until its title begins with `title`.
-  void open(const std::string& title, std::string url = {}) {
-    if (url.empty()) url = webclient::fileURL("public/index.html");
-    window = WindowController::initWithRequest(app->env, url);
+  // Opens `window` on the client's page until its title begins with `title`.
+  void open(const std::string& title) {
+    window = WindowController::initWithRequest(app->env, webclient::fileURL("public/index.html"));
     window->makeKeyAndOrderFront();
     ASSERT_TRUE(waitForTitle(title, 60)) << this->title();
   }
