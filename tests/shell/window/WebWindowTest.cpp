@@ -193,33 +193,24 @@ void drop(WebKitWebView* view, std::vector<std::string> uris, bool released = tr
       },
       +[](GtkClipboard*, gpointer held) { delete static_cast<std::vector<std::string>*>(held); },
       new std::vector<std::string>(std::move(uris))));
-  // The engine's own handler (it runs last) expects a drag it started tracking at the pointer's
-  // motion; there is none, so the emission ends after the window's handler has seen the data.
-  const gulong engineGuard = g_signal_connect(
-      view, "drag-data-received",
-      G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, gint, gint, GtkSelectionData*, guint, guint,
-                     gpointer) { g_signal_stop_emission_by_name(w, "drag-data-received"); }),
-      nullptr);
+  // The engine's own handlers (they run last) expect a drag they started tracking at the
+  // pointer's motion; there is none, so each emission ends after the window's handler.
+  const auto stop = G_CALLBACK(+[](GtkWidget* w) -> gboolean {
+    g_signal_stop_emission(w, g_signal_get_invocation_hint(w)->signal_id, 0);
+    return TRUE;
+  });
+  const gulong guards[] = {g_signal_connect(view, "drag-data-received", stop, nullptr),
+                           g_signal_connect(view, "drag-drop", stop, nullptr)};
   GtkSelectionData* data =
       gtk_clipboard_wait_for_contents(source, gdk_atom_intern_static_string("text/uri-list"));
   ASSERT_NE(data, nullptr);
   g_signal_emit_by_name(view, "drag-data-received", nullptr, 20, 20, data, 0u,
                         guint(GDK_CURRENT_TIME));
   gtk_selection_data_free(data);
-  g_signal_handler_disconnect(view, engineGuard);
-  if (released) {
-    // The user lets go: "drag-drop" (the engine's handler kept out as above).
-    const gulong dropGuard = g_signal_connect(
-        view, "drag-drop",
-        G_CALLBACK(+[](GtkWidget* w, GdkDragContext*, gint, gint, guint, gpointer) -> gboolean {
-          g_signal_stop_emission_by_name(w, "drag-drop");
-          return TRUE;
-        }),
-        nullptr);
-    gboolean handled = FALSE;
+  gboolean handled = FALSE;
+  if (released)  // the user lets go
     g_signal_emit_by_name(view, "drag-drop", nullptr, 20, 20, guint(GDK_CURRENT_TIME), &handled);
-    g_signal_handler_disconnect(view, dropGuard);
-  }
+  for (gulong guard : guards) g_signal_handler_disconnect(view, guard);
   gtk_clipboard_clear(source);
 }
 
