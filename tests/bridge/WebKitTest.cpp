@@ -1,6 +1,6 @@
 // End to end through real WebKitGTK: the web process loads the extension and talks to the
 // bridge host over its socket.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <gtk/gtk.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -21,12 +21,9 @@ using wd::test::writeFile;
 // A page load starts a web process: generous under a sanitizer on a loaded machine.
 constexpr double kLoad = 90;
 
-bool has(const Probe& probe, const std::string& entry) {
-  return std::find(probe.log.begin(), probe.log.end(), entry) != probe.log.end();
-}
 // Waits until the page has recorded `entry`.
 bool recorded(const Probe& probe, const std::string& entry) {
-  return waitFor([&] { return has(probe, entry); }, kLoad);
+  return waitFor([&] { return std::ranges::count(probe.log, entry) > 0; }, kLoad);
 }
 
 // A shown offscreen window holding `view`.
@@ -110,14 +107,14 @@ TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
   Event::triggerEvent("pong", Json::object(), page.get());
   page->evaluateScript("MacGap.Recorder.record('evaluated')");
   ASSERT_TRUE(recorded(*recorder, "evaluated"));
-  EXPECT_TRUE(has(*recorder, "event undefined"));
+  EXPECT_THAT(recorder->log, ::testing::Contains("event undefined"));
 
   // A reload installs the same native objects again.
   recorder->log.clear();
   webkit_web_view_reload(view);
   ASSERT_TRUE(recorded(*recorder, "loaded"));
   EXPECT_EQ(installs.size(), 2u);
-  EXPECT_TRUE(has(*recorder, "event 2"));
+  EXPECT_THAT(recorder->log, ::testing::Contains("event 2"));
 
   // A burst of events, all queued before the page's first call from their listener is answered:
   // the page meets the later events while it waits inside the earlier listeners, in order.

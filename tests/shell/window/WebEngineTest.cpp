@@ -1,5 +1,6 @@
 // The web engine's set-up on real web windows: the web process sandbox, spelling and the filtered
 // context menus, the page's colour scheme following the desktop's settings portal (the real one).
+#include <gmock/gmock.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -14,6 +15,7 @@ namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Contains;
 
 // A context menu item's label: only the deprecated GtkAction holds it (outside any macro
 // argument, where the pragma that allows the deprecated call would not apply).
@@ -192,9 +194,7 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
   EXPECT_TRUE(webkit_web_context_get_sandbox_enabled(app->web.context()));
 
   auto processes = webProcesses();
-  std::erase_if(processes, [&](pid_t p) {
-    return std::find(before.begin(), before.end(), p) != before.end();
-  });
+  std::erase_if(processes, [&](pid_t p) { return std::ranges::count(before, p) > 0; });
   ASSERT_FALSE(processes.empty());
   for (pid_t pid : processes) {
     EXPECT_NE(mountNamespace(pid), mountNamespace(getpid())) << pid;
@@ -223,11 +223,9 @@ TEST_F(WebEngine, ContextMenusKeepEditingSpellingAndOpenLink) {
   for (int action :
        {WEBKIT_CONTEXT_MENU_ACTION_IGNORE_SPELLING, WEBKIT_CONTEXT_MENU_ACTION_LEARN_SPELLING,
         WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_PASTE})
-    EXPECT_NE(std::find(menu.actions.begin(), menu.actions.end(), action), menu.actions.end())
-        << action << " in " << ::testing::PrintToString(menu.actions);
+    EXPECT_THAT(menu.actions, Contains(action));
   for (int action : menu.actions) EXPECT_FALSE(isFilteredContextMenuAction(action)) << action;
-  EXPECT_NE(std::find(menu.labels.begin(), menu.labels.end(), "hello"), menu.labels.end())
-      << ::testing::PrintToString(menu.labels);
+  EXPECT_THAT(menu.labels, Contains("hello"));
   // Open Link (kept) on a link to another site that targets a new window: the site opens in the
   // browser, as a click on the link does; no window of the application is made for it.
   const Menu link = contextMenu("document.getElementById('target').focus();", "_Open Link");
