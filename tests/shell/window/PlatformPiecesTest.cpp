@@ -109,12 +109,11 @@ TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
   const fs::path entry = prefix / "share/applications/com.tovik.WendrelDesktop.desktop";
   g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(entry.c_str());
   ASSERT_TRUE(info) << "GIO refused the entry (TryExec not found?)";
-  gchar** words = nullptr;
+  g_auto(GStrv) words = nullptr;
   ASSERT_TRUE(
       g_shell_parse_argv(g_app_info_get_commandline(G_APP_INFO(info)), nullptr, &words, nullptr));
   EXPECT_EQ(std::string(words[0]), (prefix / "bin/wendrel-desktop").string());
   EXPECT_STREQ(words[1], "%U");
-  g_strfreev(words);
 
   const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
   fs::create_directories(apps);
