@@ -10,6 +10,7 @@
 #include "TestObjects.h"
 #include "bridge/HostEndpoint.h"
 #include "bridge/SocketConnection.h"
+#include "bridge/testing/JscHarness.h"
 #include "support/Loop.h"
 
 namespace wd::bridge::test {
@@ -20,11 +21,6 @@ using wire::Message;
 using wire::MsgType;
 using wire::Tag;
 using wire::WValue;
-
-struct NullPage : ScriptPage {
-  void evaluateScript(const std::string&) override {}
-  void callFunction(const std::string&, std::vector<Value>) override {}
-};
 
 std::string payloadOf(const Message& m) {
   return wire::encodeFrame(m).substr(4);
@@ -73,25 +69,20 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
     return {r->items[0].id, r->items[1].items.at(1).id};
   }
 
-  // A call of member number `member` of `objectId` as the page sends it, under a new call id.
-  Message callMessage(std::uint64_t pageId, std::uint64_t objectId, std::uint32_t classId,
-                      std::uint32_t member) {
-    // type, call, page, object, handle, class, member
-    return {MsgType::Call, ++callId, pageId, objectId, 0, classId, member};
-  }
-  static std::uint32_t memberIndex(const std::string& name,
-                                   const ClassInfo& cls = Probe().scriptClass()) {
+  // A call of `member` as the page sends it, under a new call id (for a name the class lacks,
+  // the index just past its last member).
+  Message callMessage(std::uint64_t pageId, std::uint64_t objectId, const std::string& member,
+                      std::vector<WValue> args = {}, CallOp op = CallOp::Invoke,
+                      const ClassInfo& cls = Probe().scriptClass()) {
     std::uint32_t i = 0;
-    while (i < cls.members().size() && cls.members()[i].scriptName != name) ++i;
-    return i;
+    while (i < cls.members().size() && cls.members()[i].scriptName != member) ++i;
+    // type, call, page, object, handle, class, member, op, flag, text, values
+    return {MsgType::Call, ++callId, pageId, objectId, 0, cls.id(), i, op, false, {}, args};
   }
   WValue call(std::uint64_t pageId, std::uint64_t objectId, const std::string& member,
               std::vector<WValue> args = {}, CallOp op = CallOp::Invoke,
               const ClassInfo& cls = Probe().scriptClass()) {
-    Message m = callMessage(pageId, objectId, cls.id(), memberIndex(member, cls));
-    m.op = op;
-    m.values = std::move(args);
-    auto r = send(m);
+    auto r = send(callMessage(pageId, objectId, member, std::move(args), op, cls));
     EXPECT_TRUE(r) << "no reply to " << member;
     return r.value_or(WValue{});
   }
@@ -141,8 +132,7 @@ TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
   // An object id that never existed, an object of another class, a member index out of range.
   EXPECT_EQ(call(1, 999, "echo", {WValue::num(1)}).tag, Tag::Undefined);
   EXPECT_EQ(call(1, one[0], "echo", {WValue::num(1)}).tag, Tag::Undefined);
-  EXPECT_EQ(send(callMessage(1, one[1], probeClass(), 100000)).value_or(WValue::null()).tag,
-            Tag::Undefined);
+  EXPECT_EQ(call(1, one[1], "noSuchMember").tag, Tag::Undefined);
 
   // Releases of unknown ids, zero counts and counts beyond what was handed out.
   endpoint->receive(payloadOf(
@@ -175,9 +165,7 @@ TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
 TEST_F(Endpoint, MalformedFramesCloseTheConnectionWithoutHarm) {
   call(1, one[1], "setCallback", {WValue::handle(3)});
   ASSERT_TRUE(probes[1]->callback);
-  Message m = callMessage(1, one[1], probeClass(), 0);
-  m.values = {WValue::str("x")};
-  const std::string good = payloadOf(m);
+  const std::string good = payloadOf(callMessage(1, one[1], "echo", {WValue::str("x")}));
   // (What the decoder refuses is WireTest's; here, what the endpoint does about it.)
   endpoint->receive(good.substr(0, good.size() - 1));
   EXPECT_TRUE(endpoint->closed());
@@ -193,8 +181,8 @@ TEST_F(Endpoint, MalformedFramesCloseTheConnectionWithoutHarm) {
 
 // Native code may throw anything (the page gets undefined) or detach the page it is called from.
 TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
-  auto page = std::make_shared<NullPage>();
-  std::weak_ptr<NullPage> weak = page;
+  auto page = std::make_shared<testing::JscHarness>();
+  std::weak_ptr<ScriptPage> weak = page;
   pages[1] = std::move(page);
   auto& probe = *probes[1];
   for (auto thrower : {+[] { throw 42; }, +[] { throw std::runtime_error("no"); }}) {
@@ -209,7 +197,7 @@ TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
   EXPECT_TRUE(weak.expired());
   // The endpoint going away from inside a call: the reply is dropped, nothing breaks.
   probe.hook = [this] { endpoint->close(); };
-  EXPECT_FALSE(send(callMessage(1, one[1], probeClass(), memberIndex("runHook"))));
+  EXPECT_FALSE(send(callMessage(1, one[1], "runHook")));
   EXPECT_TRUE(endpoint->closed());
   probe.hook = nullptr;
 }

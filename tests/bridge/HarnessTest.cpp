@@ -35,8 +35,9 @@ class BridgeHarness : public ::testing::Test {
   std::shared_ptr<Probe> probe = std::make_shared<Probe>();
 };
 
-// Selectors are reachable only under their script names, accessors are no functions, class
-// members live on the constructor; a later member of the same name replaces an earlier.
+// Selectors are reachable only under their script names (each piece after the first capitalised,
+// or the name given after __JS_EXPORT_AS__), accessors are no functions, class members live on
+// the constructor; a later member of the same name replaces an earlier.
 TEST_F(BridgeHarness, InstallsRootAndMembersAndClassMembers) {
   expectRows({"MacGap.version == '1.0'", "typeof P.echo == 'function'",
               "String(P) == '[object Probe]'", "P.get('a', 'b') == 'a/b'",

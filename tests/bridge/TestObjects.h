@@ -68,6 +68,7 @@ class Probe : public Command {
   std::string takeArray(std::optional<ValueArray> a) { return a ? describe(Value(*a)) : "none"; }
   std::string takeObject(std::shared_ptr<Probe> p) { return p ? "probe:" + p->name : "none"; }
   Value echo(Value v) { return v; }
+  void record(std::string entry) { log.push_back(std::move(entry)); }
   std::shared_ptr<Probe> child() const {
     if (!child_) child_ = std::make_shared<Probe>(), child_->name = name + ".child";
     return child_;
@@ -118,6 +119,7 @@ class Probe : public Command {
             .method("takeArray:", &Probe::takeArray)
             .method("takeObject:", &Probe::takeObject)
             .method("echo:", &Probe::echo)
+            .method("record:", &Probe::record)
             .method("makeChild:", &Probe::makeChild)
             .method("children", &Probe::children)
             .method("setCallback:", &Probe::setCallback)
@@ -142,6 +144,7 @@ class Probe : public Command {
   ScriptValue callback;
   std::function<void()> hook;
   std::vector<std::shared_ptr<Probe>> made;
+  std::vector<std::string> log;  // what the page recorded
 
  private:
   mutable std::shared_ptr<Probe> child_;

@@ -1,4 +1,4 @@
-// Naming rule, native values, the class registry, UTF-16 conversion and the wire codec.
+// Native values, the class registry, UTF-16 conversion and the wire codec.
 #include <glib.h>
 #include <gtest/gtest.h>
 
@@ -12,18 +12,6 @@ namespace {
 using wire::Message;
 using wire::MsgType;
 using wire::WValue;
-
-TEST(NamingRule, ExamplesFromTheExportsProtocols) {
-  const std::pair<const char*, const char*> names[] = {
-      {"addBadge:", "addBadge"},
-      {"showNotification:id:callback:", "showNotificationIdCallback"},
-      {"get:ofType:__JS_EXPORT_AS__get:", "get"},
-      {"launch", "launch"}};
-  for (const auto& [selector, name] : names) EXPECT_EQ(scriptNameForSelector(selector), name);
-  EXPECT_EQ(nativeSelector("get:ofType:__JS_EXPORT_AS__get:"), "get:ofType:");
-  EXPECT_EQ(selectorArity("get:ofType:__JS_EXPORT_AS__get:"), 2u);
-  EXPECT_EQ(selectorArity("launch"), 0u);
-}
 
 TEST(Values, JsonConversionsAndTheRegistry) {
   Value v = Value::fromJson(Json::parse(R"({"a":[1,null,"x"],"b":{"c":true}})"));

@@ -1,6 +1,5 @@
-// Platform pieces of the shell: the context-menu filter, the saved window frame, applications by
-// desktop entry, the installed desktop entry, the Preferences window's panes, window centring, a
-// session bus address that is gone.
+// Platform pieces of the shell: the context-menu filter, window frames and centring, desktop
+// entries, the Preferences window's panes, a session bus address that is gone.
 #include <gio/gdesktopappinfo.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -110,12 +109,11 @@ TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
   const fs::path entry = prefix / "share/applications/com.tovik.WendrelDesktop.desktop";
   g_autoptr(GDesktopAppInfo) info = g_desktop_app_info_new_from_filename(entry.c_str());
   ASSERT_TRUE(info) << "GIO refused the entry (TryExec not found?)";
-  gchar** words = nullptr;
+  g_auto(GStrv) words = nullptr;
   ASSERT_TRUE(
       g_shell_parse_argv(g_app_info_get_commandline(G_APP_INFO(info)), nullptr, &words, nullptr));
   EXPECT_EQ(std::string(words[0]), (prefix / "bin/wendrel-desktop").string());
   EXPECT_STREQ(words[1], "%U");
-  g_strfreev(words);
 
   const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
   fs::create_directories(apps);
@@ -138,31 +136,28 @@ TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
 
 // A pane that counts its appearances and commits its edits only when allowed.
 struct CountingPane : PreferencesPane {
-  CountingPane(std::string name, bool* allow) : id(std::move(name)), allowLeave(allow) {}
-  ~CountingPane() override { g_clear_object(&label); }
+  explicit CountingPane(std::string name)
+      : id(std::move(name)), label(GTK_WIDGET(g_object_ref_sink(gtk_label_new(id.c_str())))) {}
+  ~CountingPane() override { g_object_unref(label); }
   std::string identifier() const override { return id; }
   std::string toolbarItemImage() const override { return "preferences-system"; }
   std::string toolbarItemLabel() const override { return id; }
-  GtkWidget* view() override {
-    return label ? label : (label = GTK_WIDGET(g_object_ref_sink(gtk_label_new(id.c_str()))));
-  }
+  GtkWidget* view() override { return label; }
   void viewWillAppear() override { ++appeared; }
   void viewDidDisappear() override { ++disappeared; }
-  bool commitEditing() override { return *allowLeave; }
+  bool commitEditing() override { return allowLeave; }
   std::string id;
-  bool* allowLeave;
-  GtkWidget* label = nullptr;
+  GtkWidget* label;
   int appeared = 0, disappeared = 0;
+  static inline bool allowLeave = true;
 };
 
 TEST(PreferencesWindow, OnePanePerControllerSelectableByIdentifier) {
   ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-  bool allowLeave = true;
   PreferencesWindowController prefs("Preferences");
-  auto* general = new CountingPane("General", &allowLeave);
-  auto* accounts = new CountingPane("Accounts", &allowLeave);
-  prefs.addViewController(std::unique_ptr<PreferencesPane>(general));
-  prefs.addViewController(std::unique_ptr<PreferencesPane>(accounts));
+  auto *general = new CountingPane("General"), *accounts = new CountingPane("Accounts");
+  for (auto* pane : {general, accounts})
+    prefs.addViewController(std::unique_ptr<CountingPane>(pane));
   prefs.showWindow();
   EXPECT_EQ(prefs.selectedIdentifier(), "General");
   EXPECT_STREQ(gtk_window_get_title(prefs.window()), "Preferences");
@@ -171,7 +166,7 @@ TEST(PreferencesWindow, OnePanePerControllerSelectableByIdentifier) {
   EXPECT_EQ(general->disappeared, 1);
   EXPECT_EQ(accounts->appeared, 1);
   EXPECT_FALSE(prefs.selectControllerWithIdentifier("Nope"));
-  allowLeave = false;  // the pane cannot commit its edits: it stays
+  CountingPane::allowLeave = false;  // the pane cannot commit its edits: it stays
   EXPECT_FALSE(prefs.selectControllerWithIdentifier("General"));
   EXPECT_EQ(prefs.selectedIdentifier(), "Accounts");
 }

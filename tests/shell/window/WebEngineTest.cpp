@@ -1,22 +1,21 @@
 // The web engine's set-up on real web windows: the web process sandbox, spelling and the filtered
 // context menus, the page's colour scheme following the desktop's settings portal (the real one).
+#include <gmock/gmock.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <fstream>
 
-#include "core/UserDefaults.h"
 #include "shell/DesktopPortal.h"
 #include "shell/system/ColorScheme.h"
 #include "shell/window/ContextMenuFilter.h"
 #include "shell/window/SandboxProbe.h"
-#include "shell/window/SpellChecking.h"
 #include "shell/window/WebRig.h"
 
 namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::Contains;
 
 // A context menu item's label: only the deprecated GtkAction holds it (outside any macro
 // argument, where the pragma that allows the deprecated call would not apply).
@@ -102,24 +101,22 @@ TEST(SandboxProbe, RemembersOnlyAnAvailableSandboxForItsMachineAndChecksInTheBac
   }
 }
 
-// Process ids of the descendants of `root` whose command name begins with `name`.
-std::vector<pid_t> descendantsNamed(pid_t root, const std::string& name) {
+// The engine's web processes below this process (sandboxed or not).
+std::vector<pid_t> webProcesses() {
   std::map<pid_t, std::pair<pid_t, std::string>> processes;  // parent and command name
   for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    pid_t pid = 0, parent = 0;
-    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos) continue;
-    std::sscanf(line.c_str(), "%d", &pid);
-    std::sscanf(line.c_str() + line.rfind(')') + 2, "%*c %d", &parent);
-    processes[pid] = {parent,
-                      line.substr(line.find('(') + 1, line.rfind(')') - line.find('(') - 1)};
+    std::string stat;  // "pid (name) state parent ..."
+    std::getline(std::ifstream(entry.path() / "stat"), stat);
+    const auto open = stat.find('('), close = stat.rfind(')');
+    if (close != std::string::npos)
+      processes[std::atoi(stat.c_str())] = {std::atoi(stat.c_str() + close + 4),
+                                            stat.substr(open + 1, close - open - 1)};
   }
   std::vector<pid_t> out;
   for (const auto& [pid, process] : processes) {
     pid_t p = process.first;
-    while (p > 1 && p != root) p = processes.count(p) ? processes[p].first : 0;
-    if (p == root && process.second.rfind(name, 0) == 0) out.push_back(pid);
+    while (p > 1 && p != getpid()) p = processes.count(p) ? processes[p].first : 0;
+    if (p > 1 && process.second == "WebKitWebProces") out.push_back(pid);  // 15 characters kept
   }
   return out;
 }
@@ -129,23 +126,9 @@ std::string mountNamespace(pid_t pid) {
   return fs::read_symlink(fs::path("/proc") / std::to_string(pid) / "ns/mnt", ec).string();
 }
 
-// A page with an editable field, a link and a "/webmail/resource/" script.
-class WebEngine : public WebRig {
+// The context menus of the shared page.
+class WebEngine : public ClientWindow {
  protected:
-  static void SetUpTestSuite() {
-    UserDefaults::standard().setString(spelling::kLanguagesKey, "en_US");
-    startRig({{"public/web/webmail/resource/x.js", "window.mapped = 'mapped';"},
-              {"public/index.html", R"(<!doctype html><html><head><title>start</title>
-<script src="/webmail/resource/x.js"></script></head><body>
-<textarea id="field" spellcheck="true">helo</textarea>
-<a id="link" href="https://elsewhere.test/page" target="_blank">elsewhere</a>
-<script>document.title = 'loaded ' + (window.mapped || 'unmapped') + ' ' + typeof MacGap;</script>
-</body></html>)"}});
-  }
-  static void TearDownTestSuite() {
-    WebRig::TearDownTestSuite();
-    UserDefaults::standard().removeObjectForKey(spelling::kLanguagesKey);
-  }
   // Runs `script` (which sets the title) until the title is `expected`.
   bool answers(const std::string& script, const std::string& expected) {
     return waitFor([&] { return ask(script) == expected; }, 60);
@@ -156,24 +139,22 @@ class WebEngine : public WebRig {
   struct Menu {
     std::vector<int> actions;
     std::vector<std::string> labels;
+    std::string choose;
+    GAction* chosen = nullptr;
+    bool shown = false;
   };
   Menu contextMenu(const std::string& focus, const std::string& choose = {}) {
-    struct Seen {
-      bool shown = false;
-      std::string choose;
-      Menu menu;
-      GAction* chosen = nullptr;
-    } seen{false, choose, {}, nullptr};
+    Menu seen{.choose = choose};
     EXPECT_EQ(ask(focus + "document.title = 'focused';"), "focused");
     const gulong handler = g_signal_connect(
         window->webView(), "context-menu",
         G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu* menu, GdkEvent*, WebKitHitTestResult*,
-                       Seen* s) -> gboolean {
+                       Menu* s) -> gboolean {
           for (GList* l = webkit_context_menu_get_items(menu); l; l = l->next) {
             auto* item = WEBKIT_CONTEXT_MENU_ITEM(l->data);
-            s->menu.actions.push_back(webkit_context_menu_item_get_stock_action(item));
-            s->menu.labels.push_back(menuItemLabel(item));
-            if (!s->choose.empty() && s->menu.labels.back() == s->choose)
+            s->actions.push_back(webkit_context_menu_item_get_stock_action(item));
+            s->labels.push_back(menuItemLabel(item));
+            if (!s->choose.empty() && s->labels.back() == s->choose)
               s->chosen = G_ACTION(g_object_ref(webkit_context_menu_item_get_gaction(item)));
           }
           s->shown = true;
@@ -188,9 +169,9 @@ class WebEngine : public WebRig {
     if (seen.chosen) {
       drainLoop();
       g_action_activate(seen.chosen, nullptr);
-      g_object_unref(seen.chosen);
+      g_clear_object(&seen.chosen);
     }
-    return seen.menu;
+    return seen;
   }
 };
 
@@ -202,20 +183,18 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
   writeFile(secret, "the user's own file");
 
   // The web processes made for this window, not those of earlier ones.
-  const auto before = descendantsNamed(getpid(), "WebKitWebProces");
+  const auto before = webProcesses();
   open("loaded");
   // The script bridge, the resource mapping and local storage work inside the sandbox.
-  EXPECT_EQ(title(), "loaded mapped object");
+  EXPECT_EQ(title(), kLoaded);
   EXPECT_TRUE(
       answers("localStorage.setItem('k', 'kept'); document.title = 'stored ' + "
               "localStorage.getItem('k');",
               "stored kept"));
   EXPECT_TRUE(webkit_web_context_get_sandbox_enabled(app->web.context()));
 
-  auto processes = descendantsNamed(getpid(), "WebKitWebProces");
-  std::erase_if(processes, [&](pid_t p) {
-    return std::find(before.begin(), before.end(), p) != before.end();
-  });
+  auto processes = webProcesses();
+  std::erase_if(processes, [&](pid_t p) { return std::ranges::count(before, p) > 0; });
   ASSERT_FALSE(processes.empty());
   for (pid_t pid : processes) {
     EXPECT_NE(mountNamespace(pid), mountNamespace(getpid())) << pid;
@@ -244,17 +223,15 @@ TEST_F(WebEngine, ContextMenusKeepEditingSpellingAndOpenLink) {
   for (int action :
        {WEBKIT_CONTEXT_MENU_ACTION_IGNORE_SPELLING, WEBKIT_CONTEXT_MENU_ACTION_LEARN_SPELLING,
         WEBKIT_CONTEXT_MENU_ACTION_CUT, WEBKIT_CONTEXT_MENU_ACTION_PASTE})
-    EXPECT_NE(std::find(menu.actions.begin(), menu.actions.end(), action), menu.actions.end())
-        << action << " in " << ::testing::PrintToString(menu.actions);
+    EXPECT_THAT(menu.actions, Contains(action));
   for (int action : menu.actions) EXPECT_FALSE(isFilteredContextMenuAction(action)) << action;
-  EXPECT_NE(std::find(menu.labels.begin(), menu.labels.end(), "hello"), menu.labels.end())
-      << ::testing::PrintToString(menu.labels);
+  EXPECT_THAT(menu.labels, Contains("hello"));
   // Open Link (kept) on a link to another site that targets a new window: the site opens in the
   // browser, as a click on the link does; no window of the application is made for it.
-  const Menu link = contextMenu("document.getElementById('link').focus();", "_Open Link");
+  const Menu link = contextMenu("document.getElementById('target').focus();", "_Open Link");
   for (int action : link.actions) EXPECT_FALSE(isFilteredContextMenuAction(action)) << action;
   ASSERT_TRUE(waitFor([&] { return !app->workspace.opened.empty(); }, 30));
-  EXPECT_EQ(app->workspace.opened, std::vector<std::string>{"https://elsewhere.test/page"});
+  EXPECT_EQ(app->workspace.opened, std::vector<std::string>{server->url("localhost", "/new")});
   runLoopFor(1);
   EXPECT_TRUE(app->delegate->childWindowControllers().empty());
   EXPECT_EQ(webkit_web_view_get_uri(window->webView()), webclient::fileURL("public/index.html"));

@@ -11,7 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "core/CertificateExceptions.h"
+#include "core/UserDefaults.h"
+#include "shell/PageServer.h"
 #include "shell/RealWindows.h"
+#include "shell/commands/DesktopCommand.h"
+#include "shell/window/SpellChecking.h"
 #include "shell/window/WebClient.h"
 #include "support/Files.h"
 #include "support/Loop.h"
@@ -47,10 +52,9 @@ class WebRig : public ::testing::Test {
     drainLoop();
   }
 
-  // Opens `window` on `url` (the client's page by default) until its title begins with `title`.
-  void open(const std::string& title, std::string url = {}) {
-    if (url.empty()) url = webclient::fileURL("public/index.html");
-    window = WindowController::initWithRequest(app->env, url);
+  // Opens `window` on the client's page until its title begins with `title`.
+  void open(const std::string& title) {
+    window = WindowController::initWithRequest(app->env, webclient::fileURL("public/index.html"));
     window->makeKeyAndOrderFront();
     ASSERT_TRUE(waitForTitle(title, 60)) << this->title();
   }
@@ -92,5 +96,84 @@ inline std::vector<GtkWidget*> toplevels(GType type, GtkWindow* parent = nullptr
   g_list_free(all);
   return out;
 }
+
+// The web client page the window suites share, with MacGap.DesktopCommand: a script from the
+// resource folder, a misspelt field, a file input (its choice reported in the title), links to a
+// loopback HTTPS server (trusted as "localhost", not as 127.0.0.1) and a child page; `xhr(url)`
+// reports a request's end, or the certificate report that wins over it, in the title.
+class ClientWindow : public WebRig {
+ protected:
+  static constexpr const char* kLoaded = "loaded mapped function";
+  static inline const std::string kAttachment = "/webmail/api/download/attachment/";
+
+  static void SetUpTestSuite() {
+    server = std::make_unique<PageServer>(std::getenv("HOME"));
+    ASSERT_TRUE(server->ok()) << server->error();
+    server->route("/data", {200, "text/plain", "payload"});
+    server->route("/auth", {200, "text/plain", "secret", true});
+    const auto link = [](const char* id, const std::string& host, const std::string& path) {
+      return std::string("<a id='") + id + "' href='" + server->url(host, path) + "'>" + id +
+             "</a>";
+    };
+    UserDefaults::standard().setString(spelling::kLanguagesKey, "en_US");
+    startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
+              {"public/child.html", "<!doctype html><title>child</title><body>child page</body>"},
+              {"public/web/webmail/resource/lib/x.js", "window.mapped = 'mapped';"},
+              {"public/index.html",
+               R"(<!doctype html><html><head><title>start</title>
+<script src="/webmail/resource/lib/x.js?v=2#top"></script></head><body>
+<textarea id="field" spellcheck="true">helo</textarea><input type="file" id="file" multiple>)" +
+                   link("out", "127.0.0.1", "/webmail/help.html") +
+                   link("blank", "127.0.0.1", "/webmail/blank.html") +
+                   link("attachment", "localhost", kAttachment + "9/report.pdf") +
+                   link("missing", "localhost", kAttachment + "10/gone.pdf") +
+                   "<a id='target' target='_blank' href='" + server->url("localhost", "/new") +
+                   R"('>new</a><script>
+var input = document.getElementById('file');
+input.addEventListener('change', () => document.title = 'picked ' + input.files.length);
+var reported = false;
+document.addEventListener('connectionError', e => {
+  reported = true;
+  document.title = 'error ' + JSON.stringify(e.data);
+});
+function xhr(url) {
+  var r = new XMLHttpRequest();
+  reported = false;
+  r.onloadend = () => reported || (document.title = 'xhr ' + r.status + ' ' + r.responseText);
+  r.open('GET', url);
+  r.send();
+}
+document.title = 'loaded ' + (window.mapped || 'unmapped') + ' ' +
+  typeof MacGap.DesktopCommand.openChild;
+</script></body></html>)"}});
+    registerShellScriptClasses(app->context, [] { return app->delegate.get(); });
+    webkit_web_context_allow_tls_certificate_for_host(app->web.context(), server->certificate(),
+                                                      "localhost");
+  }
+  static void TearDownTestSuite() {
+    WebRig::TearDownTestSuite();
+    server.reset();
+    UserDefaults::standard().removeObjectForKey(spelling::kLanguagesKey);
+  }
+  void TearDown() override {
+    WebRig::TearDown();
+    CertificateExceptions::shared().clear();
+  }
+  void click(const std::string& id) { run("document.getElementById('" + id + "').click();"); }
+
+  std::vector<GtkWidget*> dialogs(GType type) const { return toplevels(type, window->gtkWindow()); }
+  // Waits for exactly one such dialog on the window.
+  GtkWidget* waitForDialog(GType type) const {
+    std::vector<GtkWidget*> found;
+    if (!waitFor([&] { return !(found = dialogs(type)).empty(); })) return nullptr;
+    EXPECT_EQ(found.size(), 1u);
+    return found.front();
+  }
+  bool waitForNoDialog(GType type) const {
+    return waitFor([&] { return dialogs(type).empty(); });
+  }
+
+  static inline std::unique_ptr<PageServer> server;
+};
 
 }  // namespace wd::test
