@@ -3,20 +3,13 @@
 #include "PageObjectTest.h"
 #include "shell/commands/Dialog.h"
 #include "shell/commands/Window.h"
+#include "shell/window/PageFrame.h"
+#include "shell/window/WebRig.h"
 
 // Last: the X11 headers define macros that clash with other names.
 #include <gdk/gdkx.h>
 
 namespace wd::test {
-
-static screen::Rect primary() {
-  GdkDisplay* d = gdk_display_get_default();
-  GdkMonitor* m = gdk_display_get_primary_monitor(d);
-  if (!m) m = gdk_display_get_monitor(d, 0);
-  GdkRectangle r{};
-  gdk_monitor_get_geometry(m, &r);
-  return {double(r.x), double(r.y), double(r.width), double(r.height)};
-}
 
 class WindowObject : public PageObjectTest {
  protected:
@@ -56,10 +49,11 @@ TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeF
   js("W.move(100.7, 200.2)");
   ASSERT_TRUE(frameIs({100, 200, 400, 300}));
   // The same place in GTK's top-left coordinates.
+  const screen::Rect primary = screen::primaryGeometry();
   int gx = 0, gy = 0;
   gtk_window_get_position(web->window, &gx, &gy);
-  EXPECT_EQ(gx, int(primary().x + 100));
-  EXPECT_EQ(gy, int(primary().y + primary().height - 200 - 300));
+  EXPECT_EQ(gx, int(primary.x + 100));
+  EXPECT_EQ(gy, int(primary.y + primary.height - 200 - 300));
   // The top edge moves, the bottom-left corner stays; the page hears integer sizes.
   js("W.resize(640.9, 480.5)");
   ASSERT_TRUE(frameIs({100, 200, 640, 480}));
@@ -69,9 +63,9 @@ TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeF
   js("W.maximize()");
   // The whole work area, once the window manager has placed and sized the window.
   GdkRectangle area{};
-  gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &area);
+  gdk_monitor_get_workarea(screen::primaryMonitor(), &area);
   ASSERT_TRUE(frameIs(screen::toBottomLeft(
-      {double(area.x), double(area.y), double(area.width), double(area.height)}, primary())));
+      {double(area.x), double(area.y), double(area.width), double(area.height)}, primary)));
   drainLoop();  // GTK takes in the new size before the page asks for the next one
   EXPECT_EQ(js("W.isMaximized"), false);
   js("W.restore()");
@@ -135,14 +129,8 @@ TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComes
   EXPECT_EQ(object->frame(), screen::Rect{});
 }
 
-static std::vector<GtkFileChooserDialog*> shownChoosers() {
-  std::vector<GtkFileChooserDialog*> found;
-  GList* all = gtk_window_list_toplevels();
-  for (GList* l = all; l; l = l->next)
-    if (GTK_IS_FILE_CHOOSER_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
-      found.push_back(GTK_FILE_CHOOSER_DIALOG(l->data));
-  g_list_free(all);
-  return found;
+static std::vector<GtkWidget*> shownChoosers() {
+  return toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG);
 }
 
 // Dialogs for a real (shown) toplevel, which takes save dialogs as sheets.
