@@ -36,7 +36,7 @@ class ClipboardObject : public PageObjectTest {
   std::unique_ptr<GtkTextClipboard> clipboard;
 };
 
-TEST_F(ClipboardObject, TextRoundTripsThroughTheDesktopClipboard) {
+TEST_F(ClipboardObject, TextRoundTripsThroughTheDesktopClipboardAndFollowsOtherOwners) {
   for (const char* text : {"h\u00e9llo \u2713\n\U0001F600", ""}) {
     // Right away from the page's own copy, and still after the clipboard's notice came back.
     EXPECT_EQ(js("C.copy(" + lit(text) + "); C.paste()"), Json(text));
@@ -49,10 +49,7 @@ TEST_F(ClipboardObject, TextRoundTripsThroughTheDesktopClipboard) {
   // A lone surrogate cannot go on the clipboard as it is; a copy without text empties it.
   EXPECT_EQ(js("C.copy('a\\uD800b'); C.paste()"), Json("a\uFFFDb"));
   EXPECT_EQ(js("C.copy('x'); C.copy(); C.paste()"), Json(""));
-}
-
-// Another owner's text, then an owner that gives up the clipboard (as one that offers no text).
-TEST_F(ClipboardObject, FollowsWhatOtherOwnersPutThere) {
+  // Another owner's text, then an owner that gives up the clipboard (as one offering no text).
   js("C.copy('mine')");
   gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "theirs", -1);
   EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json("theirs"); }));
@@ -137,7 +134,7 @@ class SoundObject : public PageObjectTest {
   std::shared_ptr<Sound> sound = std::make_shared<Sound>(window, "fakesink sync=false");
 };
 
-TEST_F(SoundObject, TheEndCallsTheCallbackWithTheSoundsName) {
+TEST_F(SoundObject, TheEndCallsTheCallbackWithTheSoundsNameAndMissingSoundsCallNothing) {
   js("S.play('sounds/ding.wav', one); S.playSystem('Glass', two)");
   Json got = ends(2);
   std::sort(got.begin(), got.end());
@@ -149,12 +146,9 @@ TEST_F(SoundObject, TheEndCallsTheCallbackWithTheSoundsName) {
   // Two plays of one name both call the last callback.
   js("ends = []; S.play('sounds/ding.wav', one); S.play('sounds/ding.wav', two)");
   EXPECT_EQ(ends(2), Json::parse(R"(["two ding.wav", "two ding.wav"])"));
-}
-
-TEST_F(SoundObject, MissingOrUnplayableSoundsCallNothing) {
   // Not found: nothing plays and nothing is registered, so the sound already playing under
   // that name keeps its callback.
-  js("S.play('sounds/ding.wav', one);"
+  js("ends = []; S.play('sounds/ding.wav', one);"
      "['sounds/missing/ding.wav', '../sounds/ding.wav', 'sounds', '', null].forEach("
      "  function (f) { S.play(f, two); });"
      "['NoSuchSound', '../../ding', '', null].forEach(function (n) { S.playSystem(n, two); })");
