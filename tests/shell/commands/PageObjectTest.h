@@ -5,7 +5,6 @@
 #include <gtk/gtk.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -37,7 +36,9 @@ inline std::string lit(const std::string& text) {
   return Json(text).dump();
 }
 
-class PageObjectTest : public ::testing::Test {
+// The page helpers over a suite's rig (a plain test when none).
+template <class Rig = ::testing::Test>
+class PageObjectTestOn : public Rig {
  protected:
   // MacGap.<name> is `object` in the page of `w` (the test's window when none).
   void install(std::string name, std::shared_ptr<bridge::ScriptObject> object,
@@ -61,17 +62,19 @@ class PageObjectTest : public ::testing::Test {
   void expectNoThrow(const std::string& script) {
     EXPECT_EQ(js("try { " + script + "; 'ok' } catch (e) { String(e) }"), Json("ok")) << script;
   }
-  // window.seen gets the data of each event of `names` the page's `target` hears ([name, data]
+  // window.<list> gets the data of each event of `names` the page's `target` hears ([name, data]
   // when there are several names).
   void listen(const std::string& names, FakeWindow* w = nullptr,
-              const std::string& target = "document") {
-    js("window.seen = []; (function (names) { names.forEach(function (n) { " + target +
+              const std::string& target = "document", const std::string& list = "seen") {
+    js("window." + list + " = []; (function (names, list) { names.forEach(function (n) { " +
+           target +
            ".addEventListener(n, function (e) {"
-           "  seen.push(names.length > 1 ? [n, e.data] : e.data); }); }); })([" +
-           names + "]);",
+           "  window[list].push(names.length > 1 ? [n, e.data] : e.data); }); }); })([" +
+           names + "], " + lit(list) + ");",
        w);
   }
   std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
 };
+using PageObjectTest = PageObjectTestOn<>;
 
 }  // namespace wd::test

@@ -61,8 +61,7 @@ TEST(CookieStore, MatchesByHostDomainAndPathPrefix) {
       {"http://localhost/anything", "local"},
       {"not a url", ""},
       {"https://mail.example.com/%zz", ""},
-      {"mailto:someone@mail.example.com", ""},
-  };
+      {"mailto:someone@mail.example.com", ""}};
   for (const auto& [url, expected] : table)
     EXPECT_EQ(names(store.cookiesForURL(url)), expected) << url;
 }
@@ -159,8 +158,7 @@ TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
       {"a=1; Path=/; Max-Age=-5", login, cookie(host, "/", "a", "1", 0)},
       {"a=1; Path=/; Max-Age=99999999999999999999999", login,
        cookie(host, "/", "a", "1", 253402300799)},
-      {"a=1; Path=/; Max-Age=soon; Expires=never", login, cookie(host, "/", "a", "1")},
-  };
+      {"a=1; Path=/; Max-Age=soon; Expires=never", login, cookie(host, "/", "a", "1")}};
   for (const auto& row : table) {
     auto url = cookies::parseCookieURL(row.url);
     auto parsed = url ? cookies::parseSetCookie(row.field, *url, now) : std::nullopt;
