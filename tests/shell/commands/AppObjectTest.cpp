@@ -169,15 +169,13 @@ class DesktopObject : public PageObjectTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    application =
-        gtk_application_new("com.tovik.WendrelDesktop.DesktopTest", G_APPLICATION_NON_UNIQUE);
-    ASSERT_TRUE(g_application_register(G_APPLICATION(application), nullptr, nullptr));
-    menu = std::make_shared<MainMenu>(G_ACTION_MAP(application),
+    ASSERT_TRUE(g_application_register(G_APPLICATION(application.get()), nullptr, nullptr));
+    menu = std::make_shared<MainMenu>(G_ACTION_MAP(application.get()),
                                       [this] { return app.delegate.get(); });
     auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui");
     ASSERT_TRUE(layout && menu->load(*layout));
     // As at start-up: the application takes the layout's accelerators from the menu bar.
-    gtk_application_set_menubar(application, menu->model());
+    gtk_application_set_menubar(application.get(), menu->model());
     context = std::make_unique<ShellContext>(
         ShellContext::Services{.application = app.controlPtr,
                                .notifications = app.notificationsPtr,
@@ -194,12 +192,6 @@ class DesktopObject : public PageObjectTest {
     window->pageEvents().pageReady();
     js("var D = MacGap.DesktopCommand");
   }
-  void TearDown() override {
-    gtk_application_set_menubar(application, nullptr);
-    context.reset();
-    menu.reset();
-    g_object_unref(application);
-  }
   // The accelerator shown by the File menu's item `title`.
   std::string fileKey(const char* title) {
     auto item = menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
@@ -208,12 +200,15 @@ class DesktopObject : public PageObjectTest {
   // The actions the application runs for a key combination.
   std::vector<std::string> actionsFor(const char* accel) {
     std::vector<std::string> out;
-    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application, accel);
+    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application.get(), accel);
     for (gchar** n = names; n && *n; ++n) out.emplace_back(*n);
     return out;
   }
   LaunchedApp app;
-  GtkApplication* application = nullptr;
+  // Released after the menu and the context below, which use its actions.
+  std::unique_ptr<GtkApplication, void (*)(gpointer)> application{
+      gtk_application_new("com.tovik.WendrelDesktop.DesktopTest", G_APPLICATION_NON_UNIQUE),
+      g_object_unref};
   std::shared_ptr<MainMenu> menu;
   std::unique_ptr<ShellContext> context;
 };
@@ -262,8 +257,8 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
                                       std::pair{"(true)", true}, std::pair{"()", false}}) {
     js(std::string("D.enableMessageMenu") + args);
     EXPECT_EQ(message->enabled() &&
-                  (action.empty() || g_action_group_get_action_enabled(G_ACTION_GROUP(application),
-                                                                       action.c_str() + 4)),
+                  (action.empty() || g_action_group_get_action_enabled(
+                                         G_ACTION_GROUP(application.get()), action.c_str() + 4)),
               enabled)
         << args;
   }
@@ -284,7 +279,7 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
     g_autofree gchar* name = nullptr;
     GVariant* target = nullptr;
     ASSERT_TRUE(g_action_parse_detailed_name(actions[0].c_str(), &name, &target, nullptr));
-    g_action_group_activate_action(G_ACTION_GROUP(application), name + 4, target);
+    g_action_group_activate_action(G_ACTION_GROUP(application.get()), name + 4, target);
     if (target) g_variant_unref(target);
     const Json chosen = {{"name", "newItem"}, {"data", {{"item", title}}}};
     EXPECT_TRUE(waitFor([&] {

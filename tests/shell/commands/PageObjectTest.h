@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <filesystem>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "shell/ShellFakes.h"
@@ -40,23 +38,21 @@ inline std::string lit(const std::string& text) {
 template <class Rig = ::testing::Test>
 class PageObjectTestOn : public Rig {
  protected:
-  // MacGap.<name> is `object` in the page of `w` (the test's window when none).
-  void install(std::string name, std::shared_ptr<bridge::ScriptObject> object,
-               std::shared_ptr<FakeWindow> w = {}) {
-    if (!w) w = window;
-    w->page.install({std::make_shared<DesktopCommand>(w), {{std::move(name), object}}});
+  // MacGap.<name> is `object` in the test window's page.
+  void install(std::string name, std::shared_ptr<bridge::ScriptObject> object) {
+    window->page.install({std::make_shared<DesktopCommand>(window), {{std::move(name), object}}});
   }
   // What `script` gives in the page of `w` (the test's window when none); null for undefined.
   Json js(const std::string& script, FakeWindow* w = nullptr) {
     return (w ? w : window.get())->page.evaluate(script).value_or(Json());
   }
   // Each script gives its value in the page.
-  void expectAll(const std::vector<std::pair<std::string, Json>>& cases, FakeWindow* w = nullptr) {
-    for (const auto& [script, expected] : cases) EXPECT_EQ(js(script, w), expected) << script;
+  void expectAll(const std::vector<std::pair<std::string, Json>>& cases) {
+    for (const auto& [script, expected] : cases) EXPECT_EQ(js(script), expected) << script;
   }
   // Each check gives true in the page.
-  void expectTrue(const std::vector<std::string>& checks, FakeWindow* w = nullptr) {
-    for (const auto& check : checks) EXPECT_EQ(js(check, w), Json(true)) << check;
+  void expectTrue(const std::vector<std::string>& checks) {
+    for (const auto& check : checks) EXPECT_EQ(js(check), Json(true)) << check;
   }
   // `script` throws nothing into the page.
   void expectNoThrow(const std::string& script) {
