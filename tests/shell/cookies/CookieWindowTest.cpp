@@ -31,11 +31,8 @@ class CookieWindow : public WebRig {
     startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
               {"public/index.html", R"(<!doctype html><title>start</title><script>
 function get(url) {
-  var r = new XMLHttpRequest();
-  r.withCredentials = true;
-  r.onloadend = () => document.title = 'xhr ' + r.status + ' ' + r.responseText;
-  r.open('GET', url);
-  r.send();
+  fetch(url, {credentials: 'include'})
+      .then(r => r.text().then(t => document.title = 'xhr ' + r.status + ' ' + t));
 }
 function socket(url, prepare) {
   if (prepare) MacGap.DesktopCommand.preWebSocket(url);
