@@ -1,6 +1,5 @@
 // The page's MacGap roots in the headless page: App, Notify and Dock over the shell's doubles, and
 // DesktopCommand over the application's menu bar on a registered GtkApplication.
-#include <gdk/gdk.h>
 #include <webkit2/webkit2.h>
 
 #include <regex>
@@ -108,7 +107,15 @@ TEST_F(AppObject, CloseNotificationWithdrawsByIdOrEverything) {
   EXPECT_EQ(js("MacGap.notifications.length"), Json(3));
 }
 
-TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
+TEST_F(AppObject, DockBadgeAndSleepWakeAndActivationEvents) {
+  // The badge the page reads (the launcher's label) before and after each step; null: none.
+  EXPECT_EQ(js("var D = MacGap.Dock; [typeof D.badge].concat(['new mail', 'remove', 5, '', '12',"
+               "  undefined].map(function (b) {"
+               "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
+            Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
+  const std::string accented("\xc3\xa9\0x", 4);
+  js("D.addBadge('\\u00e9\\u0000x')");
+  EXPECT_EQ(js("D.badge"), Json(accented));
   listen("'sleep', 'wake', 'appActivated'");
   const Json files = {{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/x"}};
   center.post(SystemEvents::kWillSleep);
@@ -121,19 +128,8 @@ TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
   center.post(SystemEvents::kWillSleep);
 }
 
-TEST_F(AppObject, DockBadgeIsSetClearedAndReadBack) {
-  // The badge the page reads (the launcher's label) before and after each step; null: none.
-  EXPECT_EQ(js("var D = MacGap.Dock; [typeof D.badge].concat(['new mail', 'remove', 5, '', '12',"
-               "  undefined].map(function (b) {"
-               "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
-            Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
-  const std::string accented("\xc3\xa9\0x", 4);
-  js("D.addBadge('\\u00e9\\u0000x')");
-  EXPECT_EQ(js("D.badge"), Json(accented));
-}
-
 // Every agent accepted is one the engine takes without a critical; the others are refused.
-TEST(AppUserAgent, OnlyHeaderValuesTheEngineTakesAreAccepted) {
+TEST(AppValues, OnlyHeaderValuesTheEngineTakesAreUserAgentsAndTruthFollowsThePlatform) {
   int criticals = 0;
   const GLogFunc before = g_log_set_default_handler(
       +[](const gchar*, GLogLevelFlags level, const gchar*, gpointer count) {
@@ -155,9 +151,7 @@ TEST(AppUserAgent, OnlyHeaderValuesTheEngineTakesAreAccepted) {
   EXPECT_FALSE(App::isValidUserAgent(std::string("nul\0x", 5)));
   g_object_unref(settings);
   g_log_set_default_handler(before, nullptr);
-}
-
-TEST(AppTruthValue, FollowsThePlatformsReading) {
+  // Truth values as the platform reads them.
   using bridge::Value;
   const std::pair<Value, bool> cases[] = {
       {Value(true), true},     {Value(0), false},     {Value(2.5), true}, {Value(" true"), true},

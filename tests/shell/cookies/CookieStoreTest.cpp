@@ -66,7 +66,7 @@ TEST(CookieStore, MatchesByHostDomainAndPathPrefix) {
     EXPECT_EQ(names(store.cookiesForURL(url)), expected) << url;
 }
 
-TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndName) {
+TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndNameWithinTheLimits) {
   BSHTTPCookieStorage store;
   store.setCookie(cookie("Mail.Example.com", "/", "sid", "first"));
   store.setCookie(cookie("mail.EXAMPLE.com", "/", "sid", "second"));
@@ -87,11 +87,8 @@ TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndName) {
   store.reset();
   EXPECT_TRUE(store.subdomainCookies().empty());
   EXPECT_TRUE(store.domainGlobalCookies().empty());
-}
-
-TEST(CookieStore, LimitsPerCookiePerDomainAndPerStore) {
+  // The limits per cookie, per domain and per store.
   using Store = BSHTTPCookieStorage;
-  BSHTTPCookieStorage store;
   const std::string big(Store::kMaxCookieBytes - 1, 'v');
   store.setCookie(cookie("a.example", "/", "n", big));   // name and value together at the limit
   store.setCookie(cookie("a.example", "/", "nn", big));  // one byte over

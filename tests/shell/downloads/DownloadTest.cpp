@@ -213,28 +213,24 @@ TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
                       {kAttachmentPath + "to-http", "dom=D1; session=S1"}, {plain, "dom=D1"}}));
 }
 
-TEST_F(Download, ProposedNamesAreOneSafeFileName) {
+TEST_F(Download, OpenInAppDownloadsUnderOneSafeNameIntoThePrivateFolder) {
   const std::pair<const char*, const char*> cases[] = {
       {"https://h/webmail/api/download/attachment/7/report%20final.pdf", "report final.pdf"},
       {"https://h/a/b/", "b"},
       {"https://h/", "download"},
       {"https://h/x/..%2F..%2Fetc%2Fpasswd", "_.._etc_passwd"},  // no hidden file, no "/"
       {"https://h/a%0Ab%FF%00", "a_b\uFFFD_"},
-      {"not a url", "download"},
-  };
+      {"not a url", "download"}};
   for (const auto& [url, name] : cases) EXPECT_EQ(Downloads::proposedFileName(url), name) << url;
   EXPECT_EQ(Downloads::proposedFileName("https://h/" + std::string(300, 'x')).size(), 255u);
   const auto folder = Downloads::temporaryDirectory();
   ASSERT_TRUE(folder);
   EXPECT_EQ(fs::symlink_status(*folder).permissions(), fs::perms::owner_all);  // not a link
-}
-
-TEST_F(Download, OpenInAppDownloadsIntoThePrivateFolderAndOpensTheFile) {
+  // openInApp downloads into that folder under that name, and opens the file.
   const std::string path = "/files/open-in-app-" + std::to_string(::getpid()) + ".txt";
   server->route(path, {.body = "new"});
   const std::string file = server->url("127.0.0.1", path);
-  const fs::path expected =
-      fs::path(*Downloads::temporaryDirectory()) / Downloads::proposedFileName(file);
+  const fs::path expected = fs::path(*folder) / Downloads::proposedFileName(file);
   writeFile(expected, "an older download");
   FakeShell shell;
   auto window = std::make_shared<FakeWindow>();
