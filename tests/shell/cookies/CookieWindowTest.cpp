@@ -69,23 +69,23 @@ document.title = 'ready ' + typeof MacGap.DesktopCommand;
   }
   // The engine's jar as "name=value domain path" entries.
   std::set<std::string> jar() {
-    std::optional<std::set<std::string>> read;
+    std::optional<GList*> list;
     webkit_cookie_manager_get_all_cookies(
         webkit_web_context_get_cookie_manager(app->web.context()), nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer out) {
-          GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
-                                                                     result, nullptr);
-          auto& cookies = static_cast<std::optional<std::set<std::string>>*>(out)->emplace();
-          for (GList* l = list; l; l = l->next) {
-            auto* c = static_cast<SoupCookie*>(l->data);
-            cookies.insert(std::string(soup_cookie_get_name(c)) + "=" + soup_cookie_get_value(c) +
-                           " " + soup_cookie_get_domain(c) + " " + soup_cookie_get_path(c));
-          }
-          g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
+        +[](GObject* manager, GAsyncResult* result, gpointer out) {
+          *static_cast<std::optional<GList*>*>(out) = webkit_cookie_manager_get_all_cookies_finish(
+              WEBKIT_COOKIE_MANAGER(manager), result, nullptr);
         },
-        &read);
-    EXPECT_TRUE(waitFor([&] { return read.has_value(); }));
-    return read.value_or(std::set<std::string>());
+        &list);
+    EXPECT_TRUE(waitFor([&] { return list.has_value(); }));
+    std::set<std::string> cookies;
+    for (GList* l = list.value_or(nullptr); l; l = l->next) {
+      auto* c = static_cast<SoupCookie*>(l->data);
+      cookies.insert(std::string(soup_cookie_get_name(c)) + "=" + soup_cookie_get_value(c) + " " +
+                     soup_cookie_get_domain(c) + " " + soup_cookie_get_path(c));
+    }
+    g_list_free_full(list.value_or(nullptr), reinterpret_cast<GDestroyNotify>(soup_cookie_free));
+    return cookies;
   }
   // The cookie header entries, in any order.
   static std::multiset<std::string> entries(const std::string& header) {
