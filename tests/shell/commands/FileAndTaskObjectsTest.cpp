@@ -71,7 +71,7 @@ TEST_F(FileAndTaskObjects, WritesExactlyTheTextOrJsonAndReadsItBack) {
   EXPECT_NE(readFile(dir / "o.json")->find("\n  \"a\": 1"), std::string::npos);  // pretty-printed
 }
 
-TEST_F(FileAndTaskObjects, RefusedWritesLeaveTheDiskAsItWas) {
+TEST_F(FileAndTaskObjects, RefusedWritesLeaveTheDiskAsItWasAndReadsOfNoTextGiveNothing) {
   writeFile(dir / "kept", "old");
   for (const char* call :
        {"F.write(D + '/new', 'x', 'image')", "F.write(D + '/new', 'x')",
@@ -86,9 +86,7 @@ TEST_F(FileAndTaskObjects, RefusedWritesLeaveTheDiskAsItWas) {
   for (const char* name : {"relative-name", "[object Object]"})
     EXPECT_FALSE(fs::exists(name)) << name;
   EXPECT_TRUE(fs::is_directory(dir));
-}
-
-TEST_F(FileAndTaskObjects, ReadsUndefinedForWhatIsNoTextWithoutBlocking) {
+  // Reads give undefined for what is no text, without blocking.
   const std::pair<const char*, std::string> files[] = {
       {"text", "plain"},
       {"latin1", "caf\xE9"},

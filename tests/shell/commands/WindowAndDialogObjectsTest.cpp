@@ -177,7 +177,8 @@ class DialogObject : public PageObjectTest {
 };
 
 // Open: files or folders (one or several) in a window of its own; the callback gets the paths.
-TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndReportsThePaths) {
+// One dialog shows at a time; bad options never throw into the page and show nothing.
+TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndCancelCallsNothing) {
   for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "multi" / name, name);
   const std::tuple<const char*, GtkFileChooserAction, std::vector<std::string>> cases[] = {
       {"{files: true, multiple: true}",
@@ -210,6 +211,25 @@ TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndReportsThePa
     }));
     EXPECT_EQ(accept(fc), Json(expected));
   }
+  // Cancelled: nothing is called; while one dialog is on screen, no other is shown.
+  for (const auto& [kind, options] :
+       {std::pair{"openDialog", "{files: true}"}, std::pair{"saveDialog", "{filename: 'x'}"}}) {
+    SCOPED_TRACE(kind);
+    GtkFileChooser* fc = show(kind, options);
+    ASSERT_NE(fc, nullptr);
+    js(std::string("MacGap.Dialog.") + kind + "(o); MacGap.Dialog.openDialog({files: true})");
+    drainLoop();
+    EXPECT_EQ(shownChoosers().size(), 1u);
+    gtk_dialog_response(GTK_DIALOG(fc), GTK_RESPONSE_CANCEL);
+    drainLoop();
+    EXPECT_TRUE(shownChoosers().empty());
+    EXPECT_EQ(js("calls.length"), Json(0));
+  }
+  expectNoThrow(
+      "MacGap.Dialog.openDialog(); MacGap.Dialog.saveDialog('x');"
+      "MacGap.Dialog.openDialog(null)");
+  drainLoop();
+  EXPECT_TRUE(shownChoosers().empty());
 }
 
 // Save: a sheet with the page's title, button, filter and folder (a file URL; a bare path is not
@@ -249,29 +269,6 @@ TEST_F(DialogObject, SaveDialogIsASheetWithThePagesSettingsAndReportsTheChosenFi
                                 {"filename", name}}));
     EXPECT_FALSE(fs::exists(fs::path(folder) / name));
   }
-}
-
-TEST_F(DialogObject, CancelCallsNothingAndOneDialogShowsAtATime) {
-  for (const auto& [kind, options] :
-       {std::pair{"openDialog", "{files: true}"}, std::pair{"saveDialog", "{filename: 'x'}"}}) {
-    SCOPED_TRACE(kind);
-    GtkFileChooser* fc = show(kind, options);
-    ASSERT_NE(fc, nullptr);
-    // While one is on screen, nothing more is shown.
-    js(std::string("MacGap.Dialog.") + kind + "(o); MacGap.Dialog.openDialog({files: true})");
-    drainLoop();
-    EXPECT_EQ(shownChoosers().size(), 1u);
-    gtk_dialog_response(GTK_DIALOG(fc), GTK_RESPONSE_CANCEL);
-    drainLoop();
-    EXPECT_TRUE(shownChoosers().empty());
-    EXPECT_EQ(js("calls.length"), Json(0));
-  }
-  // Bad options never throw into the page and show nothing.
-  expectNoThrow(
-      "MacGap.Dialog.openDialog(); MacGap.Dialog.saveDialog('x');"
-      "MacGap.Dialog.openDialog(null)");
-  drainLoop();
-  EXPECT_TRUE(shownChoosers().empty());
 }
 
 }  // namespace wd::test
