@@ -61,12 +61,6 @@ document.title = 'ready ' + typeof MacGap.DesktopCommand;
   static std::string url(const std::string& scheme, const std::string& path) {
     return scheme + "://" + kHost + ":" + std::to_string(server->port()) + path;
   }
-  // Runs `script` in the page and answers the title it sets after `prefix`.
-  std::string ask(const std::string& script, const std::string& prefix) {
-    const std::string answer = WebRig::ask(script);
-    EXPECT_EQ(answer.rfind(prefix, 0), 0u) << script << ": " << answer;
-    return answer.substr(std::min(prefix.size(), answer.size()));
-  }
   // The engine's jar as "name=value domain path" entries.
   std::set<std::string> jar() {
     std::optional<GList*> list;
@@ -87,9 +81,11 @@ document.title = 'ready ' + typeof MacGap.DesktopCommand;
     g_list_free_full(list.value_or(nullptr), reinterpret_cast<GDestroyNotify>(soup_cookie_free));
     return cookies;
   }
-  // The cookie header entries, in any order.
-  static std::multiset<std::string> entries(const std::string& header) {
-    g_auto(GStrv) parts = g_strsplit(header.c_str(), "; ", -1);
+  // The cookie header entries after `prefix`, in any order.
+  static std::multiset<std::string> entries(const std::string& text,
+                                            const std::string& prefix = {}) {
+    EXPECT_EQ(text.rfind(prefix, 0), 0u) << text;
+    g_auto(GStrv) parts = g_strsplit(text.c_str() + std::min(prefix.size(), text.size()), "; ", -1);
     return {parts, parts + g_strv_length(parts)};
   }
   static inline std::unique_ptr<PageServer> server;
@@ -98,7 +94,7 @@ document.title = 'ready ' + typeof MacGap.DesktopCommand;
 
 TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2Seconds) {
   open("ready object");
-  ASSERT_EQ(ask("get('" + url("https", "/webmail/api/login") + "');", "xhr "), "200 in");
+  ASSERT_EQ(ask("get('" + url("https", "/webmail/api/login") + "');"), "xhr 200 in");
   const std::string socket = url("wss", "/webmail/socket");
   // The store is the application's one (the shell context's) and holds what the server set. The
   // page's own requests carry the engine's cookies by the engine's rules: the domain cookie of
@@ -107,19 +103,19 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   ASSERT_TRUE(waitFor([&] { return store.cookiesForURL(socket).size() == 4; }));
   EXPECT_EQ(&store, app->context.cookies().get());
   const std::string echo = url("https", "/webmail/api/echo");
-  EXPECT_EQ(entries(ask("get('" + echo + "');", "xhr 200 ")), entries("sid=s1; sec=x1"));
+  EXPECT_EQ(entries(ask("get('" + echo + "');"), "xhr 200 "), entries("sid=s1; sec=x1"));
   EXPECT_EQ(entries(BSHTTPCookieStorage::cookieHeader(store.cookiesForURL(echo))),
             entries("sid=s1; team=t1; sec=x1"));
   // A first handshake without the hand-over carries the jar's cookies (and warms the engine's
   // WebSocket path, so the next handshake is well within the 2 s).
-  EXPECT_EQ(entries(ask("socket('" + socket + "', false);", "ws ")),
+  EXPECT_EQ(entries(ask("socket('" + socket + "', false);"), "ws "),
             entries("sid=jar; sid=s1; sec=x1"));
   const auto before = jar();
   ASSERT_EQ(before.count("sid=jar mail.wendrel.test /webmail/socket"), 1u);
   // The store's cookies for the socket go with the handshake, each name once: sid=s1 and
   // sec=x1 as the jar holds them already (sid=jar of the socket's path is out for the
   // hand-over), team=t1 of the domain put into the jar for the socket's host and path.
-  EXPECT_EQ(entries(ask("socket('" + socket + "', true);", "ws ")),
+  EXPECT_EQ(entries(ask("socket('" + socket + "', true);"), "ws "),
             entries("sid=s1; team=t1; sec=x1"));
   // The window goes; 2 s after the hand-over the jar holds what it held before, and the store
   // never took the hand-over's cookies.
