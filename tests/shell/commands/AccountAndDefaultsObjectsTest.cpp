@@ -35,7 +35,7 @@ class AccountAndDefaults : public PageObjectTestOn<AccountRig> {
   std::shared_ptr<FakeWindow> other = std::make_shared<FakeWindow>();
 };
 
-TEST_F(AccountAndDefaults, EveryTypeIsWrittenWithThePagesConversionAndReadBack) {
+TEST_F(AccountAndDefaults, EveryTypeIsWrittenWithThePagesConversionAndReadInItsNativeForm) {
   // Rows: the value written, its type, what get() then reads, with or without the prefix (a lone
   // surrogate arrives repaired).
   EXPECT_EQ(js(R"([[3000000000, 'int', -1294967296], [2.9, 'int', 2], [-2.9, 'int', -2],
@@ -59,9 +59,7 @@ TEST_F(AccountAndDefaults, EveryTypeIsWrittenWithThePagesConversionAndReadBack) 
   EXPECT_EQ(store().objectForKey("MacGap_a"), Json(5));
   EXPECT_EQ(store().doubleForKey("MacGap_f"), static_cast<double>(0.1f));
   EXPECT_EQ(js("Object.keys(D.defaults).sort()"), Json({"MacGap_a", "MacGap_f", "MacGap_k"}));
-}
-
-TEST_F(AccountAndDefaults, ReadsGiveEachTypesEmptyAnswerOrTheNativeForm) {
+  // Reads give each type's empty answer, or the native form.
   EXPECT_EQ(
       js("[D.get('none', 'bool'), D.get('none', 'int'), D.get('none', 'float'),"
          " typeof D.get('none'), typeof D.get('none', 'url'),"
@@ -84,8 +82,8 @@ TEST_F(AccountAndDefaults, ReadsGiveEachTypesEmptyAnswerOrTheNativeForm) {
   EXPECT_EQ(store().stringForKey("MacGap_macgap_lower"), "page");
   EXPECT_EQ(store().stringForKey("macgap_lower"), "not the page's");
   EXPECT_EQ(js("Object.keys(D.defaults).sort()"),
-            Json({"MacGap_destinationDownload", "MacGap_home", "MacGap_macgap_lower", "MacGap_obj",
-                  "MacGap_port"}));
+            Json({"MacGap_a", "MacGap_destinationDownload", "MacGap_f", "MacGap_home", "MacGap_k",
+                  "MacGap_macgap_lower", "MacGap_obj", "MacGap_port"}));
 }
 
 TEST_F(AccountAndDefaults, SecureValuesLiveInTheKeychainStoreUnderThePrefixedKey) {
