@@ -129,10 +129,6 @@ TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComes
   EXPECT_EQ(object->frame(), screen::Rect{});
 }
 
-static std::vector<GtkWidget*> shownChoosers() {
-  return toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG);
-}
-
 // Dialogs for a real (shown) toplevel, which takes save dialogs as sheets.
 class DialogObject : public PageObjectTest {
  protected:
@@ -155,7 +151,7 @@ class DialogObject : public PageObjectTest {
   // Shows MacGap.Dialog.<kind>(options) with the recording callback: the chooser on screen.
   GtkFileChooser* show(const std::string& kind, const std::string& options) {
     js("calls = []; var o = " + options + "; o.callback = record; MacGap.Dialog." + kind + "(o)");
-    EXPECT_TRUE(waitFor([] { return !shownChoosers().empty(); }));
+    EXPECT_TRUE(waitFor([&] { return !shownChoosers().empty(); }));
     auto all = shownChoosers();
     EXPECT_EQ(all.size(), 1u);
     return all.empty() ? nullptr : GTK_FILE_CHOOSER(all.front());
@@ -172,6 +168,7 @@ class DialogObject : public PageObjectTest {
     EXPECT_TRUE(waitFor([&] { return js("calls.length") == Json(1) && shownChoosers().empty(); }));
     return js("calls[0]");
   }
+  std::vector<GtkWidget*> shownChoosers() const { return toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG); }
   fs::path dir;
   std::shared_ptr<RealGtkWindow> web;
 };
