@@ -91,17 +91,14 @@ class Download : public ::testing::Test {
   Outcome download(const std::string& from, const fs::path& to, PrepareRequest prepare = {},
                    unsigned stallMilliseconds = kStall) {
     Outcome outcome;
-    bool done = false;
+    std::optional<std::optional<std::string>> end;  // the failure once finished
     auto job = AttachmentDownload::start(
         from, to, std::move(prepare),
         {.progress = [&](std::int64_t r, std::int64_t t) { outcome.progress.emplace_back(r, t); },
-         .finished =
-             [&](const std::optional<std::string>& failure) {
-               outcome.failure = failure;
-               done = true;
-             }},
+         .finished = [&](const std::optional<std::string>& failure) { end.emplace(failure); }},
         stallMilliseconds);
-    EXPECT_TRUE(waitFor([&] { return done; })) << from;
+    EXPECT_TRUE(waitFor([&] { return end.has_value(); })) << from;
+    outcome.failure = end.value_or(std::nullopt);
     return outcome;
   }
 
