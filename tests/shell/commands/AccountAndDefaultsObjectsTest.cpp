@@ -1,7 +1,5 @@
 // MacGap.AccountCommand and MacGap.Defaults in two headless pages over the account rig's settings
 // store and in-memory keyring (the search's outcomes are the autodiscovery suites').
-#include <gtk/gtk.h>
-
 #include "PageObjectTest.h"
 #include "shell/AccountRig.h"
 #include "shell/commands/AccountCommand.h"
@@ -86,8 +84,9 @@ TEST_F(AccountAndDefaults, EveryTypeIsWrittenWithThePagesConversionAndReadInItsN
                   "MacGap_macgap_lower", "MacGap_obj", "MacGap_port"}));
 }
 
-TEST_F(AccountAndDefaults, SecureValuesLiveInTheKeychainStoreUnderThePrefixedKey) {
-  const std::pair<std::string, std::string> item = {"com.tovik.WendrelDesktop", "MacGap_password"};
+TEST_F(AccountAndDefaults,
+       SecureValuesStayInTheKeychainAndEveryChangeOfASettingIsRaisedEverywhere) {
+  const std::pair<std::string, std::string> item = {kService, "MacGap_password"};
   expectAll({{"D.setSecure('password', 'p\\u00e4ss'); D.getSecure('password')", "p\xC3\xA4ss"},
              {"D.getSecure('MacGap_password', 'int')", "p\xC3\xA4ss"}});
   EXPECT_EQ(secrets->items[item], "p\xC3\xA4ss");
@@ -98,9 +97,7 @@ TEST_F(AccountAndDefaults, SecureValuesLiveInTheKeychainStoreUnderThePrefixedKey
   EXPECT_EQ(js("typeof D.getSecure(undefined)"), "undefined");
   js("D.setSecure(null, 'x')");
   EXPECT_TRUE(keychain->values().empty());
-}
-
-TEST_F(AccountAndDefaults, EveryChangeOfAPageSettingIsRaisedInEveryWindow) {
+  // Every change of a page setting is raised in every window.
   js("D.set('a', 1, 'int')");
   const Json afterSet = Json::array({Json{{"MacGap_a", 1}}});
   EXPECT_EQ(heard(), Json::array({afterSet, afterSet}));

@@ -1,7 +1,6 @@
 // MacGap.File and MacGap.Task in the headless page, on real files and running real programs.
 #include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "PageObjectTest.h"
 #include "shell/commands/File.h"
@@ -106,7 +105,7 @@ TEST_F(FileAndTaskObjects, RefusedWritesLeaveTheDiskAsItWasAndReadsOfNoTextGiveN
             Json({true, true, true, false, false, false, false, true}));
 }
 
-TEST_F(FileAndTaskObjects, ReportsTheExitStatusOnceThenResetsForTheNextCreate) {
+TEST_F(FileAndTaskObjects, ReportsTheExitStatusOnceWithTheCapturedOutputAsText) {
   EXPECT_EQ(js("T.create('/bin/sh', done) === T"), Json(true));
   // The second launch does nothing.
   js("T.arguments = ['-c', 'echo run >> \"$0\"; exit 3', D + '/runs']; T.launch(); T.launch()");
@@ -123,9 +122,7 @@ TEST_F(FileAndTaskObjects, ReportsTheExitStatusOnceThenResetsForTheNextCreate) {
   EXPECT_EQ(shell("exit 0")["status"], Json(0));
   EXPECT_EQ(js("results.length"), Json(2));
   EXPECT_EQ(readFile(dir / "runs"), "run\n");
-}
-
-TEST_F(FileAndTaskObjects, CapturedOutputArrivesAsText) {
+  // Captured output arrives as text.
   std::string big;
   for (int i = 0; i < 600000; ++i) big += "0123456789";  // 6 MB, far beyond a pipe's buffer
   const std::pair<std::string, std::string> cases[] = {

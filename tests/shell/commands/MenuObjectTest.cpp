@@ -1,7 +1,5 @@
 // MacGap.Menu and its items in the headless page over a menu bar loaded like the application's:
 // every change shows in the GMenu model the menu bar renders; choosing an item calls back.
-#include <gtk/gtk.h>
-
 #include "PageObjectTest.h"
 #include "shell/commands/Menu.h"
 #include "shell/menu/KeyEquivalent.h"
