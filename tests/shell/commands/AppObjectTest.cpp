@@ -1,6 +1,5 @@
 // The page's MacGap roots in the headless page: App, Notify and Dock over the shell's doubles, and
 // DesktopCommand over the application's menu bar on a registered GtkApplication.
-#include <gdk/gdk.h>
 #include <webkit2/webkit2.h>
 
 #include <regex>
@@ -108,7 +107,15 @@ TEST_F(AppObject, CloseNotificationWithdrawsByIdOrEverything) {
   EXPECT_EQ(js("MacGap.notifications.length"), Json(3));
 }
 
-TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
+TEST_F(AppObject, DockBadgeAndSleepWakeAndActivationEvents) {
+  // The badge the page reads (the launcher's label) before and after each step; null: none.
+  EXPECT_EQ(js("var D = MacGap.Dock; [typeof D.badge].concat(['new mail', 'remove', 5, '', '12',"
+               "  undefined].map(function (b) {"
+               "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
+            Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
+  const std::string accented("\xc3\xa9\0x", 4);
+  js("D.addBadge('\\u00e9\\u0000x')");
+  EXPECT_EQ(js("D.badge"), Json(accented));
   listen("'sleep', 'wake', 'appActivated'");
   const Json files = {{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/x"}};
   center.post(SystemEvents::kWillSleep);
@@ -121,19 +128,8 @@ TEST_F(AppObject, SleepWakeAndActivationBecomePageEvents) {
   center.post(SystemEvents::kWillSleep);
 }
 
-TEST_F(AppObject, DockBadgeIsSetClearedAndReadBack) {
-  // The badge the page reads (the launcher's label) before and after each step; null: none.
-  EXPECT_EQ(js("var D = MacGap.Dock; [typeof D.badge].concat(['new mail', 'remove', 5, '', '12',"
-               "  undefined].map(function (b) {"
-               "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
-            Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
-  const std::string accented("\xc3\xa9\0x", 4);
-  js("D.addBadge('\\u00e9\\u0000x')");
-  EXPECT_EQ(js("D.badge"), Json(accented));
-}
-
 // Every agent accepted is one the engine takes without a critical; the others are refused.
-TEST(AppUserAgent, OnlyHeaderValuesTheEngineTakesAreAccepted) {
+TEST(AppValues, OnlyHeaderValuesTheEngineTakesAreUserAgentsAndTruthFollowsThePlatform) {
   int criticals = 0;
   const GLogFunc before = g_log_set_default_handler(
       +[](const gchar*, GLogLevelFlags level, const gchar*, gpointer count) {
@@ -155,9 +151,7 @@ TEST(AppUserAgent, OnlyHeaderValuesTheEngineTakesAreAccepted) {
   EXPECT_FALSE(App::isValidUserAgent(std::string("nul\0x", 5)));
   g_object_unref(settings);
   g_log_set_default_handler(before, nullptr);
-}
-
-TEST(AppTruthValue, FollowsThePlatformsReading) {
+  // Truth values as the platform reads them.
   using bridge::Value;
   const std::pair<Value, bool> cases[] = {
       {Value(true), true},     {Value(0), false},     {Value(2.5), true}, {Value(" true"), true},
@@ -169,15 +163,13 @@ class DesktopObject : public PageObjectTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    application =
-        gtk_application_new("com.tovik.WendrelDesktop.DesktopTest", G_APPLICATION_NON_UNIQUE);
-    ASSERT_TRUE(g_application_register(G_APPLICATION(application), nullptr, nullptr));
-    menu = std::make_shared<MainMenu>(G_ACTION_MAP(application),
+    ASSERT_TRUE(g_application_register(G_APPLICATION(application.get()), nullptr, nullptr));
+    menu = std::make_shared<MainMenu>(G_ACTION_MAP(application.get()),
                                       [this] { return app.delegate.get(); });
     auto layout = Bundle::main().pathForResource("MainMenu", "ui", "ui");
     ASSERT_TRUE(layout && menu->load(*layout));
     // As at start-up: the application takes the layout's accelerators from the menu bar.
-    gtk_application_set_menubar(application, menu->model());
+    gtk_application_set_menubar(application.get(), menu->model());
     context = std::make_unique<ShellContext>(
         ShellContext::Services{.application = app.controlPtr,
                                .notifications = app.notificationsPtr,
@@ -194,12 +186,6 @@ class DesktopObject : public PageObjectTest {
     window->pageEvents().pageReady();
     js("var D = MacGap.DesktopCommand");
   }
-  void TearDown() override {
-    gtk_application_set_menubar(application, nullptr);
-    context.reset();
-    menu.reset();
-    g_object_unref(application);
-  }
   // The accelerator shown by the File menu's item `title`.
   std::string fileKey(const char* title) {
     auto item = menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
@@ -208,29 +194,18 @@ class DesktopObject : public PageObjectTest {
   // The actions the application runs for a key combination.
   std::vector<std::string> actionsFor(const char* accel) {
     std::vector<std::string> out;
-    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application, accel);
+    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application.get(), accel);
     for (gchar** n = names; n && *n; ++n) out.emplace_back(*n);
     return out;
   }
   LaunchedApp app;
-  GtkApplication* application = nullptr;
+  // Released after the menu and the context below, which use its actions.
+  std::unique_ptr<GtkApplication, void (*)(gpointer)> application{
+      gtk_application_new("com.tovik.WendrelDesktop.DesktopTest", G_APPLICATION_NON_UNIQUE),
+      g_object_unref};
   std::shared_ptr<MainMenu> menu;
   std::unique_ptr<ShellContext> context;
 };
-
-TEST(DesktopLocale, TheFirstPreferredLanguageGivesItsLanguageCode) {
-  const std::pair<const char*, const char*> names[] = {
-      {"fil_PH.UTF-8", "fil"}, {"DE-de", "de"}, {"C.UTF-8", "en"}, {"POSIX", "en"}, {"", "en"}};
-  for (const auto& [name, code] : names) EXPECT_EQ(locale::languageCode(name), code) << name;
-  // The user's first preferred language (GLib's reading of the environment).
-  g_auto(GStrv) saved = g_get_environ();
-  g_setenv("LANGUAGE", "pt_BR:en_US", TRUE);
-  g_setenv("LANG", "de_DE.UTF-8", TRUE);
-  EXPECT_EQ(DesktopCommand(std::weak_ptr<bridge::WindowHandle>()).getDefaultLocale(), "pt");
-  for (const char* key : {"LANGUAGE", "LANG"})
-    g_environ_getenv(saved, key) ? void(g_setenv(key, g_environ_getenv(saved, key), TRUE))
-                                 : g_unsetenv(key);
-}
 
 // The Out of Office item is checked only by exactly "true"; the Message menu follows its flag.
 TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
@@ -239,7 +214,17 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
   js("D.setDockBadge()");
   EXPECT_EQ(context->badge().label(), std::nullopt);
   EXPECT_EQ(js("D.getAppVersion()"), Bundle::main().version());
-  EXPECT_EQ(js("D.getDefaultLocale()"), locale::preferredLanguageCode());
+  // The user's first preferred language (GLib's reading of the environment), as a language code.
+  const std::pair<const char*, const char*> names[] = {
+      {"fil_PH.UTF-8", "fil"}, {"DE-de", "de"}, {"C.UTF-8", "en"}, {"POSIX", "en"}, {"", "en"}};
+  for (const auto& [name, code] : names) EXPECT_EQ(locale::languageCode(name), code) << name;
+  g_auto(GStrv) saved = g_get_environ();
+  g_setenv("LANGUAGE", "pt_BR:en_US", TRUE);
+  g_setenv("LANG", "de_DE.UTF-8", TRUE);
+  EXPECT_EQ(js("D.getDefaultLocale()"), "pt");
+  for (const char* key : {"LANGUAGE", "LANG"})
+    g_environ_getenv(saved, key) ? void(g_setenv(key, g_environ_getenv(saved, key), TRUE))
+                                 : g_unsetenv(key);
   js("D.startUpdateCheckerWith()");  // no server: nothing starts
   EXPECT_FALSE(app.delegate->updateChecker());
   // The service is a closed loopback port: the check fails at once, nothing leaves the machine.
@@ -262,8 +247,8 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
                                       std::pair{"(true)", true}, std::pair{"()", false}}) {
     js(std::string("D.enableMessageMenu") + args);
     EXPECT_EQ(message->enabled() &&
-                  (action.empty() || g_action_group_get_action_enabled(G_ACTION_GROUP(application),
-                                                                       action.c_str() + 4)),
+                  (action.empty() || g_action_group_get_action_enabled(
+                                         G_ACTION_GROUP(application.get()), action.c_str() + 4)),
               enabled)
         << args;
   }
@@ -284,7 +269,7 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
     g_autofree gchar* name = nullptr;
     GVariant* target = nullptr;
     ASSERT_TRUE(g_action_parse_detailed_name(actions[0].c_str(), &name, &target, nullptr));
-    g_action_group_activate_action(G_ACTION_GROUP(application), name + 4, target);
+    g_action_group_activate_action(G_ACTION_GROUP(application.get()), name + 4, target);
     if (target) g_variant_unref(target);
     const Json chosen = {{"name", "newItem"}, {"data", {{"item", title}}}};
     EXPECT_TRUE(waitFor([&] {

@@ -13,13 +13,31 @@
 
 namespace wd::test {
 
-class ClipboardObject : public PageObjectTest {
+// The page's C: the display's clipboard; F: the installed fonts; S: sounds into a fake sink,
+// the test's own in the bundle's resources, `one` and `two` noting the ends they are called for.
+class MediaObjects : public PageObjectTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    // 50 ms of silence: 8 kHz, 16-bit mono.
+    const std::string wav = std::string(
+                                "RIFF\x44\x03\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0"
+                                "\x80\x3e\0\0\x02\0\x10\0data\x20\x03\0\0",
+                                44) +
+                            std::string(800, '\0');
+    const fs::path resources = fs::path(getenv("HOME")) / "resources";
+    writeFile(resources / "sounds" / "ding.wav", wav);
+    writeFile(resources / "sounds" / "dong.wav", wav);
+    writeFile(resources / "broken" / "ding.wav", "this is not a sound at all");
+    Bundle::main().setResourcePath(resources);
     clipboard = std::make_unique<GtkTextClipboard>();
-    install("Clipboard", std::make_shared<Clipboard>(window, *clipboard));
-    js("var C = MacGap.Clipboard");
+    window->page.install({std::make_shared<DesktopCommand>(window),
+                          {{"Clipboard", std::make_shared<Clipboard>(window, *clipboard)},
+                           {"Fonts", std::make_shared<Fonts>(window)},
+                           {"Sound", sound}}});
+    js("var C = MacGap.Clipboard, F = MacGap.Fonts, S = MacGap.Sound, ends = [];"
+       "var one = function (n) { ends.push('one ' + n); };"
+       "var two = function (n) { ends.push('two ' + n); };");
     settle();
   }
   // The clipboard is given up while this process still answers for it: another test process
@@ -33,10 +51,16 @@ class ClipboardObject : public PageObjectTest {
     drainLoop(50);
     EXPECT_TRUE(waitFor([&] { return !clipboard->updating(); }));
   }
+  // The ends reported once `n` have come and every sound has ended.
+  Json ends(std::size_t n) {
+    EXPECT_TRUE(waitFor([&] { return js("ends.length") >= Json(n) && sound->playing() == 0; }));
+    return js("ends");
+  }
   std::unique_ptr<GtkTextClipboard> clipboard;
+  std::shared_ptr<Sound> sound = std::make_shared<Sound>(window, "fakesink sync=false");
 };
 
-TEST_F(ClipboardObject, TextRoundTripsThroughTheDesktopClipboard) {
+TEST_F(MediaObjects, TextRoundTripsThroughTheDesktopClipboardAndFollowsOtherOwners) {
   for (const char* text : {"h\u00e9llo \u2713\n\U0001F600", ""}) {
     // Right away from the page's own copy, and still after the clipboard's notice came back.
     EXPECT_EQ(js("C.copy(" + lit(text) + "); C.paste()"), Json(text));
@@ -49,10 +73,7 @@ TEST_F(ClipboardObject, TextRoundTripsThroughTheDesktopClipboard) {
   // A lone surrogate cannot go on the clipboard as it is; a copy without text empties it.
   EXPECT_EQ(js("C.copy('a\\uD800b'); C.paste()"), Json("a\uFFFDb"));
   EXPECT_EQ(js("C.copy('x'); C.copy(); C.paste()"), Json(""));
-}
-
-// Another owner's text, then an owner that gives up the clipboard (as one that offers no text).
-TEST_F(ClipboardObject, FollowsWhatOtherOwnersPutThere) {
+  // Another owner's text, then an owner that gives up the clipboard (as one offering no text).
   js("C.copy('mine')");
   gtk_clipboard_set_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), "theirs", -1);
   EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json("theirs"); }));
@@ -60,11 +81,8 @@ TEST_F(ClipboardObject, FollowsWhatOtherOwnersPutThere) {
   EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json(""); }));
 }
 
-using FontsObject = PageObjectTest;
-
-TEST_F(FontsObject, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
-  install("Fonts", std::make_shared<Fonts>(window));
-  js("var F = MacGap.Fonts; var has = function (list, names) {"
+TEST_F(MediaObjects, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
+  js("var has = function (list, names) {"
      "  return names.map(function (n) { return list.indexOf(n) >= 0; }); };");
   // Each list sorted, without doubles.
   for (const char* list : {"F.availableFonts()", "F.availableFontFamilies()"})
@@ -110,34 +128,7 @@ TEST_F(FontsObject, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
   for (const auto& [fc, expected] : cases) EXPECT_EQ(fonts::appKitWeight(fc), expected) << fc;
 }
 
-class SoundObject : public PageObjectTest {
- protected:
-  void SetUp() override {
-    // 50 ms of silence: 8 kHz, 16-bit mono.
-    const std::string wav = std::string(
-                                "RIFF\x44\x03\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0"
-                                "\x80\x3e\0\0\x02\0\x10\0data\x20\x03\0\0",
-                                44) +
-                            std::string(800, '\0');
-    const fs::path resources = fs::path(getenv("HOME")) / "resources";
-    writeFile(resources / "sounds" / "ding.wav", wav);
-    writeFile(resources / "sounds" / "dong.wav", wav);
-    writeFile(resources / "broken" / "ding.wav", "this is not a sound at all");
-    Bundle::main().setResourcePath(resources);
-    install("Sound", sound);
-    js("window.ends = []; window.S = MacGap.Sound;"
-       "window.one = function (n) { ends.push('one ' + n); };"
-       "window.two = function (n) { ends.push('two ' + n); };");
-  }
-  // The ends reported once `n` have come and every sound has ended.
-  Json ends(std::size_t n) {
-    EXPECT_TRUE(waitFor([&] { return js("ends.length") >= Json(n) && sound->playing() == 0; }));
-    return js("ends");
-  }
-  std::shared_ptr<Sound> sound = std::make_shared<Sound>(window, "fakesink sync=false");
-};
-
-TEST_F(SoundObject, TheEndCallsTheCallbackWithTheSoundsName) {
+TEST_F(MediaObjects, TheEndCallsTheCallbackWithTheSoundsNameAndMissingSoundsCallNothing) {
   js("S.play('sounds/ding.wav', one); S.playSystem('Glass', two)");
   Json got = ends(2);
   std::sort(got.begin(), got.end());
@@ -149,12 +140,9 @@ TEST_F(SoundObject, TheEndCallsTheCallbackWithTheSoundsName) {
   // Two plays of one name both call the last callback.
   js("ends = []; S.play('sounds/ding.wav', one); S.play('sounds/ding.wav', two)");
   EXPECT_EQ(ends(2), Json::parse(R"(["two ding.wav", "two ding.wav"])"));
-}
-
-TEST_F(SoundObject, MissingOrUnplayableSoundsCallNothing) {
   // Not found: nothing plays and nothing is registered, so the sound already playing under
   // that name keeps its callback.
-  js("S.play('sounds/ding.wav', one);"
+  js("ends = []; S.play('sounds/ding.wav', one);"
      "['sounds/missing/ding.wav', '../sounds/ding.wav', 'sounds', '', null].forEach("
      "  function (f) { S.play(f, two); });"
      "['NoSuchSound', '../../ding', '', null].forEach(function (n) { S.playSystem(n, two); })");

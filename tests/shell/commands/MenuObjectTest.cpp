@@ -1,7 +1,5 @@
 // MacGap.Menu and its items in the headless page over a menu bar loaded like the application's:
 // every change shows in the GMenu model the menu bar renders; choosing an item calls back.
-#include <gtk/gtk.h>
-
 #include "PageObjectTest.h"
 #include "shell/commands/Menu.h"
 #include "shell/menu/KeyEquivalent.h"
@@ -28,6 +26,7 @@ class MenuObject : public PageObjectTest {
  protected:
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    g_autoptr(GSimpleAction) base = g_simple_action_new("base", nullptr);
     g_signal_connect(base, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer n) {
                        ++*static_cast<int*>(n);
                      }),
@@ -49,10 +48,7 @@ class MenuObject : public PageObjectTest {
     window->page.install({Menu::wrapperFor(root), {{"Menu", Menu::wrapperFor(root)}}});
     js("var M = MacGap.Menu; var calls = [];");
   }
-  void TearDown() override {
-    g_object_unref(base);
-    g_object_unref(group);
-  }
+  void TearDown() override { g_object_unref(group); }
   std::string bar() { return describe(root->model()); }
   // The rendered item `label` of the menu-bar entry `entry`.
   std::shared_ptr<NativeMenuItem> item(const std::string& entry, const std::string& label) {
@@ -63,16 +59,13 @@ class MenuObject : public PageObjectTest {
   }
   // The name of the item's action in the group (the model names it "app.<name>").
   std::string action(const std::string& entry, const std::string& label) {
-    const std::string detailed = item(entry, label)->detailedAction();
-    EXPECT_EQ(detailed.rfind("app.", 0), 0u) << detailed;
-    return detailed.substr(4);
+    return item(entry, label)->detailedAction().substr(std::string("app.").size());
   }
   // Chooses the item as the menu bar does: activates its action.
   void choose(const std::string& entry, const std::string& label) {
     g_action_group_activate_action(G_ACTION_GROUP(group), action(entry, label).c_str(), nullptr);
   }
   GSimpleActionGroup* group = g_simple_action_group_new();
-  GSimpleAction* base = g_simple_action_new("base", nullptr);
   int baseActivations = 0;
   std::shared_ptr<MenuActions> actions = std::make_shared<MenuActions>(G_ACTION_MAP(group));
   std::shared_ptr<NativeMenu> root = NativeMenu::create(actions, "");
@@ -104,7 +97,7 @@ TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
   }
 }
 
-TEST_F(MenuObject, GetItemByIndexAndTitleGivesOneWrapperPerItem) {
+TEST_F(MenuObject, GetItemGivesOneWrapperPerItemAndAddItemShowsInTheModel) {
   // Titles have no mnemonics; the File menu holds New, Save As…, a separator and Close.
   js("var file = M.getItem('File').submenu;");
   expectTrue({"M.getItem('File') !== undefined", "M.getItem('_File') === undefined",
@@ -116,9 +109,6 @@ TEST_F(MenuObject, GetItemByIndexAndTitleGivesOneWrapperPerItem) {
               "file.getItem('Nothing') === undefined", "M.menuItems.length === 2",
               "file.menuItems.length === 4",
               "M.constructor.getKeyFromString('cmd+shift+n') === 'n'", "M.type === undefined"});
-}
-
-TEST_F(MenuObject, AddItemFollowsTheMenuBarRuleAndShowsInTheModel) {
   js(R"(var tools = M.addItem({label: 'Tools', keys: 'cmd+t'});
         var ping = tools.submenu.addItem({label: 'Ping', keys: 'cmd+shift+p'},
                                          function () { calls.push('ping'); });

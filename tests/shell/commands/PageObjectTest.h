@@ -4,10 +4,7 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "shell/ShellFakes.h"
@@ -37,41 +34,43 @@ inline std::string lit(const std::string& text) {
   return Json(text).dump();
 }
 
-class PageObjectTest : public ::testing::Test {
+// The page helpers over a suite's rig (a plain test when none).
+template <class Rig = ::testing::Test>
+class PageObjectTestOn : public Rig {
  protected:
-  // MacGap.<name> is `object` in the page of `w` (the test's window when none).
-  void install(std::string name, std::shared_ptr<bridge::ScriptObject> object,
-               std::shared_ptr<FakeWindow> w = {}) {
-    if (!w) w = window;
-    w->page.install({std::make_shared<DesktopCommand>(w), {{std::move(name), object}}});
+  // MacGap.<name> is `object` in the test window's page.
+  void install(std::string name, std::shared_ptr<bridge::ScriptObject> object) {
+    window->page.install({std::make_shared<DesktopCommand>(window), {{std::move(name), object}}});
   }
   // What `script` gives in the page of `w` (the test's window when none); null for undefined.
   Json js(const std::string& script, FakeWindow* w = nullptr) {
     return (w ? w : window.get())->page.evaluate(script).value_or(Json());
   }
   // Each script gives its value in the page.
-  void expectAll(const std::vector<std::pair<std::string, Json>>& cases, FakeWindow* w = nullptr) {
-    for (const auto& [script, expected] : cases) EXPECT_EQ(js(script, w), expected) << script;
+  void expectAll(const std::vector<std::pair<std::string, Json>>& cases) {
+    for (const auto& [script, expected] : cases) EXPECT_EQ(js(script), expected) << script;
   }
   // Each check gives true in the page.
-  void expectTrue(const std::vector<std::string>& checks, FakeWindow* w = nullptr) {
-    for (const auto& check : checks) EXPECT_EQ(js(check, w), Json(true)) << check;
+  void expectTrue(const std::vector<std::string>& checks) {
+    for (const auto& check : checks) EXPECT_EQ(js(check), Json(true)) << check;
   }
   // `script` throws nothing into the page.
   void expectNoThrow(const std::string& script) {
     EXPECT_EQ(js("try { " + script + "; 'ok' } catch (e) { String(e) }"), Json("ok")) << script;
   }
-  // window.seen gets the data of each event of `names` the page's `target` hears ([name, data]
+  // window.<list> gets the data of each event of `names` the page's `target` hears ([name, data]
   // when there are several names).
   void listen(const std::string& names, FakeWindow* w = nullptr,
-              const std::string& target = "document") {
-    js("window.seen = []; (function (names) { names.forEach(function (n) { " + target +
+              const std::string& target = "document", const std::string& list = "seen") {
+    js("window." + list + " = []; (function (names, list) { names.forEach(function (n) { " +
+           target +
            ".addEventListener(n, function (e) {"
-           "  seen.push(names.length > 1 ? [n, e.data] : e.data); }); }); })([" +
-           names + "]);",
+           "  window[list].push(names.length > 1 ? [n, e.data] : e.data); }); }); })([" +
+           names + "], " + lit(list) + ");",
        w);
   }
   std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
 };
+using PageObjectTest = PageObjectTestOn<>;
 
 }  // namespace wd::test

@@ -3,20 +3,13 @@
 #include "PageObjectTest.h"
 #include "shell/commands/Dialog.h"
 #include "shell/commands/Window.h"
+#include "shell/window/PageFrame.h"
+#include "shell/window/WebRig.h"
 
 // Last: the X11 headers define macros that clash with other names.
 #include <gdk/gdkx.h>
 
 namespace wd::test {
-
-static screen::Rect primary() {
-  GdkDisplay* d = gdk_display_get_default();
-  GdkMonitor* m = gdk_display_get_primary_monitor(d);
-  if (!m) m = gdk_display_get_monitor(d, 0);
-  GdkRectangle r{};
-  gdk_monitor_get_geometry(m, &r);
-  return {double(r.x), double(r.y), double(r.width), double(r.height)};
-}
 
 class WindowObject : public PageObjectTest {
  protected:
@@ -56,10 +49,11 @@ TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeF
   js("W.move(100.7, 200.2)");
   ASSERT_TRUE(frameIs({100, 200, 400, 300}));
   // The same place in GTK's top-left coordinates.
+  const screen::Rect primary = screen::primaryGeometry();
   int gx = 0, gy = 0;
   gtk_window_get_position(web->window, &gx, &gy);
-  EXPECT_EQ(gx, int(primary().x + 100));
-  EXPECT_EQ(gy, int(primary().y + primary().height - 200 - 300));
+  EXPECT_EQ(gx, int(primary.x + 100));
+  EXPECT_EQ(gy, int(primary.y + primary.height - 200 - 300));
   // The top edge moves, the bottom-left corner stays; the page hears integer sizes.
   js("W.resize(640.9, 480.5)");
   ASSERT_TRUE(frameIs({100, 200, 640, 480}));
@@ -69,9 +63,9 @@ TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeF
   js("W.maximize()");
   // The whole work area, once the window manager has placed and sized the window.
   GdkRectangle area{};
-  gdk_monitor_get_workarea(gdk_display_get_monitor(gdk_display_get_default(), 0), &area);
+  gdk_monitor_get_workarea(screen::primaryMonitor(), &area);
   ASSERT_TRUE(frameIs(screen::toBottomLeft(
-      {double(area.x), double(area.y), double(area.width), double(area.height)}, primary())));
+      {double(area.x), double(area.y), double(area.width), double(area.height)}, primary)));
   drainLoop();  // GTK takes in the new size before the page asks for the next one
   EXPECT_EQ(js("W.isMaximized"), false);
   js("W.restore()");
@@ -135,16 +129,6 @@ TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComes
   EXPECT_EQ(object->frame(), screen::Rect{});
 }
 
-static std::vector<GtkFileChooserDialog*> shownChoosers() {
-  std::vector<GtkFileChooserDialog*> found;
-  GList* all = gtk_window_list_toplevels();
-  for (GList* l = all; l; l = l->next)
-    if (GTK_IS_FILE_CHOOSER_DIALOG(l->data) && gtk_widget_get_visible(GTK_WIDGET(l->data)))
-      found.push_back(GTK_FILE_CHOOSER_DIALOG(l->data));
-  g_list_free(all);
-  return found;
-}
-
 // Dialogs for a real (shown) toplevel, which takes save dialogs as sheets.
 class DialogObject : public PageObjectTest {
  protected:
@@ -167,7 +151,7 @@ class DialogObject : public PageObjectTest {
   // Shows MacGap.Dialog.<kind>(options) with the recording callback: the chooser on screen.
   GtkFileChooser* show(const std::string& kind, const std::string& options) {
     js("calls = []; var o = " + options + "; o.callback = record; MacGap.Dialog." + kind + "(o)");
-    EXPECT_TRUE(waitFor([] { return !shownChoosers().empty(); }));
+    EXPECT_TRUE(waitFor([&] { return !shownChoosers().empty(); }));
     auto all = shownChoosers();
     EXPECT_EQ(all.size(), 1u);
     return all.empty() ? nullptr : GTK_FILE_CHOOSER(all.front());
@@ -184,12 +168,14 @@ class DialogObject : public PageObjectTest {
     EXPECT_TRUE(waitFor([&] { return js("calls.length") == Json(1) && shownChoosers().empty(); }));
     return js("calls[0]");
   }
+  std::vector<GtkWidget*> shownChoosers() const { return toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG); }
   fs::path dir;
   std::shared_ptr<RealGtkWindow> web;
 };
 
 // Open: files or folders (one or several) in a window of its own; the callback gets the paths.
-TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndReportsThePaths) {
+// One dialog shows at a time; bad options never throw into the page and show nothing.
+TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndCancelCallsNothing) {
   for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "multi" / name, name);
   const std::tuple<const char*, GtkFileChooserAction, std::vector<std::string>> cases[] = {
       {"{files: true, multiple: true}",
@@ -222,6 +208,25 @@ TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndReportsThePa
     }));
     EXPECT_EQ(accept(fc), Json(expected));
   }
+  // Cancelled: nothing is called; while one dialog is on screen, no other is shown.
+  for (const auto& [kind, options] :
+       {std::pair{"openDialog", "{files: true}"}, std::pair{"saveDialog", "{filename: 'x'}"}}) {
+    SCOPED_TRACE(kind);
+    GtkFileChooser* fc = show(kind, options);
+    ASSERT_NE(fc, nullptr);
+    js(std::string("MacGap.Dialog.") + kind + "(o); MacGap.Dialog.openDialog({files: true})");
+    drainLoop();
+    EXPECT_EQ(shownChoosers().size(), 1u);
+    gtk_dialog_response(GTK_DIALOG(fc), GTK_RESPONSE_CANCEL);
+    drainLoop();
+    EXPECT_TRUE(shownChoosers().empty());
+    EXPECT_EQ(js("calls.length"), Json(0));
+  }
+  expectNoThrow(
+      "MacGap.Dialog.openDialog(); MacGap.Dialog.saveDialog('x');"
+      "MacGap.Dialog.openDialog(null)");
+  drainLoop();
+  EXPECT_TRUE(shownChoosers().empty());
 }
 
 // Save: a sheet with the page's title, button, filter and folder (a file URL; a bare path is not
@@ -261,29 +266,6 @@ TEST_F(DialogObject, SaveDialogIsASheetWithThePagesSettingsAndReportsTheChosenFi
                                 {"filename", name}}));
     EXPECT_FALSE(fs::exists(fs::path(folder) / name));
   }
-}
-
-TEST_F(DialogObject, CancelCallsNothingAndOneDialogShowsAtATime) {
-  for (const auto& [kind, options] :
-       {std::pair{"openDialog", "{files: true}"}, std::pair{"saveDialog", "{filename: 'x'}"}}) {
-    SCOPED_TRACE(kind);
-    GtkFileChooser* fc = show(kind, options);
-    ASSERT_NE(fc, nullptr);
-    // While one is on screen, nothing more is shown.
-    js(std::string("MacGap.Dialog.") + kind + "(o); MacGap.Dialog.openDialog({files: true})");
-    drainLoop();
-    EXPECT_EQ(shownChoosers().size(), 1u);
-    gtk_dialog_response(GTK_DIALOG(fc), GTK_RESPONSE_CANCEL);
-    drainLoop();
-    EXPECT_TRUE(shownChoosers().empty());
-    EXPECT_EQ(js("calls.length"), Json(0));
-  }
-  // Bad options never throw into the page and show nothing.
-  expectNoThrow(
-      "MacGap.Dialog.openDialog(); MacGap.Dialog.saveDialog('x');"
-      "MacGap.Dialog.openDialog(null)");
-  drainLoop();
-  EXPECT_TRUE(shownChoosers().empty());
 }
 
 }  // namespace wd::test

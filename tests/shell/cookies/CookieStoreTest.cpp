@@ -61,13 +61,12 @@ TEST(CookieStore, MatchesByHostDomainAndPathPrefix) {
       {"http://localhost/anything", "local"},
       {"not a url", ""},
       {"https://mail.example.com/%zz", ""},
-      {"mailto:someone@mail.example.com", ""},
-  };
+      {"mailto:someone@mail.example.com", ""}};
   for (const auto& [url, expected] : table)
     EXPECT_EQ(names(store.cookiesForURL(url)), expected) << url;
 }
 
-TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndName) {
+TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndNameWithinTheLimits) {
   BSHTTPCookieStorage store;
   store.setCookie(cookie("Mail.Example.com", "/", "sid", "first"));
   store.setCookie(cookie("mail.EXAMPLE.com", "/", "sid", "second"));
@@ -88,11 +87,8 @@ TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndName) {
   store.reset();
   EXPECT_TRUE(store.subdomainCookies().empty());
   EXPECT_TRUE(store.domainGlobalCookies().empty());
-}
-
-TEST(CookieStore, LimitsPerCookiePerDomainAndPerStore) {
+  // The limits per cookie, per domain and per store.
   using Store = BSHTTPCookieStorage;
-  BSHTTPCookieStorage store;
   const std::string big(Store::kMaxCookieBytes - 1, 'v');
   store.setCookie(cookie("a.example", "/", "n", big));   // name and value together at the limit
   store.setCookie(cookie("a.example", "/", "nn", big));  // one byte over
@@ -159,8 +155,7 @@ TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
       {"a=1; Path=/; Max-Age=-5", login, cookie(host, "/", "a", "1", 0)},
       {"a=1; Path=/; Max-Age=99999999999999999999999", login,
        cookie(host, "/", "a", "1", 253402300799)},
-      {"a=1; Path=/; Max-Age=soon; Expires=never", login, cookie(host, "/", "a", "1")},
-  };
+      {"a=1; Path=/; Max-Age=soon; Expires=never", login, cookie(host, "/", "a", "1")}};
   for (const auto& row : table) {
     auto url = cookies::parseCookieURL(row.url);
     auto parsed = url ? cookies::parseSetCookie(row.field, *url, now) : std::nullopt;

@@ -31,11 +31,8 @@ class CookieWindow : public WebRig {
     startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
               {"public/index.html", R"(<!doctype html><title>start</title><script>
 function get(url) {
-  var r = new XMLHttpRequest();
-  r.withCredentials = true;
-  r.onloadend = () => document.title = 'xhr ' + r.status + ' ' + r.responseText;
-  r.open('GET', url);
-  r.send();
+  fetch(url, {credentials: 'include'})
+      .then(r => r.text().then(t => document.title = 'xhr ' + r.status + ' ' + t));
 }
 function socket(url, prepare) {
   if (prepare) MacGap.DesktopCommand.preWebSocket(url);
@@ -64,35 +61,31 @@ document.title = 'ready ' + typeof MacGap.DesktopCommand;
   static std::string url(const std::string& scheme, const std::string& path) {
     return scheme + "://" + kHost + ":" + std::to_string(server->port()) + path;
   }
-  // Runs `script` in the page and answers the title it sets after `prefix`.
-  std::string ask(const std::string& script, const std::string& prefix) {
-    const std::string answer = WebRig::ask(script);
-    EXPECT_EQ(answer.rfind(prefix, 0), 0u) << script << ": " << answer;
-    return answer.substr(std::min(prefix.size(), answer.size()));
-  }
   // The engine's jar as "name=value domain path" entries.
   std::set<std::string> jar() {
-    std::optional<std::set<std::string>> read;
+    std::optional<GList*> list;
     webkit_cookie_manager_get_all_cookies(
         webkit_web_context_get_cookie_manager(app->web.context()), nullptr,
-        +[](GObject* source, GAsyncResult* result, gpointer out) {
-          GList* list = webkit_cookie_manager_get_all_cookies_finish(WEBKIT_COOKIE_MANAGER(source),
-                                                                     result, nullptr);
-          auto& cookies = static_cast<std::optional<std::set<std::string>>*>(out)->emplace();
-          for (GList* l = list; l; l = l->next) {
-            auto* c = static_cast<SoupCookie*>(l->data);
-            cookies.insert(std::string(soup_cookie_get_name(c)) + "=" + soup_cookie_get_value(c) +
-                           " " + soup_cookie_get_domain(c) + " " + soup_cookie_get_path(c));
-          }
-          g_list_free_full(list, reinterpret_cast<GDestroyNotify>(soup_cookie_free));
+        +[](GObject* manager, GAsyncResult* result, gpointer out) {
+          *static_cast<std::optional<GList*>*>(out) = webkit_cookie_manager_get_all_cookies_finish(
+              WEBKIT_COOKIE_MANAGER(manager), result, nullptr);
         },
-        &read);
-    EXPECT_TRUE(waitFor([&] { return read.has_value(); }));
-    return read.value_or(std::set<std::string>());
+        &list);
+    EXPECT_TRUE(waitFor([&] { return list.has_value(); }));
+    std::set<std::string> cookies;
+    for (GList* l = list.value_or(nullptr); l; l = l->next) {
+      auto* c = static_cast<SoupCookie*>(l->data);
+      cookies.insert(std::string(soup_cookie_get_name(c)) + "=" + soup_cookie_get_value(c) + " " +
+                     soup_cookie_get_domain(c) + " " + soup_cookie_get_path(c));
+    }
+    g_list_free_full(list.value_or(nullptr), reinterpret_cast<GDestroyNotify>(soup_cookie_free));
+    return cookies;
   }
-  // The cookie header entries, in any order.
-  static std::multiset<std::string> entries(const std::string& header) {
-    g_auto(GStrv) parts = g_strsplit(header.c_str(), "; ", -1);
+  // The cookie header entries after `prefix`, in any order.
+  static std::multiset<std::string> entries(const std::string& text,
+                                            const std::string& prefix = {}) {
+    EXPECT_EQ(text.rfind(prefix, 0), 0u) << text;
+    g_auto(GStrv) parts = g_strsplit(text.c_str() + std::min(prefix.size(), text.size()), "; ", -1);
     return {parts, parts + g_strv_length(parts)};
   }
   static inline std::unique_ptr<PageServer> server;
@@ -101,7 +94,7 @@ document.title = 'ready ' + typeof MacGap.DesktopCommand;
 
 TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2Seconds) {
   open("ready object");
-  ASSERT_EQ(ask("get('" + url("https", "/webmail/api/login") + "');", "xhr "), "200 in");
+  ASSERT_EQ(ask("get('" + url("https", "/webmail/api/login") + "');"), "xhr 200 in");
   const std::string socket = url("wss", "/webmail/socket");
   // The store is the application's one (the shell context's) and holds what the server set. The
   // page's own requests carry the engine's cookies by the engine's rules: the domain cookie of
@@ -110,19 +103,19 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   ASSERT_TRUE(waitFor([&] { return store.cookiesForURL(socket).size() == 4; }));
   EXPECT_EQ(&store, app->context.cookies().get());
   const std::string echo = url("https", "/webmail/api/echo");
-  EXPECT_EQ(entries(ask("get('" + echo + "');", "xhr 200 ")), entries("sid=s1; sec=x1"));
+  EXPECT_EQ(entries(ask("get('" + echo + "');"), "xhr 200 "), entries("sid=s1; sec=x1"));
   EXPECT_EQ(entries(BSHTTPCookieStorage::cookieHeader(store.cookiesForURL(echo))),
             entries("sid=s1; team=t1; sec=x1"));
   // A first handshake without the hand-over carries the jar's cookies (and warms the engine's
   // WebSocket path, so the next handshake is well within the 2 s).
-  EXPECT_EQ(entries(ask("socket('" + socket + "', false);", "ws ")),
+  EXPECT_EQ(entries(ask("socket('" + socket + "', false);"), "ws "),
             entries("sid=jar; sid=s1; sec=x1"));
   const auto before = jar();
   ASSERT_EQ(before.count("sid=jar mail.wendrel.test /webmail/socket"), 1u);
   // The store's cookies for the socket go with the handshake, each name once: sid=s1 and
   // sec=x1 as the jar holds them already (sid=jar of the socket's path is out for the
   // hand-over), team=t1 of the domain put into the jar for the socket's host and path.
-  EXPECT_EQ(entries(ask("socket('" + socket + "', true);", "ws ")),
+  EXPECT_EQ(entries(ask("socket('" + socket + "', true);"), "ws "),
             entries("sid=s1; team=t1; sec=x1"));
   // The window goes; 2 s after the hand-over the jar holds what it held before, and the store
   // never took the hand-over's cookies.
