@@ -56,12 +56,11 @@ class DiscoverExecutable : public test::HttpsServersTest {
 };
 
 TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
-  if (!serversReady()) return;
-  server->route(
+  server.route(
       "h.cli.test", 8443,
       Behaviour::challenge("user@cli.test", "pass word", autodiscoverDocument("s.cli.test:8443")));
-  untrusted->route("untrusted.test", 9443,
-                   Behaviour::document(autodiscoverDocument("s.untrusted.test")));
+  untrusted.route("untrusted.test", 9443,
+                  Behaviour::document(autodiscoverDocument("s.untrusted.test")));
   const char* const failed = R"({"result": "autodiscoverFailed"})";
   const struct {
     const char* args;  // separated by spaces

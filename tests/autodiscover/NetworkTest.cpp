@@ -15,7 +15,6 @@ namespace {
 
 using test::autodiscoverDocument;
 using test::Behaviour;
-using test::NetworkSandbox;
 using test::runLoopFor;
 using test::waitFor;
 
@@ -39,9 +38,8 @@ struct Recorder : SRVResolverDelegate {
   std::function<void(SRVResolver&)> onResult;
 };
 
-class SRVResolverNet : public ::testing::Test {
+class SRVResolverNet : public test::HttpsServersTest {
  protected:
-  void SetUp() override { WD_REQUIRE_NETWORK_SANDBOX(); }
   std::shared_ptr<SRVResolver> run(const std::string& name, int type = 33, bool wait = true) {
     recorder = std::make_shared<Recorder>();
     auto resolver = SRVResolver::create(name, type);
@@ -194,20 +192,20 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
     SCOPED_TRACE(c.behaviour.body + " " + std::to_string(c.behaviour.status) + c.path);
     recorder = std::make_shared<SourceRecorder>();
     if (!c.credential) recorder->credential.reset();
-    server->route("h.status.test", 8443, c.behaviour);
-    const std::size_t before = server->requests().size();
+    server.route("h.status.test", 8443, c.behaviour);
+    const std::size_t before = server.requests().size();
     auto source = start(std::string("https://h.status.test:8443") + c.path);
-    ASSERT_TRUE(waitFor([&] { return server->requests().size() >= before + c.requests; }));
+    ASSERT_TRUE(waitFor([&] { return server.requests().size() >= before + c.requests; }));
     if (c.invalid || !c.finished.empty()) {
       ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
     }
     runLoopFor(0.3);
     EXPECT_EQ(recorder->finished, c.finished);
     EXPECT_EQ(recorder->invalid, c.invalid);
-    ASSERT_EQ(server->requests().size(), before + c.requests);
-    EXPECT_EQ(server->requests()[before].authorization, "");  // nothing sent unasked
-    EXPECT_EQ(server->requests()[before].path, c.path);
-    EXPECT_EQ(c.requests == 2, server->requests().back().authorization != "");
+    ASSERT_EQ(server.requests().size(), before + c.requests);
+    EXPECT_EQ(server.requests()[before].authorization, "");  // nothing sent unasked
+    EXPECT_EQ(server.requests()[before].path, c.path);
+    EXPECT_EQ(c.requests == 2, server.requests().back().authorization != "");
     EXPECT_TRUE(c.credentialRequests < 0 || recorder->credentialRequests == c.credentialRequests);
     if (!c.finished.empty()) {
       EXPECT_EQ(source->content(), c.finished[0]);
@@ -227,8 +225,8 @@ TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptThei
     ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; })) << u;
     EXPECT_EQ(recorder->finished, Texts{""}) << u;
   }
-  EXPECT_EQ(untrusted->requests().size(), 0u);
-  untrusted->route("untrusted.test", 9443, Behaviour::document("<doc/>"));
+  EXPECT_EQ(untrusted.requests().size(), 0u);
+  untrusted.route("untrusted.test", 9443, Behaviour::document("<doc/>"));
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "h.status.test");
   auto refused = start("untrusted.test", 9443);
   ASSERT_TRUE(waitFor([&] { return recorder->reports() == 2; }));
@@ -239,14 +237,14 @@ TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptThei
 }
 
 TEST_F(XMLSourceNet, CancelAndDestructionReportNothingAndTheDelegateMayDropTheSource) {
-  server->route("h.status.test", 8443, Behaviour::hang());
+  server.route("h.status.test", 8443, Behaviour::hang());
   auto cancelled = start("h.status.test", 8443);
-  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 1; }));
   cancelled->cancel();
   auto destroyed = start("h.status.test", 8443);
-  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 2; }));
   destroyed.reset();
-  server->route("h.status.test", 443, Behaviour::document("<doc/>"));
+  server.route("h.status.test", 443, Behaviour::document("<doc/>"));
   start("h.status.test", 443).reset();  // before any answer
   runLoopFor(0.5);
   EXPECT_EQ(recorder->reports(), 0);
@@ -277,13 +275,6 @@ Json success(const std::string& host, const std::string& port) {
 
 class AutodiscoverNet : public test::HttpsServersTest {
  protected:
-  void SetUp() override {
-    HttpsServersTest::SetUp();
-    if (!serversReady()) return;
-    token = NotificationCenter::defaultCenter().addObserver(
-        kAccountWebDiscoveryNotification,
-        [this](const Notification& note) { posted.push_back(note.object); });
-  }
   Json discover(const std::string& domain, int total = 30, const std::string& password = "s",
                 const std::string& user = "user@example.test") {
     posted.clear();
@@ -299,10 +290,12 @@ class AutodiscoverNet : public test::HttpsServersTest {
     EXPECT_FALSE(s->isRunning());
     return delegate->outcomes.empty() ? EndPoint(-1) : delegate->outcomes.back();
   }
-  const test::RecordedRequest& last() { return server->requests().back(); }
+  const test::RecordedRequest& last() { return server.requests().back(); }
   std::shared_ptr<SearchDelegate> delegate = std::make_shared<SearchDelegate>();
-  NotificationCenter::Token token;
   std::vector<Json> posted;
+  NotificationCenter::Token token = NotificationCenter::defaultCenter().addObserver(
+      kAccountWebDiscoveryNotification,
+      [this](const Notification& note) { posted.push_back(note.object); });
 };
 
 // SRV records by their host and port (port 0 is asked on 443), MX records on 443.
@@ -313,89 +306,89 @@ TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyName) {
       {"mx.test", "m.mx.test", 443, "s.mx.test:9999", success("s.mx.test", "9999")},
   };
   for (const auto& [domain, host, port, named, outcome] : cases) {
-    server->route(host, port, doc(named));
-    const std::size_t before = server->requests().size();
+    server.route(host, port, doc(named));
+    const std::size_t before = server.requests().size();
     EXPECT_EQ(discover(domain), outcome) << domain;
-    ASSERT_EQ(server->requests().size(), before + 1);
+    ASSERT_EQ(server.requests().size(), before + 1);
     EXPECT_EQ(last().host, host);
     EXPECT_EQ(last().port, port);
     EXPECT_EQ(posted.size(), 1u);
   }
   // An SRV answer ends the search: the MX record is never asked for.
-  EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "srv.test"));
+  EXPECT_FALSE(sandbox.dnsQueried("MX", "srv.test"));
   // Of two SRV answers (in varying order) the first is used, whatever its priority.
-  server->route("a.two.test", 8443, doc("a-server.test"));
-  server->route("b.two.test", 8443, doc("b-server.test"));
-  const std::size_t before = server->requests().size();
+  server.route("a.two.test", 8443, doc("a-server.test"));
+  server.route("b.two.test", 8443, doc("b-server.test"));
+  const std::size_t before = server.requests().size();
   const Json outcome = discover("two.test");
-  ASSERT_EQ(server->requests().size(), before + 1);
+  ASSERT_EQ(server.requests().size(), before + 1);
   EXPECT_EQ(outcome,
             success(last().host == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
 }
 
 // Nothing found, or a domain that is not a plain host name: the search fails without a request.
 TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
-  server->route("h.status.test", 443, doc("s.status.test"));
+  server.route("h.status.test", 443, doc("s.status.test"));
   EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
   for (const char* domain : {"none.test", "x:y@h.status.test"})
     EXPECT_EQ(discover(domain), (Json{{"result", "autodiscoverFailed"}})) << domain;
-  EXPECT_TRUE(server->requests().empty());
+  EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
-  server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
+  server.route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
   // Were the other attempts made, they would succeed.
-  server->route("m.auth.test", 443, doc("mx.auth.test"));
-  server->route("auth.test", 443, doc("direct.auth.test"));
+  server.route("m.auth.test", 443, doc("mx.auth.test"));
+  server.route("auth.test", 443, doc("direct.auth.test"));
   EXPECT_EQ(discover("auth.test", 30, "wrong", "user@auth.test"),
             (Json{{"result", "invalidCredentials"}}));
-  EXPECT_EQ(server->requestCount("h.auth.test"), 2u);  // challenge, one answer
-  EXPECT_EQ(server->requestCount("m.auth.test") + server->requestCount("auth.test"), 0u);
+  EXPECT_EQ(server.requestCount("h.auth.test"), 2u);  // challenge, one answer
+  EXPECT_EQ(server.requestCount("m.auth.test") + server.requestCount("auth.test"), 0u);
   runLoopFor(0.5);
   EXPECT_EQ(posted.size(), 1u);
-  EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "auth.test"));
+  EXPECT_FALSE(sandbox.dnsQueried("MX", "auth.test"));
 }
 
 // A document that is no answer moves on at once, an error status or silence after the attempt's
 // time.
 TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
-  server->route("fall.test", 443, doc("s.fall.test"));
-  server->route("h.fall.test", 8443, Behaviour::document("this is not XML"));
-  server->route("m.fall.test", 443, Behaviour::document(""));
+  server.route("fall.test", 443, doc("s.fall.test"));
+  server.route("h.fall.test", 8443, Behaviour::document("this is not XML"));
+  server.route("m.fall.test", 443, Behaviour::document(""));
   EXPECT_EQ(discover("fall.test"), success("s.fall.test", "443"));
-  EXPECT_EQ(server->requestCount("h.fall.test"), 1u);
-  EXPECT_EQ(server->requestCount("m.fall.test"), 1u);
-  server->route("h.fall.test", 8443, Behaviour::statusCode(500));
-  server->route("m.fall.test", 443, Behaviour::statusCode(404));
+  EXPECT_EQ(server.requestCount("h.fall.test"), 1u);
+  EXPECT_EQ(server.requestCount("m.fall.test"), 1u);
+  server.route("h.fall.test", 8443, Behaviour::statusCode(500));
+  server.route("m.fall.test", 443, Behaviour::statusCode(404));
   EXPECT_EQ(discover("fall.test", 9), success("s.fall.test", "443"));
-  EXPECT_EQ(server->requestCount("m.fall.test"), 2u);
+  EXPECT_EQ(server.requestCount("m.fall.test"), 2u);
   const char* hosts[] = {"h.hang.test", "m.hang.test", "hang.test"};
-  for (auto host : hosts) server->route(host, host == hosts[0] ? 8443 : 443, Behaviour::hang());
-  const std::size_t before = server->requests().size();
+  for (auto host : hosts) server.route(host, host == hosts[0] ? 8443 : 443, Behaviour::hang());
+  const std::size_t before = server.requests().size();
   EXPECT_EQ(search("hang.test", 9), EndPoint::endPointWithError(EndPointErrorTimeout));
-  ASSERT_EQ(server->requests().size(), before + 3);
-  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(server->requests()[before + i].host, hosts[i]);
+  ASSERT_EQ(server.requests().size(), before + 3);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(server.requests()[before + i].host, hosts[i]);
 }
 
 TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
-  server->route("h.hang.test", 8443, Behaviour::hang());
-  server->route("m.hang.test", 443, Behaviour::hang());
+  server.route("h.hang.test", 8443, Behaviour::hang());
+  server.route("m.hang.test", 443, Behaviour::hang());
   auto s = Autodiscover::createWithSRV("hang.test");
   s->resolveWithTimeout(9, delegate);
   EXPECT_EQ(s->timeout(), 3);
-  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 1; }));
   s->stop();
   EXPECT_FALSE(s->isRunning());
   runLoopFor(4);  // longer than the attempt's time
   EXPECT_TRUE(delegate->outcomes.empty());
-  EXPECT_EQ(server->requests().size(), 1u);
+  EXPECT_EQ(server.requests().size(), 1u);
   auto controller = AutodiscoverWebController::create("u", "p", "hang.test");
   controller->startWithTimeout(30);
-  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 2; }));
   controller.reset();
   runLoopFor(1);
   EXPECT_TRUE(posted.empty());
-  EXPECT_EQ(server->requests().size(), 2u);
+  EXPECT_EQ(server.requests().size(), 2u);
   // Each attempt's time is the total divided by three, rounded down.
   for (auto [total, each] : {std::pair{31, 10.0}, std::pair{5, 1.0}}) {
     auto t = Autodiscover::createWithSRV("srv.test");
@@ -408,7 +401,7 @@ TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
 
 // Reports may stop and drop the search or the web controller; a search without delegate ends.
 TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
-  server->route("h.srv.test", 8443, doc("s.srv.test"));
+  server.route("h.srv.test", 8443, doc("s.srv.test"));
   auto s = Autodiscover::createWithSRV("srv.test");
   delegate->onFinished = [&s](Autodiscover& search) {
     search.stop();
@@ -428,7 +421,7 @@ TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
   auto orphan = Autodiscover::createWithSRV("srv.test");
   orphan->resolveWithTimeout(30, std::make_shared<SearchDelegate>());
   ASSERT_TRUE(waitFor([&] { return !orphan->isRunning(); }));
-  EXPECT_EQ(server->requests().size(), 3u);
+  EXPECT_EQ(server.requests().size(), 3u);
   runLoopFor(0.3);
   EXPECT_EQ(delegate->outcomes.size(), 1u);
   EXPECT_EQ(posted.size(), 1u);
