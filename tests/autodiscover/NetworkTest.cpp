@@ -48,44 +48,42 @@ class SRVResolverNet : public test::HttpsServersTest {
     EXPECT_TRUE(!wait || waitFor([&] { return !recorder->stops.empty(); }));
     return resolver;
   }
-  static SRVResolverError error(int code) { return {"kSRVResolverErrorDomain", code}; }
   std::shared_ptr<Recorder> recorder;
 };
 
 // A CNAME step gives no result of its own; a batch gives its results in the order dnsmasq sends
-// them (1002, 1003, 1001: sorted by no field). Failures carry the DNS service codes.
+// them (1002, 1003, 1001: sorted by no field). Failures carry the DNS service codes: no such
+// name, a name with an address only, and bad names (those fail before start returns).
 TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresTheirCodes) {
-  const std::tuple<const char*, int, std::vector<SRVResult>> cases[] = {
-      {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}},
-      {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}},
-      {"mx.test", 15, {{10, 0, 0, "m.mx.test"}}},
+  const std::tuple<std::string, int, std::vector<SRVResult>, int> cases[] = {
+      {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}, 0},
+      {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}, 0},
+      {"mx.test", 15, {{10, 0, 0, "m.mx.test"}}, 0},
       {kThree,
        33,
        {{1, 2, 1002, "two.three.test"},
         {1, 2, 1003, "three.three.test"},
-        {1, 2, 1001, "one.three.test"}}},
-  };
-  for (const auto& [name, type, results] : cases) {
-    auto resolver = run(name, type);
-    EXPECT_EQ(recorder->events.back(), "stop") << name;
+        {1, 2, 1001, "one.three.test"}},
+       0},
+      {"_autodiscover._tcp.nothing.test", 33, {}, -65538},
+      {"none.test", 33, {}, -65554},
+      {"", 33, {}, -65540},
+      {"bad\xFF.test", 33, {}, -65540},
+      {std::string("nul\0.test", 9), 33, {}, -65540},
+      {std::string(64, 'a') + ".test", 33, {}, -65540}};
+  for (const auto& [name, type, results, code] : cases) {
+    SCOPED_TRACE(name);
+    auto resolver = run(name, type, false);
+    EXPECT_EQ(recorder->stops.size(), code == -65540 ? 1u : 0u);
+    ASSERT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
+    EXPECT_EQ(recorder->events.back(), "stop");
     EXPECT_EQ(recorder->results, results);
-    EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{std::nullopt}));
-    EXPECT_TRUE(resolver->isFinished() && !resolver->error());
-    EXPECT_EQ(resolver->results(), results);
-  }
-  // No such name; a name that exists with an address only; bad names fail before start returns.
-  auto nx = run("_autodiscover._tcp.nothing.test");
-  EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65538)}));
-  EXPECT_EQ(nx->error(), error(-65538));
-  EXPECT_TRUE(nx->isFinished());
-  run("none.test");
-  EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65554)}));
-  EXPECT_TRUE(recorder->results.empty());
-  for (const std::string& name : {std::string(), std::string("bad\xFF.test"),
-                                  std::string("nul\0.test", 9), std::string(64, 'a') + ".test"}) {
-    auto resolver = run(name, 33, false);
-    EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65540)}));
+    std::optional<SRVResolverError> error;
+    if (code) error = SRVResolverError{"kSRVResolverErrorDomain", code};
+    EXPECT_EQ(recorder->stops, std::vector{error});
+    EXPECT_EQ(resolver->error(), error);
     EXPECT_TRUE(resolver->isFinished());
+    EXPECT_EQ(resolver->results(), results);
   }
 }
 
@@ -196,9 +194,8 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
     const std::size_t before = server.requests().size();
     auto source = start(std::string("https://h.status.test:8443") + c.path);
     ASSERT_TRUE(waitFor([&] { return server.requests().size() >= before + c.requests; }));
-    if (c.invalid || !c.finished.empty()) {
+    if (c.invalid || !c.finished.empty())
       ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
-    }
     runLoopFor(0.3);
     EXPECT_EQ(recorder->finished, c.finished);
     EXPECT_EQ(recorder->invalid, c.invalid);
