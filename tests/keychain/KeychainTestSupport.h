@@ -18,13 +18,11 @@ inline bool settle(const PDKeychainBindingsController& store) {
   return waitFor([&] { return store.pendingRequests() == 0; });
 }
 
-struct ToolResult {
-  bool ok = false;
-  std::string out;
-};
-
-inline ToolResult secretTool(std::vector<std::string> args, const std::string& input = {}) {
-  std::vector<const char*> argv{"secret-tool"};
+// secret-tool's output, none when it failed.
+inline std::optional<std::string> secretTool(std::vector<std::string> args,
+                                             const std::string& input = {}) {
+  args.insert(args.begin(), "secret-tool");
+  std::vector<const char*> argv;
   for (const auto& a : args) argv.push_back(a.c_str());
   argv.push_back(nullptr);
   g_autoptr(GSubprocess) tool = g_subprocess_newv(
@@ -33,14 +31,15 @@ inline ToolResult secretTool(std::vector<std::string> args, const std::string& i
                                     G_SUBPROCESS_FLAGS_STDERR_SILENCE),
       nullptr);
   g_autofree gchar* out = nullptr;
-  const bool ran =
-      tool && g_subprocess_communicate_utf8(tool, input.c_str(), nullptr, &out, nullptr, nullptr);
-  return {ran && g_subprocess_get_successful(tool), out ? out : ""};
+  if (!tool ||
+      !g_subprocess_communicate_utf8(tool, input.c_str(), nullptr, &out, nullptr, nullptr) ||
+      !g_subprocess_get_successful(tool))
+    return std::nullopt;
+  return out ? out : "";
 }
 
 inline std::optional<std::string> lookupOutside(const std::string& key) {
-  auto r = secretTool({"lookup", "service", kService, "account", key});
-  return r.ok ? std::optional(r.out) : std::nullopt;
+  return secretTool({"lookup", "service", kService, "account", key});
 }
 
 }  // namespace wd::test
