@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "support/Files.h"
+#include "support/Process.h"
 
 namespace wd::test {
 
@@ -76,13 +77,8 @@ const std::string kEntryFailure = []() -> std::string {
 
 // Why the command failed, empty when it succeeded.
 std::string run(const std::string& commandLine) {
-  g_autofree gchar* err = nullptr;
-  gint status = 0;
-  g_autoptr(GError) error = nullptr;
-  if (g_spawn_command_line_sync(commandLine.c_str(), nullptr, &err, &status, &error) &&
-      g_spawn_check_wait_status(status, nullptr))
-    return "";
-  return commandLine + " failed: " + (error ? error->message : "") + (err ? err : "");
+  const ProcessResult r = runProcess(commandLine);
+  return r.status == 0 ? "" : commandLine + " failed (" + std::to_string(r.status) + "): " + r.err;
 }
 
 }  // namespace

@@ -194,8 +194,9 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
     const std::size_t before = server.requests().size();
     auto source = start(std::string("https://h.status.test:8443") + c.path);
     ASSERT_TRUE(waitFor([&] { return server.requests().size() >= before + c.requests; }));
-    if (c.invalid || !c.finished.empty())
+    if (c.invalid || !c.finished.empty()) {
       ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
+    }
     runLoopFor(0.3);
     EXPECT_EQ(recorder->finished, c.finished);
     EXPECT_EQ(recorder->invalid, c.invalid);

@@ -1,14 +1,13 @@
 #pragma once
 // Keychain test helpers: the loop run until the store has no request outstanding, and
 // secret-tool on the test session's keyring to see (and change) what the program stored.
-#include <gio/gio.h>
-
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "keychain/PDKeychainBindingsController.h"
 #include "support/Loop.h"
+#include "support/Process.h"
 
 namespace wd::test {
 
@@ -19,23 +18,15 @@ inline bool settle(const PDKeychainBindingsController& store) {
 }
 
 // secret-tool's output, none when it failed.
-inline std::optional<std::string> secretTool(std::vector<std::string> args,
+inline std::optional<std::string> secretTool(const std::vector<std::string>& args,
                                              const std::string& input = {}) {
-  args.insert(args.begin(), "secret-tool");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  g_autoptr(GSubprocess) tool = g_subprocess_newv(
-      argv.data(),
-      static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                    G_SUBPROCESS_FLAGS_STDERR_SILENCE),
-      nullptr);
-  g_autofree gchar* out = nullptr;
-  if (!tool ||
-      !g_subprocess_communicate_utf8(tool, input.c_str(), nullptr, &out, nullptr, nullptr) ||
-      !g_subprocess_get_successful(tool))
-    return std::nullopt;
-  return out ? out : "";
+  std::string line = "secret-tool";
+  for (const auto& a : args) {
+    g_autofree gchar* quoted = g_shell_quote(a.c_str());
+    line = line + " " + quoted;
+  }
+  const ProcessResult r = runProcess(line, input);
+  return r.status == 0 ? std::optional(r.out) : std::nullopt;
 }
 
 inline std::optional<std::string> lookupOutside(const std::string& key) {

@@ -3,11 +3,11 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sodium.h>
-#include <sys/wait.h>
 
 #include "core/Json.h"
 #include "support/Files.h"
 #include "support/Loop.h"
+#include "support/Process.h"
 #include "update/Installer.h"
 #include "update/Release.h"
 #include "update/Signature.h"
@@ -138,36 +138,30 @@ TEST(SigningCommand, MakesAKeyAndAReleaseTheApplicationAccepts) {
   const std::string dir = std::string(g_get_home_dir()) + "/sign", key = dir + "/key",
                     tarball = dir + "/wendrel-desktop-0.2.0.tar.gz";
   writeFile(tarball, "not really a tarball");
-  auto run = [](const std::string& arguments) {
-    gchar* out = nullptr;
-    gint status = -1;
-    g_spawn_command_line_sync((WD_SIGN_COMMAND " " + arguments).c_str(), &out, nullptr, &status,
-                              nullptr);
-    std::pair result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out ? out : "")};
-    g_free(out);
-    return result;
+  const auto run = [](const std::string& arguments) {
+    return test::runProcess(WD_SIGN_COMMAND " " + arguments);
   };
-  const auto [rc, publicKeyText] = run("generate-key " + key);
-  ASSERT_EQ(rc, 0);
+  const auto generated = run("generate-key " + key);
+  ASSERT_EQ(generated.status, 0);
   EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  const auto publicKey = fromBase64<32>(publicKeyText.substr(0, publicKeyText.find('\n')));
+  const auto publicKey = fromBase64<32>(generated.out.substr(0, generated.out.find('\n')));
   ASSERT_TRUE(publicKey);
-  EXPECT_NE(run("generate-key " + key).first, 0);  // never overwritten
+  EXPECT_NE(run("generate-key " + key).status, 0);  // never overwritten
   const std::string release = "release --key " + key + " --file " + tarball;
-  const auto [rc2, json] = run(release +
-                               " --version 0.2.0 --name 'Wendrel Desktop 0.2.0' --url "
-                               "https://u.example/w.tar.gz --notes https://u.example/n --date "
-                               "2026-12-01T10:00:00Z");
-  ASSERT_EQ(rc2, 0);
-  const auto read = readRelease(json);
-  ASSERT_TRUE(std::holds_alternative<Release>(read)) << json;
+  const auto released = run(release +
+                            " --version 0.2.0 --name 'Wendrel Desktop 0.2.0' --url "
+                            "https://u.example/w.tar.gz --notes https://u.example/n --date "
+                            "2026-12-01T10:00:00Z");
+  ASSERT_EQ(released.status, 0);
+  const auto read = readRelease(released.out);
+  ASSERT_TRUE(std::holds_alternative<Release>(read)) << released.out;
   const auto& r = std::get<Release>(read);
   EXPECT_EQ(r.size, fs::file_size(tarball));
   EXPECT_EQ(r.publicationDate, std::optional<std::string>("2026-12-01T10:00:00Z"));
   EXPECT_TRUE(
       verifyRelease(*publicKey, r.signature, "0.2.0", r.size, digestOf("not really a tarball")));
-  EXPECT_EQ(run("release --key " + key).first, 2);
-  EXPECT_NE(run(release + " --version v2 --name N --url https://u.example/w").first, 0);
+  EXPECT_EQ(run("release --key " + key).status, 2);
+  EXPECT_NE(run(release + " --version v2 --name N --url https://u.example/w").status, 0);
 }
 
 class InstallTest : public ::testing::Test {
