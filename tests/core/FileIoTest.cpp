@@ -21,10 +21,7 @@ namespace {
 
 class FileIo : public ::testing::Test {
  protected:
-  static mode_t permissions(const fs::path& p) {
-    struct stat st {};
-    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-  }
+  static fs::perms permissions(const fs::path& p) { return fs::status(p).permissions(); }
   static Names names(const fs::path& dir) {
     Names out;
     for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
@@ -84,12 +81,12 @@ TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
 TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "new", "one", 0640), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "new"), "one");
-  EXPECT_EQ(permissions(dir_ / "new"), 0640u);
+  EXPECT_EQ(permissions(dir_ / "new"), fs::perms(0640));
   writeFile(dir_ / "old", "old contents");
   fs::permissions(dir_ / "old", fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", "two"), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "old"), "two");
-  EXPECT_EQ(permissions(dir_ / "old"), 0600u);
+  EXPECT_EQ(permissions(dir_ / "old"), fs::perms(0600));
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", ""), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "old"), "");
   writeFile(dir_ / "dotfiles" / "real", "old");
@@ -105,7 +102,7 @@ TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "dangling", "made", 0600), std::nullopt);
   EXPECT_TRUE(fs::is_symlink(dir_ / "dangling"));
   EXPECT_EQ(readFile(dir_ / "dotfiles" / "created"), "made");
-  EXPECT_EQ(permissions(dir_ / "dotfiles" / "created"), 0600u);
+  EXPECT_EQ(permissions(dir_ / "dotfiles" / "created"), fs::perms(0600));
   EXPECT_EQ(names(dir_ / "dotfiles"), (Names{"created", "real"}));
   EXPECT_EQ(names(dir_),
             (Names{"new", "old", "dotfiles", "absolute", "relative", "chain", "dangling"}));
