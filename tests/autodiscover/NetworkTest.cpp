@@ -133,23 +133,22 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
 
 using Texts = std::vector<std::string>;
 
+// Reports in order: the content delivered, or kRefused for refused credentials.
+constexpr const char* kRefused = "(credentials refused)";
 struct SourceRecorder : XMLSourceDelegate {
   std::optional<Credential> credentials() override {
     ++credentialRequests;
     return credential;
   }
-  void xmlSourceDidFinished(XMLSource&, const std::string& content) override {
-    finished.push_back(content);
+  void xmlSourceDidFinished(XMLSource&, const std::string& content) override { report(content); }
+  void invalidCredentials(XMLSource&) override { report(kRefused); }
+  void report(const std::string& what) {
+    reports.push_back(what);
     if (onReport) onReport();
   }
-  void invalidCredentials(XMLSource&) override {
-    ++invalid;
-    if (onReport) onReport();
-  }
-  int reports() const { return static_cast<int>(finished.size()) + invalid; }
   std::optional<Credential> credential = Credential{"user@status.test", "secret"};
-  int credentialRequests = 0, invalid = 0;
-  Texts finished;
+  int credentialRequests = 0;
+  Texts reports;
   std::function<void()> onReport;
 };
 
@@ -172,19 +171,18 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
   const struct {
     Behaviour behaviour;
     bool credential;
-    Texts finished;
-    int invalid;
+    Texts reports;
     std::size_t requests;    // a second one answers the challenge
     int credentialRequests;  // -1: not checked
     const char* path = "/autodiscover/autodiscover.xml";
   } cases[] = {
-      {Behaviour::document(doc), true, {doc}, 0, 1, 0},
-      {Behaviour::document(""), true, {""}, 0, 1, 0},
-      {Behaviour::challenge("user@status.test", "secret", doc), true, {doc}, 0, 2, -1},
-      {Behaviour::challenge("user@status.test", "other", "x"), true, {}, 1, 2, 1},
-      {Behaviour::statusCode(401), false, {}, 1, 1, -1},
-      {Behaviour::statusCode(500), true, {}, 0, 1, -1},
-      {Behaviour::document(doc), true, {}, 0, 1, -1, "/elsewhere"},
+      {Behaviour::document(doc), true, {doc}, 1, 0},
+      {Behaviour::document(""), true, {""}, 1, 0},
+      {Behaviour::challenge("user@status.test", "secret", doc), true, {doc}, 2, -1},
+      {Behaviour::challenge("user@status.test", "other", "x"), true, {kRefused}, 2, 1},
+      {Behaviour::statusCode(401), false, {kRefused}, 1, -1},
+      {Behaviour::statusCode(500), true, {}, 1, -1},
+      {Behaviour::document(doc), true, {}, 1, -1, "/elsewhere"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.behaviour.body + " " + std::to_string(c.behaviour.status) + c.path);
@@ -194,20 +192,19 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
     const std::size_t before = server.requests().size();
     auto source = start(std::string("https://h.status.test:8443") + c.path);
     ASSERT_TRUE(waitFor([&] { return server.requests().size() >= before + c.requests; }));
-    if (c.invalid || !c.finished.empty()) {
-      ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
+    if (!c.reports.empty()) {
+      ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); }));
     }
     runLoopFor(0.3);
-    EXPECT_EQ(recorder->finished, c.finished);
-    EXPECT_EQ(recorder->invalid, c.invalid);
+    EXPECT_EQ(recorder->reports, c.reports);
     ASSERT_EQ(server.requests().size(), before + c.requests);
     EXPECT_EQ(server.requests()[before].authorization, "");  // nothing sent unasked
     EXPECT_EQ(server.requests()[before].path, c.path);
     EXPECT_EQ(c.requests == 2, server.requests().back().authorization != "");
     EXPECT_TRUE(c.credentialRequests < 0 || recorder->credentialRequests == c.credentialRequests);
-    if (!c.finished.empty()) {
-      EXPECT_EQ(source->content(), c.finished[0]);
-      EXPECT_EQ(source->hasData(), !c.finished[0].empty());
+    if (!c.reports.empty() && c.reports[0] != kRefused) {
+      EXPECT_EQ(source->content(), c.reports[0]);
+      EXPECT_EQ(source->hasData(), !c.reports[0].empty());
     }
   }
 }
@@ -219,19 +216,19 @@ TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptThei
         std::string("https://:443/autodiscover/autodiscover.xml"), std::string("no url")}) {
     recorder = std::make_shared<SourceRecorder>();
     auto source = start(u);
-    EXPECT_EQ(recorder->reports(), 0) << "reports come from the loop, not from start";
-    ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; })) << u;
-    EXPECT_EQ(recorder->finished, Texts{""}) << u;
+    EXPECT_EQ(recorder->reports.size(), 0u) << "reports come from the loop, not from start";
+    ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); })) << u;
+    EXPECT_EQ(recorder->reports, Texts{""}) << u;
   }
   EXPECT_EQ(untrusted.requests().size(), 0u);
   untrusted.route("untrusted.test", 9443, Behaviour::document("<doc/>"));
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "h.status.test");
   auto refused = start("untrusted.test", 9443);
-  ASSERT_TRUE(waitFor([&] { return recorder->reports() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return recorder->reports.size() == 2; }));
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "UNTRUSTED.test");
   auto accepted = start("untrusted.test", 9443);
-  ASSERT_TRUE(waitFor([&] { return recorder->reports() == 3; }));
-  EXPECT_EQ(recorder->finished, (Texts{"", "", "<doc/>"}));
+  ASSERT_TRUE(waitFor([&] { return recorder->reports.size() == 3; }));
+  EXPECT_EQ(recorder->reports, (Texts{"", "", "<doc/>"}));
 }
 
 TEST_F(XMLSourceNet, CancelAndDestructionReportNothingAndTheDelegateMayDropTheSource) {
@@ -245,13 +242,13 @@ TEST_F(XMLSourceNet, CancelAndDestructionReportNothingAndTheDelegateMayDropTheSo
   server.route("h.status.test", 443, Behaviour::document("<doc/>"));
   start("h.status.test", 443).reset();  // before any answer
   runLoopFor(0.5);
-  EXPECT_EQ(recorder->reports(), 0);
+  EXPECT_EQ(recorder->reports.size(), 0u);
   auto source = start("h.status.test", 443);
   recorder->onReport = [&] { source.reset(); };
-  ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
+  ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); }));
   EXPECT_FALSE(source);
   runLoopFor(0.2);
-  EXPECT_EQ(recorder->reports(), 1);
+  EXPECT_EQ(recorder->reports.size(), 1u);
 }
 
 struct SearchDelegate : AutodiscoverDelegate {

@@ -29,8 +29,7 @@ struct Behaviour {
 struct RecordedRequest {
   std::string host;
   int port = 0;
-  std::string path;
-  std::string authorization;  // the Authorization header, empty when absent
+  std::string path, authorization;  // the Authorization header, empty when absent
 };
 
 class TestHttpsServer {
