@@ -42,14 +42,11 @@ class UpdateCheckerTest : public ::testing::Test {
     defaults.setString(Settings::kUpdateServiceURL, server.url("127.0.0.1", kServicePath));
     defaults.setInteger(Settings::kUpdatePeriod, 3600);
     defaults.removeObjectForKey(Settings::kUpdateChannel);
-    std::error_code ec;
-    fs::remove_all(cache, ec);
     ASSERT_TRUE(menu->load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
     delegate = std::make_unique<AppDelegate>(context, windows);
     delegate->applicationWillFinishLaunching();
     delegate->applicationDidFinishLaunching();
     delegate->setUpdateEnvironment({"0.1.0", publicKey, cache}, {});
-    saved = spdlog::default_logger();
     spdlog::set_default_logger(std::make_shared<spdlog::logger>(
         "test", std::make_shared<spdlog::sinks::ostream_sink_mt>(log)));
     spdlog::set_pattern("%l %v");
@@ -111,13 +108,13 @@ class UpdateCheckerTest : public ::testing::Test {
                                               .clipboard = std::make_shared<MemoryClipboard>()}};
   FakeWindowFactory windows;
   std::unique_ptr<AppDelegate> delegate;
-  const fs::path home = g_get_home_dir();
+  const fs::path home = test::testDirectory();
   PageServer server{(fs::create_directories(home / "server"), home / "server")};
   fs::path cache = home / "cache/updates";
   update::PublicKey publicKey{};
   update::SecretKey secretKey{};
   std::ostringstream log;
-  std::shared_ptr<spdlog::logger> saved;
+  std::shared_ptr<spdlog::logger> saved = spdlog::default_logger();
 };
 
 // A damaged file or a part left from an earlier run is fetched again (the server does not resume).
