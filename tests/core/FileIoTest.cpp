@@ -129,16 +129,13 @@ TEST_F(FileIo, FailedWriteChangesNothing) {
   // ENOSPC; SIGXFSZ would otherwise end the test process.
   struct rlimit saved {};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGXFSZ, &ignore, &previous);
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = saved;
   small.rlim_cur = 4096;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   const auto why = wd::writeFileAtomically(dir_ / "keep", std::string(100000, 'n'));
   ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::sigaction(SIGXFSZ, &previous, nullptr);
+  ::signal(SIGXFSZ, previous);
   ASSERT_TRUE(why.has_value());
   EXPECT_NE(why->find("write"), std::string::npos) << *why;
   EXPECT_EQ(readFile(dir_ / "keep"), "old");
