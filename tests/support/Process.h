@@ -14,9 +14,9 @@ struct ProcessResult {
 };
 
 // Runs `commandLine` (shell quoting, no shell). With `serveLoop` the main loop runs meanwhile, so
-// servers of this process answer the child; a child still running after `seconds` is killed.
+// servers of this process answer the child; a child still running after 90 s is killed.
 inline ProcessResult runProcess(const std::string& commandLine, const std::string& input = {},
-                                bool serveLoop = false, double seconds = 90) {
+                                bool serveLoop = false) {
   ProcessResult r;
   g_auto(GStrv) argv = nullptr;
   g_autoptr(GSubprocess) child = nullptr;
@@ -43,7 +43,7 @@ inline ProcessResult runProcess(const std::string& commandLine, const std::strin
           output->done = true;
         },
         &o);
-    if (!waitFor([&] { return o.done; }, seconds)) g_subprocess_force_exit(child);
+    if (!waitFor([&] { return o.done; }, 90)) g_subprocess_force_exit(child);
     waitFor([&] { return o.done; }, 10);
   }
   r.out = o.out ? o.out : "";
