@@ -166,11 +166,7 @@ TEST(SigningCommand, MakesAKeyAndAReleaseTheApplicationAccepts) {
 
 class InstallTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-    makeTree(prefix, "1.0.0", true);
-  }
+  void SetUp() override { makeTree(prefix, "1.0.0", true); }
   void TearDown() override {
     if (app) g_subprocess_force_exit(app);
     g_clear_object(&app);
@@ -224,7 +220,7 @@ class InstallTest : public ::testing::Test {
         },
         60);
   }
-  fs::path root = fs::path(g_get_home_dir()) / "install";
+  fs::path root = test::testDirectory();
   fs::path prefix = root / "prefix", report = root / "report";
   GSubprocess* app = nullptr;
   std::unique_ptr<Installer> installer;
