@@ -1,10 +1,8 @@
 // `wendrel-desktop --discover`: the real executable as a child inside the network sandbox (it
 // inherits the namespaces, resolver files and CA), against the HTTPS servers.
-#include <gio/gio.h>
-
 #include "TestHttpsServer.h"
 #include "core/Json.h"
-#include "support/Loop.h"
+#include "support/Process.h"
 
 namespace wd {
 namespace {
@@ -14,54 +12,23 @@ using test::Behaviour;
 
 class DiscoverExecutable : public test::HttpsServersTest {
  protected:
-  struct Result {
-    int status = -1;
-    std::string out, err;
-    bool done = false;
-  };
-  Result run(const std::string& args, const std::string& input) {
-    g_auto(GStrv) argv = g_strsplit((WD_DESKTOP_EXECUTABLE " " + args).c_str(), " ", -1);
-    g_autoptr(GSubprocessLauncher) launcher =
-        g_subprocess_launcher_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE |
-                                                                G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                                                G_SUBPROCESS_FLAGS_STDERR_PIPE));
+  static void SetUpTestSuite() {
     // In sanitizer builds the child needs this binary's runtime default (SanitizerOptions.cpp).
     const char* asan = g_getenv("ASAN_OPTIONS");
-    g_subprocess_launcher_setenv(
-        launcher, "ASAN_OPTIONS",
-        (std::string(asan ? asan : "") + (asan ? ":" : "") + "intercept_tls_get_addr=0").c_str(),
-        TRUE);
-    g_autoptr(GSubprocess) child = g_subprocess_launcher_spawnv(launcher, argv, nullptr);
-    Result r;
-    if (!child) return ADD_FAILURE() << "cannot start " << argv[0], r;
-    g_subprocess_communicate_utf8_async(
-        child, input.c_str(), nullptr,
-        [](GObject* o, GAsyncResult* res, gpointer data) {
-          auto* result = static_cast<Result*>(data);
-          g_autofree gchar *out = nullptr, *err = nullptr;
-          g_subprocess_communicate_utf8_finish(G_SUBPROCESS(o), res, &out, &err, nullptr);
-          result->out = out ? out : "";
-          result->err = err ? err : "";
-          result->done = true;
-        },
-        &r);
-    if (!test::waitFor([&] { return r.done; }, 90)) {
-      ADD_FAILURE() << "no end";
-      g_subprocess_force_exit(child);
-      test::waitFor([&] { return r.done; }, 10);
-    }
-    if (g_subprocess_get_if_exited(child)) r.status = g_subprocess_get_exit_status(child);
-    return r;
+    const std::string options = std::string(asan ? asan : "") + (asan ? ":" : "");
+    g_setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), TRUE);
+  }
+  static test::ProcessResult run(const std::string& args, const std::string& input) {
+    return test::runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
   }
 };
 
 TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
-  if (!serversReady()) return;
-  server->route(
+  server.route(
       "h.cli.test", 8443,
       Behaviour::challenge("user@cli.test", "pass word", autodiscoverDocument("s.cli.test:8443")));
-  untrusted->route("untrusted.test", 9443,
-                   Behaviour::document(autodiscoverDocument("s.untrusted.test")));
+  untrusted.route("untrusted.test", 9443,
+                  Behaviour::document(autodiscoverDocument("s.untrusted.test")));
   const char* const failed = R"({"result": "autodiscoverFailed"})";
   const struct {
     const char* args;  // separated by spaces
@@ -81,7 +48,7 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
-    const Result r = run(c.args, c.input);
+    const auto r = run(c.args, c.input);
     EXPECT_EQ(r.status, c.status);
     ASSERT_FALSE(r.out.empty());
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
@@ -98,7 +65,7 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
       {"-v", "invalid option -- 'v'"},
   };
   for (const auto& [args, reason] : usage) {
-    const Result r = run(args, "");
+    const auto r = run(args, "");
     EXPECT_EQ(r.status, 64) << reason;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "wendrel-desktop: " + reason +

@@ -11,8 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
+
+#include "support/Files.h"
+#include "support/Process.h"
 
 namespace wd::test {
 
@@ -54,58 +55,30 @@ std::string errnoText(const std::string& what) {
   return what + ": " + std::strerror(errno);
 }
 
-std::string& entryFailure() {
-  static std::string reason = "namespaces not entered";
-  return reason;
-}
-
-std::string readText(const std::string& path) {
-  g_autofree gchar* text = nullptr;
-  return g_file_get_contents(path.c_str(), &text, nullptr, nullptr) ? text : "";
-}
-
-bool writeFile(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  return static_cast<bool>(out << text << std::flush);
-}
-
-// Runs before main (single-threaded, as unshare needs), in every process of this test binary.
-[[maybe_unused]] const bool kEntered = [] {
-  std::string& reason = entryFailure();
+// Entered before main (single-threaded, as unshare needs), in every process of this test binary;
+// why that failed, empty when it did not.
+const std::string kEntryFailure = []() -> std::string {
   if (const char* off = g_getenv("WD_AUTODISCOVER_NO_NETNS"); off && *off && *off != '0')
-    return (reason = "disabled by WD_AUTODISCOVER_NO_NETNS"), false;
+    return "disabled by WD_AUTODISCOVER_NO_NETNS";
   const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
   // As root directly, else (or where root lacks the capability) in a user namespace as root.
   if (::getuid() != 0 || ::unshare(CLONE_NEWNET | CLONE_NEWNS) != 0) {
     if (::unshare(CLONE_NEWUSER | CLONE_NEWNET | CLONE_NEWNS) != 0)
-      return (reason = errnoText("unshare(CLONE_NEWUSER|CLONE_NEWNET|CLONE_NEWNS)")), false;
+      return errnoText("unshare(CLONE_NEWUSER|CLONE_NEWNET|CLONE_NEWNS)");
     writeFile("/proc/self/setgroups", "deny");
     if (!writeFile("/proc/self/uid_map", "0 " + uid + " 1\n") ||
         !writeFile("/proc/self/gid_map", "0 " + gid + " 1\n"))
-      return (reason = errnoText("writing the user namespace maps")), false;
+      return errnoText("writing the user namespace maps");
   }
   if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return (reason = errnoText("making / private")), false;
-  reason.clear();
-  return true;
+    return errnoText("making / private");
+  return "";
 }();
 
-bool bindMount(const std::string& source, const std::string& target, std::string& reason) {
-  if (::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0) return true;
-  reason = errnoText("bind-mounting over " + target);
-  return false;
-}
-
-bool run(const std::string& commandLine, std::string& reason) {
-  gchar* err = nullptr;
-  gint status = 0;
-  GError* error = nullptr;
-  const bool ok = g_spawn_command_line_sync(commandLine.c_str(), nullptr, &err, &status, &error) &&
-                  g_spawn_check_wait_status(status, nullptr);
-  if (!ok) reason = commandLine + " failed: " + (error ? error->message : "") + (err ? err : "");
-  g_clear_error(&error);
-  g_free(err);
-  return ok;
+// Why the command failed, empty when it succeeded.
+std::string run(const std::string& commandLine) {
+  const ProcessResult r = runProcess(commandLine);
+  return r.status == 0 ? "" : commandLine + " failed (" + std::to_string(r.status) + "): " + r.err;
 }
 
 }  // namespace
@@ -116,8 +89,7 @@ NetworkSandbox& NetworkSandbox::shared() {
 }
 
 NetworkSandbox::NetworkSandbox() {
-  reason_ = entryFailure();
-  available_ = reason_.empty() && setUp();
+  reason_ = kEntryFailure.empty() ? setUp() : kEntryFailure;
 }
 
 NetworkSandbox::~NetworkSandbox() {
@@ -129,17 +101,14 @@ NetworkSandbox::~NetworkSandbox() {
   if (!dir_.empty()) std::filesystem::remove_all(dir_, ec);
 }
 
-bool NetworkSandbox::setUp() {
+std::string NetworkSandbox::setUp() {
   for (const char* var : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy",
                           "ALL_PROXY", "no_proxy", "NO_PROXY"})
     g_unsetenv(var);
   char tmpl[] = "/tmp/wd-autodiscover-XXXXXX";
-  if (::mkdtemp(tmpl) == nullptr) return (reason_ = errnoText("mkdtemp")), false;
+  if (::mkdtemp(tmpl) == nullptr) return errnoText("mkdtemp");
   dir_ = tmpl;
   const std::string d = dir_ + "/";
-  // glibc answers AI_ADDRCONFIG lookups only with a non-loopback IPv4 address: give lo one.
-  if (!run("ip link set lo up", reason_) || !run("ip addr add 192.0.2.1/32 dev lo", reason_))
-    return false;
   std::string hosts = "127.0.0.2 none.test\n", san = "subjectAltName=IP:127.0.0.1";
   for (const char* h : kHosts) hosts += std::string("127.0.0.1 ") + h + "\n";
   for (const char* h : kHosts) san += std::string(",DNS:") + h;
@@ -148,15 +117,13 @@ bool NetworkSandbox::setUp() {
       !writeFile(d + "server.ext", san + "\nbasicConstraints=CA:FALSE\nkeyUsage=digitalSignature\n"
                                          "extendedKeyUsage=serverAuth\n") ||
       !writeFile(d + "dnsmasq.conf", kDnsmasqRecords))
-    return (reason_ = "cannot write the sandbox files"), false;
-  for (const char* target : {"/etc/hosts", "/etc/resolv.conf", "/etc/nsswitch.conf"})
-    if (std::filesystem::exists(target) &&
-        !bindMount(d + std::filesystem::path(target).filename().string(), target, reason_))
-      return false;
-  // A CA, a server certificate for every test host signed by it, and a self-signed one.
+    return "cannot write the sandbox files";
+  // glibc answers AI_ADDRCONFIG lookups only with a non-loopback IPv4 address: lo gets one. Then
+  // a CA, a server certificate for every test host signed by it, and a self-signed one.
   const std::string req = "openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes ";
   for (const std::string& command :
-       {req + "-x509 -days 3 -keyout " + d + "ca.key -out " + d +
+       {std::string("ip link set lo up"), std::string("ip addr add 192.0.2.1/32 dev lo"),
+        req + "-x509 -days 3 -keyout " + d + "ca.key -out " + d +
             "ca.pem -subj '/CN=Wendrel Test CA' -addext basicConstraints=critical,CA:TRUE "
             "-addext keyUsage=critical,keyCertSign,cRLSign",
         req + "-new -keyout " + keyFile() + " -out " + d + "server.csr -subj /CN=autodiscover.test",
@@ -165,10 +132,17 @@ bool NetworkSandbox::setUp() {
             "server.ext",
         req + "-x509 -days 3 -keyout " + keyFile(true) + " -out " + certificateFile(true) +
             " -subj /CN=untrusted.test -addext subjectAltName=DNS:untrusted.test"})
-    if (!run(command, reason_)) return false;
-  for (const char* bundle :
-       {"/etc/ssl/certs/ca-certificates.crt", "/etc/pki/tls/certs/ca-bundle.crt"})
-    if (std::filesystem::exists(bundle) && !bindMount(d + "ca.pem", bundle, reason_)) return false;
+    if (std::string why = run(command); !why.empty()) return why;
+  const std::pair<std::string, const char*> mounts[] = {
+      {d + "hosts", "/etc/hosts"},
+      {d + "resolv.conf", "/etc/resolv.conf"},
+      {d + "nsswitch.conf", "/etc/nsswitch.conf"},
+      {d + "ca.pem", "/etc/ssl/certs/ca-certificates.crt"},
+      {d + "ca.pem", "/etc/pki/tls/certs/ca-bundle.crt"}};
+  for (const auto& [source, target] : mounts)
+    if (std::filesystem::exists(target) &&
+        ::mount(source.c_str(), target, nullptr, MS_BIND, nullptr) != 0)
+      return errnoText(std::string("bind-mounting over ") + target);
   // --no-daemon: changing user and group fails in a user namespace; it dies with the test.
   g_auto(GStrv) argv = nullptr;
   g_shell_parse_argv(("/usr/sbin/dnsmasq --no-daemon --port=53 --listen-address=127.0.0.1 "
@@ -177,29 +151,26 @@ bool NetworkSandbox::setUp() {
                       d + "log --conf-file=" + d + "dnsmasq.conf")
                          .c_str(),
                      nullptr, &argv, nullptr);
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   if (!g_spawn_async(
           nullptr, argv, nullptr,
           static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_STDOUT_TO_DEV_NULL |
                                    G_SPAWN_STDERR_TO_DEV_NULL),
-          [](gpointer) { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, &dnsmasqPid_, &error)) {
-    reason_ = std::string("dnsmasq (package dnsmasq-base): ") + error->message;
-    g_error_free(error);
-    return false;
-  }
+          [](gpointer) { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, &dnsmasqPid_, &error))
+    return std::string("dnsmasq (package dnsmasq-base): ") + error->message;
   for (int i = 0; i < 400; ++i) {
     unsigned char answer[512];
-    if (::res_query("none.test", C_IN, T_A, answer, sizeof answer) > 0) return true;
+    if (::res_query("none.test", C_IN, T_A, answer, sizeof answer) > 0) return "";
     if (::waitpid(dnsmasqPid_, nullptr, WNOHANG) == dnsmasqPid_)
-      return (dnsmasqPid_ = -1), (reason_ = "dnsmasq exited at start: " + readText(d + "log")),
-             false;
+      return (dnsmasqPid_ = -1), "dnsmasq exited at start: " + readFile(d + "log").value_or("");
     g_usleep(50 * 1000);
   }
-  return (reason_ = "dnsmasq does not answer"), false;
+  return "dnsmasq does not answer";
 }
 
 bool NetworkSandbox::dnsQueried(const std::string& type, const std::string& name) const {
-  return readText(dir_ + "/log").find("query[" + type + "] " + name + " ") != std::string::npos;
+  return readFile(dir_ + "/log").value_or("").find("query[" + type + "] " + name + " ") !=
+         std::string::npos;
 }
 
 }  // namespace wd::test

@@ -8,7 +8,7 @@ namespace wd::test {
 class NetworkSandbox {
  public:
   static NetworkSandbox& shared();
-  bool available() const { return available_; }
+  bool available() const { return reason_.empty(); }
   const std::string& reason() const { return reason_; }
   // PEM files: the server certificate (trusted through the test CA) and its key, or (untrusted)
   // a self-signed pair for "untrusted.test".
@@ -20,20 +20,12 @@ class NetworkSandbox {
 
  private:
   NetworkSandbox();
-  bool setUp();
+  std::string setUp();  // why the sandbox cannot be used, empty when it can
   std::string file(bool untrusted, const char* ext) const {
     return dir_ + (untrusted ? "/untrusted" : "/server") + ext;
   }
-  bool available_ = false;
-  std::string reason_;
-  std::string dir_;
+  std::string reason_, dir_;
   int dnsmasqPid_ = -1;
 };
-
-#define WD_REQUIRE_NETWORK_SANDBOX()                                                     \
-  do {                                                                                   \
-    auto& sandbox_ = ::wd::test::NetworkSandbox::shared();                               \
-    if (!sandbox_.available()) GTEST_SKIP() << "network sandbox: " << sandbox_.reason(); \
-  } while (0)
 
 }  // namespace wd::test

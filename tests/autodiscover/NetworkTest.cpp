@@ -15,7 +15,6 @@ namespace {
 
 using test::autodiscoverDocument;
 using test::Behaviour;
-using test::NetworkSandbox;
 using test::runLoopFor;
 using test::waitFor;
 
@@ -39,60 +38,57 @@ struct Recorder : SRVResolverDelegate {
   std::function<void(SRVResolver&)> onResult;
 };
 
-class SRVResolverNet : public ::testing::Test {
+class SRVResolverNet : public test::HttpsServersTest {
  protected:
-  void SetUp() override { WD_REQUIRE_NETWORK_SANDBOX(); }
-  std::shared_ptr<SRVResolver> run(const std::string& name, int type = 33, bool wait = true) {
+  // A resolver of `name` started, reporting to a fresh recorder.
+  std::shared_ptr<SRVResolver> run(const std::string& name, int type = 33) {
     recorder = std::make_shared<Recorder>();
     auto resolver = SRVResolver::create(name, type);
     resolver->setDelegate(recorder);
     resolver->start();
-    EXPECT_TRUE(!wait || waitFor([&] { return !recorder->stops.empty(); }));
     return resolver;
   }
-  static SRVResolverError error(int code) { return {"kSRVResolverErrorDomain", code}; }
   std::shared_ptr<Recorder> recorder;
 };
 
 // A CNAME step gives no result of its own; a batch gives its results in the order dnsmasq sends
-// them (1002, 1003, 1001: sorted by no field). Failures carry the DNS service codes.
+// them (1002, 1003, 1001: sorted by no field). Failures carry the DNS service codes: no such
+// name, a name with an address only, and bad names (those fail before start returns).
 TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresTheirCodes) {
-  const std::tuple<const char*, int, std::vector<SRVResult>> cases[] = {
-      {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}},
-      {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}},
-      {"mx.test", 15, {{10, 0, 0, "m.mx.test"}}},
+  const std::tuple<std::string, int, std::vector<SRVResult>, int> cases[] = {
+      {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}, 0},
+      {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}, 0},
+      {"mx.test", 15, {{10, 0, 0, "m.mx.test"}}, 0},
       {kThree,
        33,
        {{1, 2, 1002, "two.three.test"},
         {1, 2, 1003, "three.three.test"},
-        {1, 2, 1001, "one.three.test"}}},
-  };
-  for (const auto& [name, type, results] : cases) {
+        {1, 2, 1001, "one.three.test"}},
+       0},
+      {"_autodiscover._tcp.nothing.test", 33, {}, -65538},
+      {"none.test", 33, {}, -65554},
+      {"", 33, {}, -65540},
+      {"bad\xFF.test", 33, {}, -65540},
+      {std::string("nul\0.test", 9), 33, {}, -65540},
+      {std::string(64, 'a') + ".test", 33, {}, -65540}};
+  for (const auto& [name, type, results, code] : cases) {
+    SCOPED_TRACE(name);
     auto resolver = run(name, type);
-    EXPECT_EQ(recorder->events.back(), "stop") << name;
+    EXPECT_EQ(recorder->stops.size(), code == -65540 ? 1u : 0u);
+    ASSERT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
+    EXPECT_EQ(recorder->events.back(), "stop");
     EXPECT_EQ(recorder->results, results);
-    EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{std::nullopt}));
-    EXPECT_TRUE(resolver->isFinished() && !resolver->error());
-    EXPECT_EQ(resolver->results(), results);
-  }
-  // No such name; a name that exists with an address only; bad names fail before start returns.
-  auto nx = run("_autodiscover._tcp.nothing.test");
-  EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65538)}));
-  EXPECT_EQ(nx->error(), error(-65538));
-  EXPECT_TRUE(nx->isFinished());
-  run("none.test");
-  EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65554)}));
-  EXPECT_TRUE(recorder->results.empty());
-  for (const std::string& name : {std::string(), std::string("bad\xFF.test"),
-                                  std::string("nul\0.test", 9), std::string(64, 'a') + ".test"}) {
-    auto resolver = run(name, 33, false);
-    EXPECT_EQ(recorder->stops, (std::vector<std::optional<SRVResolverError>>{error(-65540)}));
+    std::optional<SRVResolverError> error;
+    if (code) error = SRVResolverError{"kSRVResolverErrorDomain", code};
+    EXPECT_EQ(recorder->stops, std::vector{error});
+    EXPECT_EQ(resolver->error(), error);
     EXPECT_TRUE(resolver->isFinished());
+    EXPECT_EQ(resolver->results(), results);
   }
 }
 
 TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
-  auto resolver = run(kSrv, 33, false);
+  auto resolver = run(kSrv);
   resolver->start();  // while running: no second query
   ASSERT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
   runLoopFor(0.3);
@@ -104,12 +100,12 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
   ASSERT_EQ(resolver->results().size(), 2u);
   EXPECT_EQ(resolver->results()[0], resolver->results()[1]);
   // A stop during a query, or destroying a running resolver, tells no one.
-  auto stopped = run(kSrv, 33, false);
+  auto stopped = run(kSrv);
   stopped->stop();
   EXPECT_TRUE(stopped->isFinished());
   stopped->stop();
   auto told = recorder;
-  run(kSrv, 33, false).reset();
+  run(kSrv).reset();
   runLoopFor(0.5);
   EXPECT_TRUE(told->events.empty());
   EXPECT_TRUE(recorder->events.empty());
@@ -129,7 +125,7 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
     EXPECT_TRUE(drop ? !dropping : dropping->isFinished());
   }
   // A gone delegate is not called.
-  auto orphan = run(kSrv, 33, false);
+  auto orphan = run(kSrv);
   recorder.reset();
   ASSERT_TRUE(waitFor([&] { return orphan->isFinished(); }));
   EXPECT_EQ(orphan->results().size(), 1u);
@@ -137,23 +133,22 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
 
 using Texts = std::vector<std::string>;
 
+// Reports in order: the content delivered, or kRefused for refused credentials.
+constexpr const char* kRefused = "(credentials refused)";
 struct SourceRecorder : XMLSourceDelegate {
   std::optional<Credential> credentials() override {
     ++credentialRequests;
     return credential;
   }
-  void xmlSourceDidFinished(XMLSource&, const std::string& content) override {
-    finished.push_back(content);
+  void xmlSourceDidFinished(XMLSource&, const std::string& content) override { report(content); }
+  void invalidCredentials(XMLSource&) override { report(kRefused); }
+  void report(const std::string& what) {
+    reports.push_back(what);
     if (onReport) onReport();
   }
-  void invalidCredentials(XMLSource&) override {
-    ++invalid;
-    if (onReport) onReport();
-  }
-  int reports() const { return static_cast<int>(finished.size()) + invalid; }
   std::optional<Credential> credential = Credential{"user@status.test", "secret"};
-  int credentialRequests = 0, invalid = 0;
-  Texts finished;
+  int credentialRequests = 0;
+  Texts reports;
   std::function<void()> onReport;
 };
 
@@ -176,42 +171,40 @@ TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
   const struct {
     Behaviour behaviour;
     bool credential;
-    Texts finished;
-    int invalid;
+    Texts reports;
     std::size_t requests;    // a second one answers the challenge
     int credentialRequests;  // -1: not checked
     const char* path = "/autodiscover/autodiscover.xml";
   } cases[] = {
-      {Behaviour::document(doc), true, {doc}, 0, 1, 0},
-      {Behaviour::document(""), true, {""}, 0, 1, 0},
-      {Behaviour::challenge("user@status.test", "secret", doc), true, {doc}, 0, 2, -1},
-      {Behaviour::challenge("user@status.test", "other", "x"), true, {}, 1, 2, 1},
-      {Behaviour::statusCode(401), false, {}, 1, 1, -1},
-      {Behaviour::statusCode(500), true, {}, 0, 1, -1},
-      {Behaviour::document(doc), true, {}, 0, 1, -1, "/elsewhere"},
+      {Behaviour::document(doc), true, {doc}, 1, 0},
+      {Behaviour::document(""), true, {""}, 1, 0},
+      {Behaviour::challenge("user@status.test", "secret", doc), true, {doc}, 2, -1},
+      {Behaviour::challenge("user@status.test", "other", "x"), true, {kRefused}, 2, 1},
+      {Behaviour::statusCode(401), false, {kRefused}, 1, -1},
+      {Behaviour::statusCode(500), true, {}, 1, -1},
+      {Behaviour::document(doc), true, {}, 1, -1, "/elsewhere"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.behaviour.body + " " + std::to_string(c.behaviour.status) + c.path);
     recorder = std::make_shared<SourceRecorder>();
     if (!c.credential) recorder->credential.reset();
-    server->route("h.status.test", 8443, c.behaviour);
-    const std::size_t before = server->requests().size();
+    server.route("h.status.test", 8443, c.behaviour);
+    const std::size_t before = server.requests().size();
     auto source = start(std::string("https://h.status.test:8443") + c.path);
-    ASSERT_TRUE(waitFor([&] { return server->requests().size() >= before + c.requests; }));
-    if (c.invalid || !c.finished.empty()) {
-      ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
+    ASSERT_TRUE(waitFor([&] { return server.requests().size() >= before + c.requests; }));
+    if (!c.reports.empty()) {
+      ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); }));
     }
     runLoopFor(0.3);
-    EXPECT_EQ(recorder->finished, c.finished);
-    EXPECT_EQ(recorder->invalid, c.invalid);
-    ASSERT_EQ(server->requests().size(), before + c.requests);
-    EXPECT_EQ(server->requests()[before].authorization, "");  // nothing sent unasked
-    EXPECT_EQ(server->requests()[before].path, c.path);
-    EXPECT_EQ(c.requests == 2, server->requests().back().authorization != "");
+    EXPECT_EQ(recorder->reports, c.reports);
+    ASSERT_EQ(server.requests().size(), before + c.requests);
+    EXPECT_EQ(server.requests()[before].authorization, "");  // nothing sent unasked
+    EXPECT_EQ(server.requests()[before].path, c.path);
+    EXPECT_EQ(c.requests == 2, server.requests().back().authorization != "");
     EXPECT_TRUE(c.credentialRequests < 0 || recorder->credentialRequests == c.credentialRequests);
-    if (!c.finished.empty()) {
-      EXPECT_EQ(source->content(), c.finished[0]);
-      EXPECT_EQ(source->hasData(), !c.finished[0].empty());
+    if (!c.reports.empty() && c.reports[0] != kRefused) {
+      EXPECT_EQ(source->content(), c.reports[0]);
+      EXPECT_EQ(source->hasData(), !c.reports[0].empty());
     }
   }
 }
@@ -223,39 +216,39 @@ TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptThei
         std::string("https://:443/autodiscover/autodiscover.xml"), std::string("no url")}) {
     recorder = std::make_shared<SourceRecorder>();
     auto source = start(u);
-    EXPECT_EQ(recorder->reports(), 0) << "reports come from the loop, not from start";
-    ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; })) << u;
-    EXPECT_EQ(recorder->finished, Texts{""}) << u;
+    EXPECT_EQ(recorder->reports.size(), 0u) << "reports come from the loop, not from start";
+    ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); })) << u;
+    EXPECT_EQ(recorder->reports, Texts{""}) << u;
   }
-  EXPECT_EQ(untrusted->requests().size(), 0u);
-  untrusted->route("untrusted.test", 9443, Behaviour::document("<doc/>"));
+  EXPECT_EQ(untrusted.requests().size(), 0u);
+  untrusted.route("untrusted.test", 9443, Behaviour::document("<doc/>"));
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "h.status.test");
   auto refused = start("untrusted.test", 9443);
-  ASSERT_TRUE(waitFor([&] { return recorder->reports() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return recorder->reports.size() == 2; }));
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "UNTRUSTED.test");
   auto accepted = start("untrusted.test", 9443);
-  ASSERT_TRUE(waitFor([&] { return recorder->reports() == 3; }));
-  EXPECT_EQ(recorder->finished, (Texts{"", "", "<doc/>"}));
+  ASSERT_TRUE(waitFor([&] { return recorder->reports.size() == 3; }));
+  EXPECT_EQ(recorder->reports, (Texts{"", "", "<doc/>"}));
 }
 
 TEST_F(XMLSourceNet, CancelAndDestructionReportNothingAndTheDelegateMayDropTheSource) {
-  server->route("h.status.test", 8443, Behaviour::hang());
+  server.route("h.status.test", 8443, Behaviour::hang());
   auto cancelled = start("h.status.test", 8443);
-  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 1; }));
   cancelled->cancel();
   auto destroyed = start("h.status.test", 8443);
-  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 2; }));
   destroyed.reset();
-  server->route("h.status.test", 443, Behaviour::document("<doc/>"));
+  server.route("h.status.test", 443, Behaviour::document("<doc/>"));
   start("h.status.test", 443).reset();  // before any answer
   runLoopFor(0.5);
-  EXPECT_EQ(recorder->reports(), 0);
+  EXPECT_EQ(recorder->reports.size(), 0u);
   auto source = start("h.status.test", 443);
   recorder->onReport = [&] { source.reset(); };
-  ASSERT_TRUE(waitFor([&] { return recorder->reports() > 0; }));
+  ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); }));
   EXPECT_FALSE(source);
   runLoopFor(0.2);
-  EXPECT_EQ(recorder->reports(), 1);
+  EXPECT_EQ(recorder->reports.size(), 1u);
 }
 
 struct SearchDelegate : AutodiscoverDelegate {
@@ -277,17 +270,9 @@ Json success(const std::string& host, const std::string& port) {
 
 class AutodiscoverNet : public test::HttpsServersTest {
  protected:
-  void SetUp() override {
-    HttpsServersTest::SetUp();
-    if (!serversReady()) return;
-    token = NotificationCenter::defaultCenter().addObserver(
-        kAccountWebDiscoveryNotification,
-        [this](const Notification& note) { posted.push_back(note.object); });
-  }
-  Json discover(const std::string& domain, int total = 30, const std::string& password = "s",
-                const std::string& user = "user@example.test") {
+  Json discover(const std::string& domain, int total = 30, const std::string& password = "s") {
     posted.clear();
-    auto controller = AutodiscoverWebController::create(user, password, domain);
+    auto controller = AutodiscoverWebController::create("user@example.test", password, domain);
     controller->startWithTimeout(total);
     EXPECT_TRUE(waitFor([&] { return !posted.empty(); }, total + 30));
     return posted.empty() ? Json() : posted.back();
@@ -299,10 +284,12 @@ class AutodiscoverNet : public test::HttpsServersTest {
     EXPECT_FALSE(s->isRunning());
     return delegate->outcomes.empty() ? EndPoint(-1) : delegate->outcomes.back();
   }
-  const test::RecordedRequest& last() { return server->requests().back(); }
+  const test::RecordedRequest& last() { return server.requests().back(); }
   std::shared_ptr<SearchDelegate> delegate = std::make_shared<SearchDelegate>();
-  NotificationCenter::Token token;
   std::vector<Json> posted;
+  NotificationCenter::Token token = NotificationCenter::defaultCenter().addObserver(
+      kAccountWebDiscoveryNotification,
+      [this](const Notification& note) { posted.push_back(note.object); });
 };
 
 // SRV records by their host and port (port 0 is asked on 443), MX records on 443.
@@ -313,89 +300,88 @@ TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyName) {
       {"mx.test", "m.mx.test", 443, "s.mx.test:9999", success("s.mx.test", "9999")},
   };
   for (const auto& [domain, host, port, named, outcome] : cases) {
-    server->route(host, port, doc(named));
-    const std::size_t before = server->requests().size();
+    server.route(host, port, doc(named));
+    const std::size_t before = server.requests().size();
     EXPECT_EQ(discover(domain), outcome) << domain;
-    ASSERT_EQ(server->requests().size(), before + 1);
+    ASSERT_EQ(server.requests().size(), before + 1);
     EXPECT_EQ(last().host, host);
     EXPECT_EQ(last().port, port);
     EXPECT_EQ(posted.size(), 1u);
   }
   // An SRV answer ends the search: the MX record is never asked for.
-  EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "srv.test"));
+  EXPECT_FALSE(sandbox.dnsQueried("MX", "srv.test"));
   // Of two SRV answers (in varying order) the first is used, whatever its priority.
-  server->route("a.two.test", 8443, doc("a-server.test"));
-  server->route("b.two.test", 8443, doc("b-server.test"));
-  const std::size_t before = server->requests().size();
+  server.route("a.two.test", 8443, doc("a-server.test"));
+  server.route("b.two.test", 8443, doc("b-server.test"));
+  const std::size_t before = server.requests().size();
   const Json outcome = discover("two.test");
-  ASSERT_EQ(server->requests().size(), before + 1);
+  ASSERT_EQ(server.requests().size(), before + 1);
   EXPECT_EQ(outcome,
             success(last().host == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
 }
 
 // Nothing found, or a domain that is not a plain host name: the search fails without a request.
 TEST_F(AutodiscoverNet, NothingToAskFailsWithoutARequest) {
-  server->route("h.status.test", 443, doc("s.status.test"));
+  server.route("h.status.test", 443, doc("s.status.test"));
   EXPECT_EQ(search("none.test"), EndPoint::endPointWithError(EndPointErrorNotFound));
   for (const char* domain : {"none.test", "x:y@h.status.test"})
     EXPECT_EQ(discover(domain), (Json{{"result", "autodiscoverFailed"}})) << domain;
-  EXPECT_TRUE(server->requests().empty());
+  EXPECT_TRUE(server.requests().empty());
 }
 
 TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
-  server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
+  server.route("h.auth.test", 8443, Behaviour::challenge("user@example.test", "right", "x"));
   // Were the other attempts made, they would succeed.
-  server->route("m.auth.test", 443, doc("mx.auth.test"));
-  server->route("auth.test", 443, doc("direct.auth.test"));
-  EXPECT_EQ(discover("auth.test", 30, "wrong", "user@auth.test"),
-            (Json{{"result", "invalidCredentials"}}));
-  EXPECT_EQ(server->requestCount("h.auth.test"), 2u);  // challenge, one answer
-  EXPECT_EQ(server->requestCount("m.auth.test") + server->requestCount("auth.test"), 0u);
+  server.route("m.auth.test", 443, doc("mx.auth.test"));
+  server.route("auth.test", 443, doc("direct.auth.test"));
+  EXPECT_EQ(discover("auth.test", 30, "wrong"), (Json{{"result", "invalidCredentials"}}));
+  EXPECT_EQ(server.requestCount("h.auth.test"), 2u);  // challenge, one answer
+  EXPECT_EQ(server.requestCount("m.auth.test") + server.requestCount("auth.test"), 0u);
   runLoopFor(0.5);
   EXPECT_EQ(posted.size(), 1u);
-  EXPECT_FALSE(NetworkSandbox::shared().dnsQueried("MX", "auth.test"));
+  EXPECT_FALSE(sandbox.dnsQueried("MX", "auth.test"));
 }
 
 // A document that is no answer moves on at once, an error status or silence after the attempt's
 // time.
 TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
-  server->route("fall.test", 443, doc("s.fall.test"));
-  server->route("h.fall.test", 8443, Behaviour::document("this is not XML"));
-  server->route("m.fall.test", 443, Behaviour::document(""));
+  server.route("fall.test", 443, doc("s.fall.test"));
+  server.route("h.fall.test", 8443, Behaviour::document("this is not XML"));
+  server.route("m.fall.test", 443, Behaviour::document(""));
   EXPECT_EQ(discover("fall.test"), success("s.fall.test", "443"));
-  EXPECT_EQ(server->requestCount("h.fall.test"), 1u);
-  EXPECT_EQ(server->requestCount("m.fall.test"), 1u);
-  server->route("h.fall.test", 8443, Behaviour::statusCode(500));
-  server->route("m.fall.test", 443, Behaviour::statusCode(404));
+  EXPECT_EQ(server.requestCount("h.fall.test"), 1u);
+  EXPECT_EQ(server.requestCount("m.fall.test"), 1u);
+  server.route("h.fall.test", 8443, Behaviour::statusCode(500));
+  server.route("m.fall.test", 443, Behaviour::statusCode(404));
   EXPECT_EQ(discover("fall.test", 9), success("s.fall.test", "443"));
-  EXPECT_EQ(server->requestCount("m.fall.test"), 2u);
+  EXPECT_EQ(server.requestCount("m.fall.test"), 2u);
   const char* hosts[] = {"h.hang.test", "m.hang.test", "hang.test"};
-  for (auto host : hosts) server->route(host, host == hosts[0] ? 8443 : 443, Behaviour::hang());
-  const std::size_t before = server->requests().size();
+  for (auto host : hosts) server.route(host, host == hosts[0] ? 8443 : 443, Behaviour::hang());
+  const std::size_t before = server.requests().size();
   EXPECT_EQ(search("hang.test", 9), EndPoint::endPointWithError(EndPointErrorTimeout));
-  ASSERT_EQ(server->requests().size(), before + 3);
-  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(server->requests()[before + i].host, hosts[i]);
+  ASSERT_EQ(server.requests().size(), before + 3);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(server.requests()[before + i].host, hosts[i]);
 }
 
 TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
-  server->route("h.hang.test", 8443, Behaviour::hang());
-  server->route("m.hang.test", 443, Behaviour::hang());
+  server.route("h.hang.test", 8443, Behaviour::hang());
+  server.route("m.hang.test", 443, Behaviour::hang());
   auto s = Autodiscover::createWithSRV("hang.test");
   s->resolveWithTimeout(9, delegate);
   EXPECT_EQ(s->timeout(), 3);
-  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 1; }));
+  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 1; }));
   s->stop();
   EXPECT_FALSE(s->isRunning());
   runLoopFor(4);  // longer than the attempt's time
   EXPECT_TRUE(delegate->outcomes.empty());
-  EXPECT_EQ(server->requests().size(), 1u);
+  EXPECT_EQ(server.requests().size(), 1u);
   auto controller = AutodiscoverWebController::create("u", "p", "hang.test");
   controller->startWithTimeout(30);
-  ASSERT_TRUE(waitFor([&] { return server->requests().size() == 2; }));
+  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 2; }));
   controller.reset();
   runLoopFor(1);
   EXPECT_TRUE(posted.empty());
-  EXPECT_EQ(server->requests().size(), 2u);
+  EXPECT_EQ(server.requests().size(), 2u);
   // Each attempt's time is the total divided by three, rounded down.
   for (auto [total, each] : {std::pair{31, 10.0}, std::pair{5, 1.0}}) {
     auto t = Autodiscover::createWithSRV("srv.test");
@@ -408,7 +394,7 @@ TEST_F(AutodiscoverNet, StopDuringAnAttemptReportsNothingAndFiresNoTimer) {
 
 // Reports may stop and drop the search or the web controller; a search without delegate ends.
 TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
-  server->route("h.srv.test", 8443, doc("s.srv.test"));
+  server.route("h.srv.test", 8443, doc("s.srv.test"));
   auto s = Autodiscover::createWithSRV("srv.test");
   delegate->onFinished = [&s](Autodiscover& search) {
     search.stop();
@@ -428,7 +414,7 @@ TEST_F(AutodiscoverNet, ReportsMayDropTheSearchAndAGoneDelegateGetsNothing) {
   auto orphan = Autodiscover::createWithSRV("srv.test");
   orphan->resolveWithTimeout(30, std::make_shared<SearchDelegate>());
   ASSERT_TRUE(waitFor([&] { return !orphan->isRunning(); }));
-  EXPECT_EQ(server->requests().size(), 3u);
+  EXPECT_EQ(server.requests().size(), 3u);
   runLoopFor(0.3);
   EXPECT_EQ(delegate->outcomes.size(), 1u);
   EXPECT_EQ(posted.size(), 1u);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,8 +29,7 @@ struct Behaviour {
 struct RecordedRequest {
   std::string host;
   int port = 0;
-  std::string path;
-  std::string authorization;  // the Authorization header, empty when absent
+  std::string path, authorization;  // the Authorization header, empty when absent
 };
 
 class TestHttpsServer {
@@ -65,23 +63,18 @@ class TestHttpsServer {
 // A minimal autodiscover response naming `server` in a Protocol of Type EXCH.
 std::string autodiscoverDocument(const std::string& server);
 
-// `server` (trusted, ports 443 and 8443) and `untrusted` (port 9443); derived SetUp() functions
-// return when serversReady() is false.
+// `server` (trusted, ports 443 and 8443) and `untrusted` (port 9443) in the network sandbox.
 class HttpsServersTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    WD_REQUIRE_NETWORK_SANDBOX();
-    const auto& box = NetworkSandbox::shared();
-    server = std::make_unique<TestHttpsServer>(box.certificateFile(), box.keyFile(),
-                                               std::vector<int>{443, 8443});
-    ASSERT_TRUE(server->ok()) << server->error();
-    untrusted = std::make_unique<TestHttpsServer>(box.certificateFile(true), box.keyFile(true),
-                                                  std::vector<int>{9443});
-    ASSERT_TRUE(untrusted->ok()) << untrusted->error();
+    if (!sandbox.available()) GTEST_SKIP() << "network sandbox: " << sandbox.reason();
+    ASSERT_TRUE(server.ok()) << server.error();
+    ASSERT_TRUE(untrusted.ok()) << untrusted.error();
   }
   void TearDown() override { CertificateExceptions::shared().clear(); }
-  bool serversReady() const { return !IsSkipped() && !HasFatalFailure(); }
-  std::unique_ptr<TestHttpsServer> server, untrusted;
+  NetworkSandbox& sandbox = NetworkSandbox::shared();
+  TestHttpsServer server{sandbox.certificateFile(), sandbox.keyFile(), {443, 8443}};
+  TestHttpsServer untrusted{sandbox.certificateFile(true), sandbox.keyFile(true), {9443}};
 };
 
 }  // namespace wd::test

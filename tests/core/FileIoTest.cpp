@@ -21,10 +21,7 @@ namespace {
 
 class FileIo : public ::testing::Test {
  protected:
-  static mode_t permissions(const fs::path& p) {
-    struct stat st {};
-    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
-  }
+  static fs::perms permissions(const fs::path& p) { return fs::status(p).permissions(); }
   static Names names(const fs::path& dir) {
     Names out;
     for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
@@ -84,12 +81,12 @@ TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
 TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "new", "one", 0640), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "new"), "one");
-  EXPECT_EQ(permissions(dir_ / "new"), 0640u);
+  EXPECT_EQ(permissions(dir_ / "new"), fs::perms(0640));
   writeFile(dir_ / "old", "old contents");
   fs::permissions(dir_ / "old", fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", "two"), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "old"), "two");
-  EXPECT_EQ(permissions(dir_ / "old"), 0600u);
+  EXPECT_EQ(permissions(dir_ / "old"), fs::perms(0600));
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "old", ""), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "old"), "");
   writeFile(dir_ / "dotfiles" / "real", "old");
@@ -105,7 +102,7 @@ TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "dangling", "made", 0600), std::nullopt);
   EXPECT_TRUE(fs::is_symlink(dir_ / "dangling"));
   EXPECT_EQ(readFile(dir_ / "dotfiles" / "created"), "made");
-  EXPECT_EQ(permissions(dir_ / "dotfiles" / "created"), 0600u);
+  EXPECT_EQ(permissions(dir_ / "dotfiles" / "created"), fs::perms(0600));
   EXPECT_EQ(names(dir_ / "dotfiles"), (Names{"created", "real"}));
   EXPECT_EQ(names(dir_),
             (Names{"new", "old", "dotfiles", "absolute", "relative", "chain", "dangling"}));
@@ -132,16 +129,13 @@ TEST_F(FileIo, FailedWriteChangesNothing) {
   // ENOSPC; SIGXFSZ would otherwise end the test process.
   struct rlimit saved {};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct sigaction ignore {
-  }, previous{};
-  ignore.sa_handler = SIG_IGN;
-  ::sigaction(SIGXFSZ, &ignore, &previous);
+  const auto previous = ::signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = saved;
   small.rlim_cur = 4096;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   const auto why = wd::writeFileAtomically(dir_ / "keep", std::string(100000, 'n'));
   ::setrlimit(RLIMIT_FSIZE, &saved);
-  ::sigaction(SIGXFSZ, &previous, nullptr);
+  ::signal(SIGXFSZ, previous);
   ASSERT_TRUE(why.has_value());
   EXPECT_NE(why->find("write"), std::string::npos) << *why;
   EXPECT_EQ(readFile(dir_ / "keep"), "old");

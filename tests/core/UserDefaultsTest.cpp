@@ -17,16 +17,13 @@
 #include "core/UserDefaultsController.h"
 #include "support/Files.h"
 
-namespace fs = std::filesystem;
-using wd::Json;
-using wd::Settings;
-using wd::UserDefaults;
-using wd::UserDefaultsController;
-using wd::test::readFile;
-using wd::test::testDirectory;
-using wd::test::writeFile;
-
+namespace wd {
 namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::testDirectory;
+using test::writeFile;
 
 std::vector<fs::path> asideFiles(const fs::path& dir) {
   std::vector<fs::path> out;
@@ -52,12 +49,9 @@ std::string binaryPlist(const std::string& key, const std::string& value) {
 
 // Collects the keys UserDefaults announces while it lives.
 struct ChangedKeys : std::vector<Json> {
-  wd::NotificationCenter::Token token = wd::NotificationCenter::defaultCenter().addObserver(
-      UserDefaults::kDidChangeNotification,
-      [this](const wd::Notification& n) { push_back(n.object); });
+  NotificationCenter::Token token = NotificationCenter::defaultCenter().addObserver(
+      UserDefaults::kDidChangeNotification, [this](const Notification& n) { push_back(n.object); });
 };
-
-}  // namespace
 
 // Numbers print without a needless ".0"; booleans are numbers on the platform.
 TEST(UserDefaultsTest, TypedReadsCoerceLikeThePlatform) {
@@ -97,8 +91,8 @@ TEST(UserDefaultsTest, ValuesSurviveReopeningAndEveryChangeIsAnnounced) {
   {
     UserDefaults d(file);
     ChangedKeys keys;
-    auto check = wd::NotificationCenter::defaultCenter().addObserver(
-        UserDefaults::kDidChangeNotification, [&](const wd::Notification& n) {
+    auto check = NotificationCenter::defaultCenter().addObserver(
+        UserDefaults::kDidChangeNotification, [&](const Notification& n) {
           EXPECT_TRUE(n.object != "MacGap_port" || d.integerForKey("MacGap_port") == -443);
         });
     d.setString("MacGap_server", "mail.example.com");
@@ -146,23 +140,6 @@ TEST(UserDefaultsTest, ValuesThatCannotBeStoredAreRefused) {
   EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"other", 5}}));
 }
 
-// Bad bytes in a file of another program are repaired on read; UTF-16 text of a binary file is
-// read.
-TEST(UserDefaultsTest, ForeignFilesAreReadWithTheirTextRepaired) {
-  const fs::path file = testDirectory() / "s.plist";
-  writeFile(file,
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
-            "<key>ok</key><string>fine</string><key>k\xFF</key><string>a\xC3(b</string>"
-            "</dict></plist>");
-  EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(),
-            (Json{{"ok", "fine"}, {"k\uFFFD", "a\uFFFD(b"}}));
-  // "k\u00E9" -> "x\u20AC" (key and value both UTF-16).
-  writeFile(file,
-            binaryPlist(std::string("\x62\x00k\x00\xE9", 5), std::string("\x62\x00x\x20\xAC", 5)));
-  EXPECT_EQ(UserDefaults(file).dictionaryRepresentation(), (Json{{"k\u00E9", "x\u20AC"}}));
-  EXPECT_TRUE(asideFiles(file.parent_path()).empty());
-}
-
 TEST(UserDefaultsTest, ReloadPicksUpOtherWritersAndAnnouncesChangedKeys) {
   const fs::path file = testDirectory() / "s.plist";
   UserDefaults mine(file), theirs(file);
@@ -178,31 +155,38 @@ TEST(UserDefaultsTest, ReloadPicksUpOtherWritersAndAnnouncesChangedKeys) {
   EXPECT_EQ(mine.dictionaryRepresentation(), (Json{{"same", "1"}, {"added", "y"}}));
 }
 
-// A damaged file (or a directory in its place) is moved aside as it was; the store works on.
-TEST(UserDefaultsTest, DamagedFileIsMovedAsideAndStoreStartsEmpty) {
+// Bad bytes in a file of another program are repaired on read; UTF-16 text of a binary file is
+// read. A damaged file (or a directory in its place) is moved aside as it was; the store works on.
+TEST(UserDefaultsTest, ForeignFilesAreRepairedAndDamagedOnesMovedAside) {
   using std::string;
   const string plist = "<plist version=\"1.0\">";
-  // Text holding U+0000 (binary UTF-16 or ASCII, XML raw or referenced) aborts the plist library.
-  const std::vector<string> damaged = {
-      "",
-      "not a property list",
-      plist + "<array><integer>1</integer></array></plist>",
-      binaryPlist(string("\x51", 1) + "a", string("\x62\x00x\x00\x00", 5)),
-      binaryPlist(string("\x51k", 2), string("\x53x\x00y", 4)),
-      plist + string("<dict><key>a</key><string>x\0y</string></dict></plist>", 53),
-      plist + "<dict><key>a&#0;</key><string>x</string></dict></plist>",
-      plist + "<dict><key>a</key><string>&#x000;</string></dict></plist>",
-      "directory"};
-  for (const auto& text : damaged) {
+  // Contents, and what is read from them (none: damaged). Text holding U+0000 (binary UTF-16 or
+  // ASCII, XML raw or referenced) aborts the plist library.
+  const std::pair<string, std::optional<Json>> files[] = {
+      {plist + "<dict><key>ok</key><string>fine</string><key>k\xFF</key><string>a\xC3(b</string>"
+               "</dict></plist>",
+       Json{{"ok", "fine"}, {"k\uFFFD", "a\uFFFD(b"}}},
+      // "k\u00E9" -> "x\u20AC" (key and value both UTF-16).
+      {binaryPlist(string("\x62\x00k\x00\xE9", 5), string("\x62\x00x\x20\xAC", 5)),
+       Json{{"k\u00E9", "x\u20AC"}}},
+      {"", std::nullopt},
+      {"not a property list", std::nullopt},
+      {plist + "<array><integer>1</integer></array></plist>", std::nullopt},
+      {binaryPlist(string("\x51", 1) + "a", string("\x62\x00x\x00\x00", 5)), std::nullopt},
+      {binaryPlist(string("\x51k", 2), string("\x53x\x00y", 4)), std::nullopt},
+      {plist + string("<dict><key>a</key><string>x\0y</string></dict></plist>", 53), std::nullopt},
+      {plist + "<dict><key>a&#0;</key><string>x</string></dict></plist>", std::nullopt},
+      {plist + "<dict><key>a</key><string>&#x000;</string></dict></plist>", std::nullopt},
+      {"directory", std::nullopt}};
+  for (const auto& [text, read] : files) {
+    SCOPED_TRACE(text);
     const fs::path file = testDirectory() / "s.plist";
-    if (text == "directory")
-      fs::create_directories(file / "inside");
-    else
-      writeFile(file, text);
+    text == "directory" ? fs::create_directories(file / "inside") : writeFile(file, text);
     UserDefaults d(file);
-    EXPECT_EQ(d.dictionaryRepresentation(), Json::object()) << text;
+    EXPECT_EQ(d.dictionaryRepresentation(), read.value_or(Json::object()));
     auto aside = asideFiles(file.parent_path());
-    ASSERT_EQ(aside.size(), 1u) << text;
+    ASSERT_EQ(aside.size(), read ? 0u : 1u);
+    if (read) continue;
     if (text == "directory")
       EXPECT_TRUE(fs::exists(aside[0] / "inside"));
     else
@@ -287,8 +271,6 @@ TEST(UserDefaultsCrashTest, SaveKilledAtAnyMomentLeavesOldOrNewFile) {
   EXPECT_TRUE(asideFiles(file.parent_path()).empty());
 }
 
-namespace {
-
 class UserDefaultsControllerTest : public ::testing::Test {
  protected:
   UserDefaultsControllerTest() {
@@ -305,8 +287,6 @@ class UserDefaultsControllerTest : public ::testing::Test {
   UserDefaults store_{file_};
   UserDefaultsController controller_{store_};
 };
-
-}  // namespace
 
 TEST_F(UserDefaultsControllerTest, KeyPathsVisibleValuesAndImmediateChanges) {
   EXPECT_EQ(UserDefaultsController::keyOfKeyPath("values.MacGap_port"), "MacGap_port");
@@ -420,7 +400,7 @@ TEST(SettingsTest, RegisterDefaultsReadsTheBundleDefaultsFile) {
   UserDefaultsController controller(store);
   // The application's own defaults file; the store does not see its values.
   ASSERT_TRUE(Settings::registerDefaults(
-      controller, wd::Bundle(fs::path(std::getenv("WD_SOURCE_DIR")) / "resources")));
+      controller, Bundle(fs::path(std::getenv("WD_SOURCE_DIR")) / "resources")));
   EXPECT_EQ(controller.value(Settings::kPort), Json(443));
   EXPECT_EQ(controller.value(Settings::kUpdateChannel), Json("beta"));
   EXPECT_EQ(controller.value(Settings::kUseCustomConfiguration), Json(false));
@@ -430,7 +410,7 @@ TEST(SettingsTest, RegisterDefaultsReadsTheBundleDefaultsFile) {
   for (const char* text : {"", "<plist><dict><key>a</key>",
                            "<plist version=\"1.0\"><array><integer>1</integer></array></plist>"}) {
     if (*text) writeFile(dir / "Defaults.plist", text);
-    EXPECT_FALSE(Settings::registerDefaults(controller, wd::Bundle(dir))) << text;
+    EXPECT_FALSE(Settings::registerDefaults(controller, Bundle(dir))) << text;
     EXPECT_EQ(controller.initialValues(), Json::object());
     EXPECT_EQ(fs::exists(dir / "Defaults.plist"), *text != '\0');
   }
@@ -459,3 +439,6 @@ TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
   EXPECT_EQ(&controller.defaults(), &UserDefaults::standard());
   EXPECT_EQ(controller.valueForKeyPath(Settings::bind(Settings::kPort)), Json(443));
 }
+
+}  // namespace
+}  // namespace wd

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "keychain/KeychainTestSupport.h"
 #include "keychain/LibsecretBackend.h"
 #include "keychain/PDKeychainBindings.h"
+#include "support/Files.h"
 
 namespace wd::test {
 namespace {
@@ -33,9 +32,7 @@ TEST(NoSecretService, ValuesAreKeptInMemoryForTheSessionAndTheStoreSaysSo) {
   for (auto it = fs::recursive_directory_iterator(g_get_home_dir(), ec);
        it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (ec || !it->is_regular_file(ec)) continue;
-    std::ifstream in(it->path(), std::ios::binary);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}).find(secret), std::string::npos)
-        << it->path();
+    EXPECT_EQ(readFile(it->path()).value_or("").find(secret), std::string::npos) << it->path();
   }
   store.keychainBindings().removeObjectForKey("MacGap_password");
   EXPECT_EQ(store.keychainBindings().objectForKey("MacGap_password"), std::nullopt);

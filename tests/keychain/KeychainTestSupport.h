@@ -1,14 +1,13 @@
 #pragma once
 // Keychain test helpers: the loop run until the store has no request outstanding, and
 // secret-tool on the test session's keyring to see (and change) what the program stored.
-#include <gio/gio.h>
-
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "keychain/PDKeychainBindingsController.h"
 #include "support/Loop.h"
+#include "support/Process.h"
 
 namespace wd::test {
 
@@ -18,29 +17,20 @@ inline bool settle(const PDKeychainBindingsController& store) {
   return waitFor([&] { return store.pendingRequests() == 0; });
 }
 
-struct ToolResult {
-  bool ok = false;
-  std::string out;
-};
-
-inline ToolResult secretTool(std::vector<std::string> args, const std::string& input = {}) {
-  std::vector<const char*> argv{"secret-tool"};
-  for (const auto& a : args) argv.push_back(a.c_str());
-  argv.push_back(nullptr);
-  g_autoptr(GSubprocess) tool = g_subprocess_newv(
-      argv.data(),
-      static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
-                                    G_SUBPROCESS_FLAGS_STDERR_SILENCE),
-      nullptr);
-  g_autofree gchar* out = nullptr;
-  const bool ran =
-      tool && g_subprocess_communicate_utf8(tool, input.c_str(), nullptr, &out, nullptr, nullptr);
-  return {ran && g_subprocess_get_successful(tool), out ? out : ""};
+// secret-tool's output, none when it failed.
+inline std::optional<std::string> secretTool(const std::vector<std::string>& args,
+                                             const std::string& input = {}) {
+  std::string line = "secret-tool";
+  for (const auto& a : args) {
+    g_autofree gchar* quoted = g_shell_quote(a.c_str());
+    line = line + " " + quoted;
+  }
+  const ProcessResult r = runProcess(line, input);
+  return r.status == 0 ? std::optional(r.out) : std::nullopt;
 }
 
 inline std::optional<std::string> lookupOutside(const std::string& key) {
-  auto r = secretTool({"lookup", "service", kService, "account", key});
-  return r.ok ? std::optional(r.out) : std::nullopt;
+  return secretTool({"lookup", "service", kService, "account", key});
 }
 
 }  // namespace wd::test

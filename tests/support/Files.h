@@ -27,10 +27,10 @@ inline std::optional<std::string> readFile(const std::filesystem::path& file) {
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// Writes the whole file, making its folder first.
-inline void writeFile(const std::filesystem::path& file, const std::string& bytes) {
+// Writes the whole file, making its folder first; false when it could not.
+inline bool writeFile(const std::filesystem::path& file, const std::string& bytes) {
   std::filesystem::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << bytes;
+  return static_cast<bool>(std::ofstream(file, std::ios::binary) << bytes << std::flush);
 }
 
 }  // namespace wd::test

@@ -1,13 +1,12 @@
 // The update checker in the application delegate with the real menu model and update windows,
 // against a loopback HTTPS update service (downloads signed with a key made for the test).
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 #include <sodium.h>
 #include <spdlog/sinks/ostream_sink.h>
 #include <spdlog/spdlog.h>
 
-#include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "core/Bundle.h"
@@ -18,6 +17,7 @@
 #include "shell/app/MainMenu.h"
 #include "shell/menu/NativeMenu.h"
 #include "shell/update/UpdateWindows.h"
+#include "support/Files.h"
 #include "support/Loop.h"
 #include "update/UpdateQuery.h"
 
@@ -25,6 +25,8 @@ namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr const char* kServicePath = "/v1/wendrel/client/latest";
 
@@ -40,14 +42,11 @@ class UpdateCheckerTest : public ::testing::Test {
     defaults.setString(Settings::kUpdateServiceURL, server.url("127.0.0.1", kServicePath));
     defaults.setInteger(Settings::kUpdatePeriod, 3600);
     defaults.removeObjectForKey(Settings::kUpdateChannel);
-    std::error_code ec;
-    fs::remove_all(cache, ec);
     ASSERT_TRUE(menu->load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
     delegate = std::make_unique<AppDelegate>(context, windows);
     delegate->applicationWillFinishLaunching();
     delegate->applicationDidFinishLaunching();
     delegate->setUpdateEnvironment({"0.1.0", publicKey, cache}, {});
-    saved = spdlog::default_logger();
     spdlog::set_default_logger(std::make_shared<spdlog::logger>(
         "test", std::make_shared<spdlog::sinks::ostream_sink_mt>(log)));
     spdlog::set_pattern("%l %v");
@@ -109,21 +108,20 @@ class UpdateCheckerTest : public ::testing::Test {
                                               .clipboard = std::make_shared<MemoryClipboard>()}};
   FakeWindowFactory windows;
   std::unique_ptr<AppDelegate> delegate;
-  const fs::path home = g_get_home_dir();
+  const fs::path home = test::testDirectory();
   PageServer server{(fs::create_directories(home / "server"), home / "server")};
   fs::path cache = home / "cache/updates";
   update::PublicKey publicKey{};
   update::SecretKey secretKey{};
   std::ostringstream log;
-  std::shared_ptr<spdlog::logger> saved;
+  std::shared_ptr<spdlog::logger> saved = spdlog::default_logger();
 };
 
 // A damaged file or a part left from an earlier run is fetched again (the server does not resume).
 TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   const std::string payload(200000, 'x');
   serve(200, release("0.2.0", payload));
-  fs::create_directories(cache / "0.2.0");
-  std::ofstream(cache / "0.2.0/wendrel-desktop-0.2.0.tar.gz") << "damaged";
+  writeFile(cache / "0.2.0/wendrel-desktop-0.2.0.tar.gz", "damaged");
   check(false);
   ASSERT_EQ(shell.notifications.posted.size(), 1u);
   const auto& n = shell.notifications.posted[0];
@@ -132,14 +130,12 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   EXPECT_FALSE(n.identifier);
   EXPECT_TRUE(n.userInfo.empty());
   EXPECT_FALSE(checkItem()->enabled());  // stays disabled once an update was found
-  EXPECT_NE(log.str().find("warning Checking new app version successfull, update is ready to "
-                           "install: Wendrel Desktop 0.2.0"),
-            std::string::npos)
-      << log.str();
+  EXPECT_THAT(log.str(), HasSubstr("warning Checking new app version successfull, update is ready "
+                                   "to install: Wendrel Desktop 0.2.0"));
   // Announced only once verified: the damaged file was fetched again.
   const fs::path file = ui().updateWindowController()->update().file;
   fs::remove(file);
-  std::ofstream(file.string() + ".part") << std::string(1000, 'x');
+  writeFile(file.string() + ".part", std::string(1000, 'x'));
   check(false);
   ASSERT_EQ(shell.notifications.posted.size(), 2u);
   EXPECT_FALSE(fs::exists(file.string() + ".part"));
@@ -153,10 +149,7 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   // Installing closes the window; this payload is no tarball: the tree stays and the user is told.
   const fs::path tree = home / "tree";
   const fs::path helper = tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
-  fs::create_directories(tree / "bin");
-  fs::create_directories(helper.parent_path());
-  std::ofstream(tree / "bin/wendrel-desktop") << "";
-  std::ofstream(helper) << "";
+  for (const fs::path& f : {tree / "bin/wendrel-desktop", helper}) writeFile(f, "");
   delegate->setUpdateEnvironment({"0.1.0", publicKey, cache}, {tree, helper});
   window->showWindow();
   window->onInstallUpdate();
@@ -213,17 +206,14 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
         const std::string reason = secondary ? secondary : "";
         EXPECT_TRUE(reason.starts_with("Reason: ") && reason.ends_with(". Please try again later."))
             << reason;
-        EXPECT_NE(
-            log.str().find("info Update check failed: " + reason.substr(8, reason.size() - 33)),
-            std::string::npos)
-            << reason << "\n"
-            << log.str();
+        EXPECT_THAT(log.str(),
+                    HasSubstr("info Update check failed: " + reason.substr(8, reason.size() - 33)));
       }
       EXPECT_TRUE(shell.notifications.posted.empty());
       EXPECT_FALSE(ui().updateWindowController());
       EXPECT_EQ(log.str().find("info Update check failed: ") != std::string::npos, c.failure)
           << log.str();
-      EXPECT_EQ(log.str().find("warning"), std::string::npos) << log.str();
+      EXPECT_THAT(log.str(), Not(HasSubstr("warning")));
       std::error_code ec;
       for (const auto& f : fs::recursive_directory_iterator(cache, ec))
         EXPECT_TRUE(!f.is_regular_file() || f.path().extension() == ".part") << f.path();

@@ -1,13 +1,14 @@
-// The updater's rules without a network, and the signing command as the packaging script runs it.
-#include <glib.h>
+// The updater's rules, the signing command as the packaging script runs it, and installing into a
+// tree in a temporary prefix with the real swap helper (its program: a script saying its version).
+#include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <sodium.h>
-#include <sys/wait.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "core/Json.h"
+#include "support/Files.h"
+#include "support/Loop.h"
+#include "support/Process.h"
+#include "update/Installer.h"
 #include "update/Release.h"
 #include "update/Signature.h"
 #include "update/UpdateQuery.h"
@@ -15,6 +16,11 @@
 
 namespace wd::update {
 namespace {
+
+namespace fs = std::filesystem;
+using test::readFile;
+using test::waitFor;
+using test::writeFile;
 
 TEST(UpdateVersions, OnlyStrictlyNewerValidVersionsCount) {
   const std::tuple<const char*, const char*, bool> cases[] = {
@@ -131,39 +137,114 @@ TEST(ReleaseDescription, ReadsAReleaseRefusesWhatIsNotOneAndDropsBadOptionalMemb
 TEST(SigningCommand, MakesAKeyAndAReleaseTheApplicationAccepts) {
   const std::string dir = std::string(g_get_home_dir()) + "/sign", key = dir + "/key",
                     tarball = dir + "/wendrel-desktop-0.2.0.tar.gz";
-  std::filesystem::create_directories(dir);
-  std::ofstream(tarball) << "not really a tarball";
-  auto run = [](const std::string& arguments) {
-    gchar* out = nullptr;
-    gint status = -1;
-    g_spawn_command_line_sync((WD_SIGN_COMMAND " " + arguments).c_str(), &out, nullptr, &status,
-                              nullptr);
-    std::pair result{WIFEXITED(status) ? WEXITSTATUS(status) : -1, std::string(out ? out : "")};
-    g_free(out);
-    return result;
+  writeFile(tarball, "not really a tarball");
+  const auto run = [](const std::string& arguments) {
+    return test::runProcess(WD_SIGN_COMMAND " " + arguments);
   };
-  const auto [rc, publicKeyText] = run("generate-key " + key);
-  ASSERT_EQ(rc, 0);
-  EXPECT_EQ(std::filesystem::status(key).permissions(),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  const auto publicKey = fromBase64<32>(publicKeyText.substr(0, publicKeyText.find('\n')));
+  const auto generated = run("generate-key " + key);
+  ASSERT_EQ(generated.status, 0);
+  EXPECT_EQ(fs::status(key).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  const auto publicKey = fromBase64<32>(generated.out.substr(0, generated.out.find('\n')));
   ASSERT_TRUE(publicKey);
-  EXPECT_NE(run("generate-key " + key).first, 0);  // never overwritten
+  EXPECT_NE(run("generate-key " + key).status, 0);  // never overwritten
   const std::string release = "release --key " + key + " --file " + tarball;
-  const auto [rc2, json] = run(release +
-                               " --version 0.2.0 --name 'Wendrel Desktop 0.2.0' --url "
-                               "https://u.example/w.tar.gz --notes https://u.example/n --date "
-                               "2026-12-01T10:00:00Z");
-  ASSERT_EQ(rc2, 0);
-  const auto read = readRelease(json);
-  ASSERT_TRUE(std::holds_alternative<Release>(read)) << json;
+  const auto released = run(release +
+                            " --version 0.2.0 --name 'Wendrel Desktop 0.2.0' --url "
+                            "https://u.example/w.tar.gz --notes https://u.example/n --date "
+                            "2026-12-01T10:00:00Z");
+  ASSERT_EQ(released.status, 0);
+  const auto read = readRelease(released.out);
+  ASSERT_TRUE(std::holds_alternative<Release>(read)) << released.out;
   const auto& r = std::get<Release>(read);
-  EXPECT_EQ(r.size, std::filesystem::file_size(tarball));
+  EXPECT_EQ(r.size, fs::file_size(tarball));
   EXPECT_EQ(r.publicationDate, std::optional<std::string>("2026-12-01T10:00:00Z"));
   EXPECT_TRUE(
       verifyRelease(*publicKey, r.signature, "0.2.0", r.size, digestOf("not really a tarball")));
-  EXPECT_EQ(run("release --key " + key).first, 2);
-  EXPECT_NE(run(release + " --version v2 --name N --url https://u.example/w").first, 0);
+  EXPECT_EQ(run("release --key " + key).status, 2);
+  EXPECT_NE(run(release + " --version v2 --name N --url https://u.example/w").status, 0);
+}
+
+class InstallTest : public ::testing::Test {
+ protected:
+  void SetUp() override { makeTree(prefix, "1.0.0", true); }
+  void TearDown() override {
+    if (app) g_subprocess_force_exit(app);
+    g_clear_object(&app);
+  }
+  // A tree as `cmake --install` lays it out; its program reports its version (and its start).
+  void makeTree(const fs::path& tree, const std::string& version, bool starts) {
+    writeFile(
+        tree / "bin/wendrel-desktop",
+        "#!/bin/sh\necho " + version + " >> '" + report.string() + "'\n" +
+            (starts ? "[ -n \"$WENDREL_UPDATE_STARTED\" ] && : > \"$WENDREL_UPDATE_STARTED\"\n"
+                      "exit 0\n"
+                    : "exit 1\n"));
+    fs::permissions(tree / "bin/wendrel-desktop", fs::perms::owner_all);
+    writeFile(tree / "share/wendrel-desktop/VERSION", version);
+    fs::create_directories(helper(tree).parent_path());
+    fs::copy_file(WD_UPDATE_HELPER, helper(tree));
+  }
+  static fs::path helper(const fs::path& tree) {
+    return tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
+  }
+  // Installs a release tarball with a stand-in running application; true once asked to quit.
+  bool install(const std::string& version, bool starts) {
+    const fs::path build = root / ("build-" + version);
+    makeTree(build / ("wendrel-desktop-" + version), version, starts);
+    DownloadedUpdate update;
+    update.update.version = version;
+    update.file = root / ("wendrel-desktop-" + version + ".tar.gz");
+    const std::string tar = "tar -czf '" + update.file.string() + "' -C '" + build.string() + "' .";
+    EXPECT_EQ(std::system(tar.c_str()), 0);
+    g_clear_object(&app);
+    app = g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, nullptr, "sleep", "600", nullptr);
+    bool quit = false;
+    std::string failure;
+    installer = std::make_unique<Installer>(
+        InstallLocation{prefix, helper(prefix)},
+        Installer::Hooks{.quit = [&] { quit = true; }, .handedToSystemInstaller = {}},
+        static_cast<pid_t>(std::stol(g_subprocess_get_identifier(app))));
+    installer->install(update, [&](const std::string& reason) { failure = reason; });
+    waitFor([&] { return quit || !failure.empty(); }, 60);
+    EXPECT_EQ(failure, "");
+    return quit;
+  }
+  // The application quits; true once the report reads `expected` and only the prefix is left.
+  bool quitUntilReport(const std::string& expected) {
+    g_subprocess_force_exit(app);
+    return waitFor(
+        [&] {
+          for (const auto& entry : fs::directory_iterator(root))
+            if (entry.path().filename().string().starts_with(".prefix.update-")) return false;
+          return readFile(report) == expected;
+        },
+        60);
+  }
+  fs::path root = test::testDirectory();
+  fs::path prefix = root / "prefix", report = root / "report";
+  GSubprocess* app = nullptr;
+  std::unique_ptr<Installer> installer;
+};
+
+// Only a self-contained tree is replaced (a damaged package is UpdateCheckerTest's last step).
+TEST_F(InstallTest, TheNewTreeReplacesTheOldOneAfterTheApplicationExitsOrIsRolledBack) {
+  EXPECT_FALSE(canReplaceTree({prefix, prefix / "libexec/missing-helper"}));
+  EXPECT_FALSE(canReplaceTree({"relative/prefix", helper(prefix)}));
+  writeFile(prefix / "bin/other-program", "");  // a shared prefix such as /usr
+  EXPECT_FALSE(canReplaceTree({prefix, helper(prefix)}));
+  fs::remove(prefix / "bin/other-program");
+  ASSERT_TRUE(canReplaceTree({prefix, helper(prefix)}));
+  ASSERT_TRUE(install("2.0.0", true));
+  // The helper waits: nothing is swapped while the application runs.
+  test::runLoopFor(1);
+  EXPECT_EQ(readFile(prefix / "share/wendrel-desktop/VERSION"), "1.0.0");
+  EXPECT_FALSE(fs::exists(report));
+  ASSERT_TRUE(quitUntilReport("2.0.0\n")) << readFile(report).value_or("");
+  EXPECT_EQ(readFile(prefix / "share/wendrel-desktop/VERSION"), "2.0.0");
+  // A new version that cannot start ran and failed; the old one is back and started again.
+  ASSERT_TRUE(install("3.0.0", false));
+  ASSERT_TRUE(quitUntilReport("2.0.0\n3.0.0\n2.0.0\n")) << readFile(report).value_or("");
+  EXPECT_EQ(readFile(prefix / "share/wendrel-desktop/VERSION"), "2.0.0");
 }
 
 }  // namespace
