@@ -68,12 +68,12 @@ class AccountRig : public ::testing::Test {
   std::vector<NotificationCenter::Token> tokens;
 };
 
-#define WD_REQUIRE_SERVERS()                                    \
-  do {                                                          \
-    if (auto& box = NetworkSandbox::shared(); !box.available()) \
-      GTEST_SKIP() << "network sandbox: " << box.reason();      \
-    startServers();                                             \
-    if (HasFatalFailure()) return;                              \
+#define WD_REQUIRE_SERVERS()                                              \
+  do {                                                                    \
+    if (auto& sandbox_ = NetworkSandbox::shared(); !sandbox_.available()) \
+      GTEST_SKIP() << "network sandbox: " << sandbox_.reason();           \
+    startServers();                                                       \
+    if (HasFatalFailure()) return;                                        \
   } while (0)
 
 }  // namespace wd::test
