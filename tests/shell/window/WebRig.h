@@ -23,19 +23,24 @@
 
 namespace wd::test {
 
+// GTK, then WebKit before the doubles' headless JavaScriptCore pages: when JavaScriptCore is
+// first set up by the harness, the engine's messages are never dispatched in this process.
+inline bool startWebKitFirst() {
+  if (!gtk_init_check(nullptr, nullptr)) return false;
+  g_object_unref(g_object_ref_sink(webkit_web_view_new()));
+  return true;
+}
+
 class WebRig : public ::testing::Test {
  protected:
   // Starts the application over a web client folder holding `files` (by path inside it).
   static void startRig(const std::map<std::string, std::string>& files) {
-    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    ASSERT_TRUE(startWebKitFirst());
     const auto* suite = ::testing::UnitTest::GetInstance()->current_test_suite();
     client = std::filesystem::path(std::getenv("HOME")) / (std::string("client-") + suite->name());
     std::filesystem::remove_all(client);
     for (const auto& [path, text] : files) writeFile(client / path, text);
     webclient::setDirectory(client);
-    // WebKit starts before the doubles' headless JavaScriptCore pages: when JavaScriptCore is
-    // first set up by the harness, the engine's messages are never dispatched in this process.
-    g_object_unref(g_object_ref_sink(webkit_web_view_new()));
     app = std::make_unique<RealWindowsApp>();
   }
   static void TearDownTestSuite() {

@@ -22,7 +22,7 @@ class WebWindows : public ::testing::Test {
       g_log_set_fatal_mask(domain, levels);
   }
   void SetUp() override {
-    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    ASSERT_TRUE(startWebKitFirst());
     setFatal(GLogLevelFlags(G_LOG_FATAL_MASK | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL));
   }
   void TearDown() override { setFatal(GLogLevelFlags(G_LOG_FATAL_MASK)); }
