@@ -127,7 +127,8 @@ std::optional<std::string> writeFileAtomically(const fs::path& path, std::string
   return std::nullopt;
 }
 
-std::size_t removeLeftoverTemporaries(const fs::path& folder, long minimumAgeSeconds) {
+std::size_t removeLeftoverTemporaries(const fs::path& folder, long minimumAgeSeconds,
+                                      std::string_view ofName) {
   static constexpr std::string_view kMark = ".tmp-";
   static constexpr std::size_t kRandom = 6;  // the XXXXXX of mkostemp
   std::error_code ec;
@@ -137,6 +138,9 @@ std::size_t removeLeftoverTemporaries(const fs::path& folder, long minimumAgeSec
     const std::string name = it->path().filename().string();
     if (name.size() <= kMark.size() + kRandom ||
         name.compare(name.size() - kRandom - kMark.size(), kMark.size(), kMark) != 0)
+      continue;
+    if (!ofName.empty() && (name.size() != ofName.size() + kMark.size() + kRandom ||
+                            name.compare(0, ofName.size(), ofName) != 0))
       continue;
     struct stat st {};
     if (::lstat(it->path().c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;

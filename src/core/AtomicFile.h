@@ -21,9 +21,9 @@ std::optional<std::string> writeFileAtomically(const std::filesystem::path& path
 
 // Removes from `folder` (not below it) the temporary files that writes killed mid-way left:
 // regular files named "<name>.tmp-XXXXXX" as writeFileAtomically names them, untouched for
-// at least `minimumAgeSeconds` (a writer of another process may be busy with a newer one).
-// Returns how many were removed.
+// at least `minimumAgeSeconds` (a writer of another process may be busy with a newer one);
+// with `ofName`, only those of the file of that name. Returns how many were removed.
 std::size_t removeLeftoverTemporaries(const std::filesystem::path& folder,
-                                      long minimumAgeSeconds = 60);
+                                      long minimumAgeSeconds = 60, std::string_view ofName = {});
 
 }  // namespace wd

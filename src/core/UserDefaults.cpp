@@ -187,32 +187,18 @@ Json readOrSetAside(const fs::path& file, bool& keepOffDisk) {
   return loaded;
 }
 
-// Removes temporary files of saves that were cut short (a crash between creating and renaming
-// one). Only files older than an hour: a younger one may belong to a save still running in
-// another process.
-void removeStaleTemporaries(const fs::path& settingsFile) {
-  const fs::path file = followLinks(settingsFile);
-  std::error_code ec;
-  const std::string prefix = file.filename().string() + ".tmp-";
-  const auto limit = fs::file_time_type::clock::now() - std::chrono::hours(1);
-  fs::directory_iterator it(file.parent_path().empty() ? fs::path(".") : file.parent_path(), ec);
-  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-    std::error_code statError;
-    if (!it->is_regular_file(statError) || it->last_write_time(statError) > limit || statError)
-      continue;
-    fs::remove(it->path(), statError);
-  }
-}
-
 }  // namespace
 
 UserDefaults::UserDefaults(fs::path file)
     : file_(std::move(file)), impl_(std::make_unique<Impl>()) {
   // No notifications from here: nothing can observe a store that is still being made.
   impl_->stored = readOrSetAside(file_, impl_->keepOffDisk);
-  removeStaleTemporaries(file_);
+  // Temporary files of saves that were cut short (a crash between creating and renaming one).
+  // Only files older than an hour: a younger one may belong to a save still running in another
+  // process.
+  const fs::path target = followLinks(file_);
+  removeLeftoverTemporaries(target.parent_path().empty() ? fs::path(".") : target.parent_path(),
+                            3600, target.filename().string());
 }
 
 void UserDefaults::reload() {
