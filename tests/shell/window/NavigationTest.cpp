@@ -4,6 +4,7 @@
 
 #include "core/GLibPtr.h"
 #include "core/Settings.h"
+#include "shell/BusPeer.h"
 #include "shell/window/WebRig.h"
 
 namespace wd::test {
@@ -186,34 +187,24 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
                                  {"Close", "Open", "Show in Folder"}}};
     ASSERT_TRUE(waitFor([&] { return bars(w) == done; })) << ::testing::PrintToString(bars(w));
     bars(w, "Open");
-    // A file manager on the application's own bus connection (ordered before its calls).
+    // A file manager on the test session's bus.
     std::string shown;  // the call's parameters
-    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-    GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(
+    auto fileManager = std::make_unique<BusPeer>();
+    ASSERT_TRUE(fileManager->serve(
+        "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1",
         "<node><interface name='org.freedesktop.FileManager1'><method name='ShowItems'>"
         "<arg type='as' direction='in'/><arg type='s' direction='in'/></method></interface></node>",
-        nullptr);
-    GDBusInterfaceVTable vtable{};
-    vtable.method_call =
         +[](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
             GVariant* parameters, GDBusMethodInvocation* call, gpointer out) {
           *static_cast<std::string*>(out) = GCharPtr(g_variant_print(parameters, FALSE)).get();
           g_dbus_method_invocation_return_value(call, nullptr);
-        };
-    const guint object =
-        g_dbus_connection_register_object(bus, "/org/freedesktop/FileManager1", node->interfaces[0],
-                                          &vtable, &shown, nullptr, nullptr);
-    const guint owner = g_bus_own_name_on_connection(bus, "org.freedesktop.FileManager1",
-                                                     G_BUS_NAME_OWNER_FLAGS_NONE, nullptr, nullptr,
-                                                     nullptr, nullptr);
+        },
+        &shown));
     bars(w, "Show in Folder");
     GCharPtr uri(g_filename_to_uri((saved / "report.pdf").c_str(), nullptr, nullptr));
     EXPECT_TRUE(waitFor([&] { return !shown.empty(); }));
     EXPECT_EQ(shown, "(['" + std::string(uri.get()) + "'], '')");
-    g_bus_unown_name(owner);
-    g_dbus_connection_unregister_object(bus, object);
-    g_dbus_node_info_unref(node);
-    g_object_unref(bus);
+    fileManager.reset();  // gone from the bus
     bars(w, "Show in Folder");
     EXPECT_TRUE(waitFor([&] { return app->workspace.files.size() == 2; }));
     EXPECT_EQ(app->workspace.files,
