@@ -189,27 +189,17 @@ TEST(ResponseParser, RejectsLoopsForwardPointersAndTruncationAndKeepsUnexpandabl
   EXPECT_FALSE(parseData(raw->answers[0].rdata));
 }
 
-// The resolver reports only parsable answers, port 0 as is (MX answers are SRVResolverNet's).
-TEST(SRVResolverRecords, ProcessRecordAppendsAndReportsOnlyParsableAnswers) {
-  struct Collector : SRVResolverDelegate {
-    void srvResolverDidReceiveResult(SRVResolver&, const SRVResult& r) override {
-      received.push_back(r);
-    }
-    std::vector<SRVResult> received;
-  };
+// The resolver keeps only parsable answers, port 0 as is (its reports are SRVResolverNet's).
+TEST(SRVResolverRecords, ProcessRecordKeepsOnlyParsableAnswers) {
   auto resolver = SRVResolver::create("_autodiscover._tcp.example.com", 33);
-  auto collector = std::make_shared<Collector>();
-  resolver->setDelegate(collector);
   for (const Bytes& data :
        {srv(1, 2, 0, name("h.example.com")), srv(1, 2, 443, name("h\xC3\xA9.example.com")),
         Bytes{0, 1}, srv(3, 4, 8443, name("i.example.com"))})
     resolver->processRecord(data);
-  EXPECT_EQ(collector->received,
+  EXPECT_EQ(resolver->results(),
             (std::vector<SRVResult>{{1, 2, 0, "h.example.com"}, {3, 4, 8443, "i.example.com"}}));
-  EXPECT_EQ(resolver->results(), collector->received);
-  EXPECT_EQ(collector->received[1].dictionary(),
+  EXPECT_EQ(resolver->results()[1].dictionary(),
             (Json{{"priority", 3}, {"weight", 4}, {"port", 8443}, {"target", "i.example.com"}}));
-  EXPECT_FALSE(resolver->isFinished());
   resolver->stop();  // before any start: only sets finished
   EXPECT_TRUE(resolver->isFinished());
   EXPECT_FALSE(resolver->error());
