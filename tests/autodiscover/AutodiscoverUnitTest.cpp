@@ -1,9 +1,8 @@
 // Autodiscovery without a network: the DNS record and response parsers, the server out of
-// autodiscover documents, locale-aware ports, and the search's values.
+// autodiscover documents, and locale-aware ports.
 #include <gtest/gtest.h>
 
 #include "autodiscover/Autodiscover.h"
-#include "autodiscover/AutodiscoverWebController.h"
 #include "autodiscover/DnsRecordParser.h"
 #include "autodiscover/SRVResolver.h"
 #include "autodiscover/XMLParser.h"
@@ -94,35 +93,6 @@ TEST(LocalizedInteger, DecimalStyleWithGroupingAndFractionAndTheUserLocale) {
   unsetenv("LC_ALL");
 }
 
-// Codes 1 to 3 fail; 4 (refused credentials) is a partial success, reported as such.
-TEST(Autodiscover, EndPointsOutcomesAttemptsAndTheRequestUrl) {
-  const auto outcome = &AutodiscoverWebController::resultDictionary;
-  const EndPoint found("s.example.com", 8443);
-  EXPECT_TRUE(found.isSuccess() && found.isPartialSuccess());
-  EXPECT_EQ(found.error(), 0);
-  EXPECT_EQ(outcome(found),
-            (Json{{"result", "success"}, {"server", "s.example.com"}, {"port", "8443"}}));
-  for (int code : {1, 2, 3}) {
-    const EndPoint e = EndPoint::endPointWithError(code);
-    EXPECT_FALSE(e.isSuccess() || e.isPartialSuccess() || e.host() || e.port());
-    EXPECT_EQ(outcome(e), (Json{{"result", "autodiscoverFailed"}}));
-  }
-  const EndPoint refused = EndPoint::endPointWithError(EndPointErrorInvalidCredentials);
-  EXPECT_TRUE(!refused.isSuccess() && refused.isPartialSuccess());
-  EXPECT_EQ(outcome(refused), (Json{{"result", "invalidCredentials"}}));
-  // Three attempts for the domain used unchanged.
-  auto search = Autodiscover::createWithSRV("Example.COM");
-  ASSERT_EQ(search->attempts().size(), 3u);
-  EXPECT_EQ(std::get<DNSRecord>(search->attempts()[0]),
-            DNSRecord(33, "_autodiscover._tcp.Example.COM"));
-  EXPECT_EQ(std::get<DNSRecord>(search->attempts()[1]), DNSRecord(15, "Example.COM"));
-  EXPECT_EQ(std::get<EndPoint>(search->attempts()[2]), EndPoint("Example.COM", 443));
-  EXPECT_FALSE(search->isRunning());
-  search->stop();  // harmless before any start
-  EXPECT_EQ(autodiscoverURL("mail.example.com", 8443),
-            "https://mail.example.com:8443/autodiscover/autodiscover.xml");
-}
-
 using namespace dns;
 using Bytes = std::vector<uint8_t>;
 
@@ -161,30 +131,6 @@ Bytes answer(const Bytes& owner, uint16_t type, const Bytes& rdata) {
   return cat({owner, u16(type), u16(kClassIN), u16(0), u16(60), u16(rdata.size()), rdata});
 }
 
-TEST(RecordParser, WrappedDataParsesAndTheSizeLimitIsTheSixteenBitLength) {
-  // 6 fixed bytes + "\4mail\7example\0" (14 bytes) = 20 bytes, with the fixed header 31.
-  const Bytes data = srv(1, 2, 8443, name("mail.example"));
-  const auto wrapped = wrapRecordData(kTypeSRV, data);
-  ASSERT_TRUE(wrapped);
-  EXPECT_EQ(*wrapped,
-            cat({{0x00, 0x00, 0x21, 0x00, 0x01, 0x00, 0x00, 0x02, 0x9A, 0x00, 0x14}, data}));
-  const auto parsed = parseResourceRecord(*wrapped);
-  ASSERT_TRUE(parsed);
-  EXPECT_EQ(parsed->owner, "");
-  EXPECT_EQ(parsed->type, kTypeSRV);
-  EXPECT_EQ(parsed->rrclass, kClassIN);
-  EXPECT_EQ(parsed->ttl, 666u);
-  EXPECT_EQ((SRVResult{parsed->priority, parsed->weight, parsed->port, parsed->target}),
-            (SRVResult{1, 2, 8443, "mail.example"}));
-  // Extreme values and the root as target.
-  const auto extreme = parseData(srv(65535, 65535, 0, {0}));
-  ASSERT_TRUE(extreme);
-  EXPECT_EQ((SRVResult{extreme->priority, extreme->weight, extreme->port, extreme->target}),
-            (SRVResult{65535, 65535, 0, ""}));
-  EXPECT_TRUE(wrapRecordData(kTypeSRV, Bytes(65535, 0)));
-  EXPECT_FALSE(wrapRecordData(kTypeSRV, Bytes(65536, 0)));
-}
-
 TEST(RecordParser, RejectsMalformedDataEveryTruncationAndAnOverlongRdlength) {
   Bytes nonAscii = name("mail.example");
   nonAscii[2] = 0xC3;
@@ -212,47 +158,12 @@ TEST(RecordParser, RejectsMalformedDataEveryTruncationAndAnOverlongRdlength) {
   Bytes badOwner = wrapped;  // the owner name is checked as well
   badOwner[0] = 0xC0;
   EXPECT_FALSE(parseResourceRecord(badOwner));
+  // Record data is limited by its 16-bit length.
+  EXPECT_TRUE(wrapRecordData(kTypeSRV, Bytes(65535, 0)));
+  EXPECT_FALSE(wrapRecordData(kTypeSRV, Bytes(65536, 0)));
 }
 
-TEST(ResponseParser, AnswersInWireOrderWithCompressedNamesExpanded) {
-  // Question "_autodiscover._tcp.example.com" at offset 12; "example.com" starts at offset 31.
-  const Bytes ptr{0xC0, 0x0C};
-  const auto response =
-      parseResponse(cat({header(1, 4), question(name("_autodiscover._tcp.example.com"), kTypeSRV),
-                         answer(ptr, kTypeCNAME, ptr),
-                         answer(ptr, kTypeSRV, srv(20, 1, 1001, {4, 'm', 'a', 'i', 'l', 0xC0, 31})),
-                         answer(ptr, kTypeSRV, srv(0, 1, 1002, name("b.example.com"))),
-                         answer(ptr, kTypeSRV, srv(10, 1, 1003, {0xC0, 31}))}));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->rcode, 0);
-  ASSERT_EQ(response->answers.size(), 4u);
-  EXPECT_EQ(response->answers[0].type, kTypeCNAME);
-  const std::pair<const char*, uint16_t> expected[] = {
-      {"mail.example.com", 1001}, {"b.example.com", 1002}, {"example.com", 1003}};
-  for (std::size_t i = 0; i < 3; ++i) {
-    const auto& a = response->answers[i + 1];
-    ASSERT_EQ(a.type, kTypeSRV);
-    const auto parsed = parseData(a.rdata);
-    ASSERT_TRUE(parsed) << i;
-    EXPECT_EQ(parsed->target, expected[i].first);
-    EXPECT_EQ(parsed->port, expected[i].second);
-  }
-  // Expanded data carries no compression pointer: 6 + wire length of the name.
-  EXPECT_EQ(response->answers[1].rdata.size(), 6u + name("mail.example.com").size());
-  const auto nx = parseResponse(header(0, 0, 0x8183));
-  ASSERT_TRUE(nx);
-  EXPECT_EQ(nx->rcode, 3);
-  EXPECT_TRUE(nx->answers.empty());
-  // SRV data whose target runs past RDLENGTH is not expandable: kept raw, and gives no result.
-  const Bytes rdata = srv(0, 0, 443, {4, 'h', 'o', 's', 't'});
-  const auto raw = parseResponse(cat({header(0, 1), answer(name("x.test"), kTypeSRV, rdata), {0}}));
-  ASSERT_TRUE(raw);
-  ASSERT_EQ(raw->answers.size(), 1u);
-  EXPECT_EQ(raw->answers[0].rdata, rdata);
-  EXPECT_FALSE(parseData(raw->answers[0].rdata));
-}
-
-TEST(ResponseParser, RejectsLoopsForwardPointersAndTruncation) {
+TEST(ResponseParser, RejectsLoopsForwardPointersAndTruncationAndKeepsUnexpandableDataRaw) {
   const std::pair<const char*, Bytes> bad[] = {
       {"pointer to itself", cat({header(1, 0), {0xC0, 0x0C, 0, 33, 0, 1}})},
       {"forward pointer", cat({header(1, 0), {0xC0, 0x20, 0, 33, 0, 1}})},
@@ -269,29 +180,26 @@ TEST(ResponseParser, RejectsLoopsForwardPointersAndTruncation) {
   ASSERT_TRUE(parseResponse(ok));
   for (std::size_t n = 0; n < ok.size(); ++n)
     EXPECT_FALSE(parseResponse(std::span(ok.data(), n))) << n;
+  // SRV data whose target runs past RDLENGTH is not expandable: kept raw, and gives no result.
+  const Bytes rdata = srv(0, 0, 443, {4, 'h', 'o', 's', 't'});
+  const auto raw = parseResponse(cat({header(0, 1), answer(name("x.test"), kTypeSRV, rdata), {0}}));
+  ASSERT_TRUE(raw);
+  ASSERT_EQ(raw->answers.size(), 1u);
+  EXPECT_EQ(raw->answers[0].rdata, rdata);
+  EXPECT_FALSE(parseData(raw->answers[0].rdata));
 }
 
-// The resolver reports only parsable answers, port 0 as is (MX answers are SRVResolverNet's).
-TEST(SRVResolverRecords, ProcessRecordAppendsAndReportsOnlyParsableAnswers) {
-  struct Collector : SRVResolverDelegate {
-    void srvResolverDidReceiveResult(SRVResolver&, const SRVResult& r) override {
-      received.push_back(r);
-    }
-    std::vector<SRVResult> received;
-  };
+// The resolver keeps only parsable answers, port 0 as is (its reports are SRVResolverNet's).
+TEST(SRVResolverRecords, ProcessRecordKeepsOnlyParsableAnswers) {
   auto resolver = SRVResolver::create("_autodiscover._tcp.example.com", 33);
-  auto collector = std::make_shared<Collector>();
-  resolver->setDelegate(collector);
   for (const Bytes& data :
        {srv(1, 2, 0, name("h.example.com")), srv(1, 2, 443, name("h\xC3\xA9.example.com")),
         Bytes{0, 1}, srv(3, 4, 8443, name("i.example.com"))})
     resolver->processRecord(data);
-  EXPECT_EQ(collector->received,
+  EXPECT_EQ(resolver->results(),
             (std::vector<SRVResult>{{1, 2, 0, "h.example.com"}, {3, 4, 8443, "i.example.com"}}));
-  EXPECT_EQ(resolver->results(), collector->received);
-  EXPECT_EQ(collector->received[1].dictionary(),
+  EXPECT_EQ(resolver->results()[1].dictionary(),
             (Json{{"priority", 3}, {"weight", 4}, {"port", 8443}, {"target", "i.example.com"}}));
-  EXPECT_FALSE(resolver->isFinished());
   resolver->stop();  // before any start: only sets finished
   EXPECT_TRUE(resolver->isFinished());
   EXPECT_FALSE(resolver->error());

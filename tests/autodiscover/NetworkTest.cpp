@@ -6,7 +6,6 @@
 #include "autodiscover/Autodiscover.h"
 #include "autodiscover/AutodiscoverWebController.h"
 #include "autodiscover/SRVResolver.h"
-#include "autodiscover/XMLSource.h"
 #include "core/NotificationCenter.h"
 #include "support/Loop.h"
 
@@ -87,18 +86,7 @@ TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresThe
   }
 }
 
-TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
-  auto resolver = run(kSrv);
-  resolver->start();  // while running: no second query
-  ASSERT_TRUE(waitFor([&] { return !recorder->stops.empty(); }));
-  runLoopFor(0.3);
-  EXPECT_EQ(recorder->stops.size(), 1u);
-  EXPECT_EQ(resolver->results().size(), 1u);
-  resolver->start();
-  EXPECT_FALSE(resolver->isFinished());
-  ASSERT_TRUE(waitFor([&] { return recorder->stops.size() == 2; }));
-  ASSERT_EQ(resolver->results().size(), 2u);
-  EXPECT_EQ(resolver->results()[0], resolver->results()[1]);
+TEST_F(SRVResolverNet, StopsAndDelegatesThatStopOrDropTheResolverTellNoOne) {
   // A stop during a query, or destroying a running resolver, tells no one.
   auto stopped = run(kSrv);
   stopped->stop();
@@ -129,126 +117,6 @@ TEST_F(SRVResolverNet, StartStopRestartAndDelegatesThatStopOrDropTheResolver) {
   recorder.reset();
   ASSERT_TRUE(waitFor([&] { return orphan->isFinished(); }));
   EXPECT_EQ(orphan->results().size(), 1u);
-}
-
-using Texts = std::vector<std::string>;
-
-// Reports in order: the content delivered, or kRefused for refused credentials.
-constexpr const char* kRefused = "(credentials refused)";
-struct SourceRecorder : XMLSourceDelegate {
-  std::optional<Credential> credentials() override {
-    ++credentialRequests;
-    return credential;
-  }
-  void xmlSourceDidFinished(XMLSource&, const std::string& content) override { report(content); }
-  void invalidCredentials(XMLSource&) override { report(kRefused); }
-  void report(const std::string& what) {
-    reports.push_back(what);
-    if (onReport) onReport();
-  }
-  std::optional<Credential> credential = Credential{"user@status.test", "secret"};
-  int credentialRequests = 0;
-  Texts reports;
-  std::function<void()> onReport;
-};
-
-class XMLSourceNet : public test::HttpsServersTest {
- protected:
-  std::shared_ptr<XMLSource> start(const std::string& host, int port) {
-    return start(autodiscoverURL(host, port));
-  }
-  std::shared_ptr<XMLSource> start(const std::string& url) {
-    auto source = XMLSource::create(url, recorder);
-    source->start();
-    return source;
-  }
-  std::shared_ptr<SourceRecorder> recorder = std::make_shared<SourceRecorder>();
-};
-
-// Credentials are sent only when challenged; error statuses other than 401 end silently.
-TEST_F(XMLSourceNet, TheAnswerDecidesTheReport) {
-  const std::string doc = test::autodiscoverDocument("s.status.test");
-  const struct {
-    Behaviour behaviour;
-    bool credential;
-    Texts reports;
-    std::size_t requests;    // a second one answers the challenge
-    int credentialRequests;  // -1: not checked
-    const char* path = "/autodiscover/autodiscover.xml";
-  } cases[] = {
-      {Behaviour::document(doc), true, {doc}, 1, 0},
-      {Behaviour::document(""), true, {""}, 1, 0},
-      {Behaviour::challenge("user@status.test", "secret", doc), true, {doc}, 2, -1},
-      {Behaviour::challenge("user@status.test", "other", "x"), true, {kRefused}, 2, 1},
-      {Behaviour::statusCode(401), false, {kRefused}, 1, -1},
-      {Behaviour::statusCode(500), true, {}, 1, -1},
-      {Behaviour::document(doc), true, {}, 1, -1, "/elsewhere"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.behaviour.body + " " + std::to_string(c.behaviour.status) + c.path);
-    recorder = std::make_shared<SourceRecorder>();
-    if (!c.credential) recorder->credential.reset();
-    server.route("h.status.test", 8443, c.behaviour);
-    const std::size_t before = server.requests().size();
-    auto source = start(std::string("https://h.status.test:8443") + c.path);
-    ASSERT_TRUE(waitFor([&] { return server.requests().size() >= before + c.requests; }));
-    if (!c.reports.empty()) {
-      ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); }));
-    }
-    runLoopFor(0.3);
-    EXPECT_EQ(recorder->reports, c.reports);
-    ASSERT_EQ(server.requests().size(), before + c.requests);
-    EXPECT_EQ(server.requests()[before].authorization, "");  // nothing sent unasked
-    EXPECT_EQ(server.requests()[before].path, c.path);
-    EXPECT_EQ(c.requests == 2, server.requests().back().authorization != "");
-    EXPECT_TRUE(c.credentialRequests < 0 || recorder->credentialRequests == c.credentialRequests);
-    if (!c.reports.empty() && c.reports[0] != kRefused) {
-      EXPECT_EQ(source->content(), c.reports[0]);
-      EXPECT_EQ(source->hasData(), !c.reports[0].empty());
-    }
-  }
-}
-
-// Transport failures give empty content; a certificate exception covers its host only.
-TEST_F(XMLSourceNet, TransportFailuresDeliverEmptyContentAndExceptionsAcceptTheirHostOnly) {
-  for (const std::string& u :
-       {autodiscoverURL("none.test", 443), autodiscoverURL("untrusted.test", 9443),
-        std::string("https://:443/autodiscover/autodiscover.xml"), std::string("no url")}) {
-    recorder = std::make_shared<SourceRecorder>();
-    auto source = start(u);
-    EXPECT_EQ(recorder->reports.size(), 0u) << "reports come from the loop, not from start";
-    ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); })) << u;
-    EXPECT_EQ(recorder->reports, Texts{""}) << u;
-  }
-  EXPECT_EQ(untrusted.requests().size(), 0u);
-  untrusted.route("untrusted.test", 9443, Behaviour::document("<doc/>"));
-  CertificateExceptions::shared().setAllowsAnyCertificate(true, "h.status.test");
-  auto refused = start("untrusted.test", 9443);
-  ASSERT_TRUE(waitFor([&] { return recorder->reports.size() == 2; }));
-  CertificateExceptions::shared().setAllowsAnyCertificate(true, "UNTRUSTED.test");
-  auto accepted = start("untrusted.test", 9443);
-  ASSERT_TRUE(waitFor([&] { return recorder->reports.size() == 3; }));
-  EXPECT_EQ(recorder->reports, (Texts{"", "", "<doc/>"}));
-}
-
-TEST_F(XMLSourceNet, CancelAndDestructionReportNothingAndTheDelegateMayDropTheSource) {
-  server.route("h.status.test", 8443, Behaviour::hang());
-  auto cancelled = start("h.status.test", 8443);
-  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 1; }));
-  cancelled->cancel();
-  auto destroyed = start("h.status.test", 8443);
-  ASSERT_TRUE(waitFor([&] { return server.requests().size() == 2; }));
-  destroyed.reset();
-  server.route("h.status.test", 443, Behaviour::document("<doc/>"));
-  start("h.status.test", 443).reset();  // before any answer
-  runLoopFor(0.5);
-  EXPECT_EQ(recorder->reports.size(), 0u);
-  auto source = start("h.status.test", 443);
-  recorder->onReport = [&] { source.reset(); };
-  ASSERT_TRUE(waitFor([&] { return !recorder->reports.empty(); }));
-  EXPECT_FALSE(source);
-  runLoopFor(0.2);
-  EXPECT_EQ(recorder->reports.size(), 1u);
 }
 
 struct SearchDelegate : AutodiscoverDelegate {
@@ -335,11 +203,26 @@ TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
   server.route("m.auth.test", 443, doc("mx.auth.test"));
   server.route("auth.test", 443, doc("direct.auth.test"));
   EXPECT_EQ(discover("auth.test", 30, "wrong"), (Json{{"result", "invalidCredentials"}}));
-  EXPECT_EQ(server.requestCount("h.auth.test"), 2u);  // challenge, one answer
+  ASSERT_EQ(server.requestCount("h.auth.test"), 2u);  // challenge, one answer
+  // Credentials only answer the challenge: nothing is sent unasked.
+  EXPECT_EQ(server.requests()[0].authorization, "");
+  EXPECT_NE(server.requests()[1].authorization, "");
   EXPECT_EQ(server.requestCount("m.auth.test") + server.requestCount("auth.test"), 0u);
   runLoopFor(0.5);
   EXPECT_EQ(posted.size(), 1u);
   EXPECT_FALSE(sandbox.dnsQueried("MX", "auth.test"));
+}
+
+// A certificate exception accepts its own host only (in any case): without one the untrusted
+// server is never asked and the search moves on.
+TEST_F(AutodiscoverNet, CertificateExceptionsAcceptTheirHostOnly) {
+  untrusted.route("untrusted.test", 9443, doc("s.untrusted.test"));
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "h.status.test");
+  EXPECT_EQ(discover("untrusted.test", 9), (Json{{"result", "autodiscoverFailed"}}));
+  EXPECT_EQ(untrusted.requests().size(), 0u);
+  CertificateExceptions::shared().setAllowsAnyCertificate(true, "UNTRUSTED.test");
+  EXPECT_EQ(discover("untrusted.test"), success("s.untrusted.test", "443"));
+  EXPECT_EQ(untrusted.requests().size(), 1u);
 }
 
 // A document that is no answer moves on at once, an error status or silence after the attempt's

@@ -9,7 +9,7 @@
 using wd::Json;
 
 // Delivery by name (the empty name observes everything) until the observer's token goes.
-TEST(NotificationCenterTest, DeliversByNameUntilTheTokenGoes) {
+TEST(NotificationCenterTest, DeliversByNameUntilTheTokenGoesAndObserversMayChangeWhilePosted) {
   wd::NotificationCenter center;
   std::vector<Json> seen;
   std::vector<std::string> names;
@@ -24,10 +24,7 @@ TEST(NotificationCenterTest, DeliversByNameUntilTheTokenGoes) {
   EXPECT_EQ(seen, (std::vector<Json>{{{"result", "success"}}, nullptr}));
   EXPECT_EQ(names, (std::vector<std::string>{"other", "accountWebDiscovery", "accountWebDiscovery",
                                              "accountWebDiscovery"}));
-}
-
-TEST(NotificationCenterTest, ObserversMayRemoveThemselvesAndOthersWhilePosted) {
-  wd::NotificationCenter center;
+  // Observers may remove themselves and others, and add new ones, while a notification is posted.
   wd::NotificationCenter::Token first, second, late;
   int firstCalls = 0, secondCalls = 0;
   first = center.addObserver("x", [&](const wd::Notification&) {

@@ -317,43 +317,6 @@ TEST_F(UserDefaultsControllerTest, KeyPathsVisibleValuesAndImmediateChanges) {
   EXPECT_EQ(store_.integerForKey("MacGap_port"), 8443);
 }
 
-TEST_F(UserDefaultsControllerTest, PendingChangesStayOutOfTheStoreUntilSavedOrReverted) {
-  store_.setValuesForKeys(Json{{"MacGap_username", "old@x.test"}, {"MacGap_server", "m.test"}});
-  const Json stored = disk(), before = visible();
-  controller_.setAppliesImmediately(false);
-  const auto change = [this] {
-    controller_.setValueForKeyPath("values.MacGap_username", "new@x.test");
-    controller_.setValueForKeyPath("values.MacGap_port", 993);
-  };
-  change();
-  EXPECT_TRUE(controller_.hasUnappliedChanges());
-  EXPECT_EQ(visible(), Json::parse(R"({"MacGap_port": 993, "MacGap_server": "m.test",
-                                       "MacGap_username": "new@x.test"})"));
-  EXPECT_EQ(store_.dictionaryRepresentation(), stored);
-  controller_.revert();
-  EXPECT_FALSE(controller_.hasUnappliedChanges());
-  EXPECT_EQ(visible(), before);
-  controller_.save();  // nothing left to write
-  EXPECT_EQ(disk(), stored);
-  // A reset is pending too and drops pending changes; "Don't Save" brings everything back.
-  change();
-  controller_.revertToInitialValues();
-  EXPECT_EQ(visible(), Json::parse(R"({"MacGap_port": 443, "MacGap_server": "",
-                                       "MacGap_username": "old@x.test"})"));
-  EXPECT_EQ(store_.dictionaryRepresentation(), stored);
-  controller_.revert();
-  EXPECT_EQ(visible(), before);
-  // Reset again and save: the account settings are gone from disk.
-  controller_.revertToInitialValues();
-  controller_.save();
-  EXPECT_EQ(disk(), Json::parse(R"({"MacGap_username": "old@x.test"})"));
-  change();
-  controller_.setValueForKeyPath("values.MacGap_server", nullptr);
-  controller_.save();
-  EXPECT_FALSE(controller_.hasUnappliedChanges());
-  EXPECT_EQ(disk(), Json::parse(R"({"MacGap_port": 993, "MacGap_username": "new@x.test"})"));
-}
-
 TEST_F(UserDefaultsControllerTest, ObserversFireOnEveryChangeOfTheVisibleValue) {
   std::vector<std::optional<Json>> seen;
   auto token = controller_.addObserver(
@@ -366,10 +329,12 @@ TEST_F(UserDefaultsControllerTest, ObserversFireOnEveryChangeOfTheVisibleValue) 
   store_.setInteger("MacGap_port", 995);                      // directly to the store
   store_.setInteger("unrelated", 1);                          // another key: quiet
   controller_.setAppliesImmediately(false);
-  controller_.setValueForKeyPath("values.MacGap_port", 1);    // pending
-  controller_.revert();                                       // back to 995
-  controller_.revertToInitialValues();                        // pending 443
-  controller_.save();                                         // still 443: quiet
+  controller_.setValueForKeyPath("values.MacGap_port", 1);  // pending
+  controller_.revert();                                     // back to 995
+  controller_.revertToInitialValues();                      // pending 443
+  EXPECT_EQ(store_.integerForKey("MacGap_port"), 995);      // the store waits for the save
+  controller_.save();                                       // still 443: quiet
+  EXPECT_EQ(store_.objectForKey("MacGap_port"), std::nullopt);
   controller_.setInitialValues(Json{{"MacGap_port", 4443}});  // initial value changes
   controller_.setInitialValues(Json());                       // and goes away
   token.reset();
@@ -394,21 +359,14 @@ TEST_F(UserDefaultsControllerTest, ObserversFireOnEveryChangeOfTheVisibleValue) 
   EXPECT_EQ(b, Json("from observer"));
 }
 
-TEST(SettingsTest, RegisterDefaultsReadsTheBundleDefaultsFile) {
+// No, a damaged or a non-dictionary defaults file: the earlier initial values are dropped.
+TEST(SettingsTest, AnUnreadableDefaultsFileDropsTheInitialValues) {
   const fs::path dir = testDirectory();
   UserDefaults store(dir / "s.plist");
   UserDefaultsController controller(store);
-  // The application's own defaults file; the store does not see its values.
-  ASSERT_TRUE(Settings::registerDefaults(
-      controller, Bundle(fs::path(std::getenv("WD_SOURCE_DIR")) / "resources")));
-  EXPECT_EQ(controller.value(Settings::kPort), Json(443));
-  EXPECT_EQ(controller.value(Settings::kUpdateChannel), Json("beta"));
-  EXPECT_EQ(controller.value(Settings::kUseCustomConfiguration), Json(false));
-  EXPECT_EQ(controller.value(Settings::kServer), Json(""));
-  EXPECT_EQ(store.objectForKey(Settings::kPort), std::nullopt);
-  // No, a damaged or a non-dictionary defaults file: the earlier initial values are dropped.
   for (const char* text : {"", "<plist><dict><key>a</key>",
                            "<plist version=\"1.0\"><array><integer>1</integer></array></plist>"}) {
+    controller.setInitialValues(Json{{Settings::kPort, 443}});
     if (*text) writeFile(dir / "Defaults.plist", text);
     EXPECT_FALSE(Settings::registerDefaults(controller, Bundle(dir))) << text;
     EXPECT_EQ(controller.initialValues(), Json::object());
@@ -416,7 +374,8 @@ TEST(SettingsTest, RegisterDefaultsReadsTheBundleDefaultsFile) {
   }
 }
 
-// The launch makes "run anyway" false on disk; when it already is, the file is not rewritten.
+// The launch makes "run anyway" false on disk; when it already is, the file is not rewritten. The
+// application's defaults file gives the controller its initial values, not the store.
 TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
   const fs::path file = testDirectory() / "s.plist";
   UserDefaults(file).setObject(Settings::kRunAnyway, "YES");
@@ -438,6 +397,7 @@ TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
   auto& controller = UserDefaultsController::shared();
   EXPECT_EQ(&controller.defaults(), &UserDefaults::standard());
   EXPECT_EQ(controller.valueForKeyPath(Settings::bind(Settings::kPort)), Json(443));
+  EXPECT_EQ(UserDefaults::standard().objectForKey(Settings::kPort), std::nullopt);
 }
 
 }  // namespace
