@@ -129,8 +129,9 @@ TEST_F(BridgeHarness, PropertiesReadOnlyAndKeptOverAReload) {
 
 // A page function is called later with arguments and handed back by the callback property; a
 // value that is no function does nothing; an exception thrown by it stays in the page. The
-// function is held until native code drops the last copy of it.
-TEST_F(BridgeHarness, CallbacksCalledLaterAndHeldWhileNativeCodeHoldsThem) {
+// function is held until native code drops the last copy of it, and a native object lives while
+// the page holds its wrapper.
+TEST_F(BridgeHarness, CallbacksAndObjectsHeldWhileTheOtherSideHoldsThem) {
   eval("window.got = []; P.setCallback(function (x) { window.got.push(x); })");
   probe->fire(Value(Dictionary{{"n", 1}, {"who", probe}}));
   probe->callback.call({Value("second"), Value(2)});
@@ -154,9 +155,6 @@ TEST_F(BridgeHarness, CallbacksCalledLaterAndHeldWhileNativeCodeHoldsThem) {
   EXPECT_EQ(page.heldHandleCount(), before + 1);  // a copy still holds it
   copy = ScriptValue();
   EXPECT_EQ(page.heldHandleCount(), before);
-}
-
-TEST_F(BridgeHarness, NativeObjectLivesWhileThePageHoldsItsWrapper) {
   eval("window.kept = P.makeChild('kept'); P.makeChild('dropped'); 0");
   ASSERT_EQ(probe->made.size(), 2u);
   std::weak_ptr<Probe> kept = probe->made[0], made = probe->made[1];
