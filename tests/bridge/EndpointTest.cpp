@@ -100,34 +100,9 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
   std::vector<std::uint64_t> one;
 };
 
-TEST_F(Endpoint, APageReachesOnlyObjectsHandedToIt) {
-  probes[1]->name = "one";
-  const auto two = open(2);
-  ASSERT_EQ(two.size(), 2u);
-  // The shared root has a separate id in each page.
-  EXPECT_NE(one[0], two[0]);
-  EXPECT_TRUE(open(3).empty());  // a page the delegate refuses
-
-  // Page 2 using page 1's object id: no call reaches page 1's object, nor can page 2 pass it as
-  // an argument to its own object. Page 1 itself reaches both ways.
-  EXPECT_EQ(call(2, one[1], "title", {WValue::str("forged")}, CallOp::Set).tag, Tag::Undefined);
-  EXPECT_EQ(probes[1]->titleWrites, 0);
-  EXPECT_EQ(call(2, one[1], "echo", {WValue::num(1)}).tag, Tag::Undefined);
-  EXPECT_EQ(call(2, two[1], "takeObject", {WValue::ref(one[1], probeClass())}).text, "none");
-  call(1, one[1], "title", {WValue::str("mine")}, CallOp::Set);
-  EXPECT_EQ(probes[1]->titleWrites, 1);
-  EXPECT_EQ(call(1, one[1], "takeObject", {WValue::ref(one[1], probeClass())}).text, "probe:one");
-
-  // Releasing page 1's references drops only page 1's entries: the root stays reachable from 2.
-  Message rel{.type = MsgType::ReleaseObjects};
-  for (auto id : one) rel.releases.emplace_back(id, 1000);
-  endpoint->receive(payloadOf(rel));
-  EXPECT_EQ(endpoint->objectCount(), two.size());
-  EXPECT_EQ(call(2, two[0], "version", {}, CallOp::Get, root->scriptClass()).text, "1.0");
-  EXPECT_EQ(call(1, one[0], "version", {}, CallOp::Get, root->scriptClass()).tag, Tag::Undefined);
-}
-
-TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
+// A page reaches only the objects handed to it; ids it never got, releases beyond what it holds
+// and messages only the host sends are ignored.
+TEST_F(Endpoint, APageReachesOnlyObjectsHandedToItAndUnknownIdsAreIgnored) {
   const std::size_t held = endpoint->objectCount();
   // An object id that never existed, an object of another class, a member index out of range.
   EXPECT_EQ(call(1, 999, "echo", {WValue::num(1)}).tag, Tag::Undefined);
@@ -157,6 +132,31 @@ TEST_F(Endpoint, UnknownIdsReleasesAndRepliesAreIgnored) {
   EXPECT_EQ(call(1, one[1], "describeAny", {repeated}).text, "{a:'a2',b:'b4',c:'c3'}");
   EXPECT_EQ(endpoint->objectCount(), held);
   EXPECT_EQ(call(1, one[1], "echo", {WValue::str("still")}).text, "still");
+
+  probes[1]->name = "one";
+  const auto two = open(2);
+  ASSERT_EQ(two.size(), 2u);
+  // The shared root has a separate id in each page.
+  EXPECT_NE(one[0], two[0]);
+  EXPECT_TRUE(open(3).empty());  // a page the delegate refuses
+
+  // Page 2 using page 1's object id: no call reaches page 1's object, nor can page 2 pass it as
+  // an argument to its own object. Page 1 itself reaches both ways.
+  EXPECT_EQ(call(2, one[1], "title", {WValue::str("forged")}, CallOp::Set).tag, Tag::Undefined);
+  EXPECT_EQ(probes[1]->titleWrites, 0);
+  EXPECT_EQ(call(2, one[1], "echo", {WValue::num(1)}).tag, Tag::Undefined);
+  EXPECT_EQ(call(2, two[1], "takeObject", {WValue::ref(one[1], probeClass())}).text, "none");
+  call(1, one[1], "title", {WValue::str("mine")}, CallOp::Set);
+  EXPECT_EQ(probes[1]->titleWrites, 1);
+  EXPECT_EQ(call(1, one[1], "takeObject", {WValue::ref(one[1], probeClass())}).text, "probe:one");
+
+  // Releasing page 1's references drops only page 1's entries: the root stays reachable from 2.
+  Message rel{.type = MsgType::ReleaseObjects};
+  for (auto id : one) rel.releases.emplace_back(id, 1000);
+  endpoint->receive(payloadOf(rel));
+  EXPECT_EQ(endpoint->objectCount(), two.size());
+  EXPECT_EQ(call(2, two[0], "version", {}, CallOp::Get, root->scriptClass()).text, "1.0");
+  EXPECT_EQ(call(1, one[0], "version", {}, CallOp::Get, root->scriptClass()).tag, Tag::Undefined);
 }
 
 // A malformed frame closes the endpoint; a closed endpoint sends nothing more and answers

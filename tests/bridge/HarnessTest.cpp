@@ -37,25 +37,19 @@ class BridgeHarness : public ::testing::Test {
 
 // Selectors are reachable only under their script names (each piece after the first capitalised,
 // or the name given after __JS_EXPORT_AS__), accessors are no functions, class members live on
-// the constructor; a later member of the same name replaces an earlier.
-TEST_F(BridgeHarness, InstallsRootAndMembersAndClassMembers) {
+// the constructor; a later member of the same name replaces an earlier; a page given nothing to
+// install gets no MacGap. Each parameter kind takes the page's values by the conversion table;
+// what it cannot take is "none" (the member gets no value); extra arguments are ignored; a Date
+// is no dictionary.
+TEST_F(BridgeHarness, MembersByScriptNameAndParametersByTheConversionTable) {
   expectRows({"MacGap.version == '1.0'", "typeof P.echo == 'function'",
               "String(P) == '[object Probe]'", "P.get('a', 'b') == 'a/b'",
               "typeof P.getOfType == 'undefined'", "typeof P.describeTwoAnd == 'function'",
               "typeof P.describeTwo == 'undefined'", "typeof P.setTitle == 'undefined'",
               "P.constructor.getKeyFromString('cmd+shift+N') == 'N'",
               "typeof P.getKeyFromString == 'undefined'", "P.echo.call(P, 7) == 7"});
-  auto second = std::make_shared<Probe>();
-  second->name = "second";
-  page.install({root, {{"Probe", probe}, {"Probe", second}}});
-  EXPECT_EQ(eval("MacGap.Probe.takeObject(MacGap.Probe)"), "probe:second");
   JscHarness other([](const std::string&) { return std::optional<InstallSet>(); });
   EXPECT_EQ(other.evaluate("typeof MacGap"), Json("undefined"));
-}
-
-// Each parameter kind takes the page's values by the conversion table; what it cannot take is
-// "none" (the member gets no value); extra arguments are ignored; a Date is no dictionary.
-TEST_F(BridgeHarness, ParametersFollowTheConversionTable) {
   expectRows({"P.takeString('abc') == 'string:abc'", "P.takeString(5) == 'string:5'",
               "P.takeString(null) == 'none'", "P.takeString() == 'none'",
               "P.takeString('a', 'b', 'c') == 'string:a'", "P.takeNumber(1.5) == 'number:1.500000'",
@@ -78,25 +72,39 @@ TEST_F(BridgeHarness, ParametersFollowTheConversionTable) {
               "P.takeArray([1, {a: [true]}]) == '[1,{a:[true]}]'",
               "P.takeArray({length: 2}) == 'none'", "P.takeObject(P.child) == 'probe:main.child'",
               "P.takeObject({}) == 'none'", "P.takeObject(MacGap) == 'none'"});
+  auto second = std::make_shared<Probe>();
+  second->name = "second";
+  page.install({root, {{"Probe", probe}, {"Probe", second}}});
+  EXPECT_EQ(eval("MacGap.Probe.takeObject(MacGap.Probe)"), "probe:second");
 }
 
 // Results become page values ("__proto__" stays an own property; one wrapper per native object);
 // NULs cross, and a lone surrogate (value or key, any depth) reaches native code as one U+FFFD.
+// Dates cross as dates both ways, by their time value whatever the page did to the Date's
+// methods; invalid Dates, and Dates the system clock cannot hold, are null.
 TEST_F(BridgeHarness, ResultsBecomeScriptValues) {
-  expectRows({"P.echo({a: [1, 'x', null], b: false}) == ({a: [1, 'x', null], b: false})",
-              "P.echo(null) === null == true", "P.echo() === undefined == true",
-              "var p = P.echo(JSON.parse('{\"__proto__\": {\"x\": 1}}')); p.x === undefined && "
-              "Object.getPrototypeOf(p) === Object.prototype && "
-              "Object.keys(p).join() === '__proto__' == true",
-              "P.makeChild('kid').takeString('z') == 'string:z'",
-              "var c = P.children(); c[0] === c[1] && c[0] === P.child == true",
-              "P.echo(P) === P == true", "P.makeChild('a') === P.makeChild('a') == false",
-              "P.echo('a\\u0000b') === 'a\\u0000b' == true",
-              "P.echo('a\\ud800c\\udc00') === 'a\\ufffdc\\ufffd' == true",
-              "P.echo('\\ud83d\\ude00\\ud83d') === '\\ud83d\\ude00\\ufffd' == true",
-              "P.stringLength('a\\u0000b') == 3",
-              "var k = {}; k['x\\ud800y'] = ['v\\udfff']; var r = P.echo(k); "
-              "Object.keys(r)[0] === 'x\\ufffdy' && r['x\\ufffdy'][0] === 'v\\ufffd' == true"});
+  expectRows(
+      {"P.echo({a: [1, 'x', null], b: false}) == ({a: [1, 'x', null], b: false})",
+       "P.echo(null) === null == true", "P.echo() === undefined == true",
+       "var p = P.echo(JSON.parse('{\"__proto__\": {\"x\": 1}}')); p.x === undefined && "
+       "Object.getPrototypeOf(p) === Object.prototype && "
+       "Object.keys(p).join() === '__proto__' == true",
+       "P.makeChild('kid').takeString('z') == 'string:z'",
+       "var c = P.children(); c[0] === c[1] && c[0] === P.child == true", "P.echo(P) === P == true",
+       "P.makeChild('a') === P.makeChild('a') == false",
+       "P.echo('a\\u0000b') === 'a\\u0000b' == true",
+       "P.echo('a\\ud800c\\udc00') === 'a\\ufffdc\\ufffd' == true",
+       "P.echo('\\ud83d\\ude00\\ud83d') === '\\ud83d\\ude00\\ufffd' == true",
+       "P.stringLength('a\\u0000b') == 3",
+       "var k = {}; k['x\\ud800y'] = ['v\\udfff']; var r = P.echo(k); "
+       "Object.keys(r)[0] === 'x\\ufffdy' && r['x\\ufffdy'][0] === 'v\\ufffd' == true",
+       "P.describeAny({at: new Date(-1), list: [new Date(0)]}) == '{at:date:-1,list:[date:0]}'",
+       "var d = P.echo(new Date(1796635800123)); d instanceof Date && d.getTime() == "
+       "1796635800123",
+       "var d = new Date(42); d.getTime = d.valueOf = function () { throw 1; };"
+       "d[Symbol.toPrimitive] = function () { throw 1; }; P.describeAny(d) == 'date:42'",
+       "P.describeAny(new Date(NaN)) == 'null'", "P.describeAny(new Date(8.64e15)) == 'null'",
+       "P.echo(new Date(-8.64e15)) == null"});
 }
 
 // Writing a read-only property is ignored, also in strict mode, and never throws; other
@@ -121,8 +129,9 @@ TEST_F(BridgeHarness, PropertiesReadOnlyAndKeptOverAReload) {
 
 // A page function is called later with arguments and handed back by the callback property; a
 // value that is no function does nothing; an exception thrown by it stays in the page. The
-// function is held until native code drops the last copy of it.
-TEST_F(BridgeHarness, CallbacksCalledLaterAndHeldWhileNativeCodeHoldsThem) {
+// function is held until native code drops the last copy of it, and a native object lives while
+// the page holds its wrapper.
+TEST_F(BridgeHarness, CallbacksAndObjectsHeldWhileTheOtherSideHoldsThem) {
   eval("window.got = []; P.setCallback(function (x) { window.got.push(x); })");
   probe->fire(Value(Dictionary{{"n", 1}, {"who", probe}}));
   probe->callback.call({Value("second"), Value(2)});
@@ -146,9 +155,6 @@ TEST_F(BridgeHarness, CallbacksCalledLaterAndHeldWhileNativeCodeHoldsThem) {
   EXPECT_EQ(page.heldHandleCount(), before + 1);  // a copy still holds it
   copy = ScriptValue();
   EXPECT_EQ(page.heldHandleCount(), before);
-}
-
-TEST_F(BridgeHarness, NativeObjectLivesWhileThePageHoldsItsWrapper) {
   eval("window.kept = P.makeChild('kept'); P.makeChild('dropped'); 0");
   ASSERT_EQ(probe->made.size(), 2u);
   std::weak_ptr<Probe> kept = probe->made[0], made = probe->made[1];
@@ -187,19 +193,6 @@ TEST_F(BridgeHarness, HostScriptsAndCallbacksRunOneAfterAnotherInArrivalOrder) {
   Event::triggerEvent("chain", Json{{"n", 1}}, &page);
   EXPECT_EQ(eval("got.length + ' ' + got[2999] + ' depth ' + window.maxDepth"),
             "3000 3000 depth 1");
-}
-
-// Dates cross as dates both ways, by their time value whatever the page did to the Date's
-// methods; invalid Dates, and Dates the system clock cannot hold, are null.
-TEST_F(BridgeHarness, DatesCrossAsDates) {
-  expectRows(
-      {"P.describeAny({at: new Date(-1), list: [new Date(0)]}) == '{at:date:-1,list:[date:0]}'",
-       "var d = P.echo(new Date(1796635800123)); d instanceof Date && d.getTime() == "
-       "1796635800123",
-       "var d = new Date(42); d.getTime = d.valueOf = function () { throw 1; };"
-       "d[Symbol.toPrimitive] = function () { throw 1; }; P.describeAny(d) == 'date:42'",
-       "P.describeAny(new Date(NaN)) == 'null'", "P.describeAny(new Date(8.64e15)) == 'null'",
-       "P.echo(new Date(-8.64e15)) == null"});
 }
 
 // Page values whose reading throws, cycles, absurd sizes, wrong receivers and native failures:
