@@ -26,16 +26,13 @@ constexpr const char* kImage = "desktop/com.tovik.WendrelDesktop.svg";
 
 using VariantPtr = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
 
-// The desktop's tray as the strictest host (xfce4-panel's) behaves: owns the watcher's name on its
-// own connection, reads an item's properties with one GetAll and again only on a New* signal
-// other than NewMenu and NewStatus, and shows that cache; a left click opens the menu when the
-// cached ItemIsMenu says so, else calls Activate. Calls are asynchronous: the item, on this
-// thread's main loop, must answer.
+// The desktop's tray as the strictest host (xfce4-panel's) behaves: once started, owns the
+// watcher's name on its own connection, reads an item's properties with one GetAll and again only
+// on a New* signal other than NewMenu and NewStatus, and shows that cache; a left click opens the
+// menu when the cached ItemIsMenu says so, else calls Activate. Calls are asynchronous: the item,
+// on this thread's main loop, must answer.
 class Watcher : public BusPeer {
  public:
-  explicit Watcher(bool own = true) {
-    if (own) start();
-  }
   ~Watcher() {
     g_cancellable_cancel(cancel);
     g_object_unref(cancel);
@@ -212,7 +209,7 @@ class Tray : public ::testing::Test {
                ? g_variant_get_string(v.get(), nullptr)
                : "<none>";
   }
-  Watcher watcher;
+  Watcher watcher;  // each case starts it
   std::shared_ptr<FakeWindow> window;
   std::shared_ptr<StatusItem> item;
   std::shared_ptr<TestMenu> menu;
@@ -221,9 +218,14 @@ class Tray : public ::testing::Test {
 TEST_F(Tray, CreateRegistersAnIconWhoseClickRunsTheCallbackOrRaisesTheEvent) {
   js("MacGap.StatusItem.title = 'before create'");  // no icon yet: nothing happens
   EXPECT_EQ(js("typeof MacGap.StatusItem.title"), Json("undefined"));
-  js("MacGap.StatusItem.create({})");
+  // No tray on the desktop yet: the item waits on the bus and registers once a watcher appears.
+  js("MacGap.StatusItem.create({title: 'waiting'})");
+  ASSERT_TRUE(waitFor([&] { return !item->item()->busName().empty(); }));
+  ASSERT_TRUE(waitFor([&] { return watcher.hasOwner(item->item()->busName().c_str()); }));
+  EXPECT_FALSE(item->item()->isRegistered());
+  watcher.start();
   const std::string first = registeredName();
-  EXPECT_EQ(text(watcher.shown(first, "Title")), "");
+  EXPECT_EQ(text(watcher.shown(first, "Title")), "waiting");
   // No image: the application's icon, by name and as pixels, so the tray draws something.
   EXPECT_EQ(text(watcher.shown(first, "IconName")), "com.tovik.WendrelDesktop");
   const auto [w, h] = iconSize(first);
@@ -325,6 +327,7 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   g_menu_append_submenu(menu->menu, "Mode", G_MENU_MODEL(sub));
   // The menu comes after create, as pages do it: the tray, which read the item once, must learn
   // of it.
+  watcher.start();
   js("MacGap.StatusItem.create({onClick: function () { window.clicks++; }})");
   const std::string name = registeredName();
   js("MacGap.StatusItem.menu = MacGap.TestMenu");
@@ -391,23 +394,6 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(2); }));
 }
 
-// No tray on the desktop: the item keeps its state and registers once a watcher appears.
-TEST(TrayWithoutWatcher, TheItemWaitsForAWatcher) {
-  auto window = std::make_shared<FakeWindow>();
-  auto item = std::make_shared<StatusItem>(window);
-  window->page.install({std::make_shared<DesktopCommand>(window), {{"StatusItem", item}}});
-  window->page.evaluate("MacGap.StatusItem.create({title: 'waiting'})");
-  Watcher late(false);
-  ASSERT_TRUE(waitFor([&] { return !item->item()->busName().empty(); }));
-  const std::string name = item->item()->busName();
-  ASSERT_TRUE(waitFor([&] { return late.hasOwner(name.c_str()); }));
-  EXPECT_FALSE(item->item()->isRegistered());
-  late.start();
-  ASSERT_TRUE(waitFor([&] { return item->item()->isRegistered(); }));
-  EXPECT_EQ(late.items, std::vector<std::string>{name});
-  EXPECT_TRUE(late.showsEventually(name, "Title", "'waiting'"));
-}
-
 // Images for the tray: large ones are scaled down to fit, unreadable ones give nothing.
 TEST(TrayImages, LargeImagesAreScaledDownAndUnreadableOnesGiveNothing) {
   const std::string dir = std::getenv("HOME");  // the test process's own
@@ -429,7 +415,7 @@ TEST(TrayImages, LargeImagesAreScaledDownAndUnreadableOnesGiveNothing) {
 
 // The launcher badge as a dock sees it: the Update signal for the application's entry.
 TEST(LauncherBadgeSignal, CountsNonNumericLabelsAndRemoval) {
-  Watcher dock(false);
+  Watcher dock;                                                // not started: only listens
   std::vector<std::tuple<std::string, gint64, bool>> updates;  // the entry, count, visible
   std::function<void(GVariant*)> record = [&](GVariant* params) {
     const gchar* uri = nullptr;
