@@ -11,8 +11,6 @@
 #include <sstream>
 
 #include "core/Json.h"
-#include "keychain/KeychainTestSupport.h"
-#include "shell/MenuItems.h"
 #include "shell/NotificationDaemon.h"
 #include "support/Files.h"
 
@@ -283,51 +281,6 @@ TEST(EndToEnd, SecondaryWindowsAndAReload) {
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["loads"] == 2 && pageLoaded(p); }));
   // The same App object: the notification record made before the reload is still there.
   EXPECT_EQ((*app.page())["records"], Json(1));
-}
-
-// What crosses the process boundary only in the running application (the objects themselves are
-// checked in the headless suites of tests/shell/commands): callbacks of Sound (the audio sink
-// from the environment) and Task, a secure value in the session's keyring, a resize event, and a
-// Menu item that reaches the exported menu bar and whose action reaches the page.
-TEST(EndToEnd, ThePagesObjectsAnswerAcrossTheProcessBoundary) {
-  secretTool({"clear", "service", kService, "account", "MacGap_password"});
-  RunningApp app;
-  ASSERT_TRUE(app.waitForPage(pageLoaded));
-  app.evaluate(R"(MacGap.Sound.playSystem('Ping', function (n) { state.ended = n; render(); });
-    MacGap.Task.create('/bin/echo', function (r) { state.task = r; render(); });
-    MacGap.Task.arguments = ['from', 'echo']; MacGap.Task.pipeOutput = true; MacGap.Task.launch();
-    MacGap.Defaults.setSecure('password', 'from the page \u00e9');
-    state.secure = MacGap.Defaults.getSecure('password');
-    state.pinged = 0; state.sizes = [];
-    window.addEventListener('resize', function (e) {
-      if (e.data) { state.sizes.push(e.data.width + 'x' + e.data.height); render(); } });
-    MacGap.Menu.addItem({label: 'Tools'}).submenu.addItem({label: 'Ping', keys: 'cmd+shift+p'},
-                                                          function () { state.pinged++; render(); });
-    MacGap.Window.resize(720, 540); render();)");
-  ASSERT_TRUE(app.waitForPage([](const Json& p) {
-    return p.contains("task") && p.contains("ended") &&
-           std::find(p["sizes"].begin(), p["sizes"].end(), Json("720x540")) != p["sizes"].end();
-  }));
-  auto page = *app.page();
-  EXPECT_EQ(page["ended"], Json("Ping"));
-  EXPECT_EQ(page["task"]["status"], Json(0));
-  EXPECT_EQ(page["task"]["stdOut"], Json("from echo\n"));
-  EXPECT_EQ(page["secure"], Json("from the page \xC3\xA9"));
-  EXPECT_TRUE(waitFor([] { return lookupOutside("MacGap_password") == "from the page \xC3\xA9"; }));
-  secretTool({"clear", "service", kService, "account", "MacGap_password"});
-  // The application's menu bar, as every window shows it (exported on the session bus).
-  g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  g_autoptr(GDBusMenuModel) menubar =
-      g_dbus_menu_model_get(bus, kBusName, "/com/tovik/WendrelDesktop/menus/menubar");
-  std::optional<std::pair<std::string, std::string>> ping;
-  std::vector<GMenuModel*> seen;
-  ASSERT_TRUE(waitFor(
-      [&] { return (ping = findMenuItem(G_MENU_MODEL(menubar), "Ping", &seen)).has_value(); }));
-  EXPECT_EQ(ping->second, "<Primary><Shift>p");
-  ASSERT_EQ(ping->first.rfind("app.", 0), 0u);
-  app.activateAction(ping->first.c_str() + 4);
-  EXPECT_TRUE(app.waitForPage([](const Json& p) { return p["pinged"] == 1; }));
-  for (GMenuModel* m : seen) g_object_unref(m);
 }
 
 // Another web client's folder (--web-client) gets the bridge, not the bundled page; the page in
