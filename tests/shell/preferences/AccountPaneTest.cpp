@@ -274,16 +274,29 @@ TEST_F(AccountPaneTest, SaveAndRemove) {
   EXPECT_EQ(keyringPassword(), "");
 }
 
+// Leaving a changed pane asks first and waits for the answer, whether the General pane is
+// chosen or the window closed with GNOME's keys (which keys close is AboutWindow's table):
+// Escape closes, Ctrl+W closes once the answer lets it, Enter in a field saves; Quit with a
+// changed pane quits only once the answer lets it.
 TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
-  // A stored password, the answer (none: no change, typed over and back, and no question),
-  // whether the pane is left, the server stored afterwards.
-  const std::tuple<bool, std::optional<int>, bool, const char*> cases[] = {
-      {false, std::nullopt, true, "mail.x.test"}, {true, std::nullopt, true, "mail.x.test"},
-      {true, A::kSave, true, "other.x.test"},     {true, A::kDontSave, true, "mail.x.test"},
-      {true, A::kCancel, false, "mail.x.test"},
-  };
-  for (const auto& [storedPassword, response, leaves, storedServer] : cases) {
-    SCOPED_TRACE(response.value_or(0));
+  // How it is left (a key, or none: the General pane chosen), a stored password, whether the
+  // fields changed (else typed over and back), the answer (none: no question), whether it is
+  // left, the server stored.
+  const std::tuple<guint, GdkModifierType, bool, bool, std::optional<int>, bool, const char*>
+      cases[] = {
+          {0, {}, false, false, std::nullopt, true, "mail.x.test"},
+          {0, {}, true, false, std::nullopt, true, "mail.x.test"},
+          {0, {}, true, true, A::kSave, true, "other.x.test"},
+          {0, {}, true, true, A::kDontSave, true, "mail.x.test"},
+          {0, {}, true, true, A::kCancel, false, "mail.x.test"},
+          {GDK_KEY_Escape, {}, true, false, std::nullopt, true, "mail.x.test"},
+          {GDK_KEY_w, GDK_CONTROL_MASK, true, true, A::kCancel, false, "mail.x.test"},
+          {GDK_KEY_Return, {}, true, true, std::nullopt, true, "other.x.test"},
+      };
+  bool closed = true;  // what a second close while the question is open was told
+  for (const auto& [key, modifiers, storedPassword, changed, response, leaves, storedServer] :
+       cases) {
+    SCOPED_TRACE(testing::Message() << key << " " << response.value_or(0));
     prefs.reset();  // before the context its pane uses
     secrets->items.clear();
     storeAccount(storedPassword ? "pw" : nullptr);
@@ -292,34 +305,62 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
     posted.clear();
     open();
     type(account->serverTF(), "other.x.test");
-    if (response) {
+    if (changed) {
       type(account->passwordTF(), "edited");
     } else {
       type(account->serverTF(), "mail.x.test");
       type(account->passwordTF(), storedPassword ? "pw" : "");
     }
-    const bool left = prefs->selectControllerWithIdentifier("General");
+    const bool byKey = key != 0;
+    const auto left = [&] {
+      return byKey ? !windowShown() : prefs->selectedIdentifier() == "General";
+    };
+    if (key) {
+      gtk_widget_grab_focus(GTK_WIDGET(account->serverTF()));
+      pressKey(prefs->window(), key, modifiers);
+      // Enter shows the default button pressed for a moment before it acts.
+      if (!response) EXPECT_TRUE(waitFor(left));
+    } else {
+      EXPECT_EQ(prefs->selectControllerWithIdentifier("General"), !response);
+    }
+    EXPECT_EQ(store().stringForKey(Settings::kServer), response ? "mail.x.test" : storedServer);
     if (!response) {
-      EXPECT_TRUE(left);
+      EXPECT_TRUE(left());
       EXPECT_FALSE(account->question());
       continue;
     }
-    // Nothing waits: the question is open, the pane still shown.
+    // Nothing waits: the question is open, the pane still shown; a second try is asked nothing.
     ASSERT_TRUE(account->question());
     const char* title = gtk_window_get_title(GTK_WINDOW(account->question()));
     EXPECT_TRUE(title && *title);
-    EXPECT_FALSE(left);
+    EXPECT_FALSE(left());
     EXPECT_EQ(prefs->selectedIdentifier(), "Accounts");
-    EXPECT_FALSE(prefs->selectControllerWithIdentifier("General"));  // asked once only
+    if (key) prefs->performClose([&](bool done) { closed = done; });
+    EXPECT_FALSE(key ? closed : prefs->selectControllerWithIdentifier("General"));
     gtk_dialog_response(account->question(), *response);
     EXPECT_FALSE(account->question());
-    EXPECT_EQ(prefs->selectedIdentifier(), leaves ? "General" : "Accounts");
+    EXPECT_EQ(left(), leaves);
     EXPECT_EQ(store().stringForKey(Settings::kServer), storedServer);
     EXPECT_EQ(posted.empty(), *response != A::kSave);
     EXPECT_EQ(text(account->passwordTF()), "edited");  // until the pane is shown again
     EXPECT_EQ(text(account->serverTF()),
               *response == A::kDontSave ? "mail.x.test" : "other.x.test");
   }
+  prefs.reset();
+  storeAccount();
+  delegate = std::make_unique<AppDelegate>(*context, factory);
+  delegate->openPreferencesOn("Accounts");
+  auto* pane = static_cast<AccountPreferencesViewController*>(
+      delegate->preferencesWindowController().panes()[1].get());
+  type(pane->serverTF(), "other.x.test");
+  auto& control = static_cast<FakeApplicationControl&>(context->application());
+  for (int response : {A::kCancel, A::kDontSave}) {
+    delegate->terminate();
+    ASSERT_TRUE(pane->question());
+    EXPECT_TRUE(control.calls.empty());
+    gtk_dialog_response(pane->question(), response);
+  }
+  EXPECT_EQ(control.calls, std::vector<std::string>{"terminate"});
 }
 
 // Without a keyring the password is kept for the session, which the pane says in one line; a
@@ -369,53 +410,6 @@ TEST_F(AccountPaneTest, GeneralSwitchWritesAtOnceAndSwitchesTheInspectorOfOpenWi
   EXPECT_FALSE(inspector());
   store().setBool(Settings::kDeveloper, true);  // the older switch still counts
   EXPECT_TRUE(inspector());
-}
-
-// GNOME's keys in the Preferences window and its sheet (which keys close is AboutWindow's
-// table): closing asks first when something changed, Enter in a field saves, Escape cancels the
-// sheet and leaves the window; Quit with a changed pane quits only once the answer lets it.
-TEST_F(AccountPaneTest, KeyboardClosesCancelsAndSaves) {
-  // The key, a server typed first (when any), whether it asks, closes, the server stored.
-  const std::tuple<guint, GdkModifierType, const char*, bool, bool, const char*> cases[] = {
-      {GDK_KEY_Escape, GdkModifierType(0), nullptr, false, true, "mail.x.test"},
-      {GDK_KEY_w, GDK_CONTROL_MASK, "other.x.test", true, false, "mail.x.test"},
-      {GDK_KEY_Return, GdkModifierType(0), "other.x.test", false, true, "other.x.test"},
-  };
-  for (const auto& [key, modifiers, typed, asks, closes, storedServer] : cases) {
-    SCOPED_TRACE(key);
-    prefs.reset();
-    storeAccount();
-    open();
-    if (typed) type(account->serverTF(), typed);
-    gtk_widget_grab_focus(GTK_WIDGET(account->serverTF()));
-    pressKey(prefs->window(), key, modifiers);
-    // Enter shows the default button pressed for a moment before it acts.
-    if (closes) {
-      EXPECT_TRUE(waitFor([&] { return !windowShown(); }));
-    }
-    EXPECT_EQ(account->question() != nullptr, asks);
-    EXPECT_EQ(windowShown(), !closes);
-    EXPECT_EQ(store().stringForKey(Settings::kServer), storedServer);
-    if (!asks) continue;
-    bool closed = true;  // a second close while the question is open: the question decides
-    prefs->performClose([&](bool done) { closed = done; });
-    EXPECT_FALSE(closed);
-  }
-  prefs.reset();
-  storeAccount();
-  delegate = std::make_unique<AppDelegate>(*context, factory);
-  delegate->openPreferencesOn("Accounts");
-  auto* pane = static_cast<AccountPreferencesViewController*>(
-      delegate->preferencesWindowController().panes()[1].get());
-  type(pane->serverTF(), "other.x.test");
-  auto& control = static_cast<FakeApplicationControl&>(context->application());
-  for (int response : {A::kCancel, A::kDontSave}) {
-    delegate->terminate();
-    ASSERT_TRUE(pane->question());
-    EXPECT_TRUE(control.calls.empty());
-    gtk_dialog_response(pane->question(), response);
-  }
-  EXPECT_EQ(control.calls, std::vector<std::string>{"terminate"});
 }
 
 // Whether a menu model holds an item labelled `label`, at any depth.
