@@ -31,8 +31,6 @@ class NotificationDaemon : public BusPeer {
       </interface></node>)",
           onMethod, this);
   }
-  // True once the name is owned.
-  bool ready() const { return owned(); }
   // The user clicks the notification: ActionInvoked(id, "default"), then NotificationClosed.
   void click(std::uint32_t id) {
     g_dbus_connection_emit_signal(connection, nullptr, kPath, kInterface, "ActionInvoked",

@@ -12,7 +12,7 @@ class DesktopNotifications : public ::testing::Test {
  protected:
   void SetUp() override {
     daemon = std::make_unique<NotificationDaemon>();
-    ASSERT_TRUE(daemon->ready());
+    ASSERT_TRUE(daemon->owned());
     service = std::make_unique<DesktopNotificationService>();
     service->setActivationHandler([this](const UserNotification& n) { clicked.push_back(n); });
   }
