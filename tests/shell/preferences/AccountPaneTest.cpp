@@ -346,6 +346,10 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
     EXPECT_EQ(text(account->serverTF()),
               *response == A::kDontSave ? "mail.x.test" : "other.x.test");
   }
+  prefs->showWindow();
+  type(account->serverTF(), "again.x.test");  // a question still open goes with its window
+  EXPECT_FALSE(prefs->selectControllerWithIdentifier("General"));
+  ASSERT_TRUE(account->question());
   prefs.reset();
   storeAccount();
   delegate = std::make_unique<AppDelegate>(*context, factory);
