@@ -35,6 +35,17 @@ TEST_F(AppDelegateTest, LaunchMakesOneMainWindowAndReopenShowsItAgain) {
   UserDefaults::standard().setBool(Settings::kRunAnyway, true);
   LaunchedApp again;
   EXPECT_FALSE(UserDefaults::standard().boolForKey(Settings::kRunAnyway));
+  // The update settings are stored (on disk) when the page first starts the checker.
+  auto& defaults = UserDefaults::standard();
+  defaults.removeObjectForKey(Settings::kUpdatePeriod);
+  defaults.removeObjectForKey(Settings::kUpdateServiceURL);
+  EXPECT_FALSE(app.delegate->updateChecker());
+  app.delegate->startUpdateCheckerWith("mail.example.com");
+  EXPECT_TRUE(app.delegate->updateChecker());  // on the stored values: UpdateCheckerTest
+  const UserDefaults disk(defaults.file());
+  EXPECT_EQ(disk.integerForKey(Settings::kUpdatePeriod), 14400);
+  EXPECT_EQ(disk.stringForKey(Settings::kUpdateServiceURL),
+            std::optional<std::string>(AppDelegate::kBuiltInUpdateServiceURL));
 }
 
 TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose) {
@@ -53,30 +64,17 @@ TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose)
   EXPECT_EQ(fake->fronts, 1);
   ASSERT_EQ(app.delegate->childWindowControllers().size(), 1u);
   EXPECT_FALSE(app.delegate->isMainWindow(window.get()));
-  auto second = app.delegate->newWindowWithRequest("");
-  EXPECT_EQ(app.delegate->childWindowControllers().size(), 2u);
-  std::weak_ptr<WebWindow> weak = window;
-  app.delegate->windowDidClose(window.get());
-  window.reset();
-  EXPECT_TRUE(weak.expired());  // the registry held the last reference
-  ASSERT_EQ(app.delegate->childWindowControllers().size(), 1u);
-  EXPECT_EQ(app.delegate->childWindowControllers()[0], second);
-  app.delegate->windowDidClose(window.get());  // unknown: nothing
-  EXPECT_EQ(app.delegate->childWindowControllers().size(), 1u);
-  // Secondary windows are limited; one closing makes room for one more.
+  // Secondary windows are limited; one closing makes room for one more (its release with its
+  // web view: WebWindows).
   while (app.delegate->childWindowControllers().size() < WindowHost::kMaxChildWindows)
     ASSERT_TRUE(app.delegate->newWindowWithRequest("https://example.com/more"));
   EXPECT_FALSE(app.delegate->mayOpenChildWindow());
   EXPECT_EQ(app.delegate->newWindowWithRequest("https://example.com/one-too-many"), nullptr);
   EXPECT_EQ(app.delegate->childWindowControllers().size(), WindowHost::kMaxChildWindows);
-  app.delegate->windowDidClose(second.get());
+  app.delegate->windowDidClose(window.get());
+  app.delegate->windowDidClose(nullptr);  // unknown: nothing
+  EXPECT_EQ(app.delegate->childWindowControllers().size(), WindowHost::kMaxChildWindows - 1);
   EXPECT_TRUE(app.delegate->newWindowWithRequest("https://example.com/again"));
-}
-
-TEST(MenuTitles, MnemonicUnderscoresAreNotPartOfTheTitle) {
-  EXPECT_EQ(MainMenu::titleOf("New _Message"), "New Message");
-  EXPECT_EQ(MainMenu::titleOf("snake__case"), "snake_case");
-  EXPECT_EQ(MainMenu::titleOf("_"), "");
 }
 
 TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
@@ -90,6 +88,8 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
     ASSERT_TRUE(item) << label;
     EXPECT_EQ(item->target, std::optional<std::string>(label)) << label;
   }
+  EXPECT_EQ(MainMenu::titleOf("snake__case"), "snake_case");  // a doubled underscore stays one
+  EXPECT_EQ(MainMenu::titleOf("_"), "");
   auto about = menu.findItem("About Wendrel Desktop");
   ASSERT_TRUE(about);
   EXPECT_FALSE(about->target);
@@ -133,56 +133,10 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
   g_object_unref(actions);
 }
 
-TEST_F(AppDelegateTest, UpdateSettingsAreStoredOnFirstUse) {
-  auto& defaults = UserDefaults::standard();
-  defaults.removeObjectForKey(Settings::kUpdatePeriod);
-  defaults.removeObjectForKey(Settings::kUpdateServiceURL);
-  EXPECT_FALSE(app.delegate->updateChecker());
-  app.delegate->startUpdateCheckerWith("mail.example.com");
-  EXPECT_EQ(defaults.integerForKey(Settings::kUpdatePeriod), 14400);
-  EXPECT_EQ(defaults.stringForKey(Settings::kUpdateServiceURL),
-            std::optional<std::string>(AppDelegate::kBuiltInUpdateServiceURL));
-  EXPECT_TRUE(app.delegate->updateChecker());  // on the stored values: UpdateCheckerTest
-  EXPECT_EQ(UserDefaults(defaults.file()).integerForKey(Settings::kUpdatePeriod), 14400);  // disk
-}
-
-TEST_F(AppDelegateTest, NotificationClicksRunTheirCallbackOnlyWhenItIsOneAndAlwaysWithdraw) {
-  ready();
-  app.main().visible = false;
-  app.notifications.click(app.notifications.deliver(
-      {.identifier = "it's \"quoted\"",
-       .userInfo = {{"identifier", "it's \"quoted\""},
-                    {"callback", "function (id) { window.log.push({name: 'cb', data: id}); }"}}}));
-  EXPECT_EQ(app.main().log(), Json::array({event("cb", "it's \"quoted\"")}));
-  EXPECT_EQ(app.main().fronts, 1);
-  EXPECT_TRUE(app.notifications.delivered.empty());
-  // A page function of the same name from an earlier click must not run for a bad callback.
-  app.main().page.evaluate("var callbackWrapper = function () { window.log.push('stale'); };");
-  for (const UserNotification& c :
-       {UserNotification{.identifier = "x"},  // no callback
-        UserNotification{.userInfo = {{"callback", "function () { window.log.push('ran'); }"}}},
-        UserNotification{.identifier = "y", .userInfo = {{"callback", "}{ not a function"}}}})
-    app.notifications.click(app.notifications.deliver(c));
-  EXPECT_EQ(app.main().log().size(), 1u);
-  EXPECT_EQ(app.main().fronts, 4);
-  EXPECT_TRUE(app.notifications.delivered.empty());
-}
-
-TEST_F(AppDelegateTest, MailtoLinksBeforeReadyGiveOneEventWithTheLastAndOthersAreIgnored) {
+// Mail links too: one event with the last before the ready report; the scheme is compared exactly.
+TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnce) {
   app.delegate->handleGetURLEvent("mailto:ann@example.com");
   app.delegate->handleGetURLEvent("mailto:bob@example.com?subject=Hello%20there&body=Hi");
-  EXPECT_EQ(app.main().log(), Json::array());
-  ready();
-  EXPECT_EQ(app.main().log(),
-            Json::array({event("newEmailRequest",
-                               {{"url", "bob@example.com?subject=Hello%20there&body=Hi"}})}));
-  app.delegate->handleGetURLEvent("MAILTO:ann@example.com");  // the scheme is compared exactly
-  EXPECT_EQ(app.main().log().size(), 1u);
-  app.delegate->handleGetURLEvent("mailto:");
-  EXPECT_EQ(app.main().log().back(), event("newEmailRequest", {{"url", ""}}));
-}
-
-TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnce) {
   app.delegate->newItem("New Event");
   app.delegate->gotoModule("Mail");
   app.delegate->newItem("New Message");
@@ -194,15 +148,20 @@ TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnc
   EXPECT_EQ(app.main().log(), Json::array());
   ready();
   Json log = app.main().log();
-  ASSERT_EQ(log.size(), 5u);
+  ASSERT_EQ(log.size(), 6u);
   for (const Json& e :
-       {event("newItem", {{"item", "New Message"}}), event("gotoModule", {{"module", "Mail"}}),
+       {event("newEmailRequest", {{"url", "bob@example.com?subject=Hello%20there&body=Hi"}}),
+        event("newItem", {{"item", "New Message"}}), event("gotoModule", {{"module", "Mail"}}),
         event("setOutOfOffice", {{"enabled", "true"}}), event("fulltextSearch", nullptr),
         event("shareFileRequest", {{"files", {"/tmp/b.txt", "/tmp/c d.pdf"}}})})
     EXPECT_NE(std::find(log.begin(), log.end(), e), log.end()) << e.dump();
   EXPECT_TRUE(app.delegate->mainWindowController()->appInitialized());
   ready();  // a second report (the page reloaded) delivers nothing again
-  EXPECT_EQ(app.main().log().size(), 5u);
+  EXPECT_EQ(app.main().log().size(), 6u);
+  app.delegate->handleGetURLEvent("MAILTO:ann@example.com");
+  EXPECT_EQ(app.main().log().size(), 6u);
+  app.delegate->handleGetURLEvent("mailto:");
+  EXPECT_EQ(app.main().log().back(), event("newEmailRequest", {{"url", ""}}));
   app.delegate->messageAction("Reply");
   EXPECT_EQ(app.main().log().back(), event("messageAction", {{"action", "Reply"}}));
   // File names that are not UTF-8 arrive in display form with the others.
@@ -214,30 +173,41 @@ TEST_F(AppDelegateTest, HeldEventsOnePerNameAreDeliveredOnceThenEventsGoOutAtOnc
   app.main().pageEvents().closeGate();
   app.delegate->handleGetURLEvent("mailto:ann@example.com");
   app.delegate->openFiles({"/tmp/a.txt"});
-  EXPECT_EQ(app.main().log().size(), 7u);
-  ready();
   EXPECT_EQ(app.main().log().size(), 9u);
+  ready();
+  EXPECT_EQ(app.main().log().size(), 11u);
 }
 
-TEST_F(AppDelegateTest, OnlyTheLastClickedNotificationBeforeReadyRunsAfterTheHeldEventsOnce) {
+// A click brings the main window forward and withdraws the notification at once; only the
+// callback (of one with an identifier, which the callback gets as a string) waits for the page,
+// and of the clicks before the ready report only the last one's runs.
+TEST_F(AppDelegateTest, NotificationClicksRunOnlyTheLastCallbackAfterTheHeldEventsOnce) {
   const Json info = {
       {"callback", "function (id) { window.log.push({name: 'callback', data: id}); }"}};
   auto ka = app.notifications.deliver({.identifier = "a", .userInfo = info});
-  auto kb = app.notifications.deliver({.identifier = "b", .userInfo = info});
+  auto kb = app.notifications.deliver({.identifier = "it's \"b\"", .userInfo = info});
   app.delegate->handleGetURLEvent("mailto:ann@example.com");
   app.main().visible = false;
   app.notifications.click(ka);
   app.notifications.click(kb);
-  // The window comes forward and the notification is withdrawn at once; only the page's
-  // callback waits for the page.
   EXPECT_TRUE(app.main().visible);
   EXPECT_TRUE(app.notifications.delivered.empty());
   EXPECT_EQ(app.main().log(), Json::array());
   ready();
   EXPECT_EQ(app.main().log(), Json::array({event("newEmailRequest", {{"url", "ann@example.com"}}),
-                                           event("callback", "b")}));
+                                           event("callback", "it's \"b\"")}));
   ready();
+  // Without a callback, without an identifier, or one that does not parse: nothing runs (not
+  // even the page's callbackWrapper left by the click above); each still withdraws.
+  const int fronts = app.main().fronts;
+  for (const UserNotification& c :
+       {UserNotification{.identifier = "x"},
+        UserNotification{.userInfo = {{"callback", "function () { window.log.push('ran'); }"}}},
+        UserNotification{.identifier = "y", .userInfo = {{"callback", "}{ not a function"}}}})
+    app.notifications.click(app.notifications.deliver(c));
   EXPECT_EQ(app.main().log().size(), 2u);
+  EXPECT_EQ(app.main().fronts, fronts + 3);
+  EXPECT_TRUE(app.notifications.delivered.empty());
 }
 
 // The page's own call, through DesktopCommand installed as MacGap.DesktopCommand: any page's

@@ -2,7 +2,6 @@
 // application does. The page reports in its title, read through the test hook (WD_TEST_HOOKS=1).
 #include <gio/gio.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -11,8 +10,6 @@
 #include <sstream>
 
 #include "core/Json.h"
-#include "keychain/KeychainTestSupport.h"
-#include "shell/MenuItems.h"
 #include "shell/NotificationDaemon.h"
 #include "support/Files.h"
 
@@ -31,13 +28,6 @@ void copyTree(const fs::path& from, const fs::path& to) {
   fs::create_directories(to);
   fs::copy(from, to, fs::copy_options::recursive);
 }
-// A folder only its owner may enter, as XDG_RUNTIME_DIR must be.
-fs::path runtimeDir(const std::string& name) {
-  fs::create_directories(in(name));
-  fs::permissions(in(name), fs::perms::owner_all, fs::perm_options::replace);
-  return in(name);
-}
-
 struct Launch {
   std::vector<std::string> args, wrapper;  // the wrapper: a command it runs under (first launch)
   bool bundledPage = false;                // the application's own page, not the test page
@@ -193,7 +183,12 @@ int logLinesOfARun(const Launch& launch, const std::string& text) {
 
 // Later launches hand their links and files to the running instance: links before the page
 // reports ready are held, later ones arrive at once; a batch with bad links loses only those.
-TEST(EndToEnd, LaterLaunchesHandTheirLinksAndFilesToTheRunningInstance) {
+// Closing the main window hides it (the page stays loaded); a launch without arguments (the
+// launcher's reopen) and a click on the page's notification bring it back, and the click
+// withdraws the notification.
+TEST(EndToEnd, LaterLaunchesReachTheRunningInstanceAndBringItsHiddenWindowBack) {
+  NotificationDaemon daemon;
+  ASSERT_TRUE(daemon.owned());
   RunningApp app({.args = {"mailto:first@example.com"}});
   ASSERT_TRUE(app.waitForPage(pageLoaded));
   EXPECT_EQ(app.launchAgain({"mailto:second@example.com?subject=Hi%20there"}), 0);
@@ -206,7 +201,25 @@ TEST(EndToEnd, LaterLaunchesHandTheirLinksAndFilesToTheRunningInstance) {
   EXPECT_EQ(app.launchAgain({a, b}), 0);
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["events"].size() == 2; }));
   EXPECT_EQ(eventsNamed(*app.page(), "shareFileRequest"), Json::array({{{"files", {a, b}}}}));
+  const Json loads = (*app.page())["loads"];
+  const auto hide = [&] {
+    app.call("CloseMainWindow");
+    ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == false; }));
+    EXPECT_EQ((*app.state())["windows"], Json(1));
+  };
+  const auto shown = [](const Json& s) { return s["mainVisible"] == true; };
+  hide();
+  EXPECT_EQ(app.launchAgain({}), 0);
+  ASSERT_TRUE(app.waitForState(shown));
   EXPECT_EQ((*app.state())["windows"], Json(1));
+  EXPECT_EQ((*app.page())["loads"], loads);  // not reloaded
+  app.evaluate("MacGap.notify({id: 'n1', title: 'Hello', content: 'World'})");
+  ASSERT_TRUE(waitFor([&] { return daemon.notified.size() == 1; }, 60));
+  hide();
+  daemon.click(daemon.notified[0].id);
+  ASSERT_TRUE(app.waitForState(shown));
+  ASSERT_TRUE(waitFor([&] { return !daemon.closeCalls.empty(); }, 60));
+  EXPECT_EQ(daemon.closeCalls[0], daemon.notified[0].id);
   // A compact report from here on: the page's title is cut past about a thousand characters.
   app.evaluate(
       "state.events = []; render = function () { document.title = JSON.stringify({n: "
@@ -223,111 +236,6 @@ TEST(EndToEnd, LaterLaunchesHandTheirLinksAndFilesToTheRunningInstance) {
   EXPECT_EQ(app.launchAgain(uris), 0);
   ASSERT_TRUE(app.waitForPage([](const Json& p) { return p.value("n", 0) >= 98; }));
   EXPECT_EQ((*app.page())["urls"], Json(want));
-}
-
-// Closing the main window hides it (the page stays loaded); the launcher's reopen and a click
-// on the page's notification bring it back, and the click withdraws the notification.
-TEST(EndToEnd, AHiddenMainWindowComesBackOnReopenAndOnANotificationClick) {
-  NotificationDaemon daemon;
-  ASSERT_TRUE(daemon.ready());
-  RunningApp app;
-  ASSERT_TRUE(app.waitForPage(pageLoaded));
-  const Json loads = (*app.page())["loads"];
-  const auto hide = [&] {
-    app.call("CloseMainWindow");
-    ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainVisible"] == false; }));
-    EXPECT_EQ((*app.state())["windows"], Json(1));
-  };
-  const auto shown = [](const Json& s) { return s["mainVisible"] == true; };
-  hide();
-  EXPECT_EQ(app.launchAgain({}), 0);
-  ASSERT_TRUE(app.waitForState(shown));
-  EXPECT_EQ((*app.state())["windows"], Json(1));
-  EXPECT_EQ((*app.page())["loads"], loads);  // not reloaded
-  app.evaluate("MacGap.DesktopCommand.publishAppReady()");
-  app.evaluate("MacGap.notify({id: 'n1', title: 'Hello', content: 'World'})");
-  ASSERT_TRUE(waitFor([&] { return daemon.notified.size() == 1; }, 60));
-  hide();
-  daemon.click(daemon.notified[0].id);
-  ASSERT_TRUE(app.waitForState(shown));
-  ASSERT_TRUE(waitFor([&] { return !daemon.closeCalls.empty(); }, 60));
-  EXPECT_EQ(daemon.closeCalls[0], daemon.notified[0].id);
-}
-
-// Secondary windows from the page open scriptable and close for good (from the application and
-// from their own page); a reload keeps the same MacGap objects.
-TEST(EndToEnd, SecondaryWindowsAndAReload) {
-  RunningApp app;
-  ASSERT_TRUE(app.waitForPage(pageLoaded));
-  const auto oneChild = [](const Json& s) { return s["children"] == 1; };
-  const auto noChild = [](const Json& s) { return s["children"] == 0 && s["windows"] == 1; };
-  const auto open = "window.childWindow = window.open('child.html', '_blank')";
-  app.evaluate(open);
-  ASSERT_TRUE(app.waitForState(oneChild));
-  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["child"].is_string(); }));
-  EXPECT_EQ((*app.page())["child"], Json("Child object"));
-  // The child took the focus; a menu command for the page brings the main window forward.
-  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainActive"] == false; }));
-  app.activateAction("newItem", g_variant_new_string("New Message"));
-  EXPECT_TRUE(app.waitForState([](const Json& s) { return s["mainActive"] == true; }));
-  app.call("CloseChild", g_variant_new("(i)", 0));
-  ASSERT_TRUE(app.waitForState(noChild));
-  app.evaluate(open);
-  ASSERT_TRUE(app.waitForState(oneChild));
-  app.call("EvaluateScriptInChild", g_variant_new("(is)", 0, "window.close()"));
-  ASSERT_TRUE(app.waitForState(noChild));
-  EXPECT_EQ((*app.state())["mainVisible"], Json(true));
-  app.evaluate("MacGap.notify({id: 'kept', title: 'Kept', sound: false}); refresh();");
-  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["records"] == 1; }));
-  app.evaluate("location.reload()");
-  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["loads"] == 2 && pageLoaded(p); }));
-  // The same App object: the notification record made before the reload is still there.
-  EXPECT_EQ((*app.page())["records"], Json(1));
-}
-
-// What crosses the process boundary only in the running application (the objects themselves are
-// checked in the headless suites of tests/shell/commands): callbacks of Sound (the audio sink
-// from the environment) and Task, a secure value in the session's keyring, a resize event, and a
-// Menu item that reaches the exported menu bar and whose action reaches the page.
-TEST(EndToEnd, ThePagesObjectsAnswerAcrossTheProcessBoundary) {
-  secretTool({"clear", "service", kService, "account", "MacGap_password"});
-  RunningApp app;
-  ASSERT_TRUE(app.waitForPage(pageLoaded));
-  app.evaluate(R"(MacGap.Sound.playSystem('Ping', function (n) { state.ended = n; render(); });
-    MacGap.Task.create('/bin/echo', function (r) { state.task = r; render(); });
-    MacGap.Task.arguments = ['from', 'echo']; MacGap.Task.pipeOutput = true; MacGap.Task.launch();
-    MacGap.Defaults.setSecure('password', 'from the page \u00e9');
-    state.secure = MacGap.Defaults.getSecure('password');
-    state.pinged = 0; state.sizes = [];
-    window.addEventListener('resize', function (e) {
-      if (e.data) { state.sizes.push(e.data.width + 'x' + e.data.height); render(); } });
-    MacGap.Menu.addItem({label: 'Tools'}).submenu.addItem({label: 'Ping', keys: 'cmd+shift+p'},
-                                                          function () { state.pinged++; render(); });
-    MacGap.Window.resize(720, 540); render();)");
-  ASSERT_TRUE(app.waitForPage([](const Json& p) {
-    return p.contains("task") && p.contains("ended") &&
-           std::find(p["sizes"].begin(), p["sizes"].end(), Json("720x540")) != p["sizes"].end();
-  }));
-  auto page = *app.page();
-  EXPECT_EQ(page["ended"], Json("Ping"));
-  EXPECT_EQ(page["task"]["status"], Json(0));
-  EXPECT_EQ(page["task"]["stdOut"], Json("from echo\n"));
-  EXPECT_EQ(page["secure"], Json("from the page \xC3\xA9"));
-  EXPECT_TRUE(waitFor([] { return lookupOutside("MacGap_password") == "from the page \xC3\xA9"; }));
-  secretTool({"clear", "service", kService, "account", "MacGap_password"});
-  // The application's menu bar, as every window shows it (exported on the session bus).
-  g_autoptr(GDBusConnection) bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  g_autoptr(GDBusMenuModel) menubar =
-      g_dbus_menu_model_get(bus, kBusName, "/com/tovik/WendrelDesktop/menus/menubar");
-  std::optional<std::pair<std::string, std::string>> ping;
-  std::vector<GMenuModel*> seen;
-  ASSERT_TRUE(waitFor(
-      [&] { return (ping = findMenuItem(G_MENU_MODEL(menubar), "Ping", &seen)).has_value(); }));
-  EXPECT_EQ(ping->second, "<Primary><Shift>p");
-  ASSERT_EQ(ping->first.rfind("app.", 0), 0u);
-  app.activateAction(ping->first.c_str() + 4);
-  EXPECT_TRUE(app.waitForPage([](const Json& p) { return p["pinged"] == 1; }));
-  for (GMenuModel* m : seen) g_object_unref(m);
 }
 
 // Another web client's folder (--web-client) gets the bridge, not the bundled page; the page in
@@ -438,17 +346,43 @@ std::vector<pid_t> webProcessesBelow(pid_t parent) {
   return out;
 }
 
-// The page's web process killed as the out-of-memory killer would: the main window loads its
-// page again with the bridge, its child window (same process) closes, a mail link given while
-// the new page starts waits for that page's ready report; the third death within a minute
-// leaves the page stopped under an info bar whose Reload button loads it again.
-TEST(EndToEnd, TheMainWindowSurvivesItsWebProcess) {
+// Secondary windows from the page open scriptable and close for good (from the application and
+// from their own page); a reload keeps the same MacGap objects. Then the page's web process
+// killed as the out-of-memory killer would: the main window loads its page again with the
+// bridge, its child window (same process) closes, a mail link given while the new page starts
+// waits for that page's ready report; the third death within a minute leaves the page stopped
+// under an info bar whose Reload button loads it again.
+TEST(EndToEnd, SecondaryWindowsAReloadAndAMainWindowThatSurvivesItsWebProcess) {
   fs::remove(logFile());
   RunningApp app;
   ASSERT_TRUE(app.waitForPage(pageLoaded));
+  const auto oneChild = [](const Json& s) { return s["children"] == 1; };
+  const auto noChild = [](const Json& s) { return s["children"] == 0 && s["windows"] == 1; };
+  const auto open = "window.childWindow = window.open('child.html', '_blank')";
+  app.evaluate(open);
+  ASSERT_TRUE(app.waitForState(oneChild));
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["child"].is_string(); }));
+  EXPECT_EQ((*app.page())["child"], Json("Child object"));
+  // The child took the focus; a menu command for the page brings the main window forward.
+  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["mainActive"] == false; }));
+  app.activateAction("newItem", g_variant_new_string("New Message"));
+  EXPECT_TRUE(app.waitForState([](const Json& s) { return s["mainActive"] == true; }));
+  app.call("CloseChild", g_variant_new("(i)", 0));
+  ASSERT_TRUE(app.waitForState(noChild));
+  app.evaluate(open);
+  ASSERT_TRUE(app.waitForState(oneChild));
+  app.call("EvaluateScriptInChild", g_variant_new("(is)", 0, "window.close()"));
+  ASSERT_TRUE(app.waitForState(noChild));
+  EXPECT_EQ((*app.state())["mainVisible"], Json(true));
+  app.evaluate("MacGap.notify({id: 'kept', title: 'Kept', sound: false}); refresh();");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["records"] == 1; }));
+  app.evaluate("location.reload()");
+  ASSERT_TRUE(app.waitForPage([](const Json& p) { return p["loads"] == 2 && pageLoaded(p); }));
+  // The same App object: the notification record made before the reload is still there.
+  EXPECT_EQ((*app.page())["records"], Json(1));
   app.evaluate("MacGap.DesktopCommand.publishAppReady()");
-  app.evaluate("window.childWindow = window.open('child.html', '_blank')");
-  ASSERT_TRUE(app.waitForState([](const Json& s) { return s["children"] == 1; }));
+  app.evaluate(open);
+  ASSERT_TRUE(app.waitForState(oneChild));
   const pid_t pid = std::stoi(g_subprocess_get_identifier(app.process()));
   // Marks the running page, then kills its process.
   auto killPage = [&](int round) {
@@ -515,43 +449,15 @@ TEST(EndToEnd, AGoneSessionBusAddressGivesWayToTheLoginsOwnBus) {
   if (start == std::string::npos) GTEST_SKIP() << "the test bus is not at a socket path";
   const std::string socket =
       address.substr(start + 10, address.find_first_of(",;", start) - (start + 10));
-  const fs::path runtime = runtimeDir("runtime-bus");
+  const fs::path runtime = in("runtime-bus");
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all, fs::perm_options::replace);  // as XDG's must be
   fs::create_symlink(socket, runtime / "bus");
   const Launch launch{
       .env = {{"XDG_RUNTIME_DIR", runtime.string()},
               {"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + (runtime / "gone").string()}}};
   EXPECT_EQ(logLinesOfARun(launch, "/gone is gone (left from an earlier login?): using unix:path="),
             1);
-}
-
-// The native Wayland client (chosen with GDK_BACKEND) under a headless Weston: the window shows
-// its page, the bridge and page events work, and what Wayland lacks is said once.
-TEST(EndToEnd, NativeWaylandShowsThePageAndReportsItsLimitsOnce) {
-  if (!g_file_test("/usr/bin/weston", G_FILE_TEST_IS_EXECUTABLE))
-    GTEST_SKIP() << "Weston (package weston) is not installed: see docs/architecture.md, Wayland";
-  const fs::path runtime = runtimeDir("runtime");
-  const std::string socket = "wd-test-" + std::to_string(getpid());
-  const Launch launch{.env = {{"XDG_RUNTIME_DIR", runtime.string()},
-                              {"WAYLAND_DISPLAY", socket},
-                              {"GDK_BACKEND", "wayland"}}};
-  g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(
-      GSubprocessFlags(G_SUBPROCESS_FLAGS_STDOUT_SILENCE | G_SUBPROCESS_FLAGS_STDERR_SILENCE));
-  for (auto& [name, value] : launch.env)
-    g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
-  g_autoptr(GError) error = nullptr;
-  g_autoptr(GSubprocess) weston = g_subprocess_launcher_spawn(
-      launcher, &error, "/usr/bin/weston", "--backend=headless-backend.so",
-      ("--socket=" + socket).c_str(), "--idle-time=0", nullptr);
-  ASSERT_TRUE(weston) << error->message;
-  const bool up = waitFor([&] {
-    g_usleep(20000);
-    return fs::exists(runtime / socket) || !g_subprocess_get_identifier(weston);
-  });
-  if (!up || !g_subprocess_get_identifier(weston))
-    GTEST_SKIP() << "Weston's headless back end cannot run here";
-  EXPECT_EQ(logLinesOfARun(launch, "Not running under X11 (GdkWaylandDisplay)"), 1);
-  g_subprocess_send_signal(weston, SIGTERM);
-  g_subprocess_wait(weston, nullptr, nullptr);
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ class DesktopNotifications : public ::testing::Test {
  protected:
   void SetUp() override {
     daemon = std::make_unique<NotificationDaemon>();
-    ASSERT_TRUE(daemon->ready());
+    ASSERT_TRUE(daemon->owned());
     service = std::make_unique<DesktopNotificationService>();
     service->setActivationHandler([this](const UserNotification& n) { clicked.push_back(n); });
   }
@@ -25,7 +25,7 @@ class DesktopNotifications : public ::testing::Test {
   std::vector<UserNotification> clicked;
 };
 
-TEST_F(DesktopNotifications, SendsTextAndSoundAndLearnsOfClicksAndDismissals) {
+TEST_F(DesktopNotifications, SendsTextAndSoundLearnsOfClicksAndDismissalsAndWithdraws) {
   const auto key = service->deliver({.identifier = "n1",
                                      .title = "Hello",
                                      .subtitle = "From Ann",
@@ -58,24 +58,21 @@ TEST_F(DesktopNotifications, SendsTextAndSoundAndLearnsOfClicksAndDismissals) {
     return service->deliveredNotifications().empty();
   }));
   EXPECT_EQ(clicked.size(), 1u);
-}
-
-TEST_F(DesktopNotifications, RemovingWithdrawsFromTheServerWhetherOrNotItAnsweredYet) {
-  auto first = service->deliver({});
-  sent(1);
-  service->removeDeliveredNotification(first);  // the server's answer may still be on its way
+  // Removing withdraws it from the server, whether or not the server's answer came yet.
+  auto answering = service->deliver({});
+  sent(3);
+  service->removeDeliveredNotification(answering);  // the server's answer may still be on its way
   EXPECT_TRUE(service->deliveredNotifications().empty());
   ASSERT_TRUE(waitFor([&] { return daemon->closeCalls.size() == 1; }));
-  EXPECT_EQ(daemon->closeCalls[0], daemon->notified[0].id);
-  auto second = service->deliver({});
-  sent(2);
-  // Once it is known to the server (a dismissal by the server would now be seen).
-  ASSERT_TRUE(waitFor([&] {
+  EXPECT_EQ(daemon->closeCalls[0], daemon->notified[2].id);
+  auto known = service->deliver({});
+  sent(4);
+  ASSERT_TRUE(waitFor([&] {  // a dismissal by the server would now be seen
     return service->deliveredNotifications().size() == 1 && daemon->closeCalls.size() == 1;
   }));
-  service->removeDeliveredNotification(second);
+  service->removeDeliveredNotification(known);
   ASSERT_TRUE(waitFor([&] { return daemon->closeCalls.size() == 2; }));
-  EXPECT_EQ(daemon->closeCalls[1], daemon->notified[1].id);
+  EXPECT_EQ(daemon->closeCalls[1], daemon->notified[3].id);
   service->removeDeliveredNotification(12345);  // unknown: nothing
 }
 

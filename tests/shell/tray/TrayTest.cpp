@@ -26,16 +26,13 @@ constexpr const char* kImage = "desktop/com.tovik.WendrelDesktop.svg";
 
 using VariantPtr = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
 
-// The desktop's tray as the strictest host (xfce4-panel's) behaves: owns the watcher's name on its
-// own connection, reads an item's properties with one GetAll and again only on a New* signal
-// other than NewMenu and NewStatus, and shows that cache; a left click opens the menu when the
-// cached ItemIsMenu says so, else calls Activate. Calls are asynchronous: the item, on this
-// thread's main loop, must answer.
+// The desktop's tray as the strictest host (xfce4-panel's) behaves: once started, owns the
+// watcher's name on its own connection, reads an item's properties with one GetAll and again only
+// on a New* signal other than NewMenu and NewStatus, and shows that cache; a left click opens the
+// menu when the cached ItemIsMenu says so, else calls Activate. Calls are asynchronous: the item,
+// on this thread's main loop, must answer.
 class Watcher : public BusPeer {
  public:
-  explicit Watcher(bool own = true) {
-    if (own) start();
-  }
   ~Watcher() {
     g_cancellable_cancel(cancel);
     g_object_unref(cancel);
@@ -212,18 +209,39 @@ class Tray : public ::testing::Test {
                ? g_variant_get_string(v.get(), nullptr)
                : "<none>";
   }
-  Watcher watcher;
+  Watcher watcher;  // each case starts it
   std::shared_ptr<FakeWindow> window;
   std::shared_ptr<StatusItem> item;
   std::shared_ptr<TestMenu> menu;
 };
 
-TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
+TEST_F(Tray, CreateRegistersAnIconWhoseClickRunsTheCallbackOrRaisesTheEvent) {
+  js("MacGap.StatusItem.title = 'before create'");  // no icon yet: nothing happens
+  EXPECT_EQ(js("typeof MacGap.StatusItem.title"), Json("undefined"));
+  // No tray on the desktop yet: the item waits on the bus and registers once a watcher appears.
+  js("MacGap.StatusItem.create({title: 'waiting'})");
+  ASSERT_TRUE(waitFor([&] { return !item->item()->busName().empty(); }));
+  ASSERT_TRUE(waitFor([&] { return watcher.hasOwner(item->item()->busName().c_str()); }));
+  EXPECT_FALSE(item->item()->isRegistered());
+  watcher.start();
+  const std::string first = registeredName();
+  EXPECT_EQ(text(watcher.shown(first, "Title")), "waiting");
+  // No image: the application's icon, by name and as pixels, so the tray draws something.
+  EXPECT_EQ(text(watcher.shown(first, "IconName")), "com.tovik.WendrelDesktop");
+  const auto [w, h] = iconSize(first);
+  EXPECT_EQ(std::max(w, h), StatusNotifierItem::kApplicationIconSize);
+  // Without a callback a click raises the event.
+  EXPECT_FALSE(watcher.leftClick(first));
+  ASSERT_TRUE(waitFor([&] { return js("window.log.length") == Json(1); }));
+  EXPECT_EQ(js("window.log[0]"), Json({{"name", "statusItemClick"}, {"data", Json::object()}}));
+  // A second create: a new icon; the first leaves the bus.
   js("MacGap.StatusItem.create({title: 'Inbox 3', titleFontSize: 11, image: '" +
      std::string(kImage) +
      "', alternateImage: 'missing/none.png', onClick: function () { window.clicks++; }})");
   const std::string name = registeredName();
-  ASSERT_EQ(watcher.items, std::vector<std::string>{name});
+  EXPECT_NE(name, first);
+  EXPECT_TRUE(waitFor([&] { return !watcher.hasOwner(first.c_str()); }));
+  EXPECT_EQ(watcher.items, (std::vector<std::string>{first, name}));
   EXPECT_EQ(text(watcher.shown(name, "Title")), "Inbox 3");
   EXPECT_EQ(text(watcher.shown(name, "Id")), "com.tovik.WendrelDesktop");
   EXPECT_EQ(text(watcher.shown(name, "Status")), "Active");
@@ -241,7 +259,7 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
   // A click calls the callback, and no event is raised.
   EXPECT_FALSE(watcher.leftClick(name));
   ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(1); }));
-  EXPECT_EQ(js("window.log.length"), Json(0));
+  EXPECT_EQ(js("window.log.length"), Json(1));
   // A later title assignment reaches the tray and its tooltip.
   js("MacGap.StatusItem.title = 'Inbox 4'");
   EXPECT_TRUE(watcher.showsEventually(name, "Title", "'Inbox 4'"));
@@ -250,30 +268,10 @@ TEST_F(Tray, CreateRegistersAnIconWithTitleImagesAndClickCallback) {
   js("MacGap.StatusItem.title = 'a\\ud800b\\u0000c'");
   EXPECT_TRUE(watcher.showsEventually(name, "Title", "'a\uFFFDb'"))
       << text(watcher.shown(name, "Title"));
-}
-
-TEST_F(Tray, WithoutCallbackAClickRaisesTheEventAndCreateReplacesTheIcon) {
-  js("MacGap.StatusItem.title = 'before create'");  // no icon yet: nothing happens
-  EXPECT_EQ(js("typeof MacGap.StatusItem.title"), Json("undefined"));
-  js("MacGap.StatusItem.create({})");
-  const std::string first = registeredName();
-  EXPECT_EQ(text(watcher.shown(first, "Title")), "");
-  // No image: the application's icon, by name and as pixels, so the tray draws something.
-  EXPECT_EQ(text(watcher.shown(first, "IconName")), "com.tovik.WendrelDesktop");
-  const auto [w, h] = iconSize(first);
-  EXPECT_EQ(std::max(w, h), StatusNotifierItem::kApplicationIconSize);
-  EXPECT_FALSE(watcher.leftClick(first));
-  ASSERT_TRUE(waitFor([&] { return js("window.log.length") == Json(1); }));
-  EXPECT_EQ(js("window.log[0]"), Json({{"name", "statusItemClick"}, {"data", Json::object()}}));
-  // A second create: a new icon; the first leaves the bus. The callback given now is kept by a
-  // third create without "onClick".
-  js("MacGap.StatusItem.create({title: 'second', onClick: function () { window.clicks++; }})");
-  const std::string second = registeredName();
-  EXPECT_NE(second, first);
-  EXPECT_TRUE(waitFor([&] { return !watcher.hasOwner(first.c_str()); }));
+  // A third create without "onClick" keeps the callback.
   js("MacGap.StatusItem.create({title: 'third'})");
   EXPECT_FALSE(watcher.leftClick(registeredName()));
-  ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(1); }));
+  ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(2); }));
   EXPECT_EQ(js("window.log.length"), Json(1));
 }
 
@@ -329,6 +327,7 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   g_menu_append_submenu(menu->menu, "Mode", G_MENU_MODEL(sub));
   // The menu comes after create, as pages do it: the tray, which read the item once, must learn
   // of it.
+  watcher.start();
   js("MacGap.StatusItem.create({onClick: function () { window.clicks++; }})");
   const std::string name = registeredName();
   js("MacGap.StatusItem.menu = MacGap.TestMenu");
@@ -395,23 +394,6 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   ASSERT_TRUE(waitFor([&] { return js("window.clicks") == Json(2); }));
 }
 
-// No tray on the desktop: the item keeps its state and registers once a watcher appears.
-TEST(TrayWithoutWatcher, TheItemWaitsForAWatcher) {
-  auto window = std::make_shared<FakeWindow>();
-  auto item = std::make_shared<StatusItem>(window);
-  window->page.install({std::make_shared<DesktopCommand>(window), {{"StatusItem", item}}});
-  window->page.evaluate("MacGap.StatusItem.create({title: 'waiting'})");
-  Watcher late(false);
-  ASSERT_TRUE(waitFor([&] { return !item->item()->busName().empty(); }));
-  const std::string name = item->item()->busName();
-  ASSERT_TRUE(waitFor([&] { return late.hasOwner(name.c_str()); }));
-  EXPECT_FALSE(item->item()->isRegistered());
-  late.start();
-  ASSERT_TRUE(waitFor([&] { return item->item()->isRegistered(); }));
-  EXPECT_EQ(late.items, std::vector<std::string>{name});
-  EXPECT_TRUE(late.showsEventually(name, "Title", "'waiting'"));
-}
-
 // Images for the tray: large ones are scaled down to fit, unreadable ones give nothing.
 TEST(TrayImages, LargeImagesAreScaledDownAndUnreadableOnesGiveNothing) {
   const std::string dir = std::getenv("HOME");  // the test process's own
@@ -433,7 +415,7 @@ TEST(TrayImages, LargeImagesAreScaledDownAndUnreadableOnesGiveNothing) {
 
 // The launcher badge as a dock sees it: the Update signal for the application's entry.
 TEST(LauncherBadgeSignal, CountsNonNumericLabelsAndRemoval) {
-  Watcher dock(false);
+  Watcher dock;                                                // not started: only listens
   std::vector<std::tuple<std::string, gint64, bool>> updates;  // the entry, count, visible
   std::function<void(GVariant*)> record = [&](GVariant* params) {
     const gchar* uri = nullptr;
