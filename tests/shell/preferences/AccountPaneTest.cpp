@@ -319,7 +319,9 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
       gtk_widget_grab_focus(GTK_WIDGET(account->serverTF()));
       pressKey(prefs->window(), key, modifiers);
       // Enter shows the default button pressed for a moment before it acts.
-      if (!response) EXPECT_TRUE(waitFor(left));
+      if (!response) {
+        EXPECT_TRUE(waitFor(left));
+      }
     } else {
       EXPECT_EQ(prefs->selectControllerWithIdentifier("General"), !response);
     }
