@@ -140,7 +140,7 @@ TEST_F(FileAndTaskObjects, ReportsTheExitStatusOnceWithTheCapturedOutputAsText) 
   EXPECT_EQ(shell("true")["stdOut"], Json::object());
 }
 
-TEST_F(FileAndTaskObjects, TheDescriptionReachesTheProcessAndTerminateEndsIt) {
+TEST_F(FileAndTaskObjects, TheDescriptionReachesTheProcessAndTerminateOrTheObjectsEndEndsIt) {
   js("T.create('/bin/sh', done).arguments = ['-c', "
      "  'printf \"%s|%s|%s|%s\" \"$PWD\" \"$WD_TASK\" \"$1\" \"${HOME:+home}\"', 'sh', 'arg 1'];"
      "T.currentDirectoryPath = D; T.environment = {WD_TASK: 'yes', NUMBER: 3, 'A=B': 'x'};"
@@ -162,15 +162,13 @@ TEST_F(FileAndTaskObjects, TheDescriptionReachesTheProcessAndTerminateEndsIt) {
   EXPECT_EQ(js("T.isRunning"), Json(false));
   js("T.terminate()");
   EXPECT_EQ(result(4)["status"], Json(5));
-}
-
-TEST_F(FileAndTaskObjects, AReplacedProcessRunsOnUnreportedUntilItsObjectGoes) {
+  // A process replaced by a later launch runs on unreported until its object goes.
   js("T.create('/bin/sh', done).arguments = ['-c', 'echo $$ > \"$0\"; exec sleep 60', D + '/pid'];"
      "T.launch();");
   pid_t pid = 0;
   EXPECT_TRUE(waitFor([&] { return (std::ifstream(dir / "pid") >> pid) && pid > 0; }));
   EXPECT_EQ(shell("exit 4")["status"], Json(4));
-  EXPECT_EQ(js("results.length"), Json(1));
+  EXPECT_EQ(js("results.length"), Json(5));
   EXPECT_EQ(::kill(pid, 0), 0);
   window.reset();  // the page and its objects go: the child is asked to end
   EXPECT_TRUE(waitFor([&] { return ::kill(pid, 0) != 0; }));
