@@ -41,7 +41,7 @@ class AppObject : public PageObjectTest, protected FakeShell {
   std::shared_ptr<App> app = std::make_shared<App>(window, context, window);
 };
 
-TEST_F(AppObject, PathsDroppedFilesAndWhatThePageNames) {
+TEST_F(AppObject, PathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
   // No web view behind this window: setting the user agent does nothing, nor fails. The idle
   // time comes from the display server: none without a display connection.
   expectAll({{"MacGap.resourcePath", Bundle::main().resourcePath().string()},
@@ -102,9 +102,6 @@ TEST_F(AppObject, NotifyPostsRecordsAndClosesByIdOrEverything) {
   EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"),
             Json({id, "a", "b", "other", "gone", "n"}));
   expectNoThrow("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");
-}
-
-TEST_F(AppObject, DockBadgeAndSleepWakeAndActivationEvents) {
   // The badge the page reads (the launcher's label) before and after each step; null: none.
   EXPECT_EQ(js("var D = MacGap.Dock; [typeof D.badge].concat(['new mail', 'remove', 5, '', '12',"
                "  undefined].map(function (b) {"
@@ -197,7 +194,7 @@ class DesktopObject : public PageObjectTest {
 };
 
 // The Out of Office item is checked only by exactly "true"; the Message menu follows its flag.
-TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksAndMenuStates) {
+TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesAndNotifications) {
   js("D.setDockBadge(12)");
   EXPECT_EQ(context->badge().label(), "12");
   js("D.setDockBadge()");
@@ -263,10 +260,7 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
   for (const char* item : {"New Message", "New Event", "New Note"})
     EXPECT_EQ(fileKey(item), "") << item;
   EXPECT_TRUE(actionsFor("<Primary>n").empty());
-}
-
-// What a click runs (the callback's text, in the main page) is the application delegate's.
-TEST_F(DesktopObject, NotificationsCarryIdAndCallbackAndAreDismissedById) {
+  // What a click runs (the callback's text, in the main page) is the application delegate's.
   auto& n = app.notifications;
   // The third replaces the first; the last has no id: nothing to call back.
   js("D.showNotificationIdCallback({title: 'T', body: 'B'}, 'n1', function (id) { clicked = id; });"

@@ -60,7 +60,7 @@ class MediaObjects : public PageObjectTest {
   std::shared_ptr<Sound> sound = std::make_shared<Sound>(window, "fakesink sync=false");
 };
 
-TEST_F(MediaObjects, TextRoundTripsThroughTheDesktopClipboardAndFollowsOtherOwners) {
+TEST_F(MediaObjects, ClipboardTextRoundTripsAndASoundsEndCallsItsCallbackWithItsName) {
   for (const char* text : {"h\u00e9llo \u2713\n\U0001F600", ""}) {
     // Right away from the page's own copy, and still after the clipboard's notice came back.
     EXPECT_EQ(js("C.copy(" + lit(text) + "); C.paste()"), Json(text));
@@ -126,9 +126,6 @@ TEST_F(MediaObjects, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
   const std::pair<int, int> cases[] = {
       {FC_WEIGHT_REGULAR, 5}, {FC_WEIGHT_BOLD, 9}, {90, 5}, {120, 6}, {-5, 1}, {1000, 13}};
   for (const auto& [fc, expected] : cases) EXPECT_EQ(fonts::appKitWeight(fc), expected) << fc;
-}
-
-TEST_F(MediaObjects, TheEndCallsTheCallbackWithTheSoundsNameAndMissingSoundsCallNothing) {
   js("S.play('sounds/ding.wav', one); S.playSystem('Glass', two)");
   Json got = ends(2);
   std::sort(got.begin(), got.end());

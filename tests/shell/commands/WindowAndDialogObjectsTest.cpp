@@ -141,7 +141,8 @@ class DialogObject : public PageObjectTest {
     window = web = std::make_shared<RealGtkWindow>();
     web->visible = true;
     gtk_widget_show(GTK_WIDGET(web->window));
-    install("Dialog", std::make_shared<Dialog>(window));
+    window->page.install(
+        {std::make_shared<DesktopCommand>(window), {{"Dialog", std::make_shared<Dialog>(window)}}});
     js("window.calls = []; window.record = function (v) { calls.push(v); };");
   }
   void TearDown() override {
@@ -175,15 +176,15 @@ class DialogObject : public PageObjectTest {
 
 // Open: files or folders (one or several) in a window of its own; the callback gets the paths.
 // One dialog shows at a time; bad options never throw into the page and show nothing.
-TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndCancelCallsNothing) {
+TEST_F(DialogObject, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothing) {
   for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "multi" / name, name);
-  const std::tuple<const char*, GtkFileChooserAction, std::vector<std::string>> cases[] = {
+  const std::tuple<const char*, GtkFileChooserAction, std::vector<std::string>> opens[] = {
       {"{files: true, multiple: true}",
        GTK_FILE_CHOOSER_ACTION_OPEN,
        {"multi/a.txt", "multi/b.txt"}},
       {"{directories: 'yes'}", GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, {"sub"}},
       {"{multiple: 0}", GTK_FILE_CHOOSER_ACTION_OPEN, {"a.txt"}}};
-  for (const auto& [options, action, paths] : cases) {
+  for (const auto& [options, action, paths] : opens) {
     SCOPED_TRACE(options);
     GtkFileChooser* fc = show("openDialog", options);
     ASSERT_NE(fc, nullptr);
@@ -227,18 +228,15 @@ TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndCancelCallsN
       "MacGap.Dialog.openDialog(null)");
   drainLoop();
   EXPECT_TRUE(shownChoosers().empty());
-}
-
-// Save: a sheet with the page's title, button, filter and folder (a file URL; a bare path is not
-// one: the toolkit's folder), or the name the user types; the dialog writes nothing.
-TEST_F(DialogObject, SaveDialogIsASheetWithThePagesSettingsAndReportsTheChosenFile) {
-  const std::tuple<std::string, std::string, const char*> cases[] = {
+  // Save: a sheet with the page's title, button, filter and folder (a file URL; a bare path is not
+  // one: the toolkit's folder), or the name the user types; the dialog writes nothing.
+  const std::tuple<std::string, std::string, const char*> saves[] = {
       {"{title: 'Export', prompt: 'Export', message: 'Pick a place', filename: 'report.txt',"
        " createDirs: false, allowedTypes: ['txt', '.MD', 3], directory: " +
            lit("file://" + dir.string()) + "}",
        dir.string(), nullptr},
       {"{directory: '/'}", (dir / "sub").string(), "typed name.eml"}};
-  for (const auto& [options, folder, typed] : cases) {
+  for (const auto& [options, folder, typed] : saves) {
     SCOPED_TRACE(options);
     GtkFileChooser* fc = show("saveDialog", options);
     ASSERT_NE(fc, nullptr);
