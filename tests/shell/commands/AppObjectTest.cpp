@@ -61,6 +61,24 @@ TEST_F(AppObject, PathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
      "MacGap.launch(null)");
   EXPECT_EQ(workspace.opened, std::vector<std::string>{"https://example.com/a?b=c"});
   EXPECT_EQ(workspace.launched, std::vector<std::string>{"Firefox"});
+  // The badge the page reads (the launcher's label) before and after each step; null: none.
+  EXPECT_EQ(js("var D = MacGap.Dock; [typeof D.badge].concat(['new mail', 'remove', 5, '', '12',"
+               "  undefined].map(function (b) {"
+               "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
+            Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
+  const std::string accented("\xc3\xa9\0x", 4);
+  js("D.addBadge('\\u00e9\\u0000x')");
+  EXPECT_EQ(js("D.badge"), Json(accented));
+  listen("'sleep', 'wake', 'appActivated'");
+  const Json files = {{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/x"}};
+  center.post(SystemEvents::kWillSleep);
+  center.post(SystemEvents::kDidWake);
+  center.post(SystemEvents::kDidActivateApplication, files);
+  center.post(SystemEvents::kDidActivateApplication);  // no application: no event
+  EXPECT_EQ(js("seen"), Json::parse(R"([["sleep", {}], ["wake", {}], ["appActivated", )" +
+                                    files.dump() + "]]"));
+  window.reset();  // once the window is gone nothing is raised (and nothing fails)
+  center.post(SystemEvents::kWillSleep);
 }
 
 // A sheet posts nothing (no main window here); MacGap.Notify posts alike but records nothing.
@@ -102,24 +120,6 @@ TEST_F(AppObject, NotifyPostsRecordsAndClosesByIdOrEverything) {
   EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"),
             Json({id, "a", "b", "other", "gone", "n"}));
   expectNoThrow("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");
-  // The badge the page reads (the launcher's label) before and after each step; null: none.
-  EXPECT_EQ(js("var D = MacGap.Dock; [typeof D.badge].concat(['new mail', 'remove', 5, '', '12',"
-               "  undefined].map(function (b) {"
-               "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
-            Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
-  const std::string accented("\xc3\xa9\0x", 4);
-  js("D.addBadge('\\u00e9\\u0000x')");
-  EXPECT_EQ(js("D.badge"), Json(accented));
-  listen("'sleep', 'wake', 'appActivated'");
-  const Json files = {{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/x"}};
-  center.post(SystemEvents::kWillSleep);
-  center.post(SystemEvents::kDidWake);
-  center.post(SystemEvents::kDidActivateApplication, files);
-  center.post(SystemEvents::kDidActivateApplication);  // no application: no event
-  EXPECT_EQ(js("seen"), Json::parse(R"([["sleep", {}], ["wake", {}], ["appActivated", )" +
-                                    files.dump() + "]]"));
-  window.reset();  // once the window is gone nothing is raised (and nothing fails)
-  center.post(SystemEvents::kWillSleep);
 }
 
 // Every agent accepted is one the engine takes (it keeps its previous agent when it refuses one,
@@ -238,6 +238,22 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesAndNotifications) 
               enabled)
         << args;
   }
+  // What a click runs (the callback's text, in the main page) is the application delegate's.
+  auto& n = app.notifications;
+  // The third replaces the first; the last has no id: nothing to call back.
+  js("D.showNotificationIdCallback({title: 'T', body: 'B'}, 'n1', function (id) { clicked = id; });"
+     "D.showNotificationIdCallback({title: 'Other'}, 'n2', function () {});"
+     "D.showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1', function (id) { c = id; });"
+     "D.showNotificationIdCallback({title: 'bare'});"
+     "D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
+  ASSERT_EQ(summary(n.delivered), Json::parse(R"([
+      ["Other", "", "", false, {"identifier": "n2", "callback": "function () {}"}],
+      ["T2", "", "B2", false, {"identifier": "n1", "callback": "function (id) { c = id; }"}],
+      ["bare", "", "", false, {}]])"));
+  EXPECT_EQ(n.delivered[1].identifier, "n1");
+  js("D.dismissNotification('n2')");
+  ASSERT_EQ(n.delivered.size(), 2u);
+  EXPECT_EQ(n.delivered[0].title, "T2");
 }
 
 // Control-N runs the chosen item's action, and only that one (what the item's action raises in
@@ -260,22 +276,6 @@ TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
   for (const char* item : {"New Message", "New Event", "New Note"})
     EXPECT_EQ(fileKey(item), "") << item;
   EXPECT_TRUE(actionsFor("<Primary>n").empty());
-  // What a click runs (the callback's text, in the main page) is the application delegate's.
-  auto& n = app.notifications;
-  // The third replaces the first; the last has no id: nothing to call back.
-  js("D.showNotificationIdCallback({title: 'T', body: 'B'}, 'n1', function (id) { clicked = id; });"
-     "D.showNotificationIdCallback({title: 'Other'}, 'n2', function () {});"
-     "D.showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1', function (id) { c = id; });"
-     "D.showNotificationIdCallback({title: 'bare'});"
-     "D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
-  ASSERT_EQ(summary(n.delivered), Json::parse(R"([
-      ["Other", "", "", false, {"identifier": "n2", "callback": "function () {}"}],
-      ["T2", "", "B2", false, {"identifier": "n1", "callback": "function (id) { c = id; }"}],
-      ["bare", "", "", false, {}]])"));
-  EXPECT_EQ(n.delivered[1].identifier, "n1");
-  js("D.dismissNotification('n2')");
-  ASSERT_EQ(n.delivered.size(), 2u);
-  EXPECT_EQ(n.delivered[0].title, "T2");
 }
 
 }  // namespace wd::test

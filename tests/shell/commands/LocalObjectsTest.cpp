@@ -104,6 +104,36 @@ TEST_F(LocalObjects, ClipboardTextRoundTripsAndASoundsEndCallsItsCallbackWithIts
   EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json("theirs"); }));
   gtk_clipboard_clear(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
   EXPECT_TRUE(waitFor([&] { return js("C.paste()") == Json(""); }));
+  js("S.play('sounds/ding.wav', one); S.playSystem('Glass', two)");
+  Json got = ends(2);
+  std::sort(got.begin(), got.end());
+  EXPECT_EQ(got, Json::parse(R"(["one ding.wav", "two Glass"])"));
+  EXPECT_EQ(js("S.cb"), Json());  // cleared once the callback is called
+  // A value that is not a function is kept and called to no effect.
+  js("ends = []; S.play('sounds/ding.wav', 42); S.play('sounds/dong.wav', one)");
+  EXPECT_EQ(ends(1), Json::parse(R"(["one dong.wav"])"));
+  // Two plays of one name both call the last callback.
+  js("ends = []; S.play('sounds/ding.wav', one); S.play('sounds/ding.wav', two)");
+  EXPECT_EQ(ends(2), Json::parse(R"(["two ding.wav", "two ding.wav"])"));
+  // Not found: nothing plays and nothing is registered, so the sound already playing under
+  // that name keeps its callback.
+  js("ends = []; S.play('sounds/ding.wav', one);"
+     "['sounds/missing/ding.wav', '../sounds/ding.wav', 'sounds', '', null].forEach("
+     "  function (f) { S.play(f, two); });"
+     "['NoSuchSound', '../../ding', '../stereo/bell', 'bell.oga', '', null].forEach("
+     "  function (n) { S.playSystem(n, two); })");
+  EXPECT_EQ(ends(1), Json::parse(R"(["one ding.wav"])"));
+  // Found but not a sound: it ends without a call, and sounds play on afterwards.
+  js("S.play('broken/ding.wav', two)");
+  EXPECT_TRUE(waitFor([&] { return sound->playing() == 0; }));
+  js("S.play('sounds/dong.wav', one)");
+  EXPECT_EQ(ends(2), Json::parse(R"(["one ding.wav", "one dong.wav"])"));
+  // Every name a page may give finds its installed theme sound, in any case.
+  for (const char* name : {"Basso", "Blow", "Bottle", "Frog", "Funk", "Glass", "Hero", "Morse",
+                           "Ping", "Pop", "Purr", "Sosumi", "Submarine", "Tink", "glass", "bell"}) {
+    auto file = systemsounds::fileForName(name);
+    EXPECT_EQ(file ? fs::path(*file).stem().string() : "", systemsounds::themeName(name)) << name;
+  }
 }
 
 TEST_F(LocalObjects, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
@@ -151,36 +181,6 @@ TEST_F(LocalObjects, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
   const std::pair<int, int> cases[] = {
       {FC_WEIGHT_REGULAR, 5}, {FC_WEIGHT_BOLD, 9}, {90, 5}, {120, 6}, {-5, 1}, {1000, 13}};
   for (const auto& [fc, expected] : cases) EXPECT_EQ(fonts::appKitWeight(fc), expected) << fc;
-  js("S.play('sounds/ding.wav', one); S.playSystem('Glass', two)");
-  Json got = ends(2);
-  std::sort(got.begin(), got.end());
-  EXPECT_EQ(got, Json::parse(R"(["one ding.wav", "two Glass"])"));
-  EXPECT_EQ(js("S.cb"), Json());  // cleared once the callback is called
-  // A value that is not a function is kept and called to no effect.
-  js("ends = []; S.play('sounds/ding.wav', 42); S.play('sounds/dong.wav', one)");
-  EXPECT_EQ(ends(1), Json::parse(R"(["one dong.wav"])"));
-  // Two plays of one name both call the last callback.
-  js("ends = []; S.play('sounds/ding.wav', one); S.play('sounds/ding.wav', two)");
-  EXPECT_EQ(ends(2), Json::parse(R"(["two ding.wav", "two ding.wav"])"));
-  // Not found: nothing plays and nothing is registered, so the sound already playing under
-  // that name keeps its callback.
-  js("ends = []; S.play('sounds/ding.wav', one);"
-     "['sounds/missing/ding.wav', '../sounds/ding.wav', 'sounds', '', null].forEach("
-     "  function (f) { S.play(f, two); });"
-     "['NoSuchSound', '../../ding', '../stereo/bell', 'bell.oga', '', null].forEach("
-     "  function (n) { S.playSystem(n, two); })");
-  EXPECT_EQ(ends(1), Json::parse(R"(["one ding.wav"])"));
-  // Found but not a sound: it ends without a call, and sounds play on afterwards.
-  js("S.play('broken/ding.wav', two)");
-  EXPECT_TRUE(waitFor([&] { return sound->playing() == 0; }));
-  js("S.play('sounds/dong.wav', one)");
-  EXPECT_EQ(ends(2), Json::parse(R"(["one ding.wav", "one dong.wav"])"));
-  // Every name a page may give finds its installed theme sound, in any case.
-  for (const char* name : {"Basso", "Blow", "Bottle", "Frog", "Funk", "Glass", "Hero", "Morse",
-                           "Ping", "Pop", "Purr", "Sosumi", "Submarine", "Tink", "glass", "bell"}) {
-    auto file = systemsounds::fileForName(name);
-    EXPECT_EQ(file ? fs::path(*file).stem().string() : "", systemsounds::themeName(name)) << name;
-  }
 }
 
 TEST_F(LocalObjects, WritesExactlyTheTextOrJsonOrLeaveTheDiskAsItWasAndReadsOnlyText) {
