@@ -137,7 +137,7 @@ TEST_F(AccountAndDefaults, PageSearchEndsInOneEventInEveryPage) {
 }
 
 // The stored server's host loses its exception, the given one (host, host:port or URL) gains it.
-TEST_F(AccountAndDefaults, CertificateTrustMovesFromTheStoredServer) {
+TEST_F(AccountAndDefaults, CertificateTrustMovesAndThePaneOpensAndItsChangeReachesEveryPage) {
   const std::tuple<const char*, const char*, std::set<std::string>, bool> cases[] = {
       {"mail.a.test", "'b.test'", {"b.test"}, true},
       {"mail.a.test:8443", "'https://Mail.A.test/x'", {"mail.a.test"}, true},  // the same host
@@ -156,11 +156,8 @@ TEST_F(AccountAndDefaults, CertificateTrustMovesFromTheStoredServer) {
     EXPECT_EQ(CertificateExceptions::shared().hosts(), excepted);
     EXPECT_EQ(store().boolForKey(Settings::kAllowUntrustedCertificates), flag);
   }
-}
-
-// The page opens the Account pane; the pane's "accountChanged" (its own suite drives the save)
-// reaches every page, and a page's own calls raise nothing there.
-TEST_F(AccountAndDefaults, PaneOpenedByThePageAndItsChangeInEveryPage) {
+  // The page opens the Account pane; the pane's "accountChanged" (its own suite drives the save)
+  // reaches every page, and a page's own calls raise nothing there.
   ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
   FakeWindowFactory factory;
   auto delegate = std::make_unique<AppDelegate>(*context, factory);

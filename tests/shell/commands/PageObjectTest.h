@@ -38,10 +38,6 @@ inline std::string lit(const std::string& text) {
 template <class Rig = ::testing::Test>
 class PageObjectTestOn : public Rig {
  protected:
-  // MacGap.<name> is `object` in the test window's page.
-  void install(std::string name, std::shared_ptr<bridge::ScriptObject> object) {
-    window->page.install({std::make_shared<DesktopCommand>(window), {{std::move(name), object}}});
-  }
   // What `script` gives in the page of `w` (the test's window when none); null for undefined.
   Json js(const std::string& script, FakeWindow* w = nullptr) {
     return (w ? w : window.get())->page.evaluate(script).value_or(Json());

@@ -11,15 +11,22 @@
 
 namespace wd::test {
 
-class WindowObject : public PageObjectTest {
+// A real toplevel, shown under the window manager (it takes save dialogs as sheets), with the
+// Window and Dialog objects in its page.
+class WindowAndDialogObjects : public PageObjectTest {
  protected:
   void SetUp() override {
+    g_unsetenv("GTK_USE_PORTAL");
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
     GdkScreen* screen = gdk_screen_get_default();
     if (!GDK_IS_X11_SCREEN(screen) ||
         std::string(gdk_x11_screen_get_window_manager_name(screen)) == "unknown")
       GTEST_SKIP() << "needs a window manager on the test display";
+    dir = fs::canonical(testDirectory());
+    fs::create_directories(dir / "sub");
+    for (const char* name : {"a.txt", "b.txt"}) writeFile(dir / name, name);
     window = web = std::make_shared<RealGtkWindow>();
+    web->visible = true;
     gtk_window_set_default_size(web->window, 400, 300);
     gtk_window_move(web->window, 50, 60);
     gtk_widget_show(GTK_WIDGET(web->window));
@@ -28,23 +35,51 @@ class WindowObject : public PageObjectTest {
       return g && gdk_window_is_viewable(g);
     }));
     object = std::make_shared<Window>(web);
-    web->page.install({object, {{"Window", object}}});
-    js("var W = MacGap.Window");
+    web->page.install({object, {{"Window", object}, {"Dialog", std::make_shared<Dialog>(web)}}});
+    js("var W = MacGap.Window; window.calls = [];"
+       "window.record = function (v) { calls.push(v); };");
     listen("'resize', 'minimized', 'restore', 'enter-fullscreen', 'leave-fullscreen'", nullptr,
            "window");
     js("var named = function (n) { return seen.filter(function (e) { return e[0] == n; })"
        "  .map(function (e) { return e[1]; }); };"
        "var lastResize = function () { return named('resize').pop() || {}; }");
   }
+  void TearDown() override {
+    for (auto* d : shownChoosers()) gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
+    drainLoop();
+  }
   bool frameIs(const screen::Rect& expected) {
     return waitFor([&] { return object->frame() == expected; }, 10);
   }
   Json eventsNamed(const std::string& name) { return js("named(" + lit(name) + ")"); }
+
+  // Shows MacGap.Dialog.<kind>(options) with the recording callback: the chooser on screen.
+  GtkFileChooser* show(const std::string& kind, const std::string& options) {
+    js("calls = []; var o = " + options + "; o.callback = record; MacGap.Dialog." + kind + "(o)");
+    EXPECT_TRUE(waitFor([&] { return !shownChoosers().empty(); }));
+    auto all = shownChoosers();
+    EXPECT_EQ(all.size(), 1u);
+    return all.empty() ? nullptr : GTK_FILE_CHOOSER(all.front());
+  }
+  // Presses the accept button; what the page's callback got, once the dialog has gone. The
+  // chooser checks a typed name asynchronously and drops that check when its folder reloads
+  // meanwhile, leaving the dialog up; a user presses again then.
+  Json accept(GtkFileChooser* fc) {
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      gtk_dialog_response(GTK_DIALOG(fc), GTK_RESPONSE_ACCEPT);
+      if (waitFor([&] { return js("calls.length") != Json(0) || shownChoosers().empty(); }, 3))
+        break;
+    }
+    EXPECT_TRUE(waitFor([&] { return js("calls.length") == Json(1) && shownChoosers().empty(); }));
+    return js("calls[0]");
+  }
+  std::vector<GtkWidget*> shownChoosers() const { return toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG); }
+  fs::path dir;
   std::shared_ptr<RealGtkWindow> web;
   std::shared_ptr<Window> object;
 };
 
-TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeFrame) {
+TEST_F(WindowAndDialogObjects, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeFrame) {
   const Json x0 = js("W.x"), y0 = js("W.y");
   js("W.move(100.7, 200.2)");
   ASSERT_TRUE(frameIs({100, 200, 400, 300}));
@@ -85,7 +120,7 @@ TEST_F(WindowObject, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeF
   EXPECT_TRUE(gtk_widget_get_realized(GTK_WIDGET(web->window)));
 }
 
-TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComesBack) {
+TEST_F(WindowAndDialogObjects, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComesBack) {
   GdkGeometry limits{.max_width = 500, .max_height = 400};
   gtk_window_set_geometry_hints(web->window, nullptr, &limits, GDK_HINT_MAX_SIZE);
   js("W.resize(900, 900)");  // once the window manager holds the window to it
@@ -129,61 +164,17 @@ TEST_F(WindowObject, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximumSizeComes
   EXPECT_EQ(object->frame(), screen::Rect{});
 }
 
-// Dialogs for a real (shown) toplevel, which takes save dialogs as sheets.
-class DialogObject : public PageObjectTest {
- protected:
-  void SetUp() override {
-    g_unsetenv("GTK_USE_PORTAL");
-    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
-    dir = fs::canonical(testDirectory());
-    fs::create_directories(dir / "sub");
-    for (const char* name : {"a.txt", "b.txt"}) writeFile(dir / name, name);
-    window = web = std::make_shared<RealGtkWindow>();
-    web->visible = true;
-    gtk_widget_show(GTK_WIDGET(web->window));
-    install("Dialog", std::make_shared<Dialog>(window));
-    js("window.calls = []; window.record = function (v) { calls.push(v); };");
-  }
-  void TearDown() override {
-    for (auto* d : shownChoosers()) gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
-    drainLoop();
-  }
-  // Shows MacGap.Dialog.<kind>(options) with the recording callback: the chooser on screen.
-  GtkFileChooser* show(const std::string& kind, const std::string& options) {
-    js("calls = []; var o = " + options + "; o.callback = record; MacGap.Dialog." + kind + "(o)");
-    EXPECT_TRUE(waitFor([&] { return !shownChoosers().empty(); }));
-    auto all = shownChoosers();
-    EXPECT_EQ(all.size(), 1u);
-    return all.empty() ? nullptr : GTK_FILE_CHOOSER(all.front());
-  }
-  // Presses the accept button; what the page's callback got, once the dialog has gone. The
-  // chooser checks a typed name asynchronously and drops that check when its folder reloads
-  // meanwhile, leaving the dialog up; a user presses again then.
-  Json accept(GtkFileChooser* fc) {
-    for (int attempt = 0; attempt < 10; ++attempt) {
-      gtk_dialog_response(GTK_DIALOG(fc), GTK_RESPONSE_ACCEPT);
-      if (waitFor([&] { return js("calls.length") != Json(0) || shownChoosers().empty(); }, 3))
-        break;
-    }
-    EXPECT_TRUE(waitFor([&] { return js("calls.length") == Json(1) && shownChoosers().empty(); }));
-    return js("calls[0]");
-  }
-  std::vector<GtkWidget*> shownChoosers() const { return toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG); }
-  fs::path dir;
-  std::shared_ptr<RealGtkWindow> web;
-};
-
 // Open: files or folders (one or several) in a window of its own; the callback gets the paths.
 // One dialog shows at a time; bad options never throw into the page and show nothing.
-TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndCancelCallsNothing) {
+TEST_F(WindowAndDialogObjects, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothing) {
   for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "multi" / name, name);
-  const std::tuple<const char*, GtkFileChooserAction, std::vector<std::string>> cases[] = {
+  const std::tuple<const char*, GtkFileChooserAction, std::vector<std::string>> opens[] = {
       {"{files: true, multiple: true}",
        GTK_FILE_CHOOSER_ACTION_OPEN,
        {"multi/a.txt", "multi/b.txt"}},
       {"{directories: 'yes'}", GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, {"sub"}},
       {"{multiple: 0}", GTK_FILE_CHOOSER_ACTION_OPEN, {"a.txt"}}};
-  for (const auto& [options, action, paths] : cases) {
+  for (const auto& [options, action, paths] : opens) {
     SCOPED_TRACE(options);
     GtkFileChooser* fc = show("openDialog", options);
     ASSERT_NE(fc, nullptr);
@@ -227,18 +218,15 @@ TEST_F(DialogObject, OpenDialogOffersFilesOrFoldersInItsOwnWindowAndCancelCallsN
       "MacGap.Dialog.openDialog(null)");
   drainLoop();
   EXPECT_TRUE(shownChoosers().empty());
-}
-
-// Save: a sheet with the page's title, button, filter and folder (a file URL; a bare path is not
-// one: the toolkit's folder), or the name the user types; the dialog writes nothing.
-TEST_F(DialogObject, SaveDialogIsASheetWithThePagesSettingsAndReportsTheChosenFile) {
-  const std::tuple<std::string, std::string, const char*> cases[] = {
+  // Save: a sheet with the page's title, button, filter and folder (a file URL; a bare path is not
+  // one: the toolkit's folder), or the name the user types; the dialog writes nothing.
+  const std::tuple<std::string, std::string, const char*> saves[] = {
       {"{title: 'Export', prompt: 'Export', message: 'Pick a place', filename: 'report.txt',"
        " createDirs: false, allowedTypes: ['txt', '.MD', 3], directory: " +
            lit("file://" + dir.string()) + "}",
        dir.string(), nullptr},
       {"{directory: '/'}", (dir / "sub").string(), "typed name.eml"}};
-  for (const auto& [options, folder, typed] : cases) {
+  for (const auto& [options, folder, typed] : saves) {
     SCOPED_TRACE(options);
     GtkFileChooser* fc = show("saveDialog", options);
     ASSERT_NE(fc, nullptr);

@@ -34,28 +34,33 @@ std::string names(const std::vector<Cookie>& found) {
   return out;
 }
 
-TEST(CookieStore, MatchesByHostDomainAndPathPrefix) {
+// One cookie per lower-case domain, path and name (the last given kept as given); a URL gets the
+// host's cookies by path (a plain, case-sensitive prefix), then the domain's. Neither expiry nor
+// the secure flag filters.
+TEST(CookieStore, MatchesByHostDomainAndPathPrefixOneCookiePerKeyWithinTheLimits) {
   BSHTTPCookieStorage store;
-  store.loadCookies(
-      {cookie("Mail.Example.COM", "/", "root"), cookie("mail.example.com", "/webmail", "webmail"),
-       cookie("mail.example.com", "/web", "web"),
-       cookie("mail.example.com", "/webmail/api/x", "deep"),
-       cookie("mail.example.com", "/WebMail", "upper"), cookie(".example.com", "/", "dom"),
-       cookie(".example.com", "/other", "domOther"), cookie(".mail.example.com", "/", "self"),
-       cookie("example.com", "/", "apex"), cookie(".com", "/", "tld"),
-       cookie("localhost", "/", "local")});
-  // Long past: stored and sent like any other; nor does the secure flag filter.
   Cookie expired = cookie("mail.example.com", "/old", "expired", "v", 1000);
   expired.secure = true;
-  store.setCookie(expired);
+  store.loadCookies(
+      {cookie("Mail.Example.COM", "/", "root", "first"), cookie("mail.EXAMPLE.com", "/", "root"),
+       cookie("mail.example.com", "/", "ROOT"), cookie("mail.example.com", "/webmail", "webmail"),
+       cookie("mail.example.com", "/web", "web"), cookie("mail.example.com", "/webmail/x", "deep"),
+       cookie("mail.example.com", "/WebMail", "upper"), cookie(".Example.com", "/", "dom"),
+       cookie(".example.com", "/other", "domOther"), cookie(".mail.example.com", "/", "self"),
+       cookie("example.com", "/", "apex"), cookie(".com", "/", "tld"),
+       cookie("localhost", "/", "local"), expired,
+       // Invalid: not stored.
+       cookie("mail.example.com", "/", ""), cookie("", "/", "a"),
+       cookie("mail.example.com", "", "a"), cookie("mail.example.com", "/", "a", "x\r\nEvil: 1"),
+       cookie("mail.example.com", "/", "a;b")});
   const std::vector<std::pair<std::string, std::string>> table = {
-      {"https://mail.example.com/webmail/api", "root web webmail dom"},
-      {"wss://MAIL.Example.com:9443/webmail/api/", "root web webmail dom"},
-      {"http://mail.example.com/webmail%2Fapi?x=1#f", "root web webmail dom"},
-      {"https://mail.example.com", "root dom"},
-      {"https://mail.example.com/WebMail/inbox", "root upper dom"},
-      {"ws://mail.example.com/old/a", "root expired dom"},
-      {"https://mail.example.com/other/x", "root dom domOther"},
+      {"https://mail.example.com/webmail/api", "ROOT root web webmail dom"},
+      {"wss://MAIL.Example.com:9443/webmail/api/", "ROOT root web webmail dom"},
+      {"http://mail.example.com/webmail%2Fapi?x=1#f", "ROOT root web webmail dom"},
+      {"https://mail.example.com", "ROOT root dom"},
+      {"https://mail.example.com/WebMail/inbox", "ROOT root upper dom"},
+      {"ws://mail.example.com/old/a", "ROOT root expired dom"},
+      {"https://mail.example.com/other/x", "ROOT root dom domOther"},
       {"https://example.com/", "apex tld"},
       {"https://a.mail.example.com/", "self"},
       {"http://localhost/anything", "local"},
@@ -64,26 +69,9 @@ TEST(CookieStore, MatchesByHostDomainAndPathPrefix) {
       {"mailto:someone@mail.example.com", ""}};
   for (const auto& [url, expected] : table)
     EXPECT_EQ(names(store.cookiesForURL(url)), expected) << url;
-}
-
-TEST(CookieStore, OneCookiePerLowerCaseDomainPathAndNameWithinTheLimits) {
-  BSHTTPCookieStorage store;
-  store.setCookie(cookie("Mail.Example.com", "/", "sid", "first"));
-  store.setCookie(cookie("mail.EXAMPLE.com", "/", "sid", "second"));
-  store.setCookie(cookie("mail.example.com", "/webmail", "sid", "other path"));
-  store.setCookie(cookie("mail.example.com", "/", "SID", "other name"));
-  store.setCookie(cookie(".Example.com", "/", "sid", "domain"));
-  // Invalid cookies are not stored.
-  store.loadCookies({cookie("mail.example.com", "/", ""), cookie("", "/", "a"),
-                     cookie("mail.example.com", "", "a"),
-                     cookie("mail.example.com", "/", "a", "x\r\nEvil: 1"),
-                     cookie("mail.example.com", "/", "a;b")});
-  ASSERT_EQ(store.subdomainCookies().size(), 1u);  // nothing under ""
-  const auto found = store.cookiesForURL("https://mail.example.com/webmail");
-  EXPECT_EQ(BSHTTPCookieStorage::cookieHeader(found),
-            "SID=other name; sid=second; sid=other path; sid=domain");
-  EXPECT_EQ(store.subdomainCookies().at("mail.example.com").at("/").at("sid").domain,
-            "mail.EXAMPLE.com");  // the cookie as given
+  const auto& root = store.subdomainCookies().at("mail.example.com").at("/").at("root");
+  EXPECT_EQ(root.domain + " " + root.value, "mail.EXAMPLE.com v");
+  EXPECT_EQ(store.subdomainCookies().count(""), 0u);
   store.reset();
   EXPECT_TRUE(store.subdomainCookies().empty());
   EXPECT_TRUE(store.domainGlobalCookies().empty());

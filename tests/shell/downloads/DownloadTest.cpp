@@ -1,14 +1,14 @@
-// Attachment downloads against the loopback HTTPS server (and full disks on a small tmpfs in a
-// mount namespace of the test's own), and MacGap.DesktopCommand.openInApp.
+// Attachment downloads against the loopback HTTPS server (and full disks on a small tmpfs in the
+// network sandbox's mount namespace), and MacGap.DesktopCommand.openInApp.
 #include <gtest/gtest.h>
 #include <libsoup/soup.h>
-#include <sched.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "autodiscover/NetworkSandbox.h"
 #include "core/CertificateExceptions.h"
 #include "shell/PageServer.h"
 #include "shell/ShellFakes.h"
@@ -23,26 +23,6 @@ namespace wd::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Before main, while the process has one thread: a mount namespace of its own (for another user
-// than root inside a user namespace that maps the user to itself), where the tests may mount a
-// small tmpfs. Empty, or why not.
-std::string enterMountNamespace() {
-  const std::string uid = std::to_string(::getuid()), gid = std::to_string(::getgid());
-  const auto write = [](const char* file, const std::string& text) {
-    return bool(std::ofstream(file) << text << std::flush);
-  };
-  if (::unshare(CLONE_NEWNS | (uid == "0" ? 0 : CLONE_NEWUSER)) != 0)
-    return std::string("unshare: ") + std::strerror(errno);
-  if (uid != "0" && !(write("/proc/self/setgroups", "deny") &&
-                      write("/proc/self/uid_map", uid + " " + uid + " 1") &&
-                      write("/proc/self/gid_map", gid + " " + gid + " 1")))
-    return "the namespace's identity maps cannot be written";
-  if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-    return std::string("mount --make-rprivate: ") + std::strerror(errno);
-  return {};
-}
-const std::string kNoMountNamespace = enterMountNamespace();
 
 // The files of a folder, by name.
 std::vector<std::string> listing(const fs::path& dir) {
@@ -62,6 +42,7 @@ const std::string kAttachmentPath = "/webmail/api/download/attachment/";
 class Download : public ::testing::Test {
  protected:
   void SetUp() override {
+    NetworkSandbox::shared();  // entered before main: loopback comes up in its network namespace
     server = std::make_unique<PageServer>(std::getenv("HOME"));
     ASSERT_TRUE(server->ok()) << server->error();
     large.resize(3 * 1024 * 1024 + 17);
@@ -113,7 +94,7 @@ class Download : public ::testing::Test {
 TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
   const fs::path small = dir / "small";
   fs::create_directories(small);
-  const bool smallDisk = kNoMountNamespace.empty();
+  const bool smallDisk = NetworkSandbox::shared().available();
   ASSERT_TRUE(!smallDisk ||
               ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=1024k,mode=0700") == 0)
       << std::strerror(errno);
@@ -153,7 +134,7 @@ TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
   }
   EXPECT_EQ(AttachmentDownload::stallReason(60000),
             "the server stopped sending: nothing arrived for a minute");
-  if (!smallDisk) GTEST_SKIP() << "no small disk: " << kNoMountNamespace;
+  if (!smallDisk) GTEST_SKIP() << "no small disk: " << NetworkSandbox::shared().reason();
 }
 
 TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
