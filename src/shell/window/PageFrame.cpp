@@ -43,7 +43,19 @@ Rect pageFrameOf(GtkWindow* window) {
 
 void setPageFrame(GtkWindow* window, const Rect& frame) {
   const Rect top = toTopLeft(frame, primaryGeometry());
-  gtk_window_resize(window, std::max(1, int(top.width)), std::max(1, int(top.height)));
+  const int width = std::max(1, int(top.width)), height = std::max(1, int(top.height));
+  GdkWindow* shown = gtk_widget_get_mapped(GTK_WIDGET(window))
+                         ? gtk_widget_get_window(GTK_WIDGET(window))
+                         : nullptr;
+  if (shown && canPosition()) {
+    // One request for both, straight to the window manager. GTK sends a size later, on its
+    // own, and leaves it out when it equals the size the window had when GTK last laid it out,
+    // even while a request of another size is still on its way: a maximize the page takes back
+    // at once kept the maximized size.
+    gdk_window_move_resize(shown, int(top.x), int(top.y), width, height);
+    return;
+  }
+  gtk_window_resize(window, width, height);
   if (canPosition()) gtk_window_move(window, int(top.x), int(top.y));
 }
 
