@@ -8,7 +8,6 @@ namespace wd {
 namespace {
 
 using test::autodiscoverDocument;
-using test::Behaviour;
 
 class DiscoverExecutable : public test::HttpsServersTest {
  protected:
@@ -24,11 +23,9 @@ class DiscoverExecutable : public test::HttpsServersTest {
 };
 
 TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
-  server.route(
-      "h.cli.test", 8443,
-      Behaviour::challenge("user@cli.test", "pass word", autodiscoverDocument("s.cli.test:8443")));
-  untrusted.route("untrusted.test", 9443,
-                  Behaviour::document(autodiscoverDocument("s.untrusted.test")));
+  server.route("h.cli.test", 8443,
+               {200, autodiscoverDocument("s.cli.test:8443"), "user@cli.test", "pass word"});
+  untrusted.route("untrusted.test", 9443, {200, autodiscoverDocument("s.untrusted.test")});
   const char* const failed = R"({"result": "autodiscoverFailed"})";
   const struct {
     const char* args;  // separated by spaces

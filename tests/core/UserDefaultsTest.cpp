@@ -187,10 +187,7 @@ TEST(UserDefaultsTest, ForeignFilesAreRepairedAndDamagedOnesMovedAside) {
     auto aside = asideFiles(file.parent_path());
     ASSERT_EQ(aside.size(), read ? 0u : 1u);
     if (read) continue;
-    if (text == "directory")
-      EXPECT_TRUE(fs::exists(aside[0] / "inside"));
-    else
-      EXPECT_EQ(readFile(aside[0]), text);
+    EXPECT_TRUE(text == "directory" ? fs::exists(aside[0] / "inside") : readFile(aside[0]) == text);
     EXPECT_FALSE(fs::exists(file));
     d.setString("a", "b");
     EXPECT_EQ(UserDefaults(file).stringForKey("a"), "b");
