@@ -47,7 +47,6 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
     SCOPED_TRACE(c.args);
     const auto r = run(c.args, c.input);
     EXPECT_EQ(r.status, c.status);
-    ASSERT_FALSE(r.out.empty());
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
     EXPECT_EQ(Json::parse(r.out, nullptr, false), Json::parse(c.line));
     EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;

@@ -188,7 +188,7 @@ TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyNameAndNoRecordToNoRequest) {
             success(last().host == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
 }
 
-TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
+TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAndExceptionsAcceptTheirHostOnly) {
   server.route("h.auth.test", 8443, {200, "x", "user@example.test", "right"});
   // Were the other attempts made, they would succeed.
   server.route("m.auth.test", 443, doc("mx.auth.test"));
@@ -202,11 +202,8 @@ TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAtOnce) {
   runLoopFor(0.5);
   EXPECT_EQ(posted.size(), 1u);
   EXPECT_FALSE(sandbox.dnsQueried("MX", "auth.test"));
-}
-
-// A certificate exception accepts its own host only (in any case): without one the untrusted
-// server is never asked and the search moves on.
-TEST_F(AutodiscoverNet, CertificateExceptionsAcceptTheirHostOnly) {
+  // A certificate exception accepts its own host only (in any case): without one the untrusted
+  // server is never asked and the search moves on.
   untrusted.route("untrusted.test", 9443, doc("s.untrusted.test"));
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "h.status.test");
   EXPECT_EQ(discover("untrusted.test", 9), (Json{{"result", "autodiscoverFailed"}}));

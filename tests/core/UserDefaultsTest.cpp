@@ -230,7 +230,6 @@ TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
   // Name, made old, removed: a recent one may be another process's save.
   const std::tuple<const char*, bool, bool> cases[] = {{"s.plist.tmp-AAAAAA", true, true},
                                                        {"s.plist.tmp-BBBBBB", false, false},
-                                                       {"s.plist.tmp-toolong", true, false},
                                                        {"other.plist.tmp-CCCCCC", true, false}};
   for (const auto& [name, aged, removed] : cases) {
     writeFile(dir / name, "partial");
@@ -357,7 +356,7 @@ TEST_F(UserDefaultsControllerTest, ObserversFireOnEveryChangeOfTheVisibleValue) 
 }
 
 // No, a damaged or a non-dictionary defaults file: the earlier initial values are dropped.
-TEST(SettingsTest, AnUnreadableDefaultsFileDropsTheInitialValues) {
+TEST(SettingsTest, UnreadableDefaultsDropInitialValuesAndTheLaunchMakesRunAnywayFalseOnDisk) {
   const fs::path dir = testDirectory();
   UserDefaults store(dir / "s.plist");
   UserDefaultsController controller(store);
@@ -369,20 +368,17 @@ TEST(SettingsTest, AnUnreadableDefaultsFileDropsTheInitialValues) {
     EXPECT_EQ(controller.initialValues(), Json::object());
     EXPECT_EQ(fs::exists(dir / "Defaults.plist"), *text != '\0');
   }
-}
-
-// The launch makes "run anyway" false on disk; when it already is, the file is not rewritten. The
-// application's defaults file gives the controller its initial values, not the store.
-TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
-  const fs::path file = testDirectory() / "s.plist";
+  // The launch makes "run anyway" false on disk; when it already is, the file is not rewritten.
+  // The application's defaults file gives the controller its initial values, not the store.
+  const fs::path file = dir / "launch.plist";
   UserDefaults(file).setObject(Settings::kRunAnyway, "YES");
   struct stat saved {
   }, after{};
   for (struct stat* st : {&saved, &after}) {
     {
-      UserDefaults store(file);
-      Settings::initializeUserDefaults(store);
-      EXPECT_FALSE(store.boolForKey(Settings::kRunAnyway));
+      UserDefaults launched(file);
+      Settings::initializeUserDefaults(launched);
+      EXPECT_FALSE(launched.boolForKey(Settings::kRunAnyway));
     }
     EXPECT_EQ(UserDefaults(file).objectForKey(Settings::kRunAnyway), Json(false));
     ASSERT_EQ(::stat(file.c_str(), st), 0);
@@ -391,9 +387,9 @@ TEST(SettingsTest, LaunchResetMakesRunAnywayFalseOnDisk) {
   Settings::initializeUserDefaults();
   EXPECT_EQ(UserDefaults::standard().objectForKey(Settings::kRunAnyway), Json(false));
   EXPECT_TRUE(Settings::registerDefaults());  // WENDREL_RESOURCE_DIR points at resources/
-  auto& controller = UserDefaultsController::shared();
-  EXPECT_EQ(&controller.defaults(), &UserDefaults::standard());
-  EXPECT_EQ(controller.valueForKeyPath(Settings::bind(Settings::kPort)), Json(443));
+  auto& shared = UserDefaultsController::shared();
+  EXPECT_EQ(&shared.defaults(), &UserDefaults::standard());
+  EXPECT_EQ(shared.valueForKeyPath(Settings::bind(Settings::kPort)), Json(443));
   EXPECT_EQ(UserDefaults::standard().objectForKey(Settings::kPort), std::nullopt);
 }
 
