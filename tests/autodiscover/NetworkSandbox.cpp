@@ -75,12 +75,6 @@ const std::string kEntryFailure = []() -> std::string {
   return "";
 }();
 
-// Why the command failed, empty when it succeeded.
-std::string run(const std::string& commandLine) {
-  const ProcessResult r = runProcess(commandLine);
-  return r.status == 0 ? "" : commandLine + " failed (" + std::to_string(r.status) + "): " + r.err;
-}
-
 }  // namespace
 
 NetworkSandbox& NetworkSandbox::shared() {
@@ -127,7 +121,8 @@ std::string NetworkSandbox::setUp() {
             san + "'",
         req + keyFile(true) + " -out " + certificateFile(true) +
             " -subj /CN=untrusted.test -addext subjectAltName=DNS:untrusted.test"})
-    if (std::string why = run(command); !why.empty()) return why;
+    if (const ProcessResult r = runProcess(command); r.status != 0)
+      return command + " failed (" + std::to_string(r.status) + "): " + r.err;
   const std::pair<std::string, const char*> mounts[] = {
       {d + "hosts", "/etc/hosts"},
       {d + "resolv.conf", "/etc/resolv.conf"},

@@ -12,10 +12,7 @@
 namespace wd {
 namespace {
 
-using test::autodiscoverDocument;
-using test::Behaviour;
-using test::runLoopFor;
-using test::waitFor;
+using namespace test;
 
 const char* const kSrv = "_autodiscover._tcp.srv.test";
 const char* const kThree = "_autodiscover._tcp.three.test";

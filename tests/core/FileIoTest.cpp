@@ -13,8 +13,7 @@
 #include "support/Files.h"
 
 namespace fs = std::filesystem;
-using wd::test::readFile;
-using wd::test::writeFile;
+using namespace wd::test;
 using Names = std::set<std::string>;
 
 namespace {

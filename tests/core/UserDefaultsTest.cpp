@@ -21,9 +21,7 @@ namespace wd {
 namespace {
 
 namespace fs = std::filesystem;
-using test::readFile;
-using test::testDirectory;
-using test::writeFile;
+using namespace test;
 
 std::vector<fs::path> asideFiles(const fs::path& dir) {
   std::vector<fs::path> out;

@@ -18,9 +18,7 @@ namespace wd::update {
 namespace {
 
 namespace fs = std::filesystem;
-using test::readFile;
-using test::waitFor;
-using test::writeFile;
+using namespace test;
 
 TEST(UpdateVersions, OnlyStrictlyNewerValidVersionsCount) {
   const std::tuple<const char*, const char*, bool> cases[] = {
