@@ -9,20 +9,16 @@ namespace {
 
 using test::autodiscoverDocument;
 
-class DiscoverExecutable : public test::HttpsServersTest {
- protected:
-  static void SetUpTestSuite() {
-    // In sanitizer builds the child needs this binary's runtime default (SanitizerOptions.cpp).
-    const char* asan = g_getenv("ASAN_OPTIONS");
-    const std::string options = std::string(asan ? asan : "") + (asan ? ":" : "");
-    g_setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), TRUE);
-  }
-  static test::ProcessResult run(const std::string& args, const std::string& input) {
-    return test::runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
-  }
-};
+using DiscoverExecutable = test::HttpsServersTest;
 
 TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
+  // In sanitizer builds the child needs this binary's runtime default (SanitizerOptions.cpp).
+  const char* asan = g_getenv("ASAN_OPTIONS");
+  const std::string options = std::string(asan ? asan : "") + (asan ? ":" : "");
+  g_setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), TRUE);
+  const auto run = [](const std::string& args, const std::string& input) {
+    return test::runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
+  };
   server.route("h.cli.test", 8443,
                {200, autodiscoverDocument("s.cli.test:8443"), "user@cli.test", "pass word"});
   untrusted.route("untrusted.test", 9443, {200, autodiscoverDocument("s.untrusted.test")});
