@@ -9,8 +9,7 @@ namespace wd::test {
 class NetworkSandbox {
  public:
   static NetworkSandbox& shared();
-  bool available() const { return reason_.empty(); }
-  const std::string& reason() const { return reason_; }
+  const std::string& reason() const { return reason_; }  // why it cannot be used, empty if it can
   // PEM files: the server certificate (the only trusted one) and its key, or (untrusted) a pair
   // for "untrusted.test".
   std::string certificateFile(bool untrusted = false) const { return file(untrusted, ".pem"); }
