@@ -128,7 +128,7 @@ Bytes answer(const Bytes& owner, uint16_t type, const Bytes& rdata) {
   return cat({owner, u16(type), u16(kClassIN), u16(0), u16(60), u16(rdata.size()), rdata});
 }
 
-TEST(RecordParser, RejectsMalformedDataEveryTruncationAndAnOverlongRdlength) {
+TEST(DnsParsers, RejectMalformedRecordsAndResponsesAndEveryTruncationAndKeepUnexpandableDataRaw) {
   Bytes nonAscii = name("mail.example");
   nonAscii[2] = 0xC3;
   const std::string label(63, 'b');  // five of them make a name longer than 255 bytes
@@ -158,9 +158,7 @@ TEST(RecordParser, RejectsMalformedDataEveryTruncationAndAnOverlongRdlength) {
   // Record data is limited by its 16-bit length.
   EXPECT_TRUE(wrapRecordData(kTypeSRV, Bytes(65535, 0)));
   EXPECT_FALSE(wrapRecordData(kTypeSRV, Bytes(65536, 0)));
-}
-
-TEST(ResponseParser, RejectsLoopsForwardPointersAndTruncationAndKeepsUnexpandableDataRaw) {
+  // Responses: loops, forward pointers, missing answers.
   const std::pair<const char*, Bytes> bad[] = {
       {"pointer to itself", cat({header(1, 0), {0xC0, 0x0C, 0, 33, 0, 1}})},
       {"forward pointer", cat({header(1, 0), {0xC0, 0x20, 0, 33, 0, 1}})},

@@ -221,7 +221,7 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
 }
 
 // The user's check is answered without a checker started by the page; the query names its parts.
-TEST_F(UpdateCheckerTest, TheUsersCheckIsAnsweredWithoutACheckerAndTheQueryNamesItsParts) {
+TEST_F(UpdateCheckerTest, TheUsersCheckNeedsNoCheckerTheQueryNamesItsPartsAndPeriodicChecksOffer) {
   serve(204);
   ASSERT_FALSE(delegate->updateChecker());
   delegate->openUpdateWindow();
@@ -235,9 +235,7 @@ TEST_F(UpdateCheckerTest, TheUsersCheckIsAnsweredWithoutACheckerAndTheQueryNames
     check(false);
     EXPECT_EQ(server.requestURIs().back(), query + expected);
   }
-}
-
-TEST_F(UpdateCheckerTest, PeriodicChecksOfferEachNewerReleaseInAFreshWindow) {
+  // Periodic checks offer each newer release in a fresh window.
   UserDefaults::standard().setInteger(Settings::kUpdatePeriod, 1);
   serve(200, release("0.2.0", "first"));
   check(false);
