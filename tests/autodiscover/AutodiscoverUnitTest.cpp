@@ -2,6 +2,8 @@
 // autodiscover documents, and locale-aware ports.
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "autodiscover/Autodiscover.h"
 #include "autodiscover/DnsRecordParser.h"
 #include "autodiscover/SRVResolver.h"
@@ -68,21 +70,16 @@ TEST(XMLParser, TheServerOfTheFirstExchProtocolAndWhatIsNoAnswer) {
 }
 
 TEST(LocalizedInteger, DecimalStyleWithGroupingAndFractionAndTheUserLocale) {
-  const std::tuple<const char*, const char*, const char*, std::optional<long long>> cases[] = {
-      {"8443", ".", ",", 8443},
-      {"8,443", ".", ",", 8443},
-      {"8443.9", ".", ",", 8443},
-      {"-25", ".", ",", -25},
-      {".5", ".", ",", 0},
-      {"7.", ".", ",", 7},
-      {"1\u202F000", ",", "\u202F", 1000},  // multi-byte separator
-      {"99999999999999999999999", ".", ",", std::numeric_limits<long long>::max()},
-      {"-99999999999999999999999", ".", ",", std::numeric_limits<long long>::min()},
-      // Without a grouping separator in the locale, grouping characters are not numbers.
-      {"8,443", ".", "", std::nullopt},
-  };
-  for (const auto& [text, point, grouping, expected] : cases)
-    EXPECT_EQ(readLocalizedInteger(text, point, grouping), expected) << text;
+  // With "." decimal point and "," grouping; beyond the range is the nearest limit.
+  const std::pair<const char*, long long> cases[] = {
+      {"8443", 8443}, {"8,443", 8443}, {"8443.9", 8443}, {"-25", -25}, {".5", 0}, {"7.", 7}};
+  for (const auto& [text, expected] : cases)
+    EXPECT_EQ(readLocalizedInteger(text, ".", ","), expected) << text;
+  EXPECT_EQ(readLocalizedInteger(std::string(23, '9'), ".", ","), LLONG_MAX);
+  EXPECT_EQ(readLocalizedInteger("-" + std::string(23, '9'), ".", ","), LLONG_MIN);
+  EXPECT_EQ(readLocalizedInteger("1\u202F000", ",", "\u202F"), 1000);  // multi-byte separator
+  // Without a grouping separator in the locale, grouping characters are not numbers.
+  EXPECT_FALSE(readLocalizedInteger("8,443", ".", ""));
   for (const char* text : {"", "https", " 443", "443 ", "4 43", ",443", "443,", "8,,443", "1.2.3",
                            "0x1BB", "1e3", "-", "+", "."})
     EXPECT_FALSE(readLocalizedInteger(text, ".", ",")) << text;
@@ -131,7 +128,7 @@ Bytes answer(const Bytes& owner, uint16_t type, const Bytes& rdata) {
   return cat({owner, u16(type), u16(kClassIN), u16(0), u16(60), u16(rdata.size()), rdata});
 }
 
-TEST(RecordParser, RejectsMalformedDataEveryTruncationAndAnOverlongRdlength) {
+TEST(DnsParsers, RejectMalformedRecordsAndResponsesAndEveryTruncationAndKeepUnexpandableDataRaw) {
   Bytes nonAscii = name("mail.example");
   nonAscii[2] = 0xC3;
   const std::string label(63, 'b');  // five of them make a name longer than 255 bytes
@@ -161,9 +158,7 @@ TEST(RecordParser, RejectsMalformedDataEveryTruncationAndAnOverlongRdlength) {
   // Record data is limited by its 16-bit length.
   EXPECT_TRUE(wrapRecordData(kTypeSRV, Bytes(65535, 0)));
   EXPECT_FALSE(wrapRecordData(kTypeSRV, Bytes(65536, 0)));
-}
-
-TEST(ResponseParser, RejectsLoopsForwardPointersAndTruncationAndKeepsUnexpandableDataRaw) {
+  // Responses: loops, forward pointers, missing answers.
   const std::pair<const char*, Bytes> bad[] = {
       {"pointer to itself", cat({header(1, 0), {0xC0, 0x0C, 0, 33, 0, 1}})},
       {"forward pointer", cat({header(1, 0), {0xC0, 0x20, 0, 33, 0, 1}})},

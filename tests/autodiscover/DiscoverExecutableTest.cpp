@@ -8,27 +8,20 @@ namespace wd {
 namespace {
 
 using test::autodiscoverDocument;
-using test::Behaviour;
 
-class DiscoverExecutable : public test::HttpsServersTest {
- protected:
-  static void SetUpTestSuite() {
-    // In sanitizer builds the child needs this binary's runtime default (SanitizerOptions.cpp).
-    const char* asan = g_getenv("ASAN_OPTIONS");
-    const std::string options = std::string(asan ? asan : "") + (asan ? ":" : "");
-    g_setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), TRUE);
-  }
-  static test::ProcessResult run(const std::string& args, const std::string& input) {
-    return test::runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
-  }
-};
+using DiscoverExecutable = test::HttpsServersTest;
 
 TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
-  server.route(
-      "h.cli.test", 8443,
-      Behaviour::challenge("user@cli.test", "pass word", autodiscoverDocument("s.cli.test:8443")));
-  untrusted.route("untrusted.test", 9443,
-                  Behaviour::document(autodiscoverDocument("s.untrusted.test")));
+  // In sanitizer builds the child needs this binary's runtime default (SanitizerOptions.cpp).
+  const char* asan = g_getenv("ASAN_OPTIONS");
+  const std::string options = std::string(asan ? asan : "") + (asan ? ":" : "");
+  g_setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), TRUE);
+  const auto run = [](const std::string& args, const std::string& input) {
+    return test::runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
+  };
+  server.route("h.cli.test", 8443,
+               {200, autodiscoverDocument("s.cli.test:8443"), "user@cli.test", "pass word"});
+  untrusted.route("untrusted.test", 9443, {200, autodiscoverDocument("s.untrusted.test")});
   const char* const failed = R"({"result": "autodiscoverFailed"})";
   const struct {
     const char* args;  // separated by spaces
@@ -50,7 +43,6 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
     SCOPED_TRACE(c.args);
     const auto r = run(c.args, c.input);
     EXPECT_EQ(r.status, c.status);
-    ASSERT_FALSE(r.out.empty());
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
     EXPECT_EQ(Json::parse(r.out, nullptr, false), Json::parse(c.line));
     EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;

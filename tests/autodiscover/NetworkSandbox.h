@@ -1,6 +1,7 @@
 #pragma once
 // Private network and mount namespaces entered before main: own hosts, resolv.conf (dnsmasq on
-// 127.0.0.1:53) and a test CA over the system bundle. WD_AUTODISCOVER_NO_NETNS=1 skips the tests.
+// 127.0.0.1:53) and the test server's certificate as the system bundle. WD_AUTODISCOVER_NO_NETNS=1
+// skips the tests.
 #include <string>
 
 namespace wd::test {
@@ -8,10 +9,9 @@ namespace wd::test {
 class NetworkSandbox {
  public:
   static NetworkSandbox& shared();
-  bool available() const { return reason_.empty(); }
-  const std::string& reason() const { return reason_; }
-  // PEM files: the server certificate (trusted through the test CA) and its key, or (untrusted)
-  // a self-signed pair for "untrusted.test".
+  const std::string& reason() const { return reason_; }  // why it cannot be used, empty if it can
+  // PEM files: the server certificate (the only trusted one) and its key, or (untrusted) a pair
+  // for "untrusted.test".
   std::string certificateFile(bool untrusted = false) const { return file(untrusted, ".pem"); }
   std::string keyFile(bool untrusted = false) const { return file(untrusted, ".key"); }
   // Whether dnsmasq logged a query of `type` ("SRV", "MX", "A") for `name`.

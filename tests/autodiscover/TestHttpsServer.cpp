@@ -12,7 +12,7 @@ std::string autodiscoverDocument(const std::string& server) {
 
 TestHttpsServer::TestHttpsServer(const std::string& certFile, const std::string& keyFile,
                                  const std::vector<int>& ports) {
-  GError* error = nullptr;
+  g_autoptr(GError) error = nullptr;
   g_autoptr(GTlsCertificate) cert =
       g_tls_certificate_new_from_files(certFile.c_str(), keyFile.c_str(), &error);
   if (cert) {
@@ -26,7 +26,6 @@ TestHttpsServer::TestHttpsServer(const std::string& certFile, const std::string&
     soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error);
   }
   if (error) error_ = error->message;
-  g_clear_error(&error);
 }
 
 TestHttpsServer::~TestHttpsServer() {

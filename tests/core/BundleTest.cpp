@@ -32,7 +32,7 @@ class ResourceDir : public ::testing::Test {
 }  // namespace
 
 // Bare names and nested paths resolve; nothing outside the resource directory, no directory.
-TEST_F(ResourceDir, ResourcesResolveOnlyInsideTheResourceDirectory) {
+TEST_F(ResourceDir, ResourcesResolveOnlyInsideItAndABadConfigurationFileGivesNoValues) {
   writeFile(dir_.parent_path() / "outside.txt", "secret");
   EXPECT_EQ(wd::pathForResource("Defaults.plist"), (dir_ / "Defaults.plist").string());
   EXPECT_EQ(wd::pathForResource("public/web/img/logo.png"),
@@ -45,10 +45,7 @@ TEST_F(ResourceDir, ResourcesResolveOnlyInsideTheResourceDirectory) {
   EXPECT_EQ(bundle.pathForResource("Defaults", "plist"), (dir_ / "Defaults.plist").string());
   EXPECT_EQ(bundle.pathForResource("logo", "png", "./public/web/img"),
             (dir_ / "public/web/img/logo.png").string());
-}
-
-// A missing, broken or special (FIFO) configuration file gives empty values at once.
-TEST_F(ResourceDir, ConfigurationFile) {
+  // A missing, broken or special (FIFO) configuration file gives empty values at once.
   auto missing = LocalConfiguration::load();
   EXPECT_TRUE(missing.settings.is_null());
   EXPECT_TRUE(missing.pluginNames().empty());

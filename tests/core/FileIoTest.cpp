@@ -13,8 +13,7 @@
 #include "support/Files.h"
 
 namespace fs = std::filesystem;
-using wd::test::readFile;
-using wd::test::writeFile;
+using namespace wd::test;
 using Names = std::set<std::string>;
 
 namespace {
@@ -78,7 +77,7 @@ TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
 }
 
 // New files get the mode asked for, replaced ones keep theirs; links are followed and stay links.
-TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
+TEST_F(FileIo, WriterCreatesReplacesFollowsLinksAndAFailedWriteChangesNothing) {
   EXPECT_EQ(wd::writeFileAtomically(dir_ / "new", "one", 0640), std::nullopt);
   EXPECT_EQ(readFile(dir_ / "new"), "one");
   EXPECT_EQ(permissions(dir_ / "new"), fs::perms(0640));
@@ -106,10 +105,7 @@ TEST_F(FileIo, WriterCreatesReplacesAndFollowsLinks) {
   EXPECT_EQ(names(dir_ / "dotfiles"), (Names{"created", "real"}));
   EXPECT_EQ(names(dir_),
             (Names{"new", "old", "dotfiles", "absolute", "relative", "chain", "dangling"}));
-}
-
-// A write that fails says why in one line and changes nothing.
-TEST_F(FileIo, FailedWriteChangesNothing) {
+  // A write that fails says why in one line and changes nothing.
   writeFile(dir_ / "keep", "old");
   fs::create_directory(dir_ / "folder");
   fs::create_symlink("missing-folder/file", dir_ / "into-nowhere");

@@ -153,46 +153,35 @@ class RateLimitTest : public LogSetupTest {
 
 }  // namespace
 
-TEST_F(RateLimitTest, RepeatsOfATextGiveOneLineThenTheCountAndOtherTextsAreAllWritten) {
+// Repeats of a text give one line, then (after the window) the text with their count; other texts,
+// other sites and debug lines are all written. After the window a line first writes the counts of
+// other texts; counts still open are written when the logger goes.
+TEST_F(RateLimitTest, RepeatsGiveOneLineThenTheCountAndOtherTextsSitesAndLevelsAreAllWritten) {
   for (int i = 0; i < 1000; ++i) siteA(0);
   siteA(1);  // another text from the same site, inside the window: written
-  now_ += std::chrono::seconds(9);
-  siteA(0);  // still inside the window
-  now_ += std::chrono::seconds(1);
-  siteA(0);
-  siteA(0);  // a new window: held back again
-  const auto all = lines();
-  ASSERT_EQ(all.size(), 3u);
-  EXPECT_THAT(all[0], HasSubstr("[INFO ] posting failed 0 [siteA]"));
-  EXPECT_THAT(all[1], HasSubstr("[INFO ] posting failed 1 [siteA]"));
-  EXPECT_THAT(all[2],
-              HasSubstr("[INFO ] posting failed 0 (1000 similar messages suppressed) [siteA]"));
-}
-
-// Sites count apart and debug lines are never held back; after the window the next line first
-// writes the counts of other texts; counts still open are written when the logger goes.
-TEST_F(RateLimitTest, SitesAreIndependentAndCountsAreWrittenLater) {
   for (int i = 0; i < 10; ++i) {
-    siteA(0);
     siteB(0);
     WD_LOG_DEBUG("trace {}", i);
   }
-  auto all = lines();
-  ASSERT_EQ(all.size(), 12u);
-  now_ += std::chrono::seconds(10);
-  siteB(0);
+  now_ += std::chrono::seconds(9);
+  siteA(0);  // still inside the window
+  now_ += std::chrono::seconds(1);
+  siteA(0);  // B's count, then this text with its count; a new window begins
   siteA(0);
-  siteA(0);
+  siteB(0);  // its count was written: a new text
   siteB(0);
   dropLogger();
-  all = lines();
-  ASSERT_EQ(all.size(), 17u);
-  EXPECT_THAT(all[12],
-              HasSubstr("[INFO ] posting failed 0 (9 similar messages suppressed) [siteA]"));
+  const auto all = lines();
+  ASSERT_EQ(all.size(), 18u);
+  EXPECT_THAT(all[0], HasSubstr("[INFO ] posting failed 0 [siteA]"));
+  EXPECT_THAT(all[1], HasSubstr("[INFO ] posting failed 1 [siteA]"));
+  EXPECT_THAT(all[2], HasSubstr("[WARN ] launching failed 0 [siteB]"));
   EXPECT_THAT(all[13], HasSubstr("launching failed 0 (9 similar messages suppressed) [siteB]"));
-  EXPECT_THAT(all[15],
-              HasSubstr("[INFO ] posting failed 0 (1 similar message suppressed) [siteA]"));
+  EXPECT_THAT(all[14], HasSubstr("posting failed 0 (1000 similar messages suppressed) [siteA]"));
+  EXPECT_THAT(all[15], HasSubstr("[WARN ] launching failed 0 [siteB]"));
   EXPECT_THAT(all[16],
+              HasSubstr("[INFO ] posting failed 0 (1 similar message suppressed) [siteA]"));
+  EXPECT_THAT(all[17],
               HasSubstr("[WARN ] launching failed 0 (1 similar message suppressed) [siteB]"));
   for (const auto& l : all) EXPECT_TRUE(std::regex_match(l, kLine)) << l;
 }

@@ -180,7 +180,7 @@ class KeyringStore : public ::testing::Test {
   std::unique_ptr<PDKeychainBindingsController> store;
 };
 
-TEST_F(KeyringStore, StoresReplacesAndRemovesExactlyOneItem) {
+TEST_F(KeyringStore, OneItemStoredReplacedAndRemovedAndOutsideChangesFoundOrBuffered) {
   for (const std::string value :
        {"p", "second value", "p\xC3\xA4sswo\xCC\x88rd \xE2\x9C\x93 \xF0\x9F\x98\x80", ""}) {
     SCOPED_TRACE(value);
@@ -196,14 +196,7 @@ TEST_F(KeyringStore, StoresReplacesAndRemovesExactlyOneItem) {
   EXPECT_EQ(items(), 0);
   EXPECT_EQ(front().objectForKey(key), std::nullopt);
   EXPECT_EQ(newRun()->stringForKey(key), std::nullopt);
-  // The password stored just before the end is the keyring item.
-  front().setString("s3cret \xE2\x82\xAC", key);
-  store->finishWrites(std::chrono::seconds(20));  // as the application does at shutdown
-  store.reset();
-  EXPECT_EQ(lookupOutside(key), "s3cret \xE2\x82\xAC");
-}
-
-TEST_F(KeyringStore, ItemsMadeOrChangedOutsideAreFoundAndDeletedOnesStayBuffered) {
+  // An item made outside before the run is found.
   ASSERT_TRUE(secret({"store", "--label=x"}, "outside"));
   store = newRun();
   EXPECT_EQ(front().objectForKey(key), "outside");
@@ -221,6 +214,11 @@ TEST_F(KeyringStore, ItemsMadeOrChangedOutsideAreFoundAndDeletedOnesStayBuffered
   ASSERT_TRUE(settle(*store));
   EXPECT_EQ(front().objectForKey(key), "from the program");
   EXPECT_EQ(store->stringForKey(key), std::nullopt);
+  // The password stored just before the end is the keyring item.
+  front().setString("s3cret \xE2\x82\xAC", key);
+  store->finishWrites(std::chrono::seconds(20));  // as the application does at shutdown
+  store.reset();
+  EXPECT_EQ(lookupOutside(key), "s3cret \xE2\x82\xAC");
 }
 
 }  // namespace
