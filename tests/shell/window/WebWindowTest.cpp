@@ -135,7 +135,7 @@ class PageWindows : public ClientWindow {
 // alert and confirm are modal messages that hold the page's script until answered by their
 // buttons (alert's OK, confirm's Yes and No); confirm is true only for Yes (a dialog closed or
 // destroyed answers as No does).
-TEST_F(PageWindows, AlertAndConfirmHoldThePageUntilAnswered) {
+TEST_F(PageWindows, AlertAndConfirmHoldThePageUntilAnsweredAndOnePrintDialogPerWindow) {
   constexpr int kDestroy = 1000;
   const std::tuple<const char*, int, const char*> cases[] = {
       {"alert('x'); document.title = 'done';", GTK_RESPONSE_OK, "done"},
@@ -159,6 +159,28 @@ TEST_F(PageWindows, AlertAndConfirmHoldThePageUntilAnswered) {
           GTK_BUTTON(gtk_dialog_get_widget_for_response(GTK_DIALOG(dialog), answer)));
     ASSERT_TRUE(waitForTitle(result)) << title();
     EXPECT_TRUE(waitForNoDialog(GTK_TYPE_MESSAGE_DIALOG));
+  }
+  // The Print command while this window's dialog is open is ignored; after a cancelled dialog it
+  // opens one again, and the page's window.print() uses the same one.
+  WebViewDelegate* delegate = window->webViewDelegate();
+  const GType printDialog = GTK_TYPE_PRINT_UNIX_DIALOG;
+  for (const bool byPage : {false, true}) {
+    SCOPED_TRACE(byPage ? "window.print()" : "Print");
+    if (byPage) {
+      EXPECT_EQ(ask("window.print(); document.title = 'printed';"), "printed");
+    } else {
+      delegate->printContent();
+      delegate->printContent();
+    }
+    GtkWidget* dialog = waitForDialog(printDialog);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_TRUE(delegate->printing());
+    delegate->printContent();
+    drainLoop(200);
+    EXPECT_EQ(dialogs(printDialog).size(), 1u);
+    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
+    ASSERT_TRUE(waitForNoDialog(printDialog));
+    EXPECT_FALSE(delegate->printing());
   }
 }
 
@@ -233,31 +255,6 @@ TEST_F(PageWindows, FilesReachThePageByTheChooserOrDropped) {
   drop(window->webView(), {spacedUri, "https://example.com/elsewhere.txt", plainUri});
   EXPECT_EQ(Json::parse(ask("document.title = JSON.stringify(MacGap.droppedFiles);")),
             Json::array({spaced.string(), plain.string()}));
-}
-
-// The Print command while this window's dialog is open is ignored; after a cancelled dialog it
-// opens one again, and the page's window.print() uses the same one.
-TEST_F(PageWindows, OnePrintDialogPerWindowForPrintAndThePagesPrint) {
-  WebViewDelegate* delegate = window->webViewDelegate();
-  const GType printDialog = GTK_TYPE_PRINT_UNIX_DIALOG;
-  for (const bool byPage : {false, true}) {
-    SCOPED_TRACE(byPage ? "window.print()" : "Print");
-    if (byPage) {
-      EXPECT_EQ(ask("window.print(); document.title = 'printed';"), "printed");
-    } else {
-      delegate->printContent();
-      delegate->printContent();
-    }
-    GtkWidget* dialog = waitForDialog(printDialog);
-    ASSERT_NE(dialog, nullptr);
-    EXPECT_TRUE(delegate->printing());
-    delegate->printContent();
-    drainLoop(200);
-    EXPECT_EQ(dialogs(printDialog).size(), 1u);
-    gtk_dialog_response(GTK_DIALOG(dialog), GTK_RESPONSE_CANCEL);
-    ASSERT_TRUE(waitForNoDialog(printDialog));
-    EXPECT_FALSE(delegate->printing());
-  }
 }
 
 // The page scripts its live child, titled by "name" (only a title, '_self' too) and framed by
