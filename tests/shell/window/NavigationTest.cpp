@@ -158,8 +158,7 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
     auto* fc = GTK_FILE_CHOOSER(d);
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d)), "Save Attachment");
     EXPECT_TRUE(waitFor([&] { return currentFolder(fc) == opensIn; })) << currentFolder(fc);
-    GCharPtr name(gtk_file_chooser_get_current_name(fc));
-    EXPECT_STREQ(name.get(), suggested);
+    EXPECT_STREQ(GCharPtr(gtk_file_chooser_get_current_name(fc)).get(), suggested);
     if (!accept) {
       gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
       EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
