@@ -159,26 +159,6 @@ TEST_F(Endpoint, APageReachesOnlyObjectsHandedToItAndUnknownIdsAreIgnored) {
   EXPECT_EQ(call(1, one[0], "version", {}, CallOp::Get, root->scriptClass()).tag, Tag::Undefined);
 }
 
-// A malformed frame closes the endpoint; a closed endpoint sends nothing more and answers
-// nothing, and a page value may outlive it (as at process exit: the connection and endpoint go
-// first, a script value later).
-TEST_F(Endpoint, MalformedFramesCloseTheConnectionWithoutHarm) {
-  call(1, one[1], "setCallback", {WValue::handle(3)});
-  ASSERT_TRUE(probes[1]->callback);
-  const std::string good = payloadOf(callMessage(1, one[1], "echo", {WValue::str("x")}));
-  // (What the decoder refuses is WireTest's; here, what the endpoint does about it.)
-  endpoint->receive(good.substr(0, good.size() - 1));
-  EXPECT_TRUE(endpoint->closed());
-  EXPECT_EQ(endpoint->objectCount(), 0u);
-  const std::size_t before = sent.size();
-  endpoint->receive(good);
-  endpoint->evaluate(1, "1");
-  EXPECT_EQ(sent.size(), before);
-  endpoint.reset();
-  probes[1]->callback.call({Value(1)});
-  probes[1]->callback = ScriptValue();
-}
-
 // Native code may throw anything (the page gets undefined) or detach the page it is called from.
 TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
   auto page = std::make_shared<testing::JscHarness>();
@@ -205,7 +185,7 @@ TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
 // Too many values to send: the answer is undefined, and objects inside the result are not
 // counted as held by the page; within the limits the same call goes out. Every frame sent
 // decodes on the page side (replyTo checks).
-TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefined) {
+TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefinedAndMalformedFramesCloseTheConnection) {
   const std::size_t held = endpoint->objectCount();
   EXPECT_EQ(call(1, one[1], "tooMany").tag, Tag::Undefined);
   EXPECT_EQ(endpoint->objectCount(), held);
@@ -217,6 +197,23 @@ TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefined) {
   EXPECT_EQ(sent.size(), frames + 1);
   EXPECT_EQ(endpoint->objectCount(), held + 1);
   EXPECT_FALSE(replyTo(0));
+  // A malformed frame closes the endpoint; a closed endpoint sends nothing more and answers
+  // nothing, and a page value may outlive it (as at process exit: the connection and endpoint go
+  // first, a script value later).
+  call(1, one[1], "setCallback", {WValue::handle(3)});
+  ASSERT_TRUE(probes[1]->callback);
+  const std::string good = payloadOf(callMessage(1, one[1], "echo", {WValue::str("x")}));
+  // (What the decoder refuses is WireTest's; here, what the endpoint does about it.)
+  endpoint->receive(good.substr(0, good.size() - 1));
+  EXPECT_TRUE(endpoint->closed());
+  EXPECT_EQ(endpoint->objectCount(), 0u);
+  const std::size_t before = sent.size();
+  endpoint->receive(good);
+  endpoint->evaluate(1, "1");
+  EXPECT_EQ(sent.size(), before);
+  endpoint.reset();
+  probes[1]->callback.call({Value(1)});
+  probes[1]->callback = ScriptValue();
 }
 
 // A host connection on one end of a socket pair; the test plays the web process on the other.

@@ -243,27 +243,10 @@ TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
               "P.describeTwoAnd([1], 'x') == `[1] 'x'`"});
 }
 
-// A lost connection answers undefined; callFunction calls a page global, and nothing else.
-TEST_F(BridgeHarness, LostConnectionAndPageGlobals) {
-  eval("function callbackWrapper(x) { window.wrapped = x; }");
-  page.callFunction("callbackWrapper", {Value("id-1")});
-  EXPECT_EQ(eval("window.wrapped"), "id-1");
-  page.callFunction("notAFunction", {});
-  page.callFunction("missing", {Value(probe)});
-  EXPECT_EQ(eval("1"), 1);
-  page.disconnect();
-  auto r = page.evaluate("P.echo('x')");
-  EXPECT_FALSE(page.lastException());
-  EXPECT_FALSE(r.has_value());
-  EXPECT_EQ(eval("P.title === undefined"), true);
-  eval("P.title = 'lost'");
-  EXPECT_FALSE(probe->title());
-}
-
 // Events on the document bubble to the window, on the window reach only the window; data
 // defaults to an empty object, and unserialisable data arrives as null; names and targets
 // cannot inject script; a listener's exception stays in the page.
-TEST_F(BridgeHarness, EventsReachTheirTargetsWithTheirData) {
+TEST_F(BridgeHarness, EventsAndGlobalsReachThePageAndALostConnectionAnswersUndefined) {
   eval(R"(window.seen = [];
     ['document', 'window'].forEach(function (name) {
       ['a', 'resize', 'n', "a'b\\c\n"].forEach(function (type) {
@@ -293,6 +276,20 @@ TEST_F(BridgeHarness, EventsReachTheirTargetsWithTheirData) {
   Event::triggerEvent("a", &page);
   EXPECT_EQ(eval("seen.length + ' ' + __harnessErrors.length"), "4 1");
   Event::triggerEvent("a", Json::object(), nullptr);  // no page: nothing
+  // callFunction calls a page global, and nothing else; a lost connection answers undefined.
+  eval("function callbackWrapper(x) { window.wrapped = x; }");
+  page.callFunction("callbackWrapper", {Value("id-1")});
+  EXPECT_EQ(eval("window.wrapped"), "id-1");
+  page.callFunction("notAFunction", {});
+  page.callFunction("missing", {Value(probe)});
+  EXPECT_EQ(eval("1"), 1);
+  page.disconnect();
+  auto r = page.evaluate("P.echo('x')");
+  EXPECT_FALSE(page.lastException());
+  EXPECT_FALSE(r.has_value());
+  EXPECT_EQ(eval("P.title === undefined"), true);
+  eval("P.title = 'lost'");
+  EXPECT_FALSE(probe->title());
 }
 
 }  // namespace

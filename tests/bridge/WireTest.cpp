@@ -55,17 +55,14 @@ TEST(Utf, ConversionRepairAndCut) {
   const std::string utf8 = wire::utf16ToUtf8(units.data(), units.size());
   EXPECT_EQ(utf8.size(), 1u + 1 + 3 + 1 + 3 + 4 + 3);
   EXPECT_EQ(wire::utf8ToUtf16(utf8), units);
-  EXPECT_EQ(wire::utf8ToUtf16("a\xff"
-                              "b\xe2\x82"),
-            (std::u16string{u'a', 0xFFFD, u'b', 0xFFFD, 0xFFFD}));
+  EXPECT_EQ(wire::utf8ToUtf16("a\xffz\xe2\x82"),
+            (std::u16string{u'a', 0xFFFD, u'z', 0xFFFD, 0xFFFD}));
   EXPECT_EQ(wire::utf8ToUtf16("\xc0\xaf"), (std::u16string{0xFFFD, 0xFFFD}));
   const std::string r = "\xEF\xBF\xBD";  // U+FFFD
   const std::pair<std::string, std::string> repairs[] = {
       {std::string("a\0b", 3), std::string("a\0b", 3)},
       {"\xC3\xA9\xF0\x9F\x98\x80", "\xC3\xA9\xF0\x9F\x98\x80"},
-      {"a\xED\xA0\x80"
-       "b",
-       "a" + r + "b"},                      // lone high surrogate
+      {"a\xED\xA0\x80z", "a" + r + "z"},    // lone high surrogate
       {"\xED\xB0\x80\xED\xA0\x80", r + r},  // low then high
       {"\xFF\x80\x80x", r + "x"},
       {"\xC0\xAF", r},          // overlong

@@ -90,11 +90,9 @@ std::string currentFolder(GtkFileChooser* chooser) {
 std::string labelText(GtkWidget* widget) {
   if (GTK_IS_LABEL(widget)) return gtk_label_get_text(GTK_LABEL(widget));
   std::string text;
-  if (GTK_IS_CONTAINER(widget)) {
-    GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-    for (GList* l = children; l && text.empty(); l = l->next) text = labelText(GTK_WIDGET(l->data));
-    g_list_free(children);
-  }
+  g_autoptr(GList) children =
+      GTK_IS_CONTAINER(widget) ? gtk_container_get_children(GTK_CONTAINER(widget)) : nullptr;
+  for (GList* l = children; l && text.empty(); l = l->next) text = labelText(GTK_WIDGET(l->data));
   return text;
 }
 
@@ -104,24 +102,24 @@ using Bar = std::tuple<GtkMessageType, std::string, std::vector<std::string>>;
 std::vector<Bar> bars(GtkWindow* window, const std::string& press = {}) {
   std::vector<Bar> found;
   GtkWidget* pressed = nullptr;
-  GList* children = gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(window))));
+  g_autoptr(GList) children =
+      gtk_container_get_children(GTK_CONTAINER(gtk_bin_get_child(GTK_BIN(window))));
   for (GList* l = children; l; l = l->next) {
     if (!GTK_IS_INFO_BAR(l->data) || !gtk_widget_get_visible(GTK_WIDGET(l->data))) continue;
     auto* bar = GTK_INFO_BAR(l->data);
     std::vector<std::string> names;
-    GList* buttons = gtk_container_get_children(GTK_CONTAINER(gtk_info_bar_get_action_area(bar)));
+    g_autoptr(GList) buttons =
+        gtk_container_get_children(GTK_CONTAINER(gtk_info_bar_get_action_area(bar)));
     for (GList* b = buttons; b; b = b->next) {
       if (!gtk_widget_get_visible(GTK_WIDGET(b->data))) continue;
       const char* name = atk_object_get_name(gtk_widget_get_accessible(GTK_WIDGET(b->data)));
       names.emplace_back(name ? name : "");
       if (!press.empty() && names.back() == press) pressed = GTK_WIDGET(b->data);
     }
-    g_list_free(buttons);
     std::sort(names.begin(), names.end());
     found.emplace_back(gtk_info_bar_get_message_type(bar),
                        labelText(gtk_info_bar_get_content_area(bar)), names);
   }
-  g_list_free(children);
   if (pressed) gtk_button_clicked(GTK_BUTTON(pressed));
   return found;
 }
@@ -160,8 +158,7 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
     auto* fc = GTK_FILE_CHOOSER(d);
     EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(d)), "Save Attachment");
     EXPECT_TRUE(waitFor([&] { return currentFolder(fc) == opensIn; })) << currentFolder(fc);
-    GCharPtr name(gtk_file_chooser_get_current_name(fc));
-    EXPECT_STREQ(name.get(), suggested);
+    EXPECT_STREQ(GCharPtr(gtk_file_chooser_get_current_name(fc)).get(), suggested);
     if (!accept) {
       gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_CANCEL);
       EXPECT_TRUE(waitForNoDialog(GTK_TYPE_FILE_CHOOSER_DIALOG));
@@ -184,7 +181,6 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
                                  {"Close", "Open", "Show in Folder"}}};
     ASSERT_TRUE(waitFor([&] { return bars(w) == done; })) << ::testing::PrintToString(bars(w));
     bars(w, "Open");
-    // A file manager on the test session's bus.
     std::string shown;  // the call's parameters
     auto fileManager = std::make_unique<BusPeer>();
     ASSERT_TRUE(fileManager->serve(

@@ -60,12 +60,9 @@ TEST(ContextMenuFilter, RemovesNavigationDownloadAndLinkItemsKeepsEditingInOrder
   EXPECT_FALSE(isFilteredContextMenuAction(WEBKIT_CONTEXT_MENU_ACTION_CUSTOM));
 }
 
-TEST(WindowFrame, SavedAndRestoredByNameDamagedFilesGiveNone) {
+TEST(WindowFrame, SavedAndRestoredByNameDamagedFilesGiveNoneAndCentredOnItsMonitor) {
   ASSERT_TRUE((WindowFrame{12, 34, 900, 700}.save("MacGapWindow")));
-  auto back = WindowFrame::load("MacGapWindow");
-  ASSERT_TRUE(back);
-  EXPECT_EQ(back->x, 12);
-  EXPECT_EQ(back->height, 700);
+  EXPECT_EQ(WindowFrame::load("MacGapWindow"), (WindowFrame{12, 34, 900, 700}));
   EXPECT_FALSE(WindowFrame::load("Missing"));
   EXPECT_FALSE((WindowFrame{0, 0, 900, 700}.save("../escape")));
   for (const char* text : {"not json", "{\"x\": 1}", "{\"x\":0,\"y\":0,\"width\":5,\"height\":5}",
@@ -73,6 +70,14 @@ TEST(WindowFrame, SavedAndRestoredByNameDamagedFilesGiveNone) {
     std::ofstream(paths::stateDirectory() / "Bad.json") << text;
     EXPECT_FALSE(WindowFrame::load("Bad")) << text;
   }
+  const std::tuple<screen::Rect, double, double, screen::Rect> cases[] = {
+      {{0, 0, 1440, 900}, 400, 200, {520, 350, 400, 200}},
+      {{1440, 0, 1920, 1080}, 400, 200, {2200, 440, 400, 200}},  // a secondary monitor
+      {{0, 0, 1024, 768}, 1200, 300, {0, 234, 1200, 300}},       // wider than the monitor
+      {{0, 0, 0, 0}, 401, 201, {0, 0, 401, 201}},                // no monitor
+  };
+  for (const auto& [monitor, width, height, expected] : cases)
+    EXPECT_EQ(centredFrame(monitor, width, height), expected);
 }
 
 TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
@@ -116,17 +121,6 @@ TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
   EXPECT_TRUE(types && g_strv_contains(types, "x-scheme-handler/mailto"));
   g_setenv("PATH", saved.c_str(), TRUE);
   fs::remove_all(prefix);
-}
-
-TEST(WindowCentring, CentresOnItsOwnMonitorAndKeepsLargeWindowsOnIt) {
-  const std::tuple<screen::Rect, double, double, screen::Rect> cases[] = {
-      {{0, 0, 1440, 900}, 400, 200, {520, 350, 400, 200}},
-      {{1440, 0, 1920, 1080}, 400, 200, {2200, 440, 400, 200}},  // a secondary monitor
-      {{0, 0, 1024, 768}, 1200, 300, {0, 234, 1200, 300}},       // wider than the monitor
-      {{0, 0, 0, 0}, 401, 201, {0, 0, 401, 201}},                // no monitor
-  };
-  for (const auto& [monitor, width, height, expected] : cases)
-    EXPECT_EQ(centredFrame(monitor, width, height), expected);
 }
 
 // A session bus address is gone only when every entry is a unix socket path that is missing.

@@ -93,12 +93,11 @@ class WebRig : public ::testing::Test {
 // The visible top-level windows of `type`, those transient for `parent` when one is given.
 inline std::vector<GtkWidget*> toplevels(GType type, GtkWindow* parent = nullptr) {
   std::vector<GtkWidget*> out;
-  GList* all = gtk_window_list_toplevels();
+  g_autoptr(GList) all = gtk_window_list_toplevels();
   for (GList* l = all; l; l = l->next)
     if (G_TYPE_CHECK_INSTANCE_TYPE(l->data, type) && gtk_widget_get_visible(GTK_WIDGET(l->data)) &&
         (!parent || gtk_window_get_transient_for(GTK_WINDOW(l->data)) == parent))
       out.push_back(GTK_WIDGET(l->data));
-  g_list_free(all);
   return out;
 }
 
