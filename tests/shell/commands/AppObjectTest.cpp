@@ -66,9 +66,7 @@ TEST_F(AppObject, PathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
                "  undefined].map(function (b) {"
                "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
             Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
-  const std::string accented("\xc3\xa9\0x", 4);
-  js("D.addBadge('\\u00e9\\u0000x')");
-  EXPECT_EQ(js("D.badge"), Json(accented));
+  EXPECT_EQ(js("D.addBadge('\\u00e9\\u0000x'); D.badge"), Json(std::string("\xc3\xa9\0x", 4)));
   listen("'sleep', 'wake', 'appActivated'");
   const Json files = {{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/x"}};
   center.post(SystemEvents::kWillSleep);
@@ -220,18 +218,16 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesAndNotifications) 
   ASSERT_TRUE(app.delegate->updateChecker()->updateServer());
   EXPECT_NE(app.delegate->updateChecker()->updateServer()->find("server=mail.example.com"),
             std::string::npos);
-  const std::pair<const char*, bool> cases[] = {
-      {"('true')", true}, {"('TRUE')", false}, {"(true)", true}, {"()", false}};
-  for (const auto& [args, on] : cases) {  // a boolean true reaches it as the text "true"
-    js(std::string("D.setOutOfOfficeMenuState") + args);
-    EXPECT_EQ(menu->outOfOfficeState(), on) << args;
-  }
-  // The menu bar's Message entry can be opened when it and its action (if any) are enabled.
+  // Rows: the arguments, the mark (a boolean true reaches it as "true"), whether the menu bar's
+  // Message entry can be opened (it and its action, if any, enabled).
   auto message = menu->mainMenu()->itemWithTitle("Message");
   const std::string action = message->detailedAction();
-  for (const auto& [args, enabled] : {std::pair{"(2)", true}, std::pair{"(0.5)", false},
-                                      std::pair{"(true)", true}, std::pair{"()", false}}) {
-    js(std::string("D.enableMessageMenu") + args);
+  const std::tuple<const char*, bool, bool> cases[] = {
+      {"('true')", true, false}, {"('TRUE')", false, false}, {"(true)", true, true},
+      {"()", false, false},      {"(2)", false, true},       {"(0.5)", false, false}};
+  for (const auto& [args, on, enabled] : cases) {
+    js(std::string("D.setOutOfOfficeMenuState") + args + "; D.enableMessageMenu" + args);
+    EXPECT_EQ(menu->outOfOfficeState(), on) << args;
     EXPECT_EQ(message->enabled() &&
                   (action.empty() || g_action_group_get_action_enabled(
                                          G_ACTION_GROUP(application.get()), action.c_str() + 4)),
