@@ -1,6 +1,6 @@
 // Attachment downloads against the loopback HTTPS server (and full disks on a small tmpfs in the
 // network sandbox's mount namespace), and MacGap.DesktopCommand.openInApp.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <libsoup/soup.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -117,8 +117,7 @@ TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
     const Outcome outcome = download(url(name), target, addSessionCookie,
                                      name == std::string("stalled") ? 300 : kStall);
     if (!failure.empty()) {
-      ASSERT_TRUE(outcome.failure);
-      EXPECT_NE(outcome.failure->find(failure), std::string::npos) << *outcome.failure;
+      EXPECT_THAT(outcome.failure, ::testing::Optional(::testing::HasSubstr(failure)));
       EXPECT_EQ(readFile(target), "the old file");
     } else {
       EXPECT_FALSE(outcome.failure) << *outcome.failure;
@@ -152,14 +151,13 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   // Cancelled part-way: no further report, the old file stays, the temporary file goes.
   bool reported = false, cancelled = false;
   std::shared_ptr<AttachmentDownload> job;
-  job = AttachmentDownload::start(url("large"), target, {},
-                                  {.progress =
-                                       [&](std::int64_t received, std::int64_t) {
-                                         if (received == 0) return;
-                                         job->cancel();
-                                         cancelled = true;
-                                       },
-                                   .finished = [&](const auto&) { reported = true; }});
+  const auto cancel = [&](std::int64_t received, std::int64_t) {
+    if (received == 0) return;
+    job->cancel();
+    cancelled = true;
+  };
+  job = AttachmentDownload::start(
+      url("large"), target, {}, {.progress = cancel, .finished = [&](auto&) { reported = true; }});
   ASSERT_TRUE(waitFor([&] { return cancelled; }));
   runLoopFor(0.5);  // anything still pending arrives
   EXPECT_FALSE(reported);
@@ -184,11 +182,10 @@ TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
   EXPECT_FALSE(download(url("to-http"), dir / "r.bin", [&](SoupMessage* m) {
                  store.handleCookiesInRequest(m);
                }).failure);
-  std::vector<std::pair<std::string, std::string>> seen;
-  for (const auto& request : server->requestCookies())
-    seen.emplace_back(request.path, request.cookie);
-  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
-                      {kAttachmentPath + "to-http", "dom=D1; session=S1"}, {plain, "dom=D1"}}));
+  EXPECT_THAT(server->requestCookies(),
+              ::testing::ElementsAre(
+                  ::testing::FieldsAre(kAttachmentPath + "to-http", "dom=D1; session=S1"),
+                  ::testing::FieldsAre(plain, "dom=D1")));
 }
 
 TEST_F(Download, OpenInAppDownloadsUnderOneSafeNameIntoThePrivateFolder) {
