@@ -159,7 +159,6 @@ TEST_F(LocalObjects, ListsMembersLineHeightsAndWeightsOfTheInstalledFonts) {
         Json::parse(R"([["DejaVuSans-ExtraLight", "ExtraLight", 2, 0],
                               ["DejaVuSansCondensed-Bold", "Condensed Bold", 9, 66]])")}});
   const Json h12 = js("F.getLineHeight('DejaVuSans', 12)");
-  ASSERT_TRUE(h12.is_number());
   EXPECT_NEAR(h12.get<double>(), 14, 1);  // ascent 0.93 em + descent 0.24 em
   EXPECT_NEAR(js("F.getLineHeight('DejaVuSans', 48)").get<double>(), 4 * h12.get<double>(), 4);
   // A full or family name finds the font too; a size of 0 or none is the default 12 points.
@@ -241,7 +240,7 @@ TEST_F(LocalObjects, WritesExactlyTheTextOrJsonOrLeaveTheDiskAsItWasAndReadsOnly
             Json({true, true, true, false, false, false, false, true}));
 }
 
-TEST_F(LocalObjects, ReportsTheExitStatusOnceWithTheCapturedOutputAsText) {
+TEST_F(LocalObjects, TaskReportsItsExitOnceWithItsOutputAndTheDescriptionReachesTheProcess) {
   EXPECT_EQ(js("T.create('/bin/sh', done) === T"), Json(true));
   // The second launch does nothing.
   js("T.arguments = ['-c', 'echo run >> \"$0\"; exit 3', D + '/runs']; T.launch(); T.launch()");
@@ -269,10 +268,8 @@ TEST_F(LocalObjects, ReportsTheExitStatusOnceWithTheCapturedOutputAsText) {
   js("T.pipeOutput = true");  // without a description: no effect
   EXPECT_EQ(js("T.pipeOutput"), Json(false));
   EXPECT_EQ(shell("true")["stdOut"], Json::object());
-}
-
-TEST_F(LocalObjects, TheDescriptionReachesTheProcessAndTerminateOrTheObjectsEndEndsIt) {
-  js("T.create('/bin/sh', done).arguments = ['-c', "
+  // The description reaches the process; terminate or the object's end ends it.
+  js("results = []; T.create('/bin/sh', done).arguments = ['-c', "
      "  'printf \"%s|%s|%s|%s\" \"$PWD\" \"$WD_TASK\" \"$1\" \"${HOME:+home}\"', 'sh', 'arg 1'];"
      "T.currentDirectoryPath = D; T.environment = {WD_TASK: 'yes', NUMBER: 3, 'A=B': 'x'};"
      "T.arguments = ['not', 1];"  // refused: not all strings
