@@ -102,10 +102,9 @@ TEST_F(AppObject, NotifyPostsRecordsAndClosesByIdOrEverything) {
               true},
              {"typeof N.notifications", "undefined"}});
   notifications.deliver(UserNotification());  // of another poster (no "id" entry)
-  js("MacGap.closeNotification('*')");
-  js("MacGap.notify({id: 'same', title: '1'}); MacGap.notify({id: 'same', title: '2'});"
-     "MacGap.notify({id: 'other', title: '3'}); MacGap.notify({id: 'gone'});"
-     "MacGap.notify({id: 'n'});");
+  js("MacGap.closeNotification('*'); MacGap.notify({id: 'same', title: '1'});"
+     "MacGap.notify({id: 'same', title: '2'}); MacGap.notify({id: 'other', title: '3'});"
+     "MacGap.notify({id: 'gone'}); MacGap.notify({id: 'n'});");
   std::erase_if(notifications.delivered,
                 [](const auto& n) { return n.userInfo.value("id", "") == "gone"; });
   js("MacGap.closeNotification('same'); MacGap.closeNotification('gone');"
@@ -236,21 +235,21 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesNotificationsAndCo
         << args;
   }
   // What a click runs (the callback's text, in the main page) is the application delegate's.
-  auto& n = app.notifications;
   // The third replaces the first; the last has no id: nothing to call back.
   js("D.showNotificationIdCallback({title: 'T', body: 'B'}, 'n1', function (id) { clicked = id; });"
      "D.showNotificationIdCallback({title: 'Other'}, 'n2', function () {});"
      "D.showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1', function (id) { c = id; });"
      "D.showNotificationIdCallback({title: 'bare'});"
      "D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
-  ASSERT_EQ(summary(n.delivered), Json::parse(R"([
+  auto& n = app.notifications.delivered;
+  ASSERT_EQ(summary(n), Json::parse(R"([
       ["Other", "", "", false, {"identifier": "n2", "callback": "function () {}"}],
       ["T2", "", "B2", false, {"identifier": "n1", "callback": "function (id) { c = id; }"}],
       ["bare", "", "", false, {}]])"));
-  EXPECT_EQ(n.delivered[1].identifier, "n1");
+  EXPECT_EQ(n[1].identifier, "n1");
   js("D.dismissNotification('n2')");
-  ASSERT_EQ(n.delivered.size(), 2u);
-  EXPECT_EQ(n.delivered[0].title, "T2");
+  ASSERT_EQ(n.size(), 2u);
+  EXPECT_EQ(n[0].title, "T2");
   // Control-N runs the chosen item's action, and only that one (what the item's action raises in
   // the page is the application delegate's).
   ASSERT_EQ(fileKey("New Message"), "<Primary>n");
