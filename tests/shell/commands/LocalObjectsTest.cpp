@@ -32,8 +32,7 @@ class LocalObjects : public PageObjectTest {
         44);
     wav.resize(44 + 800);
     const fs::path resources = fs::path(getenv("HOME")) / "resources";
-    writeFile(resources / "sounds" / "ding.wav", wav);
-    writeFile(resources / "sounds" / "dong.wav", wav);
+    for (const char* name : {"ding.wav", "dong.wav"}) writeFile(resources / "sounds" / name, wav);
     writeFile(resources / "broken" / "ding.wav", "this is not a sound at all");
     Bundle::main().setResourcePath(resources);
     clipboard = std::make_unique<GtkTextClipboard>();
