@@ -66,9 +66,7 @@ TEST_F(AppObject, PathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
                "  undefined].map(function (b) {"
                "    b === 'remove' ? D.removeBadge() : D.addBadge(b); return D.badge; }))"),
             Json::parse(R"(["undefined", "new mail", null, "5", null, "12", null])"));
-  const std::string accented("\xc3\xa9\0x", 4);
-  js("D.addBadge('\\u00e9\\u0000x')");
-  EXPECT_EQ(js("D.badge"), Json(accented));
+  EXPECT_EQ(js("D.addBadge('\\u00e9\\u0000x'); D.badge"), Json(std::string("\xc3\xa9\0x", 4)));
   listen("'sleep', 'wake', 'appActivated'");
   const Json files = {{"localizedName", "Files"}, {"bundleURL", "file:///usr/share/x"}};
   center.post(SystemEvents::kWillSleep);
@@ -104,12 +102,9 @@ TEST_F(AppObject, NotifyPostsRecordsAndClosesByIdOrEverything) {
               true},
              {"typeof N.notifications", "undefined"}});
   notifications.deliver(UserNotification());  // of another poster (no "id" entry)
-  js("MacGap.closeNotification('*')");
-  EXPECT_TRUE(notifications.delivered.empty());
-  EXPECT_EQ(js("MacGap.notifications.length"), Json(3));
-  js("MacGap.notify({id: 'same', title: '1'}); MacGap.notify({id: 'same', title: '2'});"
-     "MacGap.notify({id: 'other', title: '3'}); MacGap.notify({id: 'gone'});"
-     "MacGap.notify({id: 'n'});");
+  js("MacGap.closeNotification('*'); MacGap.notify({id: 'same', title: '1'});"
+     "MacGap.notify({id: 'same', title: '2'}); MacGap.notify({id: 'other', title: '3'});"
+     "MacGap.notify({id: 'gone'}); MacGap.notify({id: 'n'});");
   std::erase_if(notifications.delivered,
                 [](const auto& n) { return n.userInfo.value("id", "") == "gone"; });
   js("MacGap.closeNotification('same'); MacGap.closeNotification('gone');"
@@ -172,17 +167,20 @@ class DesktopObject : public PageObjectTest {
     window->pageEvents().pageReady();
     js("var D = MacGap.DesktopCommand");
   }
+  // The File menu's item `title`.
+  std::shared_ptr<NativeMenuItem> fileItem(const std::string& title) {
+    return menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
+  }
   // The accelerator shown by the File menu's item `title`.
   std::string fileKey(const char* title) {
-    auto item = menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
+    auto item = fileItem(title);
     return item ? item->accelerator().value_or("") : "<none>";
   }
-  // The actions the application runs for a key combination.
-  std::vector<std::string> actionsFor(const char* accel) {
-    std::vector<std::string> out;
-    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application.get(), accel);
-    for (gchar** n = names; n && *n; ++n) out.emplace_back(*n);
-    return out;
+  // The actions the application runs for Control-N, separated by spaces.
+  std::string controlN() {
+    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application.get(), "<Primary>n");
+    g_autofree gchar* joined = g_strjoinv(" ", names);
+    return joined;
   }
   LaunchedApp app;
   // Released after the menu and the context below, which use its actions.
@@ -194,7 +192,7 @@ class DesktopObject : public PageObjectTest {
 };
 
 // The Out of Office item is checked only by exactly "true"; the Message menu follows its flag.
-TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesAndNotifications) {
+TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesNotificationsAndControlN) {
   js("D.setDockBadge(12)");
   EXPECT_EQ(context->badge().label(), "12");
   js("D.setDockBadge()");
@@ -220,18 +218,16 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesAndNotifications) 
   ASSERT_TRUE(app.delegate->updateChecker()->updateServer());
   EXPECT_NE(app.delegate->updateChecker()->updateServer()->find("server=mail.example.com"),
             std::string::npos);
-  const std::pair<const char*, bool> cases[] = {
-      {"('true')", true}, {"('TRUE')", false}, {"(true)", true}, {"()", false}};
-  for (const auto& [args, on] : cases) {  // a boolean true reaches it as the text "true"
-    js(std::string("D.setOutOfOfficeMenuState") + args);
-    EXPECT_EQ(menu->outOfOfficeState(), on) << args;
-  }
-  // The menu bar's Message entry can be opened when it and its action (if any) are enabled.
+  // Rows: the arguments, the mark (a boolean true reaches it as "true"), whether the menu bar's
+  // Message entry can be opened (it and its action, if any, enabled).
   auto message = menu->mainMenu()->itemWithTitle("Message");
   const std::string action = message->detailedAction();
-  for (const auto& [args, enabled] : {std::pair{"(2)", true}, std::pair{"(0.5)", false},
-                                      std::pair{"(true)", true}, std::pair{"()", false}}) {
-    js(std::string("D.enableMessageMenu") + args);
+  const std::tuple<const char*, bool, bool> cases[] = {
+      {"('true')", true, false}, {"('TRUE')", false, false}, {"(true)", true, true},
+      {"()", false, false},      {"(2)", false, true},       {"(0.5)", false, false}};
+  for (const auto& [args, on, enabled] : cases) {
+    js(std::string("D.setOutOfOfficeMenuState") + args + "; D.enableMessageMenu" + args);
+    EXPECT_EQ(menu->outOfOfficeState(), on) << args;
     EXPECT_EQ(message->enabled() &&
                   (action.empty() || g_action_group_get_action_enabled(
                                          G_ACTION_GROUP(application.get()), action.c_str() + 4)),
@@ -239,43 +235,34 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesAndNotifications) 
         << args;
   }
   // What a click runs (the callback's text, in the main page) is the application delegate's.
-  auto& n = app.notifications;
   // The third replaces the first; the last has no id: nothing to call back.
   js("D.showNotificationIdCallback({title: 'T', body: 'B'}, 'n1', function (id) { clicked = id; });"
      "D.showNotificationIdCallback({title: 'Other'}, 'n2', function () {});"
      "D.showNotificationIdCallback({title: 'T2', body: 'B2'}, 'n1', function (id) { c = id; });"
      "D.showNotificationIdCallback({title: 'bare'});"
      "D.dismissNotification(null); D.dismissNotification('nothing'); D.dismissNotification()");
-  ASSERT_EQ(summary(n.delivered), Json::parse(R"([
+  auto& n = app.notifications.delivered;
+  ASSERT_EQ(summary(n), Json::parse(R"([
       ["Other", "", "", false, {"identifier": "n2", "callback": "function () {}"}],
       ["T2", "", "B2", false, {"identifier": "n1", "callback": "function (id) { c = id; }"}],
       ["bare", "", "", false, {}]])"));
-  EXPECT_EQ(n.delivered[1].identifier, "n1");
+  EXPECT_EQ(n[1].identifier, "n1");
   js("D.dismissNotification('n2')");
-  ASSERT_EQ(n.delivered.size(), 2u);
-  EXPECT_EQ(n.delivered[0].title, "T2");
-}
-
-// Control-N runs the chosen item's action, and only that one (what the item's action raises in
-// the page is the application delegate's).
-TEST_F(DesktopObject, ControlNMovesBetweenTheNewItemsOfTheFileMenu) {
+  ASSERT_EQ(n.size(), 2u);
+  EXPECT_EQ(n[0].title, "T2");
+  // Control-N runs the chosen item's action, and only that one (what the item's action raises in
+  // the page is the application delegate's).
   ASSERT_EQ(fileKey("New Message"), "<Primary>n");
   const std::string search = fileKey("Search");
-  for (const char* title : {"New Event", "New Message", "New Note"}) {
-    js("D.setDefaultNewItemShortcut(" + lit(title) + ")");
+  // No match ("new note", no title) leaves no item with Control-N.
+  for (const std::string title : {"New Event", "New Message", "New Note", "new note", ""}) {
+    js("D.setDefaultNewItemShortcut(" + (title.empty() ? "" : lit(title)) + ")");
     for (const char* item : {"New Message", "New Event", "New Contact", "New Task", "New Note"})
-      EXPECT_EQ(fileKey(item), std::string(item) == title ? "<Primary>n" : "")
-          << title << ": " << item;
-    const auto chosen = menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
-    EXPECT_EQ(actionsFor("<Primary>n"), std::vector<std::string>{chosen->detailedAction()});
+      EXPECT_EQ(fileKey(item), item == title ? "<Primary>n" : "") << title << ": " << item;
+    const auto chosen = fileItem(title);
+    EXPECT_EQ(controlN(), chosen ? chosen->detailedAction() : "") << title;
   }
-  // Items not beginning with "New" keep their keys; no match leaves no item with Control-N.
-  EXPECT_EQ(fileKey("Search"), search);
-  js("D.setDefaultNewItemShortcut('new note')");
-  js("D.setDefaultNewItemShortcut()");
-  for (const char* item : {"New Message", "New Event", "New Note"})
-    EXPECT_EQ(fileKey(item), "") << item;
-  EXPECT_TRUE(actionsFor("<Primary>n").empty());
+  EXPECT_EQ(fileKey("Search"), search);  // items not beginning with "New" keep their keys
 }
 
 }  // namespace wd::test

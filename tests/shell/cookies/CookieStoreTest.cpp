@@ -151,7 +151,7 @@ TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
   }
 }
 
-TEST(CookieStore, RequestsAndResponsesOfLibsoup) {
+TEST(CookieStore, RequestsAndResponsesOfLibsoupAndTheArchivedForm) {
   BSHTTPCookieStorage store;
   SoupMessage* response = soup_message_new("GET", "https://mail.example.com/webmail/api/login");
   // A response without Set-Cookie changes nothing.
@@ -179,10 +179,8 @@ TEST(CookieStore, RequestsAndResponsesOfLibsoup) {
     EXPECT_STREQ(soup_message_headers_get_one(sent, "Cookie"), header) << url;
     g_object_unref(request);
   }
-}
-
-TEST(CookieStore, ArchivedFormRoundTripsThroughAPropertyList) {
-  BSHTTPCookieStorage store;
+  // The archived form round-trips through a property list.
+  store.reset();
   Cookie full = cookie(".example.com", "/web", "pref", "dark mode", 1445412480);
   full.secure = full.httpOnly = true;
   full.sameSite = "Lax";

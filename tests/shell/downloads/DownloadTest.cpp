@@ -1,6 +1,6 @@
 // Attachment downloads against the loopback HTTPS server (and full disks on a small tmpfs in the
 // network sandbox's mount namespace), and MacGap.DesktopCommand.openInApp.
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 #include <libsoup/soup.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -63,29 +63,25 @@ class Download : public ::testing::Test {
     return server->url("127.0.0.1", kAttachmentPath + name);
   }
 
-  // One download to completion: no failure (nullopt) or the reason.
-  struct Outcome {
-    std::optional<std::string> failure;
-    std::vector<std::pair<std::int64_t, std::int64_t>> progress;
-  };
+  // One download to completion: no failure (nullopt) or the reason; `progress` gets its reports.
   static constexpr unsigned kStall = AttachmentDownload::kStallMilliseconds;
-  Outcome download(const std::string& from, const fs::path& to, PrepareRequest prepare = {},
-                   unsigned stallMilliseconds = kStall) {
-    Outcome outcome;
+  std::optional<std::string> download(const std::string& from, const fs::path& to,
+                                      PrepareRequest prepare = {}, unsigned stall = kStall) {
+    progress.clear();
     std::optional<std::optional<std::string>> end;  // the failure once finished
     auto job = AttachmentDownload::start(
         from, to, std::move(prepare),
-        {.progress = [&](std::int64_t r, std::int64_t t) { outcome.progress.emplace_back(r, t); },
+        {.progress = [&](std::int64_t r, std::int64_t t) { progress.emplace_back(r, t); },
          .finished = [&](const std::optional<std::string>& failure) { end.emplace(failure); }},
-        stallMilliseconds);
+        stall);
     EXPECT_TRUE(waitFor([&] { return end.has_value(); })) << from;
-    outcome.failure = end.value_or(std::nullopt);
-    return outcome;
+    return end.value_or(std::nullopt);
   }
 
   const fs::path dir = testDirectory();
   std::unique_ptr<PageServer> server;
   std::string large;
+  std::vector<std::pair<std::int64_t, std::int64_t>> progress;  // of the last download
 };
 
 // Each download over an old file of mode 0600: saved whole in its place (keeping the mode) or
@@ -114,21 +110,19 @@ TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
     writeFile(target, "the old file");
     fs::permissions(target, fs::perms(0600));
     const auto before = listing(target.parent_path());
-    const Outcome outcome = download(url(name), target, addSessionCookie,
-                                     name == std::string("stalled") ? 300 : kStall);
+    const auto got = download(url(name), target, addSessionCookie,
+                              name == std::string("stalled") ? 300 : kStall);
     if (!failure.empty()) {
-      ASSERT_TRUE(outcome.failure);
-      EXPECT_NE(outcome.failure->find(failure), std::string::npos) << *outcome.failure;
+      EXPECT_THAT(got, ::testing::Optional(::testing::HasSubstr(failure)));
       EXPECT_EQ(readFile(target), "the old file");
     } else {
-      EXPECT_FALSE(outcome.failure) << *outcome.failure;
+      EXPECT_FALSE(got) << *got;
       const std::string body = name == std::string("1") ? "the attachment" : large;
       EXPECT_EQ(readFile(target), body);
       EXPECT_EQ(fs::status(target).permissions(), fs::perms(0600));
-      ASSERT_FALSE(outcome.progress.empty());
-      EXPECT_EQ(outcome.progress.back(),
+      ASSERT_GT(progress.size(), body == large ? 3u : 0u);  // a large one seen growing
+      EXPECT_EQ(progress.back(),
                 std::make_pair(std::int64_t(body.size()), std::int64_t(body.size())));
-      EXPECT_GT(outcome.progress.size(), body == large ? 3u : 0u);  // a large one seen growing
     }
     EXPECT_EQ(listing(target.parent_path()), before);
   }
@@ -141,25 +135,24 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   const fs::path target = dir / "kept.txt";
   writeFile(target, "kept");
   // A URL that is not http(s), a folder that does not exist, a destination that is a folder.
-  EXPECT_TRUE(download("file:///etc/passwd", target).failure);
-  EXPECT_TRUE(download(url("1"), dir / "no/such/folder/x", addSessionCookie).failure);
+  EXPECT_TRUE(download("file:///etc/passwd", target));
+  EXPECT_TRUE(download(url("1"), dir / "no/such/folder/x", addSessionCookie));
   fs::create_directories(dir / "folder");
-  EXPECT_TRUE(download(url("1"), dir / "folder", addSessionCookie).failure);
+  EXPECT_TRUE(download(url("1"), dir / "folder", addSessionCookie));
   // Without the host's certificate exception the self-signed server is refused.
   CertificateExceptions::shared().clear();
-  EXPECT_TRUE(download(url("1"), target, addSessionCookie).failure);
+  EXPECT_TRUE(download(url("1"), target, addSessionCookie));
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "127.0.0.1");
   // Cancelled part-way: no further report, the old file stays, the temporary file goes.
   bool reported = false, cancelled = false;
   std::shared_ptr<AttachmentDownload> job;
-  job = AttachmentDownload::start(url("large"), target, {},
-                                  {.progress =
-                                       [&](std::int64_t received, std::int64_t) {
-                                         if (received == 0) return;
-                                         job->cancel();
-                                         cancelled = true;
-                                       },
-                                   .finished = [&](const auto&) { reported = true; }});
+  const auto cancel = [&](std::int64_t received, std::int64_t) {
+    if (received == 0) return;
+    job->cancel();
+    cancelled = true;
+  };
+  job = AttachmentDownload::start(
+      url("large"), target, {}, {.progress = cancel, .finished = [&](auto&) { reported = true; }});
   ASSERT_TRUE(waitFor([&] { return cancelled; }));
   runLoopFor(0.5);  // anything still pending arrives
   EXPECT_FALSE(reported);
@@ -181,14 +174,12 @@ TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
   const std::string plain = kAttachmentPath + "plain";
   server->route(plain, {.body = "plain body"});
   server->route(kAttachmentPath + "to-http", {.redirect = server->plainUrl("127.0.0.1", plain)});
-  EXPECT_FALSE(download(url("to-http"), dir / "r.bin", [&](SoupMessage* m) {
-                 store.handleCookiesInRequest(m);
-               }).failure);
-  std::vector<std::pair<std::string, std::string>> seen;
-  for (const auto& request : server->requestCookies())
-    seen.emplace_back(request.path, request.cookie);
-  EXPECT_EQ(seen, (std::vector<std::pair<std::string, std::string>>{
-                      {kAttachmentPath + "to-http", "dom=D1; session=S1"}, {plain, "dom=D1"}}));
+  EXPECT_FALSE(download(url("to-http"), dir / "r.bin",
+                        [&](SoupMessage* m) { store.handleCookiesInRequest(m); }));
+  EXPECT_THAT(server->requestCookies(),
+              ::testing::ElementsAre(
+                  ::testing::FieldsAre(kAttachmentPath + "to-http", "dom=D1; session=S1"),
+                  ::testing::FieldsAre(plain, "dom=D1")));
 }
 
 TEST_F(Download, OpenInAppDownloadsUnderOneSafeNameIntoThePrivateFolder) {
