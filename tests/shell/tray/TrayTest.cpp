@@ -126,9 +126,7 @@ class Watcher : public BusPeer {
  private:
   void host(const std::string& service) {
     items.push_back(service);
-    Hosted& h = hosted[service];
-    h.watcher = this;
-    h.service = service;
+    Hosted& h = hosted[service] = Hosted{this, service};
     h.signals = g_dbus_connection_signal_subscribe(
         connection, service.c_str(), StatusNotifierItem::kInterface, nullptr,
         StatusNotifierItem::kObjectPath, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
@@ -434,20 +432,18 @@ TEST(LauncherBadgeSignal, CountsNonNumericLabelsAndRemoval) {
       {"12", 12, true}, {"new", 0, false}, {"", 0, false},
       {"-2", -2, true}, {"0", 0, true},    {"99999999999999999999", 0, false}};
   // Labels set before the bus is known: the last one is sent once it is.
+  const std::string entry = "application://com.tovik.WendrelDesktop.desktop";
   badge.setLabel("1");
   badge.setLabel("7");
   ASSERT_TRUE(waitFor([&] { return updates.size() == 1; }));
-  EXPECT_EQ(std::get<1>(updates[0]), 7);
+  std::vector<std::tuple<std::string, gint64, bool>> expected{{entry, 7, true}};
   for (const auto& [label, count, visible] : cases) {
     badge.setLabel(label);  // an empty label removes the badge
     EXPECT_EQ(badge.label(), label.empty() ? std::nullopt : std::optional(label));
+    expected.emplace_back(entry, count, visible);
   }
-  ASSERT_TRUE(waitFor([&] { return updates.size() == 1 + std::size(cases); }));
-  const std::string entry = "application://com.tovik.WendrelDesktop.desktop";
-  for (std::size_t i = 0; i < std::size(cases); ++i) {
-    const auto& [label, count, visible] = cases[i];
-    EXPECT_EQ(updates[i + 1], std::make_tuple(entry, count, visible)) << label;
-  }
+  ASSERT_TRUE(waitFor([&] { return updates.size() == expected.size(); }));
+  EXPECT_EQ(updates, expected);
   g_dbus_connection_signal_unsubscribe(dock.connection, id);
 }
 
