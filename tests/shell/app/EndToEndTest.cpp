@@ -12,6 +12,7 @@
 #include "core/Json.h"
 #include "shell/NotificationDaemon.h"
 #include "support/Files.h"
+#include "support/Process.h"
 
 namespace wd::test {
 namespace {
@@ -319,10 +320,7 @@ TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
     else
       app.quit();
     ASSERT_TRUE(app.waitForExit(30));
-    if (signal != SIGKILL) {
-      EXPECT_TRUE(g_subprocess_get_if_exited(app.process()));
-      EXPECT_EQ(g_subprocess_get_exit_status(app.process()), 0);
-    }
+    if (signal != SIGKILL) EXPECT_TRUE(g_subprocess_get_successful(app.process()));  // status 0
     EXPECT_TRUE(!signal || fs::exists(frame));
   }
   EXPECT_EQ(saved(), std::make_pair(700, 500));
@@ -425,11 +423,7 @@ TEST(EndToEnd, WithoutNamespacesThePageStartsUnsandboxedAndTheLogSaysSo) {
       "/usr/bin/bwrap --unshare-user --disable-userns --die-with-parent --uid 0 --gid 0 "
       "--cap-drop ALL --dev-bind / / --";
   const auto runs = [&](const std::string& command) {
-    g_autofree gchar *out = nullptr, *err = nullptr;
-    gint status = -1;
-    return g_spawn_command_line_sync((jail + " " + command).c_str(), &out, &err, &status,
-                                     nullptr) &&
-           g_spawn_check_wait_status(status, nullptr);
+    return runProcess(jail + " " + command).status == 0;
   };
   if (!runs("true"))
     GTEST_SKIP() << "bubblewrap cannot make a user namespace here to refuse namespaces in";
