@@ -99,9 +99,8 @@ class RunningApp {
       if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)) {
         out[key] = g_variant_get_string(v, nullptr);
       } else if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING_ARRAY)) {
-        gsize n = 0;
-        g_autofree const gchar** strv = g_variant_get_strv(v, &n);
-        out[key] = std::vector<std::string>(strv, strv + n);
+        g_autofree const gchar** strv = g_variant_get_strv(v, nullptr);
+        out[key] = std::vector<std::string>(strv, strv + g_variant_n_children(v));
       } else {  // booleans and numbers print as JSON
         g_autofree gchar* printed = g_variant_print(v, FALSE);
         out[key] = Json::parse(printed, nullptr, false);
