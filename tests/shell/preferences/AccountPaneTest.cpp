@@ -13,6 +13,7 @@
 
 #include "core/Bundle.h"
 #include "shell/AccountRig.h"
+#include "shell/RealWindows.h"
 #include "shell/about/AboutWindowController.h"
 #include "shell/app/MainMenu.h"
 #include "shell/downloads/DownloadBar.h"
@@ -22,8 +23,6 @@
 #include "shell/preferences/GeneralView.h"
 #include "shell/preferences/PreferencesWindowController.h"
 #include "shell/update/UpdateWindowController.h"
-#include "shell/window/WebContext.h"
-#include "shell/window/WindowController.h"
 #include "shell/window/WindowEffects.h"
 #include "support/Keys.h"
 #include "support/Loop.h"
@@ -37,15 +36,6 @@ class AccountPaneTest : public AccountRig {
   void SetUp() override {
     ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
     AccountRig::SetUp();
-  }
-  // A real web window of an application delegate over this context.
-  std::shared_ptr<WindowController> webWindow() {
-    delegate = std::make_unique<AppDelegate>(*context, factory);
-    web = std::make_unique<WebContext>(context->bridgeHost(), context->defaults());
-    env = std::make_unique<WindowEnvironment>(WindowEnvironment{
-        *context, *web, *delegate,
-        [&](std::shared_ptr<WebWindow> w) { return delegate->makeRootObject(w); }});
-    return WindowController::initWithRequest(*env, "");
   }
   // The Preferences window with both panes, shown on the Account pane.
   void open() {
@@ -74,10 +64,6 @@ class AccountPaneTest : public AccountRig {
     auto it = secrets->items.find({kService, "MacGap_password"});
     return it == secrets->items.end() ? std::nullopt : std::optional(it->second);
   }
-  FakeWindowFactory factory;
-  std::unique_ptr<AppDelegate> delegate;
-  std::unique_ptr<WebContext> web;
-  std::unique_ptr<WindowEnvironment> env;
   // Last: the Preferences window goes first, before the context its pane uses.
   std::unique_ptr<PreferencesWindowController> prefs;
   AccountPreferencesViewController* account = nullptr;
@@ -347,14 +333,15 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
   ASSERT_TRUE(account->question());
   prefs.reset();
   storeAccount();
-  delegate = std::make_unique<AppDelegate>(*context, factory);
-  delegate->openPreferencesOn("Accounts");
+  FakeWindowFactory factory;
+  AppDelegate delegate(*context, factory);
+  delegate.openPreferencesOn("Accounts");
   auto* pane = static_cast<AccountPreferencesViewController*>(
-      delegate->preferencesWindowController().panes()[1].get());
+      delegate.preferencesWindowController().panes()[1].get());
   type(pane->serverTF(), "other.x.test");
   auto& control = static_cast<FakeApplicationControl&>(context->application());
   for (int response : {A::kCancel, A::kDontSave}) {
-    delegate->terminate();
+    delegate.terminate();
     ASSERT_TRUE(pane->question());
     EXPECT_TRUE(control.calls.empty());
     gtk_dialog_response(pane->question(), response);
@@ -390,7 +377,13 @@ TEST_F(AccountPaneTest, SessionOnlyPasswordAndCertificateExceptionOfTheServer) {
 }
 
 TEST_F(AccountPaneTest, GeneralSwitchWritesAtOnceAndSwitchesTheInspectorOfOpenWindows) {
-  auto window = webWindow();
+  // A real web window over this context, whose notification centre carries the settings' changes.
+  FakeWindowFactory factory;
+  AppDelegate delegate(*context, factory);
+  WebContext web(context->bridgeHost(), context->defaults());
+  WindowEnvironment env{*context, web, delegate,
+                        [&](std::shared_ptr<WebWindow> w) { return delegate.makeRootObject(w); }};
+  auto window = WindowController::initWithRequest(env, "");
   auto inspector = [&] {
     return webkit_settings_get_enable_developer_extras(
         webkit_web_view_get_settings(window->webView()));
@@ -464,7 +457,8 @@ TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   auto menu = std::make_unique<MainMenu>(G_ACTION_MAP(app), [] { return nullptr; });
   ASSERT_TRUE(menu->load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
   gtk_application_set_menubar(app, menu->model());
-  auto main = webWindow();
+  RealWindowsApp windows;
+  auto main = WindowController::initWithRequest(windows.env, "");
   gtk_window_set_application(main->gtkWindow(), app);
   main->makeKeyAndOrderFront();
   auto bar = DownloadBar::attach(main->gtkWindow(), [](DownloadBar::Action) {});
