@@ -38,6 +38,9 @@ struct Launch {
 class RunningApp {
  public:
   explicit RunningApp(Launch launch = {}) : env_(launch.env) {
+    env_.insert(env_.end(), {{"WENDREL_RESOURCE_DIR", in("bundle")},
+                             {"WD_TEST_HOOKS", "1"},
+                             {"WENDREL_AUDIO_SINK", "fakesink sync=false"}});
     copyTree(in("resources/ui", "WD_SOURCE_DIR"), in("bundle/ui"));
     copyTree(
         in(launch.bundledPage ? "resources/public" : "tests/shell/app/e2e/public", "WD_SOURCE_DIR"),
@@ -55,11 +58,7 @@ class RunningApp {
   }
   GSubprocess* spawn(const std::vector<std::string>& args, std::vector<std::string> argv = {}) {
     g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
-    auto env = env_;
-    env.insert(env.end(), {{"WENDREL_RESOURCE_DIR", in("bundle")},
-                           {"WD_TEST_HOOKS", "1"},
-                           {"WENDREL_AUDIO_SINK", "fakesink sync=false"}});
-    for (auto& [name, value] : env)
+    for (auto& [name, value] : env_)
       g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
     argv.push_back(WD_APP_EXE);
     argv.insert(argv.end(), args.begin(), args.end());
