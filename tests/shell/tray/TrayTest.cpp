@@ -275,10 +275,9 @@ TEST_F(Tray, CreateRegistersAnIconWhoseClickRunsTheCallbackOrRaisesTheEvent) {
 
 // The layout as "label|type|enabled|toggle" lines, children indented.
 void printLayout(GVariant* node, int depth, std::string& out) {
-  gint32 id = 0;
   g_autoptr(GVariant) props = nullptr;
-  g_autoptr(GVariant) children = nullptr;
-  g_variant_get(node, "(i@a{sv}@av)", &id, &props, &children);
+  g_autoptr(GVariantIter) children = nullptr;
+  g_variant_get(node, "(i@a{sv}av)", nullptr, &props, &children);
   if (depth > 0) {
     const gchar *label = "", *type = "", *toggle = "";
     gboolean enabled = TRUE;
@@ -292,11 +291,8 @@ void printLayout(GVariant* node, int depth, std::string& out) {
            (enabled ? "on" : "off") + "|" + toggle + (state >= 0 ? std::to_string(state) : "") +
            "\n";
   }
-  for (gsize i = 0; i < g_variant_n_children(children); ++i) {
-    g_autoptr(GVariant) boxed = g_variant_get_child_value(children, i);
-    g_autoptr(GVariant) child = g_variant_get_variant(boxed);
-    printLayout(child, depth + 1, out);
-  }
+  GVariant* child = nullptr;
+  while (g_variant_iter_loop(children, "v", &child)) printLayout(child, depth + 1, out);
 }
 
 TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
