@@ -324,9 +324,8 @@ TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
   EXPECT_EQ(saved(), std::make_pair(700, 500));
 }
 
-// The engine's page processes below `parent` (sandboxed or not: the sandbox is a child too).
-std::vector<pid_t> webProcessesBelow(pid_t parent) {
-  std::vector<pid_t> out;
+// Adds the web processes below `parent` to `out` (sandboxed or not: the sandbox is a child too).
+void webProcessesBelow(pid_t parent, std::vector<pid_t>& out) {
   std::error_code gone;  // the process ended meanwhile
   for (const auto& task :
        fs::directory_iterator("/proc/" + std::to_string(parent) + "/task", gone)) {
@@ -335,11 +334,9 @@ std::vector<pid_t> webProcessesBelow(pid_t parent) {
       // The kernel keeps 15 characters of the name.
       if (readFile("/proc/" + std::to_string(child) + "/comm") == "WebKitWebProces\n")
         out.push_back(child);
-      const auto below = webProcessesBelow(child);
-      out.insert(out.end(), below.begin(), below.end());
+      webProcessesBelow(child, out);
     }
   }
-  return out;
 }
 
 // Secondary windows from the page open scriptable and close for good (from the application and
@@ -384,7 +381,8 @@ TEST(EndToEnd, SecondaryWindowsAReloadAndAMainWindowThatSurvivesItsWebProcess) {
   auto killPage = [&](int round) {
     app.evaluate("state.round = " + std::to_string(round) + "; render();");
     ASSERT_TRUE(app.waitForPage([&](const Json& p) { return p.value("round", 0) == round; }));
-    const auto pids = webProcessesBelow(pid);
+    std::vector<pid_t> pids;
+    webProcessesBelow(pid, pids);
     ASSERT_FALSE(pids.empty());
     for (pid_t p : pids) ::kill(p, SIGKILL);
   };
