@@ -59,15 +59,14 @@ class NotificationDaemon : public BusPeer {
     if (g_strcmp0(method, "Notify") == 0) {
       const gchar *app, *summary, *body;
       g_autofree const gchar** actions = nullptr;
-      g_autoptr(GVariant) hints = nullptr;
-      g_variant_get(params, "(&su&s&s&s^a&s@a{sv}i)", &app, nullptr, nullptr, &summary, &body,
+      g_autoptr(GVariantIter) hints = nullptr;
+      g_variant_get(params, "(&su&s&s&s^a&sa{sv}i)", &app, nullptr, nullptr, &summary, &body,
                     &actions, &hints, nullptr);
       Notify n{self->nextId_++, app, summary, body};
       for (auto* a = actions; *a; ++a) n.actions.emplace_back(*a);
-      for (gsize i = 0; i < g_variant_n_children(hints); ++i) {
-        const gchar* key = nullptr;
-        g_autoptr(GVariant) value = nullptr;
-        g_variant_get_child(hints, i, "{&sv}", &key, &value);
+      const gchar* key = nullptr;
+      GVariant* value = nullptr;
+      while (g_variant_iter_loop(hints, "{&sv}", &key, &value)) {
         g_autofree gchar* text = g_variant_print(value, FALSE);
         n.hints[key] = text;
       }

@@ -1,11 +1,9 @@
 // The loopback HTTPS server of the web view tests (see PageServer.h).
 #include "shell/PageServer.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string_view>
-#include <vector>
 
 namespace wd::test {
 
@@ -29,22 +27,18 @@ PageServer::PageServer(const std::string& dir) {
   soup_server_add_handler(server_, nullptr, &PageServer::handle, this, nullptr);
   g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
   g_autoptr(GSocketAddress) address = g_inet_socket_address_new(loopback, 0);
-  // The ports the server listens on, HTTPS first.
-  const auto ports = [this] {
-    std::vector<int> out;
-    GSList* uris = soup_server_get_uris(server_);
-    for (GSList* l = uris; l; l = l->next)
-      out.push_back(g_uri_get_port(static_cast<GUri*>(l->data)));
-    g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
-    return out;
-  };
-  if (soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error)) {
-    port_ = ports().front();
-    if (soup_server_listen(server_, address, SoupServerListenOptions(0), &error))
-      for (int p : ports())
-        if (p != port_) plainPort_ = p;
+  if (!soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error) ||
+      !soup_server_listen(server_, address, SoupServerListenOptions(0), &error)) {
+    error_ = std::string("listen: ") + error->message;
+    return;
   }
-  if (error) error_ = std::string("listen: ") + error->message;
+  // The server names each listener's scheme: HTTPS is the main port, plain HTTP beside it.
+  GSList* uris = soup_server_get_uris(server_);
+  for (GSList* l = uris; l; l = l->next) {
+    auto* uri = static_cast<GUri*>(l->data);
+    (g_strcmp0(g_uri_get_scheme(uri), "https") == 0 ? port_ : plainPort_) = g_uri_get_port(uri);
+  }
+  g_slist_free_full(uris, reinterpret_cast<GDestroyNotify>(g_uri_unref));
 }
 
 PageServer::~PageServer() {

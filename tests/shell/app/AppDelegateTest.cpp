@@ -83,11 +83,8 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
   ASSERT_TRUE(menu.load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
   ready();
   for (const char* label : {"New Message", "New Event", "New Contact", "New Task", "New Note",
-                            "Reply", "Forward", "Delete", "Mail", "Contacts", "Send Feedback"}) {
-    auto item = menu.findItem(label);
-    ASSERT_TRUE(item) << label;
-    EXPECT_EQ(item->target, std::optional<std::string>(label)) << label;
-  }
+                            "Reply", "Forward", "Delete", "Mail", "Contacts", "Send Feedback"})
+    EXPECT_EQ(menu.findItem(label).value_or(MainMenu::Item{}).target, label) << label;
   EXPECT_EQ(MainMenu::titleOf("snake__case"), "snake_case");  // a doubled underscore stays one
   EXPECT_EQ(MainMenu::titleOf("_"), "");
   auto about = menu.findItem("About Wendrel Desktop");

@@ -12,6 +12,7 @@
 #include "core/Json.h"
 #include "shell/NotificationDaemon.h"
 #include "support/Files.h"
+#include "support/Process.h"
 
 namespace wd::test {
 namespace {
@@ -37,6 +38,9 @@ struct Launch {
 class RunningApp {
  public:
   explicit RunningApp(Launch launch = {}) : env_(launch.env) {
+    env_.insert(env_.end(), {{"WENDREL_RESOURCE_DIR", in("bundle")},
+                             {"WD_TEST_HOOKS", "1"},
+                             {"WENDREL_AUDIO_SINK", "fakesink sync=false"}});
     copyTree(in("resources/ui", "WD_SOURCE_DIR"), in("bundle/ui"));
     copyTree(
         in(launch.bundledPage ? "resources/public" : "tests/shell/app/e2e/public", "WD_SOURCE_DIR"),
@@ -54,11 +58,7 @@ class RunningApp {
   }
   GSubprocess* spawn(const std::vector<std::string>& args, std::vector<std::string> argv = {}) {
     g_autoptr(GSubprocessLauncher) launcher = g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_NONE);
-    auto env = env_;
-    env.insert(env.end(), {{"WENDREL_RESOURCE_DIR", in("bundle")},
-                           {"WD_TEST_HOOKS", "1"},
-                           {"WENDREL_AUDIO_SINK", "fakesink sync=false"}});
-    for (auto& [name, value] : env)
+    for (auto& [name, value] : env_)
       g_subprocess_launcher_setenv(launcher, name.c_str(), value.c_str(), TRUE);
     argv.push_back(WD_APP_EXE);
     argv.insert(argv.end(), args.begin(), args.end());
@@ -98,9 +98,8 @@ class RunningApp {
       if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING)) {
         out[key] = g_variant_get_string(v, nullptr);
       } else if (g_variant_is_of_type(v, G_VARIANT_TYPE_STRING_ARRAY)) {
-        gsize n = 0;
-        g_autofree const gchar** strv = g_variant_get_strv(v, &n);
-        out[key] = std::vector<std::string>(strv, strv + n);
+        g_autofree const gchar** strv = g_variant_get_strv(v, nullptr);
+        out[key] = std::vector<std::string>(strv, strv + g_variant_n_children(v));
       } else {  // booleans and numbers print as JSON
         g_autofree gchar* printed = g_variant_print(v, FALSE);
         out[key] = Json::parse(printed, nullptr, false);
@@ -319,18 +318,14 @@ TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
     else
       app.quit();
     ASSERT_TRUE(app.waitForExit(30));
-    if (signal != SIGKILL) {
-      EXPECT_TRUE(g_subprocess_get_if_exited(app.process()));
-      EXPECT_EQ(g_subprocess_get_exit_status(app.process()), 0);
-    }
+    if (signal != SIGKILL) EXPECT_TRUE(g_subprocess_get_successful(app.process()));  // status 0
     EXPECT_TRUE(!signal || fs::exists(frame));
   }
   EXPECT_EQ(saved(), std::make_pair(700, 500));
 }
 
-// The engine's page processes below `parent` (sandboxed or not: the sandbox is a child too).
-std::vector<pid_t> webProcessesBelow(pid_t parent) {
-  std::vector<pid_t> out;
+// Adds the web processes below `parent` to `out` (sandboxed or not: the sandbox is a child too).
+void webProcessesBelow(pid_t parent, std::vector<pid_t>& out) {
   std::error_code gone;  // the process ended meanwhile
   for (const auto& task :
        fs::directory_iterator("/proc/" + std::to_string(parent) + "/task", gone)) {
@@ -339,11 +334,9 @@ std::vector<pid_t> webProcessesBelow(pid_t parent) {
       // The kernel keeps 15 characters of the name.
       if (readFile("/proc/" + std::to_string(child) + "/comm") == "WebKitWebProces\n")
         out.push_back(child);
-      const auto below = webProcessesBelow(child);
-      out.insert(out.end(), below.begin(), below.end());
+      webProcessesBelow(child, out);
     }
   }
-  return out;
 }
 
 // Secondary windows from the page open scriptable and close for good (from the application and
@@ -388,7 +381,8 @@ TEST(EndToEnd, SecondaryWindowsAReloadAndAMainWindowThatSurvivesItsWebProcess) {
   auto killPage = [&](int round) {
     app.evaluate("state.round = " + std::to_string(round) + "; render();");
     ASSERT_TRUE(app.waitForPage([&](const Json& p) { return p.value("round", 0) == round; }));
-    const auto pids = webProcessesBelow(pid);
+    std::vector<pid_t> pids;
+    webProcessesBelow(pid, pids);
     ASSERT_FALSE(pids.empty());
     for (pid_t p : pids) ::kill(p, SIGKILL);
   };
@@ -425,11 +419,7 @@ TEST(EndToEnd, WithoutNamespacesThePageStartsUnsandboxedAndTheLogSaysSo) {
       "/usr/bin/bwrap --unshare-user --disable-userns --die-with-parent --uid 0 --gid 0 "
       "--cap-drop ALL --dev-bind / / --";
   const auto runs = [&](const std::string& command) {
-    g_autofree gchar *out = nullptr, *err = nullptr;
-    gint status = -1;
-    return g_spawn_command_line_sync((jail + " " + command).c_str(), &out, &err, &status,
-                                     nullptr) &&
-           g_spawn_check_wait_status(status, nullptr);
+    return runProcess(jail + " " + command).status == 0;
   };
   if (!runs("true"))
     GTEST_SKIP() << "bubblewrap cannot make a user namespace here to refuse namespaces in";
