@@ -31,6 +31,8 @@ class TestHttpsServer {
   TestHttpsServer(const std::string& certFile, const std::string& keyFile,
                   const std::vector<int>& ports);
   ~TestHttpsServer();
+  TestHttpsServer(const TestHttpsServer&) = delete;
+  TestHttpsServer& operator=(const TestHttpsServer&) = delete;
   const std::string& error() const { return error_; }  // empty when listening
   void route(const std::string& host, int port, Behaviour behaviour) {
     routes_[host + ":" + std::to_string(port)] = std::move(behaviour);

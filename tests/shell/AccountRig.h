@@ -37,7 +37,7 @@ class AccountRig : public ::testing::Test {
     const auto& sandbox = NetworkSandbox::shared();
     server = std::make_unique<TestHttpsServer>(sandbox.certificateFile(), sandbox.keyFile(),
                                                std::vector<int>{443, 8443});
-    ASSERT_TRUE(server->ok()) << server->error();
+    ASSERT_EQ(server->error(), "");
   }
   // The context's keychain store over the test session's gnome-keyring, from a clean item.
   void useRealKeyring() {
@@ -68,12 +68,12 @@ class AccountRig : public ::testing::Test {
   std::vector<NotificationCenter::Token> tokens;
 };
 
-#define WD_REQUIRE_SERVERS()                                              \
-  do {                                                                    \
-    if (auto& sandbox_ = NetworkSandbox::shared(); !sandbox_.available()) \
-      GTEST_SKIP() << "network sandbox: " << sandbox_.reason();           \
-    startServers();                                                       \
-    if (HasFatalFailure()) return;                                        \
+#define WD_REQUIRE_SERVERS()                                                   \
+  do {                                                                         \
+    if (auto& sandbox_ = NetworkSandbox::shared(); !sandbox_.reason().empty()) \
+      GTEST_SKIP() << "network sandbox: " << sandbox_.reason();                \
+    startServers();                                                            \
+    if (HasFatalFailure()) return;                                             \
   } while (0)
 
 }  // namespace wd::test

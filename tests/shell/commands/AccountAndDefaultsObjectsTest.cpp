@@ -118,8 +118,8 @@ TEST_F(AccountAndDefaults,
 // The newer search replaces the older one, which never asks nor reports.
 TEST_F(AccountAndDefaults, PageSearchEndsInOneEventInEveryPage) {
   WD_REQUIRE_SERVERS();
-  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("mail.srv.test")));
-  server->route("h.hang.test", 8443, Behaviour::hang());
+  server->route("h.srv.test", 8443, Behaviour{200, autodiscoverDocument("mail.srv.test")});
+  server->route("h.hang.test", 8443, Behaviour{0});
   js("A.autodiscoveryPasswordServer('u@hang.test', 'pw', 'hang.test');"
      "A.autodiscoveryPasswordServer('u@srv.test', 'pw', 'srv.test')");
   ASSERT_TRUE(waitFor(

@@ -98,8 +98,8 @@ TEST(EmailFormatter, AcceptsWholeAddressesInAnyCase) {
 TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
   WD_REQUIRE_SERVERS();
   useRealKeyring();  // the password must end up where secret-tool finds it
-  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("mail.srv.test")));
-  server->route("h.auth.test", 8443, Behaviour::challenge("user@auth.test", "right", "x"));
+  server->route("h.srv.test", 8443, Behaviour{200, autodiscoverDocument("mail.srv.test")});
+  server->route("h.auth.test", 8443, Behaviour{200, "x", "user@auth.test", "right"});
   // Refused: the sheet stays, the window shakes (both ways, ending where it began). Not found:
   // the pane stays for server and port by hand. Found: the account is stored.
   enum { kRefused, kNotFound, kFound };
@@ -202,7 +202,7 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
     EXPECT_EQ(lookupOutside("MacGap_password"), password);
   }
   // A search still running when its pane goes reports to nobody.
-  server->route("h.hang.test", 8443, Behaviour::hang());
+  server->route("h.hang.test", 8443, Behaviour{0});
   store().removeObjectForKey(Settings::kUsername);
   posted.clear();
   prefs->showWindow();
@@ -448,7 +448,7 @@ TEST_F(AccountPaneTest, NativeTextsFollowTheLanguage) {
 // set the account up.
 TEST_F(AccountPaneTest, ScreenReadersFindEveryControlByItsName) {
   WD_REQUIRE_SERVERS();
-  server->route("h.srv.test", 8443, Behaviour::document(autodiscoverDocument("mail.srv.test")));
+  server->route("h.srv.test", 8443, Behaviour{200, autodiscoverDocument("mail.srv.test")});
   GtkApplication* app =
       gtk_application_new("com.tovik.WendrelDesktop.AccessibilityTest", G_APPLICATION_NON_UNIQUE);
   ASSERT_TRUE(g_application_register(G_APPLICATION(app), nullptr, nullptr));
