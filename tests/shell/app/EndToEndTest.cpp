@@ -318,7 +318,9 @@ TEST(EndToEnd, QuitAndTerminationSignalsEndCleanly) {
     else
       app.quit();
     ASSERT_TRUE(app.waitForExit(30));
-    if (signal != SIGKILL) EXPECT_TRUE(g_subprocess_get_successful(app.process()));  // status 0
+    if (signal != SIGKILL) {
+      EXPECT_TRUE(g_subprocess_get_successful(app.process()));  // status 0
+    }
     EXPECT_TRUE(!signal || fs::exists(frame));
   }
   EXPECT_EQ(saved(), std::make_pair(700, 500));
