@@ -41,6 +41,62 @@ Rect pageFrameOf(GtkWindow* window) {
   return toBottomLeft({double(x), double(y), double(w), double(h)}, primaryGeometry());
 }
 
+namespace {
+
+// A frame asked of a shown window, checked again each time the window manager reports the
+// window's geometry, until it is reached or a few requests more have gone out. Requests that
+// follow each other closely (a maximize taken back at once) can otherwise end at a mix of both
+// under load.
+struct PendingFrame {
+  GtkWindow* window;
+  int x, y, width, height;
+  int retries = 3;
+  gulong handler = 0;
+  guint idle = 0;
+};
+constexpr const char* kPendingFrame = "wd-pending-frame";
+
+void dropPendingFrame(gpointer data) {
+  auto* pending = static_cast<PendingFrame*>(data);
+  if (pending->idle) g_source_remove(pending->idle);
+  if (pending->handler && g_signal_handler_is_connected(pending->window, pending->handler))
+    g_signal_handler_disconnect(pending->window, pending->handler);
+  delete pending;
+}
+
+// Runs after GTK has taken in the report (lower priority than its layout).
+gboolean checkPendingFrame(gpointer data) {
+  auto* pending = static_cast<PendingFrame*>(data);
+  pending->idle = 0;
+  GtkWindow* window = pending->window;
+  int x = 0, y = 0, w = 0, h = 0;
+  gtk_window_get_position(window, &x, &y);
+  gtk_window_get_size(window, &w, &h);
+  GdkWindow* shown = gtk_widget_get_mapped(GTK_WIDGET(window))
+                         ? gtk_widget_get_window(GTK_WIDGET(window))
+                         : nullptr;
+  const bool reached =
+      x == pending->x && y == pending->y && w == pending->width && h == pending->height;
+  // Full screen, maximized or minimized since: the window manager's geometry holds.
+  const auto held =
+      GDK_WINDOW_STATE_FULLSCREEN | GDK_WINDOW_STATE_MAXIMIZED | GDK_WINDOW_STATE_ICONIFIED;
+  if (reached || !shown || (gdk_window_get_state(shown) & held) || pending->retries-- <= 0) {
+    g_object_set_data(G_OBJECT(window), kPendingFrame, nullptr);  // frees `pending`
+    return G_SOURCE_REMOVE;
+  }
+  gdk_window_move_resize(shown, pending->x, pending->y, pending->width, pending->height);
+  return G_SOURCE_REMOVE;
+}
+
+gboolean onGeometryReported(GtkWidget*, GdkEventConfigure*, gpointer data) {
+  auto* pending = static_cast<PendingFrame*>(data);
+  if (!pending->idle)
+    pending->idle = g_idle_add_full(G_PRIORITY_LOW, checkPendingFrame, pending, nullptr);
+  return FALSE;
+}
+
+}  // namespace
+
 void setPageFrame(GtkWindow* window, const Rect& frame) {
   const Rect top = toTopLeft(frame, primaryGeometry());
   const int width = std::max(1, int(top.width)), height = std::max(1, int(top.height));
@@ -49,10 +105,14 @@ void setPageFrame(GtkWindow* window, const Rect& frame) {
                          : nullptr;
   if (shown && canPosition()) {
     // One request for both, straight to the window manager. GTK sends a size later, on its
-    // own, and leaves it out when it equals the size the window had when GTK last laid it out,
-    // even while a request of another size is still on its way: a maximize the page takes back
-    // at once kept the maximized size.
-    gdk_window_move_resize(shown, int(top.x), int(top.y), width, height);
+    // own, and leaves it out when it equals the window's size as last reported, even while a
+    // request of another size is still on its way: a maximize the page takes back at once kept
+    // the maximized size.
+    auto* pending = new PendingFrame{window, int(top.x), int(top.y), width, height};
+    pending->handler =
+        g_signal_connect(window, "configure-event", G_CALLBACK(onGeometryReported), pending);
+    g_object_set_data_full(G_OBJECT(window), kPendingFrame, pending, dropPendingFrame);
+    gdk_window_move_resize(shown, pending->x, pending->y, width, height);
     return;
   }
   gtk_window_resize(window, width, height);
