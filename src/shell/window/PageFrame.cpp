@@ -43,6 +43,12 @@ Rect pageFrameOf(GtkWindow* window) {
 
 namespace {
 
+// The window system's window of a shown (mapped) window, else null.
+GdkWindow* shownWindow(GtkWindow* window) {
+  GtkWidget* widget = GTK_WIDGET(window);
+  return gtk_widget_get_mapped(widget) ? gtk_widget_get_window(widget) : nullptr;
+}
+
 // A frame asked of a shown window, checked again each time the window manager reports the
 // window's geometry, until it is reached or a few requests more have gone out. Requests that
 // follow each other closely (a maximize taken back at once) can otherwise end at a mix of both
@@ -72,9 +78,7 @@ gboolean checkPendingFrame(gpointer data) {
   int x = 0, y = 0, w = 0, h = 0;
   gtk_window_get_position(window, &x, &y);
   gtk_window_get_size(window, &w, &h);
-  GdkWindow* shown = gtk_widget_get_mapped(GTK_WIDGET(window))
-                         ? gtk_widget_get_window(GTK_WIDGET(window))
-                         : nullptr;
+  GdkWindow* shown = shownWindow(window);
   const bool reached =
       x == pending->x && y == pending->y && w == pending->width && h == pending->height;
   // Full screen, maximized or minimized since: the window manager's geometry holds.
@@ -100,9 +104,7 @@ gboolean onGeometryReported(GtkWidget*, GdkEventConfigure*, gpointer data) {
 void setPageFrame(GtkWindow* window, const Rect& frame) {
   const Rect top = toTopLeft(frame, primaryGeometry());
   const int width = std::max(1, int(top.width)), height = std::max(1, int(top.height));
-  GdkWindow* shown = gtk_widget_get_mapped(GTK_WIDGET(window))
-                         ? gtk_widget_get_window(GTK_WIDGET(window))
-                         : nullptr;
+  GdkWindow* shown = shownWindow(window);
   if (shown && canPosition()) {
     // One request for both, straight to the window manager. GTK sends a size later, on its
     // own, and leaves it out when it equals the window's size as last reported, even while a
