@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/GLibPtr.h"
 #include "shell/BusPeer.h"
 #include "support/Files.h"
 
@@ -35,10 +36,9 @@ class DesktopPortal {
     ready_ = ready_ && waitFor([&] { return bus_.hasOwner("org.freedesktop.portal.Desktop"); });
   }
   ~DesktopPortal() {
-    for (GSubprocess* p : processes_) {
-      g_subprocess_force_exit(p);
-      g_subprocess_wait(p, nullptr, nullptr);
-      g_object_unref(p);
+    for (auto& p : processes_) {
+      g_subprocess_force_exit(p.get());
+      g_subprocess_wait(p.get(), nullptr, nullptr);
     }
     g_strfreev(env_);
   }
@@ -51,9 +51,8 @@ class DesktopPortal {
   void setColorScheme(const char* scheme) {
     const gchar* argv[] = {"gsettings",    "set",  "org.gnome.desktop.interface",
                            "color-scheme", scheme, nullptr};
-    gint status = -1;
     g_spawn_sync(nullptr, const_cast<gchar**>(argv), env_, G_SPAWN_SEARCH_PATH, nullptr, nullptr,
-                 nullptr, nullptr, &status, nullptr);
+                 nullptr, nullptr, nullptr, nullptr);
   }
 
  private:
@@ -63,11 +62,11 @@ class DesktopPortal {
                                                                 G_SUBPROCESS_FLAGS_STDERR_SILENCE));
     g_subprocess_launcher_set_environ(launcher, env_);
     if (GSubprocess* p = g_subprocess_launcher_spawn(launcher, nullptr, program, "-r", nullptr))
-      processes_.push_back(p);
+      processes_.emplace_back(p);
   }
   gchar** env_ = nullptr;
   BusPeer bus_;
-  std::vector<GSubprocess*> processes_;
+  std::vector<GObjectRef<GSubprocess>> processes_;
   bool ready_ = false;
 };
 

@@ -18,22 +18,23 @@ PageServer::PageServer(const std::string& dir) {
     return;
   }
   g_autoptr(GError) error = nullptr;
-  certificate_ = g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), &error);
+  certificate_.reset(g_tls_certificate_new_from_files(cert.c_str(), key.c_str(), &error));
   if (!certificate_) {
     error_ = std::string("certificate: ") + error->message;
     return;
   }
-  server_ = SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "tls-certificate", certificate_, nullptr));
-  soup_server_add_handler(server_, nullptr, &PageServer::handle, this, nullptr);
+  server_.reset(
+      SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "tls-certificate", certificate_.get(), nullptr)));
+  soup_server_add_handler(server_.get(), nullptr, &PageServer::handle, this, nullptr);
   g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
   g_autoptr(GSocketAddress) address = g_inet_socket_address_new(loopback, 0);
-  if (!soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error) ||
-      !soup_server_listen(server_, address, SoupServerListenOptions(0), &error)) {
+  if (!soup_server_listen(server_.get(), address, SOUP_SERVER_LISTEN_HTTPS, &error) ||
+      !soup_server_listen(server_.get(), address, SoupServerListenOptions(0), &error)) {
     error_ = std::string("listen: ") + error->message;
     return;
   }
   // The server names each listener's scheme: HTTPS is the main port, plain HTTP beside it.
-  GSList* uris = soup_server_get_uris(server_);
+  GSList* uris = soup_server_get_uris(server_.get());
   for (GSList* l = uris; l; l = l->next) {
     auto* uri = static_cast<GUri*>(l->data);
     (g_strcmp0(g_uri_get_scheme(uri), "https") == 0 ? port_ : plainPort_) = g_uri_get_port(uri);
@@ -42,16 +43,9 @@ PageServer::PageServer(const std::string& dir) {
 }
 
 PageServer::~PageServer() {
-  for (auto* socket : sockets_) g_object_unref(socket);
-  for (auto* stream : held_) {
-    g_io_stream_close(stream, nullptr, nullptr);
-    g_object_unref(stream);
-  }
-  if (server_) {
-    soup_server_disconnect(server_);
-    g_object_unref(server_);
-  }
-  g_clear_object(&certificate_);
+  sockets_.clear();
+  for (auto& stream : held_) g_io_stream_close(stream.get(), nullptr, nullptr);
+  if (server_) soup_server_disconnect(server_.get());
 }
 
 std::string PageServer::url(const std::string& host, const std::string& path) const {
@@ -101,29 +95,25 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
     // The connection is taken over: the full length is announced, part of the body written,
     // and the connection closed.
     struct Drop {
-      GIOStream* stream;
+      GObjectRef<GIOStream> stream;
       std::string data;
       PageServer* holder;  // keeps the connection open when set
     };
     const std::string length = r.unannounced
                                    ? "Connection: close\r\n"
                                    : "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
-    auto* drop = new Drop{soup_server_message_steal_connection(msg),
+    auto* drop = new Drop{GObjectRef<GIOStream>(soup_server_message_steal_connection(msg)),
                           "HTTP/1.1 200 OK\r\nContent-Type: " + r.contentType + "\r\n" + length +
                               "\r\n" + r.body.substr(0, *r.dropAfter),
                           r.holdOpen ? self : nullptr};
     g_output_stream_write_all_async(
-        g_io_stream_get_output_stream(drop->stream), drop->data.data(), drop->data.size(),
+        g_io_stream_get_output_stream(drop->stream.get()), drop->data.data(), drop->data.size(),
         G_PRIORITY_DEFAULT, nullptr,
         +[](GObject* out, GAsyncResult* result, gpointer state) {
           std::unique_ptr<Drop> d(static_cast<Drop*>(state));
           g_output_stream_write_all_finish(G_OUTPUT_STREAM(out), result, nullptr, nullptr);
-          if (d->holder) {
-            d->holder->held_.push_back(d->stream);
-            return;
-          }
-          g_io_stream_close(d->stream, nullptr, nullptr);
-          g_object_unref(d->stream);
+          if (d->holder) return d->holder->held_.push_back(std::move(d->stream));
+          g_io_stream_close(d->stream.get(), nullptr, nullptr);
         },
         drop);
     return;
@@ -135,13 +125,12 @@ void PageServer::handle(SoupServer*, SoupServerMessage* msg, const char* path, G
 
 void PageServer::webSocket(const std::string& path) {
   soup_server_add_websocket_handler(
-      server_, path.c_str(), nullptr, nullptr,
+      server_.get(), path.c_str(), nullptr, nullptr,
       [](SoupServer*, SoupServerMessage* msg, const char*, SoupWebsocketConnection* connection,
          gpointer self) {
         const char* cookie =
             soup_message_headers_get_one(soup_server_message_get_request_headers(msg), "Cookie");
-        static_cast<PageServer*>(self)->sockets_.push_back(
-            SOUP_WEBSOCKET_CONNECTION(g_object_ref(connection)));
+        static_cast<PageServer*>(self)->sockets_.push_back(refObject(connection));
         soup_websocket_connection_send_text(connection, cookie ? cookie : "");
       },
       this, nullptr);
@@ -151,25 +140,16 @@ void PageServer::webSocket(const std::string& path) {
 // client spliced to the server. Connecting to the loopback listener and the short answer on an
 // empty socket complete at once; the reading and the splice are asynchronous.
 struct TunnelProxy::Tunnel {
-  Tunnel(GSocketConnection* c, GCancellable* k, int port)
-      : client(G_SOCKET_CONNECTION(g_object_ref(c))),
-        cancellable(G_CANCELLABLE(g_object_ref(k))),
-        targetPort(port) {}
-  ~Tunnel() {
-    g_object_unref(client);
-    g_object_unref(cancellable);
-  }
-
-  GSocketConnection* client;
-  GCancellable* cancellable;
+  GObjectRef<GSocketConnection> client;
+  GObjectRef<GCancellable> cancellable;
   int targetPort;
   std::string head;
   char chunk[1024];
 
   void readHead() {
     g_input_stream_read_async(
-        g_io_stream_get_input_stream(G_IO_STREAM(client)), chunk, sizeof chunk, G_PRIORITY_DEFAULT,
-        cancellable,
+        g_io_stream_get_input_stream(G_IO_STREAM(client.get())), chunk, sizeof chunk,
+        G_PRIORITY_DEFAULT, cancellable.get(),
         +[](GObject* source, GAsyncResult* result, gpointer data) {
           std::unique_ptr<Tunnel> self(static_cast<Tunnel*>(data));
           const gssize n = g_input_stream_read_finish(G_INPUT_STREAM(source), result, nullptr);
@@ -181,43 +161,41 @@ struct TunnelProxy::Tunnel {
               connector, "127.0.0.1", static_cast<guint16>(self->targetPort), nullptr, nullptr);
           static const char kEstablished[] = "HTTP/1.1 200 Connection established\r\n\r\n";
           if (upstream && g_output_stream_write_all(
-                              g_io_stream_get_output_stream(G_IO_STREAM(self->client)),
+                              g_io_stream_get_output_stream(G_IO_STREAM(self->client.get())),
                               kEstablished, sizeof kEstablished - 1, nullptr, nullptr, nullptr))
             g_io_stream_splice_async(
-                G_IO_STREAM(self->client), G_IO_STREAM(upstream),
+                G_IO_STREAM(self->client.get()), G_IO_STREAM(upstream),
                 static_cast<GIOStreamSpliceFlags>(G_IO_STREAM_SPLICE_CLOSE_STREAM1 |
                                                   G_IO_STREAM_SPLICE_CLOSE_STREAM2),
-                G_PRIORITY_DEFAULT, self->cancellable, nullptr, nullptr);
+                G_PRIORITY_DEFAULT, self->cancellable.get(), nullptr, nullptr);
         },
         this);
   }
 };
 
 TunnelProxy::TunnelProxy(int targetPort) : targetPort_(targetPort) {
-  service_ = g_socket_service_new();
-  cancellable_ = g_cancellable_new();
   g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
   g_autoptr(GSocketAddress) address = g_inet_socket_address_new(loopback, 0);
   g_autoptr(GSocketAddress) bound = nullptr;
-  if (g_socket_listener_add_address(G_SOCKET_LISTENER(service_), address, G_SOCKET_TYPE_STREAM,
-                                    G_SOCKET_PROTOCOL_TCP, nullptr, &bound, nullptr))
+  if (g_socket_listener_add_address(G_SOCKET_LISTENER(service_.get()), address,
+                                    G_SOCKET_TYPE_STREAM, G_SOCKET_PROTOCOL_TCP, nullptr, &bound,
+                                    nullptr))
     port_ = g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(bound));
   g_signal_connect(
-      service_, "incoming",
+      service_.get(), "incoming",
       G_CALLBACK(+[](GSocketService*, GSocketConnection* client, GObject*, TunnelProxy* self) {
-        (new Tunnel(client, self->cancellable_, self->targetPort_))->readHead();
+        (new Tunnel{refObject(client), refObject(self->cancellable_.get()), self->targetPort_})
+            ->readHead();
         return TRUE;
       }),
       this);
-  g_socket_service_start(service_);
+  g_socket_service_start(service_.get());
 }
 
 TunnelProxy::~TunnelProxy() {
-  g_cancellable_cancel(cancellable_);
-  g_socket_service_stop(service_);
-  g_socket_listener_close(G_SOCKET_LISTENER(service_));
-  g_object_unref(service_);
-  g_object_unref(cancellable_);
+  g_cancellable_cancel(cancellable_.get());
+  g_socket_service_stop(service_.get());
+  g_socket_listener_close(G_SOCKET_LISTENER(service_.get()));
 }
 
 std::string TunnelProxy::uri() const {

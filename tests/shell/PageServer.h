@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "core/GLibPtr.h"
+
 namespace wd::test {
 
 class PageServer {
@@ -47,7 +49,7 @@ class PageServer {
   std::string url(const std::string& host, const std::string& path) const;
   // http://<host>:<plain port><path>
   std::string plainUrl(const std::string& host, const std::string& path) const;
-  GTlsCertificate* certificate() const { return certificate_; }
+  GTlsCertificate* certificate() const { return certificate_.get(); }
 
   void route(const std::string& path, Route route) { routes_[path] = std::move(route); }
   const std::vector<std::string>& requests() const { return requests_; }
@@ -61,17 +63,17 @@ class PageServer {
   static void handle(SoupServer*, SoupServerMessage* msg, const char* path, GHashTable*,
                      gpointer self);
 
-  SoupServer* server_ = nullptr;
-  GTlsCertificate* certificate_ = nullptr;
+  GObjectRef<SoupServer> server_;
+  GObjectRef<GTlsCertificate> certificate_;
   int port_ = 0;
   int plainPort_ = 0;
   std::string error_;
-  std::vector<GIOStream*> held_;  // connections kept open and silent
+  std::vector<GObjectRef<GIOStream>> held_;  // connections kept open and silent
   std::map<std::string, Route> routes_;
   std::vector<std::string> requests_;
   std::vector<std::string> requestURIs_;
   std::vector<Request> requestCookies_;
-  std::vector<SoupWebsocketConnection*> sockets_;
+  std::vector<GObjectRef<SoupWebsocketConnection>> sockets_;
 };
 
 // Lets names no resolver knows (mail.wendrel.test) reach the server, as domain cookies need.
@@ -88,8 +90,8 @@ class TunnelProxy {
  private:
   struct Tunnel;
 
-  GSocketService* service_ = nullptr;
-  GCancellable* cancellable_ = nullptr;
+  GObjectRef<GSocketService> service_{g_socket_service_new()};
+  GObjectRef<GCancellable> cancellable_{g_cancellable_new()};
   int targetPort_ = 0;
   int port_ = 0;
 };

@@ -105,19 +105,16 @@ class FakeApplicationControl : public ApplicationControl {
 
 class FakeWorkspace : public Workspace {
  public:
-  bool openURL(const std::string& url) override {
-    opened.push_back(url);
-    return true;
-  }
-  bool openFile(const std::string& path) override {
-    files.push_back(path);
-    return true;
-  }
-  bool launchApplication(const std::string& name) override {
-    launched.push_back(name);
-    return true;
-  }
+  bool openURL(const std::string& url) override { return record(opened, url); }
+  bool openFile(const std::string& path) override { return record(files, path); }
+  bool launchApplication(const std::string& name) override { return record(launched, name); }
   std::vector<std::string> opened, files, launched;
+
+ private:
+  static bool record(std::vector<std::string>& to, const std::string& what) {
+    to.push_back(what);
+    return true;
+  }
 };
 
 // A clipboard in memory, for tests without a display.
@@ -151,10 +148,9 @@ struct FakeShell {
 // An application delegate over doubles, launched as the application does at start-up.
 struct LaunchedApp : FakeShell {
   FakeWindowFactory windows;
-  std::unique_ptr<AppDelegate> delegate;
+  std::unique_ptr<AppDelegate> delegate = std::make_unique<AppDelegate>(context, windows);
 
   explicit LaunchedApp(bool launch = true) {
-    delegate = std::make_unique<AppDelegate>(context, windows);
     if (launch) {
       delegate->applicationWillFinishLaunching();
       delegate->applicationDidFinishLaunching();
