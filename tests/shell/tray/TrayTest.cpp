@@ -10,6 +10,7 @@
 
 #include "bridge/Exports.h"
 #include "core/Bundle.h"
+#include "core/GLibPtr.h"
 #include "shell/BusPeer.h"
 #include "shell/ShellFakes.h"
 #include "shell/commands/DesktopCommand.h"
@@ -24,8 +25,6 @@ namespace {
 
 constexpr const char* kImage = "desktop/com.tovik.WendrelDesktop.svg";
 
-using VariantPtr = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
-
 // The desktop's tray as the strictest host (xfce4-panel's) behaves: once started, owns the
 // watcher's name on its own connection, reads an item's properties with one GetAll and again only
 // on a New* signal other than NewMenu and NewStatus, and shows that cache; a left click opens the
@@ -34,8 +33,7 @@ using VariantPtr = std::unique_ptr<GVariant, decltype(&g_variant_unref)>;
 class Watcher : public BusPeer {
  public:
   ~Watcher() {
-    g_cancellable_cancel(cancel);
-    g_object_unref(cancel);
+    g_cancellable_cancel(cancel.get());
     for (auto& [service, host] : hosted)
       g_dbus_connection_signal_unsubscribe(connection, host.signals);
   }
@@ -55,8 +53,8 @@ class Watcher : public BusPeer {
         this));
   }
   // Calls a method and iterates the main loop until it is answered; null on an error.
-  VariantPtr call(const std::string& service, const char* path, const char* interface,
-                  const char* method, GVariant* params) {
+  GVariantRef call(const std::string& service, const char* path, const char* interface,
+                   const char* method, GVariant* params) {
     std::pair<bool, GVariant*> reply{false, nullptr};  // answered, the answer
     g_dbus_connection_call(
         connection, service.c_str(), path, interface, method, params, nullptr,
@@ -67,15 +65,15 @@ class Watcher : public BusPeer {
         },
         &reply);
     EXPECT_TRUE(waitFor([&] { return reply.first; }));
-    return VariantPtr(reply.second, g_variant_unref);
+    return GVariantRef(reply.second);
   }
   // A property as the tray last read it (none before its first read).
-  VariantPtr shown(const std::string& service, const char* name) {
+  GVariantRef shown(const std::string& service, const char* name) {
     auto it = hosted.find(service);
     GVariant* value = nullptr;
     if (it != hosted.end() && it->second.properties)
       value = g_variant_lookup_value(it->second.properties.get(), name, nullptr);
-    return VariantPtr(value, g_variant_unref);
+    return GVariantRef(value);
   }
   // Waits until the tray shows `name` as `expected` (compared as GVariant text).
   bool showsEventually(const std::string& service, const char* name, const std::string& expected) {
@@ -117,9 +115,9 @@ class Watcher : public BusPeer {
     Watcher* watcher = nullptr;
     std::string service;
     guint signals = 0;
-    VariantPtr properties{nullptr, g_variant_unref};  // a{sv}
+    GVariantRef properties;  // a{sv}
   };
-  GCancellable* cancel = g_cancellable_new();
+  GObjectRef<GCancellable> cancel{g_cancellable_new()};
   std::vector<std::string> items;
   std::map<std::string, Hosted> hosted;
 
@@ -144,7 +142,7 @@ class Watcher : public BusPeer {
         connection, h.service.c_str(), StatusNotifierItem::kObjectPath,
         "org.freedesktop.DBus.Properties", "GetAll",
         g_variant_new("(s)", StatusNotifierItem::kInterface), G_VARIANT_TYPE("(a{sv})"),
-        G_DBUS_CALL_FLAGS_NONE, 10000, cancel,
+        G_DBUS_CALL_FLAGS_NONE, 10000, cancel.get(),
         [](GObject* source, GAsyncResult* result, gpointer data) {
           g_autoptr(GVariant) reply =
               g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr);
@@ -162,14 +160,10 @@ class TestMenu : public bridge::ScriptObject, public MenuModelProvider {
     static const bridge::ClassInfo& info = bridge::ClassBuilder<TestMenu>("TestMenu").build();
     return info;
   }
-  GMenuModel* menuModel() const override { return G_MENU_MODEL(menu); }
-  GActionGroup* menuActions() const override { return G_ACTION_GROUP(actions); }
-  ~TestMenu() override {
-    g_object_unref(menu);
-    g_object_unref(actions);
-  }
-  GMenu* menu = g_menu_new();
-  GSimpleActionGroup* actions = g_simple_action_group_new();
+  GMenuModel* menuModel() const override { return G_MENU_MODEL(menu.get()); }
+  GActionGroup* menuActions() const override { return G_ACTION_GROUP(actions.get()); }
+  GObjectRef<GMenu> menu{g_menu_new()};
+  GObjectRef<GSimpleActionGroup> actions{g_simple_action_group_new()};
 };
 
 class Tray : public ::testing::Test {
@@ -202,7 +196,7 @@ class Tray : public ::testing::Test {
     EXPECT_EQ(g_variant_n_children(bytes), static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
     return {w, h};
   }
-  static std::string text(const VariantPtr& v) {
+  static std::string text(const GVariantRef& v) {
     return v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE_STRING)
                ? g_variant_get_string(v.get(), nullptr)
                : "<none>";
@@ -307,18 +301,19 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
                             {"quit", record, nullptr, nullptr, nullptr, {}},
                             {"mode", record, "s", "'a'", nullptr, {}},
                             {"wrap", nullptr, nullptr, "true", nullptr, {}}};
-  g_action_map_add_action_entries(G_ACTION_MAP(menu->actions), entries, 4, &activated);
+  g_action_map_add_action_entries(G_ACTION_MAP(menu->actions.get()), entries, 4, &activated);
   g_simple_action_set_enabled(
-      G_SIMPLE_ACTION(g_action_map_lookup_action(G_ACTION_MAP(menu->actions), "quit")), FALSE);
-  g_menu_append(menu->menu, "_Open", "app.open");
+      G_SIMPLE_ACTION(g_action_map_lookup_action(G_ACTION_MAP(menu->actions.get()), "quit")),
+      FALSE);
+  g_menu_append(menu->menu.get(), "_Open", "app.open");
   g_autoptr(GMenu) section = g_menu_new();
   g_menu_append(section, "Quit", "app.quit");
-  g_menu_append_section(menu->menu, nullptr, G_MENU_MODEL(section));
+  g_menu_append_section(menu->menu.get(), nullptr, G_MENU_MODEL(section));
   g_autoptr(GMenu) sub = g_menu_new();
   g_menu_append(sub, "A", "app.mode::a");
   g_menu_append(sub, "B", "app.mode::b");
   g_menu_append(sub, "Wrap", "app.wrap");
-  g_menu_append_submenu(menu->menu, "Mode", G_MENU_MODEL(sub));
+  g_menu_append_submenu(menu->menu.get(), "Mode", G_MENU_MODEL(sub));
   // The menu comes after create, as pages do it: the tray, which read the item once, must learn
   // of it.
   watcher.start();
@@ -376,7 +371,7 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
   const guint subscription = watcher.subscribe("com.canonical.dbusmenu", "LayoutUpdated", update);
   layout(1);
   updated = false;
-  g_menu_append(menu->menu, "Later", "app.open");
+  g_menu_append(menu->menu.get(), "Later", "app.open");
   EXPECT_TRUE(waitFor([&] { return updated; }));
   g_dbus_connection_signal_unsubscribe(watcher.connection, subscription);
   const std::string top = layout(1);
