@@ -25,15 +25,12 @@ class DesktopPortal {
   // Starts both with the GNOME colour scheme `scheme` ("default", "prefer-dark",
   // "prefer-light"); ready() once the portal answers on the bus.
   explicit DesktopPortal(const char* scheme) {
-    env_ = g_get_environ();
     env_ = g_environ_setenv(env_, "XDG_CONFIG_HOME", (testDirectory() / "portal").c_str(), TRUE);
     env_ = g_environ_setenv(env_, "GSETTINGS_BACKEND", "keyfile", TRUE);
     env_ = g_environ_setenv(env_, "XDG_CURRENT_DESKTOP", "GNOME", TRUE);
     setColorScheme(scheme);
-    start(kGtkBackend);
-    ready_ = waitFor([&] { return bus_.hasOwner("org.freedesktop.impl.portal.desktop.gtk"); });
-    start(kFrontend);
-    ready_ = ready_ && waitFor([&] { return bus_.hasOwner("org.freedesktop.portal.Desktop"); });
+    ready_ = start(kGtkBackend, "org.freedesktop.impl.portal.desktop.gtk") &&
+             start(kFrontend, "org.freedesktop.portal.Desktop");
   }
   ~DesktopPortal() {
     for (auto& p : processes_) {
@@ -56,15 +53,17 @@ class DesktopPortal {
   }
 
  private:
-  void start(const char* program) {
+  // Starts `program`; true once it owns `name` on the bus.
+  bool start(const char* program, const char* name) {
     g_autoptr(GSubprocessLauncher) launcher =
         g_subprocess_launcher_new(static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDOUT_SILENCE |
                                                                 G_SUBPROCESS_FLAGS_STDERR_SILENCE));
     g_subprocess_launcher_set_environ(launcher, env_);
     if (GSubprocess* p = g_subprocess_launcher_spawn(launcher, nullptr, program, "-r", nullptr))
       processes_.emplace_back(p);
+    return waitFor([&] { return bus_.hasOwner(name); });
   }
-  gchar** env_ = nullptr;
+  gchar** env_ = g_get_environ();
   BusPeer bus_;
   std::vector<GObjectRef<GSubprocess>> processes_;
   bool ready_ = false;

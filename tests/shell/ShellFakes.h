@@ -58,8 +58,7 @@ class FakeWindow : public WebWindow {
 class FakeWindowFactory : public WindowFactory {
  public:
   std::shared_ptr<WebWindow> makeMainWindow(const std::string& resourcePath, WindowHost&) override {
-    main = std::make_shared<FakeWindow>(resourcePath);
-    return main;
+    return main = std::make_shared<FakeWindow>(resourcePath);
   }
   std::shared_ptr<WebWindow> makeWindow(const std::string& url, WindowHost&) override {
     auto w = std::make_shared<FakeWindow>(url);
