@@ -31,6 +31,8 @@
 namespace wd::test {
 namespace {
 
+using A = AccountPreferencesViewController;
+
 class AccountPaneTest : public AccountRig {
  protected:
   void SetUp() override {
@@ -43,10 +45,9 @@ class AccountPaneTest : public AccountRig {
     ASSERT_TRUE(settle(*keychain));
     prefs = std::make_unique<PreferencesWindowController>(_("Preferences"));  // as the app does
     prefs->addViewController(std::make_unique<GeneralView>(UserDefaultsController::shared()));
-    auto pane = std::make_unique<AccountPreferencesViewController>(
-        *prefs, *context, UserDefaultsController::shared().initialValues());
-    account = pane.get();
-    prefs->addViewController(std::move(pane));
+    prefs->addViewController(
+        std::make_unique<A>(*prefs, *context, UserDefaultsController::shared().initialValues()));
+    account = static_cast<A*>(prefs->panes()[1].get());
     prefs->selectControllerWithIdentifier("Accounts");
     prefs->showWindow();
     ASSERT_TRUE(waitFor([&] { return gtk_widget_get_mapped(GTK_WIDGET(prefs->window())); }));
@@ -66,9 +67,8 @@ class AccountPaneTest : public AccountRig {
   }
   // Last: the Preferences window goes first, before the context its pane uses.
   std::unique_ptr<PreferencesWindowController> prefs;
-  AccountPreferencesViewController* account = nullptr;
+  A* account = nullptr;
 };
-using A = AccountPreferencesViewController;
 
 TEST(EmailFormatter, AcceptsWholeAddressesInAnyCase) {
   // Letters in either case; the quoted form has no space; a domain has two labels or more, none
@@ -110,9 +110,7 @@ TEST_F(AccountPaneTest, FirstRunSheetOutcomes) {
   };
   for (const auto& [email, password, outcome] : cases) {
     SCOPED_TRACE(email);
-    store().removeObjectForKey(Settings::kUsername);
-    posted.clear();
-    open();  // each outcome but the last closes the window
+    open();  // each outcome but the last closes the window, and stores and posts nothing
     ASSERT_TRUE(account->initialWindow());
     // Away from the screen's edge, which the window manager would not let it cross.
     GtkWindow* window = prefs->window();
@@ -333,8 +331,7 @@ TEST_F(AccountPaneTest, LeavingAChangedPaneAsksAndWaitsForTheAnswer) {
   FakeWindowFactory factory;
   AppDelegate delegate(*context, factory);
   delegate.openPreferencesOn("Accounts");
-  auto* pane = static_cast<AccountPreferencesViewController*>(
-      delegate.preferencesWindowController().panes()[1].get());
+  auto* pane = static_cast<A*>(delegate.preferencesWindowController().panes()[1].get());
   type(pane->serverTF(), "other.x.test");
   auto& control = static_cast<FakeApplicationControl&>(context->application());
   for (int response : {A::kCancel, A::kDontSave}) {
@@ -408,7 +405,6 @@ TEST_F(AccountPaneTest, NativeTextsFollowTheLanguage) {
   ::setenv("LANGUAGE", "de", 1);
   std::setlocale(LC_ALL, "C.UTF-8");  // a locale other than C
   textdomain(textdomain(nullptr));    // the catalogues read anew
-  store().removeObjectForKey(Settings::kUsername);
   open();
   ASSERT_TRUE(account->initialWindow());
   // A text of each window's own code and layout, with its access key.

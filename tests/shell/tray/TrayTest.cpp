@@ -75,13 +75,15 @@ class Watcher : public BusPeer {
       value = g_variant_lookup_value(it->second.properties.get(), name, nullptr);
     return GVariantRef(value);
   }
+  // The same as GVariant text ("<none>" before the first read).
+  std::string printed(const std::string& service, const char* name) {
+    auto v = shown(service, name);
+    g_autofree gchar* text = v ? g_variant_print(v.get(), FALSE) : nullptr;
+    return text ? text : "<none>";
+  }
   // Waits until the tray shows `name` as `expected` (compared as GVariant text).
   bool showsEventually(const std::string& service, const char* name, const std::string& expected) {
-    return waitFor([&] {
-      auto v = shown(service, name);
-      g_autofree gchar* text = v ? g_variant_print(v.get(), FALSE) : nullptr;
-      return text && expected == text;
-    });
+    return waitFor([&] { return printed(service, name) == expected; });
   }
   // A left click: the menu opens (its layout is read) when the item is a menu, else Activate.
   // True when the menu opened.
@@ -169,9 +171,6 @@ class TestMenu : public bridge::ScriptObject, public MenuModelProvider {
 class Tray : public ::testing::Test {
  protected:
   void SetUp() override {
-    window = std::make_shared<FakeWindow>();
-    item = std::make_shared<StatusItem>(window);
-    menu = std::make_shared<TestMenu>();
     window->page.install(
         {std::make_shared<DesktopCommand>(window), {{"StatusItem", item}, {"TestMenu", menu}}});
     js("window.clicks = 0; window.log = []; document.addEventListener('statusItemClick', "
@@ -185,10 +184,9 @@ class Tray : public ::testing::Test {
     EXPECT_TRUE(waitFor([&] { return watcher.shown(name, "Id") != nullptr; }));
     return name;
   }
-  // The size of the tray's one IconPixmap and whether it holds four bytes a pixel.
+  // The size of the tray's only IconPixmap ({0, 0} without one); checks four bytes a pixel.
   std::pair<int, int> iconSize(const std::string& name) {
     auto icons = watcher.shown(name, "IconPixmap");
-    EXPECT_TRUE(icons && g_variant_n_children(icons.get()) == 1);
     if (!icons || g_variant_n_children(icons.get()) != 1) return {0, 0};
     gint32 w = 0, h = 0;
     g_autoptr(GVariant) bytes = nullptr;
@@ -196,15 +194,10 @@ class Tray : public ::testing::Test {
     EXPECT_EQ(g_variant_n_children(bytes), static_cast<gsize>(w) * static_cast<gsize>(h) * 4);
     return {w, h};
   }
-  static std::string text(const GVariantRef& v) {
-    return v && g_variant_is_of_type(v.get(), G_VARIANT_TYPE_STRING)
-               ? g_variant_get_string(v.get(), nullptr)
-               : "<none>";
-  }
   Watcher watcher;  // each case starts it
-  std::shared_ptr<FakeWindow> window;
-  std::shared_ptr<StatusItem> item;
-  std::shared_ptr<TestMenu> menu;
+  std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();
+  std::shared_ptr<StatusItem> item = std::make_shared<StatusItem>(window);
+  std::shared_ptr<TestMenu> menu = std::make_shared<TestMenu>();
 };
 
 TEST_F(Tray, CreateRegistersAnIconWhoseClickRunsTheCallbackOrRaisesTheEvent) {
@@ -217,9 +210,9 @@ TEST_F(Tray, CreateRegistersAnIconWhoseClickRunsTheCallbackOrRaisesTheEvent) {
   EXPECT_FALSE(item->item()->isRegistered());
   watcher.start();
   const std::string first = registeredName();
-  EXPECT_EQ(text(watcher.shown(first, "Title")), "waiting");
+  EXPECT_EQ(watcher.printed(first, "Title"), "'waiting'");
   // No image: the application's icon, by name and as pixels, so the tray draws something.
-  EXPECT_EQ(text(watcher.shown(first, "IconName")), "com.tovik.WendrelDesktop");
+  EXPECT_EQ(watcher.printed(first, "IconName"), "'com.tovik.WendrelDesktop'");
   const auto [w, h] = iconSize(first);
   EXPECT_EQ(std::max(w, h), StatusNotifierItem::kApplicationIconSize);
   // Without a callback a click raises the event.
@@ -231,13 +224,12 @@ TEST_F(Tray, CreateRegistersAnIconWhoseClickRunsTheCallbackOrRaisesTheEvent) {
      std::string(kImage) +
      "', alternateImage: 'missing/none.png', onClick: function () { window.clicks++; }})");
   const std::string name = registeredName();
-  EXPECT_NE(name, first);
   EXPECT_TRUE(waitFor([&] { return !watcher.hasOwner(first.c_str()); }));
   EXPECT_EQ(watcher.items, (std::vector<std::string>{first, name}));
-  EXPECT_EQ(text(watcher.shown(name, "Title")), "Inbox 3");
-  EXPECT_EQ(text(watcher.shown(name, "Id")), "com.tovik.WendrelDesktop");
-  EXPECT_EQ(text(watcher.shown(name, "Status")), "Active");
-  EXPECT_EQ(text(watcher.shown(name, "IconName")), "");  // the page's image is drawn
+  EXPECT_EQ(watcher.printed(name, "Title"), "'Inbox 3'");
+  EXPECT_EQ(watcher.printed(name, "Id"), "'com.tovik.WendrelDesktop'");
+  EXPECT_EQ(watcher.printed(name, "Status"), "'Active'");
+  EXPECT_EQ(watcher.printed(name, "IconName"), "''");  // the page's image is drawn
   EXPECT_TRUE(watcher.showsEventually(name, "ToolTip", "('', [], 'Inbox 3', '')"));
   EXPECT_EQ(js("MacGap.StatusItem.title"), Json("Inbox 3"));
   // The icon is the resource's pixels (their byte order is checked in TrayImages); no alternate
@@ -259,7 +251,7 @@ TEST_F(Tray, CreateRegistersAnIconWhoseClickRunsTheCallbackOrRaisesTheEvent) {
   // Text D-Bus cannot carry: a lone surrogate arrives as one U+FFFD, a NUL ends the title.
   js("MacGap.StatusItem.title = 'a\\ud800b\\u0000c'");
   EXPECT_TRUE(watcher.showsEventually(name, "Title", "'a\uFFFDb'"))
-      << text(watcher.shown(name, "Title"));
+      << watcher.printed(name, "Title");
   // A third create without "onClick" keeps the callback.
   js("MacGap.StatusItem.create({title: 'third'})");
   EXPECT_FALSE(watcher.leftClick(registeredName()));
@@ -301,10 +293,9 @@ TEST_F(Tray, TheAssignedMenuIsExportedAndItsItemsActivateActions) {
                             {"quit", record, nullptr, nullptr, nullptr, {}},
                             {"mode", record, "s", "'a'", nullptr, {}},
                             {"wrap", nullptr, nullptr, "true", nullptr, {}}};
-  g_action_map_add_action_entries(G_ACTION_MAP(menu->actions.get()), entries, 4, &activated);
-  g_simple_action_set_enabled(
-      G_SIMPLE_ACTION(g_action_map_lookup_action(G_ACTION_MAP(menu->actions.get()), "quit")),
-      FALSE);
+  GActionMap* actions = G_ACTION_MAP(menu->actions.get());
+  g_action_map_add_action_entries(actions, entries, 4, &activated);
+  g_simple_action_set_enabled(G_SIMPLE_ACTION(g_action_map_lookup_action(actions, "quit")), FALSE);
   g_menu_append(menu->menu.get(), "_Open", "app.open");
   g_autoptr(GMenu) section = g_menu_new();
   g_menu_append(section, "Quit", "app.quit");
