@@ -5,6 +5,7 @@
 #include <gtk/gtk.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "shell/ShellFakes.h"
@@ -19,14 +20,13 @@ namespace fs = std::filesystem;
 // A page's window whose native window is a real toplevel (shown by the test when it needs).
 class RealGtkWindow : public FakeWindow {
  public:
-  RealGtkWindow() : window(GTK_WINDOW(g_object_ref_sink(gtk_window_new(GTK_WINDOW_TOPLEVEL)))) {}
-  ~RealGtkWindow() override {
-    if (!destroyed) gtk_widget_destroy(GTK_WIDGET(window));
-    g_object_unref(window);
+  ~RealGtkWindow() override { destroy(); }
+  GtkWindow* gtkWindow() override { return window; }
+  // Destroys the toplevel (GTK owns it); the page's window has none from then on.
+  void destroy() {
+    if (window) gtk_widget_destroy(GTK_WIDGET(std::exchange(window, nullptr)));
   }
-  GtkWindow* gtkWindow() override { return destroyed ? nullptr : window; }
-  GtkWindow* window;
-  bool destroyed = false;
+  GtkWindow* window = GTK_WINDOW(gtk_window_new(GTK_WINDOW_TOPLEVEL));
 };
 
 // A script string literal.
