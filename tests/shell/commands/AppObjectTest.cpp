@@ -114,7 +114,7 @@ TEST_F(AppObject, NotifyPostsRecordsAndClosesByIdOrEverything) {
             Json::parse(R"([["3", "", "", true, {"id": "other"}]])"));
   EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"),
             Json({id, "a", "b", "other", "gone", "n"}));
-  expectNoThrow("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");
+  js("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");  // none throws
 }
 
 // Every agent accepted is one the engine takes (it keeps its previous agent when it refuses one,

@@ -141,9 +141,8 @@ TEST_F(MenuObject, ItemChangesShowInTheModelAndRemovedItemsLeaveNoAction) {
   EXPECT_EQ(item("File", "New Mail")->accelerator(), "<Primary>n");
   choose("File", "New Mail");  // an imported item keeps its own action until given a callback
   EXPECT_EQ(baseActivations, 1);
-  EXPECT_EQ(js("var s = file.getItem(1); s.addSubmenu('Other') === s.submenu && "
-               "s.submenu.menuItems.length === 0"),
-            true);
+  expectTrue({"var s = file.getItem(1); s.addSubmenu('Other') === s.submenu",
+              "s.submenu.menuItems.length === 0"});
   js("close.enabled = false; close.callback = function () { calls.push('close'); };");
   EXPECT_EQ(js("close.enabled"), false);
   const std::string closeAction = item("File", "Close")->detailedAction().substr(4);
