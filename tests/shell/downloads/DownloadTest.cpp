@@ -7,28 +7,23 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include "autodiscover/NetworkSandbox.h"
 #include "core/CertificateExceptions.h"
 #include "shell/PageServer.h"
-#include "shell/ShellFakes.h"
-#include "shell/commands/DesktopCommand.h"
+#include "shell/commands/PageObjectTest.h"
 #include "shell/cookies/BSHTTPCookieStorage.h"
 #include "shell/downloads/AttachmentDownload.h"
 #include "shell/downloads/Downloads.h"
-#include "support/Files.h"
-#include "support/Loop.h"
 
 namespace wd::test {
 namespace {
 
-namespace fs = std::filesystem;
-
 // The files of a folder, by name.
-std::vector<std::string> listing(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
+std::set<std::string> listing(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
   return names;
 }
 
@@ -39,7 +34,7 @@ void addSessionCookie(SoupMessage* message) {
 
 const std::string kAttachmentPath = "/webmail/api/download/attachment/";
 
-class Download : public ::testing::Test {
+class Download : public PageObjectTest {
  protected:
   void SetUp() override {
     NetworkSandbox::shared();  // entered before main: loopback comes up in its network namespace
@@ -157,12 +152,12 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   runLoopFor(0.5);  // anything still pending arrives
   EXPECT_FALSE(reported);
   EXPECT_EQ(readFile(target), "kept");
-  EXPECT_EQ(listing(dir), (std::vector<std::string>{"folder", "kept.txt"}));
+  EXPECT_EQ(listing(dir), (std::set<std::string>{"folder", "kept.txt"}));
   // Dropping a running download cancels it too.
   job = AttachmentDownload::start(url("large"), target, {}, {});
   ASSERT_TRUE(waitFor([&] { return listing(dir).size() == 3; }));  // its temporary file
   job.reset();
-  EXPECT_EQ(listing(dir), (std::vector<std::string>{"folder", "kept.txt"}));
+  EXPECT_EQ(listing(dir), (std::set<std::string>{"folder", "kept.txt"}));
 }
 
 // The request is prepared again for each hop: the Secure cookie stays off the plain hop.
@@ -202,14 +197,11 @@ TEST_F(Download, OpenInAppDownloadsUnderOneSafeNameIntoThePrivateFolder) {
   const fs::path expected = fs::path(*folder) / Downloads::proposedFileName(file);
   writeFile(expected, "an older download");
   FakeShell shell;
-  auto window = std::make_shared<FakeWindow>();
   window->page.install(
       {std::make_shared<DesktopCommand>(window),
        {{"DesktopCommand", std::make_shared<DesktopCommand>(window, &shell.context)}}});
-  // Bad options throw nothing into the page: the script runs to its end.
-  EXPECT_EQ(window->page.evaluate("var D = MacGap.DesktopCommand; D.openInApp({url: " +
-                                  Json(file).dump() + "}); D.openInApp({}); D.openInApp('x'); 1"),
-            Json(1));
+  js("var D = MacGap.DesktopCommand; D.openInApp({url: " + lit(file) +
+     "}); D.openInApp({}); D.openInApp('x')");  // bad options throw nothing
   ASSERT_TRUE(waitFor([&] { return !shell.workspace.files.empty(); }));
   EXPECT_EQ(shell.workspace.files, std::vector<std::string>{expected.string()});
   EXPECT_EQ(readFile(expected), "new");
