@@ -44,10 +44,9 @@ class LocalObjects : public PageObjectTest {
                            {"Sound", sound}}});
     js("var D = " + lit(dir.string()) +
        ", F = MacGap.File, T = MacGap.Task, results = [];"
-       "var done = function (r) { results.push(r); };"
-       "var C = MacGap.Clipboard, S = MacGap.Sound, ends = [];"
-       "var one = function (n) { ends.push('one ' + n); };"
-       "var two = function (n) { ends.push('two ' + n); };");
+       "var done = function (r) { results.push(r); }, C = MacGap.Clipboard, S = MacGap.Sound;"
+       "var ends = [], one = function (n) { ends.push('one ' + n); },"
+       "    two = function (n) { ends.push('two ' + n); };");
     settle();
   }
   // The clipboard is given up while this process still answers for it: another test process
@@ -277,8 +276,7 @@ TEST_F(LocalObjects, TaskReportsItsExitOnceWithItsOutputAndTheDescriptionReaches
   js("T.create('/bin/true', function () { results.push('kept'); }); T.create('/bin/true');"
      "T.launch()");
   EXPECT_EQ(result(2), Json("kept"));
-  js("T.create('/bin/sleep', done).arguments = ['60']; T.launch()");
-  EXPECT_EQ(js("T.isRunning"), Json(true));
+  EXPECT_EQ(js("T.create('/bin/sleep', done).arguments = ['60']; T.launch(); T.isRunning"), true);
   js("T.terminate()");
   EXPECT_EQ(result(3)["status"], Json(128 + SIGTERM));
   // Not waited for: isRunning is over once launched, terminate reaches nothing, the end is still

@@ -65,12 +65,9 @@ class MenuObject : public PageObjectTest {
 
 TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
   using namespace menukeys;
-  const struct {
-    std::optional<std::string> keys;
-    std::string key;
-    std::uint32_t mask;
-    std::optional<std::string> accel;
-  } cases[] = {
+  // Rows: the key string (or none), its key, its modifier mask, its accelerator (or none).
+  using Text = std::optional<std::string>;
+  const std::tuple<Text, std::string, std::uint32_t, Text> cases[] = {
       {"cmd+shift+n", "n", kCommand | kShift, "<Primary><Shift>n"},
       {"ctrl+opt+alt+x", "x", kControl | kOption, "<Primary><Alt>x"},
       {"Cmd+N", "N", 0, "<Shift>n"},  // words are case-sensitive; a capital means Shift
@@ -81,11 +78,11 @@ TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
       {"cmd+\xC3\xA9", "\xC3\xA9", kCommand, "<Primary>eacute"},
       {"cmd+\xF0\x9F\x98\x80", "\xED\xB8\x80", kCommand, std::nullopt},  // its low surrogate
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.keys.value_or("(none)"));
-    EXPECT_EQ(keyFromString(c.keys), c.key);
-    EXPECT_EQ(modifiersFromString(c.keys), c.mask);
-    EXPECT_EQ(acceleratorFor(c.key, c.mask), c.accel);
+  for (const auto& [keys, key, mask, accel] : cases) {
+    SCOPED_TRACE(keys.value_or("(none)"));
+    EXPECT_EQ(keyFromString(keys), key);
+    EXPECT_EQ(modifiersFromString(keys), mask);
+    EXPECT_EQ(acceleratorFor(key, mask), accel);
   }
 }
 

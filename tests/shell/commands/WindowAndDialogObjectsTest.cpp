@@ -172,11 +172,9 @@ TEST_F(WindowAndDialogObjects, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximu
 // Open: files or folders (one or several) in a window of its own; the callback gets the paths.
 // One dialog shows at a time; bad options never throw into the page and show nothing.
 TEST_F(WindowAndDialogObjects, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothing) {
-  for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "multi" / name, name);
+  for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "two" / name, name);
   const std::tuple<const char*, GtkFileChooserAction, std::vector<std::string>> opens[] = {
-      {"{files: true, multiple: true}",
-       GTK_FILE_CHOOSER_ACTION_OPEN,
-       {"multi/a.txt", "multi/b.txt"}},
+      {"{files: true, multiple: true}", GTK_FILE_CHOOSER_ACTION_OPEN, {"two/a.txt", "two/b.txt"}},
       {"{directories: 'yes'}", GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, {"sub"}},
       {"{multiple: 0}", GTK_FILE_CHOOSER_ACTION_OPEN, {"a.txt"}}};
   for (const auto& [options, action, paths] : opens) {
@@ -192,7 +190,7 @@ TEST_F(WindowAndDialogObjects, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothi
     EXPECT_TRUE(title && *title);
     std::vector<std::string> expected;
     for (const auto& name : paths) expected.push_back((dir / name).string());
-    several ? void(gtk_file_chooser_set_current_folder(fc, (dir / "multi").c_str()))
+    several ? void(gtk_file_chooser_set_current_folder(fc, (dir / "two").c_str()))
             : void(gtk_file_chooser_select_filename(fc, expected[0].c_str()));
     EXPECT_TRUE(waitFor([&] {
       if (several) gtk_file_chooser_select_all(fc);  // once the folder has loaded
@@ -241,7 +239,6 @@ TEST_F(WindowAndDialogObjects, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothi
       EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(fc)), "Export \u2014 Pick a place");
       GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(fc), GTK_RESPONSE_ACCEPT);
       EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(button)), "Export");
-      ASSERT_NE(gtk_file_chooser_get_filter(fc), nullptr);
       EXPECT_STREQ(gtk_file_filter_get_name(gtk_file_chooser_get_filter(fc)), "txt, .MD");
     } else {
       gtk_file_chooser_set_current_folder(fc, folder.c_str());

@@ -106,10 +106,8 @@ TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
   Cookie strict = cookie(host, "/", "sid", "abc");
   strict.secure = strict.httpOnly = true;
   strict.sameSite = "Strict";
-  const struct {
-    std::string field, url;
-    std::optional<Cookie> expected;
-  } table[] = {
+  // Rows: the field, the URL of the response, the cookie it gives.
+  const std::tuple<std::string, std::string, std::optional<Cookie>> table[] = {
       {"sid=abc; Path=/; Secure; HttpOnly; SameSite=strict", login, strict},
       {" a = b c ;path=/x", login, cookie(host, "/x", "a", "b c")},
       {"a=1", login, cookie(host, "/webmail/api", "a", "1")},
@@ -140,10 +138,10 @@ TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
       {"a=1; Path=/; Max-Age=99999999999999999999999", login,
        cookie(host, "/", "a", "1", 253402300799)},
       {"a=1; Path=/; Max-Age=soon; Expires=never", login, cookie(host, "/", "a", "1")}};
-  for (const auto& row : table) {
-    auto url = cookies::parseCookieURL(row.url);
-    auto parsed = url ? cookies::parseSetCookie(row.field, *url, now) : std::nullopt;
-    EXPECT_EQ(parsed, row.expected) << row.field.substr(0, 80) << " from " << row.url;
+  for (const auto& [field, from, expected] : table) {
+    auto url = cookies::parseCookieURL(from);
+    auto parsed = url ? cookies::parseSetCookie(field, *url, now) : std::nullopt;
+    EXPECT_EQ(parsed, expected) << field.substr(0, 80) << " from " << from;
   }
 }
 
