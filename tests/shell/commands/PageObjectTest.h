@@ -58,11 +58,9 @@ class PageObjectTestOn : public Rig {
   // when there are several names).
   void listen(const std::string& names, FakeWindow* w = nullptr,
               const std::string& target = "document", const std::string& list = "seen") {
-    js("window." + list + " = []; (function (names, list) { names.forEach(function (n) { " +
-           target +
-           ".addEventListener(n, function (e) {"
-           "  window[list].push(names.length > 1 ? [n, e.data] : e.data); }); }); })([" +
-           names + "], " + lit(list) + ");",
+    js("window." + list + " = []; [" + names + "].forEach(function (n, i, all) { " + target +
+           ".addEventListener(n, function (e) { window." + list +
+           ".push(all.length > 1 ? [n, e.data] : e.data); }); });",
        w);
   }
   std::shared_ptr<FakeWindow> window = std::make_shared<FakeWindow>();

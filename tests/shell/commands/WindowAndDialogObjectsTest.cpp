@@ -36,11 +36,10 @@ class WindowAndDialogObjects : public PageObjectTest {
     }));
     object = std::make_shared<Window>(web);
     web->page.install({object, {{"Window", object}, {"Dialog", std::make_shared<Dialog>(web)}}});
-    js("var W = MacGap.Window; window.calls = [];"
-       "window.record = function (v) { calls.push(v); };");
     listen("'resize', 'minimized', 'restore', 'enter-fullscreen', 'leave-fullscreen'", nullptr,
            "window");
-    js("var named = function (n) { return seen.filter(function (e) { return e[0] == n; })"
+    js("var W = MacGap.Window, calls = [], record = function (v) { calls.push(v); };"
+       "var named = function (n) { return seen.filter(function (e) { return e[0] == n; })"
        "  .map(function (e) { return e[1]; }); };"
        "var lastResize = function () { return named('resize').pop() || {}; }");
   }
