@@ -172,8 +172,7 @@ class DesktopObject : public PageObjectTest {
   }
   // The accelerator shown by the File menu's item `title`.
   std::string fileKey(const char* title) {
-    auto item = fileItem(title);
-    return item ? item->accelerator().value_or("") : "<none>";
+    return fileItem(title) ? fileItem(title)->accelerator().value_or("") : "<none>";
   }
   LaunchedApp app;
   // Released after the menu and the context below, which use its actions.

@@ -30,10 +30,8 @@ class CookieWindow : public WebRig {
     ASSERT_FALSE(proxy->uri().empty());
     startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
               {"public/index.html", R"(<!doctype html><title>start</title><script>
-function get(url) {
-  fetch(url, {credentials: 'include'})
-      .then(r => r.text().then(t => document.title = 'xhr ' + r.status + ' ' + t));
-}
+const get = url => fetch(url, {credentials: 'include'})
+    .then(r => r.text().then(t => document.title = 'xhr ' + r.status + ' ' + t));
 function socket(url, prepare) {
   if (prepare) MacGap.DesktopCommand.preWebSocket(url);
   var ws = new WebSocket(url);
