@@ -57,11 +57,10 @@ TEST_F(AccountAndDefaults, EveryTypeIsWrittenWithThePagesConversionAndReadInItsN
   EXPECT_EQ(store().objectForKey("MacGap_a"), Json(5));
   EXPECT_EQ(store().doubleForKey("MacGap_f"), static_cast<double>(0.1f));
   // Reads give each type's empty answer, or the native form.
-  EXPECT_EQ(
-      js("[D.get('none', 'bool'), D.get('none', 'int'), D.get('none', 'float'),"
-         " typeof D.get('none'), typeof D.get('none', 'url'),"
-         " typeof D.get('none', 'object'), typeof D.get(undefined), typeof D.get('x', 'Int')]"),
-      Json({false, 0, 0, "undefined", "undefined", "undefined", "undefined", "undefined"}));
+  EXPECT_EQ(js("[D.get('none', 'bool'), D.get('none', 'int'), D.get('none', 'float'),"
+               " typeof D.get('none'), typeof D.get('none', 'url'), typeof D.get('none', 'object'),"
+               " typeof D.get(undefined), typeof D.get('x', 'Int')]"),
+            Json({false, 0, 0, "undefined", "undefined", "undefined", "undefined", "undefined"}));
   store().setObject("MacGap_obj", Json{{"a", 1}, {"b", {true, "x"}}});
   store().setInteger("MacGap_port", 993);
   store().setString("MacGap_destinationDownload", "/tmp/down loads");

@@ -166,11 +166,10 @@ class DesktopObject : public PageObjectTest {
     window->pageEvents().pageReady();
     js("var D = MacGap.DesktopCommand");
   }
-  // The File menu's item `title`.
   std::shared_ptr<NativeMenuItem> fileItem(const std::string& title) {
     return menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
   }
-  // The accelerator shown by the File menu's item `title`.
+  // The accelerator the File menu's item `title` shows ("<none>": no such item).
   std::string fileKey(const char* title) {
     return fileItem(title) ? fileItem(title)->accelerator().value_or("") : "<none>";
   }

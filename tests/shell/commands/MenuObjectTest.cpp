@@ -48,7 +48,6 @@ class MenuObject : public PageObjectTest {
   }
   void TearDown() override { g_object_unref(group); }
   std::string bar() { return describe(root->model()); }
-  // The rendered item `label` of the menu-bar entry `entry`.
   std::shared_ptr<NativeMenuItem> item(const std::string& entry, const std::string& label) {
     return root->itemWithTitle(entry)->submenu()->itemWithTitle(label);
   }

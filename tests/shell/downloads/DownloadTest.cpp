@@ -20,7 +20,6 @@
 namespace wd::test {
 namespace {
 
-// The files of a folder, by name.
 std::set<std::string> listing(const fs::path& dir) {
   std::set<std::string> names;
   for (const auto& entry : fs::directory_iterator(dir)) names.insert(entry.path().filename());
