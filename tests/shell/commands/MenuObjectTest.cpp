@@ -31,18 +31,16 @@ class MenuObject : public PageObjectTest {
                             }};
     g_action_map_add_action_entries(G_ACTION_MAP(group), &base, 1, &baseActivations);
     // _File with New and Save As…, then Close in a second section, all on app.base; an empty _Edit.
-    g_autoptr(GMenu) bar = g_menu_new();
-    g_autoptr(GMenu) file = g_menu_new();
-    g_autoptr(GMenu) first = g_menu_new();
-    g_autoptr(GMenu) second = g_menu_new();
-    g_autoptr(GMenu) edit = g_menu_new();
-    for (const char* label : {"New", "Save As…"}) g_menu_append(first, label, "app.base");
-    g_menu_append(second, "Close", "app.base");
-    for (GMenu* section : {first, second})
-      g_menu_append_section(file, nullptr, G_MENU_MODEL(section));
-    g_menu_append_submenu(bar, "_File", G_MENU_MODEL(file));
-    g_menu_append_submenu(bar, "_Edit", G_MENU_MODEL(edit));
-    root->importFrom(G_MENU_MODEL(bar));
+    const char* xml = R"(<interface><menu id="bar">
+<submenu><attribute name="label">_File</attribute><section>
+<item><attribute name="label">New</attribute><attribute name="action">app.base</attribute></item>
+<item><attribute name="label">Save As…</attribute><attribute name="action">app.base</attribute></item>
+</section><section>
+<item><attribute name="label">Close</attribute><attribute name="action">app.base</attribute></item>
+</section></submenu><submenu><attribute name="label">_Edit</attribute></submenu>
+</menu></interface>)";
+    g_autoptr(GtkBuilder) layout = gtk_builder_new_from_string(xml, -1);
+    root->importFrom(G_MENU_MODEL(gtk_builder_get_object(layout, "bar")));
     window->page.install({Menu::wrapperFor(root), {{"Menu", Menu::wrapperFor(root)}}});
     js("var M = MacGap.Menu; var calls = [];");
   }
