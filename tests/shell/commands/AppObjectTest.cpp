@@ -193,13 +193,10 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesNotificationsAndCo
   const std::pair<const char*, const char*> names[] = {
       {"fil_PH.UTF-8", "fil"}, {"DE-de", "de"}, {"C.UTF-8", "en"}, {"POSIX", "en"}, {"", "en"}};
   for (const auto& [name, code] : names) EXPECT_EQ(locale::languageCode(name), code) << name;
-  g_auto(GStrv) saved = g_get_environ();
-  g_setenv("LANGUAGE", "pt_BR:en_US", TRUE);
-  g_setenv("LANG", "de_DE.UTF-8", TRUE);
+  g_autofree gchar* language = g_strdup(g_getenv("LANGUAGE"));
+  g_setenv("LANGUAGE", "pt_BR:en_US", TRUE);  // first, before LC_ALL, LC_MESSAGES and LANG
   EXPECT_EQ(js("D.getDefaultLocale()"), "pt");
-  for (const char* key : {"LANGUAGE", "LANG"})
-    g_environ_getenv(saved, key) ? void(g_setenv(key, g_environ_getenv(saved, key), TRUE))
-                                 : g_unsetenv(key);
+  language ? void(g_setenv("LANGUAGE", language, TRUE)) : g_unsetenv("LANGUAGE");
   js("D.startUpdateCheckerWith()");  // no server: nothing starts
   EXPECT_FALSE(app.delegate->updateChecker());
   // The service is a closed loopback port: the check fails at once, nothing leaves the machine.
