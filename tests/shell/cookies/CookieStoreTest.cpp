@@ -100,7 +100,7 @@ TEST(CookieStore, MatchesByHostDomainAndPathPrefixOneCookiePerKeyWithinTheLimits
   EXPECT_EQ(store.subdomainCookies().size(), Store::kMaxCookies);
 }
 
-TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
+TEST(CookieStore, SetCookieFieldsByTheDomainRuleLibsoupMessagesAndTheArchivedForm) {
   const std::string login = "https://mail.example.com/webmail/api/login", host = "mail.example.com";
   const std::int64_t now = 1'700'000'000;
   Cookie strict = cookie(host, "/", "sid", "abc");
@@ -143,12 +143,9 @@ TEST(CookieStore, SetCookieFieldsGiveCookiesByTheDomainRule) {
     auto parsed = url ? cookies::parseSetCookie(field, *url, now) : std::nullopt;
     EXPECT_EQ(parsed, expected) << field.substr(0, 80) << " from " << from;
   }
-}
-
-TEST(CookieStore, RequestsAndResponsesOfLibsoupAndTheArchivedForm) {
   BSHTTPCookieStorage store;
-  SoupMessage* response = soup_message_new("GET", "https://mail.example.com/webmail/api/login");
-  // A response without Set-Cookie changes nothing.
+  SoupMessage* response = soup_message_new("GET", login.c_str());
+  // Libsoup's messages: a response without Set-Cookie changes nothing.
   store.handleCookiesInResponse(response);
   EXPECT_TRUE(store.subdomainCookies().empty());
   SoupMessageHeaders* headers = soup_message_get_response_headers(response);
