@@ -41,7 +41,42 @@ class AppObject : public PageObjectTest, protected FakeShell {
   std::shared_ptr<App> app = std::make_shared<App>(window, context, window);
 };
 
-TEST_F(AppObject, PathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
+TEST_F(AppObject, NotificationsPathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
+  // A sheet posts nothing (no main window here); MacGap.Notify posts alike but records nothing.
+  // "*" withdraws everything, records stay. By id: every delivered match is withdrawn and its
+  // record dropped; a notification no longer delivered (the user dismissed it) keeps its record,
+  // as do those N.close withdraws.
+  js("window.before = Date.now(); MacGap.notify({title: 'Hello'});"
+     "MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
+     "MacGap.notify({id: 'b', sound: null});"
+     "MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'});"
+     "N.notify({id: 7, title: 'N'}); N.notify(); N.notify({type: 'sheet', title: 'Alert'})");
+  ASSERT_EQ(summary(notifications.posted),
+            Json::parse(R"([["Hello", "", "", true, {"id": "<uuid>"}],
+      ["T", "S", "C", false, {"id": "a"}], ["", "", "", true, {"id": "b"}],
+      ["N", "", "", true, {"id": "7"}], ["", "", "", true, {"id": "<uuid>"}]])"));
+  const std::string id = notifications.posted[0].userInfo.value("id", "");
+  expectAll({{"MacGap.notifications.map(function (r) { return r.id; }).join()", id + ",a,b"},
+             {"MacGap.notifications[0].title", "Hello"},
+             {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
+             {"var s = MacGap.notifications[0].sentOn;"
+              "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
+              true},
+             {"typeof N.notifications", "undefined"}});
+  notifications.deliver(UserNotification());  // of another poster (no "id" entry)
+  js("MacGap.closeNotification('*'); MacGap.notify({id: 'same', title: '1'});"
+     "MacGap.notify({id: 'same', title: '2'}); MacGap.notify({id: 'other', title: '3'});"
+     "MacGap.notify({id: 'gone'}); MacGap.notify({id: 'n'});");
+  std::erase_if(notifications.delivered,
+                [](const auto& n) { return n.userInfo.value("id", "") == "gone"; });
+  js("MacGap.closeNotification('same'); MacGap.closeNotification('gone');"
+     "MacGap.closeNotification('nothing'); MacGap.closeNotification();"
+     "MacGap.closeNotification(null); N.close('N'); N.close(); N.close('n')");
+  EXPECT_EQ(summary(notifications.delivered),
+            Json::parse(R"([["3", "", "", true, {"id": "other"}]])"));
+  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"),
+            Json({id, "a", "b", "other", "gone", "n"}));
+  js("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");  // none throws
   // No web view behind this window: setting the user agent does nothing, nor fails. The idle
   // time comes from the display server: none without a display connection.
   expectAll({{"MacGap.resourcePath", Bundle::main().resourcePath().string()},
@@ -77,44 +112,6 @@ TEST_F(AppObject, PathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
                                     files.dump() + "]]"));
   window.reset();  // once the window is gone nothing is raised (and nothing fails)
   center.post(SystemEvents::kWillSleep);
-}
-
-// A sheet posts nothing (no main window here); MacGap.Notify posts alike but records nothing.
-// "*" withdraws everything, records stay. By id: every delivered match is withdrawn and its
-// record dropped; a notification no longer delivered (the user dismissed it) keeps its record,
-// as do those N.close withdraws.
-TEST_F(AppObject, NotifyPostsRecordsAndClosesByIdOrEverything) {
-  js("window.before = Date.now(); MacGap.notify({title: 'Hello'});"
-     "MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
-     "MacGap.notify({id: 'b', sound: null});"
-     "MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'});"
-     "N.notify({id: 7, title: 'N'}); N.notify(); N.notify({type: 'sheet', title: 'Alert'})");
-  ASSERT_EQ(summary(notifications.posted),
-            Json::parse(R"([["Hello", "", "", true, {"id": "<uuid>"}],
-      ["T", "S", "C", false, {"id": "a"}], ["", "", "", true, {"id": "b"}],
-      ["N", "", "", true, {"id": "7"}], ["", "", "", true, {"id": "<uuid>"}]])"));
-  const std::string id = notifications.posted[0].userInfo.value("id", "");
-  expectAll({{"MacGap.notifications.map(function (r) { return r.id; }).join()", id + ",a,b"},
-             {"MacGap.notifications[0].title", "Hello"},
-             {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
-             {"var s = MacGap.notifications[0].sentOn;"
-              "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
-              true},
-             {"typeof N.notifications", "undefined"}});
-  notifications.deliver(UserNotification());  // of another poster (no "id" entry)
-  js("MacGap.closeNotification('*'); MacGap.notify({id: 'same', title: '1'});"
-     "MacGap.notify({id: 'same', title: '2'}); MacGap.notify({id: 'other', title: '3'});"
-     "MacGap.notify({id: 'gone'}); MacGap.notify({id: 'n'});");
-  std::erase_if(notifications.delivered,
-                [](const auto& n) { return n.userInfo.value("id", "") == "gone"; });
-  js("MacGap.closeNotification('same'); MacGap.closeNotification('gone');"
-     "MacGap.closeNotification('nothing'); MacGap.closeNotification();"
-     "MacGap.closeNotification(null); N.close('N'); N.close(); N.close('n')");
-  EXPECT_EQ(summary(notifications.delivered),
-            Json::parse(R"([["3", "", "", true, {"id": "other"}]])"));
-  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"),
-            Json({id, "a", "b", "other", "gone", "n"}));
-  js("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");  // none throws
 }
 
 // Every agent accepted is one the engine takes (it keeps its previous agent when it refuses one,
