@@ -125,8 +125,22 @@ TEST_F(Download, TheWholeBodyReplacesTheDestinationOnlyWhenComplete) {
   if (!smallDisk) GTEST_SKIP() << "no small disk: " << NetworkSandbox::shared().reason();
 }
 
-TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
+TEST_F(Download, BadTargetsCertificatesCancelAndPlainRedirectsLeakNothingAndLeaveNothingBehind) {
   const fs::path target = dir / "kept.txt";
+  // A redirect to plain HTTP is prepared again: the Secure cookie stays off the plain hop.
+  BSHTTPCookieStorage store;
+  store.setCookie(
+      {.name = "session", .value = "S1", .domain = "127.0.0.1", .path = "/", .secure = true});
+  store.setCookie({.name = "dom", .value = "D1", .domain = "127.0.0.1", .path = "/"});
+  const std::string plain = kAttachmentPath + "plain";
+  server->route(plain, {.body = "plain body"});
+  server->route(kAttachmentPath + "to-http", {.redirect = server->plainUrl("127.0.0.1", plain)});
+  EXPECT_FALSE(
+      download(url("to-http"), target, [&](SoupMessage* m) { store.handleCookiesInRequest(m); }));
+  EXPECT_THAT(server->requestCookies(),
+              ::testing::ElementsAre(
+                  ::testing::FieldsAre(kAttachmentPath + "to-http", "dom=D1; session=S1"),
+                  ::testing::FieldsAre(plain, "dom=D1")));
   writeFile(target, "kept");
   // A URL that is not http(s), a folder that does not exist, a destination that is a folder.
   EXPECT_TRUE(download("file:///etc/passwd", target));
@@ -157,23 +171,6 @@ TEST_F(Download, BadTargetsCertificatesAndCancelLeaveNothingBehind) {
   ASSERT_TRUE(waitFor([&] { return listing(dir).size() == 3; }));  // its temporary file
   job.reset();
   EXPECT_EQ(listing(dir), (std::set<std::string>{"folder", "kept.txt"}));
-}
-
-// The request is prepared again for each hop: the Secure cookie stays off the plain hop.
-TEST_F(Download, ASecureCookieNeverGoesOverPlainHttpAfterARedirect) {
-  BSHTTPCookieStorage store;
-  store.setCookie(
-      {.name = "session", .value = "S1", .domain = "127.0.0.1", .path = "/", .secure = true});
-  store.setCookie({.name = "dom", .value = "D1", .domain = "127.0.0.1", .path = "/"});
-  const std::string plain = kAttachmentPath + "plain";
-  server->route(plain, {.body = "plain body"});
-  server->route(kAttachmentPath + "to-http", {.redirect = server->plainUrl("127.0.0.1", plain)});
-  EXPECT_FALSE(download(url("to-http"), dir / "r.bin",
-                        [&](SoupMessage* m) { store.handleCookiesInRequest(m); }));
-  EXPECT_THAT(server->requestCookies(),
-              ::testing::ElementsAre(
-                  ::testing::FieldsAre(kAttachmentPath + "to-http", "dom=D1; session=S1"),
-                  ::testing::FieldsAre(plain, "dom=D1")));
 }
 
 TEST_F(Download, OpenInAppDownloadsUnderOneSafeNameIntoThePrivateFolder) {
