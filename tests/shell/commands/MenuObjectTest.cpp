@@ -30,7 +30,6 @@ class MenuObject : public PageObjectTest {
                               ++*static_cast<int*>(n);
                             }};
     g_action_map_add_action_entries(G_ACTION_MAP(group), &base, 1, &baseActivations);
-    // _File with New and Save As…, then Close in a second section, all on app.base; an empty _Edit.
     const char* xml = R"(<interface><menu id="bar">
 <submenu><attribute name="label">_File</attribute><section>
 <item><attribute name="label">New</attribute><attribute name="action">app.base</attribute></item>

@@ -94,8 +94,7 @@ TEST_F(WindowAndDialogObjects, MovesAndSizesInBottomLeftCoordinatesAndRestoresTh
   ASSERT_TRUE(frameIs({100, 200, 640, 480}));
   const Json resized = {{"width", 640}, {"height", 480}, {"fullscreen", false}};
   EXPECT_TRUE(waitFor([&] { return js("lastResize()") == resized; }));
-  js("W.restore()");  // nothing saved yet: nothing happens
-  js("W.maximize()");
+  js("W.restore(); W.maximize()");  // restoring with nothing saved does nothing
   // The whole work area, once the window manager has placed and sized the window.
   GdkRectangle area{};
   gdk_monitor_get_workarea(screen::primaryMonitor(), &area);
