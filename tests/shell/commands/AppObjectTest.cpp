@@ -41,7 +41,42 @@ class AppObject : public PageObjectTest, protected FakeShell {
   std::shared_ptr<App> app = std::make_shared<App>(window, context, window);
 };
 
-TEST_F(AppObject, PathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
+TEST_F(AppObject, NotificationsPathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
+  // A sheet posts nothing (no main window here); MacGap.Notify posts alike but records nothing.
+  // "*" withdraws everything, records stay. By id: every delivered match is withdrawn and its
+  // record dropped; a notification no longer delivered (the user dismissed it) keeps its record,
+  // as do those N.close withdraws.
+  js("window.before = Date.now(); MacGap.notify({title: 'Hello'});"
+     "MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
+     "MacGap.notify({id: 'b', sound: null});"
+     "MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'});"
+     "N.notify({id: 7, title: 'N'}); N.notify(); N.notify({type: 'sheet', title: 'Alert'})");
+  ASSERT_EQ(summary(notifications.posted),
+            Json::parse(R"([["Hello", "", "", true, {"id": "<uuid>"}],
+      ["T", "S", "C", false, {"id": "a"}], ["", "", "", true, {"id": "b"}],
+      ["N", "", "", true, {"id": "7"}], ["", "", "", true, {"id": "<uuid>"}]])"));
+  const std::string id = notifications.posted[0].userInfo.value("id", "");
+  expectAll({{"MacGap.notifications.map(function (r) { return r.id; }).join()", id + ",a,b"},
+             {"MacGap.notifications[0].title", "Hello"},
+             {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
+             {"var s = MacGap.notifications[0].sentOn;"
+              "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
+              true},
+             {"typeof N.notifications", "undefined"}});
+  notifications.deliver(UserNotification());  // of another poster (no "id" entry)
+  js("MacGap.closeNotification('*'); MacGap.notify({id: 'same', title: '1'});"
+     "MacGap.notify({id: 'same', title: '2'}); MacGap.notify({id: 'other', title: '3'});"
+     "MacGap.notify({id: 'gone'}); MacGap.notify({id: 'n'});");
+  std::erase_if(notifications.delivered,
+                [](const auto& n) { return n.userInfo.value("id", "") == "gone"; });
+  js("MacGap.closeNotification('same'); MacGap.closeNotification('gone');"
+     "MacGap.closeNotification('nothing'); MacGap.closeNotification();"
+     "MacGap.closeNotification(null); N.close('N'); N.close(); N.close('n')");
+  EXPECT_EQ(summary(notifications.delivered),
+            Json::parse(R"([["3", "", "", true, {"id": "other"}]])"));
+  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"),
+            Json({id, "a", "b", "other", "gone", "n"}));
+  js("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");  // none throws
   // No web view behind this window: setting the user agent does nothing, nor fails. The idle
   // time comes from the display server: none without a display connection.
   expectAll({{"MacGap.resourcePath", Bundle::main().resourcePath().string()},
@@ -79,48 +114,10 @@ TEST_F(AppObject, PathsDroppedFilesWhatThePageNamesDockBadgeAndSystemEvents) {
   center.post(SystemEvents::kWillSleep);
 }
 
-// A sheet posts nothing (no main window here); MacGap.Notify posts alike but records nothing.
-// "*" withdraws everything, records stay. By id: every delivered match is withdrawn and its
-// record dropped; a notification no longer delivered (the user dismissed it) keeps its record,
-// as do those N.close withdraws.
-TEST_F(AppObject, NotifyPostsRecordsAndClosesByIdOrEverything) {
-  js("window.before = Date.now(); MacGap.notify({title: 'Hello'});"
-     "MacGap.notify({id: 'a', title: 'T', subtitle: 'S', content: 'C', sound: 'no'});"
-     "MacGap.notify({id: 'b', sound: null});"
-     "MacGap.notify({type: 'sheet', title: 'Sheet', content: 'Text', id: 'x'});"
-     "N.notify({id: 7, title: 'N'}); N.notify(); N.notify({type: 'sheet', title: 'Alert'})");
-  ASSERT_EQ(summary(notifications.posted),
-            Json::parse(R"([["Hello", "", "", true, {"id": "<uuid>"}],
-      ["T", "S", "C", false, {"id": "a"}], ["", "", "", true, {"id": "b"}],
-      ["N", "", "", true, {"id": "7"}], ["", "", "", true, {"id": "<uuid>"}]])"));
-  const std::string id = notifications.posted[0].userInfo.value("id", "");
-  expectAll({{"MacGap.notifications.map(function (r) { return r.id; }).join()", id + ",a,b"},
-             {"MacGap.notifications[0].title", "Hello"},
-             {"'title' in MacGap.notifications[2]", false},  // no title given: no title entry
-             {"var s = MacGap.notifications[0].sentOn;"
-              "s instanceof Date && s >= before - 1000 && s <= Date.now() + 1000",
-              true},
-             {"typeof N.notifications", "undefined"}});
-  notifications.deliver(UserNotification());  // of another poster (no "id" entry)
-  js("MacGap.closeNotification('*'); MacGap.notify({id: 'same', title: '1'});"
-     "MacGap.notify({id: 'same', title: '2'}); MacGap.notify({id: 'other', title: '3'});"
-     "MacGap.notify({id: 'gone'}); MacGap.notify({id: 'n'});");
-  std::erase_if(notifications.delivered,
-                [](const auto& n) { return n.userInfo.value("id", "") == "gone"; });
-  js("MacGap.closeNotification('same'); MacGap.closeNotification('gone');"
-     "MacGap.closeNotification('nothing'); MacGap.closeNotification();"
-     "MacGap.closeNotification(null); N.close('N'); N.close(); N.close('n')");
-  EXPECT_EQ(summary(notifications.delivered),
-            Json::parse(R"([["3", "", "", true, {"id": "other"}]])"));
-  EXPECT_EQ(js("MacGap.notifications.map(function (r) { return r.id; })"),
-            Json({id, "a", "b", "other", "gone", "n"}));
-  expectNoThrow("MacGap.notify(); MacGap.notify(null); MacGap.notify('x'); N.notify(42)");
-}
-
 // Every agent accepted is one the engine takes (it keeps its previous agent when it refuses one,
 // with a critical); the others are refused.
 TEST(AppValues, OnlyHeaderValuesTheEngineTakesAreUserAgentsAndTruthFollowsThePlatform) {
-  WebKitSettings* settings = webkit_settings_new();
+  g_autoptr(WebKitSettings) settings = webkit_settings_new();
   for (const char* good :
        {"Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/605.1.15 (KHTML, like Gecko) Safari/605.1",
         "a", "tab\tinside", "x/1 (nested (comment) \\) ok)", "p/1 (a;b,c@d/e{f}\"g)"}) {
@@ -132,7 +129,6 @@ TEST(AppValues, OnlyHeaderValuesTheEngineTakesAreUserAgentsAndTruthFollowsThePla
        {"", "line\nbreak", "caf\xc3\xa9", "a/", "a ", "a {b}", "a (open", "a (\\", "a (\xc3\xa9)"})
     EXPECT_FALSE(App::isValidUserAgent(bad)) << bad;
   EXPECT_FALSE(App::isValidUserAgent(std::string("nul\0x", 5)));
-  g_object_unref(settings);
   // Truth values as the platform reads them.
   using bridge::Value;
   const std::pair<Value, bool> cases[] = {
@@ -167,20 +163,12 @@ class DesktopObject : public PageObjectTest {
     window->pageEvents().pageReady();
     js("var D = MacGap.DesktopCommand");
   }
-  // The File menu's item `title`.
   std::shared_ptr<NativeMenuItem> fileItem(const std::string& title) {
     return menu->mainMenu()->itemWithTitle("File")->submenu()->itemWithTitle(title);
   }
-  // The accelerator shown by the File menu's item `title`.
+  // The accelerator the File menu's item `title` shows ("<none>": no such item).
   std::string fileKey(const char* title) {
-    auto item = fileItem(title);
-    return item ? item->accelerator().value_or("") : "<none>";
-  }
-  // The actions the application runs for Control-N, separated by spaces.
-  std::string controlN() {
-    g_auto(GStrv) names = gtk_application_get_actions_for_accel(application.get(), "<Primary>n");
-    g_autofree gchar* joined = g_strjoinv(" ", names);
-    return joined;
+    return fileItem(title) ? fileItem(title)->accelerator().value_or("") : "<none>";
   }
   LaunchedApp app;
   // Released after the menu and the context below, which use its actions.
@@ -202,22 +190,18 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesNotificationsAndCo
   const std::pair<const char*, const char*> names[] = {
       {"fil_PH.UTF-8", "fil"}, {"DE-de", "de"}, {"C.UTF-8", "en"}, {"POSIX", "en"}, {"", "en"}};
   for (const auto& [name, code] : names) EXPECT_EQ(locale::languageCode(name), code) << name;
-  g_auto(GStrv) saved = g_get_environ();
-  g_setenv("LANGUAGE", "pt_BR:en_US", TRUE);
-  g_setenv("LANG", "de_DE.UTF-8", TRUE);
+  g_autofree gchar* language = g_strdup(g_getenv("LANGUAGE"));
+  g_setenv("LANGUAGE", "pt_BR:en_US", TRUE);  // first, before LC_ALL, LC_MESSAGES and LANG
   EXPECT_EQ(js("D.getDefaultLocale()"), "pt");
-  for (const char* key : {"LANGUAGE", "LANG"})
-    g_environ_getenv(saved, key) ? void(g_setenv(key, g_environ_getenv(saved, key), TRUE))
-                                 : g_unsetenv(key);
+  language ? void(g_setenv("LANGUAGE", language, TRUE)) : g_unsetenv("LANGUAGE");
   js("D.startUpdateCheckerWith()");  // no server: nothing starts
   EXPECT_FALSE(app.delegate->updateChecker());
   // The service is a closed loopback port: the check fails at once, nothing leaves the machine.
   UserDefaults::standard().setString(Settings::kUpdateServiceURL, "https://127.0.0.1:9/update");
   js("D.startUpdateCheckerWith('mail.example.com')");
   ASSERT_TRUE(app.delegate->updateChecker());
-  ASSERT_TRUE(app.delegate->updateChecker()->updateServer());
-  EXPECT_NE(app.delegate->updateChecker()->updateServer()->find("server=mail.example.com"),
-            std::string::npos);
+  const std::string url = app.delegate->updateChecker()->updateServer().value_or("");
+  EXPECT_NE(url.find("server=mail.example.com"), std::string::npos);
   // Rows: the arguments, the mark (a boolean true reaches it as "true"), whether the menu bar's
   // Message entry can be opened (it and its action, if any, enabled).
   auto message = menu->mainMenu()->itemWithTitle("Message");
@@ -260,7 +244,9 @@ TEST_F(DesktopObject, BadgeVersionLocaleUpdateChecksMenuStatesNotificationsAndCo
     for (const char* item : {"New Message", "New Event", "New Contact", "New Task", "New Note"})
       EXPECT_EQ(fileKey(item), item == title ? "<Primary>n" : "") << title << ": " << item;
     const auto chosen = fileItem(title);
-    EXPECT_EQ(controlN(), chosen ? chosen->detailedAction() : "") << title;
+    g_auto(GStrv) actions = gtk_application_get_actions_for_accel(application.get(), "<Primary>n");
+    g_autofree gchar* joined = g_strjoinv(" ", actions);  // every action Control-N runs
+    EXPECT_EQ(joined, chosen ? chosen->detailedAction() : "") << title;
   }
   EXPECT_EQ(fileKey("Search"), search);  // items not beginning with "New" keep their keys
 }

@@ -30,25 +30,21 @@ class MenuObject : public PageObjectTest {
                               ++*static_cast<int*>(n);
                             }};
     g_action_map_add_action_entries(G_ACTION_MAP(group), &base, 1, &baseActivations);
-    // _File with New and Save As…, then Close in a second section, all on app.base; an empty _Edit.
-    g_autoptr(GMenu) bar = g_menu_new();
-    g_autoptr(GMenu) file = g_menu_new();
-    g_autoptr(GMenu) first = g_menu_new();
-    g_autoptr(GMenu) second = g_menu_new();
-    g_autoptr(GMenu) edit = g_menu_new();
-    for (const char* label : {"New", "Save As…"}) g_menu_append(first, label, "app.base");
-    g_menu_append(second, "Close", "app.base");
-    for (GMenu* section : {first, second})
-      g_menu_append_section(file, nullptr, G_MENU_MODEL(section));
-    g_menu_append_submenu(bar, "_File", G_MENU_MODEL(file));
-    g_menu_append_submenu(bar, "_Edit", G_MENU_MODEL(edit));
-    root->importFrom(G_MENU_MODEL(bar));
+    const char* xml = R"(<interface><menu id="bar">
+<submenu><attribute name="label">_File</attribute><section>
+<item><attribute name="label">New</attribute><attribute name="action">app.base</attribute></item>
+<item><attribute name="label">Save As…</attribute><attribute name="action">app.base</attribute></item>
+</section><section>
+<item><attribute name="label">Close</attribute><attribute name="action">app.base</attribute></item>
+</section></submenu><submenu><attribute name="label">_Edit</attribute></submenu>
+</menu></interface>)";
+    g_autoptr(GtkBuilder) layout = gtk_builder_new_from_string(xml, -1);
+    root->importFrom(G_MENU_MODEL(gtk_builder_get_object(layout, "bar")));
     window->page.install({Menu::wrapperFor(root), {{"Menu", Menu::wrapperFor(root)}}});
     js("var M = MacGap.Menu; var calls = [];");
   }
   void TearDown() override { g_object_unref(group); }
   std::string bar() { return describe(root->model()); }
-  // The rendered item `label` of the menu-bar entry `entry`.
   std::shared_ptr<NativeMenuItem> item(const std::string& entry, const std::string& label) {
     return root->itemWithTitle(entry)->submenu()->itemWithTitle(label);
   }
@@ -65,12 +61,9 @@ class MenuObject : public PageObjectTest {
 
 TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
   using namespace menukeys;
-  const struct {
-    std::optional<std::string> keys;
-    std::string key;
-    std::uint32_t mask;
-    std::optional<std::string> accel;
-  } cases[] = {
+  // Rows: the key string (or none), its key, its modifier mask, its accelerator (or none).
+  using Text = std::optional<std::string>;
+  const std::tuple<Text, std::string, std::uint32_t, Text> cases[] = {
       {"cmd+shift+n", "n", kCommand | kShift, "<Primary><Shift>n"},
       {"ctrl+opt+alt+x", "x", kControl | kOption, "<Primary><Alt>x"},
       {"Cmd+N", "N", 0, "<Shift>n"},  // words are case-sensitive; a capital means Shift
@@ -81,11 +74,11 @@ TEST(MenuKeys, KeyStringsGiveKeyModifiersAndAccelerator) {
       {"cmd+\xC3\xA9", "\xC3\xA9", kCommand, "<Primary>eacute"},
       {"cmd+\xF0\x9F\x98\x80", "\xED\xB8\x80", kCommand, std::nullopt},  // its low surrogate
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.keys.value_or("(none)"));
-    EXPECT_EQ(keyFromString(c.keys), c.key);
-    EXPECT_EQ(modifiersFromString(c.keys), c.mask);
-    EXPECT_EQ(acceleratorFor(c.key, c.mask), c.accel);
+  for (const auto& [keys, key, mask, accel] : cases) {
+    SCOPED_TRACE(keys.value_or("(none)"));
+    EXPECT_EQ(keyFromString(keys), key);
+    EXPECT_EQ(modifiersFromString(keys), mask);
+    EXPECT_EQ(acceleratorFor(key, mask), accel);
   }
 }
 
@@ -141,9 +134,8 @@ TEST_F(MenuObject, ItemChangesShowInTheModelAndRemovedItemsLeaveNoAction) {
   EXPECT_EQ(item("File", "New Mail")->accelerator(), "<Primary>n");
   choose("File", "New Mail");  // an imported item keeps its own action until given a callback
   EXPECT_EQ(baseActivations, 1);
-  EXPECT_EQ(js("var s = file.getItem(1); s.addSubmenu('Other') === s.submenu && "
-               "s.submenu.menuItems.length === 0"),
-            true);
+  expectTrue({"var s = file.getItem(1); s.addSubmenu('Other') === s.submenu",
+              "s.submenu.menuItems.length === 0"});
   js("close.enabled = false; close.callback = function () { calls.push('close'); };");
   EXPECT_EQ(js("close.enabled"), false);
   const std::string closeAction = item("File", "Close")->detailedAction().substr(4);

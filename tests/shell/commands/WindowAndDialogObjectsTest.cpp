@@ -22,9 +22,7 @@ class WindowAndDialogObjects : public PageObjectTest {
     if (!GDK_IS_X11_SCREEN(screen) ||
         std::string(gdk_x11_screen_get_window_manager_name(screen)) == "unknown")
       GTEST_SKIP() << "needs a window manager on the test display";
-    dir = fs::canonical(testDirectory());
     fs::create_directories(dir / "sub");
-    for (const char* name : {"a.txt", "b.txt"}) writeFile(dir / name, name);
     window = web = std::make_shared<RealGtkWindow>();
     web->visible = true;
     gtk_window_set_default_size(web->window, 400, 300);
@@ -36,11 +34,10 @@ class WindowAndDialogObjects : public PageObjectTest {
     }));
     object = std::make_shared<Window>(web);
     web->page.install({object, {{"Window", object}, {"Dialog", std::make_shared<Dialog>(web)}}});
-    js("var W = MacGap.Window; window.calls = [];"
-       "window.record = function (v) { calls.push(v); };");
     listen("'resize', 'minimized', 'restore', 'enter-fullscreen', 'leave-fullscreen'", nullptr,
            "window");
-    js("var named = function (n) { return seen.filter(function (e) { return e[0] == n; })"
+    js("var W = MacGap.Window, calls = [], record = function (v) { calls.push(v); };"
+       "var named = function (n) { return seen.filter(function (e) { return e[0] == n; })"
        "  .map(function (e) { return e[1]; }); };"
        "var lastResize = function () { return named('resize').pop() || {}; }");
   }
@@ -49,10 +46,9 @@ class WindowAndDialogObjects : public PageObjectTest {
     drainLoop();
   }
   testing::AssertionResult frameIs(const screen::Rect& expected) {
-    if (waitFor([&] { return object->frame() == expected; }, 10))
-      return testing::AssertionSuccess();
+    const bool met = waitFor([&] { return object->frame() == expected; }, 10);
     const screen::Rect f = object->frame();
-    return testing::AssertionFailure()
+    return testing::AssertionResult(met)
            << "frame is " << f.x << "," << f.y << " " << f.width << "x" << f.height;
   }
   Json eventsNamed(const std::string& name) { return js("named(" + lit(name) + ")"); }
@@ -78,13 +74,13 @@ class WindowAndDialogObjects : public PageObjectTest {
     return js("calls[0]");
   }
   std::vector<GtkWidget*> shownChoosers() const { return toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG); }
-  fs::path dir;
+  const fs::path dir = fs::canonical(testDirectory());
   std::shared_ptr<RealGtkWindow> web;
   std::shared_ptr<Window> object;
 };
 
 TEST_F(WindowAndDialogObjects, MovesAndSizesInBottomLeftCoordinatesAndRestoresTheMaximizeFrame) {
-  const Json x0 = js("W.x"), y0 = js("W.y");
+  const Json place = js("[W.x, W.y]");
   js("W.move(100.7, 200.2)");
   ASSERT_TRUE(frameIs({100, 200, 400, 300}));
   // The same place in GTK's top-left coordinates.
@@ -98,8 +94,7 @@ TEST_F(WindowAndDialogObjects, MovesAndSizesInBottomLeftCoordinatesAndRestoresTh
   ASSERT_TRUE(frameIs({100, 200, 640, 480}));
   const Json resized = {{"width", 640}, {"height", 480}, {"fullscreen", false}};
   EXPECT_TRUE(waitFor([&] { return js("lastResize()") == resized; }));
-  js("W.restore()");  // nothing saved yet: nothing happens
-  js("W.maximize()");
+  js("W.restore(); W.maximize()");  // restoring with nothing saved does nothing
   // The whole work area, once the window manager has placed and sized the window.
   GdkRectangle area{};
   gdk_monitor_get_workarea(screen::primaryMonitor(), &area);
@@ -119,15 +114,11 @@ TEST_F(WindowAndDialogObjects, MovesAndSizesInBottomLeftCoordinatesAndRestoresTh
   }
   js("W.move(-3.5); W.open({x: 1})");  // a missing y is 0
   EXPECT_TRUE(frameIs({-3, 0, 640, 480}));
-  // Positions captured when the object was made.
-  EXPECT_EQ(js("W.x"), x0);
-  EXPECT_EQ(js("W.y"), y0);
+  EXPECT_EQ(js("[W.x, W.y]"), place);  // positions captured when the object was made
   // A title past what X carries (16 MiB ends the connection) is cut to 4 KiB at a character
   // boundary: 1,365 euro signs of 3 bytes.
   js("W.title('\\u20ac'.repeat(4 << 20))");
-  std::string euros;
-  for (int i = 0; i < 1365; ++i) euros += "\xE2\x82\xAC";
-  EXPECT_EQ(std::string(gtk_window_get_title(web->window)), euros);
+  EXPECT_EQ(js("'\\u20ac'.repeat(1365)"), gtk_window_get_title(web->window));
   drainLoop();  // the window system took it: the connection is still there
   EXPECT_TRUE(gtk_widget_get_realized(GTK_WIDGET(web->window)));
 }
@@ -137,12 +128,11 @@ TEST_F(WindowAndDialogObjects, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximu
   gtk_window_set_geometry_hints(web->window, nullptr, &limits, GDK_HINT_MAX_SIZE);
   js("W.resize(900, 900)");  // once the window manager holds the window to it
   ASSERT_TRUE(waitFor([&] { return object->frame().width == 500; }, 10));
-  js("W.minimize()");
-  ASSERT_TRUE(waitFor([&] { return eventsNamed("minimized").size() == 1; }, 10));
+  js("W.minimize()");  // each event once, without data
+  ASSERT_TRUE(waitFor([&] { return eventsNamed("minimized") == Json::array({nullptr}); }, 10));
   gtk_window_present(web->window);
-  ASSERT_TRUE(waitFor([&] { return eventsNamed("restore").size() == 1; }, 10));
+  ASSERT_TRUE(waitFor([&] { return eventsNamed("restore") == Json::array({nullptr}); }, 10));
   EXPECT_EQ(eventsNamed("minimized"), Json::array({nullptr}));
-  EXPECT_EQ(eventsNamed("restore"), Json::array({nullptr}));
   // Full screen the page asks for, and full screen asked of the window manager from outside
   // the page (as its key binding or a pager does).
   for (const bool byPage : {true, false}) {
@@ -166,8 +156,7 @@ TEST_F(WindowAndDialogObjects, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximu
   const Json x0 = js("W.x");
   drainLoop();
   js("seen = []");
-  gtk_widget_destroy(GTK_WIDGET(web->window));
-  web->destroyed = true;
+  web->destroy();
   js(R"(var w = MacGap.Window; w.move(1, 2); w.resize(10, 10); w.center(); w.minimize();
         w.maximize(); w.restore(); w.toggleFullscreen(); w.title('x');)");
   drainLoop();
@@ -179,13 +168,11 @@ TEST_F(WindowAndDialogObjects, MinimizeAndFullScreenRaiseTheirEventsAndTheMaximu
 // Open: files or folders (one or several) in a window of its own; the callback gets the paths.
 // One dialog shows at a time; bad options never throw into the page and show nothing.
 TEST_F(WindowAndDialogObjects, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothing) {
-  for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "multi" / name, name);
+  for (const char* name : {"b.txt", "a.txt"}) writeFile(dir / "two" / name, name);
   const std::tuple<const char*, GtkFileChooserAction, std::vector<std::string>> opens[] = {
-      {"{files: true, multiple: true}",
-       GTK_FILE_CHOOSER_ACTION_OPEN,
-       {"multi/a.txt", "multi/b.txt"}},
+      {"{files: true, multiple: true}", GTK_FILE_CHOOSER_ACTION_OPEN, {"two/a.txt", "two/b.txt"}},
       {"{directories: 'yes'}", GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, {"sub"}},
-      {"{multiple: 0}", GTK_FILE_CHOOSER_ACTION_OPEN, {"a.txt"}}};
+      {"{multiple: 0}", GTK_FILE_CHOOSER_ACTION_OPEN, {"two/a.txt"}}};
   for (const auto& [options, action, paths] : opens) {
     SCOPED_TRACE(options);
     GtkFileChooser* fc = show("openDialog", options);
@@ -199,7 +186,7 @@ TEST_F(WindowAndDialogObjects, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothi
     EXPECT_TRUE(title && *title);
     std::vector<std::string> expected;
     for (const auto& name : paths) expected.push_back((dir / name).string());
-    several ? void(gtk_file_chooser_set_current_folder(fc, (dir / "multi").c_str()))
+    several ? void(gtk_file_chooser_set_current_folder(fc, (dir / "two").c_str()))
             : void(gtk_file_chooser_select_filename(fc, expected[0].c_str()));
     EXPECT_TRUE(waitFor([&] {
       if (several) gtk_file_chooser_select_all(fc);  // once the folder has loaded
@@ -225,9 +212,7 @@ TEST_F(WindowAndDialogObjects, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothi
     EXPECT_TRUE(shownChoosers().empty());
     EXPECT_EQ(js("calls.length"), Json(0));
   }
-  expectNoThrow(
-      "MacGap.Dialog.openDialog(); MacGap.Dialog.saveDialog('x');"
-      "MacGap.Dialog.openDialog(null)");
+  js("MacGap.Dialog.openDialog(); MacGap.Dialog.saveDialog('x'); MacGap.Dialog.openDialog(null)");
   drainLoop();
   EXPECT_TRUE(shownChoosers().empty());
   // Save: a sheet with the page's title, button, filter and folder (a file URL; a bare path is not
@@ -250,7 +235,6 @@ TEST_F(WindowAndDialogObjects, OpenInItsOwnWindowSaveAsASheetAndCancelCallsNothi
       EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(fc)), "Export \u2014 Pick a place");
       GtkWidget* button = gtk_dialog_get_widget_for_response(GTK_DIALOG(fc), GTK_RESPONSE_ACCEPT);
       EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(button)), "Export");
-      ASSERT_NE(gtk_file_chooser_get_filter(fc), nullptr);
       EXPECT_STREQ(gtk_file_filter_get_name(gtk_file_chooser_get_filter(fc)), "txt, .MD");
     } else {
       gtk_file_chooser_set_current_folder(fc, folder.c_str());

@@ -30,10 +30,8 @@ class CookieWindow : public WebRig {
     ASSERT_FALSE(proxy->uri().empty());
     startRig({{"public/config.json", R"({"plugins": ["DesktopCommand"]})"},
               {"public/index.html", R"(<!doctype html><title>start</title><script>
-function get(url) {
-  fetch(url, {credentials: 'include'})
-      .then(r => r.text().then(t => document.title = 'xhr ' + r.status + ' ' + t));
-}
+const get = url => fetch(url, {credentials: 'include'})
+    .then(r => r.text().then(t => document.title = 'xhr ' + r.status + ' ' + t));
 function socket(url, prepare) {
   if (prepare) MacGap.DesktopCommand.preWebSocket(url);
   var ws = new WebSocket(url);
@@ -97,14 +95,12 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   const std::string socket = url("wss", "/webmail/socket");
   // The store is the application's one (the shell context's) and holds what the server set. The
   // page's own requests carry the engine's cookies by the engine's rules: the domain cookie of
-  // path /web is not sent to /webmail/..., though the store would send it.
+  // path /web is not sent to /webmail/..., though the store holds it for the socket (below).
   auto& store = app->web.cookies().store();
   ASSERT_TRUE(waitFor([&] { return store.cookiesForURL(socket).size() == 4; }));
   EXPECT_EQ(&store, app->context.cookies().get());
   const std::string echo = url("https", "/webmail/api/echo");
   EXPECT_EQ(entries(ask("get('" + echo + "');"), "xhr 200 "), entries("sid=s1; sec=x1"));
-  EXPECT_EQ(entries(BSHTTPCookieStorage::cookieHeader(store.cookiesForURL(echo))),
-            entries("sid=s1; team=t1; sec=x1"));
   // A first handshake without the hand-over carries the jar's cookies (and warms the engine's
   // WebSocket path, so the next handshake is well within the 2 s).
   EXPECT_EQ(entries(ask("socket('" + socket + "', false);"), "ws "),
@@ -119,7 +115,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   // The window goes; 2 s after the hand-over the jar holds what it held before, and the store
   // never took the hand-over's cookies.
   window.reset();
-  EXPECT_TRUE(waitFor([&] { return app->web.cookies().pendingHandovers() == 0; }));
   EXPECT_TRUE(waitFor([&] { return jar() == before; }));
   EXPECT_EQ(store.subdomainCookies().at(kHost).at("/webmail/socket").at("sid").value, "jar");
   EXPECT_EQ(store.cookiesForURL(socket).size(), 4u);
@@ -128,7 +123,6 @@ TEST_F(CookieWindow, TheStoreFollowsTheJarAndPreWebSocketHandsItsCookiesOverFor2
   auto withTeam = before;
   withTeam.insert(std::string("team=t1 ") + kHost + " /webmail/plain");
   EXPECT_TRUE(waitFor([&] { return jar() == withTeam; }));
-  EXPECT_TRUE(waitFor([&] { return app->web.cookies().pendingHandovers() == 0; }));
   EXPECT_TRUE(waitFor([&] { return jar() == before; }));
   // A URL without cookies in the store, or one that does not parse, hands nothing over.
   app->web.cookies().injectCookiesForWebSocket("wss://other.wendrel.test/");
