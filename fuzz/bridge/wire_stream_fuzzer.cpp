@@ -47,8 +47,7 @@ struct Target : ScriptObject {
   std::optional<std::string> title_;
 };
 
-class Delegate : public HostEndpoint::Delegate {
- public:
+struct Delegate : HostEndpoint::Delegate {
   std::optional<InstallSet> contextCreated(HostEndpoint&, std::uint64_t pageId,
                                            const std::string&) override {
     if (pageId != 1 && pageId != 2) return std::nullopt;

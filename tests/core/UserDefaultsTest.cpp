@@ -218,22 +218,6 @@ TEST(UserDefaultsTest, SavesFollowLinksAndFailuresKeepTheValue) {
   EXPECT_EQ(asideFiles(dotfiles).size(), 1u);  // the damaged target's contents
 }
 
-TEST(UserDefaultsTest, OpeningRemovesOnlyOldLeftoversOfInterruptedSaves) {
-  const fs::path dir = testDirectory();
-  // Name, made old, removed: a recent one may be another process's save.
-  const std::tuple<const char*, bool, bool> cases[] = {{"s.plist.tmp-AAAAAA", true, true},
-                                                       {"s.plist.tmp-BBBBBB", false, false},
-                                                       {"other.plist.tmp-CCCCCC", true, false}};
-  for (const auto& [name, aged, removed] : cases) {
-    writeFile(dir / name, "partial");
-    if (aged)
-      fs::last_write_time(dir / name, fs::file_time_type::clock::now() - std::chrono::hours(2));
-  }
-  UserDefaults d(dir / "s.plist");
-  for (const auto& [name, aged, removed] : cases)
-    EXPECT_NE(fs::exists(dir / name), removed) << name;
-}
-
 // A save killed at any moment (SIGKILL after a random delay) leaves either the old or the new file.
 TEST(UserDefaultsCrashTest, SaveKilledAtAnyMomentLeavesOldOrNewFile) {
   const fs::path file = testDirectory() / "s.plist";
