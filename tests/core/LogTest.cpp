@@ -73,17 +73,16 @@ TEST(LogFormatterTest, LinesAreExact) {
   EXPECT_GT(line.size(), wd::LogFormatter::kMaxLineBytes - 8);
   EXPECT_EQ(line.substr(line.size() - 14), "é [function]\n");
   std::atomic<int> wrong{0};
-  {
-    std::vector<std::jthread> threads;
-    for (int t = 0; t < 4; ++t)
-      threads.emplace_back([&, t] {
-        for (int i = 0; i < 2000; ++i) {
-          const int s = (i + t) % 3;
-          wrong += format(warn, "m", "f", at + std::chrono::seconds(s)) !=
-                   "2024-03-02 09:05:0" + std::to_string(3 + s) + ".042 [WARN ] m [f]\n";
-        }
-      });
-  }
+  std::vector<std::jthread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        const int s = (i + t) % 3;
+        wrong += format(warn, "m", "f", at + std::chrono::seconds(s)) !=
+                 "2024-03-02 09:05:0" + std::to_string(3 + s) + ".042 [WARN ] m [f]\n";
+      }
+    });
+  threads.clear();  // joins them
   EXPECT_EQ(wrong.load(), 0);
 }
 
@@ -143,7 +142,6 @@ class RateLimitTest : public LogSetupTest {
     spdlog::set_default_logger(saved_);
     logger_.reset();
   }
-  std::vector<std::string> lines() { return splitLines(out_.str()); }
   static void siteA(int i) { WD_LOG_INFO("posting failed {}", i); }
   static void siteB(int i) { WD_LOG_WARN("launching failed {}", i); }
   std::ostringstream out_;
@@ -171,7 +169,7 @@ TEST_F(RateLimitTest, RepeatsGiveOneLineThenTheCountAndOtherTextsSitesAndLevelsA
   siteB(0);  // its count was written: a new text
   siteB(0);
   dropLogger();
-  const auto all = lines();
+  const auto all = splitLines(out_.str());
   ASSERT_EQ(all.size(), 18u);
   EXPECT_THAT(all[0], HasSubstr("[INFO ] posting failed 0 [siteA]"));
   EXPECT_THAT(all[1], HasSubstr("[INFO ] posting failed 1 [siteA]"));
