@@ -4,12 +4,10 @@
 #include "core/Json.h"
 #include "support/Process.h"
 
-namespace wd {
+namespace wd::test {
 namespace {
 
-using test::autodiscoverDocument;
-
-using DiscoverExecutable = test::HttpsServersTest;
+using DiscoverExecutable = HttpsServersTest;
 
 TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
   // In sanitizer builds the child needs this binary's runtime default (SanitizerOptions.cpp).
@@ -17,7 +15,7 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
   const std::string options = std::string(asan ? asan : "") + (asan ? ":" : "");
   g_setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), TRUE);
   const auto run = [](const std::string& args, const std::string& input) {
-    return test::runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
+    return runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
   };
   server.route("h.cli.test", 8443,
                {200, autodiscoverDocument("s.cli.test:8443"), "user@cli.test", "pass word"});
@@ -66,4 +64,4 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
 }
 
 }  // namespace
-}  // namespace wd
+}  // namespace wd::test

@@ -181,9 +181,8 @@ class InstallTest : public ::testing::Test {
   bool install(const std::string& version, bool starts) {
     const fs::path build = root / ("build-" + version);
     makeTree(build / ("wendrel-desktop-" + version), version, starts);
-    DownloadedUpdate update;
-    update.update.version = version;
-    update.file = root / ("wendrel-desktop-" + version + ".tar.gz");
+    const DownloadedUpdate update{.update = {.version = version},
+                                  .file = root / ("wendrel-desktop-" + version + ".tar.gz")};
     const std::string tar = "tar -czf '" + update.file.string() + "' -C '" + build.string() + "' .";
     EXPECT_EQ(std::system(tar.c_str()), 0);
     g_clear_object(&app);
@@ -191,8 +190,7 @@ class InstallTest : public ::testing::Test {
     bool quit = false;
     std::string failure;
     installer = std::make_unique<Installer>(
-        InstallLocation{prefix, helper(prefix)},
-        Installer::Hooks{.quit = [&] { quit = true; }, .handedToSystemInstaller = {}},
+        InstallLocation{prefix, helper(prefix)}, Installer::Hooks{.quit = [&] { quit = true; }},
         static_cast<pid_t>(std::stol(g_subprocess_get_identifier(app))));
     installer->install(update, [&](const std::string& reason) { failure = reason; });
     waitFor([&] { return quit || !failure.empty(); }, 60);
