@@ -162,17 +162,15 @@ class KeyringStore : public ::testing::Test {
   }
   std::optional<std::string> secret(std::vector<std::string> command,
                                     const std::string& input = {}) {
-    for (const char* a : {"service", kService, "account"}) command.push_back(a);
-    command.push_back(key);
+    command.insert(command.end(), {"service", kService, "account", key});
     return secretTool(command, input);
   }
   // The key's items; each has exactly the two attributes, none of libsecret's own.
   int items() {
-    const std::string out = secret({"search", "--all"}).value_or("");
+    const std::string out = "\n" + secret({"search", "--all"}).value_or("");
     EXPECT_EQ(out.find("xdg:schema"), std::string::npos);
     int count = 0;
-    for (std::size_t at = 0; (at = out.find("[/", at)) != std::string::npos; ++at)
-      count += at == 0 || out[at - 1] == '\n';
+    for (std::size_t at = 0; (at = out.find("\n[/", at)) != std::string::npos; ++at) ++count;
     return count;
   }
   PDKeychainBindings& front() { return store->keychainBindings(); }
