@@ -45,8 +45,9 @@ class SRVResolverNet : public HttpsServersTest {
 
 // A CNAME step gives no result of its own; a batch gives its results in the order dnsmasq sends
 // them (1002, 1003, 1001: sorted by no field). Failures carry the DNS service codes: no such
-// name, a name with an address only, and bad names (those fail before start returns).
-TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresTheirCodes) {
+// name, a name with an address only, and bad names (those fail before start returns). Stops and
+// drops, also by the delegate inside a report, tell no one.
+TEST_F(SRVResolverNet, ResultsInDeliveryOrderThenOneEndFailuresWithTheirCodesStopsTellNoOne) {
   const std::tuple<std::string, int, std::vector<SRVResult>, int> cases[] = {
       {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}, 0},
       {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}, 0},
@@ -76,9 +77,6 @@ TEST_F(SRVResolverNet, AnswersGiveResultsInDeliveryOrderThenOneEndAndFailuresThe
     EXPECT_TRUE(resolver->isFinished());
     EXPECT_EQ(resolver->results(), results);
   }
-}
-
-TEST_F(SRVResolverNet, StopsAndDelegatesThatStopOrDropTheResolverTellNoOne) {
   // A stop during a query, or destroying a running resolver, tells no one.
   auto stopped = run(kSrv);
   stopped->stop();
@@ -183,7 +181,8 @@ TEST_F(AutodiscoverNet, RecordsLeadToTheServerTheyNameAndNoRecordToNoRequest) {
             success(last().host == "a.two.test" ? "a-server.test" : "b-server.test", "443"));
 }
 
-TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAndExceptionsAcceptTheirHostOnly) {
+// Refused credentials end the search, failed attempts move on to the next.
+TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchFailuresMoveOnExceptionsAcceptTheirHost) {
   server.route("h.auth.test", 8443, {200, "x", "user@example.test", "right"});
   // Were the other attempts made, they would succeed.
   server.route("m.auth.test", 443, doc("mx.auth.test"));
@@ -206,11 +205,8 @@ TEST_F(AutodiscoverNet, RefusedCredentialsEndTheSearchAndExceptionsAcceptTheirHo
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "UNTRUSTED.test");
   EXPECT_EQ(discover("untrusted.test"), success("s.untrusted.test", "443"));
   EXPECT_EQ(untrusted.requests().size(), 1u);
-}
-
-// A document that is no answer moves on at once, an error status or silence after the attempt's
-// time.
-TEST_F(AutodiscoverNet, FailedAttemptsMoveOnToTheNext) {
+  // A document that is no answer moves on at once, an error status or silence after the
+  // attempt's time.
   server.route("fall.test", 443, doc("s.fall.test"));
   server.route("h.fall.test", 8443, {200, "this is not XML"});
   server.route("m.fall.test", 443, {200, ""});
