@@ -93,15 +93,13 @@ Json validRelease() {
           {"pub_date", "2026-12-01T10:00:00Z"}};
 }
 
-TEST(ReleaseDescription, ReadsAReleaseRefusesWhatIsNotOneAndDropsBadOptionalMembers) {
+TEST(ReleaseDescription, ReadsAReleaseRefusesWhatIsNotOneAndReadsWhatTheSigningCommandMakes) {
   auto read = readRelease(validRelease().dump());
   ASSERT_TRUE(std::holds_alternative<Release>(read)) << std::get<std::string>(read);
   const auto& r = std::get<Release>(read);
-  EXPECT_EQ(r.releaseName, "Wendrel Desktop 0.2.0");
-  EXPECT_EQ(r.version, "0.2.0");
-  EXPECT_EQ(r.size, 1234u);
-  EXPECT_EQ(r.releaseNotes, std::optional<std::string>("https://u.example/notes/0.2.0"));
-  EXPECT_EQ(r.publicationDate, std::optional<std::string>("2026-12-01T10:00:00Z"));
+  EXPECT_EQ(std::tie(r.releaseName, r.version, r.size, r.releaseNotes, r.publicationDate),
+            std::tuple("Wendrel Desktop 0.2.0", "0.2.0", 1234u, "https://u.example/notes/0.2.0",
+                       "2026-12-01T10:00:00Z"));
   const auto patched = [](const Json& patch) {
     Json j = validRelease();
     j.merge_patch(patch);  // null removes the member
@@ -121,10 +119,7 @@ TEST(ReleaseDescription, ReadsAReleaseRefusesWhatIsNotOneAndDropsBadOptionalMemb
   for (std::string body : {std::string("{"), std::string("[]"), std::string("{\"name\": \"\xff\"}"),
                            std::string(100000, '['), std::string(kMaxReleaseBodyBytes + 1, ' ')})
     EXPECT_TRUE(std::holds_alternative<std::string>(readRelease(body))) << body.substr(0, 20);
-}
-
-// The packaging script's two calls, and what they print read back by the application's rules.
-TEST(SigningCommand, MakesAKeyAndAReleaseTheApplicationAccepts) {
+  // The packaging script's two calls, and what they print read back by the application's rules.
   const std::string dir = std::string(g_get_home_dir()) + "/sign", key = dir + "/key",
                     tarball = dir + "/wendrel-desktop-0.2.0.tar.gz";
   writeFile(tarball, "not really a tarball");
@@ -143,13 +138,13 @@ TEST(SigningCommand, MakesAKeyAndAReleaseTheApplicationAccepts) {
                             "https://u.example/w.tar.gz --notes https://u.example/n --date "
                             "2026-12-01T10:00:00Z");
   ASSERT_EQ(released.status, 0);
-  const auto read = readRelease(released.out);
-  ASSERT_TRUE(std::holds_alternative<Release>(read)) << released.out;
-  const auto& r = std::get<Release>(read);
-  EXPECT_EQ(r.size, fs::file_size(tarball));
-  EXPECT_EQ(r.publicationDate, std::optional<std::string>("2026-12-01T10:00:00Z"));
+  const auto made = readRelease(released.out);
+  ASSERT_TRUE(std::holds_alternative<Release>(made)) << released.out;
+  const auto& m = std::get<Release>(made);
+  EXPECT_EQ(m.size, fs::file_size(tarball));
+  EXPECT_EQ(m.publicationDate, std::optional<std::string>("2026-12-01T10:00:00Z"));
   EXPECT_TRUE(
-      verifyRelease(*publicKey, r.signature, "0.2.0", r.size, digestOf("not really a tarball")));
+      verifyRelease(*publicKey, m.signature, "0.2.0", m.size, digestOf("not really a tarball")));
   EXPECT_EQ(run("release --key " + key).status, 2);
   EXPECT_NE(run(release + " --version v2 --name N --url https://u.example/w").status, 0);
 }
