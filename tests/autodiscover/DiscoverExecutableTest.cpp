@@ -14,9 +14,6 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
   const char* asan = g_getenv("ASAN_OPTIONS");
   const std::string options = std::string(asan ? asan : "") + (asan ? ":" : "");
   g_setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), TRUE);
-  const auto run = [](const std::string& args, const std::string& input) {
-    return runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
-  };
   server.route("h.cli.test", 8443,
                {200, autodiscoverDocument("s.cli.test:8443"), "user@cli.test", "pass word"});
   untrusted.route("untrusted.test", 9443, {200, autodiscoverDocument("s.untrusted.test")});
@@ -39,7 +36,7 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
-    const auto r = run(c.args, c.input);
+    const auto r = runProcess(WD_DESKTOP_EXECUTABLE " " + std::string(c.args), c.input, true);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
     EXPECT_EQ(Json::parse(r.out, nullptr, false), Json::parse(c.line));
@@ -55,7 +52,7 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
       {"-v", "invalid option -- 'v'"},
   };
   for (const auto& [args, reason] : usage) {
-    const auto r = run(args, "");
+    const auto r = runProcess(WD_DESKTOP_EXECUTABLE " " + std::string(args), "", true);
     EXPECT_EQ(r.status, 64) << reason;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "wendrel-desktop: " + reason +

@@ -102,15 +102,13 @@ TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
 // Without a usable keyring values are kept for the session only, with no prompt after prompt
 // and nothing for the system log (a desktop without a keyring is ordinary).
 TEST(SessionOnlyStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
-  const std::string noKeyring =
-      "The password is kept for this session only: no keyring is available.";
-  const std::string locked = "The password is kept for this session only: the keyring is locked.";
+  const std::string kept = "The password is kept for this session only: ";
   // Backend, its status, whether it refuses only writes (the prefetch succeeds), the line.
   const std::tuple<bool, SecretStatus, bool, std::string> cases[] = {
-      {false, SecretStatus::NoService, false, noKeyring},
-      {true, SecretStatus::NoService, false, noKeyring},
-      {true, SecretStatus::Locked, false, locked},
-      {true, SecretStatus::Locked, true, locked}};
+      {false, SecretStatus::NoService, false, kept + "no keyring is available."},
+      {true, SecretStatus::NoService, false, kept + "no keyring is available."},
+      {true, SecretStatus::Locked, false, kept + "the keyring is locked."},
+      {true, SecretStatus::Locked, true, kept + "the keyring is locked."}};
   std::ostringstream systemLog;
   auto systemSink = std::make_shared<spdlog::sinks::ostream_sink_mt>(systemLog);
   systemSink->set_level(spdlog::level::warn);
