@@ -48,16 +48,14 @@ class SRVResolverNet : public HttpsServersTest {
 // name, a name with an address only, and bad names (those fail before start returns). Stops and
 // drops, also by the delegate inside a report, tell no one.
 TEST_F(SRVResolverNet, ResultsInDeliveryOrderThenOneEndFailuresWithTheirCodesStopsTellNoOne) {
+  const std::vector<SRVResult> three = {{1, 2, 1002, "two.three.test"},
+                                        {1, 2, 1003, "three.three.test"},
+                                        {1, 2, 1001, "one.three.test"}};
   const std::tuple<std::string, int, std::vector<SRVResult>, int> cases[] = {
       {kSrv, 33, {{0, 0, 8443, "h.srv.test"}}, 0},
       {"_autodiscover._tcp.cname.test", 33, {{0, 0, 8443, "h.srv.test"}}, 0},
       {"mx.test", 15, {{10, 0, 0, "m.mx.test"}}, 0},
-      {kThree,
-       33,
-       {{1, 2, 1002, "two.three.test"},
-        {1, 2, 1003, "three.three.test"},
-        {1, 2, 1001, "one.three.test"}},
-       0},
+      {kThree, 33, three, 0},
       {"_autodiscover._tcp.nothing.test", 33, {}, -65538},
       {"none.test", 33, {}, -65554},
       {"", 33, {}, -65540},

@@ -49,15 +49,6 @@ TEST(UpdateQuery, ReplacesTheQueryAndEscapesOnce) {
     EXPECT_FALSE(createComponentsFrom(bad, "s", "1", "beta", "linux-x64")) << bad;
 }
 
-struct Keys {
-  PublicKey pub{};
-  SecretKey sec{};
-  Keys() {
-    cryptoReady();
-    crypto_sign_keypair(pub.data(), sec.data());
-  }
-};
-
 Digest digestOf(const std::string& data) {
   Sha512 sha;
   sha.update(data.data(), data.size());
@@ -65,20 +56,24 @@ Digest digestOf(const std::string& data) {
 }
 
 TEST(UpdateSignatures, BindTheFileToItsVersionAndSize) {
-  Keys keys, other;
+  PublicKey pub{}, otherPub{};
+  SecretKey sec{}, otherSec{};
+  ASSERT_TRUE(cryptoReady());
+  crypto_sign_keypair(pub.data(), sec.data());
+  crypto_sign_keypair(otherPub.data(), otherSec.data());
   const Digest digest = digestOf("tarball bytes");
-  const Signature sig = signRelease(keys.sec, "0.2.0", 13, digest);
-  EXPECT_TRUE(verifyRelease(keys.pub, sig, "0.2.0", 13, digest));
-  EXPECT_FALSE(verifyRelease(other.pub, sig, "0.2.0", 13, digest));
-  EXPECT_FALSE(verifyRelease(keys.pub, sig, "0.3.0", 13, digest));  // an old file as newer
-  EXPECT_FALSE(verifyRelease(keys.pub, sig, "0.2.0", 14, digest));
-  EXPECT_FALSE(verifyRelease(keys.pub, sig, "0.2.0", 13, digestOf("tarball bytez")));
+  const Signature sig = signRelease(sec, "0.2.0", 13, digest);
+  EXPECT_TRUE(verifyRelease(pub, sig, "0.2.0", 13, digest));
+  EXPECT_FALSE(verifyRelease(otherPub, sig, "0.2.0", 13, digest));
+  EXPECT_FALSE(verifyRelease(pub, sig, "0.3.0", 13, digest));  // an old file as newer
+  EXPECT_FALSE(verifyRelease(pub, sig, "0.2.0", 14, digest));
+  EXPECT_FALSE(verifyRelease(pub, sig, "0.2.0", 13, digestOf("tarball bytez")));
   Signature flipped = sig;
   flipped[10] ^= 1;
-  EXPECT_FALSE(verifyRelease(keys.pub, flipped, "0.2.0", 13, digest));
+  EXPECT_FALSE(verifyRelease(pub, flipped, "0.2.0", 13, digest));
   // Keys travel as base64; anything but exactly 32 bytes is no key.
-  const auto text = toBase64(keys.pub.data(), keys.pub.size());
-  EXPECT_EQ(fromBase64<32>(text), std::optional<PublicKey>(keys.pub));
+  const auto text = toBase64(pub.data(), pub.size());
+  EXPECT_EQ(fromBase64<32>(text), std::optional<PublicKey>(pub));
   for (std::string bad : {std::string(), text.substr(1), text + "A", "!" + text.substr(1)})
     EXPECT_FALSE(fromBase64<32>(bad)) << bad;
 }
