@@ -78,25 +78,22 @@ TEST(UpdateSignatures, BindTheFileToItsVersionAndSize) {
     EXPECT_FALSE(fromBase64<32>(bad)) << bad;
 }
 
-Json validRelease() {
-  return {{"name", "Wendrel Desktop 0.2.0"},
-          {"version", "0.2.0"},
-          {"url", "https://u.example/wendrel-desktop-0.2.0.tar.gz"},
-          {"size", 1234},
-          {"signature", std::string(86, 'A') + "=="},
-          {"notes", "https://u.example/notes/0.2.0"},
-          {"pub_date", "2026-12-01T10:00:00Z"}};
-}
-
 TEST(ReleaseDescription, ReadsAReleaseRefusesWhatIsNotOneAndReadsWhatTheSigningCommandMakes) {
-  auto read = readRelease(validRelease().dump());
+  const Json valid = {{"name", "Wendrel Desktop 0.2.0"},
+                      {"version", "0.2.0"},
+                      {"url", "https://u.example/wendrel-desktop-0.2.0.tar.gz"},
+                      {"size", 1234},
+                      {"signature", std::string(86, 'A') + "=="},
+                      {"notes", "https://u.example/notes/0.2.0"},
+                      {"pub_date", "2026-12-01T10:00:00Z"}};
+  auto read = readRelease(valid.dump());
   ASSERT_TRUE(std::holds_alternative<Release>(read)) << std::get<std::string>(read);
   const auto& r = std::get<Release>(read);
   EXPECT_EQ(std::tie(r.releaseName, r.version, r.size, r.releaseNotes, r.publicationDate),
             std::tuple("Wendrel Desktop 0.2.0", "0.2.0", 1234u, "https://u.example/notes/0.2.0",
                        "2026-12-01T10:00:00Z"));
-  const auto patched = [](const Json& patch) {
-    Json j = validRelease();
+  const auto patched = [&valid](const Json& patch) {
+    Json j = valid;
     j.merge_patch(patch);  // null removes the member
     return readRelease(j.dump());
   };
