@@ -12,10 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (uint16_t type : {kTypeSRV, kTypeMX})
     if (auto wrapped = wrapRecordData(type, bytes)) (void)parseResourceRecord(*wrapped);
   // As record data and as a response message, wrapped the way the resolver wraps it.
-  if (auto response = parseResponse(bytes)) {
+  if (auto response = parseResponse(bytes))
     for (const auto& answer : response->answers)
       if (auto wrapped = wrapRecordData(answer.type, answer.rdata))
         (void)parseResourceRecord(*wrapped);
-  }
   return 0;
 }

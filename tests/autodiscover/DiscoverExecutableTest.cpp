@@ -4,21 +4,16 @@
 #include "core/Json.h"
 #include "support/Process.h"
 
-namespace wd {
+namespace wd::test {
 namespace {
 
-using test::autodiscoverDocument;
-
-using DiscoverExecutable = test::HttpsServersTest;
+using DiscoverExecutable = HttpsServersTest;
 
 TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
   // In sanitizer builds the child needs this binary's runtime default (SanitizerOptions.cpp).
   const char* asan = g_getenv("ASAN_OPTIONS");
   const std::string options = std::string(asan ? asan : "") + (asan ? ":" : "");
   g_setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), TRUE);
-  const auto run = [](const std::string& args, const std::string& input) {
-    return test::runProcess(WD_DESKTOP_EXECUTABLE " " + args, input, true);
-  };
   server.route("h.cli.test", 8443,
                {200, autodiscoverDocument("s.cli.test:8443"), "user@cli.test", "pass word"});
   untrusted.route("untrusted.test", 9443, {200, autodiscoverDocument("s.untrusted.test")});
@@ -41,7 +36,7 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args);
-    const auto r = run(c.args, c.input);
+    const auto r = runProcess(WD_DESKTOP_EXECUTABLE " " + std::string(c.args), c.input, true);
     EXPECT_EQ(r.status, c.status);
     EXPECT_EQ(r.out.find('\n'), r.out.size() - 1) << "one line";
     EXPECT_EQ(Json::parse(r.out, nullptr, false), Json::parse(c.line));
@@ -57,7 +52,7 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
       {"-v", "invalid option -- 'v'"},
   };
   for (const auto& [args, reason] : usage) {
-    const auto r = run(args, "");
+    const auto r = runProcess(WD_DESKTOP_EXECUTABLE " " + std::string(args), "", true);
     EXPECT_EQ(r.status, 64) << reason;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "wendrel-desktop: " + reason +
@@ -66,4 +61,4 @@ TEST_F(DiscoverExecutable, OutcomesExitStatusesAndUsageErrors) {
 }
 
 }  // namespace
-}  // namespace wd
+}  // namespace wd::test

@@ -19,12 +19,9 @@ TestHttpsServer::TestHttpsServer(const std::string& certFile, const std::string&
     server_ = SOUP_SERVER(g_object_new(SOUP_TYPE_SERVER, "tls-certificate", cert, nullptr));
     soup_server_add_handler(server_, nullptr, &TestHttpsServer::handle, this, nullptr);
   }
-  for (std::size_t i = 0; cert && i < ports.size() && !error; ++i) {
-    g_autoptr(GInetAddress) loopback = g_inet_address_new_loopback(G_SOCKET_FAMILY_IPV4);
-    g_autoptr(GSocketAddress) address =
-        g_inet_socket_address_new(loopback, static_cast<guint16>(ports[i]));
-    soup_server_listen(server_, address, SOUP_SERVER_LISTEN_HTTPS, &error);
-  }
+  const auto on = SoupServerListenOptions(SOUP_SERVER_LISTEN_HTTPS | SOUP_SERVER_LISTEN_IPV4_ONLY);
+  for (std::size_t i = 0; cert && i < ports.size() && !error; ++i)
+    soup_server_listen_local(server_, static_cast<guint>(ports[i]), on, &error);  // 127.0.0.1
   if (error) error_ = error->message;
 }
 

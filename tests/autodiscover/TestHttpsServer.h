@@ -61,8 +61,7 @@ class HttpsServersTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!sandbox.reason().empty()) GTEST_SKIP() << "network sandbox: " << sandbox.reason();
-    ASSERT_EQ(server.error(), "");
-    ASSERT_EQ(untrusted.error(), "");
+    ASSERT_EQ(server.error() + untrusted.error(), "");
   }
   void TearDown() override { CertificateExceptions::shared().clear(); }
   NetworkSandbox& sandbox = NetworkSandbox::shared();

@@ -1,5 +1,5 @@
-// The file primitives every reader and writer of the application goes through: readRegularFile
-// and writeFileAtomically.
+// The file primitives every reader and writer of the application goes through: readRegularFile,
+// writeFileAtomically and the removal of its leftover temporaries.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -10,6 +10,7 @@
 
 #include "core/AtomicFile.h"
 #include "core/SafeFileReader.h"
+#include "core/UserDefaults.h"
 #include "support/Files.h"
 
 namespace fs = std::filesystem;
@@ -25,10 +26,6 @@ class FileIo : public ::testing::Test {
     Names out;
     for (const auto& e : fs::directory_iterator(dir)) out.insert(e.path().filename().string());
     return out;
-  }
-  static void age(const fs::path& p) {
-    const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
   }
   const fs::path dir_ = wd::test::testDirectory();
 };
@@ -64,15 +61,11 @@ TEST_F(FileIo, ReaderAnswersEveryKindOfPath) {
   for (const auto& [path, cap, data, error] : cases) {
     SCOPED_TRACE(path);
     const auto got = wd::readRegularFile(path, cap);
-    if (error.empty()) {
-      ASSERT_TRUE(got.data.has_value()) << got.error;
-      EXPECT_EQ(data ? *got.data == *data : !got.data->empty(), true) << *got.data;
-      EXPECT_TRUE(got.error.empty());
-    } else {
-      EXPECT_FALSE(got.data.has_value());
-      EXPECT_NE(got.error.find(error), std::string::npos) << got.error;
-      EXPECT_EQ(got.error.find('\n'), std::string::npos);
-    }
+    EXPECT_EQ(got.data.has_value(), error.empty()) << got.error;
+    EXPECT_TRUE(!got.data || (data ? got.data == data : !got.data->empty())) << *got.data;
+    EXPECT_EQ(got.error.empty(), error.empty());
+    EXPECT_NE(got.error.find(error), std::string::npos) << got.error;
+    EXPECT_EQ(got.error.find('\n'), std::string::npos);
   }
 }
 
@@ -114,9 +107,7 @@ TEST_F(FileIo, WriterCreatesReplacesFollowsLinksAndAFailedWriteChangesNothing) {
   const auto before = names(dir_);
   for (const char* name : {"folder", "into-nowhere", "loop-a"}) {
     const auto why = wd::writeFileAtomically(dir_ / name, "new");
-    ASSERT_TRUE(why.has_value()) << name;
-    EXPECT_FALSE(why->empty());
-    EXPECT_EQ(why->find('\n'), std::string::npos);
+    EXPECT_TRUE(why && !why->empty() && why->find('\n') == std::string::npos) << name;
   }
   EXPECT_TRUE(fs::is_symlink(dir_ / "into-nowhere"));
   EXPECT_TRUE(fs::is_directory(dir_ / "folder"));
@@ -126,35 +117,34 @@ TEST_F(FileIo, WriterCreatesReplacesFollowsLinksAndAFailedWriteChangesNothing) {
   struct rlimit saved {};
   ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
   const auto previous = ::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 4096;
+  const struct rlimit small { 4096, saved.rlim_max };
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   const auto why = wd::writeFileAtomically(dir_ / "keep", std::string(100000, 'n'));
   ::setrlimit(RLIMIT_FSIZE, &saved);
   ::signal(SIGXFSZ, previous);
-  ASSERT_TRUE(why.has_value());
-  EXPECT_NE(why->find("write"), std::string::npos) << *why;
+  EXPECT_NE(why.value_or("").find("write"), std::string::npos) << why.value_or("");
   EXPECT_EQ(readFile(dir_ / "keep"), "old");
   EXPECT_EQ(names(dir_), before);
 }
 
-// Start-up's clean-up takes only old temporaries named as the writer names them, in the folder.
+// Start-up's clean-up takes only old temporaries named as the writer names them, in the folder;
+// opening a settings file takes only its own (a recent one may be another process's save).
 TEST_F(FileIo, LeftoverTemporariesAreRemovedOnlyWhenOldAndNamedSo) {
   for (const char* name :
-       {"settings.plist.tmp-a1B2c3", "MacGapWindow.json.tmp-XyZ123", "settings.plist",
-        "notes.tmp-ab", ".tmp-abcdef", "a.tmp-abcdef.bak", "sub/x.tmp-abcdef"}) {
+       {"settings.plist.tmp-a1B2c3", "MacGapWindow.json.tmp-XyZ123", "MacGapWindow.json",
+        "notes.tmp-ab", ".tmp-abcdef", "a.tmp-abcdef.bak", "sub/x.tmp-abcdef"})
     writeFile(dir_ / name, "x");
-    age(dir_ / name);
-  }
-  writeFile(dir_ / "settings.plist.tmp-a1B2c4", "x");  // recent
   fs::create_directory(dir_ / "dir.tmp-abcdef");
-  age(dir_ / "dir.tmp-abcdef");
-  fs::create_symlink(dir_ / "settings.plist", dir_ / "link.tmp-abcdef");
-  age(dir_ / "link.tmp-abcdef");
-  const auto before = names(dir_);
-  EXPECT_EQ(wd::removeLeftoverTemporaries(dir_), 2u);
-  auto expected = before;
+  fs::create_symlink(dir_ / "MacGapWindow.json", dir_ / "link.tmp-abcdef");
+  const timespec old[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  for (const auto& e : fs::recursive_directory_iterator(dir_))
+    ASSERT_EQ(::utimensat(AT_FDCWD, e.path().c_str(), old, AT_SYMLINK_NOFOLLOW), 0);
+  writeFile(dir_ / "settings.plist.tmp-a1B2c4", "x");  // recent
+  auto expected = names(dir_);
+  wd::UserDefaults settings(dir_ / "settings.plist");
   expected.erase("settings.plist.tmp-a1B2c3");
+  EXPECT_EQ(names(dir_), expected);
+  EXPECT_EQ(wd::removeLeftoverTemporaries(dir_), 1u);
   expected.erase("MacGapWindow.json.tmp-XyZ123");
   EXPECT_EQ(names(dir_), expected);
   EXPECT_TRUE(fs::exists(dir_ / "sub" / "x.tmp-abcdef"));

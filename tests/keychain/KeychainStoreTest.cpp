@@ -102,15 +102,13 @@ TEST_F(MemoryStore, ObserversAreToldOfWritesAndOfValuesArrivingFromTheKeyring) {
 // Without a usable keyring values are kept for the session only, with no prompt after prompt
 // and nothing for the system log (a desktop without a keyring is ordinary).
 TEST(SessionOnlyStore, WithoutAKeyringValuesAreKeptForTheSessionOnly) {
-  const std::string noKeyring =
-      "The password is kept for this session only: no keyring is available.";
-  const std::string locked = "The password is kept for this session only: the keyring is locked.";
+  const std::string kept = "The password is kept for this session only: ";
   // Backend, its status, whether it refuses only writes (the prefetch succeeds), the line.
   const std::tuple<bool, SecretStatus, bool, std::string> cases[] = {
-      {false, SecretStatus::NoService, false, noKeyring},
-      {true, SecretStatus::NoService, false, noKeyring},
-      {true, SecretStatus::Locked, false, locked},
-      {true, SecretStatus::Locked, true, locked}};
+      {false, SecretStatus::NoService, false, kept + "no keyring is available."},
+      {true, SecretStatus::NoService, false, kept + "no keyring is available."},
+      {true, SecretStatus::Locked, false, kept + "the keyring is locked."},
+      {true, SecretStatus::Locked, true, kept + "the keyring is locked."}};
   std::ostringstream systemLog;
   auto systemSink = std::make_shared<spdlog::sinks::ostream_sink_mt>(systemLog);
   systemSink->set_level(spdlog::level::warn);
@@ -162,17 +160,15 @@ class KeyringStore : public ::testing::Test {
   }
   std::optional<std::string> secret(std::vector<std::string> command,
                                     const std::string& input = {}) {
-    for (const char* a : {"service", kService, "account"}) command.push_back(a);
-    command.push_back(key);
+    command.insert(command.end(), {"service", kService, "account", key});
     return secretTool(command, input);
   }
   // The key's items; each has exactly the two attributes, none of libsecret's own.
   int items() {
-    const std::string out = secret({"search", "--all"}).value_or("");
+    const std::string out = "\n" + secret({"search", "--all"}).value_or("");
     EXPECT_EQ(out.find("xdg:schema"), std::string::npos);
     int count = 0;
-    for (std::size_t at = 0; (at = out.find("[/", at)) != std::string::npos; ++at)
-      count += at == 0 || out[at - 1] == '\n';
+    for (std::size_t at = 0; (at = out.find("\n[/", at)) != std::string::npos; ++at) ++count;
     return count;
   }
   PDKeychainBindings& front() { return store->keychainBindings(); }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/GLibPtr.h"
 #include "keychain/PDKeychainBindingsController.h"
 #include "support/Loop.h"
 #include "support/Process.h"
@@ -21,10 +22,7 @@ inline bool settle(const PDKeychainBindingsController& store) {
 inline std::optional<std::string> secretTool(const std::vector<std::string>& args,
                                              const std::string& input = {}) {
   std::string line = "secret-tool";
-  for (const auto& a : args) {
-    g_autofree gchar* quoted = g_shell_quote(a.c_str());
-    line = line + " " + quoted;
-  }
+  for (const auto& a : args) line += std::string(" ") + GCharPtr(g_shell_quote(a.c_str())).get();
   const ProcessResult r = runProcess(line, input);
   return r.status == 0 ? std::optional(r.out) : std::nullopt;
 }

@@ -17,7 +17,6 @@ struct ProcessResult {
 // servers of this process answer the child; a child still running after 90 s is killed.
 inline ProcessResult runProcess(const std::string& commandLine, const std::string& input = {},
                                 bool serveLoop = false) {
-  ProcessResult r;
   g_auto(GStrv) argv = nullptr;
   g_autoptr(GSubprocess) child = nullptr;
   if (g_shell_parse_argv(commandLine.c_str(), nullptr, &argv, nullptr))
@@ -26,32 +25,24 @@ inline ProcessResult runProcess(const std::string& commandLine, const std::strin
         GSubprocessFlags(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE |
                          G_SUBPROCESS_FLAGS_STDERR_PIPE),
         nullptr);
-  if (!child) return r;
-  struct Output {
-    gchar *out = nullptr, *err = nullptr;
-    bool done = false;
-  } o;
+  if (!child) return {};
+  g_autofree gchar *out = nullptr, *err = nullptr;
   if (!serveLoop) {
-    g_subprocess_communicate_utf8(child, input.c_str(), nullptr, &o.out, &o.err, nullptr);
+    g_subprocess_communicate_utf8(child, input.c_str(), nullptr, &out, &err, nullptr);
   } else {
+    g_autoptr(GAsyncResult) done = nullptr;
     g_subprocess_communicate_utf8_async(
         child, input.c_str(), nullptr,
-        [](GObject* c, GAsyncResult* result, gpointer data) {
-          auto* output = static_cast<Output*>(data);
-          g_subprocess_communicate_utf8_finish(G_SUBPROCESS(c), result, &output->out, &output->err,
-                                               nullptr);
-          output->done = true;
+        [](GObject*, GAsyncResult* result, gpointer to) {
+          *static_cast<GAsyncResult**>(to) = G_ASYNC_RESULT(g_object_ref(result));
         },
-        &o);
-    if (!waitFor([&] { return o.done; }, 90)) g_subprocess_force_exit(child);
-    waitFor([&] { return o.done; }, 10);
+        &done);
+    if (!waitFor([&] { return done != nullptr; }, 90)) g_subprocess_force_exit(child);
+    if (waitFor([&] { return done != nullptr; }, 10))
+      g_subprocess_communicate_utf8_finish(child, done, &out, &err, nullptr);
   }
-  r.out = o.out ? o.out : "";
-  r.err = o.err ? o.err : "";
-  g_free(o.out);
-  g_free(o.err);
-  if (g_subprocess_get_if_exited(child)) r.status = g_subprocess_get_exit_status(child);
-  return r;
+  return {g_subprocess_get_if_exited(child) ? g_subprocess_get_exit_status(child) : -1,
+          out ? out : "", err ? err : ""};
 }
 
 }  // namespace wd::test

@@ -82,8 +82,8 @@ class UpdateCheckerTest : public ::testing::Test {
   }
   UpdateWindows& ui() { return delegate->updateWindows(); }
   bool shown(GtkWindow* w) { return w && gtk_widget_get_visible(GTK_WIDGET(w)); }
-  bool noUpdateShown() {
-    auto* c = ui().noUpdateWindowController();
+  template <class Controller>
+  bool shown(Controller* c) {
     return c && shown(c->window());
   }
   void check(bool manual) {
@@ -141,11 +141,11 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   EXPECT_FALSE(fs::exists(file.string() + ".part"));
   auto* window = ui().updateWindowController();
   ASSERT_TRUE(window);
-  EXPECT_TRUE(shown(window->window()));
+  EXPECT_TRUE(shown(window));
   EXPECT_EQ(window->newVersionText(), "Wendrel Desktop 0.2.0 is ready to install.");
   window->onUpdateInfo();
   EXPECT_EQ(shell.workspace.opened, std::vector<std::string>{"https://u.example/notes/0.2.0"});
-  EXPECT_FALSE(shown(window->window()));
+  EXPECT_FALSE(shown(window));
   // Installing closes the window; this payload is no tarball: the tree stays and the user is told.
   const fs::path tree = home / "tree";
   const fs::path helper = tree / "libexec/wendrel-desktop/wendrel-desktop-update-helper";
@@ -153,7 +153,7 @@ TEST_F(UpdateCheckerTest, ANewerSignedReleaseIsDownloadedAnnouncedAndOffered) {
   delegate->setUpdateEnvironment({"0.1.0", publicKey, cache}, {tree, helper});
   window->showWindow();
   window->onInstallUpdate();
-  EXPECT_FALSE(shown(window->window()));
+  EXPECT_FALSE(shown(window));
   ASSERT_TRUE(waitFor(
       [&] { return log.str().find("The update cannot be installed") != std::string::npos; }, 60));
   EXPECT_TRUE(shell.control.calls.empty());
@@ -194,7 +194,7 @@ TEST_F(UpdateCheckerTest, FailedAndEmptyChecksEnableTheMenuAndAnswerOnlyTheUser)
                                          c.url ? c.url : server.url("127.0.0.1", kServicePath));
       serve(c.status, c.body);
       check(manual);  // ends with the menu item enabled, as no notification is posted
-      EXPECT_EQ(noUpdateShown(), manual && !c.failure);
+      EXPECT_EQ(shown(ui().noUpdateWindowController()), manual && !c.failure);
       GtkWindow* message = ui().messageWindow();
       ASSERT_EQ(message != nullptr, manual && c.failure);
       if (message) {
@@ -226,7 +226,7 @@ TEST_F(UpdateCheckerTest, TheUsersCheckNeedsNoCheckerTheQueryNamesItsPartsAndPer
   ASSERT_FALSE(delegate->updateChecker());
   delegate->openUpdateWindow();
   ASSERT_TRUE(waitFor([&] { return checkItem()->enabled(); }, 60));
-  EXPECT_TRUE(noUpdateShown());
+  EXPECT_TRUE(shown(ui().noUpdateWindowController()));
   const std::string query = std::string(kServicePath) + "?server=mail.example.com&client=0.1.0&" +
                             "target=" + update::updateTarget() + "&channel=";
   for (const auto& [channel, expected] :
@@ -251,7 +251,7 @@ TEST_F(UpdateCheckerTest, TheUsersCheckNeedsNoCheckerTheQueryNamesItsPartsAndPer
   auto* second = ui().updateWindowController();
   ASSERT_TRUE(second);
   EXPECT_EQ(second->newVersionText(), "Wendrel Desktop 0.3.0 is ready to install.");
-  EXPECT_TRUE(shown(second->window()));
+  EXPECT_TRUE(shown(second));
   EXPECT_FALSE(checkItem()->enabled());
   // A negative period stops checking altogether.
   UserDefaults::standard().setInteger(Settings::kUpdatePeriod, -1);

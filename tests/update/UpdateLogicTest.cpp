@@ -49,15 +49,6 @@ TEST(UpdateQuery, ReplacesTheQueryAndEscapesOnce) {
     EXPECT_FALSE(createComponentsFrom(bad, "s", "1", "beta", "linux-x64")) << bad;
 }
 
-struct Keys {
-  PublicKey pub{};
-  SecretKey sec{};
-  Keys() {
-    cryptoReady();
-    crypto_sign_keypair(pub.data(), sec.data());
-  }
-};
-
 Digest digestOf(const std::string& data) {
   Sha512 sha;
   sha.update(data.data(), data.size());
@@ -65,45 +56,44 @@ Digest digestOf(const std::string& data) {
 }
 
 TEST(UpdateSignatures, BindTheFileToItsVersionAndSize) {
-  Keys keys, other;
+  PublicKey pub{}, otherPub{};
+  SecretKey sec{}, otherSec{};
+  ASSERT_TRUE(cryptoReady());
+  crypto_sign_keypair(pub.data(), sec.data());
+  crypto_sign_keypair(otherPub.data(), otherSec.data());
   const Digest digest = digestOf("tarball bytes");
-  const Signature sig = signRelease(keys.sec, "0.2.0", 13, digest);
-  EXPECT_TRUE(verifyRelease(keys.pub, sig, "0.2.0", 13, digest));
-  EXPECT_FALSE(verifyRelease(other.pub, sig, "0.2.0", 13, digest));
-  EXPECT_FALSE(verifyRelease(keys.pub, sig, "0.3.0", 13, digest));  // an old file as newer
-  EXPECT_FALSE(verifyRelease(keys.pub, sig, "0.2.0", 14, digest));
-  EXPECT_FALSE(verifyRelease(keys.pub, sig, "0.2.0", 13, digestOf("tarball bytez")));
+  const Signature sig = signRelease(sec, "0.2.0", 13, digest);
+  EXPECT_TRUE(verifyRelease(pub, sig, "0.2.0", 13, digest));
+  EXPECT_FALSE(verifyRelease(otherPub, sig, "0.2.0", 13, digest));
+  EXPECT_FALSE(verifyRelease(pub, sig, "0.3.0", 13, digest));  // an old file as newer
+  EXPECT_FALSE(verifyRelease(pub, sig, "0.2.0", 14, digest));
+  EXPECT_FALSE(verifyRelease(pub, sig, "0.2.0", 13, digestOf("tarball bytez")));
   Signature flipped = sig;
   flipped[10] ^= 1;
-  EXPECT_FALSE(verifyRelease(keys.pub, flipped, "0.2.0", 13, digest));
+  EXPECT_FALSE(verifyRelease(pub, flipped, "0.2.0", 13, digest));
   // Keys travel as base64; anything but exactly 32 bytes is no key.
-  const auto text = toBase64(keys.pub.data(), keys.pub.size());
-  EXPECT_EQ(fromBase64<32>(text), std::optional<PublicKey>(keys.pub));
+  const auto text = toBase64(pub.data(), pub.size());
+  EXPECT_EQ(fromBase64<32>(text), std::optional<PublicKey>(pub));
   for (std::string bad : {std::string(), text.substr(1), text + "A", "!" + text.substr(1)})
     EXPECT_FALSE(fromBase64<32>(bad)) << bad;
 }
 
-Json validRelease() {
-  return {{"name", "Wendrel Desktop 0.2.0"},
-          {"version", "0.2.0"},
-          {"url", "https://u.example/wendrel-desktop-0.2.0.tar.gz"},
-          {"size", 1234},
-          {"signature", std::string(86, 'A') + "=="},
-          {"notes", "https://u.example/notes/0.2.0"},
-          {"pub_date", "2026-12-01T10:00:00Z"}};
-}
-
-TEST(ReleaseDescription, ReadsAReleaseRefusesWhatIsNotOneAndDropsBadOptionalMembers) {
-  auto read = readRelease(validRelease().dump());
+TEST(ReleaseDescription, ReadsAReleaseRefusesWhatIsNotOneAndReadsWhatTheSigningCommandMakes) {
+  const Json valid = {{"name", "Wendrel Desktop 0.2.0"},
+                      {"version", "0.2.0"},
+                      {"url", "https://u.example/wendrel-desktop-0.2.0.tar.gz"},
+                      {"size", 1234},
+                      {"signature", std::string(86, 'A') + "=="},
+                      {"notes", "https://u.example/notes/0.2.0"},
+                      {"pub_date", "2026-12-01T10:00:00Z"}};
+  auto read = readRelease(valid.dump());
   ASSERT_TRUE(std::holds_alternative<Release>(read)) << std::get<std::string>(read);
   const auto& r = std::get<Release>(read);
-  EXPECT_EQ(r.releaseName, "Wendrel Desktop 0.2.0");
-  EXPECT_EQ(r.version, "0.2.0");
-  EXPECT_EQ(r.size, 1234u);
-  EXPECT_EQ(r.releaseNotes, std::optional<std::string>("https://u.example/notes/0.2.0"));
-  EXPECT_EQ(r.publicationDate, std::optional<std::string>("2026-12-01T10:00:00Z"));
-  const auto patched = [](const Json& patch) {
-    Json j = validRelease();
+  EXPECT_EQ(std::tie(r.releaseName, r.version, r.size, r.releaseNotes, r.publicationDate),
+            std::tuple("Wendrel Desktop 0.2.0", "0.2.0", 1234u, "https://u.example/notes/0.2.0",
+                       "2026-12-01T10:00:00Z"));
+  const auto patched = [&valid](const Json& patch) {
+    Json j = valid;
     j.merge_patch(patch);  // null removes the member
     return readRelease(j.dump());
   };
@@ -121,10 +111,7 @@ TEST(ReleaseDescription, ReadsAReleaseRefusesWhatIsNotOneAndDropsBadOptionalMemb
   for (std::string body : {std::string("{"), std::string("[]"), std::string("{\"name\": \"\xff\"}"),
                            std::string(100000, '['), std::string(kMaxReleaseBodyBytes + 1, ' ')})
     EXPECT_TRUE(std::holds_alternative<std::string>(readRelease(body))) << body.substr(0, 20);
-}
-
-// The packaging script's two calls, and what they print read back by the application's rules.
-TEST(SigningCommand, MakesAKeyAndAReleaseTheApplicationAccepts) {
+  // The packaging script's two calls, and what they print read back by the application's rules.
   const std::string dir = std::string(g_get_home_dir()) + "/sign", key = dir + "/key",
                     tarball = dir + "/wendrel-desktop-0.2.0.tar.gz";
   writeFile(tarball, "not really a tarball");
@@ -143,13 +130,13 @@ TEST(SigningCommand, MakesAKeyAndAReleaseTheApplicationAccepts) {
                             "https://u.example/w.tar.gz --notes https://u.example/n --date "
                             "2026-12-01T10:00:00Z");
   ASSERT_EQ(released.status, 0);
-  const auto read = readRelease(released.out);
-  ASSERT_TRUE(std::holds_alternative<Release>(read)) << released.out;
-  const auto& r = std::get<Release>(read);
-  EXPECT_EQ(r.size, fs::file_size(tarball));
-  EXPECT_EQ(r.publicationDate, std::optional<std::string>("2026-12-01T10:00:00Z"));
+  const auto made = readRelease(released.out);
+  ASSERT_TRUE(std::holds_alternative<Release>(made)) << released.out;
+  const auto& m = std::get<Release>(made);
+  EXPECT_EQ(m.size, fs::file_size(tarball));
+  EXPECT_EQ(m.publicationDate, std::optional<std::string>("2026-12-01T10:00:00Z"));
   EXPECT_TRUE(
-      verifyRelease(*publicKey, r.signature, "0.2.0", r.size, digestOf("not really a tarball")));
+      verifyRelease(*publicKey, m.signature, "0.2.0", m.size, digestOf("not really a tarball")));
   EXPECT_EQ(run("release --key " + key).status, 2);
   EXPECT_NE(run(release + " --version v2 --name N --url https://u.example/w").status, 0);
 }
@@ -181,9 +168,8 @@ class InstallTest : public ::testing::Test {
   bool install(const std::string& version, bool starts) {
     const fs::path build = root / ("build-" + version);
     makeTree(build / ("wendrel-desktop-" + version), version, starts);
-    DownloadedUpdate update;
-    update.update.version = version;
-    update.file = root / ("wendrel-desktop-" + version + ".tar.gz");
+    const DownloadedUpdate update{.update = {.version = version},
+                                  .file = root / ("wendrel-desktop-" + version + ".tar.gz")};
     const std::string tar = "tar -czf '" + update.file.string() + "' -C '" + build.string() + "' .";
     EXPECT_EQ(std::system(tar.c_str()), 0);
     g_clear_object(&app);
@@ -191,8 +177,7 @@ class InstallTest : public ::testing::Test {
     bool quit = false;
     std::string failure;
     installer = std::make_unique<Installer>(
-        InstallLocation{prefix, helper(prefix)},
-        Installer::Hooks{.quit = [&] { quit = true; }, .handedToSystemInstaller = {}},
+        InstallLocation{prefix, helper(prefix)}, Installer::Hooks{.quit = [&] { quit = true; }},
         static_cast<pid_t>(std::stol(g_subprocess_get_identifier(app))));
     installer->install(update, [&](const std::string& reason) { failure = reason; });
     waitFor([&] { return quit || !failure.empty(); }, 60);
