@@ -72,9 +72,7 @@ TEST_F(BridgeHarness, MembersByScriptNameAndParametersByTheConversionTable) {
               "P.takeArray([1, {a: [true]}]) == '[1,{a:[true]}]'",
               "P.takeArray({length: 2}) == 'none'", "P.takeObject(P.child) == 'probe:main.child'",
               "P.takeObject({}) == 'none'", "P.takeObject(MacGap) == 'none'"});
-  auto second = std::make_shared<Probe>();
-  second->name = "second";
-  page.install({root, {{"Probe", probe}, {"Probe", second}}});
+  page.install({root, {{"Probe", probe}, {"Probe", probe->makeChild("second")}}});
   EXPECT_EQ(eval("MacGap.Probe.takeObject(MacGap.Probe)"), "probe:second");
 }
 
@@ -145,8 +143,7 @@ TEST_F(BridgeHarness, CallbacksAndObjectsHeldWhileTheOtherSideHoldsThem) {
   EXPECT_FALSE(probe->callback);
   probe->fire(Value(1));  // empty handle
   eval("P.setCallback(function () { throw new Error('page error'); })");
-  probe->fire(Value(1));
-  EXPECT_EQ(eval("1"), 1);
+  probe->fire(Value(1));  // the page works on (the next eval checks)
   probe->callback = ScriptValue();
   const auto before = page.heldHandleCount();
   eval("P.setCallback(function () {})");
@@ -203,10 +200,8 @@ TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
   const std::string throwingKeys = "new Proxy({}, {ownKeys() { throw new Error('x'); }})";
   const std::tuple<std::string, const char*, const char*, const char*> values[] = {
       {throwingKeys, "-", "none", "-"},
-      {"new Proxy({a: 1}, {getOwnPropertyDescriptor() { throw new Error('x'); }})", "-", "none",
-       "-"},
-      {"(function () { var r = Proxy.revocable({a: 1}, {}); r.revoke(); return r.proxy; })()", "-",
-       "none", "-"},
+      {"new Proxy({a: 1}, {getOwnPropertyDescriptor() { throw 1; }})", "-", "none", "-"},
+      {"(r => (r.revoke(), r.proxy))(Proxy.revocable({a: 1}, {}))", "-", "none", "-"},
       {"Object.defineProperty([1, 2], 1, {get() { throw new Error('x'); }})", "none", "-", "-"},
       {"({a: {b: " + throwingKeys + "}})", "-", "none", "-"},
       {"[1, " + throwingKeys + "]", "none", "-", "-"},
@@ -282,7 +277,6 @@ TEST_F(BridgeHarness, EventsAndGlobalsReachThePageAndALostConnectionAnswersUndef
   EXPECT_EQ(eval("window.wrapped"), "id-1");
   page.callFunction("notAFunction", {});
   page.callFunction("missing", {Value(probe)});
-  EXPECT_EQ(eval("1"), 1);
   page.disconnect();
   auto r = page.evaluate("P.echo('x')");
   EXPECT_FALSE(page.lastException());
