@@ -57,15 +57,13 @@ TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
   writeFile(dir / "public/inner.html", "<!doctype html><p>inner</p>");
   writeFile(dir / "outside.html",
             "<!doctype html><script>document.title = 'outside ' + typeof MacGap;</script>");
-  const std::string index = "file://" + (dir / "public/index.html").string();
+  // The application's own page is the test folder's public/.
+  const std::string pub = "file://" + (dir / "public/").string(), index = pub + "index.html";
   const std::string outside = "file://" + (dir / "outside.html").string();
 
   WebKitWebContext* context = webkit_web_context_new();
-  // The application's own page is the test folder's public/.
   BridgeHost::shared().setDocumentPolicy(
-      [pub = "file://" + (dir / "public/").string()](const std::string& url) {
-        return url.rfind(pub, 0) == 0;
-      });
+      [pub](const std::string& url) { return url.starts_with(pub); });
   BridgeHost::shared().attach(context);
   auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
   WebKitSettings* settings = webkit_web_view_get_settings(view);

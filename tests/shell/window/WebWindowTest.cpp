@@ -56,26 +56,24 @@ TEST_F(WebWindows, ClosedSecondaryWindowsAreReleasedOnceWithTheirWebViews) {
 }
 
 TEST_F(WebWindows, BounceIsABriefAttentionRequestThatEndsByItself) {
-  GtkApplication* application = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
-  {
-    GtkApplicationControl control(application);
-    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);  // never focused
-    control.setMainWindow(GTK_WINDOW(window));
-    control.requestUserAttention();
-    EXPECT_TRUE(gtk_window_get_urgency_hint(GTK_WINDOW(window)));
-    EXPECT_TRUE(waitFor([&] { return !gtk_window_get_urgency_hint(GTK_WINDOW(window)); }));
-    // A window that goes while the request runs, and a control that goes with one running.
-    control.requestUserAttention();
-    gtk_widget_destroy(window);
-    GtkWidget* other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    control.setMainWindow(GTK_WINDOW(other));
-    control.requestUserAttention();
-    EXPECT_TRUE(gtk_window_get_urgency_hint(GTK_WINDOW(other)));
-    gtk_widget_destroy(other);
-    control.setMainWindow(nullptr);
-  }
+  g_autoptr(GtkApplication) application = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
+  auto control = std::make_unique<GtkApplicationControl>(application);
+  GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);  // never focused
+  control->setMainWindow(GTK_WINDOW(window));
+  control->requestUserAttention();
+  EXPECT_TRUE(gtk_window_get_urgency_hint(GTK_WINDOW(window)));
+  EXPECT_TRUE(waitFor([&] { return !gtk_window_get_urgency_hint(GTK_WINDOW(window)); }));
+  // A window that goes while the request runs, and a control that goes with one running.
+  control->requestUserAttention();
+  gtk_widget_destroy(window);
+  GtkWidget* other = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  control->setMainWindow(GTK_WINDOW(other));
+  control->requestUserAttention();
+  EXPECT_TRUE(gtk_window_get_urgency_hint(GTK_WINDOW(other)));
+  gtk_widget_destroy(other);
+  control->setMainWindow(nullptr);
+  control.reset();
   drainLoop();
-  g_object_unref(application);
 }
 
 std::string textOf(GtkWidget* dialog) {
