@@ -13,19 +13,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The toolkit's warnings and criticals end the case: a destroyed window reached from a pending
-// source shows up as one of them (a sanitizer build sees the stale access itself).
+// Warnings and criticals end the case: a destroyed window reached from a pending source shows up
+// as one of them (a sanitizer build sees the stale access itself). The toolkit logs structured
+// messages, which only the process-wide fatal mask stops (a per-domain mask leaves them alone).
 class WebWindows : public ::testing::Test {
  protected:
-  static void setFatal(GLogLevelFlags levels) {
-    for (const char* domain : {"GLib-GObject", "Gtk", "Gdk", "GLib", "Pango"})
-      g_log_set_fatal_mask(domain, levels);
-  }
   void SetUp() override {
     ASSERT_TRUE(startWebKitFirst());
-    setFatal(GLogLevelFlags(G_LOG_FATAL_MASK | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL));
+    g_log_set_always_fatal(GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_CRITICAL));
   }
-  void TearDown() override { setFatal(GLogLevelFlags(G_LOG_FATAL_MASK)); }
+  void TearDown() override { g_log_set_always_fatal(GLogLevelFlags(0)); }
 };
 
 // Closing is never done inside the caller (it may be the page's own script call): a window
@@ -55,8 +52,17 @@ TEST_F(WebWindows, ClosedSecondaryWindowsAreReleasedOnceWithTheirWebViews) {
   EXPECT_EQ(app.main().closes, 0);
 }
 
-TEST_F(WebWindows, BounceIsABriefAttentionRequestThatEndsByItself) {
-  g_autoptr(GtkApplication) application = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
+std::string textOf(GtkWidget* dialog) {
+  g_autofree char* text = nullptr;
+  g_object_get(dialog, "text", &text, nullptr);
+  return text ? text : "";
+}
+
+// A bounce is a brief attention request that ends by itself. A sheet shows the page's text as
+// valid text on the main window; the page reads the display server's idle seconds through
+// MacGap.idleTime, and writing it changes nothing.
+TEST_F(WebWindows, BounceEndsByItselfASheetOnTheMainWindowAndTheDisplayServersIdleTime) {
+  GtkApplication* application = gtk_application_new(nullptr, G_APPLICATION_NON_UNIQUE);
   auto control = std::make_unique<GtkApplicationControl>(application);
   GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);  // never focused
   control->setMainWindow(GTK_WINDOW(window));
@@ -74,17 +80,7 @@ TEST_F(WebWindows, BounceIsABriefAttentionRequestThatEndsByItself) {
   control->setMainWindow(nullptr);
   control.reset();
   drainLoop();
-}
-
-std::string textOf(GtkWidget* dialog) {
-  g_autofree char* text = nullptr;
-  g_object_get(dialog, "text", &text, nullptr);
-  return text ? text : "";
-}
-
-// A sheet shows the page's text as valid text on the main window; the page reads the display
-// server's idle seconds through MacGap.idleTime, and writing it changes nothing.
-TEST_F(WebWindows, ASheetOnTheMainWindowAndTheDisplayServersIdleTime) {
+  g_object_unref(application);
   RealWindowsApp shell;
   auto main = WindowController::initWithRequest(shell.env, "");
   auto page = std::make_shared<FakeWindow>();
@@ -114,8 +110,7 @@ class PageWindows : public ClientWindow {
                "; document.title = c ? (c.opener === window ? 'child' : 'other') : String(c);");
   }
   std::shared_ptr<WindowController> child(std::size_t i) {
-    const auto& all = app->delegate->childWindowControllers();
-    return i < all.size() ? std::dynamic_pointer_cast<WindowController>(all[i]) : nullptr;
+    return std::dynamic_pointer_cast<WindowController>(app->delegate->childWindowControllers()[i]);
   }
   // The child's frame in the page's coordinates once it is on screen (else all zero).
   static screen::Rect shownFrame(const std::shared_ptr<WindowController>& w) {
@@ -124,10 +119,43 @@ class PageWindows : public ClientWindow {
   }
 };
 
+// Delivers `uris` to the view as a drop's data arrives: "drag-data-received" with a
+// text/uri-list selection, fetched from a private selection this process owns.
+void drop(WebKitWebView* view, std::vector<const char*> uris, bool released = true) {
+  uris.push_back(nullptr);
+  GtkClipboard* source = gtk_clipboard_get(gdk_atom_intern_static_string("WD_TEST_DROP"));
+  static const GtkTargetEntry kTarget{const_cast<char*>("text/uri-list"), 0, 0};
+  ASSERT_TRUE(gtk_clipboard_set_with_data(
+      source, &kTarget, 1,
+      +[](GtkClipboard*, GtkSelectionData* data, guint, gpointer held) {
+        gtk_selection_data_set_uris(data, static_cast<gchar**>(held));
+      },
+      nullptr, uris.data()));
+  // The engine's own handlers (they run last) expect a drag they started tracking at the
+  // pointer's motion; there is none, so each emission ends after the window's handler.
+  const auto stop = G_CALLBACK(+[](GtkWidget* w) -> gboolean {
+    g_signal_stop_emission(w, g_signal_get_invocation_hint(w)->signal_id, 0);
+    return TRUE;
+  });
+  const gulong guards[] = {g_signal_connect(view, "drag-data-received", stop, nullptr),
+                           g_signal_connect(view, "drag-drop", stop, nullptr)};
+  GtkSelectionData* data =
+      gtk_clipboard_wait_for_contents(source, gdk_atom_intern_static_string("text/uri-list"));
+  ASSERT_NE(data, nullptr);
+  g_signal_emit_by_name(view, "drag-data-received", nullptr, 20, 20, data, 0u,
+                        guint(GDK_CURRENT_TIME));
+  gtk_selection_data_free(data);
+  gboolean handled = FALSE;
+  if (released)  // the user lets go
+    g_signal_emit_by_name(view, "drag-drop", nullptr, 20, 20, guint(GDK_CURRENT_TIME), &handled);
+  for (gulong guard : guards) g_signal_handler_disconnect(view, guard);
+  gtk_clipboard_clear(source);
+}
+
 // alert and confirm are modal messages that hold the page's script until answered by their
 // buttons (alert's OK, confirm's Yes and No); confirm is true only for Yes (a dialog closed or
 // destroyed answers as No does).
-TEST_F(PageWindows, AlertAndConfirmHoldThePageUntilAnsweredAndOnePrintDialogPerWindow) {
+TEST_F(PageWindows, DialogsHoldThePageUntilAnsweredOnePrintDialogPerWindowAndFilesArrive) {
   constexpr int kDestroy = 1000;
   const std::tuple<const char*, int, const char*> cases[] = {
       {"alert('x'); document.title = 'done';", GTK_RESPONSE_OK, "done"},
@@ -174,47 +202,10 @@ TEST_F(PageWindows, AlertAndConfirmHoldThePageUntilAnsweredAndOnePrintDialogPerW
     ASSERT_TRUE(waitForNoDialog(printDialog));
     EXPECT_FALSE(delegate->printing());
   }
-}
-
-// Delivers `uris` to the view as a drop's data arrives: "drag-data-received" with a
-// text/uri-list selection, fetched from a private selection this process owns.
-void drop(WebKitWebView* view, std::vector<const char*> uris, bool released = true) {
-  uris.push_back(nullptr);
-  GtkClipboard* source = gtk_clipboard_get(gdk_atom_intern_static_string("WD_TEST_DROP"));
-  static const GtkTargetEntry kTarget{const_cast<char*>("text/uri-list"), 0, 0};
-  ASSERT_TRUE(gtk_clipboard_set_with_data(
-      source, &kTarget, 1,
-      +[](GtkClipboard*, GtkSelectionData* data, guint, gpointer held) {
-        gtk_selection_data_set_uris(data, static_cast<gchar**>(held));
-      },
-      nullptr, uris.data()));
-  // The engine's own handlers (they run last) expect a drag they started tracking at the
-  // pointer's motion; there is none, so each emission ends after the window's handler.
-  const auto stop = G_CALLBACK(+[](GtkWidget* w) -> gboolean {
-    g_signal_stop_emission(w, g_signal_get_invocation_hint(w)->signal_id, 0);
-    return TRUE;
-  });
-  const gulong guards[] = {g_signal_connect(view, "drag-data-received", stop, nullptr),
-                           g_signal_connect(view, "drag-drop", stop, nullptr)};
-  GtkSelectionData* data =
-      gtk_clipboard_wait_for_contents(source, gdk_atom_intern_static_string("text/uri-list"));
-  ASSERT_NE(data, nullptr);
-  g_signal_emit_by_name(view, "drag-data-received", nullptr, 20, 20, data, 0u,
-                        guint(GDK_CURRENT_TIME));
-  gtk_selection_data_free(data);
-  gboolean handled = FALSE;
-  if (released)  // the user lets go
-    g_signal_emit_by_name(view, "drag-drop", nullptr, 20, 20, guint(GDK_CURRENT_TIME), &handled);
-  for (gulong guard : guards) g_signal_handler_disconnect(view, guard);
-  gtk_clipboard_clear(source);
-}
-
-// Files reach the page through the file input's chooser (without a desktop portal a
-// GtkFileChooserDialog on the window: one file, or nothing on cancel) and dropped on the page.
-TEST_F(PageWindows, FilesReachThePageByTheChooserOrDropped) {
+  // Files reach the page through the file input's chooser (without a desktop portal a
+  // GtkFileChooserDialog on the window: one file, or nothing on cancel) and dropped on the page.
   const fs::path file = client / "pick me.txt";
   writeFile(file, "content");
-
   run("input.click();");
   GtkWidget* chooser = waitForDialog(GTK_TYPE_FILE_CHOOSER_DIALOG);
   ASSERT_NE(chooser, nullptr);
