@@ -26,7 +26,6 @@ bool recorded(const Probe& probe, const std::string& entry) {
   return waitFor([&] { return std::ranges::count(probe.log, entry) > 0; }, kLoad);
 }
 
-// A shown offscreen window holding `view`.
 GtkWidget* showInWindow(WebKitWebView* view) {
   GtkWidget* window = gtk_offscreen_window_new();
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
@@ -48,9 +47,8 @@ TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
     MacGap.Recorder.record('call ' + MacGap.Recorder.echo('hello'));
     MacGap.Recorder.trigger('pong');
     MacGap.Recorder.record('after trigger');
-    window.addEventListener('load', function () {
-      var inner = document.getElementById('inner').contentWindow;
-      MacGap.Recorder.record('inner ' + typeof inner.MacGap);
+    window.addEventListener('load', () => {
+      MacGap.Recorder.record('inner ' + typeof document.getElementById('inner').contentWindow.MacGap);
       MacGap.Recorder.record('loaded');
     });
   </script><iframe id="inner" src="inner.html"></iframe></body></html>)");
@@ -105,8 +103,7 @@ TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
   // the page meets the later events while it waits inside the earlier listeners, in order.
   recorder->log.clear();
   page->evaluateScript(
-      "document.addEventListener('burst', function (e) { MacGap.Recorder.record('' + e.data.n); "
-      "});");
+      "document.addEventListener('burst', e => MacGap.Recorder.record('' + e.data.n));");
   std::vector<std::string> burst;
   for (int n = 1; n <= 3000; ++n) {
     Event::triggerEvent("burst", Json{{"n", n}}, page.get());

@@ -20,7 +20,6 @@ using navigation::Decision;
 
 const std::string kPage = "file:///usr/share/wendrel-desktop/public/index.html";
 const std::string kFeedback = std::string("https://") + navigation::kFeedbackHost;
-const std::string kAssist = std::string("https://") + navigation::kWebAssistHost;
 
 TEST(NavigationPolicy, RulesInOrder) {
   const auto Use = Decision::Use, Out = Decision::OpenExternal, Ignore = Decision::Ignore,
@@ -45,7 +44,7 @@ TEST(NavigationPolicy, RulesInOrder) {
       {"http://feedback.wendrel.com/x", kPage, Out},
       {"https://elsewhere.example/x", "http://feedback.wendrel.com/", Out},
       {"https://elsewhere.example/x", kFeedback + "/form", Use},  // any link in a feedback page
-      {kAssist + "/session/1", kPage, Use},
+      {std::string("https://") + navigation::kWebAssistHost + "/session/1", kPage, Use},
       // The main frame's host must equal the site's, not merely begin with it.
       {"https://elsewhere.example/x", kFeedback + ".evil.example/", Out},
       // Paths are compared decoded: an escaped letter is the letter.

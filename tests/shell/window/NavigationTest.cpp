@@ -73,8 +73,7 @@ TEST_F(Navigation, TheOwnPagesRequestsCertificatesAndTimeOuts) {
   const fs::path other = fs::path(std::getenv("HOME")) / "elsewhere/page.html";
   writeFile(other,
             "<!doctype html><title>other</title><script>var r = new XMLHttpRequest();"
-            " r.onloadend = function () { document.title = 'other ' + r.status; };"
-            " r.open('GET', '" +
+            " r.onloadend = () => document.title = 'other ' + r.status; r.open('GET', '" +
                 url + "'); r.send();</script>");
   GCharPtr uri(g_filename_to_uri(other.c_str(), nullptr, nullptr));
   webkit_web_view_load_uri(window->webView(), uri.get());

@@ -80,7 +80,7 @@ TEST(WindowFrame, SavedAndRestoredByNameDamagedFilesGiveNoneAndCentredOnItsMonit
     EXPECT_EQ(centredFrame(monitor, width, height), expected);
 }
 
-TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
+TEST(DesktopEntries, FoundByIdNameOrExecutableAndTheInstalledOneFindsTheProgramAndHandlesMailto) {
   const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
   fs::create_directories(apps);
   std::ofstream(apps / "org.example.Tool.desktop")
@@ -92,19 +92,16 @@ TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
   GioWorkspace workspace;
   EXPECT_FALSE(workspace.openURL("not a url"));
   EXPECT_FALSE(workspace.launchApplication("No Such Application At All"));
-}
 
-// `cmake --install` of this build into a prefix with a space, '$' and '"' in it: the desktop entry
-// names the program by its quoted absolute path (GIO runs it without the prefix's bin folder on
-// PATH) and declares it handles mailto: links.
-TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
+  // `cmake --install` of this build into a prefix with a space, '$' and '"' in it: the desktop
+  // entry names the program by its quoted absolute path (GIO runs it without the prefix's bin
+  // folder on PATH) and declares it handles mailto: links.
   const fs::path prefix = fs::path(std::getenv("HOME")) / "my apps $HOME \"x\"";
   g_autofree gchar* build = g_shell_quote(std::getenv("WD_BINARY_DIR"));
   g_autofree gchar* into = g_shell_quote(prefix.c_str());
   const auto install =
       test::runProcess(std::string("cmake --install ") + build + " --prefix " + into);
   ASSERT_EQ(install.status, 0) << install.err;
-
   const std::string saved = g_getenv("PATH");
   g_setenv("PATH", "/usr/bin:/bin", TRUE);
   const fs::path entry = prefix / "share/applications/com.tovik.WendrelDesktop.desktop";

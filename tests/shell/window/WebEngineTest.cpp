@@ -229,8 +229,7 @@ TEST_F(WebEngine, PageColourSchemeFollowsTheDesktopSetting) {
       ".addEventListener('change', () => ++window.wdChanges);");
   const std::string ask =
       "document.title = 'dark ' + "
-      "matchMedia('(prefers-color-scheme: dark)').matches + ' ' + "
-      "window.wdChanges;";
+      "matchMedia('(prefers-color-scheme: dark)').matches + ' ' + wdChanges;";
   EXPECT_TRUE(answers(ask, "dark false 0"));
   const std::pair<const char*, const char*> steps[] = {{"prefer-dark", "dark true 1"},
                                                        {"prefer-light", "dark false 2"},
