@@ -265,10 +265,7 @@ TEST_F(SocketTransport, FramesSplitAcrossReadsAndOversizedLengths) {
   ASSERT_TRUE(wd::test::waitFor(
       [&] { return ::recv(fds[1], buf, sizeof buf, MSG_DONTWAIT | MSG_PEEK) == whole; }));
   ASSERT_EQ(::recv(fds[1], buf, sizeof buf, MSG_DONTWAIT), whole);
-  Message pong;
-  ASSERT_TRUE(wire::decodeMessage(std::string_view(buf + 4, frame.size() - 4), pong));
-  EXPECT_EQ(pong.type, MsgType::Pong);
-  EXPECT_EQ(pong.callId, 9u);
+  EXPECT_EQ(std::string(buf, whole), wire::encodeFrame({.type = MsgType::Pong, .callId = 9}));
   const char huge[4] = {'\xFF', '\xFF', '\xFF', '\x7F'};
   ASSERT_EQ(::send(fds[1], huge, 4, 0), 4);
   EXPECT_TRUE(wd::test::waitFor([&] { return !conn->isOpen(); }));

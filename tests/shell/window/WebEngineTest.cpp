@@ -44,16 +44,13 @@ TEST(SpellCheckingLanguages, FromTheSettingElseTheLocale) {
 // The answer comes from how the trial run ends; a machine where the sandbox started is remembered
 // under its key only; the background check reports from the main loop how the run ended.
 TEST(SandboxProbe, AnswersFromTheTrialRunAndRemembersOnlyAnAvailableSandboxForItsMachine) {
-  const auto sh = [](const char* script) {
-    return std::vector<std::string>{"/bin/sh", "-c", script};
-  };
   // The command and part of the reason (empty: available).
   const std::pair<std::vector<std::string>, std::string> cases[] = {
       {{"/bin/true"}, ""},
-      {sh("echo 'bwrap: No permissions to create new namespace' >&2; exit 1"),
+      {{"/bin/sh", "-c", "echo 'bwrap: No permissions to create new namespace' >&2; exit 1"},
        "bwrap: No permissions to create new namespace"},
-      {sh("exit 3"), "exited with status 3"},
-      {sh("kill -9 $$"), "ended by a signal"},
+      {{"/bin/sh", "-c", "exit 3"}, "exited with status 3"},
+      {{"/bin/sh", "-c", "kill -9 $$"}, "ended by a signal"},
       {{"/nonexistent/bwrap"}, "/nonexistent/bwrap cannot run"},
       {{}, "no sandbox program"},
   };
@@ -168,10 +165,8 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
   open("loaded");
   // The script bridge, the resource mapping and local storage work inside the sandbox.
   EXPECT_EQ(title(), kLoaded);
-  EXPECT_TRUE(
-      answers("localStorage.setItem('k', 'kept'); document.title = 'stored ' + "
-              "localStorage.getItem('k');",
-              "stored kept"));
+  EXPECT_TRUE(answers("localStorage.k = 'kept'; document.title = 'stored ' + localStorage.k;",
+                      "stored kept"));
 
   auto processes = webProcesses();
   std::erase_if(processes, [&](pid_t p) { return std::ranges::count(before, p) > 0; });

@@ -38,8 +38,7 @@ TEST_F(WebWindows, ClosedSecondaryWindowsAreReleasedOnceWithTheirWebViews) {
   ASSERT_EQ(app.delegate->childWindowControllers().size(), 4u);
 
   for (auto* closed : {&never, &shown, &shown, &dropped}) closed->lock()->performClose();
-  EXPECT_FALSE(never.expired());
-  EXPECT_FALSE(shown.expired());
+  EXPECT_FALSE(never.expired() || shown.expired());               // closed later, from the loop
   app.delegate->unregisterChildController(dropped.lock().get());  // gone before the close runs
   EXPECT_TRUE(dropped.expired());
   EXPECT_TRUE(waitFor([&] { return never.expired() && shown.expired(); }));
