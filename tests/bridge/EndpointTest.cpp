@@ -35,9 +35,7 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
     if (!probes.count(pageId)) return std::nullopt;
     return InstallSet{root, {{"Probe", probes[pageId]}}};
   }
-  std::shared_ptr<ScriptPage> page(std::uint64_t pageId) override {
-    return pages.count(pageId) ? pages[pageId] : nullptr;
-  }
+  std::shared_ptr<ScriptPage> page(std::uint64_t pageId) override { return pages[pageId]; }
 
   static std::string payloadOf(const Message& m) { return wire::encodeFrame(m).substr(4); }
   // The reply to `callId` among the frames sent so far.
@@ -153,9 +151,8 @@ TEST_F(Endpoint, APageReachesOnlyObjectsHandedToItAndUnknownIdsAreIgnored) {
 
 // Native code may throw anything (the page gets undefined) or detach the page it is called from.
 TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
-  auto page = std::make_shared<testing::JscHarness>();
-  std::weak_ptr<ScriptPage> weak = page;
-  pages[1] = std::move(page);
+  pages[1] = std::make_shared<testing::JscHarness>();
+  std::weak_ptr<ScriptPage> weak = pages[1];
   auto& probe = *probes[1];
   for (auto thrower : {+[] { throw 42; }, +[] { throw std::runtime_error("no"); }}) {
     probe.hook = thrower;

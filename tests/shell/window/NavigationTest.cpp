@@ -204,8 +204,7 @@ TEST_F(Navigation, StrangersMailChangesNoFileAndAnAttachmentIsSavedWhereTheUserC
     EXPECT_TRUE(waitFor([&] { return currentFolder(fc) == saved.string(); }));
     // The chooser checks the name asynchronously and may drop that check when its folder
     // reloads meanwhile, leaving the dialog up; a user presses again then.
-    for (int attempt = 0; attempt < 10 && !dialogs(GTK_TYPE_FILE_CHOOSER_DIALOG).empty();
-         ++attempt) {
+    for (int i = 0; i < 10 && !dialogs(GTK_TYPE_FILE_CHOOSER_DIALOG).empty(); ++i) {
       gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_ACCEPT);
       waitFor([&] { return dialogs(GTK_TYPE_FILE_CHOOSER_DIALOG).empty(); }, 3);
     }

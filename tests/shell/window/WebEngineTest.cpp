@@ -211,7 +211,19 @@ TEST_F(WebEngine, ContextMenusKeepEditingSpellingAndOpenLink) {
   EXPECT_EQ(webkit_web_view_get_uri(window->webView()), webclient::fileURL("public/index.html"));
 }
 
-TEST_F(WebEngine, PageColourSchemeFollowsTheDesktopSetting) {
+TEST_F(WebEngine, PageColourSchemeFollowsTheDesktopSettingReadFromThePortalsVariants) {
+  const std::pair<const char*, std::optional<DesktopColorScheme::Scheme>> cases[] = {
+      {"uint32 1", DesktopColorScheme::Dark},
+      {"<<uint32 2>>", DesktopColorScheme::Light},
+      {"0", DesktopColorScheme::NoPreference},
+      {"uint32 3", std::nullopt},
+      {"-1", std::nullopt},
+      {"'dark'", std::nullopt}};
+  for (const auto& [text, expected] : cases) {
+    g_autoptr(GVariant) value = g_variant_parse(nullptr, text, nullptr, nullptr, nullptr);
+    EXPECT_EQ(DesktopColorScheme::parse(value), expected) << text;
+  }
+  EXPECT_EQ(DesktopColorScheme::parse(nullptr), std::nullopt);
   // The distribution's portal, its GTK back end reading the GNOME settings.
   if (!DesktopPortal::installed()) GTEST_SKIP() << "xdg-desktop-portal-gtk is not installed";
   DesktopPortal portal("prefer-light");
@@ -241,21 +253,6 @@ TEST_F(WebEngine, PageColourSchemeFollowsTheDesktopSetting) {
   g_object_get(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", &preferDark,
                nullptr);
   EXPECT_TRUE(preferDark);  // the window's own theme follows too
-}
-
-TEST(ColorSchemeValue, ReadFromThePortalsVariants) {
-  const std::pair<const char*, std::optional<DesktopColorScheme::Scheme>> cases[] = {
-      {"uint32 1", DesktopColorScheme::Dark},
-      {"<<uint32 2>>", DesktopColorScheme::Light},
-      {"0", DesktopColorScheme::NoPreference},
-      {"uint32 3", std::nullopt},
-      {"-1", std::nullopt},
-      {"'dark'", std::nullopt}};
-  for (const auto& [text, expected] : cases) {
-    g_autoptr(GVariant) value = g_variant_parse(nullptr, text, nullptr, nullptr, nullptr);
-    EXPECT_EQ(DesktopColorScheme::parse(value), expected) << text;
-  }
-  EXPECT_EQ(DesktopColorScheme::parse(nullptr), std::nullopt);
 }
 
 }  // namespace
