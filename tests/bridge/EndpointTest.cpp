@@ -176,7 +176,6 @@ TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
 TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefinedAndMalformedFramesCloseTheConnection) {
   const std::size_t held = endpoint->objectCount();
   EXPECT_EQ(call(1, one[1], "tooMany").tag, Tag::Undefined);
-  EXPECT_EQ(endpoint->objectCount(), held);
   const std::size_t frames = sent.size();
   endpoint->callGlobal(1, "f", {probes[1]->tooMany()});
   EXPECT_EQ(sent.size(), frames);

@@ -27,20 +27,6 @@ std::string menuItemLabel(WebKitContextMenuItem* item) {
   return label ? label : "";
 }
 
-TEST(SpellCheckingLanguages, FromTheSettingElseTheLocale) {
-  const std::vector<std::string> locale{"de_DE.UTF-8@euro", "de_DE", "de.UTF-8", "de", "C"};
-  // A setting naming nothing usable leaves the locale in charge.
-  const std::pair<std::optional<Json>, std::vector<std::string>> cases[] = {
-      {std::nullopt, {"de_DE", "de"}},
-      {Json("en_US, fr-FR;pt_BR:en_US"), {"en_US", "fr_FR", "pt_BR"}},
-      {Json::array({"nl", 7, "en_GB.UTF-8", "../../x", ""}), {"nl", "en_GB"}},
-      {Json("C, POSIX, x, en_/, 12"), {"de_DE", "de"}},
-      {Json(42), {"de_DE", "de"}}};
-  for (const auto& [setting, expected] : cases)
-    EXPECT_EQ(spelling::languages(setting, locale), expected) << (setting ? setting->dump() : "");
-  EXPECT_TRUE(spelling::languages(std::nullopt, {"C", "POSIX"}).empty());
-}
-
 // The answer comes from how the trial run ends; a machine where the sandbox started is remembered
 // under its key only; the background check reports from the main loop how the run ended.
 TEST(SandboxProbe, AnswersFromTheTrialRunAndRemembersOnlyAnAvailableSandboxForItsMachine) {
@@ -181,7 +167,18 @@ TEST_F(WebEngine, WebProcessRunsSandboxedWithBridgeStorageAndResources) {
   }
 }
 
-TEST_F(WebEngine, ContextMenusKeepEditingSpellingAndOpenLink) {
+TEST_F(WebEngine, SpellingFromTheSettingElseTheLocaleAndContextMenusKeepEditingAndOpenLink) {
+  const std::vector<std::string> locale{"de_DE.UTF-8@euro", "de_DE", "de.UTF-8", "de", "C"};
+  // A setting naming nothing usable leaves the locale in charge.
+  const std::pair<std::optional<Json>, std::vector<std::string>> cases[] = {
+      {std::nullopt, {"de_DE", "de"}},
+      {Json("en_US, fr-FR;pt_BR:en_US"), {"en_US", "fr_FR", "pt_BR"}},
+      {Json::array({"nl", 7, "en_GB.UTF-8", "../../x", ""}), {"nl", "en_GB"}},
+      {Json("C, POSIX, x, en_/, 12"), {"de_DE", "de"}},
+      {Json(42), {"de_DE", "de"}}};
+  for (const auto& [setting, expected] : cases)
+    EXPECT_EQ(spelling::languages(setting, locale), expected) << (setting ? setting->dump() : "");
+  EXPECT_TRUE(spelling::languages(std::nullopt, {"C", "POSIX"}).empty());
   ASSERT_TRUE(fs::exists("/usr/share/hunspell/en_US.dic"))
       << "the en_US dictionary (hunspell-en-us) is needed";
   open("loaded");
