@@ -167,7 +167,6 @@ TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
   probe.hook = [this] { endpoint->close(); };
   EXPECT_FALSE(send(callMessage(1, one[1], "runHook")));
   EXPECT_TRUE(endpoint->closed());
-  probe.hook = nullptr;
 }
 
 // Too many values to send: the answer is undefined, and objects inside the result are not
