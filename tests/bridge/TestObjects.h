@@ -43,9 +43,8 @@ inline std::string describe(const Value& v) {
     case Value::Kind::Script:
       return "script";
     case Value::Kind::Date:
-      return "date:" + std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                          v.asDate()->time_since_epoch())
-                                          .count());
+      return "date:" +
+             std::to_string(v.asDate()->time_since_epoch() / std::chrono::milliseconds(1));
   }
   return "?";
 }
@@ -80,7 +79,7 @@ class Probe : public Command {
   }
   std::vector<std::shared_ptr<Probe>> children() const { return {child(), child()}; }
   std::optional<std::string> title() const { return title_; }
-  void setTitle(std::optional<std::string> t) { title_ = std::move(t), ++titleWrites; }
+  void setTitle(std::optional<std::string> t) { title_ = std::move(t); }
   double count() const { return counter; }
   void setCallback(ScriptValue cb) { callback = std::move(cb); }
   void fire(Value arg) { callback.call({std::move(arg)}); }
@@ -140,7 +139,6 @@ class Probe : public Command {
 
   std::string name;
   double counter = 0;
-  int titleWrites = 0;
   ScriptValue callback;
   std::function<void()> hook;
   std::vector<std::shared_ptr<Probe>> made;

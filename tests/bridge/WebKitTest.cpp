@@ -26,7 +26,6 @@ bool recorded(const Probe& probe, const std::string& entry) {
   return waitFor([&] { return std::ranges::count(probe.log, entry) > 0; }, kLoad);
 }
 
-// A shown offscreen window holding `view`.
 GtkWidget* showInWindow(WebKitWebView* view) {
   GtkWidget* window = gtk_offscreen_window_new();
   gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(view));
@@ -40,7 +39,7 @@ GtkWidget* showInWindow(WebKitWebView* view) {
 // view closed from inside its own page's call leaves the other working. (A reload keeping the
 // same objects, and native scripts and events reaching an idle page, are the running
 // application's cases.)
-TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
+TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsShareOneConnectionAndAHostGoesAfterDroppingOne) {
   ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
   const auto dir = wd::test::testDirectory();
   writeFile(dir / "public/index.html", R"(<!doctype html><html><body><script>
@@ -48,24 +47,21 @@ TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
     MacGap.Recorder.record('call ' + MacGap.Recorder.echo('hello'));
     MacGap.Recorder.trigger('pong');
     MacGap.Recorder.record('after trigger');
-    window.addEventListener('load', function () {
-      var inner = document.getElementById('inner').contentWindow;
-      MacGap.Recorder.record('inner ' + typeof inner.MacGap);
+    window.addEventListener('load', () => {
+      MacGap.Recorder.record('inner ' + typeof document.getElementById('inner').contentWindow.MacGap);
       MacGap.Recorder.record('loaded');
     });
   </script><iframe id="inner" src="inner.html"></iframe></body></html>)");
   writeFile(dir / "public/inner.html", "<!doctype html><p>inner</p>");
   writeFile(dir / "outside.html",
             "<!doctype html><script>document.title = 'outside ' + typeof MacGap;</script>");
-  const std::string index = "file://" + (dir / "public/index.html").string();
+  // The application's own page is the test folder's public/.
+  const std::string pub = "file://" + (dir / "public/").string(), index = pub + "index.html";
   const std::string outside = "file://" + (dir / "outside.html").string();
 
   WebKitWebContext* context = webkit_web_context_new();
-  // The application's own page is the test folder's public/.
   BridgeHost::shared().setDocumentPolicy(
-      [pub = "file://" + (dir / "public/").string()](const std::string& url) {
-        return url.rfind(pub, 0) == 0;
-      });
+      [pub](const std::string& url) { return url.starts_with(pub); });
   BridgeHost::shared().attach(context);
   auto* view = WEBKIT_WEB_VIEW(webkit_web_view_new_with_context(context));
   WebKitSettings* settings = webkit_web_view_get_settings(view);
@@ -107,8 +103,7 @@ TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
   // the page meets the later events while it waits inside the earlier listeners, in order.
   recorder->log.clear();
   page->evaluateScript(
-      "document.addEventListener('burst', function (e) { MacGap.Recorder.record('' + e.data.n); "
-      "});");
+      "document.addEventListener('burst', e => MacGap.Recorder.record('' + e.data.n));");
   std::vector<std::string> burst;
   for (int n = 1; n <= 3000; ++n) {
     Event::triggerEvent("burst", Json{{"n", n}}, page.get());
@@ -151,10 +146,10 @@ TEST(WebKitBridge, PagesCallNativeCodeReceiveEventsAndShareOneConnection) {
   BridgeHost::shared().detachWebView(view);
   gtk_widget_destroy(window);
   g_object_unref(context);
-}
 
-TEST(BridgeHostLifetime, ConnectionClosedJustBeforeTheHostGoes) {
-  WebKitWebContext* context = webkit_web_context_new();
+  // A host of its own drops a connection that greets it wrongly, then goes before the main loop
+  // runs again: nothing it scheduled runs afterwards.
+  context = webkit_web_context_new();
   auto host = std::make_unique<BridgeHost>();
   host->attach(context);
   const std::string path = host->socketPath();
@@ -163,13 +158,11 @@ TEST(BridgeHostLifetime, ConnectionClosedJustBeforeTheHostGoes) {
   sockaddr_un addr{.sun_family = AF_UNIX};
   std::memcpy(addr.sun_path, path.data(), path.size());
   ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  // A wrong greeting: the host drops the connection.
   const char hello[] = {5, 0, 0, 0, 1, 0, 0, 0, 0};
   ASSERT_EQ(::send(fd, hello, sizeof hello, 0), static_cast<ssize_t>(sizeof hello));
   char byte;
   ASSERT_TRUE(waitFor([&] { return ::recv(fd, &byte, 1, MSG_DONTWAIT) == 0; }, 30));
   EXPECT_EQ(host->connectionCount(), 0u);
-  // The host goes before the main loop runs again; nothing it scheduled runs afterwards.
   host.reset();
   wd::test::drainLoop();
   ::close(fd);

@@ -20,9 +20,8 @@ using navigation::Decision;
 
 const std::string kPage = "file:///usr/share/wendrel-desktop/public/index.html";
 const std::string kFeedback = std::string("https://") + navigation::kFeedbackHost;
-const std::string kAssist = std::string("https://") + navigation::kWebAssistHost;
 
-TEST(NavigationPolicy, RulesInOrder) {
+TEST(NavigationPolicy, RulesInOrderAndResourcesFromTheWebFolder) {
   const auto Use = Decision::Use, Out = Decision::OpenExternal, Ignore = Decision::Ignore,
              Save = Decision::Download;
   const std::string mail = "https://mail.example.com", m = "https://m.example/webmail/";
@@ -45,7 +44,7 @@ TEST(NavigationPolicy, RulesInOrder) {
       {"http://feedback.wendrel.com/x", kPage, Out},
       {"https://elsewhere.example/x", "http://feedback.wendrel.com/", Out},
       {"https://elsewhere.example/x", kFeedback + "/form", Use},  // any link in a feedback page
-      {kAssist + "/session/1", kPage, Use},
+      {std::string("https://") + navigation::kWebAssistHost + "/session/1", kPage, Use},
       // The main frame's host must equal the site's, not merely begin with it.
       {"https://elsewhere.example/x", kFeedback + ".evil.example/", Out},
       // Paths are compared decoded: an escaped letter is the letter.
@@ -69,12 +68,11 @@ TEST(NavigationPolicy, RulesInOrder) {
   };
   for (const auto& [url, mainFrame, expected] : cases)
     EXPECT_EQ(navigation::decide(url, mainFrame), expected) << url << " in " << mainFrame;
-}
 
-TEST(ResourceMap, PageResourcesComeFromTheWebFolder) {
+  // The page's resources come from the web folder.
   const std::string folder = "/opt/wendrel desktop/public/web";
   const std::string base = "file:///opt/wendrel%20desktop/public/web";
-  const std::pair<std::string, std::optional<std::string>> cases[] = {
+  const std::pair<std::string, std::optional<std::string>> resources[] = {
       {"file:///webmail/resource/a/b.css?v=3#top", base + "/webmail/resource/a/b.css"},
       {"file:///webmail/resource/sp%20ace.png", base + "/webmail/resource/sp%20ace.png"},
       {"FILE:///webmail/resource/x.js", base + "/webmail/resource/x.js"},
@@ -84,14 +82,13 @@ TEST(ResourceMap, PageResourcesComeFromTheWebFolder) {
       {"https://mail.example.com/webmail/resource/x.js", std::nullopt},
       {"not a url", std::nullopt},
   };
-  for (const auto& [uri, mapped] : cases)
+  for (const auto& [uri, mapped] : resources)
     EXPECT_EQ(webext::mapResourceURI(uri, folder), mapped) << uri;
   EXPECT_EQ(webext::mapResourceURI("file:///webmail/resource/x.js", ""), std::nullopt);
 }
 
 TEST(DocumentPolicy, LocalFilesInsidePublicAndTheMailServersOriginOnly) {
   const fs::path dir = testDirectory();
-  fs::create_directories(dir / "public/sub");
   writeFile(dir / "public/index.html", "x");
   writeFile(dir / "private/secret.html", "x");
   fs::create_symlink(dir / "private", dir / "public/escape");

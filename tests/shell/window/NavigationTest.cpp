@@ -73,8 +73,7 @@ TEST_F(Navigation, TheOwnPagesRequestsCertificatesAndTimeOuts) {
   const fs::path other = fs::path(std::getenv("HOME")) / "elsewhere/page.html";
   writeFile(other,
             "<!doctype html><title>other</title><script>var r = new XMLHttpRequest();"
-            " r.onloadend = function () { document.title = 'other ' + r.status; };"
-            " r.open('GET', '" +
+            " r.onloadend = () => document.title = 'other ' + r.status; r.open('GET', '" +
                 url + "'); r.send();</script>");
   GCharPtr uri(g_filename_to_uri(other.c_str(), nullptr, nullptr));
   webkit_web_view_load_uri(window->webView(), uri.get());
@@ -124,25 +123,62 @@ std::vector<Bar> bars(GtkWindow* window, const std::string& press = {}) {
   return found;
 }
 
-// Makes ~/Downloads the desktop's download folder.
-fs::path useDownloadsFolder() {
-  const fs::path home = fs::canonical(std::getenv("HOME")), downloads = home / "Downloads";
-  fs::create_directories(downloads);
-  writeFile(fs::path(g_get_user_config_dir()) / "user-dirs.dirs",
-            "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n");
-  g_reload_user_special_dirs_cache();
-  return downloads;
-}
-
-TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
+// A mail server the user trusts, serving what a stranger's message points at: the engine never
+// saves a file by itself and the page is never replaced. An attachment link is saved where the
+// user chooses.
+TEST_F(Navigation, StrangersMailChangesNoFileAndAnAttachmentIsSavedWhereTheUserChooses) {
+  const std::string source = "/webmail/api/download/source/";
+  server->route(source + "notes.txt", {.body = "the sender's notes", .filename = "notes.txt"});
+  server->route(source + "profile", {.contentType = "application/octet-stream", .body = "x"});
   server->route(kAttachment + "9/report.pdf", {.body = "attachment body", .filename = "other.pdf"});
   CertificateExceptions::shared().setAllowsAnyCertificate(true, "localhost");
   UserDefaults::standard().removeObjectForKey(Settings::kDestinationDownload);
-  const fs::path home = fs::canonical(std::getenv("HOME")), saved = home / "saved";
+  const fs::path home = fs::canonical(std::getenv("HOME")), saved = home / "saved",
+                 downloads = home / "Downloads";
   fs::remove_all(saved);
   fs::create_directories(saved);
-  const fs::path downloads = useDownloadsFolder();
+  // ~/Downloads, holding the user's notes, is the desktop's download folder.
+  writeFile(downloads / "notes.txt", "the user's notes");
+  writeFile(fs::path(g_get_user_config_dir()) / "user-dirs.dirs",
+            "XDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n");
+  g_reload_user_special_dirs_cache();
   open("loaded");
+  const std::string notes = server->url("localhost", source + "notes.txt");
+  const std::string profile = server->url("localhost", source + "profile");
+  const auto frame = [](const std::string& url) {
+    return "var f = document.createElement('iframe'); f.src = '" + url +
+           "'; document.body.appendChild(f);";
+  };
+  // Script and the path the server sees (none: a download link, cancelled around its request).
+  const std::pair<std::string, std::string> cases[] = {
+      {frame(notes), source + "notes.txt"},  // a frame answered with an attachment
+      {frame(profile), source + "profile"},  // a type the engine cannot show
+      {"location.href = '" + notes + "';", source + "notes.txt"},
+      {"var a = document.createElement('a'); a.href = '" + profile +
+           "'; a.download = 'profile'; document.body.appendChild(a); a.click();",
+       ""}};
+  for (const auto& [script, path] : cases) {
+    SCOPED_TRACE(script);
+    const std::string requested = path;
+    const std::size_t before = server->requests().size();
+    run(script);
+    if (!requested.empty()) {
+      EXPECT_TRUE(waitFor([&] {
+        return std::find(server->requests().begin() + before, server->requests().end(),
+                         requested) != server->requests().end();
+      }));
+    }
+    runLoopFor(1);  // what the engine would do with the answer happens now
+    EXPECT_EQ(title(), kLoaded);
+    EXPECT_TRUE(app->workspace.opened.empty());
+    EXPECT_TRUE(toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG).empty());
+  }
+  // Nothing written: the user's file as it was, no new file in the download folder or home.
+  EXPECT_EQ(std::distance(fs::directory_iterator(downloads), fs::directory_iterator()), 1);
+  EXPECT_EQ(readFile(downloads / "notes.txt"), "the user's notes");
+  EXPECT_FALSE(fs::exists(home / "profile"));
+  EXPECT_FALSE(fs::exists(home / "notes.txt"));
+
   GtkWindow* w = window->gtkWindow();
   // Saved into "saved"; cancelled: nothing changes; a failure shows in the window.
   const std::tuple<std::string, fs::path, const char*, bool> steps[] = {
@@ -168,8 +204,7 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
     EXPECT_TRUE(waitFor([&] { return currentFolder(fc) == saved.string(); }));
     // The chooser checks the name asynchronously and may drop that check when its folder
     // reloads meanwhile, leaving the dialog up; a user presses again then.
-    for (int attempt = 0; attempt < 10 && !dialogs(GTK_TYPE_FILE_CHOOSER_DIALOG).empty();
-         ++attempt) {
+    for (int i = 0; i < 10 && !dialogs(GTK_TYPE_FILE_CHOOSER_DIALOG).empty(); ++i) {
       gtk_dialog_response(GTK_DIALOG(d), GTK_RESPONSE_ACCEPT);
       waitFor([&] { return dialogs(GTK_TYPE_FILE_CHOOSER_DIALOG).empty(); }, 3);
     }
@@ -226,52 +261,6 @@ TEST_F(Navigation, AnAttachmentLinkIsSavedWhereTheUserChooses) {
   EXPECT_EQ(UserDefaults::standard().stringForKey(Settings::kDestinationDownload), saved.string());
   EXPECT_EQ(title(), kLoaded);
   EXPECT_TRUE(app->workspace.opened.empty());
-}
-
-// A mail server the user trusts, serving what a stranger's message points at: the engine never
-// saves a file by itself and the page is never replaced.
-TEST_F(Navigation, StrangersMailChangesNoFileAndNeverReplacesThePage) {
-  const fs::path downloads = useDownloadsFolder();
-  writeFile(downloads / "notes.txt", "the user's notes");
-  const std::string source = "/webmail/api/download/source/";
-  server->route(source + "notes.txt", {.body = "the sender's notes", .filename = "notes.txt"});
-  server->route(source + "profile", {.contentType = "application/octet-stream", .body = "x"});
-  open("loaded");
-  const std::string notes = server->url("localhost", source + "notes.txt");
-  const std::string profile = server->url("localhost", source + "profile");
-  const auto frame = [](const std::string& url) {
-    return "var f = document.createElement('iframe'); f.src = '" + url +
-           "'; document.body.appendChild(f);";
-  };
-  // Script and the path the server sees (none: a download link, cancelled around its request).
-  const std::pair<std::string, std::string> cases[] = {
-      {frame(notes), source + "notes.txt"},  // a frame answered with an attachment
-      {frame(profile), source + "profile"},  // a type the engine cannot show
-      {"location.href = '" + notes + "';", source + "notes.txt"},
-      {"var a = document.createElement('a'); a.href = '" + profile +
-           "'; a.download = 'profile'; document.body.appendChild(a); a.click();",
-       ""}};
-  for (const auto& [script, path] : cases) {
-    SCOPED_TRACE(script);
-    const std::string requested = path;
-    const std::size_t before = server->requests().size();
-    run(script);
-    if (!requested.empty()) {
-      EXPECT_TRUE(waitFor([&] {
-        return std::find(server->requests().begin() + before, server->requests().end(),
-                         requested) != server->requests().end();
-      }));
-    }
-    runLoopFor(1);  // what the engine would do with the answer happens now
-    EXPECT_EQ(title(), kLoaded);
-    EXPECT_TRUE(app->workspace.opened.empty());
-    EXPECT_TRUE(toplevels(GTK_TYPE_FILE_CHOOSER_DIALOG).empty());
-  }
-  // Nothing written: the user's file as it was, no new file in the download folder or home.
-  EXPECT_EQ(std::distance(fs::directory_iterator(downloads), fs::directory_iterator()), 1);
-  EXPECT_EQ(readFile(downloads / "notes.txt"), "the user's notes");
-  EXPECT_FALSE(fs::exists(fs::path(std::getenv("HOME")) / "profile"));
-  EXPECT_FALSE(fs::exists(fs::path(std::getenv("HOME")) / "notes.txt"));
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "shell/window/ContextMenuFilter.h"
 #include "shell/window/WindowCentring.h"
 #include "shell/window/WindowFrame.h"
+#include "support/Process.h"
 
 namespace wd {
 namespace {
@@ -33,7 +34,7 @@ TEST(ContextMenuFilter, RemovesNavigationDownloadAndLinkItemsKeepsEditingInOrder
                               WEBKIT_CONTEXT_MENU_ACTION_SPELLING_GUESS,
                               WEBKIT_CONTEXT_MENU_ACTION_IGNORE_SPELLING,
                               WEBKIT_CONTEXT_MENU_ACTION_INSPECT_ELEMENT};
-  WebKitContextMenu* menu = webkit_context_menu_new();
+  g_autoptr(WebKitContextMenu) menu = webkit_context_menu_new();
   for (int a : kept) {
     webkit_context_menu_append(
         menu, a == WEBKIT_CONTEXT_MENU_ACTION_NO_ACTION
@@ -56,7 +57,6 @@ TEST(ContextMenuFilter, RemovesNavigationDownloadAndLinkItemsKeepsEditingInOrder
   for (GList* l = webkit_context_menu_get_items(menu); l; l = l->next)
     left.push_back(webkit_context_menu_item_get_stock_action(WEBKIT_CONTEXT_MENU_ITEM(l->data)));
   EXPECT_EQ(left, kept);
-  g_object_unref(menu);
   EXPECT_FALSE(isFilteredContextMenuAction(WEBKIT_CONTEXT_MENU_ACTION_CUSTOM));
 }
 
@@ -80,7 +80,7 @@ TEST(WindowFrame, SavedAndRestoredByNameDamagedFilesGiveNoneAndCentredOnItsMonit
     EXPECT_EQ(centredFrame(monitor, width, height), expected);
 }
 
-TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
+TEST(DesktopEntries, FoundByIdNameOrExecutableAndTheInstalledOneFindsTheProgramAndHandlesMailto) {
   const fs::path apps = fs::path(std::getenv("XDG_DATA_HOME")) / "applications";
   fs::create_directories(apps);
   std::ofstream(apps / "org.example.Tool.desktop")
@@ -92,21 +92,16 @@ TEST(Workspace, FindsAnApplicationByIdNameOrExecutable) {
   GioWorkspace workspace;
   EXPECT_FALSE(workspace.openURL("not a url"));
   EXPECT_FALSE(workspace.launchApplication("No Such Application At All"));
-}
 
-// `cmake --install` of this build into a prefix with a space, '$' and '"' in it: the desktop entry
-// names the program by its quoted absolute path (GIO runs it without the prefix's bin folder on
-// PATH) and declares it handles mailto: links.
-TEST(InstalledDesktopEntry, FindsTheProgramOnTheStandardPathAndHandlesMailto) {
+  // `cmake --install` of this build into a prefix with a space, '$' and '"' in it: the desktop
+  // entry names the program by its quoted absolute path (GIO runs it without the prefix's bin
+  // folder on PATH) and declares it handles mailto: links.
   const fs::path prefix = fs::path(std::getenv("HOME")) / "my apps $HOME \"x\"";
-  const std::string build = std::getenv("WD_BINARY_DIR");
-  const gchar* argv[] = {"cmake", "--install", build.c_str(), "--prefix", prefix.c_str(), nullptr};
-  gint status = -1;
-  g_autofree gchar* err = nullptr;
-  ASSERT_TRUE(g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_SEARCH_PATH,
-                           nullptr, nullptr, nullptr, &err, &status, nullptr));
-  ASSERT_TRUE(g_spawn_check_wait_status(status, nullptr)) << err;
-
+  g_autofree gchar* build = g_shell_quote(std::getenv("WD_BINARY_DIR"));
+  g_autofree gchar* into = g_shell_quote(prefix.c_str());
+  const auto install =
+      test::runProcess(std::string("cmake --install ") + build + " --prefix " + into);
+  ASSERT_EQ(install.status, 0) << install.err;
   const std::string saved = g_getenv("PATH");
   g_setenv("PATH", "/usr/bin:/bin", TRUE);
   const fs::path entry = prefix / "share/applications/com.tovik.WendrelDesktop.desktop";

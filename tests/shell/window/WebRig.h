@@ -84,6 +84,10 @@ class WebRig : public ::testing::Test {
     EXPECT_TRUE(waitFor([&] { return title() != "asking"; })) << script;
     return title();
   }
+  // Asks `script` (which sets the title) until the title is `expected`.
+  bool answers(const std::string& script, const std::string& expected) {
+    return waitFor([&] { return ask(script) == expected; }, 60);
+  }
 
   static inline std::filesystem::path client;
   static inline std::unique_ptr<RealWindowsApp> app;
