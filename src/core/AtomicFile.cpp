@@ -28,7 +28,10 @@ std::string errnoText(int err) {
 }
 
 std::string quoted(const fs::path& path) {
-  return "\"" + path.string() + "\"";
+  std::string out = path.string();
+  out.insert(out.begin(), '"');
+  out.push_back('"');
+  return out;
 }
 
 struct Target {

@@ -121,7 +121,6 @@ void onStartup(GtkApplication* app, Shell* shell) {
   gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(),
                                     (resources.parent_path() / "icons").c_str());
   gtk_icon_theme_append_search_path(gtk_icon_theme_get_default(), (resources / "desktop").c_str());
-  gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
   // Windows and pages follow the desktop's light or dark style (asked for asynchronously).
   if (GtkSettings* settings = gtk_settings_get_default())
     shell->colorScheme = std::make_unique<DesktopColorScheme>(settings);
@@ -176,6 +175,16 @@ void onStartup(GtkApplication* app, Shell* shell) {
     shell->extensionState =
         shell->extension(*delegate, g_application_get_dbus_connection(G_APPLICATION(app)));
   delegate->applicationDidFinishLaunching();
+  // The windows' icon. Finding it makes GTK read the icon themes' indexes (about 10 ms), which
+  // loading the first page does not need: it is looked up once the main window is shown and its
+  // page is loading, when the application is otherwise waiting for the web process.
+  g_idle_add_full(
+      G_PRIORITY_LOW,
+      +[](gpointer) {
+        gtk_window_set_default_icon_name(Bundle::main().identifier().c_str());
+        return G_SOURCE_REMOVE;
+      },
+      nullptr, nullptr);
   // A version just installed by the update helper has started: the old one can go.
   update::acknowledgeStart();
 

@@ -3,6 +3,7 @@
 #include <gtk/gtk.h>
 
 #include <cstring>
+#include <string_view>
 
 #include "core/I18n.h"
 #include "core/Log.h"
@@ -153,8 +154,9 @@ bool MainMenu::load(const std::string& uiFile) {
   }
   // The same layout without translation gives every item's title.
   std::string source = *layout.data;
-  for (std::size_t at; (at = source.find(" translatable=\"yes\"")) != std::string::npos;)
-    source.erase(at, std::strlen(" translatable=\"yes\""));
+  constexpr std::string_view kTranslatable = " translatable=\"yes\"";
+  for (std::size_t at = 0; (at = source.find(kTranslatable, at)) != std::string::npos;)
+    source.erase(at, kTranslatable.size());
   GtkBuilder* untranslated = buildMenu(source, false, nullptr);
   GObject* menubar = gtk_builder_get_object(builder, "menubar");
   GObject* sourceBar = untranslated ? gtk_builder_get_object(untranslated, "menubar") : nullptr;

@@ -100,7 +100,8 @@ double stringToNumber(std::string_view text) {
   if (s == "Infinity") return sign * std::numeric_limits<double>::infinity();
   if (!isDecimalLiteral(s)) return kNaN;
   // from_chars takes no leading '.', so give it one zero.
-  std::string literal = s[0] == '.' ? "0" + std::string(s) : std::string(s);
+  std::string literal(s);
+  if (literal[0] == '.') literal.insert(literal.begin(), '0');
   double out = 0;
   auto [end, ec] = std::from_chars(literal.data(), literal.data() + literal.size(), out);
   if (ec == std::errc::result_out_of_range) {

@@ -43,7 +43,21 @@ GtkTextClipboard::GtkTextClipboard()
   ownerChange_ = g_signal_connect_swapped(
       clipboard_, "owner-change",
       G_CALLBACK(+[](GtkTextClipboard* self, GdkEvent*) { self->refresh(); }), this);
-  refresh();
+  // The first read waits until start-up is idle: it makes the clipboard's hidden window and
+  // asks the window system, which the first page does not need to wait for. It counts as
+  // outstanding from now.
+  ++pending_;
+  g_idle_add_full(
+      G_PRIORITY_LOW,
+      +[](gpointer data) {
+        if (auto owner = static_cast<std::weak_ptr<GtkTextClipboard*>*>(data)->lock(); *owner) {
+          --(*owner)->pending_;
+          (*owner)->refresh();
+        }
+        return G_SOURCE_REMOVE;
+      },
+      new std::weak_ptr<GtkTextClipboard*>(self_),
+      +[](gpointer data) { delete static_cast<std::weak_ptr<GtkTextClipboard*>*>(data); });
 }
 
 GtkTextClipboard::~GtkTextClipboard() {

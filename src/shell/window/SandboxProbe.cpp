@@ -216,11 +216,13 @@ std::string SandboxProbe::machineKey(const std::vector<std::string>& command,
   // The user namespace the application runs in and the limits on making new ones: a container
   // or a changed setting can refuse namespaces on the same kernel.
   std::error_code ec;
-  key += " " + std::filesystem::read_symlink("/proc/self/ns/user", ec).string();
+  key.push_back(' ');
+  key += std::filesystem::read_symlink("/proc/self/ns/user", ec).string();
   for (const char* limit :
        {"/proc/sys/user/max_user_namespaces", "/proc/sys/kernel/unprivileged_userns_clone"}) {
     const auto value = readRegularFile(limit, 64);
-    key += " " + (value.data ? firstLine(*value.data) : std::string("-"));
+    key.push_back(' ');
+    key += value.data ? firstLine(*value.data) : std::string("-");
   }
   return key;
 }
