@@ -191,7 +191,7 @@ void Window::open(std::optional<Json>) {}
 
 void Window::move(double x, double y) {
   if (!window_) return;
-  screen::Rect f = frame();
+  screen::Rect f = screen::requestedPageFrameOf(window_);
   f.x = cut(x);
   f.y = cut(y);
   setFrame(f);
@@ -199,7 +199,7 @@ void Window::move(double x, double y) {
 
 void Window::resize(double width, double height) {
   if (!window_) return;
-  screen::Rect f = frame();
+  screen::Rect f = screen::requestedPageFrameOf(window_);
   f.width = cut(width);
   f.height = cut(height);
   setFrame(f);
@@ -219,7 +219,7 @@ void Window::minimize() {
 
 void Window::maximize() {
   if (!window_) return;
-  oldRestoreFrame_ = frame();
+  oldRestoreFrame_ = screen::requestedPageFrameOf(window_);
   setFrame(screen::toBottomLeft(workareaOf(window_), primaryGeometry()));
 }
 

@@ -55,6 +55,7 @@ GdkWindow* shownWindow(GtkWindow* window) {
 // under load.
 struct PendingFrame {
   GtkWindow* window;
+  Rect page;  // as the page gave it
   int x, y, width, height;
   int retries = 3;
   gulong handler = 0;
@@ -110,7 +111,7 @@ void setPageFrame(GtkWindow* window, const Rect& frame) {
     // own, and leaves it out when it equals the window's size as last reported, even while a
     // request of another size is still on its way: a maximize the page takes back at once kept
     // the maximized size.
-    auto* pending = new PendingFrame{window, int(top.x), int(top.y), width, height};
+    auto* pending = new PendingFrame{window, frame, int(top.x), int(top.y), width, height};
     pending->handler =
         g_signal_connect(window, "configure-event", G_CALLBACK(onGeometryReported), pending);
     g_object_set_data_full(G_OBJECT(window), kPendingFrame, pending, dropPendingFrame);
@@ -119,6 +120,13 @@ void setPageFrame(GtkWindow* window, const Rect& frame) {
   }
   gtk_window_resize(window, width, height);
   if (canPosition()) gtk_window_move(window, int(top.x), int(top.y));
+}
+
+Rect requestedPageFrameOf(GtkWindow* window) {
+  if (const auto* pending =
+          static_cast<const PendingFrame*>(g_object_get_data(G_OBJECT(window), kPendingFrame)))
+    return pending->page;
+  return pageFrameOf(window);
 }
 
 }  // namespace wd::screen

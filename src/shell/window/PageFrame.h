@@ -20,5 +20,9 @@ bool canPosition();
 Rect pageFrameOf(GtkWindow* window);
 // Gives the window that frame (sizes at least 1 by 1).
 void setPageFrame(GtkWindow* window, const Rect& frame);
+// The frame last given while the window system has not shown it yet, else the window's frame:
+// what a move, a resize or a maximize builds on, so that a request made before the window
+// manager has answered the one before keeps what that one asked for.
+Rect requestedPageFrameOf(GtkWindow* window);
 
 }  // namespace wd::screen
