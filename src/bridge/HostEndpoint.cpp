@@ -128,11 +128,13 @@ WValue HostEndpoint::toWire(const Value& v, std::uint64_t pageId, int depth) {
       return WValue::str(*v.asString());
     case Value::Kind::Array: {
       WValue out{Tag::Array};
+      out.items.reserve(v.asArray()->size());
       for (const auto& e : *v.asArray()) out.items.push_back(toWire(e, pageId, depth + 1));
       return out;
     }
     case Value::Kind::Dictionary: {
       WValue out{Tag::Object};
+      out.entries.reserve(v.asDictionary()->size());
       for (const auto& [k, e] : v.asDictionary()->entries())
         out.entries.emplace_back(k, toWire(e, pageId, depth + 1));
       return out;
