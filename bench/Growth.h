@@ -8,6 +8,11 @@
 #include <ctime>
 #include <vector>
 
+#if __has_include(<valgrind/callgrind.h>)
+#include <valgrind/callgrind.h>
+#define WD_BENCH_CALLGRIND 1
+#endif
+
 namespace wd::bench {
 
 // Processor time of this process, not wall time: the machine may be shared, and a long run is
@@ -16,6 +21,40 @@ inline double cpuNowNs() {
   timespec ts;
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
   return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+// Under callgrind (`./scripts/bench NAME --instructions`) the instructions of each timed phase
+// are counted as well: lap() ends the phase before it (a dump named "<column> <size>", which the
+// script divides by the size; "-" for the time before the first phase) and starts the next. The
+// count does not move with the machine's load or its caches, so its growth is the code's own.
+inline bool underCallgrind() {
+#ifdef WD_BENCH_CALLGRIND
+  return RUNNING_ON_VALGRIND != 0;
+#else
+  return false;
+#endif
+}
+
+// Ends the phase `column` (nullptr: the time before a round's first phase) of size `size`;
+// returns the processor time.
+inline double lap(const char* column, std::size_t size) {
+#ifdef WD_BENCH_CALLGRIND
+  if (underCallgrind()) {
+    char name[96];
+    std::snprintf(name, sizeof name, "%s %zu", column ? column : "-", size);
+    CALLGRIND_DUMP_STATS_AT(name);
+  }
+#else
+  (void)column;
+  (void)size;
+#endif
+  return cpuNowNs();
+}
+
+// The rounds to run at one size: `rounds`, or two under callgrind (instruction counts do not
+// need the best of many, and the simulated processor is some fifty times slower).
+inline int roundsFor(int rounds) {
+  return underCallgrind() ? 2 : rounds;
 }
 
 // The sizes given on the command line (to profile one of them), else `defaults`.

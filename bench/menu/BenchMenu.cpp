@@ -35,7 +35,7 @@ std::array<double, 2> platformCost(std::size_t count, int rounds, GActionMap* ma
     g_menu_append(sections[0], "First", nullptr);
     for (GMenu* section : sections) g_menu_append_section(menu, nullptr, G_MENU_MODEL(section));
     g_menu_append_submenu(bar, "Tools", G_MENU_MODEL(menu));
-    const double t0 = wd::bench::cpuNowNs();
+    const double t0 = wd::bench::lap(nullptr, count);
     for (std::size_t i = 0; i < count; ++i) {
       GSimpleAction* action = g_simple_action_new(names[i].c_str(), nullptr);
       g_signal_connect(action, "activate", G_CALLBACK(+[](GSimpleAction*, GVariant*, gpointer) {}),
@@ -47,12 +47,12 @@ std::array<double, 2> platformCost(std::size_t count, int rounds, GActionMap* ma
       g_menu_insert_item(sections[1], static_cast<gint>(i), item);
       g_object_unref(item);
     }
-    const double t1 = wd::bench::cpuNowNs();
+    const double t1 = wd::bench::lap("platform_add", count);
     for (std::size_t i = count; i-- > 0;) {
       g_action_map_remove_action(map, names[i].c_str());
       g_menu_remove(sections[1], static_cast<gint>(i));
     }
-    const double t2 = wd::bench::cpuNowNs();
+    const double t2 = wd::bench::lap("platform_remove", count);
     g_menu_remove(bar, 0);
     for (GMenu* section : sections) g_object_unref(section);
     g_object_unref(menu);
@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   bench::GrowthTable table("items", "add ns/item", "remove ns/item", "growth_add", "growth_rm",
                            true);
   for (std::size_t count : sizes) {
-    const int rounds = static_cast<int>(std::max<std::size_t>(3, 100000 / count));
+    const int rounds = bench::roundsFor(static_cast<int>(std::max<std::size_t>(3, 100000 / count)));
     double best[2] = {1e300, 1e300};
     for (int r = 0; r < rounds; ++r) {
       auto entry = bar->insertItem("Tools", std::nullopt);
@@ -90,15 +90,15 @@ int main(int argc, char** argv) {
       menu->addSeparator();  // the items go into the second section
       std::vector<std::shared_ptr<NativeMenuItem>> items;
       items.reserve(count);
-      const double t0 = wd::bench::cpuNowNs();
+      const double t0 = bench::lap(nullptr, count);
       for (std::size_t i = 0; i < count; ++i) {
         auto item = menu->insertItem("Item " + std::to_string(i), std::nullopt);
         item->setHandler([] {}, {});
         items.push_back(std::move(item));
       }
-      const double t1 = wd::bench::cpuNowNs();
+      const double t1 = bench::lap("add", count);
       for (auto it = items.rbegin(); it != items.rend(); ++it) menu->removeItem(*it);
-      const double t2 = wd::bench::cpuNowNs();
+      const double t2 = bench::lap("remove", count);
       bar->removeItem(entry);
       best[0] = std::min(best[0], (t1 - t0) / double(count));
       best[1] = std::min(best[1], (t2 - t1) / double(count));
