@@ -16,6 +16,8 @@ namespace {
 
 constexpr const char* kStatusBarType = "statusbar";
 constexpr const char* kEllipsis = "\u2026";
+// The limit the page's documentation below states.
+static_assert(NativeMenu::kMaxItems == 10000);
 
 // A text option: strings as they are, numbers in their script form, anything else none.
 std::optional<std::string> textOption(const bridge::Dictionary& options, const char* key) {
@@ -84,14 +86,17 @@ const bridge::ClassInfo& Menu::exports() {
                 .params = {"options: { label?: string; keys?: string; index?: number }",
                            "callback?: (() => void) | null"},
                 .result = "MacGapMenuItem | undefined",
-                .refused = "an index outside 0…count adds nothing and gives undefined"})
+                .refused = "an index outside 0…count, or a menu already holding 10,000 items "
+                           "and separators, adds nothing and gives undefined"})
           .method("itemForKey:__JS_EXPORT_AS__getItem:", &Menu::getItem)
           .doc({.summary = "The item at an index, or of a title (also with \"…\" appended).",
                 .params = {"key: number | string"},
                 .result = "MacGapMenuItem | undefined",
                 .refused = "undefined"})
           .method("addSeparator", &Menu::addSeparator)
-          .doc({.summary = "Adds a separator; gives this menu.", .result = "MacGapMenu"})
+          .doc({.summary = "Adds a separator; gives this menu.",
+                .result = "MacGapMenu",
+                .refused = "a menu already holding 10,000 items and separators adds nothing"})
           .property("type", &Menu::type)
           .doc({.summary = "The type given to `create`."})
           .property("menuItems", &Menu::menuItems)
@@ -131,7 +136,7 @@ std::shared_ptr<MenuItem> Menu::addItem(std::optional<bridge::Dictionary> option
   const std::string label = textOption(opts, "label").value_or("");
   const auto keys = textOption(opts, "keys");
   auto item = menu->insertItem(label, indexOption(opts));
-  if (!item) return nullptr;  // an index outside the menu adds nothing
+  if (!item) return nullptr;  // an index outside the menu, or a full menu, adds nothing
   if (keys) item->setKey(menukeys::keyFromString(keys), menukeys::modifiersFromString(keys));
   // In a menu bar every entry is the title of a menu.
   if (!menu->supermenuItem() && type_ != kStatusBarType)

@@ -312,7 +312,7 @@ void NativeMenu::shiftSection(std::size_t from, int delta) {
 std::shared_ptr<NativeMenuItem> NativeMenu::insertItem(std::string label,
                                                        std::optional<long long> index) {
   const auto count = static_cast<long long>(items_.size());
-  if (index && (*index < 0 || *index > count)) return nullptr;
+  if (items_.size() >= kMaxItems || (index && (*index < 0 || *index > count))) return nullptr;
   const auto at = static_cast<std::size_t>(index.value_or(count));
   auto item = std::make_shared<NativeMenuItem>(actions_, std::move(label), false);
   item->menu_ = weak_from_this();
@@ -345,18 +345,20 @@ std::shared_ptr<NativeMenuItem> NativeMenu::insertItem(std::string label,
   return item;
 }
 
-void NativeMenu::addSeparator() {
+bool NativeMenu::addSeparator() {
+  if (items_.size() >= kMaxItems) return false;
   auto sep = std::make_shared<NativeMenuItem>(actions_, "", true);
   sep->menu_ = weak_from_this();
   items_.push_back(std::move(sep));
   if (separators_++ == 0) {
     render();  // the menu's items move into sections
-    return;
+    return true;
   }
   GMenu* section = g_menu_new();
   g_menu_append_section(model_, nullptr, G_MENU_MODEL(section));
   g_object_unref(section);
   sections_.push_back(section);
+  return true;
 }
 
 bool NativeMenu::removeItem(const std::shared_ptr<NativeMenuItem>& item) {

@@ -145,9 +145,16 @@ class NativeMenu : public std::enable_shared_from_this<NativeMenu> {
   std::shared_ptr<NativeMenuItem> supermenuItem() const { return parent_.lock(); }
   const std::vector<std::shared_ptr<NativeMenuItem>>& items() const { return items_; }
 
-  // A new item at `index` (appended when none); nullptr when the index is outside 0..count.
+  // The most items, separators included, one menu holds. No one scans a longer menu, and the
+  // toolkit's menu bar does work in proportion to the whole menu at every change, so a page
+  // adding items without end would slow every later change.
+  static constexpr std::size_t kMaxItems = 10000;
+
+  // A new item at `index` (appended when none); nullptr when the index is outside 0..count or
+  // the menu is full.
   std::shared_ptr<NativeMenuItem> insertItem(std::string label, std::optional<long long> index);
-  void addSeparator();
+  // False (nothing added) when the menu is full.
+  bool addSeparator();
   // Removes the item; false when it is not in this menu.
   bool removeItem(const std::shared_ptr<NativeMenuItem>& item);
   // The first item whose title equals `title`.

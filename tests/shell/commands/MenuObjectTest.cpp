@@ -177,6 +177,15 @@ TEST_F(MenuObject, ItemChangesShowInTheModelAndRemovedItemsLeaveNoAction) {
   js("tools.remove();");
   EXPECT_EQ(itemActions(), untouched);
   EXPECT_EQ(bar(), "_File[New Mail Save As…[] - ] _Edit[] ");
+  // A full menu refuses items and separators until one of its items goes.
+  auto edit = root->itemWithTitle("Edit")->submenu();
+  for (auto n = edit->items().size(); n < NativeMenu::kMaxItems; ++n)
+    ASSERT_TRUE(edit->insertItem("x", std::nullopt));
+  expectTrue({"var edit = M.getItem('Edit').submenu; edit.addItem({label: 'y'}) === undefined",
+              "edit.addSeparator() === edit"});
+  EXPECT_EQ(edit->items().size(), NativeMenu::kMaxItems);
+  edit->removeItem(edit->items().front());
+  expectTrue({"edit.addItem({label: 'y'}) === edit.getItem(9999)"});
 }
 
 }  // namespace wd::test
