@@ -17,7 +17,7 @@ namespace {
 constexpr const char* kStatusBarType = "statusbar";
 constexpr const char* kEllipsis = "\u2026";
 // The limit the page's documentation below states.
-static_assert(NativeMenu::kMaxItems == 10000);
+static_assert(NativeMenu::kMaxItems == 20000);
 
 // A text option: strings as they are, numbers in their script form, anything else none.
 std::optional<std::string> textOption(const bridge::Dictionary& options, const char* key) {
@@ -86,7 +86,7 @@ const bridge::ClassInfo& Menu::exports() {
                 .params = {"options: { label?: string; keys?: string; index?: number }",
                            "callback?: (() => void) | null"},
                 .result = "MacGapMenuItem | undefined",
-                .refused = "an index outside 0…count, or a menu already holding 10,000 items "
+                .refused = "an index outside 0…count, or a menu already holding 20,000 items "
                            "and separators, adds nothing and gives undefined"})
           .method("itemForKey:__JS_EXPORT_AS__getItem:", &Menu::getItem)
           .doc({.summary = "The item at an index, or of a title (also with \"…\" appended).",
@@ -96,7 +96,7 @@ const bridge::ClassInfo& Menu::exports() {
           .method("addSeparator", &Menu::addSeparator)
           .doc({.summary = "Adds a separator; gives this menu.",
                 .result = "MacGapMenu",
-                .refused = "a menu already holding 10,000 items and separators adds nothing"})
+                .refused = "a menu already holding 20,000 items and separators adds nothing"})
           .property("type", &Menu::type)
           .doc({.summary = "The type given to `create`."})
           .property("menuItems", &Menu::menuItems)

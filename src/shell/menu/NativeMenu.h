@@ -148,7 +148,7 @@ class NativeMenu : public std::enable_shared_from_this<NativeMenu> {
   // The most items, separators included, one menu holds. No one scans a longer menu, and the
   // toolkit's menu bar does work in proportion to the whole menu at every change, so a page
   // adding items without end would slow every later change.
-  static constexpr std::size_t kMaxItems = 10000;
+  static constexpr std::size_t kMaxItems = 20000;
 
   // A new item at `index` (appended when none); nullptr when the index is outside 0..count or
   // the menu is full.

@@ -185,7 +185,7 @@ TEST_F(MenuObject, ItemChangesShowInTheModelAndRemovedItemsLeaveNoAction) {
               "edit.addSeparator() === edit"});
   EXPECT_EQ(edit->items().size(), NativeMenu::kMaxItems);
   edit->removeItem(edit->items().front());
-  expectTrue({"edit.addItem({label: 'y'}) === edit.getItem(9999)"});
+  expectTrue({"edit.addItem({label: 'y'}) === edit.getItem(19999)"});
 }
 
 }  // namespace wd::test
