@@ -345,20 +345,19 @@ std::shared_ptr<NativeMenuItem> NativeMenu::insertItem(std::string label,
   return item;
 }
 
-bool NativeMenu::addSeparator() {
-  if (items_.size() >= kMaxItems) return false;
+void NativeMenu::addSeparator() {
+  if (items_.size() >= kMaxItems) return;
   auto sep = std::make_shared<NativeMenuItem>(actions_, "", true);
   sep->menu_ = weak_from_this();
   items_.push_back(std::move(sep));
   if (separators_++ == 0) {
     render();  // the menu's items move into sections
-    return true;
+    return;
   }
   GMenu* section = g_menu_new();
   g_menu_append_section(model_, nullptr, G_MENU_MODEL(section));
   g_object_unref(section);
   sections_.push_back(section);
-  return true;
 }
 
 bool NativeMenu::removeItem(const std::shared_ptr<NativeMenuItem>& item) {

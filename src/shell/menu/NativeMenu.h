@@ -153,8 +153,8 @@ class NativeMenu : public std::enable_shared_from_this<NativeMenu> {
   // A new item at `index` (appended when none); nullptr when the index is outside 0..count or
   // the menu is full.
   std::shared_ptr<NativeMenuItem> insertItem(std::string label, std::optional<long long> index);
-  // False (nothing added) when the menu is full.
-  bool addSeparator();
+  // Adds nothing when the menu is full.
+  void addSeparator();
   // Removes the item; false when it is not in this menu.
   bool removeItem(const std::shared_ptr<NativeMenuItem>& item);
   // The first item whose title equals `title`.
