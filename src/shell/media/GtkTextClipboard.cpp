@@ -50,7 +50,8 @@ GtkTextClipboard::GtkTextClipboard()
   g_idle_add_full(
       G_PRIORITY_LOW,
       +[](gpointer data) {
-        if (auto owner = static_cast<std::weak_ptr<GtkTextClipboard*>*>(data)->lock(); *owner) {
+        auto owner = static_cast<std::weak_ptr<GtkTextClipboard*>*>(data)->lock();
+        if (owner && *owner) {
           --(*owner)->pending_;
           (*owner)->refresh();
         }
